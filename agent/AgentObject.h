@@ -1,0 +1,40 @@
+// The agent behind InvTamselAgentOps: its session, its two status slots and its six operations.
+// The COM identity around it (faces, counting, aggregation) lives in module/.
+#pragma once
+
+#include "include/NorvikTamselAgent.h"
+
+#include <memory>
+#include <string>
+
+namespace tamsel::web {
+class WebSession;
+}
+
+namespace tamsel::agent {
+
+class AgentObject {
+public:
+    AgentObject() noexcept;
+    ~AgentObject();
+    AgentObject(const AgentObject&) = delete;
+    AgentObject& operator=(const AgentObject&) = delete;
+
+    // The operations of InvTamselAgentOps, in slot order. None of them throws.
+    HRESULT LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl, const char* serial,
+                           const char* language, const char* type) noexcept;
+    HRESULT QueryDownload(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
+                          const char* code, LONGLONG* fileSize) noexcept;
+    HRESULT FetchToFile(const char* url, const char* path, ProgressSink* progress) noexcept;
+    HRESULT ReportDownload(const char* serviceUrl, const char* code, LONG success,
+                           LONG* remaining) noexcept;
+    HRESULT GetLastHttpStatus(LONG* status) noexcept;
+    HRESULT GetLastServiceStatus(LONG* status) noexcept;
+
+private:
+    std::unique_ptr<web::WebSession> m_session;
+    LONG m_lastHttpStatus = -1;
+    LONG m_lastServiceStatus = -1;
+};
+
+}  // namespace tamsel::agent
