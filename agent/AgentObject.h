@@ -32,6 +32,8 @@ public:
     HRESULT GetLastServiceStatus(LONG* status) noexcept;
 
 private:
+    HRESULT BeginNetworkOperation() noexcept;
+
     std::unique_ptr<web::WebSession> m_session;
     LONG m_lastHttpStatus = -1;
     LONG m_lastServiceStatus = -1;

@@ -22,7 +22,7 @@
 // Progress callback a host may pass to FetchToFile. NotifyCode(5913) comes right before every
 // NotifyProgress; the agent sets *cancel to 0 before each NotifyProgress, and a non-zero value written
 // by the sink stops the download (the bytes received so far are kept). Return values are ignored.
-struct __declspec(uuid("641C58E6-250F-43C3-87A5-7618ED189A58")) ProgressSink : public IUnknown {
+struct DECLSPEC_UUID("641C58E6-250F-43C3-87A5-7618ED189A58") ProgressSink : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE NotifyCode(LONG code) = 0;
     virtual HRESULT STDMETHODCALLTYPE NotifyProgress(LONG percent, LONG* cancel) = 0;
 };
@@ -30,7 +30,7 @@ struct __declspec(uuid("641C58E6-250F-43C3-87A5-7618ED189A58")) ProgressSink : p
 // The six operations. Strings are zero-terminated 8-bit text; buffers and outputs belong to the caller
 // and output pointers must be valid. A text result is written only when its size with the terminating
 // zero fits the stated buffer size; otherwise the buffer is left as it was.
-struct __declspec(uuid("C0478D57-9E5E-4587-8E58-2E0603D6FB43")) InvTamselAgentOps : public IUnknown {
+struct DECLSPEC_UUID("C0478D57-9E5E-4587-8E58-2E0603D6FB43") InvTamselAgentOps : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
                                                      const char* serial, const char* language,
                                                      const char* type) = 0;
@@ -45,10 +45,10 @@ struct __declspec(uuid("C0478D57-9E5E-4587-8E58-2E0603D6FB43")) InvTamselAgentOp
 };
 
 // The dual dispatch interface of the class; it declares no members of its own.
-struct __declspec(uuid("A2766F83-CCDE-40C1-9612-C1D95C6D9585")) InvTamselAgent : public IDispatch {};
+struct DECLSPEC_UUID("A2766F83-CCDE-40C1-9612-C1D95C6D9585") InvTamselAgent : public IDispatch {};
 
-class __declspec(uuid("5AFB664D-72FD-41B8-ACA5-597D9CC21424")) nvTamselAgent;
-struct __declspec(uuid("D86D7702-0FB0-4A4C-8906-D5C508854F2C")) NORVIKTAMSELAGENTLib;
+class DECLSPEC_UUID("5AFB664D-72FD-41B8-ACA5-597D9CC21424") nvTamselAgent;
+struct DECLSPEC_UUID("D86D7702-0FB0-4A4C-8906-D5C508854F2C") NORVIKTAMSELAGENTLib;
 
 #if defined(__MINGW32__)
 // mingw's __uuidof reads these traits rather than the uuid attribute.

@@ -1,0 +1,20 @@
+// The one rule for text results in caller-owned buffers.
+#pragma once
+
+#include "include/NorvikTamselAgent.h"
+
+#include <cstring>
+#include <string>
+
+namespace tamsel::agent {
+
+// Copies text with its terminating zero only when it fits whole; otherwise the buffer is not touched.
+inline HRESULT CopyToCallerBuffer(const std::string& text, char* buffer, ULONG bufferSize) noexcept {
+    if (static_cast<unsigned long long>(bufferSize) < text.size() + 1ULL) {
+        return AGENT_E_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return S_OK;
+}
+
+}  // namespace tamsel::agent

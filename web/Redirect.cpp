@@ -1,0 +1,76 @@
+// Header-only looks at a URL through WinINet: status, one named header, and the connectivity probe.
+#include "web/Redirect.h"
+
+#include "web/FixedUrls.h"
+#include "web/Handle.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace tamsel::web {
+namespace {
+
+InternetSession OpenSession() noexcept {
+    return InternetSession(::InternetOpenA(AgentString, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+}
+
+InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcept {
+    return InternetRequest(::InternetOpenUrlA(session.get(), url, nullptr, 0, OpenFlags, 0));
+}
+
+constexpr DWORD FirstHeaderBufferSize = 2048;
+
+}  // namespace
+
+int32_t GetUrlStatus(const char* url, int32_t* status) noexcept {
+    InternetSession session = OpenSession();
+    if (!session) {
+        return 0;
+    }
+    InternetRequest request = OpenUrl(session, url);
+    if (!request) {
+        *status = 502;
+        return 0;
+    }
+    // A failed query leaves the value at 0, which callers read as "status unknown".
+    DWORD value = 0;
+    DWORD length = sizeof(value);
+    ::HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length, nullptr);
+    *status = static_cast<int32_t>(value);
+    return *status;
+}
+
+std::string QueryUrlHeader(const char* url, const char* headerName) {
+    InternetSession session = OpenSession();
+    if (!session) {
+        return {};
+    }
+    InternetRequest request = OpenUrl(session, url);
+    if (!request) {
+        return {};
+    }
+    // HTTP_QUERY_CUSTOM takes the header's name in the buffer it answers in; the buffer grows to the
+    // length the platform asks for, as often as it asks.
+    const size_t nameSize = std::strlen(headerName) + 1;
+    std::vector<char> buffer(std::max<size_t>(FirstHeaderBufferSize, nameSize));
+    for (;;) {
+        std::memcpy(buffer.data(), headerName, nameSize);
+        DWORD length = static_cast<DWORD>(buffer.size());
+        if (::HttpQueryInfoA(request.get(), HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr)) {
+            return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= buffer.size()) {
+            return {};
+        }
+        buffer.assign(std::max<size_t>(length, nameSize), '\0');
+    }
+}
+
+int32_t CheckInternet() noexcept {
+    int32_t status = -999;
+    GetUrlStatus(ProbeUrl, &status);
+    return status;
+}
+
+}  // namespace tamsel::web

@@ -1,0 +1,27 @@
+// Header-only looks at a URL: its status (no redirect followed), one named header, and the probe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tamsel::web {
+
+// What a request sends as its agent text when it only looks at headers.
+inline constexpr char AgentString[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+// No cache write, no automatic redirect, certificate date and name errors ignored, Pragma: no-cache.
+inline constexpr unsigned long OpenFlags = 0x04203100;
+
+// The HTTP status of url. 0 when no internet session could be opened (status left untouched) or the
+// status could not be read; 502 when url could not be opened. Writes the result to status too.
+int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
+
+// The value of the first reply header named headerName, exactly as sent; empty when there is none or
+// url cannot be opened. The body is never read and the status plays no part.
+std::string QueryUrlHeader(const char* url, const char* headerName);
+
+// The status of the probe page: 200 means the internet is reachable; -999 when no internet session
+// could be opened, 502 when the page could not be opened.
+int32_t CheckInternet() noexcept;
+
+}  // namespace tamsel::web

@@ -1,0 +1,78 @@
+// The per-operation HTTP client: construction and the connectivity probe on its worker thread.
+#include "web/WebSession.h"
+
+#include "web/Handle.h"
+#include "web/Redirect.h"
+
+#include <atomic>
+#include <new>
+
+namespace tamsel::web {
+namespace {
+
+// The probe's result, co-owned by the waiting caller and the worker: whichever lets go last frees it,
+// so a worker that outlives the wait still writes into live memory.
+struct ProbeResult {
+    std::atomic<LONG> owners{2};
+    std::atomic<int32_t> status{0};
+    HMODULE module = nullptr;  // the worker's own reference to the module that holds its code
+
+    void Release() noexcept {
+        if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            delete this;
+        }
+    }
+};
+
+// The worker keeps the module that holds this code loaded until it has returned: a host may release
+// everything and unload the module while a late probe is still waiting on the network.
+DWORD WINAPI ProbeRoutine(void* argument) {
+    auto* result = static_cast<ProbeResult*>(argument);
+    if (CheckInternet() == 200) {
+        result->status.store(200, std::memory_order_release);
+    }
+    const HMODULE module = result->module;
+    result->Release();
+    if (module != nullptr) {
+        ::FreeLibraryAndExitThread(module, 0);
+    }
+    return 0;
+}
+
+HMODULE PinOwnModule() noexcept {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(&ProbeRoutine), &module);
+    return module;
+}
+
+}  // namespace
+
+WebSession::WebSession() noexcept = default;
+
+WebSession::~WebSession() = default;
+
+bool WebSession::ProbeConnectivity() noexcept {
+    auto* result = new (std::nothrow) ProbeResult;
+    if (result == nullptr) {
+        return false;
+    }
+    result->module = PinOwnModule();
+    ThreadHandle worker(::CreateThread(nullptr, 0, ProbeRoutine, result, CREATE_SUSPENDED, nullptr));
+    if (!worker) {
+        // The worker never ran: its reference to the module and its share of the cell are ours to drop.
+        if (result->module != nullptr) {
+            ::FreeLibrary(result->module);
+        }
+        result->Release();
+        result->Release();
+        return false;
+    }
+    ::ResumeThread(worker.get());
+    ::WaitForSingleObject(worker.get(), ProbeWaitMs);
+    const bool reachable = result->status.load(std::memory_order_acquire) == 200;
+    result->Release();
+    return reachable;
+}
+
+}  // namespace tamsel::web
