@@ -1,0 +1,100 @@
+// The markup document model: elements, attributes, and parse options with their first-failure record.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "markup/Entities.h"
+
+namespace tamsel::markup {
+
+class MarkupElement;
+
+struct MarkupAttribute {
+    std::string name;   // as written
+    std::string value;  // after value processing; empty when there is no '='
+    MarkupElement* owner = nullptr;
+};
+
+// The first failure recorded through one MarkupOptions. Parses on several threads may share a record:
+// the first writer claims it, fills it and then publishes it, so a reader sees either nothing or the
+// whole of one failure, and later failures never overwrite it.
+class MarkupError {
+public:
+    bool IsSet() const noexcept { return published.load(std::memory_order_acquire); }
+    const char* Position() const noexcept { return IsSet() ? position : nullptr; }
+    int32_t Code() const noexcept { return IsSet() ? code : 0; }
+    const std::string& Message() const noexcept;
+
+    // Keeps the failure unless one was recorded before.
+    void Record(int32_t failureCode, const char* failurePosition, std::string&& failureMessage) noexcept;
+
+private:
+    std::atomic<bool> claimed{false};
+    std::atomic<bool> published{false};
+    const char* position = nullptr;  // into the parsed text; never dereferenced after the parse
+    int32_t code = 0;
+    std::string message;
+};
+
+struct MarkupOptions {
+    bool trim = false;                      // strip whitespace around values and texts
+    bool decode = false;                    // decode entity references in values and texts
+    const EntityTable* entities = nullptr;  // nothing is decoded while null
+    char escape = 0;                        // removed from values and texts; 0 for none
+    MarkupError error;
+};
+
+// The options of every parse in the component: trim, decode with DefaultEntityTable(), backslash
+// escape. Built on first use (thread-safe) and kept until the module unloads.
+MarkupOptions& DefaultMarkupOptions() noexcept;
+
+// Levels of elements that one parse accepts; a deeper document fails like a malformed one, without a
+// record. Real replies have two or three levels; the bound keeps a hostile reply from building an
+// unbounded tree. The parse itself uses no stack per level.
+constexpr int kMaxMarkupDepth = 256;
+
+// Value processing of [begin, end) into target: trim, then escape removal, then decoding. A stretch
+// that is empty after trimming leaves target as it was.
+void CopyRange(const char* begin, const char* end, std::string& target, const MarkupOptions& options);
+
+class MarkupElement {
+public:
+    std::string name;  // as written: no trimming, escapes or decoding
+    std::string text;  // the first run of character data that is not blank after value processing
+
+    MarkupElement() = default;
+    MarkupElement(const MarkupElement&) = delete;
+    MarkupElement& operator=(const MarkupElement&) = delete;
+    ~MarkupElement() { Clear(); }
+
+    // Reads the first element at or after `position` (zero-terminated text, read in place) into this
+    // element. Returns the position after what it consumed, or null on failure; whatever was built
+    // before a failure stays attached. A nameless result means "no element" (the text reached a
+    // closing tag first). Throws only std::bad_alloc.
+    const char* Parse(const char* position, MarkupOptions& options);
+
+    // Deletes all children and attributes; name and text stay.
+    void Clear() noexcept;
+
+    int ChildCount() const noexcept { return static_cast<int>(children.size()); }
+    MarkupElement* ChildAt(int index) const noexcept;
+    MarkupElement* Parent() const noexcept { return parent; }
+    int AttributeCount() const noexcept { return static_cast<int>(attributes.size()); }
+    const MarkupAttribute* AttributeAt(int index) const noexcept;
+    // The first attribute with exactly this name, in order of appearance, or null.
+    const MarkupAttribute* FindAttribute(std::string_view attributeName) const noexcept;
+
+private:
+    friend class MarkupParser;
+
+    MarkupElement* parent = nullptr;  // not owning; every child's parent is the element that owns it
+    std::vector<std::unique_ptr<MarkupElement>> children;
+    std::vector<MarkupAttribute> attributes;
+};
+
+}  // namespace tamsel::markup
