@@ -1,0 +1,101 @@
+// Tests of the URL splitter: what each kind of URL yields, and what it refuses.
+#include "web/UrlSplit.h"
+
+#include <gtest/gtest.h>
+
+namespace tamsel::web {
+namespace {
+
+struct SplitCase {
+    const char* url;
+    UrlService service;
+    const char* host;
+    uint16_t port;
+    const char* object;
+};
+
+TEST(UrlSplit, TakesApartWhatItCan) {
+    const SplitCase cases[] = {
+        {"http://h/p?a=1&b=2", UrlService::Http, "h", 80, "/p?a=1&b=2"},
+        {"https://h/p", UrlService::Https, "h", 443, "/p"},
+        {"ftp://files.example/f.bin", UrlService::Ftp, "files.example", 21, "/f.bin"},
+        {"HTTP://h/", UrlService::Http, "h", 80, "/"},
+        {"hTTpS://h", UrlService::Https, "h", 443, "/"},
+        {"Ftp://h:2121/x", UrlService::Ftp, "h", 2121, "/x"},
+        {"http://h", UrlService::Http, "h", 80, "/"},
+        {"http://h?a=1", UrlService::Http, "h", 80, "/?a=1"},
+        {"http://h:8080/p", UrlService::Http, "h", 8080, "/p"},
+        {"http://h:/p", UrlService::Http, "h", 80, "/p"},
+        {"http://h:1/", UrlService::Http, "h", 1, "/"},
+        {"http://h:65535/", UrlService::Http, "h", 65535, "/"},
+        {"http://h:00080/", UrlService::Http, "h", 80, "/"},
+        {"https://h:80/", UrlService::Https, "h", 80, "/"},
+        {"http://u:pw@h:81/p", UrlService::Http, "h", 81, "/p"},
+        {"http://u@h/p", UrlService::Http, "h", 80, "/p"},
+        {"http://a@b@h/p", UrlService::Http, "h", 80, "/p"},
+        {"http://h/p?x=1#frag", UrlService::Http, "h", 80, "/p?x=1"},
+        {"http://h#frag", UrlService::Http, "h", 80, "/"},
+        {"http://h/p#f?a=1", UrlService::Http, "h", 80, "/p"},
+        {"http://h/p?x=http://o/q?y=2", UrlService::Http, "h", 80, "/p?x=http://o/q?y=2"},
+        {"http://h/a b/%20+", UrlService::Http, "h", 80, "/a b/%20+"},
+        {"http://[::1]:8080/p", UrlService::Http, "[::1]", 8080, "/p"},
+        {"http://[::1]/p", UrlService::Http, "[::1]", 80, "/p"},
+        {"gopher://h:70/x", UrlService::Other, "h", 70, "/x"},
+        {"svn+ssh://h:22/r", UrlService::Other, "h", 22, "/r"},
+    };
+    for (const SplitCase& c : cases) {
+        std::optional<UrlParts> parts = SplitUrl(c.url);
+        ASSERT_TRUE(parts) << c.url;
+        EXPECT_EQ(parts->service, c.service) << c.url;
+        EXPECT_EQ(parts->host, c.host) << c.url;
+        EXPECT_EQ(parts->port, c.port) << c.url;
+        EXPECT_EQ(parts->object, c.object) << c.url;
+    }
+}
+
+TEST(UrlSplit, RefusesWhatItCannotTakeApart) {
+    const char* const cases[] = {
+        "",
+        "h/p",                       // no scheme
+        "/p?a=1",                    // a relative path
+        "://h/p",                    // empty scheme
+        "http:/h/p",                 // one slash
+        "http:h/p",                  // no slashes
+        "1http://h/",                // scheme starts with a digit
+        "ht tp://h/",                // space in the scheme
+        "http://",                   // empty host
+        "http:///p",                 // empty host before the path
+        "http://?a=1",               // empty host before the query
+        "http://:80/p",              // port without host
+        "http://u:pw@/p",            // user without host
+        "http://h:0/",               // port 0
+        "http://h:65536/",           // one above the range
+        "http://h:4294967376/",      // wraps to 80 in 32 bits
+        "http://h:99999999999999999999/",
+        "http://h:8o/",              // non-numeric
+        "http://h:-1/",
+        "http://h:+80/",
+        "http://h: 80/",
+        "http://h:80:81/",
+        "http://[::1/p",             // unclosed literal
+        "http://[]/p",               // empty literal
+        "http://[::1]x/p",           // text after the literal
+        "gopher://h/x",              // unknown scheme without a port
+        "http://h/p\r\nX-Injected: 1",
+        "http://h\n/p",
+        "http://h/p\t",
+        "http://h/\x7f",
+    };
+    for (const char* url : cases) {
+        EXPECT_FALSE(SplitUrl(url)) << url;
+    }
+}
+
+TEST(UrlSplit, RefusesEmbeddedZeroByte) {
+    using namespace std::string_view_literals;
+    EXPECT_FALSE(SplitUrl("http://h\0evil/p"sv));
+    EXPECT_FALSE(SplitUrl("http://h/p\0q"sv));
+}
+
+}  // namespace
+}  // namespace tamsel::web

@@ -1,0 +1,61 @@
+// The description of one HTTP or FTP exchange: target, form and file fields, boundary, last status.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tamsel::web {
+
+// The exchange code treats every value other than these three known ones as no service.
+enum ServiceKind : int32_t {
+    SERVICE_NONE = 0,
+    SERVICE_HTTP = 1,
+    SERVICE_HTTPS = 2,
+    SERVICE_FTP = 3,
+};
+
+struct FormField {
+    std::string name;
+    std::string value;
+};
+
+struct FileField {
+    std::string name;         // form field name
+    std::string path;         // local file; also sent, whole, as the file name
+    std::string contentType;  // the part's Content-Type
+};
+
+class HttpRequest {
+public:
+    // Seeds the C runtime's generator with the current second, then draws the boundary: two
+    // requests made within the same second therefore share their boundary.
+    HttpRequest();
+    virtual ~HttpRequest() = default;
+
+    // Takes `url` apart into server, objectPath, port and service. Its query pairs are appended to
+    // formFields first, and stay there even when the URL is then refused. False for a null URL
+    // (nothing changes) or a URL that cannot be taken apart (target fields keep their values).
+    bool ParseUrl(const char* url);
+
+    // Appends the pair as given: duplicates and empty texts stay. A null text counts as empty.
+    bool AddFormField(const char* name, const char* value);
+
+    // 27 dashes and three rand() draws as "%04X%04X%04X": 39 characters.
+    static std::string MakeBoundary();
+
+    int32_t status = 0;      // of the last exchange; 0 when none was made
+    std::string headerText;  // raw reply headers of the last POST
+    std::string server;
+    std::string objectPath;  // without its query, which went into formFields
+    uint16_t port = 0;
+    ServiceKind service = SERVICE_NONE;
+    std::string boundary;
+    std::vector<FormField> formFields;
+    std::vector<FileField> fileFields;
+
+private:
+    void AddQueryFields(const char* url);
+};
+
+}  // namespace tamsel::web

@@ -1,0 +1,34 @@
+// Taking an absolute URL apart into service, host, port and object, without any platform call.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tamsel::web {
+
+enum class UrlService { Http, Https, Ftp, Other };
+
+struct UrlParts {
+    UrlService service = UrlService::Other;
+    std::string host;
+    uint16_t port = 0;   // never 0 in a successful split
+    std::string object;  // path with its query, always starting with "/"
+};
+
+// Splits "scheme://[user[:password]@]host[:port][/path][?query][#fragment]".
+// - The scheme is matched without regard to case; http, https and ftp default to 80, 443 and 21.
+//   Any other scheme must name its port, since there is no default to fall back on.
+// - user:password@ is recognised (up to the last "@" of the authority) and dropped: requests are
+//   made with their own credentials, never with ones taken from the URL.
+// - A "#fragment" ends the object and is dropped; it is never sent to a server.
+// - An empty port (":" with nothing after it) means the default; "host:0", a port above 65535 or
+//   any non-digit in the port fails.
+// - "[...]" around the host (IPv6 literals) is kept as written, so its colons are not a port.
+// - Control characters (below 0x20, and 0x7F) anywhere in the URL fail: passed on, a CR or LF
+//   in the host or path would split the request line and inject headers.
+// Nothing is decoded or escaped. Fails (nullopt) on anything it cannot take apart.
+std::optional<UrlParts> SplitUrl(std::string_view url);
+
+}  // namespace tamsel::web
