@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 #include <wininet.h>
 
 #include <utility>
@@ -65,6 +66,20 @@ struct LibraryTraits {
     static void close(type h) noexcept { ::FreeLibrary(h); }
 };
 
+// COM interface pointers and platform strings are owned the same way: released by the traits only.
+template <typename Interface>
+struct ComTraits {
+    using type = Interface*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { p->Release(); }
+};
+
+struct BstrTraits {
+    using type = BSTR;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type s) noexcept { ::SysFreeString(s); }
+};
+
 // Declare them in opening order: destruction then closes the newest first.
 using InternetSession = UniqueHandle<InternetTraits>;     // InternetOpenA
 using InternetConnection = UniqueHandle<InternetTraits>;  // InternetConnectA
@@ -73,5 +88,8 @@ using FtpFile = UniqueHandle<InternetTraits>;             // FtpOpenFileA, FtpFi
 using ThreadHandle = UniqueHandle<KernelTraits>;
 using FileHandle = UniqueHandle<FileTraits>;
 using LibraryHandle = UniqueHandle<LibraryTraits>;
+template <typename Interface>
+using ComPointer = UniqueHandle<ComTraits<Interface>>;
+using PlatformString = UniqueHandle<BstrTraits>;  // SysAllocString
 
 }  // namespace tamsel::web
