@@ -3,6 +3,7 @@
 
 #include "web/FixedUrls.h"
 #include "web/Handle.h"
+#include "web/Internet.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,11 +13,15 @@ namespace tamsel::web {
 namespace {
 
 InternetSession OpenSession() noexcept {
-    return InternetSession(::InternetOpenA(AgentString, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    return OpenInternet(AgentString);
 }
 
 InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcept {
-    return InternetRequest(::InternetOpenUrlA(session.get(), url, nullptr, 0, OpenFlags, 0));
+    InternetRequest request(::InternetOpenUrlA(session.get(), url, nullptr, 0, OpenFlags, 0));
+    if (request) {
+        ApplyTimeouts(request.get());
+    }
+    return request;
 }
 
 constexpr DWORD FirstHeaderBufferSize = 2048;

@@ -1,6 +1,7 @@
 // The per-operation HTTP client: construction and the connectivity probe on its worker thread.
 #include "web/WebSession.h"
 
+#include "web/Exchange.h"
 #include "web/Handle.h"
 #include "web/Redirect.h"
 
@@ -48,7 +49,22 @@ HMODULE PinOwnModule() noexcept {
 
 }  // namespace
 
-WebSession::WebSession() noexcept = default;
+namespace {
+
+// Gathers a download in memory, for replies known to be small.
+class StringConsumer final : public BodyConsumer {
+public:
+    bool Start(int32_t) override { return true; }
+    bool Write(const char* data, size_t size) override {
+        body.append(data, size);
+        return true;
+    }
+    std::string body;
+};
+
+}  // namespace
+
+WebSession::WebSession() = default;
 
 WebSession::~WebSession() = default;
 
@@ -73,6 +89,34 @@ bool WebSession::ProbeConnectivity() noexcept {
     const bool reachable = result->status.load(std::memory_order_acquire) == 200;
     result->Release();
     return reachable;
+}
+
+bool WebSession::SetUrl(const char* url) {
+    const std::string location = QueryUrlHeader(url, "Location");
+    return m_request.ParseUrl(location.empty() ? url : location.c_str());
+}
+
+bool WebSession::AddField(const char* name, const char* value) {
+    return m_request.AddFormField(name ? name : "", value ? value : "");
+}
+
+WebReply WebSession::Get(ProgressSink* progress) {
+    StringConsumer consumer;
+    SendGet(m_request, progress, consumer);
+    return ReplyWithBody(std::move(consumer.body));
+}
+
+TransferEnd WebSession::GetTo(ProgressSink* progress, BodyConsumer& consumer) {
+    return SendGet(m_request, progress, consumer);
+}
+
+WebReply WebSession::Post(int32_t bodyEncoding) {
+    std::string body = SendPost(m_request, bodyEncoding);
+    return ReplyWithBody(std::move(body));
+}
+
+WebReply WebSession::ReplyWithBody(std::string body) const {
+    return WebReply{m_request.status, m_request.headerText, std::move(body)};
 }
 
 }  // namespace tamsel::web

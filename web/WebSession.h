@@ -1,13 +1,19 @@
-// The per-operation HTTP client: its construction and the bounded connectivity probe.
+// The per-operation HTTP client: its construction, the bounded connectivity probe, and its requests.
 #pragma once
 
+#include "web/BodyConsumer.h"
+#include "web/HttpRequest.h"
+#include "web/WebReply.h"
+
 #include <cstdint>
+
+struct ProgressSink;
 
 namespace tamsel::web {
 
 class WebSession {
 public:
-    WebSession() noexcept;
+    WebSession();
     virtual ~WebSession();
     WebSession(const WebSession&) = delete;
     WebSession& operator=(const WebSession&) = delete;
@@ -16,7 +22,30 @@ public:
     // long, without dispatching messages; a probe still running afterwards is left to finish alone.
     bool ProbeConnectivity() noexcept;
 
+    // Looks once for a "Location" header of url (one GET whose body is not read) and parses that
+    // Location, unchanged, or else url itself into the request. False when the parser refuses it.
+    bool SetUrl(const char* url);
+
+    // Appends a form field; always true.
+    bool AddField(const char* name, const char* value);
+
+    // Downloads the request's object into memory: for small bodies only.
+    WebReply Get(ProgressSink* progress);
+
+    // Downloads the request's object chunk by chunk into consumer; the status lands in Request().
+    TransferEnd GetTo(ProgressSink* progress, BodyConsumer& consumer);
+
+    // POSTs the form fields: bodyEncoding 2 is multipart/form-data, anything else url-encoded.
+    WebReply Post(int32_t bodyEncoding);
+
+    const HttpRequest& Request() const noexcept { return m_request; }
+
     static constexpr uint32_t ProbeWaitMs = 12000;
+
+private:
+    WebReply ReplyWithBody(std::string body) const;
+
+    HttpRequest m_request;
 };
 
 }  // namespace tamsel::web

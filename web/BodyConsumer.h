@@ -1,0 +1,30 @@
+// Where a download's bytes go, chunk by chunk, and how a transfer ended.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tamsel::web {
+
+class BodyConsumer {
+public:
+    virtual ~BodyConsumer() = default;
+
+    // Called once the reply's status is known, before any byte of its body. False: the body is not
+    // wanted and the transfer ends there (nothing more is read).
+    virtual bool Start(int32_t status) = 0;
+
+    // The body's bytes, in order. False: they could not be taken (a failed write); the transfer ends.
+    virtual bool Write(const char* data, size_t size) = 0;
+};
+
+enum class TransferEnd {
+    NoExchange,      // nothing was received: no connection, no status, or no known service
+    Complete,        // every byte the server announced (or sent, when it announced nothing)
+    Cancelled,       // the progress sink asked to stop; what arrived until then was delivered
+    Broken,          // a read failed, or fewer bytes arrived than announced, with no cancel
+    Declined,        // the consumer did not want the body (Start answered false)
+    ConsumerFailed,  // the consumer could not take bytes (Write answered false)
+};
+
+}  // namespace tamsel::web
