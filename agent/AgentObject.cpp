@@ -1,14 +1,30 @@
-// The agent's state, the prologue every network operation runs, and the status getters.
+// The agent's state, the prologue every network operation runs, its four operations and the getters.
 #include "agent/AgentObject.h"
 
+#include "agent/CallerBuffer.h"
+#include "agent/Decimal.h"
+#include "agent/FileWriter.h"
 #include "agent/Result.h"
+#include "markup/ReplyField.h"
+#include "web/FixedUrls.h"
+#include "web/Redirect.h"
 #include "web/WebSession.h"
 
 namespace tamsel::agent {
 namespace {
 
+constexpr int32_t MultipartFormData = 2;
+
 bool IsEmpty(const char* text) noexcept {
     return text[0] == '\0';
+}
+
+// The downloads an operation may still make: total allowed minus done, kept within 32 bits.
+LONG Remaining(int32_t total, int32_t done) noexcept {
+    const int64_t remaining = int64_t(total) - int64_t(done);
+    if (remaining > INT32_MAX) return INT32_MAX;
+    if (remaining < INT32_MIN) return INT32_MIN;
+    return static_cast<LONG>(remaining);
 }
 
 }  // namespace
@@ -17,12 +33,15 @@ AgentObject::AgentObject() noexcept = default;
 
 AgentObject::~AgentObject() = default;
 
-// Replaces the session with a fresh one and keeps it only if its probe saw the internet.
-// Returns AGENT_E_NO_SESSION when there is no usable session, after the status slots are reset.
+// Replaces the session with a fresh one and keeps it only if its probe saw the internet; resets the
+// status slots. AGENT_E_NO_SESSION when there is no usable session.
 HRESULT AgentObject::BeginNetworkOperation() noexcept {
     m_session.reset();
-    m_session.reset(new (std::nothrow) web::WebSession);
-    if (m_session && !m_session->ProbeConnectivity()) {
+    const HRESULT built = ComBoundary([&] {
+        m_session = std::make_unique<web::WebSession>();
+        return S_OK;
+    });
+    if (SUCCEEDED(built) && !m_session->ProbeConnectivity()) {
         m_session.reset();
     }
     m_lastHttpStatus = -1;
@@ -30,13 +49,37 @@ HRESULT AgentObject::BeginNetworkOperation() noexcept {
     return m_session ? S_OK : AGENT_E_NO_SESSION;
 }
 
+// A status other than 200 is kept for GetLastHttpStatus.
+HRESULT AgentObject::CheckHttpStatus(int32_t status) noexcept {
+    if (status == 200) {
+        return S_OK;
+    }
+    m_lastHttpStatus = status;
+    return AGENT_E_HTTP_STATUS;
+}
+
+// The reply's StatusCode, kept for GetLastServiceStatus unless it is one of the accepted values.
+HRESULT AgentObject::CheckServiceStatus(const web::WebReply& reply, bool acceptTwo) {
+    const int32_t serviceStatus = ReadDecimal32(markup::GetReplyField(reply, "StatusCode"));
+    if (serviceStatus == 1 || (acceptTwo && serviceStatus == 2)) {
+        return S_OK;
+    }
+    m_lastServiceStatus = serviceStatus;
+    return AGENT_E_SERVICE_STATUS;
+}
+
 HRESULT AgentObject::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl, const char* serial,
                                     const char* language, const char* type) noexcept {
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(lookupUrl) || IsEmpty(serial) || IsEmpty(language) || IsEmpty(type));
-    (void)target;
-    (void)targetSize;
-    return E_NOTIMPL;
+    return ComBoundary([&] {
+        // Plain concatenation: nothing is escaped, and a lookup URL with a query gets a second "?".
+        const std::string query =
+            std::string(lookupUrl) + "?SN=" + serial + "&LN=" + language + "&TYPE=" + type;
+        const std::string location = web::QueryUrlHeader(query.c_str(), "Location");
+        RETURN_HR_IF(E_INVALIDARG, location.empty() || location == HomePageUrl);
+        return CopyToCallerBuffer(location, target, targetSize);
+    });
 }
 
 HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
@@ -45,16 +88,34 @@ HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, con
     *fileSize = 0;
     RETURN_IF_FAILED(begun);
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl) || IsEmpty(code));
-    (void)downloadUrl;
-    (void)downloadUrlSize;
-    return E_NOTIMPL;
+    return ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));
+        m_session->AddField("ActivateCode", code);
+        m_session->AddField("act", "1");
+        const web::WebReply reply = m_session->Post(MultipartFormData);
+        RETURN_IF_FAILED(CheckHttpStatus(reply.status));
+        RETURN_IF_FAILED(CheckServiceStatus(reply, false));
+        RETURN_IF_FAILED(CopyToCallerBuffer(markup::GetReplyField(reply, "downloadURL"), downloadUrl,
+                                            downloadUrlSize));
+        *fileSize = ReadDecimal64(markup::GetReplyField(reply, "filesize"));
+        return S_OK;
+    });
 }
 
 HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink* progress) noexcept {
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || IsEmpty(path));
-    (void)progress;
-    return E_NOTIMPL;
+    return ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url));
+        // The file is opened only once the reply is a 200 and written as the body arrives, so a
+        // download of any size keeps memory flat and a failed one leaves any existing file alone.
+        FileWriter file(path);
+        const web::TransferEnd end = m_session->GetTo(progress, file);
+        RETURN_IF_FAILED(CheckHttpStatus(m_session->Request().status));
+        // A cancel keeps what arrived and counts as success; a cut or failed transfer does not.
+        const bool stored = end == web::TransferEnd::Complete || end == web::TransferEnd::Cancelled;
+        return file.Finish() && stored ? S_OK : E_FAIL;
+    });
 }
 
 HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LONG success,
@@ -63,9 +124,19 @@ HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LO
     *remaining = -1;
     RETURN_IF_FAILED(begun);
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl));
-    (void)code;
-    (void)success;
-    return E_NOTIMPL;
+    return ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));
+        m_session->AddField("ActivateCode", code);
+        m_session->AddField("success", success != 0 ? "true" : "false");
+        m_session->AddField("act", "2");
+        const web::WebReply reply = m_session->Post(MultipartFormData);
+        RETURN_IF_FAILED(CheckHttpStatus(reply.status));
+        RETURN_IF_FAILED(CheckServiceStatus(reply, true));
+        const int32_t total = ReadDecimal32(markup::GetReplyField(reply, "dltotalcount"));
+        const int32_t done = ReadDecimal32(markup::GetReplyField(reply, "dltimes"));
+        *remaining = Remaining(total, done);
+        return S_OK;
+    });
 }
 
 HRESULT AgentObject::GetLastHttpStatus(LONG* status) noexcept {

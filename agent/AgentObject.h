@@ -4,11 +4,13 @@
 
 #include "include/NorvikTamselAgent.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace tamsel::web {
 class WebSession;
+struct WebReply;
 }
 
 namespace tamsel::agent {
@@ -33,6 +35,8 @@ public:
 
 private:
     HRESULT BeginNetworkOperation() noexcept;
+    HRESULT CheckHttpStatus(int32_t status) noexcept;
+    HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
 
     std::unique_ptr<web::WebSession> m_session;
     LONG m_lastHttpStatus = -1;
