@@ -1,0 +1,52 @@
+// Creating the agent by ProgID through COM, or through a DLL's own class factory.
+#include "host/AgentLoader.h"
+
+namespace tamsel::host {
+namespace {
+
+using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+HRESULT LastError() noexcept {
+    return HRESULT_FROM_WIN32(::GetLastError());
+}
+
+}  // namespace
+
+HRESULT Library::Load(const std::string& path) noexcept {
+    // A missing file gets its own answer; LoadLibrary would report a missing dependency the same way.
+    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return LastError();
+    }
+    // The altered search path lets the DLL find DLLs beside it, as it does when registered.
+    m_module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return m_module != nullptr ? S_OK : LastError();
+}
+
+HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps>& agent) noexcept {
+    CLSID clsid;
+    const HRESULT found = ::CLSIDFromProgID(L"" NORVIK_TAMSEL_AGENT_PROGID, &clsid);
+    if (FAILED(found)) {
+        return found;
+    }
+    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps, agent.put());
+}
+
+HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps>& agent) noexcept {
+    const HRESULT loaded = library.Load(path);
+    if (FAILED(loaded)) {
+        return loaded;
+    }
+    const FARPROC export_ = ::GetProcAddress(library.get(), "DllGetClassObject");
+    if (export_ == nullptr) {
+        return LastError();
+    }
+    const auto getClassObject = reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(export_));
+    ComPtr<IClassFactory> factory;
+    const HRESULT got = getClassObject(CLSID_nvTamselAgent, IID_IClassFactory, factory.put());
+    if (FAILED(got)) {
+        return got;
+    }
+    return factory->CreateInstance(nullptr, IID_InvTamselAgentOps, agent.put());
+}
+
+}  // namespace tamsel::host

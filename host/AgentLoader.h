@@ -1,0 +1,38 @@
+// Getting an agent object: from the registration (by ProgID), or straight from a DLL file.
+#pragma once
+
+#include "host/ComPtr.h"
+#include "include/NorvikTamselAgent.h"
+
+#include <string>
+
+namespace tamsel::host {
+
+// A DLL loaded by the host itself; freed last, after every object it served is released (declare it
+// before the ComPtr of such an object).
+class Library {
+public:
+    Library() noexcept = default;
+    ~Library() {
+        if (m_module != nullptr) {
+            ::FreeLibrary(m_module);
+        }
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    HRESULT Load(const std::string& path) noexcept;
+    HMODULE get() const noexcept { return m_module; }
+
+private:
+    HMODULE m_module = nullptr;
+};
+
+// As any host does it: CLSIDFromProgID("NorvikTamselAgent.nvTamselAgent"), then CoCreateInstance.
+HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps>& agent) noexcept;
+
+// Without registration: loads `path`, asks its DllGetClassObject for the class factory and creates
+// the object through it. `library` keeps the DLL loaded for the object's lifetime.
+HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps>& agent) noexcept;
+
+}  // namespace tamsel::host

@@ -1,0 +1,80 @@
+// The table of result codes the host explains, one row each.
+#include "host/ResultCodes.h"
+
+#include "include/NorvikTamselAgent.h"
+
+#include <cstdio>
+#include <iterator>
+
+namespace tamsel::host {
+namespace {
+
+const ResultInfo Table[] = {
+    {S_OK, "S_OK", "done", ExitSuccess},
+    {AGENT_E_NO_SESSION, "AGENT_E_NO_SESSION",
+     "cannot reach the internet (the connectivity probe did not answer 200)", 10},
+    {AGENT_E_BUFFER_TOO_SMALL, "AGENT_E_BUFFER_TOO_SMALL",
+     "the answer is longer than the host's buffer", 11},
+    {AGENT_E_HTTP_STATUS, "AGENT_E_HTTP_STATUS", "the server answered an HTTP status other than 200", 12},
+    {AGENT_E_SERVICE_STATUS, "AGENT_E_SERVICE_STATUS",
+     "the download service refused the request (unknown or used-up code?)", 13},
+    {E_INVALIDARG, "E_INVALIDARG",
+     "an empty argument, a URL the component refuses, or a lookup that found nothing", 14},
+    {E_FAIL, "E_FAIL", "the local file could not be written, or the download broke off", 15},
+    {E_OUTOFMEMORY, "E_OUTOFMEMORY", "out of memory", 16},
+    {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG",
+     "the component is not registered: run regsvr32 NorvikTamselAgent.dll first", 17},
+    {CO_E_CLASSSTRING, "CO_E_CLASSSTRING",
+     "the ProgID " NORVIK_TAMSEL_AGENT_PROGID " is not registered: run regsvr32 NorvikTamselAgent.dll first",
+     18},
+    {E_NOINTERFACE, "E_NOINTERFACE", "the component does not offer InvTamselAgentOps (an old or foreign DLL?)",
+     19},
+    {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE", "the DLL does not serve the nvTamselAgent class",
+     20},
+    {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "ERROR_FILE_NOT_FOUND", "the DLL file does not exist", 21},
+    {HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), "ERROR_PATH_NOT_FOUND", "the DLL's folder does not exist", 22},
+    {HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), "ERROR_MOD_NOT_FOUND",
+     "the DLL, or a DLL it needs, could not be loaded", 23},
+    {HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), "ERROR_BAD_EXE_FORMAT",
+     "not a DLL for this host (a 32-bit host needs the 32-bit DLL, a 64-bit host the 64-bit one)", 24},
+    {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), "ERROR_PROC_NOT_FOUND",
+     "the DLL exports no DllGetClassObject: it is not a COM server", 25},
+    {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "ERROR_ACCESS_DENIED", "access denied", 26},
+};
+
+const ResultInfo Unknown = {S_OK, "unknown result", "a result code this host does not know", ExitUnknownResult};
+
+}  // namespace
+
+const ResultInfo& DescribeResult(HRESULT code) noexcept {
+    for (const ResultInfo& info : Table) {
+        if (info.code == code) {
+            return info;
+        }
+    }
+    return Unknown;
+}
+
+std::string DescribeFailure(HRESULT code, LONG httpStatus, LONG serviceStatus) {
+    const ResultInfo& info = DescribeResult(code);
+    char text[64];
+    std::snprintf(text, sizeof(text), " (0x%08lX): ", static_cast<unsigned long>(code));
+    std::string line = info.name + std::string(text) + info.explanation;
+    if (httpStatus != -1) {
+        line += " (HTTP status " + std::to_string(httpStatus) + ")";
+    }
+    if (serviceStatus != -1) {
+        line += " (service status " + std::to_string(serviceStatus) + ")";
+    }
+    return line;
+}
+
+const ResultInfo* ResultTableBegin() noexcept {
+    return std::begin(Table);
+}
+
+const ResultInfo* ResultTableEnd() noexcept {
+    return std::end(Table);
+}
+
+}  // namespace tamsel::host

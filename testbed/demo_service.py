@@ -1,0 +1,372 @@
+#!/usr/bin/env python3
+# The demo download service: probe page, lookup redirects, activation codes in SQLite, files over HTTP and FTP.
+"""A local stand-in for the maker's web site and download service, for the demo and the host's tests.
+
+Usage: demo_service.py --work DIR --port-file FILE [--parent-pid PID] [--big-mib N] [--rate-kib N]
+
+Wine's WinINet reaches it as its HTTP proxy (http_proxy=http://127.0.0.1:PORT), so requests for any
+host arrive in absolute form:
+  http://www.norvik.example/                 the connectivity probe: 200
+  http://www.norvik.example/lookup?SN=&LN=&TYPE=   302 to the product's page, or to the home page
+                                             (http://www.norvik.example) for an unknown serial
+  http://service.norvik.example/activate     multipart POSTs: act=1 query, act=2 report
+  http://files.norvik.example/files/NAME     the files, streamed with Content-Length
+FTP (anonymous, read-only) serves the same files on 127.0.0.1. Codes with their allowed and used
+download counts live in DIR/codes.sqlite3, seeded on first start, so counts carry over across runs.
+The port file gets "HTTP_PORT=n" and "FTP_PORT=n" lines once both servers listen. The service ends
+when its parent process (or --parent-pid) is gone, or on SIGTERM/SIGINT.
+"""
+
+import argparse
+import email.parser
+import email.policy
+import http.server
+import logging
+import os
+import signal
+import sqlite3
+import sys
+import threading
+import time
+import urllib.parse
+from xml.sax.saxutils import quoteattr
+
+HOME_PAGE_URL = 'http://www.norvik.example'
+WEB_HOST = 'www.norvik.example'
+SERVICE_HOST = 'service.norvik.example'
+FILES_HOST = 'files.norvik.example'
+
+# The service's StatusCode values. The component accepts 1 for a query, 1 or 2 for a report.
+STATUS_OK = 1
+STATUS_FAILURE_NOTED = 2   # a report of a failed download: noted, not counted
+STATUS_USED_UP = 3         # no downloads left for this code
+STATUS_UNKNOWN_CODE = 4
+STATUS_BAD_REQUEST = 5     # no "act" the service knows
+
+# Serial number -> product page folder.
+PRODUCTS = {
+    'NTS-1000-2024': 'tamsel-1000',
+    'NTS-2000-2024': 'tamsel-2000',
+}
+
+BIG_FILE = 'tamsel-suite.bin'
+SMALL_FILE = 'tamsel-update.bin'
+FTP_FILE = 'tamsel-manual.bin'
+# Odd sizes, so that a lost or doubled buffer shows in a byte count.
+SMALL_SIZE = 200_003
+FTP_SIZE = 150_001
+
+# code, file, scheme, downloads allowed, downloads used
+SEED_CODES = [
+    ('DEMO-BIG-0001', BIG_FILE, 'http', 100, 0),
+    ('DEMO-SMALL-0002', SMALL_FILE, 'http', 50, 0),
+    ('DEMO-FTP-0003', FTP_FILE, 'ftp', 50, 0),
+    ('DEMO-USED-0004', SMALL_FILE, 'http', 1, 1),
+]
+
+# File bytes repeat 0..250: a prime period never lines up with read buffers, so a lost or reordered
+# chunk changes the bytes, not just the length.
+PATTERN = bytes(range(251)) * 4177  # about 1 MiB, a whole number of periods
+COPY_CHUNK = 1 << 16
+
+
+# --- files ---
+
+def ensure_file(path, size):
+    """Writes the pattern file at `path` unless one of that size is there."""
+    if os.path.exists(path) and os.path.getsize(path) == size:
+        return
+    partial = path + '.partial'
+    with open(partial, 'wb') as out:
+        left = size
+        while left > 0:
+            out.write(PATTERN[:min(left, len(PATTERN))])
+            left -= min(left, len(PATTERN))
+    os.replace(partial, path)
+
+
+def make_files(files_dir, big_mib):
+    os.makedirs(files_dir, exist_ok=True)
+    ensure_file(os.path.join(files_dir, BIG_FILE), big_mib * 1024 * 1024)
+    ensure_file(os.path.join(files_dir, SMALL_FILE), SMALL_SIZE)
+    ensure_file(os.path.join(files_dir, FTP_FILE), FTP_SIZE)
+
+
+# --- codes ---
+
+class CodeBook:
+    """Activation codes and their download counts, in SQLite. One connection per call: handler threads
+    share nothing but the file, and each change is one statement."""
+
+    def __init__(self, path):
+        self.path = path
+        with self.connect() as db:
+            empty = db.execute("SELECT count(*) FROM sqlite_master WHERE name = 'codes'").fetchone()[0] == 0
+            db.execute('CREATE TABLE IF NOT EXISTS codes (code TEXT PRIMARY KEY, file TEXT NOT NULL, '
+                       'scheme TEXT NOT NULL, allowed INTEGER NOT NULL, used INTEGER NOT NULL)')
+            if empty:
+                db.executemany('INSERT INTO codes VALUES (?, ?, ?, ?, ?)', SEED_CODES)
+
+    def connect(self):
+        return sqlite3.connect(self.path, timeout=30)
+
+    def find(self, code):
+        """(file, scheme, allowed, used) or None."""
+        with self.connect() as db:
+            return db.execute('SELECT file, scheme, allowed, used FROM codes WHERE code = ?', (code,)).fetchone()
+
+    def count_download(self, code):
+        """Counts one download if any is left; True when it was counted."""
+        with self.connect() as db:
+            changed = db.execute('UPDATE codes SET used = used + 1 WHERE code = ? AND used < allowed', (code,))
+            return changed.rowcount == 1
+
+
+# --- the service's answers ---
+
+def markup_reply(fields):
+    items = ''.join('<field name=%s value=%s/>' % (quoteattr(name), quoteattr(str(value)))
+                    for name, value in fields)
+    return '<!-- Norvik download service -->\n<reply>%s</reply>\n' % items
+
+
+def answer_query(book, code, download_url):
+    row = book.find(code)
+    if row is None:
+        return [('StatusCode', STATUS_UNKNOWN_CODE)]
+    file, scheme, allowed, used = row
+    if used >= allowed:
+        return [('StatusCode', STATUS_USED_UP), ('dltotalcount', allowed), ('dltimes', used)]
+    url, size = download_url(file, scheme)
+    return [('StatusCode', STATUS_OK), ('downloadURL', url), ('filesize', size)]
+
+
+def answer_report(book, code, success):
+    if book.find(code) is None:
+        return [('StatusCode', STATUS_UNKNOWN_CODE)]
+    status = STATUS_FAILURE_NOTED
+    if success:
+        status = STATUS_OK if book.count_download(code) else STATUS_USED_UP
+    _, _, allowed, used = book.find(code)
+    return [('StatusCode', status), ('dltotalcount', allowed), ('dltimes', used)]
+
+
+def answer_activation(book, form, download_url):
+    code = form.get('ActivateCode', '')
+    act = form.get('act')
+    if act == '1':
+        return answer_query(book, code, download_url)
+    if act == '2':
+        return answer_report(book, code, form.get('success') == 'true')
+    return [('StatusCode', STATUS_BAD_REQUEST)]
+
+
+def parse_form(content_type, body, query):
+    """The form fields of a POST: the URL's query pairs, then the multipart or url-encoded body."""
+    form = dict(urllib.parse.parse_qsl(query, keep_blank_values=True))
+    if content_type.startswith('multipart/form-data'):
+        head = b'Content-Type: ' + content_type.encode('latin-1') + b'\r\n\r\n'
+        message = email.parser.BytesParser(policy=email.policy.HTTP).parsebytes(head + body)
+        for part in message.iter_parts() if message.is_multipart() else []:
+            name = part.get_param('name', header='content-disposition')
+            if name:
+                form[name] = (part.get_payload(decode=True) or b'').decode('latin-1')
+    else:
+        form.update(urllib.parse.parse_qsl(body.decode('latin-1'), keep_blank_values=True))
+    return form
+
+
+def lookup_target(query):
+    """Where the lookup redirects: the product's page, or the home page when the serial is unknown."""
+    fields = dict(urllib.parse.parse_qsl(query, keep_blank_values=True))
+    product = PRODUCTS.get(fields.get('SN', ''))
+    if product is None:
+        return HOME_PAGE_URL
+    return 'http://%s/support/%s/%s/%s' % (WEB_HOST, product, fields.get('LN', ''), fields.get('TYPE', ''))
+
+
+# --- HTTP ---
+
+class DemoHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.1'
+    server_version = 'NorvikDemo/1.0'
+
+    def target(self):
+        """(host, path, query): proxied requests are in absolute form, direct ones carry a Host header."""
+        parts = urllib.parse.urlsplit(self.path)
+        host = parts.hostname if parts.scheme else self.headers.get('Host', '').split(':')[0]
+        return (host or '').lower(), parts.path or '/', parts.query
+
+    def do_GET(self):
+        host, path, query = self.target()
+        if host == WEB_HOST and path == '/':
+            self.send_text(200, '<html><body>Norvik demo home</body></html>\n', 'text/html')
+        elif host == WEB_HOST and path == '/lookup':
+            self.send_text(302, 'moved\n', extra=[('Location', lookup_target(query))])
+        elif host == WEB_HOST and path.startswith('/support/'):
+            self.send_text(200, '<html><body>Support page %s</body></html>\n' % path, 'text/html')
+        elif host == SERVICE_HOST and path == '/activate':
+            self.send_text(200, 'The activation service takes POST requests.\n')
+        elif host == FILES_HOST and path.startswith('/files/'):
+            self.send_file(path[len('/files/'):])
+        else:
+            self.send_text(404, 'not found\n')
+
+    def do_POST(self):
+        host, path, query = self.target()
+        length = self.headers.get('Content-Length')
+        if length is None or not length.isdigit():
+            self.send_text(411, 'a Content-Length is needed\n')
+            return
+        body = self.rfile.read(int(length))
+        if host != SERVICE_HOST or path != '/activate':
+            self.send_text(404, 'not found\n')
+            return
+        form = parse_form(self.headers.get('Content-Type', ''), body, query)
+        reply = answer_activation(self.server.book, form, self.server.download_url)
+        self.log_message('activation %r -> %r', form, reply)
+        self.send_text(200, markup_reply(reply), 'text/xml')
+
+    def do_CONNECT(self):
+        self.close_connection = True
+        self.send_text(501, 'https is not part of the demo\n')
+
+    def send_text(self, status, text, content_type='text/plain', extra=()):
+        data = text.encode('utf-8')
+        self.send_response(status)
+        for name, value in list(extra) + [('Content-Type', content_type), ('Content-Length', str(len(data)))]:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(data)
+
+    def send_file(self, name):
+        path = os.path.join(self.server.files_dir, name)
+        if '/' in name or name.startswith('.') or not os.path.isfile(path):
+            self.send_text(404, 'no such file\n')
+            return
+        with open(path, 'rb') as source:
+            self.send_response(200)
+            self.send_header('Content-Type', 'application/octet-stream')
+            self.send_header('Content-Length', str(os.fstat(source.fileno()).st_size))
+            self.end_headers()
+            try:
+                self.copy(source)
+            except (BrokenPipeError, ConnectionResetError):
+                # The client stopped reading (a cancel, or a look at the headers only).
+                self.close_connection = True
+
+    def copy(self, source):
+        rate = self.server.rate_bytes
+        if not rate:
+            self.connection.sendfile(source)
+            return
+        started, sent = time.monotonic(), 0
+        while chunk := source.read(COPY_CHUNK):
+            self.wfile.write(chunk)
+            sent += len(chunk)
+            time.sleep(max(0.0, started + sent / rate - time.monotonic()))
+
+    def log_message(self, format, *args):
+        logging.getLogger('demo').info('%s %s', self.address_string(), format % args)
+
+
+class DemoServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self, book, files_dir, rate_bytes):
+        super().__init__(('127.0.0.1', 0), DemoHandler)
+        self.book = book
+        self.files_dir = files_dir
+        self.rate_bytes = rate_bytes
+        self.ftp_port = 0
+
+    def download_url(self, file, scheme):
+        size = os.path.getsize(os.path.join(self.files_dir, file))
+        if scheme == 'ftp':
+            return 'ftp://127.0.0.1:%d/%s' % (self.ftp_port, file), size
+        return 'http://%s/files/%s' % (FILES_HOST, file), size
+
+
+# --- FTP ---
+
+def start_ftp(files_dir):
+    """Anonymous read-only FTP on 127.0.0.1; answers (server, port). Runs on a daemon thread."""
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(files_dir)
+    handler = type('DemoFtpHandler', (FTPHandler,), {'authorizer': authorizer, 'banner': 'Norvik demo files'})
+    server = FTPServer(('127.0.0.1', 0), handler)
+    threading.Thread(target=server.serve_forever, kwargs={'handle_exit': False}, daemon=True).start()
+    return server, server.address[1]
+
+
+# --- process ---
+
+def watch_parent(parent_pid, stop):
+    """Stops the service once the process that started it is gone."""
+    original_parent = os.getppid()
+    while True:
+        time.sleep(0.5)
+        try:
+            os.kill(parent_pid, 0)
+        except ProcessLookupError:
+            break
+        except PermissionError:
+            pass
+        if os.getppid() != original_parent:
+            break
+    stop()
+
+
+def write_port_file(path, http_port, ftp_port):
+    # Written whole, then renamed, so that a reader never sees half of it.
+    with open(path + '.tmp', 'w') as out:
+        out.write('HTTP_PORT=%d\nFTP_PORT=%d\n' % (http_port, ftp_port))
+    os.replace(path + '.tmp', path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description='Local demo of the Norvik download service.')
+    parser.add_argument('--work', required=True, help='folder for the code database, the files and the log')
+    parser.add_argument('--port-file', required=True, help='where to write HTTP_PORT=n and FTP_PORT=n')
+    parser.add_argument('--parent-pid', type=int, default=os.getppid(), help='stop when this process ends')
+    parser.add_argument('--big-mib', type=int, default=300, help='size of the big demo file in MiB')
+    parser.add_argument('--rate-kib', type=int, default=0, help='limit HTTP file transfers to this many KiB/s')
+    args = parser.parse_args()
+
+    os.makedirs(args.work, exist_ok=True)
+    logging.basicConfig(filename=os.path.join(args.work, 'service.log'), level=logging.INFO,
+                        format='%(asctime)s %(message)s')
+    logging.getLogger('pyftpdlib').setLevel(logging.WARNING)
+    files_dir = os.path.join(args.work, 'files')
+    make_files(files_dir, args.big_mib)
+    book = CodeBook(os.path.join(args.work, 'codes.sqlite3'))
+
+    server = DemoServer(book, files_dir, args.rate_kib * 1024)
+    _, server.ftp_port = start_ftp(files_dir)
+
+    def stop(*_):
+        # shutdown() waits for serve_forever, so it must come from another thread than the server's.
+        threading.Thread(target=server.shutdown, daemon=True).start()
+
+    # SIGINT keeps its default: under a script that started this in the background it stays ignored, so
+    # that a Ctrl+C meant for the host does not cut the host's last report short.
+    signal.signal(signal.SIGTERM, stop)
+    threading.Thread(target=watch_parent, args=(args.parent_pid, stop), daemon=True).start()
+    write_port_file(args.port_file, server.server_address[1], server.ftp_port)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    finally:
+        # The FTP loop is not thread-safe: its daemon thread ends with the process.
+        server.server_close()
+        for path in (args.port_file, args.port_file + '.tmp'):
+            if os.path.exists(path):
+                os.remove(path)
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
