@@ -1,0 +1,565 @@
+#!/usr/bin/env python3
+# The loopback "internet" of the wire tests: a scripted HTTP proxy, TLS tunnels, FTP and a request log.
+"""Loopback test server that Wine's WinINet reaches as its HTTP proxy.
+
+Usage: server.py --port-file FILE [--parent-pid PID] [--cert-dir DIR]
+
+Proxied requests arrive in absolute form and are answered from scripted routes keyed by host and
+path; CONNECT tunnels are wrapped in TLS with certificates of a test CA; an anonymous FTP server
+starts on demand. Every request received is recorded byte for byte. Tests drive it through the
+control API under /__testbed/ (see README.md beside this file).
+"""
+
+import argparse
+import fcntl
+import http
+import logging
+import os
+import secrets
+import select
+import socket
+import socketserver
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+PROBE_HOST = 'www.norvik.example'
+CONTROL_PREFIX = '/__testbed/'
+MAX_HEAD = 1 << 20
+POLL_SECONDS = 0.1
+# Generated bodies repeat bytes 0..250: a prime period never lines up with read buffer sizes, so a
+# lost, doubled or reordered chunk shows. The chunk is a whole number of periods.
+PATTERN_PERIOD = 251
+PATTERN_CHUNK = bytes(range(PATTERN_PERIOD)) * 1024
+
+
+# --- field lists: `name SP decimal-length LF bytes LF`, repeated; binary-safe both ways ---
+
+def decode_fields(data):
+    fields, pos = [], 0
+    while pos < len(data):
+        space = data.index(b' ', pos)
+        newline = data.index(b'\n', space)
+        name = data[pos:space].decode('ascii')
+        length = int(data[space + 1:newline])
+        start, end = newline + 1, newline + 1 + length
+        if length < 0 or data[end:end + 1] != b'\n':
+            raise ValueError('field %r: value does not end where its length says' % name)
+        fields.append((name, data[start:end]))
+        pos = end + 1
+    return fields
+
+
+def encode_fields(fields):
+    return b''.join(b'%s %d\n%s\n' % (name.encode('ascii'), len(value), value)
+                    for name, value in fields)
+
+
+# --- routes ---
+
+def _int(value):
+    return int(value.decode('ascii'))
+
+
+def _delay(value):
+    text = value.decode('ascii')
+    return None if text == 'never' else int(text) / 1000.0
+
+
+def _content_length(value):
+    text = value.decode('ascii')
+    return text if text in ('auto', 'none') else int(text)
+
+
+class Route:
+    """One scripted answer. Field names are those of the control API."""
+
+    SETTERS = {
+        'host': lambda r, v: setattr(r, 'host', v.decode('ascii').lower()),
+        'target': lambda r, v: setattr(r, 'target', v.decode('latin-1')),
+        'method': lambda r, v: setattr(r, 'method', v.decode('ascii')),
+        'times': lambda r, v: setattr(r, 'times', _int(v)),
+        'status': lambda r, v: setattr(r, 'status', _int(v)),
+        'reason': lambda r, v: setattr(r, 'reason', v),
+        'version': lambda r, v: setattr(r, 'version', v),
+        'header': lambda r, v: r.headers.append(v),
+        'body': lambda r, v: setattr(r, 'body', v),
+        'generate': lambda r, v: setattr(r, 'generate', _int(v)),
+        'content-length': lambda r, v: setattr(r, 'content_length', _content_length(v)),
+        'delay': lambda r, v: setattr(r, 'delay', _delay(v)),
+        'stall-after': lambda r, v: setattr(r, 'stall_after', _int(v)),
+        'close-after': lambda r, v: setattr(r, 'close_after', _int(v)),
+        'raw': lambda r, v: setattr(r, 'raw', v),
+        'close': lambda r, v: setattr(r, 'close', v == b'1'),
+    }
+
+    def __init__(self, fields=(), **values):
+        self.host, self.target, self.method, self.times = PROBE_HOST, None, None, None
+        self.status, self.reason, self.version = 200, None, b'HTTP/1.1'
+        self.headers, self.body, self.generate = [], b'', None
+        self.content_length, self.delay = 'auto', 0.0
+        self.stall_after, self.close_after, self.raw, self.close = None, None, None, False
+        for name, value in fields:
+            if name not in self.SETTERS:
+                raise ValueError('unknown route field %r' % name)
+            self.SETTERS[name](self, value)
+        self.__dict__.update(values)
+        if not self.target or not self.target.startswith('/'):
+            raise ValueError('a route needs a target that starts with "/"')
+
+    def body_length(self):
+        return self.generate if self.generate is not None else len(self.body)
+
+    def head(self):
+        reason = self.reason
+        if reason is None:
+            try:
+                reason = http.HTTPStatus(self.status).phrase.encode('ascii')
+            except ValueError:
+                reason = b'Scripted'
+        lines = [b'%s %d %s' % (self.version, self.status, reason)] + self.headers
+        if self.content_length == 'auto':
+            lines.append(b'Content-Length: %d' % self.body_length())
+        elif self.content_length != 'none':
+            lines.append(b'Content-Length: %d' % self.content_length)
+        return b'\r\n'.join(lines) + b'\r\n\r\n'
+
+    def keeps_connection(self):
+        """A reply whose framing is wrong or missing ends the connection: the client cannot find
+        where the next reply would start."""
+        declared = self.content_length
+        framed = declared == 'auto' or declared == self.body_length()
+        return framed and not self.close
+
+
+def default_route(host, target):
+    if host == PROBE_HOST and target == '/':
+        return Route(target='/', body=b'<html><body>Norvik</body></html>\r\n')
+    return Route(target='/', status=404, body=b'not scripted: %s%s\n' % (
+        host.encode('latin-1'), target.encode('latin-1')))
+
+
+# --- shared state ---
+
+class Bench:
+    def __init__(self, certs):
+        self.lock = threading.Lock()
+        self.routes, self.records = [], []
+        self.generation = 0  # bumped by reset; waiting connections of an older one give up
+        self.ftp = None
+        self.certs = certs
+
+    def reset(self):
+        with self.lock:
+            self.routes, self.records = [], []
+            self.generation += 1
+            ftp, self.ftp = self.ftp, None
+        if ftp:
+            ftp.stop()
+
+    def add_route(self, route):
+        with self.lock:
+            self.routes.append(route)
+
+    def record(self, channel, host, target, raw):
+        with self.lock:
+            self.records.append((channel, host, target, raw))
+
+    def encoded_records(self):
+        with self.lock:
+            records = list(self.records)
+        fields = []
+        for channel, host, target, raw in records:
+            fields += [('channel', channel.encode('ascii')), ('host', host.encode('latin-1')),
+                       ('target', target.encode('latin-1')), ('raw', raw)]
+        return encode_fields(fields)
+
+    def take_route(self, method, host, target):
+        """Exact path+query before path alone; a route for the method before one for any method;
+        then the earliest added. A route with `times` left at 0 is used up."""
+        path = target.split('?', 1)[0]
+        with self.lock:
+            for wanted in (target, path):
+                for by_method in (True, False):
+                    for route in self.routes:
+                        if (route.host == host and route.target == wanted and route.times != 0
+                                and (route.method == method if by_method else route.method is None)):
+                            if route.times is not None:
+                                route.times -= 1
+                            return route
+        return None
+
+    def start_ftp(self, root):
+        ftp = FtpServer(self, root)
+        with self.lock:
+            old, self.ftp = self.ftp, ftp
+        if old:
+            old.stop()
+        return ftp.port
+
+    def stop_ftp(self):
+        with self.lock:
+            ftp, self.ftp = self.ftp, None
+        if ftp:
+            ftp.stop()
+
+
+# --- connections ---
+
+class Stream:
+    """Buffered reading of requests from a plain or TLS socket."""
+
+    def __init__(self, sock):
+        self.sock, self.buffer = sock, bytearray()
+
+    def _fill(self):
+        data = self.sock.recv(65536)
+        if not data:
+            raise EOFError()
+        self.buffer += data
+
+    def read_head(self):
+        """The request line and header lines through the blank line; None at a clean end."""
+        while True:
+            end = self.buffer.find(b'\r\n\r\n')
+            if end >= 0:
+                head = bytes(self.buffer[:end + 4])
+                del self.buffer[:end + 4]
+                return head
+            if len(self.buffer) > MAX_HEAD:
+                raise ValueError('request head too long')
+            try:
+                self._fill()
+            except EOFError:
+                if self.buffer:
+                    raise
+                return None
+
+    def read_exact(self, count):
+        while len(self.buffer) < count:
+            self._fill()
+        data = bytes(self.buffer[:count])
+        del self.buffer[:count]
+        return data
+
+
+class Request:
+    def __init__(self, head):
+        lines = head[:-4].split(b'\r\n')
+        parts = lines[0].decode('latin-1').split(' ')
+        if len(parts) != 3:
+            raise ValueError('bad request line')
+        self.method, self.target, self.version = parts
+        self.headers = []
+        for line in lines[1:]:
+            name, _, value = line.decode('latin-1').partition(':')
+            self.headers.append((name.strip().lower(), value.strip()))
+
+    def header(self, name):
+        for key, value in self.headers:
+            if key == name:
+                return value
+        return None
+
+    def content_length(self):
+        return int(self.header('content-length') or 0)
+
+    def wants_close(self):
+        tokens = ((self.header('connection') or '') + ',' + (self.header('proxy-connection') or ''))
+        return 'close' in tokens.lower() or self.version == 'HTTP/1.0' and 'keep-alive' not in tokens.lower()
+
+
+def split_authority(authority):
+    """Host without user info or port, lower case."""
+    host = authority.rpartition('@')[2]
+    if host.startswith('['):
+        return host[1:host.find(']')].lower()
+    return host.partition(':')[0].lower()
+
+
+def route_key(request, tunnel_host):
+    """(host, path with query) of a request in absolute form, or in origin form inside a tunnel."""
+    target = request.target
+    scheme, sep, rest = target.partition('://')
+    if sep and '/' not in scheme:
+        authority, slash, path = rest.partition('/')
+        return split_authority(authority), slash + path if slash else '/'
+    host = tunnel_host or split_authority(request.header('host') or '')
+    return host, target
+
+
+def wait(bench, sock, seconds, generation):
+    """Sleeps `seconds` (None: for ever). False when the client left or the bench was reset."""
+    deadline = None if seconds is None else time.monotonic() + seconds
+    while True:
+        remaining = POLL_SECONDS if deadline is None else deadline - time.monotonic()
+        if remaining <= 0:
+            return True
+        if bench.generation != generation:
+            return False
+        readable, _, _ = select.select([sock], [], [], min(POLL_SECONDS, remaining))
+        if readable:  # a waiting client sends nothing: this is its close
+            return False
+
+
+def send_body(sock, route, limit):
+    count = route.body_length() if limit is None else min(limit, route.body_length())
+    if route.generate is None:
+        sock.sendall(route.body[:count])
+        return
+    while count > 0:
+        piece = min(count, len(PATTERN_CHUNK))
+        sock.sendall(PATTERN_CHUNK[:piece])
+        count -= piece
+
+
+def answer(bench, sock, route, request):
+    """Sends the scripted reply; True when the connection may carry another request."""
+    generation = bench.generation
+    if route.delay and not wait(bench, sock, route.delay, generation):
+        return False
+    if route.raw is not None:
+        sock.sendall(route.raw)
+        return False
+    sock.sendall(route.head())
+    cut = route.stall_after if route.stall_after is not None else route.close_after
+    send_body(sock, route, cut)
+    if route.stall_after is not None:
+        wait(bench, sock, None, generation)
+        return False
+    if route.close_after is not None:
+        return False
+    return route.keeps_connection() and not request.wants_close()
+
+
+def serve(bench, sock, channel, tunnel_host=None):
+    stream = Stream(sock)
+    while True:
+        head = stream.read_head()
+        if head is None:
+            return
+        request = Request(head)
+        raw = head + stream.read_exact(request.content_length())
+        if channel == 'http' and request.method == 'CONNECT':
+            host = split_authority(request.target)
+            bench.record(channel, host, request.target, raw)
+            return tunnel(bench, sock, host)
+        if channel == 'http' and request.target.startswith(CONTROL_PREFIX):
+            return control(bench, sock, request, raw[len(head):])
+        host, target = route_key(request, tunnel_host)
+        bench.record(channel, host, target, raw)
+        route = bench.take_route(request.method, host, target) or default_route(host, target)
+        if not answer(bench, sock, route, request):
+            return
+
+
+def tunnel(bench, sock, host):
+    sock.sendall(b'HTTP/1.1 200 Connection established\r\n\r\n')
+    tls = bench.certs.context(host).wrap_socket(sock, server_side=True)
+    try:
+        serve(bench, tls, 'https', host)
+    finally:
+        tls.close()
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        try:
+            serve(self.server.bench, self.request, 'http')
+        except (OSError, EOFError, ValueError):
+            pass  # the client went away or sent garbage: nothing to answer
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+
+# --- control API ---
+
+def control(bench, sock, request, body):
+    command = request.target[len(CONTROL_PREFIX):]
+    status, reply = 200, b''
+    try:
+        if command == 'reset':
+            bench.reset()
+        elif command == 'route':
+            bench.add_route(Route(decode_fields(body)))
+        elif command == 'requests':
+            reply = bench.encoded_records()
+        elif command == 'ftp/start':
+            root = dict(decode_fields(body)).get('root', b'').decode('utf-8')
+            if not os.path.isdir(root):
+                raise ValueError('ftp root %r is not a directory' % root)
+            reply = encode_fields([('port', b'%d' % bench.start_ftp(root))])
+        elif command == 'ftp/stop':
+            bench.stop_ftp()
+        elif command == 'ca':
+            reply = encode_fields([('trusted', bench.certs.ca_pem.encode()),
+                                   ('untrusted', bench.certs.untrusted_pem.encode())])
+        else:
+            status, reply = 404, b'unknown control command\n'
+    except (ValueError, KeyError, UnicodeDecodeError) as error:
+        status, reply = 400, str(error).encode('utf-8') + b'\n'
+    sock.sendall(Route(target='/', status=status, body=reply, close=True).head() + reply)
+
+
+# --- TLS ---
+
+class Certificates:
+    """A test CA, a second CA that no client trusts, and leaf certificates made on first use.
+
+    Hosts named untrusted.* get a leaf of the untrusted CA. The CA files are made once per folder
+    (under a lock, because servers of parallel tests share it); leaves are written atomically."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.lock = threading.Lock()
+        self.contexts = {}
+        os.makedirs(os.path.join(folder, 'leaves'), exist_ok=True)
+        with open(os.path.join(folder, '.lock'), 'w') as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            for name, subject in (('ca', 'Norvik Test CA'), ('untrusted-ca', 'Norvik Untrusted CA')):
+                if not os.path.exists(self.path(name + '.pem')):
+                    self.make_ca(name, subject)
+            if not os.path.exists(self.path('leaf.key')):
+                openssl('genrsa', '-out', self.path('leaf.key.new'), '2048')
+                os.replace(self.path('leaf.key.new'), self.path('leaf.key'))
+        self.ca_pem = read_text(self.path('ca.pem'))
+        self.untrusted_pem = read_text(self.path('untrusted-ca.pem'))
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def make_ca(self, name, subject):
+        openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '3650',
+                '-keyout', self.path(name + '.key'), '-out', self.path(name + '.new'),
+                '-subj', '/CN=' + subject,
+                '-addext', 'basicConstraints=critical,CA:TRUE',
+                '-addext', 'keyUsage=critical,keyCertSign,cRLSign')
+        openssl('x509', '-in', self.path(name + '.new'), '-outform', 'DER',
+                '-out', self.path(name + '.der'))
+        os.replace(self.path(name + '.new'), self.path(name + '.pem'))
+
+    def leaf(self, host):
+        issuer = 'untrusted-ca' if host.startswith('untrusted.') else 'ca'
+        pem = os.path.join(self.folder, 'leaves', host + '.pem')
+        if os.path.exists(pem):
+            return pem
+        with tempfile.TemporaryDirectory(dir=self.folder) as work:
+            csr, ext, out = (os.path.join(work, n) for n in ('leaf.csr', 'leaf.ext', 'leaf.pem'))
+            with open(ext, 'w') as f:
+                f.write('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n'
+                        'extendedKeyUsage=serverAuth\nsubjectAltName=DNS:%s\n' % host)
+            openssl('req', '-new', '-key', self.path('leaf.key'), '-subj', '/CN=' + host, '-out', csr)
+            openssl('x509', '-req', '-in', csr, '-CA', self.path(issuer + '.pem'),
+                    '-CAkey', self.path(issuer + '.key'), '-set_serial', '0x' + secrets.token_hex(8),
+                    '-days', '825', '-extfile', ext, '-out', out)
+            os.replace(out, pem)
+        return pem
+
+    def context(self, host):
+        if not host or '/' in host or host.startswith('.'):
+            raise ValueError('bad tunnel host %r' % host)
+        with self.lock:
+            if host not in self.contexts:
+                context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                context.load_cert_chain(self.leaf(host), self.path('leaf.key'))
+                self.contexts[host] = context
+            return self.contexts[host]
+
+
+def openssl(*args):
+    subprocess.run(('openssl',) + args, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE)
+
+
+def read_text(path):
+    with open(path) as f:
+        return f.read()
+
+
+# --- FTP ---
+
+class FtpServer:
+    """Anonymous read-only FTP on 127.0.0.1 serving one folder; commands are recorded as 'ftp'."""
+
+    def __init__(self, bench, root):
+        from pyftpdlib.authorizers import DummyAuthorizer
+        from pyftpdlib.handlers import FTPHandler
+        from pyftpdlib.servers import FTPServer
+
+        class RecordingHandler(FTPHandler):
+            def pre_process_command(self, line, cmd, arg):
+                bench.record('ftp', '127.0.0.1', cmd, line.encode('utf-8', 'surrogateescape'))
+                super().pre_process_command(line, cmd, arg)
+
+        authorizer = DummyAuthorizer()
+        authorizer.add_anonymous(root)
+        RecordingHandler.authorizer = authorizer
+        self.server = FTPServer(('127.0.0.1', 0), RecordingHandler)
+        self.port = self.server.address[1]
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        # pyftpdlib's loop is not thread-safe: it is stopped from its own thread.
+        while not self.stopping.is_set():
+            self.server.serve_forever(timeout=POLL_SECONDS, blocking=False, handle_exit=False)
+        self.server.close_all()
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(10)
+
+
+# --- process ---
+
+def watch_parent(parent_pid):
+    """Ends this process when the test process that started it is gone."""
+    original_parent = os.getppid()
+    while True:
+        time.sleep(0.5)
+        try:
+            os.kill(parent_pid, 0)
+        except OSError:
+            os._exit(0)
+        if os.getppid() != original_parent:
+            os._exit(0)
+
+
+def write_atomically(path, text):
+    with open(path + '.new', 'w') as f:
+        f.write(text)
+    os.replace(path + '.new', path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--port-file', required=True)
+    parser.add_argument('--parent-pid', type=int)
+    parser.add_argument('--cert-dir', help='where the test CAs live (made on first use)')
+    args = parser.parse_args()
+    logging.getLogger('pyftpdlib').setLevel(logging.ERROR)
+    logging.getLogger('pyftpdlib').addHandler(logging.NullHandler())
+
+    cert_dir = args.cert_dir or tempfile.mkdtemp(prefix='testbed-certs.')
+    server = Server(('127.0.0.1', 0), Handler)
+    server.bench = Bench(Certificates(cert_dir))
+    if args.parent_pid:
+        threading.Thread(target=watch_parent, args=(args.parent_pid,), daemon=True).start()
+    write_atomically(args.port_file, '%d\n' % server.server_address[1])
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

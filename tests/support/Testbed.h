@@ -1,0 +1,102 @@
+// The test side of the loopback "internet": scripting its routes, reading what reached it, FTP on demand.
+// The server (testbed/server.py) runs beside each TESTBED test; this client talks to its control API
+// over plain Winsock, never through WinINet, so that it adds nothing to what the product sends.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tamsel::testbed {
+
+// Host of the maker's web site, where the probe page lives.
+inline constexpr char MakerHost[] = "www.norvik.example";
+
+// One scripted answer, built fluently: Route("/svc").Status(302).Header("Location: http://x/").
+// A route answers requests for its host whose path and query equal target exactly, or, failing that,
+// whose path alone equals it. Unscripted: the probe page answers 200, everything else 404.
+class Route {
+public:
+    explicit Route(std::string target, std::string host = MakerHost);
+
+    Route& Method(const std::string& verb);              // only this verb (default: any)
+    Route& Times(unsigned count);                        // answer count requests, then step aside
+    Route& Status(int code, const std::string& reason = {});  // default 200 and its usual phrase
+    Route& Version(const std::string& text);             // status line's version (default HTTP/1.1)
+    Route& Header(const std::string& line);              // sent exactly, in order of the calls
+    Route& Body(const std::string& bytes);
+    Route& Generated(uint64_t size);                     // size bytes of PatternByte(i), made on the fly
+    Route& ContentLength(uint64_t declared);             // a wrong one closes the connection after
+    Route& NoContentLength();                            // body delimited by closing the connection
+    Route& DelayMs(unsigned milliseconds);               // wait before answering
+    Route& NeverAnswer();                                // hold the connection until the client leaves
+    Route& StallAfter(uint64_t bodyBytes);               // send head and this much body, then hold
+    Route& CloseAfter(uint64_t bodyBytes);               // send head and this much body, then close
+    Route& Raw(const std::string& bytes);                // send these bytes instead of a reply, close
+    Route& CloseWithoutAnswer();                         // close as soon as the request is read
+    Route& CloseConnection();                            // close after a well-framed reply
+
+    const std::string& Encoded() const { return m_fields; }
+
+private:
+    Route& Add(const char* name, const std::string& value);
+    std::string m_fields;
+};
+
+// The byte at offset i of a Generated body.
+inline unsigned char PatternByte(uint64_t offset) {
+    return static_cast<unsigned char>(offset % 251);
+}
+
+// One request as it reached the server, byte for byte.
+struct RecordedRequest {
+    std::string channel;  // "http" (proxied, CONNECT included), "https" (inside a tunnel), "ftp"
+    std::string host;     // host without port: of the URL, of the CONNECT, or 127.0.0.1 for FTP
+    std::string target;   // path and query as routed; CONNECT: host:port; FTP: the command word
+    std::string raw;      // request line, header lines and body; FTP: the command line without CRLF
+
+    std::string RequestLine() const;
+    std::vector<std::string> HeaderLines() const;  // in order, without CRLF
+    std::string Body() const;
+};
+
+class Testbed {
+public:
+    // Reads the server's port from TAMSEL_TESTBED_PORT, which with-testbed.sh sets.
+    Testbed();
+
+    bool Ready() const { return m_port != 0; }
+    // Forgets every route and recorded request and stops FTP; connections still held open by an
+    // earlier route (a delay, a stall) are closed.
+    bool Reset();
+    bool Add(const Route& route);
+    std::vector<RecordedRequest> Requests();
+    // Requests of one channel, in order (the probe's among them).
+    std::vector<RecordedRequest> Requests(const std::string& channel);
+    // Starts anonymous read-only FTP on 127.0.0.1 serving a local folder; answers its port, 0 on failure.
+    uint16_t StartFtp(const std::string& windowsFolder);
+    bool StopFtp();
+
+private:
+    // One control call; the reply body, or a failure added to the running test.
+    bool Call(const char* verb, const std::string& command, const std::string& body, std::string* reply);
+
+    uint16_t m_port = 0;
+};
+
+// Fixture base: every test starts on a bench with no routes and no recorded requests.
+class TestbedTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    Testbed bench;
+};
+
+// "name SP length LF bytes LF" lists, the control API's encoding both ways.
+std::string EncodeField(const std::string& name, const std::string& value);
+bool DecodeFields(const std::string& text, std::vector<std::pair<std::string, std::string>>* fields);
+
+}  // namespace tamsel::testbed

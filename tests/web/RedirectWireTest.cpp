@@ -1,0 +1,125 @@
+// Wire tests of the header-only looks: what the probe sends, redirects left unfollowed, long headers.
+#include "web/Redirect.h"
+
+#include "support/Testbed.h"
+#include "web/FixedUrls.h"
+
+#include <string>
+#include <vector>
+
+namespace tamsel::web {
+namespace {
+
+using testbed::Route;
+
+class RedirectWire : public testbed::TestbedTest {};
+
+// Every header line of a look at www.norvik.example that reaches the server: the agent text and the
+// no-cache pragma are ours, the rest is the platform's own.
+std::vector<std::string> LookHeaders() {
+    return {
+        "Accept: */*",
+        "Host: www.norvik.example",
+        "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)",
+        "Pragma: no-cache",
+    };
+}
+
+TEST_F(RedirectWire, ProbeSendsAgentTextAndNoCacheThroughTheProxy) {
+    EXPECT_EQ(CheckInternet(), 200);
+
+    const auto requests = bench.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].RequestLine(), "GET http://www.norvik.example:80/ HTTP/1.1");
+    EXPECT_EQ(requests[0].HeaderLines(), LookHeaders());
+    EXPECT_EQ(requests[0].Body(), "");
+}
+
+TEST_F(RedirectWire, StatusIsTheAnswerOfTheUrlItself) {
+    for (const int answer : {200, 204, 301, 302, 404, 500}) {
+        SCOPED_TRACE(answer);
+        ASSERT_TRUE(bench.Reset());
+        bench.Add(Route("/").Status(answer).Header("Location: http://www.norvik.example/moved"));
+        int32_t status = -1;
+        EXPECT_EQ(GetUrlStatus(ProbeUrl, &status), answer);
+        EXPECT_EQ(status, answer);
+        EXPECT_EQ(CheckInternet(), answer);
+        // Redirects are never followed: only the two looks at the URL itself reach the server.
+        const auto requests = bench.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[0].target, "/");
+        EXPECT_EQ(requests[1].target, "/");
+    }
+}
+
+TEST_F(RedirectWire, UrlThatCannotBeOpenedGives502) {
+    // A certificate from an authority nobody trusts fails the opening as surely as a bad URL.
+    for (const char* url : {"no scheme at all", "gopher://www.norvik.example/", "https://untrusted.norvik.example/"}) {
+        SCOPED_TRACE(url);
+        int32_t status = -1;
+        EXPECT_EQ(GetUrlStatus(url, &status), 0);
+        EXPECT_EQ(status, 502);
+        EXPECT_EQ(QueryUrlHeader(url, "Location"), "");
+    }
+}
+
+TEST_F(RedirectWire, ConnectionClosedWithoutAnswerGivesNoStatus) {
+    // The platform opens the URL but has no status line to read: 0, which is not 200 either.
+    bench.Add(Route("/").CloseWithoutAnswer());
+    int32_t status = -1;
+    EXPECT_EQ(GetUrlStatus(ProbeUrl, &status), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(CheckInternet(), 0);
+}
+
+TEST_F(RedirectWire, HttpsProbeGoesThroughTheTunnelWithTheSameRequest) {
+    bench.Add(Route("/secure").Status(302).Header("Location: https://www.norvik.example/next"));
+    int32_t status = -1;
+    EXPECT_EQ(GetUrlStatus("https://www.norvik.example/secure", &status), 302);
+    EXPECT_EQ(QueryUrlHeader("https://www.norvik.example/secure", "Location"), "https://www.norvik.example/next");
+    const auto inside = bench.Requests("https");
+    ASSERT_EQ(inside.size(), 2u);
+    EXPECT_EQ(inside[0].RequestLine(), "GET /secure HTTP/1.1");
+    EXPECT_EQ(inside[0].HeaderLines(), LookHeaders());
+}
+
+TEST_F(RedirectWire, LocationLongerThanTheFirstBufferComesBackWhole) {
+    std::string target = "http://files.norvik.example/";
+    for (int i = 0; target.size() < 3000; ++i) {
+        target += static_cast<char>('a' + i % 26);
+    }
+    bench.Add(Route("/svc").Status(302).Header("Location: " + target));
+    const std::string location = QueryUrlHeader("http://www.norvik.example/svc", "Location");
+    EXPECT_EQ(location.size(), 3000u);
+    EXPECT_EQ(location, target);
+    EXPECT_EQ(bench.Requests().size(), 1u) << "the Location target must not be fetched";
+}
+
+TEST_F(RedirectWire, LocationIsReadWhateverTheStatus) {
+    bench.Add(Route("/ok").Header("Location: http://www.norvik.example/elsewhere?x=1&y=2"));
+    EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/ok", "Location"),
+              "http://www.norvik.example/elsewhere?x=1&y=2");
+}
+
+TEST_F(RedirectWire, OnlyTheFirstHeaderOfThatNameIsRead) {
+    bench.Add(Route("/two").Status(302).Header("Location: http://first.example/").Header(
+        "Location: http://second.example/"));
+    EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/two", "Location"), "http://first.example/");
+}
+
+TEST_F(RedirectWire, MissingHeaderGivesEmpty) {
+    bench.Add(Route("/none").Status(302).Header("X-Location: http://not.this.one/"));
+    EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/none", "Location"), "");
+    EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/none", "X-Location"), "http://not.this.one/");
+}
+
+TEST_F(RedirectWire, QueryOfTheUrlReachesTheServerUnchanged) {
+    bench.Add(Route("/lookup?SN=A1&LN=en").Status(302).Header("Location: http://x.example/"));
+    EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/lookup?SN=A1&LN=en", "Location"), "http://x.example/");
+    const auto requests = bench.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "/lookup?SN=A1&LN=en") << requests[0].RequestLine();
+}
+
+}  // namespace
+}  // namespace tamsel::web
