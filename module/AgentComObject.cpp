@@ -1,0 +1,177 @@
+// The COM identity of the agent: faces, interface table, plain and aggregated forms, IDispatch.
+#include "module/AgentComObject.h"
+
+#include "agent/Result.h"
+#include "module/DispatchTypeInfo.h"
+
+#include <new>
+
+namespace tamsel::module {
+namespace {
+
+DispatchTypeInfo& AgentTypeInfo() noexcept {
+    static DispatchTypeInfo holder(IID_InvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 0);
+    return holder;
+}
+
+// The plain form: its own count. The module reference is the first base so that it goes last, after
+// the agent and its session are gone, and the module is never released while this code still runs.
+class PlainAgent final : private ModuleReference, public AgentFaces {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, object);
+        *object = ::IsEqualIID(riid, IID_IUnknown) ? Identity() : FindFace(riid);
+        RETURN_HR_IF(E_NOINTERFACE, *object == nullptr);
+        AddRef();
+        return S_OK;
+    }
+    // Plain counts: the class is registered "Apartment", so one thread calls each object.
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        const ULONG count = --m_count;
+        if (count == 0) {
+            delete this;
+        }
+        return count;
+    }
+
+private:
+    ULONG m_count = 0;
+};
+
+// The faces of an aggregated agent: identity and counting belong to the outer object.
+class ContainedAgent final : public AgentFaces {
+public:
+    explicit ContainedAgent(IUnknown* outer) noexcept : m_outer(outer) {}
+
+    // Only the outer object knows which interfaces the aggregate shows; asking the contained table
+    // behind its back would hand out faces that the outer object's own QueryInterface denies.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
+        return m_outer->QueryInterface(riid, object);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return m_outer->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return m_outer->Release(); }
+
+private:
+    IUnknown* m_outer;  // not counted: the outer object owns us
+};
+
+// The inner unknown of the aggregated form, which the outer object holds.
+class AggregatedAgent final : private ModuleReference, public IUnknown {
+public:
+    explicit AggregatedAgent(IUnknown* outer) noexcept : m_contained(outer) {}
+    virtual ~AggregatedAgent() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, object);
+        *object = nullptr;
+        if (::IsEqualIID(riid, IID_IUnknown)) {
+            *object = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = m_contained.FindFace(riid);
+        RETURN_HR_IF(E_NOINTERFACE, *object == nullptr);
+        static_cast<IUnknown*>(*object)->AddRef();  // through the outer object
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        const ULONG count = --m_count;
+        if (count == 0) {
+            delete this;
+        }
+        return count;
+    }
+
+private:
+    ULONG m_count = 0;
+    ContainedAgent m_contained;
+};
+
+template <typename Form, typename... Arguments>
+HRESULT CreateForm(REFIID riid, void** object, Arguments... arguments) noexcept {
+    auto* form = new (std::nothrow) Form(arguments...);
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, form);
+    const HRESULT hr = form->QueryInterface(riid, object);
+    if (FAILED(hr)) {
+        delete form;
+    }
+    return hr;
+}
+
+}  // namespace
+
+HRESULT CreateAgentInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    *object = nullptr;
+    if (outer == nullptr) {
+        return CreateForm<PlainAgent>(riid, object);
+    }
+    RETURN_HR_IF(CLASS_E_NOAGGREGATION, !::IsEqualIID(riid, IID_IUnknown));
+    return CreateForm<AggregatedAgent>(riid, object, outer);
+}
+
+void* AgentFaces::FindFace(REFIID riid) noexcept {
+    if (::IsEqualIID(riid, IID_InvTamselAgent) || ::IsEqualIID(riid, IID_IDispatch)) {
+        return static_cast<InvTamselAgent*>(this);
+    }
+    if (::IsEqualIID(riid, IID_InvTamselAgentOps)) {
+        return static_cast<InvTamselAgentOps*>(this);
+    }
+    return nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::GetTypeInfoCount(UINT* count) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, count);
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::GetTypeInfo(UINT, LCID locale, ITypeInfo** info) noexcept {
+    return AgentTypeInfo().GetTypeInfo(locale, info);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale,
+                                                    DISPID* ids) noexcept {
+    return AgentTypeInfo().GetIDsOfNames(names, count, locale, ids);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale, WORD flags,
+                                             DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                             UINT* argumentError) noexcept {
+    return AgentTypeInfo().Invoke(static_cast<InvTamselAgent*>(this), member, locale, flags, parameters,
+                                  result, exception, argumentError);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
+                                                     const char* serial, const char* language,
+                                                     const char* type) noexcept {
+    return m_agent.LookupRedirect(target, targetSize, lookupUrl, serial, language, type);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(char* downloadUrl, ULONG downloadUrlSize,
+                                                    const char* serviceUrl, const char* code,
+                                                    LONGLONG* fileSize) noexcept {
+    return m_agent.QueryDownload(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFile(const char* url, const char* path,
+                                                  ProgressSink* progress) noexcept {
+    return m_agent.FetchToFile(url, path, progress);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(const char* serviceUrl, const char* code, LONG success,
+                                                     LONG* remaining) noexcept {
+    return m_agent.ReportDownload(serviceUrl, code, success, remaining);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::GetLastHttpStatus(LONG* status) noexcept {
+    return m_agent.GetLastHttpStatus(status);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::GetLastServiceStatus(LONG* status) noexcept {
+    return m_agent.GetLastServiceStatus(status);
+}
+
+}  // namespace tamsel::module

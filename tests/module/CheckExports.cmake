@@ -1,0 +1,35 @@
+# Fails when the DLL imports anything but system DLLs (the runtime must be linked in), or when it does
+# not export exactly the four COM entry points under their undecorated names.
+# cmake -DOBJDUMP=<objdump> -DDLL=<dll> -P CheckExports.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed")
+endif()
+
+set(system_dlls advapi32.dll crypt32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
+    rpcrt4.dll shell32.dll shlwapi.dll user32.dll version.dll wininet.dll ws2_32.dll)
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "no imports found in ${DLL}: objdump output not understood")
+endif()
+foreach(line ${imports})
+  string(REGEX REPLACE "DLL Name: *" "" name "${line}")
+  string(STRIP "${name}" name)
+  string(TOLOWER "${name}" lower)
+  list(FIND system_dlls "${lower}" found)
+  if(found EQUAL -1)
+    message(SEND_ERROR "imports ${name}, which is not a system DLL")
+  endif()
+endforeach()
+
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" table "${dump}")
+string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z0-9_@]+" entries "${table}")
+set(names "")
+foreach(entry ${entries})
+  string(REGEX REPLACE "^.*\\] " "" name "${entry}")
+  list(APPEND names ${name})
+endforeach()
+set(expected DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)
+if(NOT names STREQUAL expected)
+  message(SEND_ERROR "exports are [${names}], expected [${expected}]")
+endif()
