@@ -319,7 +319,7 @@ def send_body(sock, route, limit):
 def answer(bench, sock, route, request):
     """Sends the scripted reply; True when the connection may carry another request."""
     generation = bench.generation
-    if route.delay and not wait(bench, sock, route.delay, generation):
+    if route.delay != 0 and not wait(bench, sock, route.delay, generation):
         return False
     if route.raw is not None:
         sock.sendall(route.raw)

@@ -1,0 +1,261 @@
+#!/usr/bin/env python3
+# The loopback bench's own behaviour: routing, framing, recording, holds, TLS tunnels and FTP.
+import ftplib
+import os
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed', 'server.py')
+sys.path.insert(0, os.path.dirname(SERVER))
+import server as testbed  # noqa: E402
+
+
+def fields(*pairs):
+    return testbed.encode_fields([(n, v if isinstance(v, bytes) else v.encode()) for n, v in pairs])
+
+
+class Bench:
+    """The server as a child process, for the whole test class."""
+
+    def __init__(self):
+        self.work = tempfile.TemporaryDirectory()
+        port_file = os.path.join(self.work.name, 'port')
+        self.process = subprocess.Popen([sys.executable, SERVER, '--port-file', port_file,
+                                         '--parent-pid', str(os.getpid()),
+                                         '--cert-dir', os.path.join(self.work.name, 'certs')])
+        deadline = time.monotonic() + 60
+        while not os.path.exists(port_file):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise RuntimeError('test server did not start')
+            time.sleep(0.05)
+        with open(port_file) as f:
+            self.port = int(f.read())
+        self.certs = os.path.join(self.work.name, 'certs')
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        self.work.cleanup()
+
+    def connect(self):
+        return socket.create_connection(('127.0.0.1', self.port), timeout=10)
+
+    def control(self, command, body=b''):
+        with self.connect() as s:
+            s.sendall(b'POST /__testbed/%s HTTP/1.1\r\nContent-Length: %d\r\n\r\n%s'
+                      % (command.encode(), len(body), body))
+            status, _, reply = read_reply(s, until_close=True)
+        return status, reply
+
+    def route(self, *pairs):
+        status, reply = self.control('route', fields(*pairs))
+        assert status == 200, reply
+        return status
+
+    def requests(self):
+        items = testbed.decode_fields(self.control('requests')[1])
+        return [tuple(v for _, v in items[i:i + 4]) for i in range(0, len(items), 4)]
+
+
+def read_reply(sock, until_close=False):
+    """(status, head, body) of one reply framed by its Content-Length, or by the close."""
+    data = b''
+    while b'\r\n\r\n' not in data:
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise EOFError('closed before the head ended: %r' % data)
+        data += chunk
+    head, _, body = data.partition(b'\r\n\r\n')
+    length = None
+    for line in head.split(b'\r\n')[1:]:
+        name, _, value = line.partition(b':')
+        if name.lower() == b'content-length':
+            length = int(value)
+    while until_close or length is None or len(body) < length:
+        chunk = sock.recv(1 << 20)
+        if not chunk:
+            break
+        body += chunk
+    return int(head.split(b' ')[1]), head, body
+
+
+def proxied(sock, url, extra=b''):
+    sock.sendall(b'GET %s HTTP/1.1\r\nHost: x\r\n\r\n' % url.encode() + extra)
+    return read_reply(sock)
+
+
+class ServerTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.bench = Bench()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.bench.stop()
+
+    def setUp(self):
+        self.assertEqual(self.bench.control('reset')[0], 200)
+
+    def fetch(self, url):
+        with self.bench.connect() as s:
+            return proxied(s, url)
+
+    def test_routes_prefer_exact_query_then_method_then_order(self):
+        b = self.bench
+        b.route(('target', '/p'), ('body', 'path'))
+        b.route(('target', '/p?a=1'), ('body', 'exact'))
+        b.route(('target', '/m'), ('body', 'any'))
+        b.route(('target', '/m'), ('method', 'GET'), ('body', 'get'))
+        b.route(('target', '/t'), ('times', '1'), ('status', '302'))
+        b.route(('target', '/t'), ('body', 'second'))
+        b.route(('host', 'Other.Example'), ('target', '/'), ('body', 'other'))
+        cases = [('http://www.norvik.example/p?a=1', 200, b'exact'),
+                 ('http://www.norvik.example:80/p?b=2', 200, b'path'),
+                 ('http://www.norvik.example/m', 200, b'get'),
+                 ('http://www.norvik.example/t', 302, b''),
+                 ('http://www.norvik.example/t', 200, b'second'),
+                 ('http://other.example:8080', 200, b'other'),
+                 ('http://www.norvik.example/', 200, b'<html><body>Norvik</body></html>\r\n'),
+                 ('http://elsewhere.example/', 404, None)]
+        for url, status, body in cases:
+            with self.subTest(url=url):
+                got = self.fetch(url)
+                self.assertEqual(got[0], status)
+                if body is not None:
+                    self.assertEqual(got[2], body)
+
+    def test_records_exact_bytes_of_each_request_but_not_control_calls(self):
+        body = b'\x00a\r\n\r\nb\xff'
+        raw = (b'POST http://www.norvik.example/up?x HTTP/1.1\r\nX-B: 2\r\nx-a:  1 \r\n'
+               b'Content-Length: %d\r\n\r\n' % len(body) + body)
+        with self.bench.connect() as s:
+            s.sendall(raw)
+            read_reply(s)
+            s.sendall(b'GET http://www.norvik.example/ HTTP/1.1\r\n\r\n')
+            read_reply(s)
+        self.assertEqual(self.bench.requests(), [
+            (b'http', b'www.norvik.example', b'/up?x', raw),
+            (b'http', b'www.norvik.example', b'/', b'GET http://www.norvik.example/ HTTP/1.1\r\n\r\n')])
+        self.bench.control('reset')
+        self.assertEqual(self.bench.requests(), [])
+
+    def test_framing_as_scripted(self):
+        b = self.bench
+        b.route(('target', '/auto'), ('header', 'X-Odd:no space'), ('body', 'abc'))
+        b.route(('target', '/none'), ('content-length', 'none'), ('body', 'abcdef'))
+        b.route(('target', '/short'), ('content-length', '2'), ('body', 'abcdef'))
+        b.route(('target', '/raw'), ('raw', 'ICY 200 OK\r\n\r\nxyz'))
+        b.route(('target', '/cut'), ('generate', '1000'), ('close-after', '10'))
+        with b.connect() as s:
+            status, head, body = proxied(s, 'http://www.norvik.example/auto')
+            self.assertEqual(head, b'HTTP/1.1 200 OK\r\nX-Odd:no space\r\nContent-Length: 3')
+            # A well-framed reply keeps the connection for the next request.
+            self.assertEqual(proxied(s, 'http://www.norvik.example/auto')[2], b'abc')
+        for target, expected in (('/none', b'abcdef'), ('/short', b'abcdef'),
+                                 ('/raw', b'ICY 200 OK\r\n\r\nxyz'), ('/cut', bytes(range(10)))):
+            with self.subTest(target=target), b.connect() as s:
+                s.sendall(b'GET http://www.norvik.example%s HTTP/1.1\r\n\r\n' % target.encode())
+                received = b''
+                while True:  # each of these replies ends by closing the connection
+                    chunk = s.recv(65536)
+                    if not chunk:
+                        break
+                    received += chunk
+                self.assertTrue(received.endswith(expected), received)
+
+    def test_generated_body_follows_the_pattern_across_chunks(self):
+        size = 3 * len(testbed.PATTERN_CHUNK) + 7
+        self.bench.route(('target', '/big'), ('generate', str(size)))
+        status, head, body = self.fetch('http://www.norvik.example/big')
+        self.assertEqual(len(body), size)
+        self.assertEqual(body, bytes(i % 251 for i in range(size)))
+
+    def test_held_connections_end_on_reset_and_delays_answer_late(self):
+        b = self.bench
+        b.route(('target', '/never'), ('delay', 'never'))
+        b.route(('target', '/stall'), ('generate', '100'), ('stall-after', '5'))
+        held = []
+        for target in ('/never', '/stall'):
+            s = b.connect()
+            s.sendall(b'GET http://www.norvik.example%s HTTP/1.1\r\n\r\n' % target.encode())
+            held.append(s)
+        time.sleep(0.5)
+        started = time.monotonic()
+        b.control('reset')
+        received = []
+        for s in held:
+            with s:
+                received.append(b'')
+                while True:
+                    chunk = s.recv(65536)
+                    if not chunk:
+                        break
+                    received[-1] += chunk
+        self.assertLess(time.monotonic() - started, 5)
+        self.assertEqual(received[0], b'')
+        self.assertTrue(received[1].endswith(b'Content-Length: 100\r\n\r\n' + bytes(range(5))), received[1])
+        b.route(('target', '/late'), ('delay', '300'), ('body', 'late'))  # after the reset
+        started = time.monotonic()
+        self.assertEqual(self.fetch('http://www.norvik.example/late')[2], b'late')
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+
+    def test_control_rejects_what_it_cannot_read(self):
+        for body in (fields(('target', '/x'), ('colour', 'red')), b'target 5\n/x\n', fields(('body', 'no target'))):
+            with self.subTest(body=body):
+                self.assertEqual(self.bench.control('route', body)[0], 400)
+        self.assertEqual(self.bench.control('nonsense')[0], 404)
+
+    def tunnel(self, host, cafile):
+        context = ssl.create_default_context(cafile=os.path.join(self.bench.certs, cafile))
+        raw = self.bench.connect()
+        raw.sendall(b'CONNECT %s:443 HTTP/1.1\r\nHost: %s:443\r\n\r\n' % (host.encode(), host.encode()))
+        self.assertEqual(raw.recv(4096), b'HTTP/1.1 200 Connection established\r\n\r\n')
+        try:
+            return context.wrap_socket(raw, server_hostname=host)
+        except ssl.SSLError:
+            raw.close()
+            raise
+
+    def test_tunnel_serves_routes_over_tls_for_the_connected_host(self):
+        self.bench.route(('target', '/s?q'), ('body', 'secret'))
+        with self.tunnel('www.norvik.example', 'ca.pem') as tls:
+            tls.sendall(b'GET /s?q HTTP/1.1\r\nHost: www.norvik.example\r\n\r\n')
+            self.assertEqual(read_reply(tls)[2], b'secret')
+        self.assertEqual([(c, h, t) for c, h, t, _ in self.bench.requests()],
+                         [(b'http', b'www.norvik.example', b'www.norvik.example:443'),
+                          (b'https', b'www.norvik.example', b'/s?q')])
+
+    def test_untrusted_host_is_signed_by_the_other_authority(self):
+        with self.assertRaises(ssl.SSLCertVerificationError):
+            self.tunnel('untrusted.norvik.example', 'ca.pem').close()
+        with self.tunnel('untrusted.norvik.example', 'untrusted-ca.pem') as tls:
+            tls.sendall(b'GET / HTTP/1.1\r\n\r\n')
+            self.assertEqual(read_reply(tls)[0], 404)
+
+    def test_ftp_serves_a_folder_and_records_commands(self):
+        with tempfile.TemporaryDirectory() as root:
+            with open(os.path.join(root, 'f.bin'), 'wb') as f:
+                f.write(b'\x00\x01payload')
+            status, reply = self.bench.control('ftp/start', fields(('root', root)))
+            self.assertEqual(status, 200, reply)
+            port = int(dict(testbed.decode_fields(reply))['port'])
+            with ftplib.FTP() as ftp:
+                ftp.connect('127.0.0.1', port, timeout=10)
+                ftp.login()
+                chunks = []
+                ftp.retrbinary('RETR f.bin', chunks.append)
+            self.assertEqual(b''.join(chunks), b'\x00\x01payload')
+            commands = [t for c, _, t, _ in self.bench.requests() if c == b'ftp']
+            self.assertIn(b'RETR', commands)
+            self.assertEqual(self.bench.control('ftp/stop')[0], 200)
+            with self.assertRaises(OSError):
+                socket.create_connection(('127.0.0.1', port), timeout=5).close()
+
+
+if __name__ == '__main__':
+    unittest.main()
