@@ -113,11 +113,15 @@ int Report(InvTamselAgentOps& agent, const std::string& serviceUrl, const std::s
     return ExitSuccess;
 }
 
-int RunReport(InvTamselAgentOps& agent, const Arguments& a) {
-    if (a[2] != "success" && a[2] != "failure") {
-        std::fprintf(stderr, "tamsel: report: the outcome is \"success\" or \"failure\", not \"%s\"\n", a[2].c_str());
-        return ExitUsage;
+bool CheckOutcome(const Arguments& a) {
+    if (a[2] == "success" || a[2] == "failure") {
+        return true;
     }
+    std::fprintf(stderr, "tamsel: report: the outcome is \"success\" or \"failure\", not \"%s\"\n", a[2].c_str());
+    return false;
+}
+
+int RunReport(InvTamselAgentOps& agent, const Arguments& a) {
     return Report(agent, a[0], a[1], a[2] == "success");
 }
 
@@ -175,27 +179,27 @@ const Command Commands[] = {
     {"lookup", 4, "LOOKUP_URL SERIAL LANGUAGE TYPE", "ask where the page for a serial number lives",
      "Asks LOOKUP_URL?SN=SERIAL&LN=LANGUAGE&TYPE=TYPE for its redirect and prints the target URL.\n"
      "A lookup that finds nothing (no redirect, or one to the maker's home page) fails with E_INVALIDARG.",
-     RunLookup},
+     nullptr, RunLookup},
     {"query", 2, "SERVICE_URL CODE", "exchange a code for its download URL and file size",
      "Posts CODE to the download service at SERVICE_URL and prints the download URL and the file size.\n"
      "A code the service does not accept fails with AGENT_E_SERVICE_STATUS and the service's status.",
-     RunQuery},
+     nullptr, RunQuery},
     {"fetch", 2, "URL FILE", "download a URL into a file, with a progress bar",
      "Downloads URL (http, https or ftp) into FILE, creating or overwriting it, with a progress bar on\n"
      "stderr. An answer other than 200 leaves FILE untouched. Ctrl+C stops the download: FILE keeps\n"
      "what arrived and tamsel exits with 3.",
-     RunFetch},
+     nullptr, RunFetch},
     {"report", 3, "SERVICE_URL CODE success|failure", "tell the service how a download ended",
      "Reports the outcome of CODE's download to the service at SERVICE_URL and prints how many\n"
      "downloads remain.",
-     RunReport},
+     CheckOutcome, RunReport},
     {"get", 3, "SERVICE_URL CODE FOLDER", "the whole flow: query, download into FOLDER, report",
      "Queries CODE, downloads its file into FOLDER (which must exist) under the last segment of the\n"
      "download URL's path, overwriting a file of that name, reports the outcome to the service and\n"
      "prints how many downloads remain. Only a complete file counts as a success: a failed, cancelled\n"
      "or short download is reported as a failure and the file keeps what arrived. Ctrl+C stops the\n"
      "download; tamsel then reports the failure and exits with 3.",
-     RunGet},
+     nullptr, RunGet},
 };
 
 }  // namespace

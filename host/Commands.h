@@ -16,6 +16,8 @@ struct Command {
     const char* usage;    // the arguments, as shown after "tamsel [--dll PATH] NAME"
     const char* summary;  // one line for the overview
     const char* help;     // what it does, prints and answers
+    // Null, or a check of the arguments before any agent is made: prints the problem, answers false.
+    bool (*check)(const Arguments& arguments);
     int (*run)(InvTamselAgentOps& agent, const Arguments& arguments);
 };
 

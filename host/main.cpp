@@ -125,6 +125,9 @@ int Run(int argc, char** argv) {
                      static_cast<unsigned>(arguments.size()), command->name, command->usage);
         return ExitUsage;
     }
+    if (command->check != nullptr && !command->check(arguments)) {
+        return ExitUsage;
+    }
     return RunWithAgent(options, *command, arguments);
 }
 

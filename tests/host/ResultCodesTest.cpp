@@ -1,0 +1,92 @@
+// The host's result table: names, explanations and exit codes that scripts and people rely on.
+#include "host/ResultCodes.h"
+
+#include "include/NorvikTamselAgent.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+namespace tamsel::host {
+namespace {
+
+struct Named {
+    HRESULT code;
+    const char* name;
+    int exitCode;
+};
+
+// The exit codes are documented in --help and in the README; changing one breaks callers' scripts.
+const Named Documented[] = {
+    {S_OK, "S_OK", 0},
+    {AGENT_E_NO_SESSION, "AGENT_E_NO_SESSION", 10},
+    {AGENT_E_BUFFER_TOO_SMALL, "AGENT_E_BUFFER_TOO_SMALL", 11},
+    {AGENT_E_HTTP_STATUS, "AGENT_E_HTTP_STATUS", 12},
+    {AGENT_E_SERVICE_STATUS, "AGENT_E_SERVICE_STATUS", 13},
+    {E_INVALIDARG, "E_INVALIDARG", 14},
+    {E_FAIL, "E_FAIL", 15},
+    {E_OUTOFMEMORY, "E_OUTOFMEMORY", 16},
+    {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG", 17},
+    {CO_E_CLASSSTRING, "CO_E_CLASSSTRING", 18},
+    {E_NOINTERFACE, "E_NOINTERFACE", 19},
+    {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "ERROR_FILE_NOT_FOUND", 21},
+    {HRESULT_FROM_WIN32(ERROR_BAD_EXE_FORMAT), "ERROR_BAD_EXE_FORMAT", 24},
+    {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), "ERROR_PROC_NOT_FOUND", 25},
+};
+
+TEST(ResultCodes, EachDocumentedCodeHasItsNameAndExitCode) {
+    for (const Named& expected : Documented) {
+        const ResultInfo& info = DescribeResult(expected.code);
+        EXPECT_STREQ(expected.name, info.name) << std::hex << expected.code;
+        EXPECT_EQ(expected.exitCode, info.exitCode) << expected.name;
+        EXPECT_NE('\0', info.explanation[0]) << expected.name;
+    }
+}
+
+TEST(ResultCodes, ExitCodesAreDistinctAndClearOfTheHostsOwn) {
+    std::set<int> seen = {ExitUsage, ExitCancelled, ExitLocalProblem, ExitUnknownResult};
+    for (const ResultInfo* info = ResultTableBegin(); info != ResultTableEnd(); ++info) {
+        EXPECT_TRUE(seen.insert(info->exitCode).second) << info->name << " reuses exit code " << info->exitCode;
+        // A failure must never look like success to a calling script, and exit codes stay below 256.
+        EXPECT_EQ(info->code == S_OK, info->exitCode == ExitSuccess) << info->name;
+        EXPECT_LT(info->exitCode, 256) << info->name;
+    }
+}
+
+TEST(ResultCodes, UnknownCodeGetsTheGenericEntry) {
+    const ResultInfo& info = DescribeResult(static_cast<HRESULT>(0x80041234L));
+    EXPECT_EQ(ExitUnknownResult, info.exitCode);
+    EXPECT_STREQ("unknown result", info.name);
+}
+
+TEST(ResultCodes, RegistrationProblemsSayHowToRegister) {
+    for (const HRESULT code : {REGDB_E_CLASSNOTREG, CO_E_CLASSSTRING}) {
+        EXPECT_NE(nullptr, std::strstr(DescribeResult(code).explanation, "regsvr32 NorvikTamselAgent.dll"))
+            << DescribeResult(code).name;
+    }
+}
+
+TEST(DescribeFailure, NamesTheCodeInHexWithItsExplanation) {
+    EXPECT_EQ("AGENT_E_NO_SESSION (0x80042EFF): cannot reach the internet (the connectivity probe did not "
+              "answer 200)",
+              DescribeFailure(AGENT_E_NO_SESSION, -1, -1));
+}
+
+TEST(DescribeFailure, AddsOnlyTheStatusesThatWereKept) {
+    const std::string http = DescribeFailure(AGENT_E_HTTP_STATUS, 404, -1);
+    EXPECT_NE(std::string::npos, http.find("(HTTP status 404)")) << http;
+    EXPECT_EQ(std::string::npos, http.find("service status")) << http;
+
+    const std::string service = DescribeFailure(AGENT_E_SERVICE_STATUS, -1, 0);
+    EXPECT_NE(std::string::npos, service.find("(service status 0)")) << service;
+    EXPECT_EQ(std::string::npos, service.find("HTTP status")) << service;
+}
+
+TEST(DescribeFailure, UnknownCodeStillShowsItsValue) {
+    const std::string text = DescribeFailure(static_cast<HRESULT>(0x80041234L), -1, -1);
+    EXPECT_NE(std::string::npos, text.find("0x80041234")) << text;
+}
+
+}  // namespace
+}  // namespace tamsel::host

@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+# tamsel.exe run as a user runs it under Wine: arguments, error messages and exit codes, and the
+# whole get flow against the demo download service.
+"""Usage: test_host_program.py --wine-run SCRIPT --prefix DIR --host EXE --dll DLL --service PY"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+SERVICE_URL = 'http://service.norvik.example/activate'
+LOOKUP_URL = 'http://www.norvik.example/lookup'
+RUN_TIMEOUT = 120
+
+
+def windows_path(path):
+    """Wine maps the Unix root to drive Z:."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def host_command(*words, dll=True):
+    command = [ARGS.wine_run, ARGS.prefix, ARGS.host]
+    if dll:
+        command += ['--dll', windows_path(ARGS.dll)]
+    return command + list(words)
+
+
+def wine_environment(proxy=None):
+    environment = dict(os.environ, WINEDEBUG='-all')
+    environment.pop('http_proxy', None)
+    if proxy:
+        environment['http_proxy'] = proxy
+    return environment
+
+
+def text(output):
+    """What was written so far, read without moving the offset the writer shares; with the Windows
+    runtime's CRLF line ends as LF."""
+    data = os.pread(output.fileno(), os.fstat(output.fileno()).st_size, 0)
+    return data.decode('latin-1').replace('\r\n', '\n')
+
+
+def run_host(*words, dll=True, proxy=None):
+    """Runs tamsel.exe and answers (exit code, stdout, stderr).
+
+    Output goes to files, not pipes: a wineserver started by this run inherits the descriptors and
+    outlives it, so a pipe would never report its end."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(host_command(*words, dll=dll), stdout=out, stderr=err, timeout=RUN_TIMEOUT,
+                              env=wine_environment(proxy)).returncode
+        return code, text(out), text(err)
+
+
+def run_wine(*words):
+    return subprocess.run([ARGS.wine_run, ARGS.prefix] + list(words), stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT, env=wine_environment()).returncode
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+class DemoService:
+    """The demo service in a work folder of its own, stopped on exit."""
+
+    def __init__(self, work, *options):
+        self.work = work
+        port_file = os.path.join(work, 'ports')
+        self.process = subprocess.Popen([sys.executable, '-B', ARGS.service, '--work', work,
+                                         '--port-file', port_file, '--big-mib', '2'] + list(options))
+        deadline = time.monotonic() + 60
+        while not os.path.exists(port_file):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError('the demo service did not start')
+            time.sleep(0.1)
+        with open(port_file) as ports:
+            values = dict(line.strip().split('=') for line in ports if '=' in line)
+        self.proxy = 'http://127.0.0.1:%s' % values['HTTP_PORT']
+
+    def source(self, name):
+        with open(os.path.join(self.work, 'files', name), 'rb') as f:
+            return f.read()
+
+    def used(self, code):
+        with sqlite3.connect(os.path.join(self.work, 'codes.sqlite3')) as db:
+            return db.execute('SELECT used FROM codes WHERE code = ?', (code,)).fetchone()[0]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(30)
+
+
+def remaining_count(output):
+    match = re.search(r'remaining downloads: (-?\d+)', output)
+    return int(match.group(1)) if match else None
+
+
+class Arguments(unittest.TestCase):
+    """What the host says before it makes an agent: help, usage errors, a DLL it cannot use."""
+
+    def test_help_lists_every_command_and_the_exit_codes(self):
+        code, out, _ = run_host('--help', dll=False)
+        self.assertEqual(0, code)
+        for command in ('lookup', 'query', 'fetch', 'report', 'get'):
+            self.assertRegex(out, r'\n  %s ' % command)
+        self.assertIn('10  AGENT_E_NO_SESSION', out)
+        self.assertIn('13  AGENT_E_SERVICE_STATUS', out)
+
+    def test_command_help_shows_its_usage(self):
+        code, out, _ = run_host('get', '--help', dll=False)
+        self.assertEqual(0, code)
+        self.assertIn('usage: tamsel [--dll PATH] get SERVICE_URL CODE FOLDER', out)
+
+    def test_usage_errors_exit_with_2(self):
+        cases = [
+            ((), 'usage: tamsel'),
+            (('frobnicate',), 'unknown command "frobnicate"'),
+            (('lookup', LOOKUP_URL, 'serial'), 'lookup takes 4 arguments, got 2'),
+            (('get', SERVICE_URL, 'CODE', 'folder', 'extra'), 'get takes 3 arguments, got 4'),
+            (('report', SERVICE_URL, 'CODE', 'maybe'), '"success" or "failure", not "maybe"'),
+            (('--bogus', 'lookup'), 'unknown option --bogus'),
+            (('lookup', '--dll'), '--dll needs the path'),
+        ]
+        for words, message in cases:
+            code, out, err = run_host(*words, dll=False)
+            self.assertEqual(2, code, words)
+            self.assertIn(message, err, words)
+            self.assertEqual('', out, words)
+
+    def test_a_dll_that_cannot_serve_is_named_with_its_reason(self):
+        with tempfile.TemporaryDirectory() as folder:
+            not_a_dll = os.path.join(folder, 'notes.dll')
+            with open(not_a_dll, 'w') as f:
+                f.write('not a program\n')
+            cases = [
+                (windows_path(os.path.join(folder, 'missing.dll')), 21, 'ERROR_FILE_NOT_FOUND'),
+                (windows_path(not_a_dll), 24, 'ERROR_BAD_EXE_FORMAT'),
+                ('C:\\windows\\system32\\kernel32.dll', 25, 'ERROR_PROC_NOT_FOUND'),
+            ]
+            for dll, exit_code, name in cases:
+                code, _, err = run_host('--dll', dll, 'lookup', LOOKUP_URL, 's', 'l', 't', dll=False)
+                self.assertEqual(exit_code, code, dll)
+                self.assertIn('cannot create the agent from %s: %s' % (dll, name), err)
+
+
+class Registration(unittest.TestCase):
+    """Without --dll the host finds the component through its registration, like any host."""
+
+    def test_unregistered_then_registered(self):
+        dll = windows_path(ARGS.dll)
+        run_wine('regsvr32', '/u', '/s', dll)
+        try:
+            code, _, err = run_host('lookup', LOOKUP_URL, 's', 'l', 't', dll=False)
+            self.assertEqual(18, code, err)
+            self.assertIn('run regsvr32 NorvikTamselAgent.dll first', err)
+
+            self.assertEqual(0, run_wine('regsvr32', '/s', dll))
+            service = DemoService(tempfile.mkdtemp(prefix='tamsel-demo.'))
+            try:
+                code, out, err = run_host('lookup', LOOKUP_URL, 'NTS-1000-2024', 'en', 'manual', dll=False,
+                                          proxy=service.proxy)
+            finally:
+                service.stop()
+                shutil.rmtree(service.work, ignore_errors=True)
+            self.assertEqual(0, code, err)
+            self.assertEqual('http://www.norvik.example/support/tamsel-1000/en/manual\n', out)
+        finally:
+            run_wine('regsvr32', '/u', '/s', dll)
+
+
+class AgainstTheDemoService(unittest.TestCase):
+    """Each operation and the get flow through the component, against the demo download service."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix='tamsel-demo.')
+        cls.service = DemoService(cls.work)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def host(self, *words):
+        return run_host(*words, proxy=self.service.proxy)
+
+    def folder(self):
+        path = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+        return path
+
+    def test_get_downloads_the_file_and_the_remaining_count_goes_down(self):
+        folder = self.folder()
+        counts = []
+        for _ in range(2):
+            code, out, err = self.host('get', SERVICE_URL, 'DEMO-SMALL-0002', windows_path(folder))
+            self.assertEqual(0, code, err)
+            with open(os.path.join(folder, 'tamsel-update.bin'), 'rb') as f:
+                self.assertEqual(self.service.source('tamsel-update.bin'), f.read())
+            self.assertIn('reported success', out)
+            counts.append(remaining_count(out))
+        self.assertEqual([49, 48], counts, 'seeded with 50 downloads')
+        self.assertIn('100% [', err, 'the progress bar reached its end')
+
+    def test_get_over_ftp(self):
+        folder = self.folder()
+        code, out, err = self.host('get', SERVICE_URL, 'DEMO-FTP-0003', windows_path(folder))
+        self.assertEqual(0, code, err)
+        with open(os.path.join(folder, 'tamsel-manual.bin'), 'rb') as f:
+            self.assertEqual(self.service.source('tamsel-manual.bin'), f.read())
+        self.assertIsNotNone(remaining_count(out))
+
+    def test_get_refused_code_downloads_and_counts_nothing(self):
+        folder = self.folder()
+        cases = [('DEMO-USED-0004', '(service status 3)'), ('NO-SUCH-CODE', '(service status 4)')]
+        for service_code, status in cases:
+            code, _, err = self.host('get', SERVICE_URL, service_code, windows_path(folder))
+            self.assertEqual(13, code, err)
+            self.assertIn('query failed: AGENT_E_SERVICE_STATUS (0x80042F02)', err)
+            self.assertIn(status, err)
+        self.assertEqual([], os.listdir(folder))
+        self.assertEqual(1, self.service.used('DEMO-USED-0004'))
+
+    def test_get_into_a_missing_folder_asks_nothing(self):
+        used = self.service.used('DEMO-SMALL-0002')
+        missing = windows_path(os.path.join(self.work, 'no-such-folder'))
+        code, _, err = self.host('get', SERVICE_URL, 'DEMO-SMALL-0002', missing)
+        self.assertEqual(4, code, err)
+        self.assertIn('does not exist', err)
+        self.assertEqual(used, self.service.used('DEMO-SMALL-0002'))
+
+    def test_report_failure_counts_nothing(self):
+        used = self.service.used('DEMO-FTP-0003')
+        code, out, err = self.host('report', SERVICE_URL, 'DEMO-FTP-0003', 'failure')
+        self.assertEqual(0, code, err)
+        self.assertIn('reported failure; remaining downloads: %d' % (50 - used), out)
+        self.assertEqual(used, self.service.used('DEMO-FTP-0003'))
+
+    def test_lookup_and_query(self):
+        code, out, err = self.host('lookup', LOOKUP_URL, 'NTS-2000-2024', 'de', 'driver')
+        self.assertEqual((0, 'http://www.norvik.example/support/tamsel-2000/de/driver\n'), (code, out), err)
+        code, out, err = self.host('lookup', LOOKUP_URL, 'UNKNOWN-SERIAL', 'en', 'manual')
+        self.assertEqual(14, code, err)
+        self.assertIn('E_INVALIDARG', err)
+        code, out, err = self.host('query', SERVICE_URL, 'DEMO-SMALL-0002')
+        self.assertEqual(0, code, err)
+        self.assertIn('download URL: http://files.norvik.example/files/tamsel-update.bin\n', out)
+        self.assertIn('file size:    200003 bytes', out)
+
+    def test_fetch_of_a_missing_file_names_the_http_status(self):
+        folder = self.folder()
+        target = os.path.join(folder, 'never.bin')
+        code, _, err = self.host('fetch', 'http://files.norvik.example/files/never.bin', windows_path(target))
+        self.assertEqual(12, code, err)
+        self.assertIn('AGENT_E_HTTP_STATUS (0x80042F01)', err)
+        self.assertIn('(HTTP status 404)', err)
+        self.assertFalse(os.path.exists(target))
+
+    def test_no_internet_without_the_proxy(self):
+        # Nothing listens on that port: the connectivity probe cannot see its 200.
+        code, _, err = run_host('lookup', LOOKUP_URL, 's', 'l', 't', proxy='http://127.0.0.1:%d' % free_port())
+        self.assertEqual(10, code, err)
+        self.assertIn('AGENT_E_NO_SESSION (0x80042EFF): cannot reach the internet', err)
+
+
+class CtrlC(unittest.TestCase):
+    """Ctrl+C during a slow download: the file keeps what arrived and the failure is reported."""
+
+    def test_cancel_keeps_the_bytes_and_reports_failure(self):
+        work = tempfile.mkdtemp(prefix='tamsel-demo.')
+        service = DemoService(work, '--rate-kib', '256')  # the 2 MiB file takes 8 s
+        try:
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                host = subprocess.Popen(host_command('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(work)),
+                                        stdout=out, stderr=err, env=wine_environment(service.proxy))
+                # The first progress report means the transfer runs; wine-run.sh execs wine, so the
+                # signal reaches the Windows process, which turns it into a Ctrl+C event.
+                deadline = time.monotonic() + RUN_TIMEOUT
+                while '%' not in text(err):
+                    self.assertIsNone(host.poll(), 'the host ended before any progress')
+                    self.assertLess(time.monotonic(), deadline, 'no progress')
+                    time.sleep(0.1)
+                host.send_signal(signal.SIGINT)
+                host.wait(RUN_TIMEOUT)
+                out, err = text(out), text(err)
+            self.assertEqual(3, host.returncode, err)
+            self.assertIn('cancelled', err)
+            self.assertIn('reported failure', out)
+            with open(os.path.join(work, 'tamsel-suite.bin'), 'rb') as f:
+                kept = f.read()
+            source = service.source('tamsel-suite.bin')
+            self.assertGreater(len(kept), 0)
+            self.assertLess(len(kept), len(source))
+            self.assertEqual(source[:len(kept)], kept)
+            self.assertEqual(0, service.used('DEMO-BIG-0001'))
+        finally:
+            service.stop()
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for option in ('--wine-run', '--prefix', '--host', '--dll', '--service'):
+        parser.add_argument(option, required=True)
+    ARGS, rest = parser.parse_known_args()
+    try:
+        unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    finally:
+        # The prefix is this test's own: its persistent wineserver goes with it.
+        subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=ARGS.prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+if __name__ == '__main__':
+    main()
