@@ -95,6 +95,12 @@ struct BstrTraits {
     static void close(type s) noexcept { ::SysFreeString(s); }
 };
 
+struct RegistryKeyTraits {
+    using type = HKEY;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::RegCloseKey(h); }
+};
+
 // Declare them in opening order: destruction then closes the newest first.
 using InternetSession = UniqueHandle<InternetTraits>;     // InternetOpenA
 using InternetConnection = UniqueHandle<InternetTraits>;  // InternetConnectA
@@ -106,6 +112,7 @@ using LibraryHandle = UniqueHandle<LibraryTraits>;
 template <typename Interface>
 using ComPointer = UniqueHandle<ComTraits<Interface>>;
 using PlatformString = UniqueHandle<BstrTraits>;  // SysAllocString
+using RegistryKey = UniqueHandle<RegistryKeyTraits>;  // RegOpenKeyExW
 using Socket = UniqueHandle<SocketTraits>;        // socket (link ws2_32)
 using CertStore = UniqueHandle<CertStoreTraits>;  // CertOpenStore (link crypt32)
 
