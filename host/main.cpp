@@ -134,8 +134,10 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Unbuffered, so that results on stdout and the progress line on stderr appear in order.
+    // Unbuffered both, so that results on stdout and the progress line on stderr appear in order
+    // when they share a file (the Windows runtime buffers even stderr then).
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {

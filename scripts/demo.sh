@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs the demo: the 32-bit DLL registered in a Wine prefix of its own, the local demo download service,
+# and the command-line host through a lookup, a big download with its progress bar and a refused code.
+# Installs what is missing and builds what is out of date first; stops all it started on any exit.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+build="$root/build/i686"
+demo="$root/build/demo"
+prefix="$demo/wineprefix"
+service_url=http://service.norvik.example/activate
+export WINEDEBUG=-all
+
+service_pid=""
+cleanup() {
+  if [ -n "$service_pid" ]; then
+    kill "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+  fi
+  [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+step() { printf '\n== %s\n' "$*"; }
+fail() { echo "demo: $*" >&2; exit 1; }
+# Wine maps the Unix root to drive Z:.
+windows_path() { printf 'Z:%s' "$(realpath "$1")" | tr / '\\'; }
+tamsel() { "$root/scripts/wine-run.sh" "$prefix" "$build/bin/tamsel.exe" "$@"; }
+
+scripts/setup.sh
+mkdir -p "$demo/downloads"
+
+step "Building the 32-bit NorvikTamselAgent.dll and tamsel.exe (build/i686)"
+# An existing build tree only brings the two programs up to date; a new one is made whole.
+if ! { [ -f "$build/build.ninja" ] && cmake --build "$build" --target NorvikTamselAgent tamsel; } \
+     >"$demo/build.log" 2>&1; then
+  scripts/build.sh i686 >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log" >&2; fail "the build failed (build/demo/build.log)"; }
+fi
+echo "up to date"
+
+step "Registering the DLL: wine regsvr32 NorvikTamselAgent.dll"
+[ -f "$prefix/.ready" ] || echo "(first run: making the demo's Wine prefix, about half a minute)"
+status=0
+"$root/scripts/wine-run.sh" "$prefix" regsvr32 /s "$(windows_path "$build/bin/NorvikTamselAgent.dll")" || status=$?
+[ $status -eq 0 ] || fail "regsvr32 failed with exit code $status"
+echo "registered"
+
+step "Starting the demo download service"
+rm -f "$demo/ports"
+# 64 MiB/s: fast, yet slow enough to watch the bar.
+/usr/bin/python3 -B testbed/demo_service.py --work "$demo/service" --port-file "$demo/ports" \
+  --parent-pid $$ --rate-kib 65536 &
+service_pid=$!
+for _ in $(seq 600); do
+  [ -s "$demo/ports" ] && break
+  kill -0 "$service_pid" 2>/dev/null || fail "the demo service did not start (build/demo/service/service.log)"
+  sleep 0.1
+done
+[ -s "$demo/ports" ] || fail "the demo service did not answer within a minute"
+# shellcheck source=/dev/null
+. "$demo/ports"
+export http_proxy="http://127.0.0.1:$HTTP_PORT"
+echo "listening on 127.0.0.1:$HTTP_PORT (http, as the proxy of every URL) and 127.0.0.1:$FTP_PORT (ftp)"
+
+step "tamsel lookup http://www.norvik.example/lookup NTS-1000-2024 en manual"
+tamsel lookup http://www.norvik.example/lookup NTS-1000-2024 en manual
+
+step "tamsel get $service_url DEMO-BIG-0001 build/demo/downloads"
+tamsel get "$service_url" DEMO-BIG-0001 "$(windows_path "$demo/downloads")"
+
+step "tamsel get $service_url DEMO-USED-0004 build/demo/downloads   (a used-up code)"
+status=0
+tamsel get "$service_url" DEMO-USED-0004 "$(windows_path "$demo/downloads")" || status=$?
+[ $status -eq 13 ] || fail "expected exit code 13 (AGENT_E_SERVICE_STATUS), got $status"
+echo "exit code 13, as expected"
+
+step "Done"
