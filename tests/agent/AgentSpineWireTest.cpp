@@ -1,0 +1,156 @@
+// Wire tests of the agent's prologue: one probe before every network operation, and what a failed,
+// refused or late probe leaves behind.
+#include "agent/AgentObject.h"
+
+#include "support/Testbed.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace tamsel::agent {
+namespace {
+
+using testbed::Route;
+
+constexpr char ServiceUrl[] = "http://www.norvik.example/svc";
+
+class AgentSpineWire : public testbed::TestbedTest {};
+
+std::string TempFilePath(const char* name) {
+    char folder[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + name;
+    ::DeleteFileA(path.c_str());
+    return path;
+}
+
+// The only requests are probes of the maker's page: nothing else was asked for.
+void ExpectOnlyProbes(const std::vector<testbed::RecordedRequest>& requests, size_t count) {
+    ASSERT_EQ(requests.size(), count);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.RequestLine(), "GET http://www.norvik.example:80/ HTTP/1.1");
+    }
+}
+
+TEST(AgentSpine, NewObjectHasNothingToReport) {
+    AgentObject agent;
+    LONG status = 77;
+    EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
+    EXPECT_EQ(agent.GetLastServiceStatus(&status), E_FAIL);
+    EXPECT_EQ(status, 77);
+}
+
+TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200) {
+    const struct {
+        const char* why;
+        Route probe;
+    } cases[] = {
+        {"redirect", Route("/").Status(302).Header("Location: http://www.norvik.example/moved")},
+        {"moved for good", Route("/").Status(301).Header("Location: http://www.norvik.example/moved")},
+        {"proxy cannot reach it", Route("/").Status(502, "Bad Gateway")},
+        {"proxy refuses it", Route("/").CloseWithoutAnswer()},
+    };
+    const std::string file = TempFilePath("tamsel-spine-never-written.bin");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(bench.Reset());
+        bench.Add(c.probe);
+        AgentObject agent;
+        char buffer[16] = "untouched";
+        LONGLONG size = 12345;
+        LONG remaining = 7;
+        const DWORD start = ::GetTickCount();
+        EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
+        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "code", 1, &remaining), AGENT_E_NO_SESSION);
+        EXPECT_EQ(agent.LookupRedirect(buffer, sizeof buffer, ServiceUrl, "SN1", "en", "t"), AGENT_E_NO_SESSION);
+        EXPECT_EQ(agent.FetchToFile(ServiceUrl, file.c_str(), nullptr), AGENT_E_NO_SESSION);
+        // A probe that fails at once must not be waited out: four operations well within one probe bound.
+        EXPECT_LT(::GetTickCount() - start, 10000u);
+        EXPECT_EQ(size, 0);
+        EXPECT_EQ(remaining, -1);
+        EXPECT_STREQ(buffer, "untouched");
+        EXPECT_EQ(::GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+        LONG status = 77;
+        EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
+        EXPECT_EQ(status, 77);
+        ExpectOnlyProbes(bench.Requests(), 4);
+    }
+}
+
+TEST_F(AgentSpineWire, ProbeComesBeforeTheArgumentChecks) {
+    bench.Add(Route("/").Status(500));
+    AgentObject agent;
+    LONGLONG size = 12345;
+    LONG remaining = 7;
+    EXPECT_EQ(agent.QueryDownload(nullptr, 0, "", "", &size), AGENT_E_NO_SESSION);
+    EXPECT_EQ(agent.ReportDownload("", "", 0, &remaining), AGENT_E_NO_SESSION);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(remaining, -1);
+    ExpectOnlyProbes(bench.Requests(), 2);
+
+    // With the probe answered, the same calls reach their argument checks, outputs set all the same.
+    ASSERT_TRUE(bench.Reset());
+    size = 12345;
+    remaining = 7;
+    EXPECT_EQ(agent.QueryDownload(nullptr, 0, "", "code", &size), E_INVALIDARG);
+    EXPECT_EQ(agent.ReportDownload("", "code", 0, &remaining), E_INVALIDARG);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(remaining, -1);
+    ExpectOnlyProbes(bench.Requests(), 2);
+}
+
+TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
+    bench.Add(Route("/svc").Status(503));
+    AgentObject agent;
+    char buffer[64] = "";
+    LONGLONG size = 0;
+    ASSERT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_HTTP_STATUS);
+    LONG status = 0;
+    ASSERT_EQ(agent.GetLastHttpStatus(&status), S_OK);
+    EXPECT_EQ(status, 503);
+
+    bench.Add(Route("/").Status(404));
+    EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
+    status = 77;
+    EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
+    EXPECT_EQ(status, 77);
+}
+
+// A probe answered after 13 s: the operation gives up at the 12 s bound, and the answer that comes
+// later finds a worker whose agent is already gone. Nothing may break, then or after.
+TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
+    bench.Add(Route("/").Times(1).DelayMs(13000));
+    auto agent = std::make_unique<AgentObject>();
+    char buffer[16] = "untouched";
+    LONGLONG size = 12345;
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(agent->QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
+    const DWORD elapsed = ::GetTickCount() - start;
+    EXPECT_GE(elapsed, 11000u) << "the probe's answer was not waited for";
+    EXPECT_LT(elapsed, 20000u) << "the wait for the probe is not bounded";
+    EXPECT_EQ(size, 0);
+    EXPECT_STREQ(buffer, "untouched");
+    agent.reset();  // the worker still waits for its answer
+
+    // The next operation probes afresh (the delayed route is used up) while the late answer is due.
+    AgentObject next;
+    LONG remaining = 7;
+    EXPECT_EQ(next.ReportDownload("", "code", 1, &remaining), E_INVALIDARG);
+    EXPECT_EQ(remaining, -1);
+    const DWORD lateAnswerDone = 13000 + 2000;
+    const DWORD sinceStart = ::GetTickCount() - start;
+    if (sinceStart < lateAnswerDone) {
+        ::Sleep(lateAnswerDone - sinceStart);
+    }
+    remaining = 7;
+    EXPECT_EQ(next.ReportDownload("", "code", 1, &remaining), E_INVALIDARG);
+    EXPECT_EQ(remaining, -1);
+    LONG status = 77;
+    EXPECT_EQ(next.GetLastHttpStatus(&status), E_FAIL);
+    ExpectOnlyProbes(bench.Requests(), 3);
+}
+
+}  // namespace
+}  // namespace tamsel::agent
