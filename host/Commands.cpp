@@ -15,14 +15,22 @@ namespace {
 // Longer than any URL the platform's internet API accepts (INTERNET_MAX_URL_LENGTH is 2084).
 constexpr ULONG TextBufferSize = 4096;
 
+// Where output moves from one stream to the other: what came before appears first.
+void FlushOutput() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+}
+
 // Prints the failure with whatever status the agent kept for it, and answers its exit code.
 int Fail(const char* operation, HRESULT result, InvTamselAgentOps& agent) {
     LONG httpStatus = -1;
     LONG serviceStatus = -1;
     agent.GetLastHttpStatus(&httpStatus);
     agent.GetLastServiceStatus(&serviceStatus);
+    FlushOutput();
     std::fprintf(stderr, "tamsel: %s failed: %s\n", operation,
                  DescribeFailure(result, httpStatus, serviceStatus).c_str());
+    FlushOutput();
     return DescribeResult(result).exitCode;
 }
 
@@ -50,11 +58,13 @@ struct FetchOutcome {
 FetchOutcome Fetch(InvTamselAgentOps& agent, const std::string& url, const std::string& path, uint64_t size) {
     ConsoleProgress progress(size);
     FetchOutcome outcome{};
+    FlushOutput();
     {
         CtrlCScope ctrlC;
         outcome.result = agent.FetchToFile(url.c_str(), path.c_str(), &progress);
     }
     progress.Finish();
+    FlushOutput();
     outcome.cancelled = progress.Cancelled();
     GetFileSize(path, outcome.bytesOnDisk);
     return outcome;
@@ -103,6 +113,7 @@ int RunFetch(InvTamselAgentOps& agent, const Arguments& a) {
 
 // Sends the outcome and prints the remaining count; answers the exit code of the report alone.
 int Report(InvTamselAgentOps& agent, const std::string& serviceUrl, const std::string& code, bool success) {
+    FlushOutput();
     LONG remaining = -1;
     const HRESULT result = agent.ReportDownload(serviceUrl.c_str(), code.c_str(), success ? 1 : 0, &remaining);
     if (FAILED(result)) {

@@ -22,6 +22,7 @@ BOOL WINAPI OnCtrlC(DWORD event) noexcept {
         return FALSE;  // the second press: let the default handler end the process
     }
     std::fputs("\ntamsel: stopping at the next progress report (Ctrl+C again to quit at once)\n", stderr);
+    std::fflush(stderr);
     return TRUE;
 }
 
@@ -69,10 +70,12 @@ void ConsoleProgress::Draw(LONG percent) noexcept {
         m_firstPercent = percent;
         m_firstTick = now;
     }
+    // Below half a second the figures are mostly buffering noise; they are left out until then.
     const double seconds = static_cast<double>(now - m_firstTick) / 1000.0;
     const double done = static_cast<double>(percent - m_firstPercent);
-    const double rate = seconds > 0 ? done / 100.0 * static_cast<double>(m_totalBytes) / seconds : 0;
-    const double left = seconds > 0 && done > 0 ? (100 - percent) * seconds / done : -1;
+    const bool measured = seconds >= 0.5 && done > 0;
+    const double rate = measured ? done / 100.0 * static_cast<double>(m_totalBytes) / seconds : 0;
+    const double left = measured ? (100 - percent) * seconds / done : -1;
     try {
         std::string line = FormatProgressLine(percent, m_totalBytes, rate, left);
         const size_t length = line.size();

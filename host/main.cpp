@@ -134,10 +134,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Unbuffered both, so that results on stdout and the progress line on stderr appear in order
-    // when they share a file (the Windows runtime buffers even stderr then).
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-    std::setvbuf(stderr, nullptr, _IONBF, 0);
+    // Both streams buffered alike (the Windows runtime buffers even stderr when it is a file): a
+    // console gets whole lines rather than one write per character, and the commands flush where
+    // stdout and stderr take turns.
+    std::setvbuf(stdout, nullptr, _IOFBF, 4096);
+    std::setvbuf(stderr, nullptr, _IOFBF, 4096);
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {
