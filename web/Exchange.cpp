@@ -171,10 +171,11 @@ TransferEnd GetHttp(HttpRequest& request, ProgressSink* progress, BodyConsumer& 
                                            acceptTypes, GetFlags | SecureFlag(request), 0));
     if (!get) return TransferEnd::NoExchange;
     ApplyTimeouts(get.get());
-    SendRequest(get.get(), nullptr, 0);  // a failed send shows as a status that cannot be read
+    // A failed send may still leave a status to read: through a proxy, that of its answer to CONNECT.
+    if (!SendRequest(get.get(), nullptr, 0)) return TransferEnd::NoExchange;
 
     DWORD status = 0;
-    if (!QueryNumber(get.get(), HTTP_QUERY_STATUS_CODE, status)) return TransferEnd::NoExchange;
+    if (!QueryNumber(get.get(), HTTP_QUERY_STATUS_CODE, status) || status == 0) return TransferEnd::NoExchange;
     request.status = static_cast<int32_t>(status);
     if (!consumer.Start(request.status)) return TransferEnd::Declined;
     return ReadBody(get.get(), QueryContentLength(get.get()), progress, consumer);
@@ -245,8 +246,11 @@ std::string SendPost(HttpRequest& request, int32_t bodyEncoding) {
     if (!SendRequest(post.get(), body->data(), static_cast<DWORD>(body->size()))) {
         return {};
     }
+    // A connection closed without a status line still counts as sent: there is no reply to keep.
     DWORD status = 0;
-    QueryNumber(post.get(), HTTP_QUERY_STATUS_CODE, status);
+    if (!QueryNumber(post.get(), HTTP_QUERY_STATUS_CODE, status) || status == 0) {
+        return {};
+    }
     request.status = static_cast<int32_t>(status);
     AppendRawHeaders(post.get(), request.headerText);
     return ReadReplyText(post.get());
