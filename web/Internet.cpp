@@ -8,6 +8,19 @@ namespace {
 
 std::atomic<uint32_t> timeoutMs{DefaultExchangeTimeoutMs};
 
+// WinINet calls a status callback only for handles with a nonzero context.
+constexpr DWORD_PTR BoundedUrlContext = 1;
+
+// Runs on the caller's thread, inside InternetOpenUrlA, with the request it has just made: before it
+// connects (a proxy's answer to CONNECT is waited for too) and before every send (a kept connection
+// is not connected again).
+void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD status, void*, DWORD) {
+    if (context == BoundedUrlContext &&
+        (status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_SENDING_REQUEST)) {
+        ApplyTimeouts(handle);
+    }
+}
+
 }  // namespace
 
 uint32_t ExchangeTimeoutMs() noexcept {
@@ -25,6 +38,13 @@ void ApplyTimeouts(HINTERNET handle) noexcept {
                          INTERNET_OPTION_DATA_RECEIVE_TIMEOUT}) {
         ::InternetSetOptionA(handle, option, &value, sizeof(value));
     }
+}
+
+InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) noexcept {
+    ::InternetSetStatusCallbackA(session, BoundBeforeSending);
+    InternetRequest request(::InternetOpenUrlA(session, url, nullptr, 0, flags, BoundedUrlContext));
+    ::InternetSetStatusCallbackA(session, nullptr);
+    return request;
 }
 
 InternetSession OpenInternet(const char* agent) noexcept {

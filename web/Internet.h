@@ -17,6 +17,12 @@ InternetSession OpenInternet(const char* agent) noexcept;
 // Gives handle (a session, connection or request) the bounded waits.
 void ApplyTimeouts(HINTERNET handle) noexcept;
 
+// InternetOpenUrlA on session with flags, the request it makes given the bounded waits before it is
+// sent. That call makes and sends its request in one go, and a session's send and receive timeouts
+// do not always reach it: Wine's WinINet passes on only the connect timeout, so a server that
+// accepts and never answers would hold the caller for ever.
+InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) noexcept;
+
 // The wait in force, and a way for tests to shorten it (never used by the product).
 uint32_t ExchangeTimeoutMs() noexcept;
 void SetExchangeTimeoutMs(uint32_t milliseconds) noexcept;

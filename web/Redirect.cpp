@@ -17,11 +17,7 @@ InternetSession OpenSession() noexcept {
 }
 
 InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcept {
-    InternetRequest request(::InternetOpenUrlA(session.get(), url, nullptr, 0, OpenFlags, 0));
-    if (request) {
-        ApplyTimeouts(request.get());
-    }
-    return request;
+    return OpenUrlBounded(session.get(), url, OpenFlags);
 }
 
 constexpr DWORD FirstHeaderBufferSize = 2048;
