@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a given prefix: wine-run.sh PREFIX PROGRAM [ARGS...]
-# The prefix is made on first use; a persistent wineserver spares every later start its set-up.
+# The first call makes the prefix. The wineserver is kept running (persistent) so that later starts
+# skip Wine's set-up; it and the prefix's own background programs are started here with no inherited
+# output or lock, so that they never hold a caller's pipe (ctest waits for its pipes to close).
 set -euo pipefail
 export WINEPREFIX="$1"; shift
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -9,11 +11,14 @@ unset DISPLAY
 mkdir -p "$WINEPREFIX"
 (
   flock 9
-  if [ ! -f "$WINEPREFIX/.ready" ]; then
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
-    touch "$WINEPREFIX/.ready"
+  # Exit code 0: a new server was started (2: one was running already).
+  if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+    if [ -f "$WINEPREFIX/.ready" ]; then
+      wineboot </dev/null >/dev/null 2>&1 9>&- || true
+    else
+      wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+      touch "$WINEPREFIX/.ready"
+    fi
   fi
 ) 9>"$WINEPREFIX.lock"
-wineserver -p 2>/dev/null || true
 exec wine "$@"
