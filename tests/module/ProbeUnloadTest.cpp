@@ -1,0 +1,69 @@
+// A probe worker that outlives its 12 s wait keeps the module loaded by its own reference: the host
+// may release everything and let COM unload the module meanwhile. Runs beside the loopback bench,
+// with the class registered by regsvr32.
+#include "support/Testbed.h"
+
+#include "include/NorvikTamselAgent.h"
+
+#include <gtest/gtest.h>
+
+namespace tamsel::module::test {
+namespace {
+
+using testbed::Route;
+
+const wchar_t* const MODULE_NAME = L"NorvikTamselAgent.dll";
+
+class ProbeUnload : public testbed::TestbedTest {
+protected:
+    void SetUp() override {
+        TestbedTest::SetUp();
+        ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    }
+    void TearDown() override { ::CoUninitialize(); }
+};
+
+// Polls until the module is gone, for at most timeoutMs; answers whether it went.
+bool WaitForUnload(DWORD timeoutMs) {
+    const DWORD start = ::GetTickCount();
+    while (::GetModuleHandleW(MODULE_NAME) != nullptr) {
+        if (::GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        ::Sleep(100);
+    }
+    return true;
+}
+
+TEST_F(ProbeUnload, LateProbeWorkerHoldsTheModuleUntilItEnds) {
+    ASSERT_TRUE(bench.Add(Route("/").DelayMs(20000)));  // the probe page answers after 20 s
+    ASSERT_EQ(nullptr, ::GetModuleHandleW(MODULE_NAME)) << "this test must not load the module itself";
+
+    InvTamselAgentOps* ops = nullptr;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_nvTamselAgent, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps,
+                                       reinterpret_cast<void**>(&ops)));
+    char target[64] = "";
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(AGENT_E_NO_SESSION, ops->LookupRedirect(target, sizeof target, "http://www.norvik.example/lookup",
+                                                      "serial", "en", "full"));
+    EXPECT_GE(::GetTickCount() - start, 11000u) << "the probe was not waited for";
+    EXPECT_EQ(0u, ops->Release());
+
+    HMODULE module = ::GetModuleHandleW(MODULE_NAME);  // no reference of our own
+    ASSERT_NE(nullptr, module);
+    auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, canUnloadNow);
+    EXPECT_EQ(S_OK, canUnloadNow()) << "nothing of the host's holds the module any more";
+
+    ::CoFreeUnusedLibraries();  // COM drops its reference; only the waiting worker's is left
+    EXPECT_NE(nullptr, ::GetModuleHandleW(MODULE_NAME)) << "the module went while its worker still runs";
+    EXPECT_LT(::GetTickCount() - start, 19000u) << "the worker may have finished already: nothing proven";
+
+    EXPECT_TRUE(WaitForUnload(40000)) << "the worker ended but the module stayed loaded";
+    EXPECT_GE(::GetTickCount() - start, 19000u) << "the module went before the probe was answered";
+    EXPECT_EQ(1u, bench.Requests().size()) << "only the probe goes out";
+}
+
+}  // namespace
+}  // namespace tamsel::module::test
