@@ -19,11 +19,13 @@ Integer ReadDecimal(const std::string& text) noexcept {
                                     : uint64_t(std::numeric_limits<Integer>::max());
     uint64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + uint64_t(text[i] - '0');
-        if (value > limit) {
+        const uint64_t digit = uint64_t(text[i] - '0');
+        // Tested before the step: for 64 bits, value * 10 could wrap past 2^64 and land back in range.
+        if (value > (limit - digit) / 10) {
             value = limit;
             break;
         }
+        value = value * 10 + digit;
     }
     if (!negative) return static_cast<Integer>(value);
     return value == limit ? std::numeric_limits<Integer>::min() : static_cast<Integer>(-static_cast<int64_t>(value));
