@@ -280,17 +280,21 @@ class CtrlC(unittest.TestCase):
         work = tempfile.mkdtemp(prefix='tamsel-demo.')
         service = DemoService(work, '--rate-kib', '256')  # the 2 MiB file takes 8 s
         try:
+            # The prefix's wineserver must already run: started inside the host's process group below,
+            # it would take the Ctrl+C as its own signal to quit.
+            run_host('--help', dll=False)
             with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
                 host = subprocess.Popen(host_command('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(work)),
-                                        stdout=out, stderr=err, env=wine_environment(service.proxy))
-                # The first progress report means the transfer runs; wine-run.sh execs wine, so the
-                # signal reaches the Windows process, which turns it into a Ctrl+C event.
+                                        stdout=out, stderr=err, env=wine_environment(service.proxy),
+                                        start_new_session=True)
+                # The first progress report means the transfer runs. Like a terminal, the signal goes to
+                # the whole process group: a 64-bit program runs in a child of the loader started first.
                 deadline = time.monotonic() + RUN_TIMEOUT
                 while '%' not in text(err):
                     self.assertIsNone(host.poll(), 'the host ended before any progress')
                     self.assertLess(time.monotonic(), deadline, 'no progress')
                     time.sleep(0.1)
-                host.send_signal(signal.SIGINT)
+                os.killpg(host.pid, signal.SIGINT)
                 host.wait(RUN_TIMEOUT)
                 out, err = text(out), text(err)
             self.assertEqual(3, host.returncode, err)
