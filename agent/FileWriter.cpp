@@ -7,13 +7,18 @@ bool FileWriter::Start(int32_t status) {
     if (status != 200) {
         return false;
     }
-    for (DWORD disposition : {DWORD(CREATE_NEW), DWORD(TRUNCATE_EXISTING)}) {
-        m_file.reset(::CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (m_file) {
-            return true;
-        }
+    m_file.reset(::CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (m_file) {
+        return true;
     }
-    return false;
+    // Windows refuses to truncate a read-only file, but a platform run with full rights (Wine as
+    // root) does not: the attribute is honoured here so that such a file is never overwritten.
+    const DWORD attributes = ::GetFileAttributesA(m_path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
+    m_file.reset(::CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(m_file);
 }
 
 bool FileWriter::Write(const char* data, size_t size) {

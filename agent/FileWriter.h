@@ -13,7 +13,8 @@ public:
     explicit FileWriter(const char* path) noexcept : m_path(path) {}
 
     // Declines any status but 200 without touching the file; on 200 creates the file, or else
-    // empties an existing one. Declines when neither works, so nothing is downloaded for nothing.
+    // empties an existing one that is not read-only. Declines when neither works, so nothing is
+    // downloaded for nothing.
     bool Start(int32_t status) override;
 
     // Writes the bytes whole; a short write counts as a failure.
