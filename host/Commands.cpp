@@ -209,7 +209,8 @@ const Command Commands[] = {
      "download URL's path, overwriting a file of that name, reports the outcome to the service and\n"
      "prints how many downloads remain. Only a complete file counts as a success: a failed, cancelled\n"
      "or short download is reported as a failure and the file keeps what arrived. Ctrl+C stops the\n"
-     "download; tamsel then reports the failure and exits with 3.",
+     "download; tamsel then reports the failure and exits with 3. A download URL that names no file\n"
+     "Windows can hold is refused before anything is downloaded or reported.",
      nullptr, RunGet},
 };
 

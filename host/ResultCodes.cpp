@@ -42,6 +42,7 @@ const ResultInfo Table[] = {
     {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "ERROR_ACCESS_DENIED", "access denied", 26},
 };
 
+// Its code field is not read: callers print the code they have.
 const ResultInfo Unknown = {S_OK, "unknown result", "a result code this host does not know", ExitUnknownResult};
 
 }  // namespace
