@@ -36,9 +36,10 @@ step "Building the 32-bit NorvikTamselAgent.dll and tamsel.exe (build/i686)"
 # An existing build tree only brings the two programs up to date; a new one is made whole.
 if ! { [ -f "$build/build.ninja" ] && cmake --build "$build" --target NorvikTamselAgent tamsel; } \
      >"$demo/build.log" 2>&1; then
+  echo "(building all of build/i686, tests included: a few minutes the first time)"
   scripts/build.sh i686 >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log" >&2; fail "the build failed (build/demo/build.log)"; }
 fi
-echo "up to date"
+echo "built"
 
 step "Registering the DLL: wine regsvr32 NorvikTamselAgent.dll"
 [ -f "$prefix/.ready" ] || echo "(first run: making the demo's Wine prefix, about half a minute)"
