@@ -1,0 +1,386 @@
+// QueryDownload and ReportDownload on the wire: the multipart bodies the service receives, how its
+// replies are read, and what the status slots keep.
+#include "agent/AgentObject.h"
+
+#include "support/Testbed.h"
+
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tamsel::agent {
+namespace {
+
+using testbed::RecordedRequest;
+using testbed::Route;
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+constexpr char ServiceHost[] = "svc.norvik.example";
+constexpr char ServiceUrl[] = "http://svc.norvik.example/dl/service.php";
+constexpr char ServicePath[] = "/dl/service.php";
+constexpr char Canary = '#';
+
+// A service reply: a comment, a container, one field element per pair.
+std::string Reply(const Fields& fields) {
+    std::string body = "<!-- download service -->\r\n<response>\r\n";
+    for (const auto& [name, value] : fields) {
+        body += "  <field name=\"" + name + "\" value=\"" + value + "\"/>\r\n";
+    }
+    return body + "</response>\r\n";
+}
+
+Route Answer(const std::string& body, const char* path = ServicePath) {
+    return Route(path, ServiceHost).Method("POST").Body(body);
+}
+
+// The multipart body these fields make with this boundary, byte for byte.
+std::string Multipart(const std::string& boundary, const Fields& fields) {
+    std::string body;
+    for (const auto& [name, value] : fields) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+    }
+    return body + "--" + boundary + "--\r\n";
+}
+
+std::string BoundaryOf(const RecordedRequest& post) {
+    const std::string prefix = "Content-Type: multipart/form-data; boundary=";
+    for (const std::string& line : post.HeaderLines()) {
+        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    }
+    return {};
+}
+
+class ServiceWire : public testbed::TestbedTest {
+protected:
+    std::vector<RecordedRequest> Posts() {
+        std::vector<RecordedRequest> posts;
+        for (RecordedRequest& request : bench.Requests()) {
+            if (request.RequestLine().compare(0, 5, "POST ") == 0) posts.push_back(std::move(request));
+        }
+        return posts;
+    }
+
+    // The one POST of the last operation, checked to carry exactly these fields as multipart.
+    void ExpectOnePostOf(const std::string& path, const Fields& fields) {
+        const auto posts = Posts();
+        ASSERT_EQ(posts.size(), 1u);
+        EXPECT_EQ(posts[0].host, ServiceHost);
+        EXPECT_EQ(posts[0].target, path) << "the query travels in the body, not in the path";
+        const std::string boundary = BoundaryOf(posts[0]);
+        ASSERT_EQ(boundary.size(), 39u) << posts[0].raw;
+        EXPECT_EQ(boundary.substr(0, 27), std::string(27, '-'));
+        EXPECT_EQ(boundary.find_first_not_of("0123456789ABCDEF", 27), std::string::npos) << boundary;
+        EXPECT_EQ(posts[0].Body(), Multipart(boundary, fields));
+    }
+
+    LONG HttpSlot() {
+        LONG status = 12345;
+        return agent.GetLastHttpStatus(&status) == S_OK ? status : -1;
+    }
+
+    // -1 when the getter reports nothing (E_FAIL), after checking it left its output alone.
+    LONG ServiceSlot() {
+        LONG status = 12345;
+        if (agent.GetLastServiceStatus(&status) == S_OK) return status;
+        EXPECT_EQ(status, 12345);
+        return -1;
+    }
+
+    AgentObject agent;
+    std::string buffer = std::string(512, Canary);
+    LONGLONG fileSize = -7;
+    LONG remaining = -7;
+};
+
+// --- what the service receives ---
+
+TEST_F(ServiceWire, QueryPostsTheCodeAndAct1AsMultipart) {
+    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "AB12-cd 34&x=\"y\"", &fileSize), S_OK);
+    // The code is opaque: spaces, "&", "=" and quotes go out as they came.
+    ExpectOnePostOf(ServicePath, {{"ActivateCode", "AB12-cd 34&x=\"y\""}, {"act", "1"}});
+
+    const auto requests = bench.Requests();
+    ASSERT_EQ(requests.size(), 3u) << "probe, the Location look at the service URL, the POST";
+    EXPECT_EQ(requests[0].host, testbed::MakerHost);
+    EXPECT_EQ(requests[1].RequestLine(), "GET http://svc.norvik.example:80/dl/service.php HTTP/1.1");
+    EXPECT_EQ(requests[2].RequestLine(), "POST http://svc.norvik.example:80/dl/service.php HTTP/1.1");
+}
+
+TEST_F(ServiceWire, ReportPostsCodeSuccessAndAct2WithAnyNonZeroFlagAsTrue) {
+    const std::pair<LONG, const char*> flags[] = {
+        {1, "true"}, {0, "false"}, {2, "true"}, {-1, "true"}, {LONG_MIN, "true"}, {LONG_MAX, "true"},
+    };
+    for (const auto& [flag, text] : flags) {
+        SCOPED_TRACE(flag);
+        ASSERT_TRUE(bench.Reset());
+        bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "CODE-9", flag, &remaining), S_OK);
+        ExpectOnePostOf(ServicePath, {{"ActivateCode", "CODE-9"}, {"success", text}, {"act", "2"}});
+    }
+}
+
+TEST_F(ServiceWire, ReportSendsAnEmptyCodeAsIs) {
+    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "", 1, &remaining), S_OK);
+    ExpectOnePostOf(ServicePath, {{"ActivateCode", ""}, {"success", "true"}, {"act", "2"}});
+}
+
+TEST_F(ServiceWire, QueryPairsOfTheServiceUrlComeFirst) {
+    const std::string url = std::string(ServiceUrl) + "?lang=en&prod=77&empty=";
+    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, url.c_str(), "C", &fileSize), S_OK);
+    ExpectOnePostOf(ServicePath, {{"lang", "en"}, {"prod", "77"}, {"empty", ""}, {"ActivateCode", "C"}, {"act", "1"}});
+
+    ASSERT_TRUE(bench.Reset());
+    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    EXPECT_EQ(agent.ReportDownload(url.c_str(), "C", 0, &remaining), S_OK);
+    ExpectOnePostOf(ServicePath,
+                    {{"lang", "en"}, {"prod", "77"}, {"empty", ""}, {"ActivateCode", "C"}, {"success", "false"},
+                     {"act", "2"}});
+}
+
+TEST_F(ServiceWire, AServiceUrlAnsweringLocationIsPostedToTheLocation) {
+    // The look at the service URL is a GET: only it sees the redirect, and the POST goes where it
+    // points, with the Location's query pairs as the first fields. No second look is made.
+    bench.Add(Route("/old", ServiceHost).Method("GET").Status(302).Header(
+        "Location: http://svc.norvik.example/v2/service.php?region=eu"));
+    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"downloadURL", "http://dl.norvik.example/f.bin"}}),
+                     "/v2/service.php"));
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, "http://svc.norvik.example/old?ignored=1", "C", &fileSize),
+              S_OK);
+    EXPECT_STREQ(buffer.c_str(), "http://dl.norvik.example/f.bin");
+    ExpectOnePostOf("/v2/service.php", {{"region", "eu"}, {"ActivateCode", "C"}, {"act", "1"}});
+
+    const auto requests = bench.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].target, "/old?ignored=1");
+}
+
+// --- reading the reply ---
+
+TEST_F(ServiceWire, QueryReturnsTheDownloadUrlAndASizeBeyond32Bits) {
+    const std::string url = "http://dl.norvik.example/files/setup.exe?t=1&amp;u=2";
+    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "5000000000"}})));
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), S_OK);
+    EXPECT_STREQ(buffer.c_str(), "http://dl.norvik.example/files/setup.exe?t=1&u=2");
+    EXPECT_EQ(fileSize, 5000000000LL);
+    EXPECT_EQ(HttpSlot(), -1);
+    EXPECT_EQ(ServiceSlot(), -1);
+}
+
+TEST_F(ServiceWire, QueryWithoutDownloadUrlOrSizeGivesEmptyTextAndZero) {
+    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 1, ServiceUrl, "C", &fileSize), S_OK);
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(buffer[1], Canary);
+    EXPECT_EQ(fileSize, 0);
+}
+
+TEST_F(ServiceWire, DownloadUrlOfLengthLNeedsABufferOfLPlusOne) {
+    const std::string url = "http://dl.norvik.example/files/a-download-of-some-length.zip";
+    const ULONG length = static_cast<ULONG>(url.size());
+    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "1234"}})));
+
+    for (const ULONG size : {ULONG(0), ULONG(1), length}) {
+        SCOPED_TRACE(size);
+        buffer.assign(512, Canary);
+        fileSize = -7;
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), size, ServiceUrl, "C", &fileSize), AGENT_E_BUFFER_TOO_SMALL);
+        EXPECT_EQ(buffer, std::string(512, Canary)) << "a refused buffer must stay as it was";
+        EXPECT_EQ(fileSize, 0);
+        EXPECT_EQ(HttpSlot(), -1);
+        EXPECT_EQ(ServiceSlot(), -1);
+    }
+
+    buffer.assign(512, Canary);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), length + 1, ServiceUrl, "C", &fileSize), S_OK);
+    EXPECT_EQ(buffer.substr(0, length + 1), url + '\0');
+    EXPECT_EQ(buffer.substr(length + 1), std::string(512 - length - 1, Canary));
+    EXPECT_EQ(fileSize, 1234);
+}
+
+TEST_F(ServiceWire, ServiceStatusAcceptedOrKept) {
+    struct Case {
+        const char* what;
+        std::string body;
+        HRESULT query;   // and what QueryDownload's slot then holds
+        LONG querySlot;
+        HRESULT report;
+        LONG reportSlot;
+    };
+    const Case cases[] = {
+        {"1", Reply({{"StatusCode", "1"}}), S_OK, -1, S_OK, -1},
+        {"digit 1 then letters", Reply({{"StatusCode", "1abc"}}), S_OK, -1, S_OK, -1},
+        {"blanks and a plus", Reply({{"StatusCode", " +1 "}}), S_OK, -1, S_OK, -1},
+        {"2", Reply({{"StatusCode", "2"}}), AGENT_E_SERVICE_STATUS, 2, S_OK, -1},
+        {"3", Reply({{"StatusCode", "3"}}), AGENT_E_SERVICE_STATUS, 3, AGENT_E_SERVICE_STATUS, 3},
+        {"0", Reply({{"StatusCode", "0"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+        {"-5", Reply({{"StatusCode", "-5"}}), AGENT_E_SERVICE_STATUS, -5, AGENT_E_SERVICE_STATUS, -5},
+        // Stored, but -1 is what "nothing kept" looks like: the getter then reports nothing.
+        {"-1", Reply({{"StatusCode", "-1"}}), AGENT_E_SERVICE_STATUS, -1, AGENT_E_SERVICE_STATUS, -1},
+        {"missing", Reply({{"downloadURL", "http://x/"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+        {"not a number", Reply({{"StatusCode", "OK"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+        {"not markup", "StatusCode=1\r\n", AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+        {"empty body", "", AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(bench.Reset());
+        bench.Add(Answer(c.body));
+        buffer.assign(512, Canary);
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), c.query);
+        EXPECT_EQ(ServiceSlot(), c.querySlot);
+        EXPECT_EQ(HttpSlot(), -1);
+        if (c.query != S_OK) {
+            EXPECT_EQ(fileSize, 0);
+            EXPECT_EQ(buffer, std::string(512, Canary));
+        }
+
+        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), c.report);
+        EXPECT_EQ(ServiceSlot(), c.reportSlot);
+        EXPECT_EQ(HttpSlot(), -1);
+        if (c.report != S_OK) {
+            EXPECT_EQ(remaining, -1);
+        }
+    }
+}
+
+TEST_F(ServiceWire, ReportReturnsTotalMinusDoneWithin32Bits) {
+    struct Case {
+        const char* total;  // null: the field is missing
+        const char* done;
+        LONG expected;
+    };
+    const Case cases[] = {
+        {"10", "3", 7},
+        {"3", "10", -7},  // more done than allowed: negative
+        {nullptr, nullptr, 0},
+        {"5", nullptr, 5},
+        {nullptr, "4", -4},
+        {"2147483647", "-1", LONG_MAX},          // would wrap to LONG_MIN in 32 bits
+        {"-2147483648", "1", LONG_MIN},          // would wrap to LONG_MAX
+        {"-2147483648", "2147483647", LONG_MIN},
+        {"99999999999", "0", LONG_MAX},          // the count itself stops at its limit
+        {"12 downloads", "2x", 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.total ? c.total : "(none)") << " - " << (c.done ? c.done : "(none)"));
+        ASSERT_TRUE(bench.Reset());
+        Fields fields = {{"StatusCode", "2"}};
+        if (c.total) fields.emplace_back("dltotalcount", c.total);
+        if (c.done) fields.emplace_back("dltimes", c.done);
+        bench.Add(Answer(Reply(fields)));
+        remaining = -7;
+        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), S_OK);
+        EXPECT_EQ(remaining, c.expected);
+    }
+}
+
+// --- failures before and at the exchange ---
+
+TEST_F(ServiceWire, HttpStatusOtherThan200IsKeptAndTheReplyIgnored) {
+    const std::string good = Reply({{"StatusCode", "1"}, {"downloadURL", "http://x/"}, {"filesize", "9"}});
+    struct Case {
+        const char* what;
+        Route route;
+        LONG kept;
+    };
+    const Case cases[] = {
+        {"500 with a good body", Answer(good).Status(500), 500},
+        {"404", Answer(good).Status(404), 404},
+        {"201", Answer(good).Status(201), 201},
+        // No exchange at all: the status read is the 0 of a request that was never answered.
+        {"closed unanswered", Route(ServicePath, ServiceHost).Method("POST").CloseWithoutAnswer(), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(bench.Reset());
+        bench.Add(c.route);
+        buffer.assign(512, Canary);
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
+        EXPECT_EQ(HttpSlot(), c.kept);
+        EXPECT_EQ(ServiceSlot(), -1);
+        EXPECT_EQ(fileSize, 0);
+        EXPECT_EQ(buffer, std::string(512, Canary));
+
+        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), AGENT_E_HTTP_STATUS);
+        EXPECT_EQ(HttpSlot(), c.kept);
+        EXPECT_EQ(ServiceSlot(), -1);
+        EXPECT_EQ(remaining, -1);
+    }
+}
+
+TEST_F(ServiceWire, EachOperationStartsWithEmptySlots) {
+    // An HTTP failure, then a success: the second call's prologue cleared the slot.
+    bench.Add(Answer(Reply({{"StatusCode", "1"}})).Status(500).Times(1));
+    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"dltotalcount", "3"}})));
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
+    EXPECT_EQ(HttpSlot(), 500);
+    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), S_OK);
+    EXPECT_EQ(remaining, 3);
+    EXPECT_EQ(HttpSlot(), -1);
+    EXPECT_EQ(ServiceSlot(), -1);
+
+    // A rejected service status, then an HTTP failure: only the newer slot holds anything.
+    ASSERT_TRUE(bench.Reset());
+    bench.Add(Answer(Reply({{"StatusCode", "7"}})).Times(1));
+    bench.Add(Answer("").Status(502));
+    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), AGENT_E_SERVICE_STATUS);
+    EXPECT_EQ(ServiceSlot(), 7);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
+    EXPECT_EQ(HttpSlot(), 502);
+    EXPECT_EQ(ServiceSlot(), -1);
+}
+
+TEST_F(ServiceWire, EmptyOrRefusedArgumentsSendNothing) {
+    struct Case {
+        const char* what;
+        const char* url;
+        const char* code;
+        HRESULT query;
+        HRESULT report;
+    };
+    const Case cases[] = {
+        {"empty URL", "", "C", E_INVALIDARG, E_INVALIDARG},
+        {"empty URL and code", "", "", E_INVALIDARG, E_INVALIDARG},
+        {"empty code", ServiceUrl, "", E_INVALIDARG, S_OK},  // Report sends it; see ReportSendsAnEmptyCodeAsIs
+        {"no scheme", "svc.norvik.example/dl", "C", E_INVALIDARG, E_INVALIDARG},
+        {"port out of range", "http://svc.norvik.example:70000/dl", "C", E_INVALIDARG, E_INVALIDARG},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(bench.Reset());
+        bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+        fileSize = -7;
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, c.url, c.code, &fileSize), c.query);
+        EXPECT_EQ(fileSize, 0);
+        EXPECT_TRUE(Posts().empty());
+        remaining = -7;
+        EXPECT_EQ(agent.ReportDownload(c.url, c.code, 1, &remaining), c.report);
+        if (c.report != S_OK) {
+            EXPECT_EQ(remaining, -1);
+            EXPECT_TRUE(Posts().empty());
+        }
+        EXPECT_EQ(HttpSlot(), -1);
+        EXPECT_EQ(ServiceSlot(), -1);
+    }
+}
+
+TEST_F(ServiceWire, NoConnectivityMeansNoSessionAndNothingSent) {
+    bench.Add(Route("/").Status(503));
+    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_NO_SESSION);
+    EXPECT_EQ(fileSize, 0);
+    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), AGENT_E_NO_SESSION);
+    EXPECT_EQ(remaining, -1);
+    EXPECT_EQ(buffer, std::string(512, Canary));
+    const auto requests = bench.Requests();
+    ASSERT_EQ(requests.size(), 2u) << "two probes and nothing else";
+    EXPECT_EQ(requests[0].host, testbed::MakerHost);
+    EXPECT_EQ(requests[1].host, testbed::MakerHost);
+}
+
+}  // namespace
+}  // namespace tamsel::agent
