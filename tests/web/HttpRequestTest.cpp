@@ -145,8 +145,6 @@ TEST(HttpRequest, BoundaryShape) {
     }
     HttpRequest request;
     ExpectBoundaryShape(request.boundary);
-    EXPECT_EQ(request.status, 0);
-    EXPECT_EQ(request.service, SERVICE_NONE);
 }
 
 TEST(HttpRequest, RequestsMadeWithinOneSecondShareTheirBoundary) {
