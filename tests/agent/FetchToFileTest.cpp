@@ -397,13 +397,5 @@ TEST_F(FetchToFileWire, EmptyOrRefusedArgumentsMakeNoFile) {
     }
 }
 
-TEST_F(FetchToFileWire, NoConnectivityMeansNoSessionAndNoFile) {
-    bench.Add(Route("/").Status(503));
-    bench.Add(Route(FilePath, FilesHost).Generated(1000));
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), AGENT_E_NO_SESSION);
-    EXPECT_FALSE(Exists(target));
-    EXPECT_TRUE(FileRequests().empty());
-}
-
 }  // namespace
 }  // namespace tamsel::agent

@@ -368,19 +368,5 @@ TEST_F(ServiceWire, EmptyOrRefusedArgumentsSendNothing) {
     }
 }
 
-TEST_F(ServiceWire, NoConnectivityMeansNoSessionAndNothingSent) {
-    bench.Add(Route("/").Status(503));
-    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
-    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_NO_SESSION);
-    EXPECT_EQ(fileSize, 0);
-    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), AGENT_E_NO_SESSION);
-    EXPECT_EQ(remaining, -1);
-    EXPECT_EQ(buffer, std::string(512, Canary));
-    const auto requests = bench.Requests();
-    ASSERT_EQ(requests.size(), 2u) << "two probes and nothing else";
-    EXPECT_EQ(requests[0].host, testbed::MakerHost);
-    EXPECT_EQ(requests[1].host, testbed::MakerHost);
-}
-
 }  // namespace
 }  // namespace tamsel::agent
