@@ -128,33 +128,51 @@ private:
     LONG m_lastPercent = 0;
 };
 
+// Fills the block as far as the source allows. Short reads (an FTP read gives what one packet holds)
+// are gathered, so that the 4096-byte progress chunks stay aligned to the body rather than to the
+// reads. False when a read failed; `ended` when the source has nothing more.
+bool FillBlock(HINTERNET source, char* block, DWORD& filled, bool& ended) noexcept {
+    filled = 0;
+    while (filled < ReadBlockSize) {
+        DWORD got = 0;
+        if (!::InternetReadFile(source, block + filled, ReadBlockSize - filled, &got)) {
+            return false;
+        }
+        if (got == 0) {
+            ended = true;
+            return true;
+        }
+        filled += got;
+    }
+    return true;
+}
+
 // Reads in large blocks for speed and runs the progress rule on each 4096-byte chunk of a block in
 // order, so that a cancel keeps exactly the bytes up to the chunk that caused it.
 TransferEnd ReadBody(HINTERNET source, uint64_t length, ProgressSink* progress, BodyConsumer& consumer) {
     std::unique_ptr<char[]> block(new char[ReadBlockSize]);
     ProgressReporter reporter(progress, length);
     uint64_t total = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!::InternetReadFile(source, block.get(), ReadBlockSize, &got)) {
-            return TransferEnd::Broken;
-        }
-        if (got == 0) {
-            break;
-        }
+    bool ended = false;
+    while (!ended) {
+        DWORD filled = 0;
+        const bool readWell = FillBlock(source, block.get(), filled, ended);
         DWORD keep = 0;
         bool cancelled = false;
-        while (keep < got && !cancelled) {
-            const DWORD chunk = std::min<DWORD>(ProgressChunkSize, got - keep);
+        while (keep < filled && !cancelled) {
+            const DWORD chunk = std::min<DWORD>(ProgressChunkSize, filled - keep);
             keep += chunk;
             total += chunk;
             cancelled = reporter.CancelAfter(total);
         }
-        if (!consumer.Write(block.get(), keep)) {
+        if (keep > 0 && !consumer.Write(block.get(), keep)) {
             return TransferEnd::ConsumerFailed;
         }
         if (cancelled) {
             return TransferEnd::Cancelled;
+        }
+        if (!readWell) {
+            return TransferEnd::Broken;
         }
     }
     return total < length ? TransferEnd::Broken : TransferEnd::Complete;
