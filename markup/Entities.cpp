@@ -38,9 +38,10 @@ const EntityTable& DefaultEntityTable() noexcept {
 }
 
 void RemoveEscapesInPlace(std::string& text, char escape) noexcept {
-    size_t out = 0;
+    size_t out = text.find(escape);
+    if (out == std::string::npos) return;
     bool escaped = false;
-    for (size_t in = 0; in < text.size(); ++in) {
+    for (size_t in = out; in < text.size(); ++in) {
         const char c = text[in];
         if (c == escape && !escaped) {
             escaped = true;
@@ -54,11 +55,13 @@ void RemoveEscapesInPlace(std::string& text, char escape) noexcept {
 
 void DecodeEntitiesInPlace(const EntityTable& table, std::string& text) noexcept {
     // Each step writes one character and consumes at least one, so writing never overtakes reading.
-    size_t out = 0;
     size_t in = 0;
+    while (in < text.size() && !table.Begins(text[in])) ++in;
+    size_t out = in;
     while (in < text.size()) {
         const size_t available = text.size() - in;
-        if (const EntityEntry* row = MatchRow(table, text.data() + in, available)) {
+        const EntityEntry* row = table.Begins(text[in]) ? MatchRow(table, text.data() + in, available) : nullptr;
+        if (row != nullptr) {
             text[out++] = row->character;
             in += Advance(*row, available);
         } else {

@@ -15,8 +15,19 @@ struct EntityEntry {
 
 // An ordered, read-only list of rows; at each input position the first matching row wins.
 struct EntityTable {
+    constexpr EntityTable(const EntityEntry* tableRows, size_t rowCount) noexcept
+        : rows(tableRows), count(rowCount), leads{} {
+        for (size_t i = 0; i < count; ++i) leads[static_cast<unsigned char>(rows[i].reference[0])] = true;
+        leads[0] = false;
+    }
+    // Whether some row begins with c: text without such characters passes through untouched.
+    constexpr bool Begins(char c) const noexcept { return leads[static_cast<unsigned char>(c)]; }
+
     const EntityEntry* rows;
     size_t count;
+
+private:
+    bool leads[256];
 };
 
 // The process-wide table: &amp; &quot; &apos; &lt; &gt;, in that order. It is constant-initialised,

@@ -1,4 +1,5 @@
 // The forgiving markup parser: start tags, attribute lists, closing tags, texts and value processing.
+#include <cstring>
 #include <string_view>
 
 #include "markup/MarkupElement.h"
@@ -6,6 +7,11 @@
 
 namespace tamsel::markup {
 namespace {
+
+constexpr StopSet kNameEnd(" />");  // a tab or line break does not end a tag name
+constexpr StopSet kAttributeNameEnd(" =");
+constexpr StopSet kValueEnd(" >");
+constexpr StopSet kClosingNameEnd(" >");
 
 enum class TagEnd { Failed, Closing, Empty, Open };
 
@@ -113,7 +119,7 @@ TagRead MarkupParser::ReadStartTag(MarkupElement& element, const char* p) {
     if (open == nullptr) return {nullptr, TagEnd::Failed};
     if (open[1] == '/') return {open, TagEnd::Closing};
     // Only a space, '/' or '>' ends a name: a tab or line break becomes part of it.
-    const char* nameEnd = ScanToAny(open + 1, " />");
+    const char* nameEnd = ScanToAny(open + 1, kNameEnd);
     if (*nameEnd == '\0') return {nullptr, TagEnd::Failed};
     element.name.assign(open + 1, nameEnd);
     const char* q = ReadAttributes(element, nameEnd);
@@ -131,11 +137,12 @@ const char* MarkupParser::ReadAttributes(MarkupElement& element, const char* p) 
         const char* q = SkipBlanks(p);
         if (*q == '>' || *q == '/') return q;
         // A '>' does not end an attribute name: in `<a b>x y` the name is `b>x`.
-        const char* nameEnd = ScanToAny(q, " =");
+        const char* nameEnd = ScanToAny(q, kAttributeNameEnd);
         if (*nameEnd == '\0') {
             Record(4, q, element.name);
             return nullptr;
         }
+        if (element.attributes.empty()) element.attributes.reserve(4);  // fields carry two; one allocation
         element.attributes.push_back(MarkupAttribute{std::string(q, nameEnd), std::string(), &element});
         p = ReadAttributeValue(element.attributes.back(), SkipBlanks(nameEnd));
     }
@@ -150,7 +157,7 @@ const char* MarkupParser::ReadAttributeValue(MarkupAttribute& attribute, const c
         return *close == '\0' ? close : close + 1;  // an unclosed quote fails on the next round
     }
     // A '/' does not end an unquoted value: `x=1/>` gives `1/` and a start tag with content.
-    const char* stop = ScanToAny(v, " >");
+    const char* stop = ScanToAny(v, kValueEnd);
     CopyRange(v, stop, attribute.value, options);
     return stop;
 }
@@ -158,7 +165,7 @@ const char* MarkupParser::ReadAttributeValue(MarkupAttribute& attribute, const c
 // p is at "</". Returns the position after the space or '>' that ends the closing name, or null.
 const char* MarkupParser::ReadClosingTag(const MarkupElement& element, const char* p) {
     const char* nameStart = SkipBlanks(p + 2);
-    const char* nameEnd = ScanToAny(nameStart, " >");
+    const char* nameEnd = ScanToAny(nameStart, kClosingNameEnd);
     if (*nameEnd == '\0') {
         Record(2, nameStart, element.name);
         return nullptr;
@@ -181,6 +188,7 @@ void MarkupParser::Record(int32_t code, const char* at, std::string_view open, s
 }
 
 MarkupElement& MarkupParser::AppendChild(MarkupElement& element) {
+    if (element.children.empty()) element.children.reserve(8);  // a reply's container holds a handful
     element.children.push_back(std::make_unique<MarkupElement>());
     MarkupElement& child = *element.children.back();
     child.parent = &element;

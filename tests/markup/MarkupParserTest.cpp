@@ -28,9 +28,9 @@ TEST(Scanning, StopsWhereEachStepSays) {
         {"\\\\<", [](const char* p) { return ScanTo(p, '<'); }, 2},    // an escaped backslash is not an escape
         {"ab\\", [](const char* p) { return ScanTo(p, '<'); }, 3},     // a trailing backslash stops at the end
         {"x\\\"y\"", [](const char* p) { return ScanTo(p, '"'); }, 4},
-        {"a/b>c", [](const char* p) { return ScanToAny(p, " >"); }, 3},
-        {"a\\ b", [](const char* p) { return ScanToAny(p, " >"); }, 2},  // backslashes don't count here
-        {"abc", [](const char* p) { return ScanToAny(p, " >"); }, 3},
+        {"a/b>c", [](const char* p) { return ScanToAny(p, StopSet(" >")); }, 3},
+        {"a\\ b", [](const char* p) { return ScanToAny(p, StopSet(" >")); }, 2},  // backslashes don't count here
+        {"abc", [](const char* p) { return ScanToAny(p, StopSet(" >")); }, 3},
     };
     for (const Case& c : cases) EXPECT_EQ(c.scan(c.text) - c.text, static_cast<ptrdiff_t>(c.stop)) << c.text;
 }

@@ -9,6 +9,8 @@
 namespace tamsel::markup {
 namespace {
 
+using namespace std::string_literals;
+
 const char kQueryReply[] =
     "<!-- download service reply -->\r\n"
     "<reply>\r\n"
@@ -51,6 +53,7 @@ TEST(GetReplyField, ReadsTheFirstMatchingDirectChildOfTheTopElement) {
 TEST(GetReplyField, RemovesOnlyTheFirstComment) {
     const FieldCase cases[] = {
         {"<!-- note --><r><f name=\"a\" value=\"1\"/></r>", "a", "1"},
+        {"junk\r\n<!-- note --><r><f name=\"a\" value=\"1\"/></r>", "a", "1"},
         {"<r><!-- note --><f name=\"a\" value=\"1\"/></r>", "a", "1"},
         // The second comment parses as an element "!--" whose attribute list runs into the end.
         {"<r><!-- x --><f name=\"a\" value=\"1\"/><!-- y --></r>", "a", ""},
@@ -73,6 +76,9 @@ TEST(GetReplyField, ParsesTheBodyUpToItsFirstZeroByte) {
     EXPECT_EQ(GetReplyField(body, "a"), "1");
     body.insert(0, std::string("\0", 1));
     EXPECT_EQ(GetReplyField(body, "a"), "");
+    // A zero byte before the first comment still ends the text, comment or not.
+    EXPECT_EQ(GetReplyField("x\0<!-- c --><r><f name=\"a\" value=\"1\"/></r>"s, "a"), "");
+    EXPECT_EQ(GetReplyField("x<!-- \0 --><r><f name=\"a\" value=\"1\"/></r>"s, "a"), "1");
 }
 
 TEST(GetReplyField, ReadsOnlyTheBodyOfAReply) {
