@@ -1,0 +1,67 @@
+// Fuzzes the markup parser and the reply lookup on arbitrary bytes, checking the tree's invariants.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "markup/MarkupElement.h"
+#include "markup/ReplyField.h"
+
+using namespace tamsel::markup;
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Back links hold, the depth stays bounded and, when nothing is transformed, every name, value and
+// text is a piece of the input. Walks the tree without recursion, as the parser does.
+void CheckTree(const MarkupElement& root, const std::string& text, bool verbatim) {
+    std::vector<std::pair<const MarkupElement*, int>> pending{{&root, 1}};
+    while (!pending.empty()) {
+        const auto [element, depth] = pending.back();
+        pending.pop_back();
+        Check(depth <= kMaxMarkupDepth + 1);
+        Check(!verbatim || text.find(element->name) != std::string::npos);
+        Check(!verbatim || text.find(element->text) != std::string::npos);
+        for (int i = 0; i < element->AttributeCount(); ++i) {
+            const MarkupAttribute& attribute = *element->AttributeAt(i);
+            Check(attribute.owner == element);
+            Check(!verbatim || text.find(attribute.value) != std::string::npos);
+        }
+        for (int i = 0; i < element->ChildCount(); ++i) {
+            Check(element->ChildAt(i)->Parent() == element);
+            Check(!element->ChildAt(i)->name.empty());  // nameless elements are dropped
+            pending.emplace_back(element->ChildAt(i), depth + 1);
+        }
+    }
+}
+
+void ParseWith(MarkupOptions& options, const std::string& text, bool verbatim) {
+    MarkupElement root;
+    const char* end = root.Parse(text.c_str(), options);
+    Check(end == nullptr || (end >= text.c_str() && end <= text.c_str() + text.size()));
+    if (options.error.IsSet()) {
+        Check(options.error.Code() >= 1 && options.error.Code() <= 4);
+        Check(options.error.Position() >= text.c_str() && options.error.Position() <= text.c_str() + text.size());
+    }
+    CheckTree(root, text, verbatim);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string body(reinterpret_cast<const char*>(data), size);
+    const std::string text = body.c_str();  // what a parse sees: up to the first zero byte
+
+    MarkupOptions component{true, true, &DefaultEntityTable(), '\\', {}};
+    ParseWith(component, text, false);
+    MarkupOptions raw;
+    ParseWith(raw, text, true);
+
+    for (const char* name : {"StatusCode", "downloadURL", "filesize", "a"}) {
+        Check(GetReplyField(body, name).size() <= text.size());
+    }
+    return 0;
+}
