@@ -1,0 +1,29 @@
+// The yardsticks: the same transfers and service requests made with plain WinINet calls, no agent.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tamsel::bench {
+
+// InternetOpenUrlA and InternetReadFile into a 64 KiB buffer, each block written to path.
+// Returns the bytes stored, or -1 when the URL could not be opened or a read or write failed.
+int64_t RawDownload(const char* url, const char* path);
+
+// InternetConnectA to an ftp URL's host, FtpOpenFileA and the same 64 KiB loop into path.
+int64_t RawFtpDownload(const char* url, const char* path);
+
+// A header-only look as the agent makes it, timed in two parts: opening the URL (request sent,
+// headers read) and closing the request whose body was never read.
+struct LookTimes {
+    double openMs = 0;
+    double closeMs = 0;
+    std::string location;
+};
+LookTimes RawLook(const char* url);
+
+// What one QueryDownload asks, made directly: the probe's status look, the service URL's Location
+// look and the multipart POST of the code. Returns the POST's reply text (empty on failure).
+std::string RawQuery(const char* probeUrl, const char* serviceUrl, const char* code);
+
+}  // namespace tamsel::bench

@@ -1,0 +1,159 @@
+// The benchmark program scripts/bench.sh runs under Wine: one measured operation per command.
+//
+//   tamsel_bench fetch URL PATH [--hold]     FetchToFile through the agent
+//   tamsel_bench steps URL PATH              the same, timed step by step (probe, Location look, GET)
+//   tamsel_bench raw URL PATH                InternetOpenUrlA + 64 KiB InternetReadFile loop
+//   tamsel_bench rawftp URL PATH             FtpOpenFileA + the same loop
+//   tamsel_bench urlmon URL PATH             URLDownloadToFileA
+//   tamsel_bench look URL                    a header-only look: open and close timed apart
+//   tamsel_bench query URL CODE N            N QueryDownload calls, each timed
+//   tamsel_bench rawquery PROBE URL CODE N   N times the same three requests made directly
+//
+// Results are "name=value" lines. --hold waits for a line on stdin before leaving, so that the script
+// can read the process's peak memory while it is still there.
+#include "agent/AgentObject.h"
+#include "agent/FileWriter.h"
+#include "tests/bench/BenchClock.h"
+#include "tests/bench/RawWinInet.h"
+#include "web/FixedUrls.h"
+#include "web/WebSession.h"
+
+#include <urlmon.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace tamsel::bench {
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: tamsel_bench fetch|steps|raw|rawftp|urlmon URL PATH | look URL |"
+                         " query URL CODE N | rawquery PROBE URL CODE N\n");
+    return 2;
+}
+
+// The size of the file at path, or -1.
+int64_t FileSize(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    return (int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A download's figures: seconds, bytes stored and the rate; 1 when nothing was stored.
+int ReportTransfer(const Stopwatch& clock, int64_t bytes) {
+    const double seconds = clock.Seconds();
+    Report("seconds", seconds);
+    Report("bytes", static_cast<double>(bytes));
+    if (bytes > 0) Report("mib_per_s", bytes / seconds / (1024.0 * 1024.0));
+    return bytes >= 0 ? 0 : 1;
+}
+
+int Fetch(const char* url, const char* path) {
+    agent::AgentObject agent;
+    Stopwatch clock;
+    const HRESULT result = agent.FetchToFile(url, path, nullptr);
+    if (FAILED(result)) std::fprintf(stderr, "FetchToFile: 0x%08lX\n", static_cast<unsigned long>(result));
+    return ReportTransfer(clock, SUCCEEDED(result) ? FileSize(path) : -1);
+}
+
+// The steps of FetchToFile on their own, to show where its time goes.
+int Steps(const char* url, const char* path) {
+    web::WebSession session;
+    Stopwatch probe;
+    if (!session.ProbeConnectivity()) return 1;
+    Report("probe_ms", probe.Milliseconds());
+    Stopwatch look;
+    if (!session.SetUrl(url)) return 1;
+    Report("look_ms", look.Milliseconds());
+    agent::FileWriter file(path);
+    Stopwatch get;
+    const web::TransferEnd end = session.GetTo(nullptr, file);
+    const bool stored = file.Finish() && end == web::TransferEnd::Complete;
+    Report("get_ms", get.Milliseconds());
+    return stored ? 0 : 1;
+}
+
+int UrlMon(const char* url, const char* path) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Stopwatch clock;
+    const HRESULT result = ::URLDownloadToFileA(nullptr, url, path, 0, nullptr);
+    const int status = ReportTransfer(clock, SUCCEEDED(result) ? FileSize(path) : -1);
+    ::CoUninitialize();
+    return status;
+}
+
+int Look(const char* url) {
+    const LookTimes times = RawLook(url);
+    Report("open_ms", times.openMs);
+    Report("close_ms", times.closeMs);
+    Report("location", times.location.c_str());
+    return 0;
+}
+
+// Each call's milliseconds, then their median.
+template <typename Call>
+int TimeCalls(int count, Call&& call) {
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        Stopwatch clock;
+        if (!call()) {
+            std::fprintf(stderr, "call %d failed\n", i + 1);
+            return 1;
+        }
+        times.push_back(clock.Milliseconds());
+        Report("ms", times.back());
+    }
+    std::sort(times.begin(), times.end());
+    Report("median_ms", times[times.size() / 2]);
+    return 0;
+}
+
+int Query(const char* url, const char* code, int count) {
+    agent::AgentObject agent;
+    return TimeCalls(count, [&] {
+        char downloadUrl[2048];
+        LONGLONG size = 0;
+        return agent.QueryDownload(downloadUrl, sizeof(downloadUrl), url, code, &size) == S_OK && size > 0;
+    });
+}
+
+int RawQueries(const char* probeUrl, const char* url, const char* code, int count) {
+    return TimeCalls(count, [&] { return RawQuery(probeUrl, url, code).find("StatusCode") != std::string::npos; });
+}
+
+void WaitForRelease() {
+    Report("held", "1");
+    char line[16];
+    std::fgets(line, sizeof(line), stdin);
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 3) return Usage();
+    const std::string command = argv[1];
+    if (command == "look") return Look(argv[2]);
+    if (command == "query" && argc == 5) return Query(argv[2], argv[3], std::atoi(argv[4]));
+    if (command == "rawquery" && argc == 6) return RawQueries(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+    if (argc < 4) return Usage();
+    if (command == "steps") return Steps(argv[2], argv[3]);
+    if (command == "urlmon") return UrlMon(argv[2], argv[3]);
+    if (command == "raw" || command == "rawftp") {
+        Stopwatch clock;
+        const int64_t bytes = command == "raw" ? RawDownload(argv[2], argv[3]) : RawFtpDownload(argv[2], argv[3]);
+        return ReportTransfer(clock, bytes);
+    }
+    if (command != "fetch") return Usage();
+    const int status = Fetch(argv[2], argv[3]);
+    if (argc > 4 && std::strcmp(argv[4], "--hold") == 0) WaitForRelease();
+    return status;
+}
+
+}  // namespace
+}  // namespace tamsel::bench
+
+int main(int argc, char** argv) {
+    return tamsel::bench::Run(argc, argv);
+}
