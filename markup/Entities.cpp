@@ -54,18 +54,21 @@ void RemoveEscapesInPlace(std::string& text, char escape) noexcept {
 }
 
 void DecodeEntitiesInPlace(const EntityTable& table, std::string& text) noexcept {
-    // Each step writes one character and consumes at least one, so writing never overtakes reading.
+    char* const data = text.data();
+    const size_t size = text.size();
     size_t in = 0;
-    while (in < text.size() && !table.Begins(text[in])) ++in;
+    while (in < size && !table.Begins(data[in])) ++in;
+    if (in == size) return;  // no reference can start anywhere: the usual case
+    // Each step writes one character and consumes at least one, so writing never overtakes reading.
     size_t out = in;
-    while (in < text.size()) {
-        const size_t available = text.size() - in;
-        const EntityEntry* row = table.Begins(text[in]) ? MatchRow(table, text.data() + in, available) : nullptr;
+    while (in < size) {
+        const size_t available = size - in;
+        const EntityEntry* row = table.Begins(data[in]) ? MatchRow(table, data + in, available) : nullptr;
         if (row != nullptr) {
-            text[out++] = row->character;
+            data[out++] = row->character;
             in += Advance(*row, available);
         } else {
-            text[out++] = text[in++];
+            data[out++] = data[in++];
         }
     }
     text.resize(out);
