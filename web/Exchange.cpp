@@ -50,17 +50,36 @@ bool QueryNumber(HINTERNET request, DWORD query, DWORD& value) noexcept {
     return ::HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, &value, &length, nullptr) != FALSE;
 }
 
-// The raw header block, grown to the length the platform reports as often as it asks.
-void AppendRawHeaders(HINTERNET request, std::string& headerText) {
+// The raw header block, grown to the length the platform reports as often as it asks; empty when
+// it cannot be read.
+std::string RawHeaders(HINTERNET request) {
     std::string buffer(11, '\0');
     DWORD length = 10;
     while (!::HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length < buffer.size()) {
-            return;
+            return {};
         }
         buffer.assign(length + 1, '\0');
     }
-    headerText.append(buffer.data(), length);
+    buffer.resize(length);
+    return buffer;
+}
+
+// Whether the reply opened with an HTTP status line. Wine's WinINet reads one that does not as an
+// HTTP/0.9 reply: it makes up "200 OK", drops that first line and hands the rest over as the body.
+// It then records neither its "Status" entry nor any header, which a real status line always
+// leaves behind in one form or the other; a reply without both is no exchange.
+bool HasStatusLine(HINTERNET request) {
+    char status[32] = "Status";
+    DWORD length = sizeof(status);
+    if (::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, status, &length, nullptr) ||
+        ::GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
+        return true;
+    }
+    const std::string raw = RawHeaders(request);
+    const size_t statusLineEnd = raw.find("\r\n");
+    return statusLineEnd != std::string::npos && raw.size() > statusLineEnd + 2 &&
+           raw.compare(statusLineEnd + 2, 2, "\r\n") != 0;
 }
 
 // The reply as text, read by the amount the platform says is available; a zero byte ends the text
@@ -194,6 +213,7 @@ TransferEnd GetHttp(HttpRequest& request, ProgressSink* progress, BodyConsumer& 
 
     DWORD status = 0;
     if (!QueryNumber(get.get(), HTTP_QUERY_STATUS_CODE, status) || status == 0) return TransferEnd::NoExchange;
+    if (!HasStatusLine(get.get())) return TransferEnd::NoExchange;
     request.status = static_cast<int32_t>(status);
     if (!consumer.Start(request.status)) return TransferEnd::Declined;
     return ReadBody(get.get(), QueryContentLength(get.get()), progress, consumer);
@@ -266,11 +286,11 @@ std::string SendPost(HttpRequest& request, int32_t bodyEncoding) {
     }
     // A connection closed without a status line still counts as sent: there is no reply to keep.
     DWORD status = 0;
-    if (!QueryNumber(post.get(), HTTP_QUERY_STATUS_CODE, status) || status == 0) {
+    if (!QueryNumber(post.get(), HTTP_QUERY_STATUS_CODE, status) || status == 0 || !HasStatusLine(post.get())) {
         return {};
     }
     request.status = static_cast<int32_t>(status);
-    AppendRawHeaders(post.get(), request.headerText);
+    request.headerText += RawHeaders(post.get());
     return ReadReplyText(post.get());
 }
 

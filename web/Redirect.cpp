@@ -22,6 +22,14 @@ InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcep
 
 constexpr DWORD FirstHeaderBufferSize = 2048;
 
+// Wine's WinINet keeps at most this many bytes of a reply header line and drops the rest without a
+// word. A value whose "Name: value" line reaches it may have lost its end: it is no answer at all.
+constexpr size_t HeaderLineLimit = 4095;
+
+bool MayHaveBeenCut(const char* headerName, const std::string& value) noexcept {
+    return std::strlen(headerName) + 2 + value.size() >= HeaderLineLimit;
+}
+
 }  // namespace
 
 int32_t GetUrlStatus(const char* url, int32_t* status) noexcept {
@@ -59,7 +67,8 @@ std::string QueryUrlHeader(const char* url, const char* headerName) {
         std::memcpy(buffer.data(), headerName, nameSize);
         DWORD length = static_cast<DWORD>(buffer.size());
         if (::HttpQueryInfoA(request.get(), HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr)) {
-            return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+            std::string value(buffer.data(), strnlen(buffer.data(), buffer.size()));
+            return MayHaveBeenCut(headerName, value) ? std::string() : value;
         }
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= buffer.size()) {
             return {};

@@ -16,8 +16,9 @@ inline constexpr unsigned long OpenFlags = 0x04203100;
 // status could not be read; 502 when url could not be opened. Writes the result to status too.
 int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
 
-// The value of the first reply header named headerName, exactly as sent; empty when there is none or
-// url cannot be opened. The body is never read and the status plays no part.
+// The value of the first reply header named headerName, exactly as sent; empty when there is none,
+// url cannot be opened, or the value is so long (about 4 KiB) that the platform may have cut it.
+// The body is never read and the status plays no part.
 std::string QueryUrlHeader(const char* url, const char* headerName);
 
 // The status of the probe page: 200 means the internet is reachable; -999 when no internet session

@@ -1,0 +1,181 @@
+// A scripted FTP server inside the test process: refused logins and transfers cut off mid-file.
+#include "hostile/FtpDouble.h"
+
+#include "support/Testbed.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tamsel::hostile {
+namespace {
+
+constexpr DWORD SocketWaitMs = 10000;
+
+void Bound(SOCKET socket) {
+    const DWORD wait = SocketWaitMs;
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+}
+
+bool SendAll(SOCKET socket, const char* data, size_t size) {
+    while (size > 0) {
+        const int sent = ::send(socket, data, static_cast<int>(std::min<size_t>(size, 1 << 16)), 0);
+        if (sent <= 0) return false;
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool Reply(SOCKET socket, const std::string& line) {
+    const std::string text = line + "\r\n";
+    return SendAll(socket, text.data(), text.size());
+}
+
+// One command line without its CRLF; false when the peer left or went quiet.
+bool ReadLine(SOCKET socket, std::string& line) {
+    line.clear();
+    char c = 0;
+    while (::recv(socket, &c, 1, 0) == 1) {
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return true;
+        }
+        line += c;
+    }
+    return false;
+}
+
+// "h1,h2,h3,h4,p1,p2" of a PORT command.
+bool ParsePort(const std::string& argument, sockaddr_in& address) {
+    unsigned v[6];
+    if (std::sscanf(argument.c_str(), "%u,%u,%u,%u,%u,%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6) {
+        return false;
+    }
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl((v[0] << 24) | (v[1] << 16) | (v[2] << 8) | v[3]);
+    address.sin_port = ::htons(static_cast<u_short>((v[4] << 8) | v[5]));
+    return true;
+}
+
+std::string Listing(uint64_t size) {
+    return "-rw-r--r--   1 owner    group    " + std::to_string(size) + " Jan 01 00:00 file.bin\r\n";
+}
+
+}  // namespace
+
+FtpDouble::FtpDouble(FtpScript script) : m_script(script) {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    m_listener.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (!m_listener || ::bind(m_listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(m_listener.get(), 8) != 0 ||
+        ::getsockname(m_listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ADD_FAILURE() << "the FTP double cannot listen: " << ::WSAGetLastError();
+        return;
+    }
+    m_port = ::ntohs(address.sin_port);
+    m_acceptor = std::thread([this] { Accept(); });
+}
+
+FtpDouble::~FtpDouble() {
+    m_stopping = true;
+    m_listener.reset();  // ends accept()
+    if (m_acceptor.joinable()) m_acceptor.join();
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        for (SOCKET socket : m_open) ::shutdown(socket, SD_BOTH);  // ends a session's recv()
+    }
+    for (std::thread& session : m_sessions) session.join();
+    ::WSACleanup();
+}
+
+std::vector<std::string> FtpDouble::Commands() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_commands;
+}
+
+void FtpDouble::Accept() {
+    while (!m_stopping) {
+        const SOCKET control = ::accept(m_listener.get(), nullptr, nullptr);
+        if (control == INVALID_SOCKET) return;
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_open.push_back(control);
+        m_sessions.emplace_back([this, control] { Serve(control); });
+    }
+}
+
+void FtpDouble::Serve(SOCKET control) {
+    web::Socket owned(control);
+    Bound(control);
+    Session session{control, {}};
+    std::string line;
+    if (!Reply(control, "220 hostile double")) return;
+    while (!m_stopping && ReadLine(control, line)) {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_commands.push_back(line);
+        }
+        if (!Answer(session, line)) break;
+    }
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_open.erase(std::remove(m_open.begin(), m_open.end(), control), m_open.end());
+}
+
+// False ends the session: QUIT, a failed reply, or a transfer that drops everything on purpose.
+bool FtpDouble::Answer(Session& session, const std::string& line) {
+    const std::string verb = line.substr(0, line.find(' '));
+    const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : std::string();
+    const SOCKET control = session.control;
+    if (verb == "USER") return Reply(control, m_script.refuseLogin ? "530 Not for you." : "331 Password, please.");
+    if (verb == "PASS") return Reply(control, m_script.refuseLogin ? "530 Not for you." : "230 Logged in.");
+    if (verb == "TYPE" || verb == "MODE" || verb == "STRU") return Reply(control, "200 Fine.");
+    if (verb == "PWD") return Reply(control, "257 \"/\" is here.");
+    if (verb == "CWD") return Reply(control, "250 There.");
+    if (verb == "SIZE") return Reply(control, "213 " + std::to_string(m_script.fileSize));
+    if (verb == "QUIT") {
+        Reply(control, "221 Bye.");
+        return false;
+    }
+    if (verb == "PORT") {
+        return Reply(control, ParsePort(argument, session.data) ? "200 PORT taken." : "501 Bad PORT.");
+    }
+    if (verb == "LIST" || verb == "NLST") {
+        return Reply(control, "150 Listing.") && Transfer(session, Listing(m_script.fileSize), 0) &&
+               Reply(control, "226 Listed.");
+    }
+    if (verb == "RETR") {
+        const bool whole = m_script.sendBeforeDrop >= m_script.fileSize;
+        const uint64_t bytes = whole ? m_script.fileSize : m_script.sendBeforeDrop;
+        if (!Reply(control, "150 Sending.") || !Transfer(session, {}, bytes)) return false;
+        return whole && Reply(control, "226 Sent.");  // a drop ends the session without a word
+    }
+    return Reply(control, "502 Not here.");
+}
+
+// Opens the data connection PORT asked for, sends text and then patternBytes of the bench's pattern,
+// and closes it.
+bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t patternBytes) {
+    web::Socket data(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!data) return false;
+    Bound(data.get());
+    if (::connect(data.get(), reinterpret_cast<const sockaddr*>(&session.data), sizeof(session.data)) != 0) {
+        return false;
+    }
+    if (!SendAll(data.get(), text.data(), text.size())) return false;
+    std::string block(251 * 256, '\0');
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(testbed::PatternByte(i));
+    while (patternBytes > 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(patternBytes, block.size()));
+        if (!SendAll(data.get(), block.data(), piece)) return false;
+        patternBytes -= piece;
+    }
+    return true;
+}
+
+}  // namespace tamsel::hostile

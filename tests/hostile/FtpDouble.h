@@ -1,0 +1,57 @@
+// A scripted FTP server inside the test process, for what the bench's anonymous server never does:
+// refuse a login, or drop the connections in the middle of a transfer.
+#pragma once
+
+#include "web/Handle.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tamsel::hostile {
+
+struct FtpScript {
+    bool refuseLogin = false;      // answer 530 to USER and PASS
+    uint64_t fileSize = 0;         // what LIST and SIZE announce for any file
+    uint64_t sendBeforeDrop = 0;   // RETR sends this many pattern bytes, then closes both connections
+};
+
+// Serves one script on 127.0.0.1 in active mode (PORT), one thread per control connection. Every
+// socket waits at most a few seconds, and the destructor closes them all and joins.
+class FtpDouble {
+public:
+    explicit FtpDouble(FtpScript script);
+    ~FtpDouble();
+    FtpDouble(const FtpDouble&) = delete;
+    FtpDouble& operator=(const FtpDouble&) = delete;
+
+    uint16_t Port() const { return m_port; }
+    // The command lines received, without CRLF, in order.
+    std::vector<std::string> Commands();
+
+private:
+    struct Session {
+        SOCKET control;
+        sockaddr_in data;  // where PORT said to connect for the next transfer
+    };
+
+    void Accept();
+    void Serve(SOCKET control);
+    bool Answer(Session& session, const std::string& line);
+    bool Transfer(Session& session, const std::string& bytes, uint64_t patternBytes);
+
+    FtpScript m_script;
+    web::Socket m_listener;
+    uint16_t m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_lock;
+    std::vector<std::string> m_commands;
+    std::vector<SOCKET> m_open;  // control sockets of live sessions, closed on stop
+    std::vector<std::thread> m_sessions;
+    std::thread m_acceptor;
+};
+
+}  // namespace tamsel::hostile

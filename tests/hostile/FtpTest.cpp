@@ -1,0 +1,56 @@
+// Hostile FTP servers: a login refused, and a transfer whose connections drop halfway through.
+#include "hostile/FtpDouble.h"
+#include "hostile/HostileSupport.h"
+
+namespace tamsel::hostile {
+namespace {
+
+class Ftp : public HostileTest {
+protected:
+    static std::string Url(const FtpDouble& server) {
+        return "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/file.bin";
+    }
+
+    // FetchToFile of the double's file into target, given at most 30 s.
+    HRESULT Fetch(const FtpDouble& server) {
+        auto result = std::make_shared<HRESULT>(S_FALSE);
+        auto agent = this->agent;
+        const std::string url = Url(server);
+        const std::string path = target;
+        BoundedCall run([=] { *result = agent->FetchToFile(url.c_str(), path.c_str(), nullptr); });
+        const bool ended = run.Within(30000);
+        EXPECT_TRUE(ended) << "FetchToFile of an FTP file still running after 30 s";
+        return ended ? *result : S_FALSE;
+    }
+};
+
+TEST_F(Ftp, RefusedLoginIsNoExchangeAndMakesNoFile) {
+    FtpDouble server({true, 1000, 1000});
+    ASSERT_NE(server.Port(), 0);
+    ASSERT_TRUE(WriteWhole(target, "the host's own file"));
+    EXPECT_EQ(Fetch(server), AGENT_E_HTTP_STATUS);
+    EXPECT_TRUE(HttpStatusKept(*agent, 0)) << "no file was opened: no status";
+    EXPECT_EQ(Contents(target), "the host's own file");
+    for (const std::string& command : server.Commands()) {
+        EXPECT_NE(command.rfind("RETR", 0), 0u) << "nothing may be fetched without a login";
+    }
+}
+
+TEST_F(Ftp, ConnectionsDroppedMidTransferFailTheDownload) {
+    // The listing promises 1,000,000 bytes; RETR sends 300,000 and closes both connections.
+    FtpDouble server({false, 1000000, 300000});
+    ASSERT_NE(server.Port(), 0);
+    EXPECT_EQ(Fetch(server), E_FAIL) << "a cut transfer is not a download";
+    EXPECT_TRUE(NoStatusKept(*agent)) << "the file was opened: the failure is the transfer's";
+    const std::string stored = Contents(target);
+    EXPECT_LE(stored.size(), 300000u);
+    EXPECT_TRUE(stored == Pattern(stored.size())) << "what was stored is what arrived, in order";
+
+    // The same server sending the whole file: the double itself is sound.
+    FtpDouble whole({false, 200000, 200000});
+    EXPECT_EQ(Fetch(whole), S_OK);
+    EXPECT_TRUE(Contents(target) == Pattern(200000));
+}
+
+}  // namespace
+}  // namespace tamsel::hostile

@@ -1,0 +1,179 @@
+// Hostile replies: a 64 KiB Location, a thousand headers, a status line that is not HTTP, a reply of
+// ten million nested elements, a zero byte, and bytes above 127 in every field.
+#include "hostile/HostileSupport.h"
+
+namespace tamsel::hostile {
+namespace {
+
+using testbed::Route;
+
+constexpr char ServiceUrl[] = "http://svc.norvik.example/svc";
+constexpr char FileUrl[] = "http://files.norvik.example/f.bin";
+constexpr char FilePath[] = "/f.bin";
+
+// A service reply: a comment, then a container with one field element per pair.
+std::string Reply(const std::vector<std::pair<std::string, std::string>>& fields) {
+    std::string body = "<!-- reply -->\r\n<reply>\r\n";
+    for (const auto& field : fields) {
+        body += "  <field name=\"" + field.first + "\" value=\"" + field.second + "\"/>\r\n";
+    }
+    return body + "</reply>\r\n";
+}
+
+struct QueryOutcome {
+    HRESULT result = S_FALSE;
+    std::string url;
+    LONGLONG size = 99;
+};
+
+class Replies : public HostileTest {
+protected:
+    QueryOutcome Query(const char* code = "CODE", DWORD limitMs = 30000) {
+        auto outcome = std::make_shared<QueryOutcome>();
+        auto agent = this->agent;
+        const std::string codeText = code;
+        BoundedCall run([=] {
+            std::vector<char> buffer(70000, '\x7f');
+            outcome->result = agent->QueryDownload(buffer.data(), static_cast<ULONG>(buffer.size()), ServiceUrl,
+                                                   codeText.c_str(), &outcome->size);
+            outcome->url = buffer[0] == '\x7f' ? "<untouched>" : std::string(buffer.data());
+        });
+        EXPECT_TRUE(run.Within(limitMs)) << "QueryDownload still running after " << limitMs << " ms";
+        return *outcome;
+    }
+};
+
+// Wine's WinINet keeps 4095 bytes of a header line and drops the rest without a word: a Location
+// that long is refused rather than handed on cut, and one just short of it still comes back whole.
+TEST_F(Replies, LocationOf64KiBIsRefusedNotCut) {
+    const auto locationOf = [](size_t size) {
+        std::string location = "http://files.norvik.example/";
+        while (location.size() < size) location += static_cast<char>('a' + location.size() % 26);
+        return location;
+    };
+    const std::string huge = locationOf(65536);
+    const std::string longest = locationOf(4084);  // "Location: " and this make 4094 bytes
+    ASSERT_TRUE(bench.Add(Route("/lookup?SN=1&LN=en&TYPE=huge", Service).Status(302).Header("Location: " + huge)));
+    ASSERT_TRUE(bench.Add(Route("/lookup?SN=1&LN=en&TYPE=long", Service).Status(302).Header("Location: " + longest)));
+
+    std::vector<char> buffer(70000, '\x7f');
+    const auto lookup = [&](const char* type) {
+        return agent->LookupRedirect(buffer.data(), static_cast<ULONG>(buffer.size()),
+                                     "http://svc.norvik.example/lookup", "1", "en", type);
+    };
+    EXPECT_EQ(lookup("huge"), E_INVALIDARG) << "no usable target";
+    EXPECT_EQ(buffer[0], '\x7f') << "the buffer is left alone";
+    EXPECT_TRUE(NoStatusKept(*agent));
+    EXPECT_EQ(lookup("long"), S_OK);
+    EXPECT_EQ(std::string(buffer.data()), longest);
+
+    // A download whose Location cannot be trusted fetches its own URL instead of a cut one.
+    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Times(1).Status(302).Header("Location: " + huge)));
+    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Generated(3000)));
+    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    EXPECT_TRUE(Contents(target) == Pattern(3000));
+    EXPECT_EQ(bench.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0");
+}
+
+TEST_F(Replies, AThousandHeadersChangeNothing) {
+    Route file = Route(FilePath, Files).Generated(70000);
+    Route post = Route("/svc", Service).Method("POST").Body(Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl},
+                                                                   {"filesize", "70000"}}));
+    for (int i = 0; i < 1000; ++i) {
+        const std::string line = "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'a' + i % 26);
+        file.Header(line);
+        post.Header(line);
+    }
+    AddDownload(file, FilePath);
+    ASSERT_TRUE(bench.Add(post));
+    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    EXPECT_TRUE(Contents(target) == Pattern(70000));
+    const QueryOutcome query = Query();
+    EXPECT_EQ(query.result, S_OK);
+    EXPECT_EQ(query.url, FileUrl);
+    EXPECT_EQ(query.size, 70000);
+    EXPECT_TRUE(NoStatusKept(*agent));
+}
+
+// Wine's WinINet would read such a reply as HTTP/0.9: a made-up 200 and the bytes after the first
+// line as the body. Stored, that would be a success built on a reply with its first line lost.
+TEST_F(Replies, StatusLineThatIsNotHttpIsNoExchange) {
+    AddDownload(Route(FilePath, Files).Raw("ICY 200 OK\r\nContent-Length: 5\r\n\r\nmusic"), FilePath);
+    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), AGENT_E_HTTP_STATUS);
+    EXPECT_TRUE(HttpStatusKept(*agent, 0));
+    EXPECT_FALSE(Exists(target));
+
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Raw("SPAM\r\n\r\n" + Reply({{"StatusCode", "1"}}))));
+    const QueryOutcome query = Query();
+    EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
+    EXPECT_EQ(query.size, 0);
+    EXPECT_EQ(query.url, "<untouched>");
+    EXPECT_TRUE(HttpStatusKept(*agent, 0));
+
+    // A real status line with no header after it is still a reply.
+    ASSERT_TRUE(bench.Reset());
+    AddDownload(Route(FilePath, Files).Raw("HTTP/1.0 200 OK\r\n\r\nplain"), FilePath);
+    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    EXPECT_EQ(Contents(target), "plain");
+}
+
+TEST_F(Replies, TenMillionNestedElementsAreAnUnreadableReply) {
+    std::string nested;
+    nested.reserve(10 * 1024 * 1024);
+    while (nested.size() < 10 * 1024 * 1024) nested += "<a>";
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Body(nested)));
+    const QueryOutcome query = Query("CODE", 60000);
+    EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS);
+    EXPECT_EQ(query.size, 0);
+    EXPECT_EQ(query.url, "<untouched>");
+    LONG status = -1;
+    EXPECT_EQ(agent->GetLastServiceStatus(&status), S_OK);
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Replies, AZeroByteEndsTheReplyText) {
+    const std::string fields = Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "77"}});
+    std::string after = fields;
+    after.insert(after.find("</reply>"), std::string("\0<field name=\"filesize\" value=\"88\"/>", 37));
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Times(1).Body(after)));
+    QueryOutcome query = Query();
+    EXPECT_EQ(query.result, S_OK);
+    EXPECT_EQ(query.url, FileUrl);
+    EXPECT_EQ(query.size, 77) << "nothing after the zero byte is read";
+
+    std::string before = fields;
+    before.insert(before.find("<field"), std::string("\0", 1));
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Times(1).Body(before)));
+    query = Query();
+    EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS);
+    EXPECT_EQ(query.size, 0);
+    LONG status = -1;
+    EXPECT_EQ(agent->GetLastServiceStatus(&status), S_OK);
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
+    const std::string code = "\xC4\xD6\xDC-\xE9\xFF\xA0";
+    const std::string path = "/d\xE9j\xE0-\xFC.bin";
+    const std::string url = std::string("http://files.norvik.example") + path;
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Header("X-Name: \xE9\xE8").Body(
+        Reply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "4242"}}))));
+    const QueryOutcome query = Query(code.c_str());
+    EXPECT_EQ(query.result, S_OK);
+    EXPECT_EQ(query.url, url);
+    EXPECT_EQ(query.size, 4242);
+    const auto requests = bench.Requests("http");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_NE(requests.back().Body().find("\r\n\r\n" + code + "\r\n"), std::string::npos)
+        << "the code is sent byte for byte";
+
+    AddDownload(Route(path, Files).Header("X-Name: \xE9\xE8").Generated(3000), path);
+    const std::string local = folder.File("d\xE9j\xE0.bin");
+    EXPECT_EQ(agent->FetchToFile(url.c_str(), local.c_str(), nullptr), S_OK);
+    EXPECT_TRUE(Contents(local) == Pattern(3000));
+    EXPECT_EQ(bench.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80" + path + " HTTP/1.0");
+    EXPECT_TRUE(NoStatusKept(*agent));
+}
+
+}  // namespace
+}  // namespace tamsel::hostile

@@ -1,0 +1,125 @@
+// Hostile downloads: lengths past 4 GiB, bodies longer than announced, stalls, and sinks that misbehave.
+#include "hostile/HostileSupport.h"
+
+#include <climits>
+
+namespace tamsel::hostile {
+namespace {
+
+using testbed::Route;
+
+constexpr char FileUrl[] = "http://files.norvik.example/big.bin";
+constexpr char FilePath[] = "/big.bin";
+constexpr uint64_t MiB = 1024 * 1024;
+
+// The bytes a download keeps when it stops at the first 4096-byte chunk that reaches percent of length.
+uint64_t KeptAtPercent(uint64_t length, uint64_t percent) {
+    const uint64_t chunkTimesHundred = 4096 * 100;
+    return (length * percent + chunkTimesHundred - 1) / chunkTimesHundred * 4096;
+}
+
+class Transfer : public HostileTest {
+protected:
+    // FetchToFile of FileUrl into target, given at most limitMs; S_FALSE when it overstays.
+    HRESULT Fetch(std::shared_ptr<ScriptedSink> sink, DWORD limitMs) {
+        auto result = std::make_shared<HRESULT>(S_FALSE);
+        auto agent = this->agent;
+        const std::string path = target;
+        BoundedCall run([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), sink.get()); });
+        const bool ended = run.Within(limitMs);
+        EXPECT_TRUE(ended) << "FetchToFile still running after " << limitMs << " ms";
+        return ended ? *result : S_FALSE;
+    }
+};
+
+TEST_F(Transfer, LengthPast4GiBGivesPercentsOfTheWhole64BitLength) {
+    // Announced 4 GiB + 1 MiB; the server sends 64 MiB and closes. Cut to 32 bits the length would be
+    // 1 MiB and the percents would run far past 100 within the first MiB.
+    constexpr uint64_t announced = (uint64_t{1} << 32) + MiB;
+    constexpr uint64_t sent = 64 * MiB;
+    const Route file = Route(FilePath, Files).Generated(sent).ContentLength(announced);
+
+    AddDownload(file, FilePath);
+    auto cancelAtOnce = std::make_shared<ScriptedSink>(SinkScript{1});
+    EXPECT_EQ(Fetch(cancelAtOnce, 60000), S_OK) << "cancelled download";
+    EXPECT_EQ(cancelAtOnce->percents, std::vector<LONG>{1});
+    EXPECT_TRUE(cancelAtOnce->WellFormed());
+    const uint64_t kept = KeptAtPercent(announced, 1);
+    ASSERT_EQ(SizeOf(target), static_cast<int64_t>(kept)) << "a cancel keeps the bytes up to its chunk";
+    EXPECT_TRUE(Contents(target) == Pattern(static_cast<size_t>(kept)));
+    EXPECT_TRUE(NoStatusKept(*agent));
+
+    // Without a cancel the short body is a broken transfer, whose 64 MiB never reach 2 %.
+    ASSERT_TRUE(bench.Reset());
+    AddDownload(file, FilePath);
+    auto watching = std::make_shared<ScriptedSink>();
+    EXPECT_EQ(Fetch(watching, 60000), E_FAIL) << "broken download";
+    EXPECT_EQ(watching->percents, std::vector<LONG>{1});
+    EXPECT_LE(SizeOf(target), static_cast<int64_t>(sent));
+    EXPECT_TRUE(NoStatusKept(*agent)) << "the status was a 200: the failure is the transfer's";
+}
+
+TEST_F(Transfer, BytesBeyondTheAnnouncedLengthAreNeitherStoredNorHandedToTheNextRequest) {
+    // 300,000 bytes behind a Content-Length of 100,000: the rest stays on the connection, which must
+    // not be reused as if it were clean.
+    AddDownload(Route(FilePath, Files).Generated(300000).ContentLength(100000), FilePath);
+    ASSERT_TRUE(bench.Add(Route("/next.bin", Files).Generated(5000)));
+    ScriptedSink sink;
+    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
+    EXPECT_TRUE(Contents(target) == Pattern(100000));
+    EXPECT_TRUE(sink.WellFormed());
+    ASSERT_FALSE(sink.percents.empty());
+    EXPECT_EQ(sink.percents.back(), 100);
+
+    const std::string next = folder.File("next.bin");
+    EXPECT_EQ(agent->FetchToFile("http://files.norvik.example/next.bin", next.c_str(), nullptr), S_OK);
+    EXPECT_TRUE(Contents(next) == Pattern(5000));
+    EXPECT_TRUE(NoStatusKept(*agent));
+}
+
+TEST_F(Transfer, ServerThatStopsSendingMidBodyFailsWithinTheBound) {
+    ShortWaits shortWaits(2000);
+    AddDownload(Route(FilePath, Files).Generated(200000).StallAfter(50000), FilePath);
+    EXPECT_EQ(Fetch(nullptr, 10000), E_FAIL) << "a body that stopped coming is not a download";
+    const std::string stored = Contents(target);
+    EXPECT_LE(stored.size(), 50000u);
+    EXPECT_TRUE(stored == Pattern(stored.size())) << "what was stored is what arrived, in order";
+    EXPECT_TRUE(NoStatusKept(*agent));
+}
+
+TEST_F(Transfer, SinkAnswersAreIgnoredAndAnyNonZeroFlagCancels) {
+    // 1,000,000 bytes: 1 % is first reached by the third chunk.
+    struct Case {
+        const char* what;
+        SinkScript script;
+        std::vector<LONG> percents;  // empty: every percent from 1 to 100
+        uint64_t kept;
+    };
+    const Case cases[] = {
+        {"cancel on every report, failing", {1000, true, 1, E_FAIL}, {1}, 12288},
+        {"cancel at once with -1", {1, false, -1, E_UNEXPECTED}, {1}, 12288},
+        {"cancel at once with the sign bit", {1, false, LONG_MIN, S_FALSE}, {1}, 12288},
+        {"cancel at 50 %", {50, false, 1, E_NOTIMPL}, {}, KeptAtPercent(1000000, 50)},
+        {"never cancel, always failing", {1000, false, 1, E_FAIL}, {}, 1000000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(bench.Reset());
+        AddDownload(Route(FilePath, Files).Generated(1000000), FilePath);
+        ScriptedSink sink(c.script);
+        EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
+        EXPECT_TRUE(sink.WellFormed());
+        ASSERT_FALSE(sink.percents.empty());
+        if (c.percents.empty()) {
+            EXPECT_EQ(sink.percents.back(), c.script.cancelAtPercent <= 100 ? 50 : 100);
+        } else {
+            EXPECT_EQ(sink.percents, c.percents);
+        }
+        EXPECT_TRUE(Contents(target) == Pattern(static_cast<size_t>(c.kept))) << SizeOf(target) << " bytes stored";
+        EXPECT_EQ(sink.references, 1);
+        EXPECT_TRUE(NoStatusKept(*agent));
+    }
+}
+
+}  // namespace
+}  // namespace tamsel::hostile
