@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParseWith(raw, text, true);
 
     for (const char* name : {"StatusCode", "downloadURL", "filesize", "a"}) {
-        Check(GetReplyField(body, name).size() <= text.size());
+        // Comment removal sees the whole body, so a zero byte inside the comment doesn't cut it short.
+        Check(GetReplyField(body, name).size() <= body.size());
     }
     return 0;
 }
