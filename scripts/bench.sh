@@ -9,7 +9,8 @@
 #   2. download throughput, 64 MiB and 512 MiB: FetchToFile of the file's own URL, FetchToFile of a
 #      URL that answers its Location look with a 302 to the file, the raw 64 KiB WinINet loop and
 #      URLDownloadToFileA; FTP: FetchToFile against a raw FtpOpenFileA loop (medians of N runs);
-#   3. what the Location look costs: opening the file's URL, and closing it unread;
+#   3. what the Location look costs: opening the file's URL, and closing it unread; and how long a
+#      download cancelled at its first report takes to return;
 #   4. peak resident memory (VmHWM) of the Wine process while FetchToFile stores 16 MiB to 2 GiB;
 #   5. latency of one QueryDownload against the same three requests made directly (median of 50);
 #   6. the markup reader's benchmark, when scripts/bench-markup.sh exists.
@@ -142,6 +143,14 @@ for size in "${sizes[@]}"; do
   close_ms=$(printf '%s\n' "$out" | value close_ms)
   printf '   %4d MiB: open %.1f ms, close %.0f ms (%s MiB/s drained)\n' "$((size / MiB))" \
          "$(printf '%s\n' "$out" | value open_ms)" "$close_ms" "$(mib_per_s "$size" "$(awk -v m="$close_ms" 'BEGIN { print m / 1000 }')")"
+done
+
+echo "== 3b. a cancel at the first report (1 %), after a 302 look: the rest of the body is drained on close"
+for size in "${sizes[@]}"; do
+  rm -f "$target"
+  out=$(bench cancel "http://files.norvik.example/moved/$size" "$target_win")
+  printf '   %4d MiB: FetchToFile returned after %.2f s, %s bytes kept\n' "$((size / MiB))" \
+         "$(printf '%s\n' "$out" | value seconds)" "$(stat -c %s "$target")"
 done
 
 echo "== 4. peak resident memory of the Wine process during FetchToFile (VmHWM; a 302 look first)"

@@ -149,14 +149,21 @@ LookTimes RawLook(const char* url) {
     return times;
 }
 
-std::string RawQuery(const char* probeUrl, const char* serviceUrl, const char* code) {
+std::string RawQuery(const char* probeUrl, const char* serviceUrl, const char* code, QueryTimes& times) {
+    Stopwatch probeClock;
     {
         InternetSession session = OpenSession(LookAgent);
         InternetRequest probe(::InternetOpenUrlA(session.get(), probeUrl, nullptr, 0, LookFlags, 0));
         if (!probe || StatusOf(probe.get()) != 200) return {};
     }
+    times.probeMs = probeClock.Milliseconds();
+    Stopwatch lookClock;
     RawLook(serviceUrl);
-    return Post(serviceUrl, code);
+    times.lookMs = lookClock.Milliseconds();
+    Stopwatch postClock;
+    std::string reply = Post(serviceUrl, code);
+    times.postMs = postClock.Milliseconds();
+    return reply;
 }
 
 }  // namespace tamsel::bench

@@ -23,7 +23,13 @@ struct LookTimes {
 LookTimes RawLook(const char* url);
 
 // What one QueryDownload asks, made directly: the probe's status look, the service URL's Location
-// look and the multipart POST of the code. Returns the POST's reply text (empty on failure).
-std::string RawQuery(const char* probeUrl, const char* serviceUrl, const char* code);
+// look and the multipart POST of the code. Returns the POST's reply text (empty on failure) and
+// the milliseconds of each of the three.
+struct QueryTimes {
+    double probeMs = 0;
+    double lookMs = 0;
+    double postMs = 0;
+};
+std::string RawQuery(const char* probeUrl, const char* serviceUrl, const char* code, QueryTimes& times);
 
 }  // namespace tamsel::bench

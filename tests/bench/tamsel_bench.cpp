@@ -2,17 +2,21 @@
 //
 //   tamsel_bench fetch URL PATH [--hold]     FetchToFile through the agent
 //   tamsel_bench steps URL PATH              the same, timed step by step (probe, Location look, GET)
+//   tamsel_bench cancel URL PATH             FetchToFile whose sink cancels at the first report
 //   tamsel_bench raw URL PATH                InternetOpenUrlA + 64 KiB InternetReadFile loop
 //   tamsel_bench rawftp URL PATH             FtpOpenFileA + the same loop
 //   tamsel_bench urlmon URL PATH             URLDownloadToFileA
 //   tamsel_bench look URL                    a header-only look: open and close timed apart
 //   tamsel_bench query URL CODE N            N QueryDownload calls, each timed
+//   tamsel_bench querysteps URL CODE N       N times its steps through the session, each timed
 //   tamsel_bench rawquery PROBE URL CODE N   N times the same three requests made directly
 //
 // Results are "name=value" lines. --hold waits for a line on stdin before leaving, so that the script
 // can read the process's peak memory while it is still there.
 #include "agent/AgentObject.h"
+#include "agent/Decimal.h"
 #include "agent/FileWriter.h"
+#include "markup/ReplyField.h"
 #include "tests/bench/BenchClock.h"
 #include "tests/bench/RawWinInet.h"
 #include "web/FixedUrls.h"
@@ -52,10 +56,26 @@ int ReportTransfer(const Stopwatch& clock, int64_t bytes) {
     return bytes >= 0 ? 0 : 1;
 }
 
-int Fetch(const char* url, const char* path) {
+// A sink that asks to stop at its first report.
+class CancellingSink final : public ProgressSink {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG, LONG* cancel) override {
+        *cancel = 1;
+        return S_OK;
+    }
+};
+
+int Fetch(const char* url, const char* path, ProgressSink* sink = nullptr) {
     agent::AgentObject agent;
     Stopwatch clock;
-    const HRESULT result = agent.FetchToFile(url, path, nullptr);
+    const HRESULT result = agent.FetchToFile(url, path, sink);
     if (FAILED(result)) std::fprintf(stderr, "FetchToFile: 0x%08lX\n", static_cast<unsigned long>(result));
     return ReportTransfer(clock, SUCCEEDED(result) ? FileSize(path) : -1);
 }
@@ -121,8 +141,72 @@ int Query(const char* url, const char* code, int count) {
     });
 }
 
+// The median of each named series.
+class StepTimes {
+public:
+    void Add(const char* name, double ms) {
+        for (auto& series : m_series) {
+            if (series.first == name) {
+                series.second.push_back(ms);
+                return;
+            }
+        }
+        m_series.push_back({name, {ms}});
+    }
+    void ReportMedians() {
+        for (auto& series : m_series) {
+            std::sort(series.second.begin(), series.second.end());
+            Report((series.first + "_median_ms").c_str(), series.second[series.second.size() / 2]);
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::vector<double>>> m_series;
+};
+
+// One QueryDownload's work through the session, step by step, as AgentObject does it.
+bool QuerySteps(const char* url, const char* code, StepTimes& steps) {
+    web::WebSession session;
+    Stopwatch probe;
+    if (!session.ProbeConnectivity()) return false;
+    steps.Add("probe", probe.Milliseconds());
+    Stopwatch look;
+    if (!session.SetUrl(url)) return false;
+    steps.Add("look", look.Milliseconds());
+    Stopwatch post;
+    session.AddField("ActivateCode", code);
+    session.AddField("act", "1");
+    const web::WebReply reply = session.Post(2);
+    steps.Add("post", post.Milliseconds());
+    Stopwatch lookups;
+    const bool accepted = agent::ReadDecimal32(markup::GetReplyField(reply, "StatusCode")) == 1 &&
+                          !markup::GetReplyField(reply, "downloadURL").empty() &&
+                          agent::ReadDecimal64(markup::GetReplyField(reply, "filesize")) > 0;
+    steps.Add("lookups", lookups.Milliseconds());
+    return reply.status == 200 && accepted;
+}
+
+int QueryStepsRepeated(const char* url, const char* code, int count) {
+    StepTimes steps;
+    for (int i = 0; i < count; ++i) {
+        if (!QuerySteps(url, code, steps)) return 1;
+    }
+    steps.ReportMedians();
+    return 0;
+}
+
 int RawQueries(const char* probeUrl, const char* url, const char* code, int count) {
-    return TimeCalls(count, [&] { return RawQuery(probeUrl, url, code).find("StatusCode") != std::string::npos; });
+    StepTimes steps;
+    const int status = TimeCalls(count, [&] {
+        QueryTimes times;
+        const bool answered = RawQuery(probeUrl, url, code, times).find("StatusCode") != std::string::npos;
+        steps.Add("probe", times.probeMs);
+        steps.Add("look", times.lookMs);
+        steps.Add("post", times.postMs);
+        return answered;
+    });
+    steps.ReportMedians();
+    return status;
 }
 
 void WaitForRelease() {
@@ -136,9 +220,14 @@ int Run(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "look") return Look(argv[2]);
     if (command == "query" && argc == 5) return Query(argv[2], argv[3], std::atoi(argv[4]));
+    if (command == "querysteps" && argc == 5) return QueryStepsRepeated(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "rawquery" && argc == 6) return RawQueries(argv[2], argv[3], argv[4], std::atoi(argv[5]));
     if (argc < 4) return Usage();
     if (command == "steps") return Steps(argv[2], argv[3]);
+    if (command == "cancel") {
+        CancellingSink sink;
+        return Fetch(argv[2], argv[3], &sink);
+    }
     if (command == "urlmon") return UrlMon(argv[2], argv[3]);
     if (command == "raw" || command == "rawftp") {
         Stopwatch clock;
