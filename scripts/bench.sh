@@ -179,8 +179,14 @@ done
 
 echo "== 5. latency: one QueryDownload against the same three requests made directly (median of $rounds)"
 agent_ms=$(bench query http://svc.norvik.example/svc CODE-1234 "$rounds" | value median_ms)
-raw_ms=$(bench rawquery http://www.norvik.example/ http://svc.norvik.example/svc CODE-1234 "$rounds" | value median_ms)
+raw_out=$(bench rawquery http://www.norvik.example/ http://svc.norvik.example/svc CODE-1234 "$rounds")
+raw_ms=$(printf '%s\n' "$raw_out" | value median_ms)
+steps_out=$(bench querysteps http://svc.norvik.example/svc CODE-1234 "$rounds")
 printf '   QueryDownload %.2f ms, raw WinINet %.2f ms, ratio %s\n' "$agent_ms" "$raw_ms" "$(ratio "$agent_ms" "$raw_ms")"
+for step in probe look post lookups; do
+  printf '   %-8s agent %7.2f ms   raw %7s ms\n' "$step" "$(printf '%s\n' "$steps_out" | value "${step}_median_ms")" \
+         "$(printf '%s\n' "$raw_out" | value "${step}_median_ms" | awk '{ if ($1 != "") printf "%.2f", $1; else print "-" }')"
+done
 
 echo "== 6. markup reader"
 if [ -x scripts/bench-markup.sh ]; then
