@@ -90,7 +90,7 @@ public:
     const MarkupAttribute* FindAttribute(std::string_view attributeName) const noexcept;
 
 private:
-    friend class MarkupParser;
+    friend class ElementTree;
 
     MarkupElement* parent = nullptr;  // not owning; every child's parent is the element that owns it
     std::vector<std::unique_ptr<MarkupElement>> children;

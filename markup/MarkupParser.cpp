@@ -1,24 +1,51 @@
-// The forgiving markup parser: start tags, attribute lists, closing tags, texts and value processing.
-#include <cstring>
-#include <string_view>
+// Value processing, the failure messages, and the element tree that MarkupElement::Parse builds.
+#include "markup/MarkupParser.h"
 
-#include "markup/MarkupElement.h"
-#include "markup/Scanning.h"
+#include <algorithm>
+#include <memory>
 
 namespace tamsel::markup {
 namespace {
 
-constexpr StopSet kNameEnd(" />");  // a tab or line break does not end a tag name
-constexpr StopSet kAttributeNameEnd(" =");
-constexpr StopSet kValueEnd(" >");
-constexpr StopSet kClosingNameEnd(" >");
+void Trim(const char*& begin, const char*& end, const MarkupOptions& options) noexcept {
+    if (!options.trim) return;
+    while (begin < end && IsWhitespace(*begin)) ++begin;
+    while (end > begin && IsWhitespace(end[-1])) --end;
+}
 
-enum class TagEnd { Failed, Closing, Empty, Open };
+// Escape removal, then decoding, of a string that holds the trimmed stretch.
+void Transform(std::string& target, const MarkupOptions& options) noexcept {
+    if (options.escape != '\0') RemoveEscapesInPlace(target, options.escape);
+    if (options.decode && options.entities != nullptr) DecodeEntitiesInPlace(*options.entities, target);
+}
 
-struct TagRead {
-    const char* position;  // null when failed; at the '<' of a closing tag; else after the tag
-    TagEnd end;
-};
+// Whether escape removal or decoding would change [begin, end). An escape of 0 (none) could match only
+// a zero byte, which no parsed stretch holds; a match would merely cost a needless copy.
+bool NeedsTransform(const char* begin, const char* end, const MarkupOptions& options) noexcept {
+    const char escape = options.escape;
+    if (!options.decode || options.entities == nullptr) return std::find(begin, end, escape) != end;
+    const EntityTable& entities = *options.entities;
+    return std::find_if(begin, end, [&](char c) { return c == escape || entities.Begins(c); }) != end;
+}
+
+}  // namespace
+
+void CopyRange(const char* begin, const char* end, std::string& target, const MarkupOptions& options) {
+    Trim(begin, end, options);
+    if (begin == end) return;
+    target.assign(begin, end);
+    Transform(target, options);
+}
+
+std::string_view ProcessedValue(const char* begin, const char* end, std::string& scratch,
+                                const MarkupOptions& options) {
+    Trim(begin, end, options);
+    const std::string_view trimmed(begin, static_cast<size_t>(end - begin));
+    if (!NeedsTransform(begin, end, options)) return trimmed;
+    scratch.assign(begin, end);
+    Transform(scratch, options);
+    return scratch;
+}
 
 std::string FailureMessage(int32_t code, std::string_view open, std::string_view closing) {
     switch (code) {
@@ -29,190 +56,45 @@ std::string FailureMessage(int32_t code, std::string_view open, std::string_view
     }
 }
 
-}  // namespace
-
-void CopyRange(const char* begin, const char* end, std::string& target, const MarkupOptions& options) {
-    if (options.trim) {
-        while (begin < end && IsWhitespace(*begin)) ++begin;
-        while (end > begin && IsWhitespace(end[-1])) --end;
-    }
-    if (begin == end) return;
-    target.assign(begin, end);
-    if (options.escape != '\0') RemoveEscapesInPlace(target, options.escape);
-    if (options.decode && options.entities != nullptr) DecodeEntitiesInPlace(*options.entities, target);
-}
-
-// One parse. The open elements form a chain from the root through the parent links, and the innermost
-// is always the last child of its parent, so nesting costs heap, never stack.
-class MarkupParser {
+// Every element, attribute and text of a parse, kept in the MarkupElement on which it started.
+class ElementTree {
 public:
-    explicit MarkupParser(MarkupOptions& parseOptions) : options(parseOptions) {}
+    using Node = MarkupElement*;
 
-    const char* ParseElement(MarkupElement& root, const char* p) {
-        const TagRead tag = ReadStartTag(root, p);
-        if (tag.end != TagEnd::Open) return tag.position;
-        return ReadContent(root, tag.position);
+    explicit ElementTree(const MarkupOptions& parseOptions) : options(parseOptions) {}
+
+    Node AddChild(Node parent) {
+        if (parent->children.empty()) parent->children.reserve(8);  // a reply's container holds a handful
+        parent->children.push_back(std::make_unique<MarkupElement>());
+        MarkupElement* child = parent->children.back().get();
+        child->parent = parent;
+        return child;
     }
+    void DropLastChild(Node parent) noexcept { parent->children.pop_back(); }
+    Node Parent(Node element) const noexcept { return element->parent; }
+    void SetName(Node element, std::string_view name) { element->name.assign(name); }
+    std::string_view Name(Node element) const noexcept { return element->name; }
+
+    void AddAttribute(Node element, std::string_view name, const char* valueBegin, const char* valueEnd) {
+        if (element->attributes.empty()) element->attributes.reserve(4);  // fields carry two; one allocation
+        element->attributes.push_back(MarkupAttribute{std::string(name), std::string(), element});
+        CopyRange(valueBegin, valueEnd, element->attributes.back().value, options);
+    }
+
+    void SetText(Node element, const char* begin, const char* end) {
+        CopyRange(begin, end, element->text, options);
+    }
+    bool TextIsBlank(Node element) const noexcept { return IsBlank(element->text); }
 
 private:
-    const char* ReadContent(MarkupElement& root, const char* p);
-    TagRead ReadStartTag(MarkupElement& element, const char* p);
-    const char* ReadAttributes(MarkupElement& element, const char* p);
-    const char* ReadAttributeValue(MarkupAttribute& attribute, const char* r);
-    const char* ReadClosingTag(const MarkupElement& element, const char* p);
-    const char* ReadText(MarkupElement& element, const char* p);
-    void Record(int32_t code, const char* at, std::string_view open, std::string_view closing = {});
-
-    static MarkupElement& AppendChild(MarkupElement& element);
-    static void DropIfNameless(MarkupElement& element) noexcept;
-    static void Unwind(MarkupElement* from, const MarkupElement& root) noexcept;
-
-    MarkupOptions& options;
+    const MarkupOptions& options;
 };
-
-const char* MarkupParser::ReadContent(MarkupElement& root, const char* p) {
-    MarkupElement* current = &root;
-    int depth = 1;
-    const char* q = ReadText(root, p);
-    for (;;) {
-        if (*q == '\0') {  // elements still open at the end are accepted, ancestors too
-            Unwind(current, root);
-            return q;
-        }
-        if (q[0] == '<' && q[1] == '/') {
-            q = ReadClosingTag(*current, q);
-            if (q == nullptr || current == &root) {
-                Unwind(current, root);
-                return q;
-            }
-            MarkupElement* up = current->parent;
-            DropIfNameless(*current);
-            current = up;
-            --depth;
-        } else {
-            MarkupElement& child = AppendChild(*current);
-            const TagRead tag = ReadStartTag(child, q);
-            if (tag.end == TagEnd::Failed) {
-                Unwind(&child, root);
-                return nullptr;
-            }
-            if (tag.end != TagEnd::Closing && depth == kMaxMarkupDepth) {  // too deep: drop, fail
-                current->children.pop_back();
-                Unwind(current, root);
-                return nullptr;
-            }
-            q = tag.position;
-            if (tag.end == TagEnd::Open) {
-                current = &child;
-                ++depth;
-                q = ReadText(child, q);
-                continue;
-            }
-            DropIfNameless(child);
-        }
-        if (IsBlank(current->text) && *q != '<') q = ReadText(*current, q);  // first non-blank run only
-    }
-}
-
-TagRead MarkupParser::ReadStartTag(MarkupElement& element, const char* p) {
-    const char* open = std::strchr(p, '<');
-    if (open == nullptr) return {nullptr, TagEnd::Failed};
-    if (open[1] == '/') return {open, TagEnd::Closing};
-    // Only a space, '/' or '>' ends a name: a tab or line break becomes part of it.
-    const char* nameEnd = ScanToAny(open + 1, kNameEnd);
-    if (*nameEnd == '\0') return {nullptr, TagEnd::Failed};
-    element.name.assign(open + 1, nameEnd);
-    const char* q = ReadAttributes(element, nameEnd);
-    if (q == nullptr) return {nullptr, TagEnd::Failed};
-    if (*q == '>') return {q + 1, TagEnd::Open};
-    if (q[1] == '>') return {q + 2, TagEnd::Empty};
-    Record(1, q + 1, element.name);
-    return {nullptr, TagEnd::Failed};
-}
-
-// Returns the '/' or '>' that ends the list, or null.
-const char* MarkupParser::ReadAttributes(MarkupElement& element, const char* p) {
-    for (;;) {
-        if (*p == '\0') return nullptr;  // after a value or a valueless name: no record
-        const char* q = SkipBlanks(p);
-        if (*q == '>' || *q == '/') return q;
-        // A '>' does not end an attribute name: in `<a b>x y` the name is `b>x`.
-        const char* nameEnd = ScanToAny(q, kAttributeNameEnd);
-        if (*nameEnd == '\0') {
-            Record(4, q, element.name);
-            return nullptr;
-        }
-        if (element.attributes.empty()) element.attributes.reserve(4);  // fields carry two; one allocation
-        element.attributes.push_back(MarkupAttribute{std::string(q, nameEnd), std::string(), &element});
-        p = ReadAttributeValue(element.attributes.back(), SkipBlanks(nameEnd));
-    }
-}
-
-const char* MarkupParser::ReadAttributeValue(MarkupAttribute& attribute, const char* r) {
-    if (*r != '=') return r;
-    const char* v = SkipBlanks(r + 1);
-    if (*v == '"' || *v == '\'') {
-        const char* close = ScanTo(v + 1, *v);
-        CopyRange(v + 1, close, attribute.value, options);
-        return *close == '\0' ? close : close + 1;  // an unclosed quote fails on the next round
-    }
-    // A '/' does not end an unquoted value: `x=1/>` gives `1/` and a start tag with content.
-    const char* stop = ScanToAny(v, kValueEnd);
-    CopyRange(v, stop, attribute.value, options);
-    return stop;
-}
-
-// p is at "</". Returns the position after the space or '>' that ends the closing name, or null.
-const char* MarkupParser::ReadClosingTag(const MarkupElement& element, const char* p) {
-    const char* nameStart = SkipBlanks(p + 2);
-    const char* nameEnd = ScanToAny(nameStart, kClosingNameEnd);
-    if (*nameEnd == '\0') {
-        Record(2, nameStart, element.name);
-        return nullptr;
-    }
-    const std::string_view closing(nameStart, static_cast<size_t>(nameEnd - nameStart));
-    if (closing == element.name) return nameEnd + 1;
-    Record(3, nameEnd + 1, element.name, closing);  // case matters, and nothing closes implicitly
-    return nullptr;
-}
-
-const char* MarkupParser::ReadText(MarkupElement& element, const char* p) {
-    const char* end = ScanTo(p, '<');
-    CopyRange(p, end, element.text, options);
-    return end;
-}
-
-void MarkupParser::Record(int32_t code, const char* at, std::string_view open, std::string_view closing) {
-    if (options.error.IsSet()) return;  // spares formatting a message that would be discarded
-    options.error.Record(code, at, FailureMessage(code, open, closing));
-}
-
-MarkupElement& MarkupParser::AppendChild(MarkupElement& element) {
-    if (element.children.empty()) element.children.reserve(8);  // a reply's container holds a handful
-    element.children.push_back(std::make_unique<MarkupElement>());
-    MarkupElement& child = *element.children.back();
-    child.parent = &element;
-    return child;
-}
-
-// A nameless element is parsed like any other and then deleted; it is always its parent's last child.
-void MarkupParser::DropIfNameless(MarkupElement& element) noexcept {
-    if (element.name.empty()) element.parent->children.pop_back();
-}
-
-// Ends the parse at `from`: each open element between it and the root is kept if named.
-void MarkupParser::Unwind(MarkupElement* from, const MarkupElement& root) noexcept {
-    while (from != &root) {
-        MarkupElement* up = from->parent;
-        DropIfNameless(*from);
-        from = up;
-    }
-}
 
 const char* MarkupElement::Parse(const char* position, MarkupOptions& options) {
     Clear();
     if (position == nullptr) return nullptr;
-    return MarkupParser(options).ParseElement(*this, position);
+    ElementTree tree(options);
+    return MarkupParser<ElementTree>(tree, options).Parse(this, position);
 }
 
 }  // namespace tamsel::markup

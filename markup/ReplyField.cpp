@@ -3,10 +3,21 @@
 
 #include <string_view>
 
-#include "markup/MarkupElement.h"
+#include "markup/MarkupParser.h"
 
 namespace tamsel::markup {
 namespace {
+
+// The index of the first `marker` in text, or npos. Looks for the marker's last character, which is
+// rarer in a reply than its first: markup is full of '<', and a comment's text of "-".
+size_t Find(std::string_view text, std::string_view marker) noexcept {
+    const size_t lastOffset = marker.size() - 1;
+    for (size_t last = text.find(marker.back(), lastOffset); last != std::string_view::npos;
+         last = text.find(marker.back(), last + 1)) {
+        if (text.compare(last - lastOffset, marker.size(), marker) == 0) return last - lastOffset;
+    }
+    return std::string_view::npos;
+}
 
 // The body without its first comment: the stretch from the first "<!--" through the end of the first
 // "-->", both searched from the start. When that "-->" ends before the "<!--" begins, everything from
@@ -15,9 +26,10 @@ namespace {
 // what the parse would skip anyway (nothing before the comment holds a '<' or a zero byte), a position
 // in the body itself, which spares the copy for the usual reply that opens with its comment.
 const char* WithoutFirstComment(const std::string& body, std::string& working) {
-    const size_t open = body.find("<!--");
-    const size_t close = body.find("-->");
-    if (open == std::string::npos || close == std::string::npos || close + 3 == open) return body.c_str();
+    const size_t open = Find(body, "<!--");
+    if (open == std::string::npos) return body.c_str();
+    const size_t close = Find(body, "-->");
+    if (close == std::string::npos || close + 3 == open) return body.c_str();
     const bool leading = body.find_first_of(std::string_view("<\0", 2)) == open;
     if (close + 3 > open) {
         if (leading) return body.c_str() + close + 3;
@@ -30,22 +42,99 @@ const char* WithoutFirstComment(const std::string& body, std::string& working) {
     return working.c_str();
 }
 
+// What the lookup keeps of a parse instead of the element tree: the open elements' names and whether
+// their texts are still blank, which the parse itself needs, and, of the top element's direct children,
+// the first "name" and "value" attributes of the one being read, unprocessed, until one matches. The
+// parse reaches exactly the same decisions as over the tree; nothing is copied but the answer.
+class FieldSearch {
+public:
+    using Node = int;  // the element's level: 0 for the top element, 1 for its direct children
+    static constexpr Node kTop = 0;
+
+    FieldSearch(std::string_view wantedName, const MarkupOptions& parseOptions)
+        : wanted(wantedName), options(parseOptions) {
+        open[kTop] = OpenElement{"", 0, true};
+    }
+
+    // The match's value after value processing, or empty. Meaningful once the parse has succeeded.
+    std::string Answer() {
+        std::string value;
+        if (state != Search::Looking && field.valueBegin != nullptr) {
+            CopyRange(field.valueBegin, field.valueEnd, value, options);
+        }
+        return value;
+    }
+
+    // Levels below kMaxMarkupDepth + 1 only: the parse fails before it opens one more.
+    Node AddChild(Node parent) noexcept {
+        const Node child = parent + 1;
+        open[child] = OpenElement{"", 0, true};
+        if (child == 1 && state == Search::InMatch) state = Search::Done;
+        if (child == 1 && state == Search::Looking) field = Field{};
+        return child;
+    }
+    // Only nameless elements are dropped from a parse that goes on, and those are never candidates.
+    void DropLastChild(Node) noexcept {}
+    Node Parent(Node element) const noexcept { return element - 1; }
+    void SetName(Node element, std::string_view name) noexcept {
+        open[element].name = name.data();
+        open[element].nameLength = name.size();
+    }
+    std::string_view Name(Node element) const noexcept {
+        return std::string_view(open[element].name, open[element].nameLength);
+    }
+
+    void AddAttribute(Node element, std::string_view name, const char* valueBegin, const char* valueEnd) {
+        if (element != 1 || state == Search::Done || open[1].nameLength == 0) return;  // not a field
+        if (name == "value" && field.valueBegin == nullptr) {
+            field.valueBegin = valueBegin;
+            field.valueEnd = valueEnd;
+        } else if (name == "name" && !field.nameCompared) {
+            field.nameCompared = true;
+            if (ProcessedValue(valueBegin, valueEnd, scratch, options) == wanted) state = Search::InMatch;
+        }
+    }
+
+    void SetText(Node element, const char* begin, const char* end) {
+        open[element].textBlank = IsBlank(ProcessedValue(begin, end, scratch, options));
+    }
+    bool TextIsBlank(Node element) const noexcept { return open[element].textBlank; }
+
+private:
+    // Plain fields, so that the array of them costs nothing to create.
+    struct OpenElement {
+        const char* name;
+        size_t nameLength;
+        bool textBlank;
+    };
+    // A direct child of the top element, as far as the lookup cares.
+    struct Field {
+        bool nameCompared;       // its first "name" attribute has been compared with the wanted name
+        const char* valueBegin;  // its first "value" attribute, unprocessed; null while it has none
+        const char* valueEnd;
+    };
+    // Looking until a field's name matches; InMatch while that field's tag is read; Done after it.
+    enum class Search { Looking, InMatch, Done };
+
+    const std::string_view wanted;
+    const MarkupOptions& options;
+    OpenElement open[kMaxMarkupDepth + 1];  // by level; set as each level opens, so left uninitialised
+    Field field{};
+    Search state = Search::Looking;
+    std::string scratch;  // processed copies, each used at once
+};
+
 }  // namespace
 
 std::string GetReplyField(const std::string& body, const char* name) {
     if (name == nullptr) return std::string();
     std::string working;
-    MarkupElement root;
-    if (root.Parse(WithoutFirstComment(body, working), DefaultMarkupOptions()) == nullptr) return std::string();
-    const int count = root.ChildCount();
-    for (int i = 0; i < count; ++i) {
-        const MarkupElement* field = root.ChildAt(i);
-        const MarkupAttribute* fieldName = field->FindAttribute("name");
-        if (fieldName == nullptr || fieldName->value != name) continue;
-        const MarkupAttribute* value = field->FindAttribute("value");
-        return value != nullptr ? value->value : std::string();
-    }
-    return std::string();
+    MarkupOptions& options = DefaultMarkupOptions();
+    FieldSearch search(name, options);
+    const char* text = WithoutFirstComment(body, working);
+    MarkupParser<FieldSearch> parser(search, options);
+    if (parser.Parse(FieldSearch::kTop, text) == nullptr) return std::string();
+    return search.Answer();
 }
 
 std::string GetReplyField(const tamsel::web::WebReply& reply, const char* name) {

@@ -46,6 +46,17 @@ TEST(GetReplyField, ReadsTheFirstMatchingDirectChildOfTheTopElement) {
         {"<r><f name=\"a\" value=\"1\"/></x>", "a", ""},  // any failure empties every lookup
         {"<r><f name=\"a\" value=\"1\"/>", "a", "1"},      // still open at the end: fine
         {"<?xml version=\"1.0\"?>\n<r>\n <f name=\"a\" value=\"1\"/>\n</r>", "a", ""},
+        {"<r><f value=\"1\" name=\"a\"/></r>", "a", "1"},               // "value" may come first
+        {"<r><f name=\"a\" value=\"1\" value=\"2\"/></r>", "a", "1"},   // the first "value" counts
+        {"<r>< name=\"a\" value=\"1\"/><f name=\"a\" value=\"2\"/></r>", "a", "2"},  // nameless: no field
+        {"<r><f name value=\"1\"/></r>", "", "1"},                       // a "name" without '=' is empty
+        {"<r><f name=\"a&amp;b\" value=\"1\"/></r>", "a&b", "1"},       // names compare once processed
+        {"<r><f name=\"a&amp;b\" value=\"1\"/></r>", "a&amp;b", ""},
+        {"<r><f name=\"a\\\\b\" value=\"&lt;\"/></r>", "a\\b", "<"},
+        // A text that escape removal leaves blank is still blank, so the next run is read as text,
+        // where "\<" hides its '<'; after a real text the run is skipped, and "</r>" closes the top.
+        {"<r>\\ <f/>\\</r><f name=\"a\" value=\"1\"/></r>", "a", "1"},
+        {"<r>x <f/>\\</r><f name=\"a\" value=\"1\"/></r>", "a", ""},
     };
     for (const FieldCase& c : cases) EXPECT_EQ(GetReplyField(c.body, c.name), c.expected) << c.body;
 }
