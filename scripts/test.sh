@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the native suite under ASan/UBSan, the 32-bit and 64-bit Windows suites under Wine,
-# and a short run of each fuzzer. Installs what is missing first.
+# and a short run of each fuzzer. Installs what is missing first. Ends with one line counting the
+# ctest entries that passed and failed across the three suites.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,17 +14,29 @@ stop_wine() {
 trap stop_wine EXIT
 
 status=0
+passed=0
+failed=0
 run_suite() {
-  local flavour="$1"
+  local flavour="$1" log="build/ctest-$1.log" summary total bad
   echo "== $flavour"
-  scripts/build.sh "$flavour"
-  ctest --test-dir "build/$flavour" --output-on-failure -j2 || status=1
+  if ! scripts/build.sh "$flavour"; then
+    status=1; failed=$((failed + 1)); return
+  fi
+  ctest --test-dir "build/$flavour" --output-on-failure -j2 2>&1 | tee "$log" || true
+  # "100% tests passed, 0 tests failed out of 24"
+  summary=$(grep -E 'tests failed out of [0-9]+' "$log" | tail -1)
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
+  if [ -z "$summary" ] || [ "$total" -eq 0 ] || [ "$bad" -ne 0 ]; then status=1; fi
+  passed=$((passed + ${total:-0} - ${bad:-0}))
+  failed=$((failed + ${bad:-1}))
 }
 
 run_suite native
 run_suite i686
 run_suite x86_64
-if [ -x scripts/fuzz.sh ]; then
-  scripts/fuzz.sh --seconds "${TAMSEL_FUZZ_SECONDS:-30}" || status=1
+if ! scripts/fuzz.sh --seconds "${TAMSEL_FUZZ_SECONDS:-30}"; then
+  status=1; failed=$((failed + 1))
 fi
+echo "tests: $passed passed, $failed failed"
 exit $status
