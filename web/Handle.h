@@ -1,10 +1,8 @@
 // One RAII owner for every platform handle the component opens, and one alias per handle kind.
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
 #include <oleauto.h>
-#include <wincrypt.h>
 #include <wininet.h>
 
 #include <utility>
@@ -68,19 +66,6 @@ struct LibraryTraits {
     static void close(type h) noexcept { ::FreeLibrary(h); }
 };
 
-// Test tools only: the loopback bench's control client and the helper that trusts its test CA.
-struct SocketTraits {
-    using type = SOCKET;
-    static type invalid() noexcept { return INVALID_SOCKET; }
-    static void close(type h) noexcept { ::closesocket(h); }
-};
-
-struct CertStoreTraits {
-    using type = HCERTSTORE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::CertCloseStore(h, 0); }
-};
-
 // COM interface pointers and platform strings are owned the same way: released by the traits only.
 template <typename Interface>
 struct ComTraits {
@@ -113,7 +98,5 @@ template <typename Interface>
 using ComPointer = UniqueHandle<ComTraits<Interface>>;
 using PlatformString = UniqueHandle<BstrTraits>;  // SysAllocString
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;  // RegOpenKeyExW
-using Socket = UniqueHandle<SocketTraits>;        // socket (link ws2_32)
-using CertStore = UniqueHandle<CertStoreTraits>;  // CertOpenStore (link crypt32)
 
 }  // namespace tamsel::web

@@ -2,7 +2,7 @@
 // refuse a login, or drop the connections in the middle of a transfer.
 #pragma once
 
-#include "web/Handle.h"
+#include "support/TestHandles.h"
 
 #include <atomic>
 #include <cstdint>

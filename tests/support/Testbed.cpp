@@ -1,7 +1,7 @@
 // The loopback bench's control client: one plain Winsock connection per call to /__testbed/.
 #include "support/Testbed.h"
 
-#include "web/Handle.h"
+#include "support/TestHandles.h"
 
 #include <cstdlib>
 #include <memory>

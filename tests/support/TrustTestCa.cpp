@@ -1,6 +1,6 @@
 // Adds the loopback bench's test CA to the current user's Root store of the Wine prefix it runs in.
 // Usage: tamsel_trust_ca CA-FILE (DER or PEM). Adding a certificate that is already there succeeds.
-#include "web/Handle.h"
+#include "support/TestHandles.h"
 
 #include <cstdio>
 #include <fstream>
