@@ -100,24 +100,6 @@ std::string ReadReplyText(HINTERNET request) {
     return text;
 }
 
-// The Content-Length as a 64-bit count, read as text since it may not fit 32 bits; 0 when absent or
-// unreadable, which leaves the length unknown.
-uint64_t QueryContentLength(HINTERNET request) noexcept {
-    char text[32] = {};
-    DWORD length = sizeof(text) - 1;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
-        return 0;
-    }
-    uint64_t value = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-        if (value > (UINT64_MAX - 9) / 10) {
-            return 0;
-        }
-        value = value * 10 + static_cast<uint64_t>(*p - '0');
-    }
-    return value;
-}
-
 // The progress rule: a report whenever the whole percentage changes (never for 0 %), each preceded
 // by NotifyCode; the cancel flag is cleared before every report. A length of 0 (none announced)
 // gives no percentage at all, rather than a division by zero.
@@ -215,8 +197,13 @@ TransferEnd GetHttp(HttpRequest& request, ProgressSink* progress, BodyConsumer& 
     if (!QueryNumber(get.get(), HTTP_QUERY_STATUS_CODE, status) || status == 0) return TransferEnd::NoExchange;
     if (!HasStatusLine(get.get())) return TransferEnd::NoExchange;
     request.status = static_cast<int32_t>(status);
-    if (!consumer.Start(request.status)) return TransferEnd::Declined;
-    return ReadBody(get.get(), QueryContentLength(get.get()), progress, consumer);
+    const TransferEnd end = consumer.Start(request.status)
+                                ? ReadBody(get.get(), QueryContentLength(get.get()).value_or(0), progress, consumer)
+                                : TransferEnd::Declined;
+    if (end != TransferEnd::Complete) {
+        CloseUnread({std::move(session), std::move(connection), std::move(get)});
+    }
+    return end;
 }
 
 // The file's size from a directory search; the search handle is closed at once, since an FTP

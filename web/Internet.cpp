@@ -1,7 +1,10 @@
 // Opening WinINet sessions with the component's bounded waits.
 #include "web/Internet.h"
 
+#include "web/Worker.h"
+
 #include <atomic>
+#include <new>
 
 namespace tamsel::web {
 namespace {
@@ -19,6 +22,26 @@ void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD stat
         (status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_SENDING_REQUEST)) {
         ApplyTimeouts(handle);
     }
+}
+
+// A reply this long or shorter is closed on the caller's thread: the platform's reading of its rest,
+// if any, is over at once.
+constexpr uint64_t ShortBodyLimit = 256 * 1024;
+
+// Only HTTP replies are read to their end on close; an FTP file's close ends its data connection.
+bool MayHoldLongHttpBody(HINTERNET request) noexcept {
+    DWORD type = 0;
+    DWORD size = sizeof(type);
+    if (!::InternetQueryOptionA(request, INTERNET_OPTION_HANDLE_TYPE, &type, &size) ||
+        type != INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
+        return false;
+    }
+    const std::optional<uint64_t> length = QueryContentLength(request);
+    return !length || *length > ShortBodyLimit;
+}
+
+void CloseOnWorker(void* argument) noexcept {
+    delete static_cast<UnreadReply*>(argument);
 }
 
 }  // namespace
@@ -53,6 +76,32 @@ InternetSession OpenInternet(const char* agent) noexcept {
         ApplyTimeouts(session.get());
     }
     return session;
+}
+
+std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept {
+    char text[32] = {};
+    DWORD length = sizeof(text) - 1;
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
+        if (value > (UINT64_MAX - 9) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    return value;
+}
+
+void CloseUnread(UnreadReply reply) noexcept {
+    if (!MayHoldLongHttpBody(reply.request.get())) {
+        return;
+    }
+    auto* moved = new (std::nothrow) UnreadReply{std::move(reply)};
+    if (moved != nullptr && !StartWorker(CloseOnWorker, moved)) {
+        delete moved;
+    }
 }
 
 }  // namespace tamsel::web

@@ -4,6 +4,7 @@
 #include "web/Handle.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace tamsel::web {
 
@@ -22,6 +23,25 @@ void ApplyTimeouts(HINTERNET handle) noexcept;
 // do not always reach it: Wine's WinINet passes on only the connect timeout, so a server that
 // accepts and never answers would hold the caller for ever.
 InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) noexcept;
+
+// A reply's Content-Length as a 64-bit count, read as text since it may not fit 32 bits; nothing when
+// the header is absent or unreadable.
+std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept;
+
+// A request whose reply body may not have been read to its end, with the handles it was opened under
+// (either parent may be empty). Declared in opening order, so that they close newest first.
+struct UnreadReply {
+    InternetSession session;
+    InternetConnection connection;
+    InternetRequest request;
+};
+
+// Closes the reply's handles. Wine's WinINet reads the rest of an unread body before the close
+// returns, a kilobyte at a time, about 5 MiB/s on loopback: letting go of a 512 MiB file after its
+// headers, or after a cancel, would hold the caller for nearly two minutes. So an HTTP reply that announces
+// more than a few blocks, or no length at all, is closed on a worker thread while the caller goes on;
+// nothing is sent either way. If no worker can start, the close runs here.
+void CloseUnread(UnreadReply reply) noexcept;
 
 // The wait in force, and a way for tests to shorten it (never used by the product).
 uint32_t ExchangeTimeoutMs() noexcept;

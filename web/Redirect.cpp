@@ -30,6 +30,25 @@ bool MayHaveBeenCut(const char* headerName, const std::string& value) noexcept {
     return std::strlen(headerName) + 2 + value.size() >= HeaderLineLimit;
 }
 
+// The first header called headerName, or empty. HTTP_QUERY_CUSTOM takes the header's name in the
+// buffer it answers in; the buffer grows to the length the platform asks for, as often as it asks.
+std::string ReadHeader(HINTERNET request, const char* headerName) {
+    const size_t nameSize = std::strlen(headerName) + 1;
+    std::vector<char> buffer(std::max<size_t>(FirstHeaderBufferSize, nameSize));
+    for (;;) {
+        std::memcpy(buffer.data(), headerName, nameSize);
+        DWORD length = static_cast<DWORD>(buffer.size());
+        if (::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr)) {
+            std::string value(buffer.data(), strnlen(buffer.data(), buffer.size()));
+            return MayHaveBeenCut(headerName, value) ? std::string() : value;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= buffer.size()) {
+            return {};
+        }
+        buffer.assign(std::max<size_t>(length, nameSize), '\0');
+    }
+}
+
 }  // namespace
 
 int32_t GetUrlStatus(const char* url, int32_t* status) noexcept {
@@ -59,22 +78,10 @@ std::string QueryUrlHeader(const char* url, const char* headerName) {
     if (!request) {
         return {};
     }
-    // HTTP_QUERY_CUSTOM takes the header's name in the buffer it answers in; the buffer grows to the
-    // length the platform asks for, as often as it asks.
-    const size_t nameSize = std::strlen(headerName) + 1;
-    std::vector<char> buffer(std::max<size_t>(FirstHeaderBufferSize, nameSize));
-    for (;;) {
-        std::memcpy(buffer.data(), headerName, nameSize);
-        DWORD length = static_cast<DWORD>(buffer.size());
-        if (::HttpQueryInfoA(request.get(), HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr)) {
-            std::string value(buffer.data(), strnlen(buffer.data(), buffer.size()));
-            return MayHaveBeenCut(headerName, value) ? std::string() : value;
-        }
-        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= buffer.size()) {
-            return {};
-        }
-        buffer.assign(std::max<size_t>(length, nameSize), '\0');
-    }
+    std::string value = ReadHeader(request.get(), headerName);
+    // The body is never read: a look at a large file leaves all of it still to come.
+    CloseUnread({std::move(session), {}, std::move(request)});
+    return value;
 }
 
 int32_t CheckInternet() noexcept {

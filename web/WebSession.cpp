@@ -4,6 +4,7 @@
 #include "web/Exchange.h"
 #include "web/Handle.h"
 #include "web/Redirect.h"
+#include "web/Worker.h"
 
 #include <atomic>
 #include <new>
@@ -16,7 +17,6 @@ namespace {
 struct ProbeResult {
     std::atomic<LONG> owners{2};
     std::atomic<int32_t> status{0};
-    HMODULE module = nullptr;  // the worker's own reference to the module that holds its code
 
     void Release() noexcept {
         if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
@@ -25,31 +25,13 @@ struct ProbeResult {
     }
 };
 
-// The worker keeps the module that holds this code loaded until it has returned: a host may release
-// everything and unload the module while a late probe is still waiting on the network.
-DWORD WINAPI ProbeRoutine(void* argument) {
+void Probe(void* argument) noexcept {
     auto* result = static_cast<ProbeResult*>(argument);
     if (CheckInternet() == 200) {
         result->status.store(200, std::memory_order_release);
     }
-    const HMODULE module = result->module;
     result->Release();
-    if (module != nullptr) {
-        ::FreeLibraryAndExitThread(module, 0);
-    }
-    return 0;
 }
-
-HMODULE PinOwnModule() noexcept {
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(&ProbeRoutine), &module);
-    return module;
-}
-
-}  // namespace
-
-namespace {
 
 // Gathers a download in memory, for replies known to be small.
 class StringConsumer final : public BodyConsumer {
@@ -73,18 +55,13 @@ bool WebSession::ProbeConnectivity() noexcept {
     if (result == nullptr) {
         return false;
     }
-    result->module = PinOwnModule();
-    ThreadHandle worker(::CreateThread(nullptr, 0, ProbeRoutine, result, CREATE_SUSPENDED, nullptr));
+    ThreadHandle worker = StartWorker(Probe, result);
     if (!worker) {
-        // The worker never ran: its reference to the module and its share of the cell are ours to drop.
-        if (result->module != nullptr) {
-            ::FreeLibrary(result->module);
-        }
+        // The worker never ran: its share of the result is ours to drop.
         result->Release();
         result->Release();
         return false;
     }
-    ::ResumeThread(worker.get());
     ::WaitForSingleObject(worker.get(), ProbeWaitMs);
     const bool reachable = result->status.load(std::memory_order_acquire) == 200;
     result->Release();
