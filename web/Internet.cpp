@@ -1,4 +1,4 @@
-// Opening WinINet sessions with the component's bounded waits.
+// WinINet sessions: opening them with the component's bounded waits, and letting go of unread replies.
 #include "web/Internet.h"
 
 #include "web/Worker.h"

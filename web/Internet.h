@@ -1,4 +1,4 @@
-// Opening WinINet sessions with the component's bounded waits.
+// WinINet sessions: opening them with the component's bounded waits, and letting go of unread replies.
 #pragma once
 
 #include "web/Handle.h"
