@@ -145,7 +145,7 @@ for size in "${sizes[@]}"; do
          "$(printf '%s\n' "$out" | value open_ms)" "$close_ms" "$(mib_per_s "$size" "$(awk -v m="$close_ms" 'BEGIN { print m / 1000 }')")"
 done
 
-echo "== 3b. a cancel at the first report (1 %), after a 302 look: the rest of the body is drained on close"
+echo "== 3b. a cancel at the first report (1 %), after a 302 look: how soon FetchToFile returns"
 for size in "${sizes[@]}"; do
   rm -f "$target"
   out=$(bench cancel "http://files.norvik.example/moved/$size" "$target_win")
