@@ -23,7 +23,9 @@ import socket
 import socketserver
 import sys
 import threading
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed'))
+from server import watch_parent, write_atomically  # noqa: E402  the test bench's own process helpers
 
 PERIOD = 251
 BLOCK = memoryview(bytes(range(PERIOD)) * (4 * 1024 * 1024 // PERIOD + 1))[:PERIOD * 16384]
@@ -127,15 +129,6 @@ def start_ftp(root):
     return server.address[1]
 
 
-def watch_parent(parent_pid):
-    while True:
-        time.sleep(0.5)
-        try:
-            os.kill(parent_pid, 0)
-        except OSError:
-            os._exit(0)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--port-file', required=True)
@@ -146,9 +139,7 @@ def main():
     ftp_port = start_ftp(args.ftp_root)
     if args.parent_pid:
         threading.Thread(target=watch_parent, args=(args.parent_pid,), daemon=True).start()
-    with open(args.port_file + '.new', 'w') as f:
-        f.write('http %d\nftp %d\n' % (server.server_address[1], ftp_port))
-    os.replace(args.port_file + '.new', args.port_file)
+    write_atomically(args.port_file, 'http %d\nftp %d\n' % (server.server_address[1], ftp_port))
     try:
         server.serve_forever(poll_interval=0.2)
     except KeyboardInterrupt:
