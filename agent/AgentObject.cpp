@@ -19,6 +19,35 @@ bool IsEmpty(const char* text) noexcept {
     return text[0] == '\0';
 }
 
+// Text that goes into a request line or a form part as it is: a control character there (CR and LF
+// above all) would add header lines, form fields or a whole second request.
+bool HasControlCharacter(const char* text) noexcept {
+    for (; *text != '\0'; ++text) {
+        const auto c = static_cast<unsigned char>(*text);
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
+// Claims the agent for one network operation for as long as it lives; false when another one holds it.
+class NetworkOperation {
+public:
+    explicit NetworkOperation(std::atomic<bool>& busy) noexcept
+        : m_busy(busy), m_claimed(!busy.exchange(true, std::memory_order_acquire)) {}
+    ~NetworkOperation() {
+        if (m_claimed) m_busy.store(false, std::memory_order_release);
+    }
+    NetworkOperation(const NetworkOperation&) = delete;
+    NetworkOperation& operator=(const NetworkOperation&) = delete;
+    explicit operator bool() const noexcept { return m_claimed; }
+
+private:
+    std::atomic<bool>& m_busy;
+    bool m_claimed;
+};
+
+static_assert(AGENT_E_BUSY == HRESULT_FROM_WIN32(ERROR_BUSY), "the busy code is the platform's own");
+
 // The downloads an operation may still make: total allowed minus done, kept within 32 bits.
 LONG Remaining(int32_t total, int32_t done) noexcept {
     const int64_t remaining = int64_t(total) - int64_t(done);
@@ -70,6 +99,10 @@ HRESULT AgentObject::CheckServiceStatus(const web::WebReply& reply, bool acceptT
 
 HRESULT AgentObject::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl, const char* serial,
                                     const char* language, const char* type) noexcept {
+    const NetworkOperation operation(m_busy);
+    RETURN_HR_IF(AGENT_E_BUSY, !operation);
+    RETURN_HR_IF(E_INVALIDARG,
+                 HasControlCharacter(serial) || HasControlCharacter(language) || HasControlCharacter(type));
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(lookupUrl) || IsEmpty(serial) || IsEmpty(language) || IsEmpty(type));
     return ComBoundary([&] {
@@ -84,9 +117,11 @@ HRESULT AgentObject::LookupRedirect(char* target, ULONG targetSize, const char* 
 
 HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
                                    const char* code, LONGLONG* fileSize) noexcept {
-    const HRESULT begun = BeginNetworkOperation();
+    const NetworkOperation operation(m_busy);
+    RETURN_HR_IF(AGENT_E_BUSY, !operation);
     *fileSize = 0;
-    RETURN_IF_FAILED(begun);
+    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(code));
+    RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl) || IsEmpty(code));
     return ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));
@@ -103,6 +138,8 @@ HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, con
 }
 
 HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink* progress) noexcept {
+    const NetworkOperation operation(m_busy);
+    RETURN_HR_IF(AGENT_E_BUSY, !operation);
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || IsEmpty(path));
     return ComBoundary([&] {
@@ -120,9 +157,11 @@ HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink
 
 HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LONG success,
                                     LONG* remaining) noexcept {
-    const HRESULT begun = BeginNetworkOperation();
+    const NetworkOperation operation(m_busy);
+    RETURN_HR_IF(AGENT_E_BUSY, !operation);
     *remaining = -1;
-    RETURN_IF_FAILED(begun);
+    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(code));
+    RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl));
     return ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));

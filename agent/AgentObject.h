@@ -4,6 +4,7 @@
 
 #include "include/NorvikTamselAgent.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,7 +23,9 @@ public:
     AgentObject(const AgentObject&) = delete;
     AgentObject& operator=(const AgentObject&) = delete;
 
-    // The operations of InvTamselAgentOps, in slot order. None of them throws.
+    // The operations of InvTamselAgentOps, in slot order. None of them throws. A network operation
+    // called while another one of this object is running (from its progress sink, or from another
+    // thread) returns HRESULT_FROM_WIN32(ERROR_BUSY) at once, sends nothing and changes nothing.
     HRESULT LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl, const char* serial,
                            const char* language, const char* type) noexcept;
     HRESULT QueryDownload(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
@@ -38,6 +41,7 @@ private:
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
 
+    std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;
     LONG m_lastHttpStatus = -1;
     LONG m_lastServiceStatus = -1;

@@ -20,6 +20,7 @@ const ResultInfo Table[] = {
      "the download service refused the request (unknown or used-up code?)", 13},
     {E_INVALIDARG, "E_INVALIDARG",
      "an empty argument, a URL the component refuses, or a lookup that found nothing", 14},
+    {AGENT_E_BUSY, "AGENT_E_BUSY", "another operation of the same agent object is still running", 27},
     {E_FAIL, "E_FAIL", "the local file could not be written, or the download broke off", 15},
     {E_OUTOFMEMORY, "E_OUTOFMEMORY", "out of memory", 16},
     {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG",

@@ -10,11 +10,15 @@
 #include <unknwn.h>
 #include <oaidl.h>
 
-// Result codes of the agent (facility ITF). Beside them the agent answers S_OK, E_INVALIDARG and E_FAIL.
+// Result codes of the agent (facility ITF, and one platform code). Beside them the agent answers S_OK,
+// E_INVALIDARG and E_FAIL.
 #define AGENT_E_NO_SESSION        ((HRESULT)0x80042EFFL)  // the connectivity probe did not see status 200
 #define AGENT_E_BUFFER_TOO_SMALL  ((HRESULT)0x80042F00L)  // a text result does not fit with its terminating zero
 #define AGENT_E_HTTP_STATUS       ((HRESULT)0x80042F01L)  // the exchange answered a status other than 200
 #define AGENT_E_SERVICE_STATUS    ((HRESULT)0x80042F02L)  // the service's StatusCode was not accepted
+// HRESULT_FROM_WIN32(ERROR_BUSY): a network operation was called on an object whose network operation
+// is still running (from its progress sink, or from another thread); nothing was sent or changed.
+#define AGENT_E_BUSY              ((HRESULT)0x800700AAL)
 
 #define NORVIK_TAMSEL_AGENT_PROGID   "NorvikTamselAgent.nvTamselAgent"
 #define NORVIK_TAMSEL_AGENT_PROGID_1 "NorvikTamselAgent.nvTamselAgent.1"

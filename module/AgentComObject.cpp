@@ -89,6 +89,19 @@ private:
     ContainedAgent m_contained;
 };
 
+// Holds a reference to the object for the length of one operation: a progress sink may release the
+// host's last reference while a download is still writing into the object.
+class KeepAlive {
+public:
+    explicit KeepAlive(IUnknown* object) noexcept : m_object(object) { m_object->AddRef(); }
+    ~KeepAlive() { m_object->Release(); }
+    KeepAlive(const KeepAlive&) = delete;
+    KeepAlive& operator=(const KeepAlive&) = delete;
+
+private:
+    IUnknown* m_object;
+};
+
 template <typename Form, typename... Arguments>
 HRESULT CreateForm(REFIID riid, void** object, Arguments... arguments) noexcept {
     auto* form = new (std::nothrow) Form(arguments...);
@@ -147,22 +160,26 @@ HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale,
 HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
                                                      const char* serial, const char* language,
                                                      const char* type) noexcept {
+    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
     return m_agent.LookupRedirect(target, targetSize, lookupUrl, serial, language, type);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(char* downloadUrl, ULONG downloadUrlSize,
                                                     const char* serviceUrl, const char* code,
                                                     LONGLONG* fileSize) noexcept {
+    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
     return m_agent.QueryDownload(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFile(const char* url, const char* path,
                                                   ProgressSink* progress) noexcept {
+    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
     return m_agent.FetchToFile(url, path, progress);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(const char* serviceUrl, const char* code, LONG success,
                                                      LONG* remaining) noexcept {
+    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
     return m_agent.ReportDownload(serviceUrl, code, success, remaining);
 }
 

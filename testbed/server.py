@@ -69,6 +69,12 @@ def _delay(value):
     return None if text == 'never' else int(text) / 1000.0
 
 
+def _trickle(value):
+    """'bytes every-ms': the body sent a few bytes at a time, with a pause before each piece."""
+    size, pause = value.decode('ascii').split(' ')
+    return int(size), int(pause) / 1000.0
+
+
 def _content_length(value):
     text = value.decode('ascii')
     return text if text in ('auto', 'none') else int(text)
@@ -92,6 +98,7 @@ class Route:
         'delay': lambda r, v: setattr(r, 'delay', _delay(v)),
         'stall-after': lambda r, v: setattr(r, 'stall_after', _int(v)),
         'close-after': lambda r, v: setattr(r, 'close_after', _int(v)),
+        'trickle': lambda r, v: setattr(r, 'trickle', _trickle(v)),
         'raw': lambda r, v: setattr(r, 'raw', v),
         'close': lambda r, v: setattr(r, 'close', v == b'1'),
     }
@@ -102,6 +109,7 @@ class Route:
         self.headers, self.body, self.generate = [], b'', None
         self.content_length, self.delay = 'auto', 0.0
         self.stall_after, self.close_after, self.raw, self.close = None, None, None, False
+        self.trickle = None
         for name, value in fields:
             if name not in self.SETTERS:
                 raise ValueError('unknown route field %r' % name)
@@ -109,6 +117,11 @@ class Route:
         self.__dict__.update(values)
         if not self.target or not self.target.startswith('/'):
             raise ValueError('a route needs a target that starts with "/"')
+
+    def generate_bytes(self):
+        """The whole generated body at once: for trickled bodies, which are small."""
+        whole = PATTERN_CHUNK * (self.generate // len(PATTERN_CHUNK) + 1)
+        return whole[:self.generate]
 
     def body_length(self):
         return self.generate if self.generate is not None else len(self.body)
@@ -316,6 +329,18 @@ def send_body(sock, route, limit):
         count -= piece
 
 
+def trickle_body(bench, sock, route, limit, generation):
+    """Sends the body piece by piece with a pause before each; False when the client left."""
+    size, pause = route.trickle
+    whole = route.generate_bytes() if route.generate is not None else route.body
+    count = len(whole) if limit is None else min(limit, len(whole))
+    for start in range(0, count, size):
+        if not wait(bench, sock, pause, generation):
+            return False
+        sock.sendall(whole[start:min(start + size, count)])
+    return True
+
+
 def answer(bench, sock, route, request):
     """Sends the scripted reply; True when the connection may carry another request."""
     generation = bench.generation
@@ -326,7 +351,11 @@ def answer(bench, sock, route, request):
         return False
     sock.sendall(route.head())
     cut = route.stall_after if route.stall_after is not None else route.close_after
-    send_body(sock, route, cut)
+    if route.trickle is not None:
+        if not trickle_body(bench, sock, route, cut, generation):
+            return False
+    else:
+        send_body(sock, route, cut)
     if route.stall_after is not None:
         wait(bench, sock, None, generation)
         return False

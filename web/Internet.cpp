@@ -40,8 +40,61 @@ bool MayHoldLongHttpBody(HINTERNET request) noexcept {
     return !length || *length > ShortBodyLimit;
 }
 
-void CloseOnWorker(void* argument) noexcept {
-    delete static_cast<UnreadReply*>(argument);
+// At most this many threads close unread replies at once; further closes wait for one of them. A host
+// that lets go of many large replies in a row would otherwise gain a thread, and its stack, for each.
+constexpr size_t MaxCloseWorkers = 4;
+
+struct PendingClose {
+    UnreadReply reply;
+    PendingClose* next = nullptr;
+};
+
+// The closes waiting for a worker, oldest first, and the workers running. Plain data, so that nothing
+// of it is built or torn down with the module.
+SRWLOCK closeLock = SRWLOCK_INIT;
+PendingClose* firstWaiting = nullptr;
+PendingClose* lastWaiting = nullptr;
+size_t closeWorkers = 0;
+
+class CloseLock {
+public:
+    CloseLock() noexcept { ::AcquireSRWLockExclusive(&closeLock); }
+    ~CloseLock() { ::ReleaseSRWLockExclusive(&closeLock); }
+    CloseLock(const CloseLock&) = delete;
+    CloseLock& operator=(const CloseLock&) = delete;
+};
+
+// True when the caller is to run close on a new worker; false when it was queued for a running one.
+bool ClaimWorkerOrQueue(PendingClose* close) noexcept {
+    const CloseLock lock;
+    if (closeWorkers < MaxCloseWorkers) {
+        ++closeWorkers;
+        return true;
+    }
+    (lastWaiting != nullptr ? lastWaiting->next : firstWaiting) = close;
+    lastWaiting = close;
+    return false;
+}
+
+// The next waiting close; when none waits, the calling worker retires.
+PendingClose* NextCloseOrRetire() noexcept {
+    const CloseLock lock;
+    PendingClose* next = firstWaiting;
+    if (next == nullptr) {
+        --closeWorkers;
+        return nullptr;
+    }
+    firstWaiting = next->next;
+    if (firstWaiting == nullptr) {
+        lastWaiting = nullptr;
+    }
+    return next;
+}
+
+void CloseWorker(void* argument) noexcept {
+    for (auto* close = static_cast<PendingClose*>(argument); close != nullptr; close = NextCloseOrRetire()) {
+        delete close;
+    }
 }
 
 }  // namespace
@@ -95,13 +148,24 @@ std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept {
 }
 
 void CloseUnread(UnreadReply reply) noexcept {
-    if (!MayHoldLongHttpBody(reply.request.get())) {
+    if (MayHoldLongHttpBody(reply.request.get())) {
+        CloseUnreadOnWorker(std::move(reply));
+    }
+}
+
+void CloseUnreadOnWorker(UnreadReply reply) noexcept {
+    auto* close = new (std::nothrow) PendingClose{std::move(reply)};
+    if (close == nullptr || !ClaimWorkerOrQueue(close)) {
         return;
     }
-    auto* moved = new (std::nothrow) UnreadReply{std::move(reply)};
-    if (moved != nullptr && !StartWorker(CloseOnWorker, moved)) {
-        delete moved;
+    if (!StartWorker(CloseWorker, close)) {
+        CloseWorker(close);  // no thread to be had: this caller does the worker's job
     }
+}
+
+size_t CloseWorkersRunning() noexcept {
+    const CloseLock lock;
+    return closeWorkers;
 }
 
 }  // namespace tamsel::web

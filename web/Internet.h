@@ -3,6 +3,7 @@
 
 #include "web/Handle.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -40,8 +41,16 @@ struct UnreadReply {
 // returns, a kilobyte at a time, about 5 MiB/s on loopback: letting go of a 512 MiB file after its
 // headers, or after a cancel, would hold the caller for nearly two minutes. So an HTTP reply that announces
 // more than a few blocks, or no length at all, is closed on a worker thread while the caller goes on;
-// nothing is sent either way. If no worker can start, the close runs here.
+// nothing is sent either way.
 void CloseUnread(UnreadReply reply) noexcept;
+
+// Closes the reply's handles on a worker whatever its length: for a reply whose rest may trickle in
+// for as long as the server likes. At most four workers close at once; further closes wait their
+// turn. If no worker can start, the close runs here.
+void CloseUnreadOnWorker(UnreadReply reply) noexcept;
+
+// How many close workers are running now (for tests and diagnostics).
+size_t CloseWorkersRunning() noexcept;
 
 // The wait in force, and a way for tests to shorten it (never used by the product).
 uint32_t ExchangeTimeoutMs() noexcept;

@@ -175,5 +175,118 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     EXPECT_TRUE(NoStatusKept(*agent));
 }
 
+TEST_F(Replies, ServiceReplyThatTricklesOrNeverEndsIsUnreadableAndNotWaitedFor) {
+    // With the bounded wait at 2 s: a reply at a byte every 100 ms is not whole within it, and one
+    // that goes on past 1 MiB and then holds is no service reply. Neither is waited out.
+    ShortWaits shortWaits(2000);
+    const std::string reply = Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "5"}});
+    struct Case {
+        const char* what;
+        Route route;
+    };
+    const Case cases[] = {
+        {"trickled", Route("/svc", Service).Method("POST").Body(reply).Trickle(1, 100)},
+        {"endless", Route("/svc", Service).Method("POST").NoContentLength().Generated(4 << 20).StallAfter(2 << 20)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(bench.Reset());
+        ASSERT_TRUE(bench.Add(c.route));
+        const QueryOutcome query = Query("CODE", 8000);
+        EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS) << "read as a reply that is not markup";
+        EXPECT_EQ(query.url, "<untouched>");
+        EXPECT_EQ(query.size, 0);
+        LONG status = -1;
+        EXPECT_EQ(agent->GetLastServiceStatus(&status), S_OK);
+        EXPECT_EQ(status, 0);
+    }
+}
+
+TEST_F(Replies, ControlCharactersInLookupFieldsAndCodesAreRefusedBeforeAnythingIsSent) {
+    const char* const bad[] = {"X\r\nX-Injected: 1", "X\r\n\r\nGET /smuggled HTTP/1.1", "tab\there", "del\x7f",
+                               "\x01"};
+    std::vector<char> buffer(256, '\x7f');
+    for (const char* text : bad) {
+        SCOPED_TRACE(testing::PrintToString(std::string(text)));
+        const auto lookup = [&](const char* serial, const char* language, const char* type) {
+            return agent->LookupRedirect(buffer.data(), static_cast<ULONG>(buffer.size()),
+                                         "http://svc.norvik.example/lookup", serial, language, type);
+        };
+        EXPECT_EQ(lookup(text, "en", "t"), E_INVALIDARG);
+        EXPECT_EQ(lookup("S", text, "t"), E_INVALIDARG);
+        EXPECT_EQ(lookup("S", "en", text), E_INVALIDARG);
+        LONGLONG size = 99;
+        EXPECT_EQ(agent->QueryDownload(buffer.data(), 256, ServiceUrl, text, &size), E_INVALIDARG);
+        EXPECT_EQ(size, 0);
+        LONG remaining = 99;
+        EXPECT_EQ(agent->ReportDownload(ServiceUrl, text, 1, &remaining), E_INVALIDARG);
+        EXPECT_EQ(remaining, -1);
+        EXPECT_EQ(buffer[0], '\x7f');
+    }
+    EXPECT_TRUE(bench.Requests().empty()) << "not even the probe goes out";
+}
+
+// Every entry of the prefix's WinINet cache that names the bench's hosts; with remove, deleted too.
+std::vector<std::string> CachedBenchEntries(bool remove) {
+    std::vector<std::string> found;
+    std::vector<char> buffer(64 * 1024);
+    auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+    DWORD size = static_cast<DWORD>(buffer.size());
+    HANDLE search = ::FindFirstUrlCacheEntryA(nullptr, entry, &size);
+    while (search != nullptr) {
+        const std::string url = entry->lpszSourceUrlName != nullptr ? entry->lpszSourceUrlName : "";
+        if (url.find("norvik.example") != std::string::npos) found.push_back(url);
+        size = static_cast<DWORD>(buffer.size());
+        if (!::FindNextUrlCacheEntryA(search, entry, &size)) break;
+    }
+    if (search != nullptr) ::FindCloseUrlCache(search);
+    if (remove) {
+        for (const std::string& url : found) ::DeleteUrlCacheEntryA(url.c_str());
+    }
+    return found;
+}
+
+TEST_F(Replies, NothingIsWrittenToTheWinInetCache) {
+    CachedBenchEntries(true);
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Header("Cache-Control: max-age=3600").Body(
+        Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "3000"}}))));
+    AddDownload(Route(FilePath, Files).Header("Cache-Control: max-age=3600").Generated(3000), FilePath);
+    EXPECT_EQ(Query().result, S_OK);
+    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    std::vector<char> buffer(256);
+    EXPECT_EQ(agent->LookupRedirect(buffer.data(), 256, "http://svc.norvik.example/lookup", "1", "en", "t"),
+              E_INVALIDARG);
+    EXPECT_EQ(CachedBenchEntries(false), std::vector<std::string>{});
+}
+
+TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
+    // The look sees the URL redirect to itself and hands the download that same URL, which then
+    // redirects to itself for ever; the service POST does the same.
+    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Status(302).Header(std::string("Location: ") + FileUrl)));
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
+    auto agent = this->agent;
+    auto result = std::make_shared<HRESULT>(S_FALSE);
+    const std::string path = target;
+    BoundedCall fetch([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), nullptr); });
+    ASSERT_TRUE(fetch.Within(20000)) << "FetchToFile still following redirects";
+    EXPECT_EQ(*result, AGENT_E_HTTP_STATUS);
+    EXPECT_TRUE(HttpStatusKept(*agent, 302));
+    EXPECT_FALSE(Exists(target));
+    auto requests = bench.Requests("http");
+    ASSERT_EQ(requests.size(), 13u) << "probe, look, and the download with its ten hops";
+    for (size_t i = 2; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0") << i;
+    }
+
+    ASSERT_TRUE(bench.Reset());
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
+    const QueryOutcome query = Query();
+    EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
+    EXPECT_TRUE(HttpStatusKept(*agent, 302));
+    requests = bench.Requests("http");
+    ASSERT_EQ(requests.size(), 13u) << "probe, look, and the POST with its ten hops";
+    EXPECT_EQ(requests[2].RequestLine(), "POST http://svc.norvik.example:80/svc HTTP/1.1");
+}
+
 }  // namespace
 }  // namespace tamsel::hostile

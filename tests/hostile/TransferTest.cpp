@@ -137,5 +137,61 @@ TEST_F(Transfer, SinkAnswersAreIgnoredAndAnyNonZeroFlagCancels) {
     }
 }
 
+TEST_F(Transfer, BytesSentWithTheHeadersPastTheLengthAreNotStored) {
+    // One packet: a head announcing 1000 bytes and 5000 bytes behind it.
+    AddDownload(Route(FilePath, Files).Raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + Pattern(5000)),
+                FilePath);
+    auto sink = std::make_shared<ScriptedSink>();
+    EXPECT_EQ(Fetch(sink, 20000), S_OK);
+    EXPECT_TRUE(Contents(target) == Pattern(1000)) << SizeOf(target) << " bytes stored";
+    EXPECT_EQ(sink->percents, std::vector<LONG>{100});
+    EXPECT_TRUE(sink->WellFormed());
+}
+
+TEST_F(Transfer, TrickledBodyIsBrokenWhileASlowButMovingOneArrives) {
+    // With the bounded wait at 2 s: a byte every 100 ms gains 20 bytes a wait and has stalled; 8 KiB
+    // every half second gains 32 KiB a wait and is a download, however long it takes.
+    ShortWaits shortWaits(2000);
+    AddDownload(Route(FilePath, Files).Generated(100000).Trickle(1, 100), FilePath);
+    auto trickled = std::make_shared<ScriptedSink>();
+    EXPECT_EQ(Fetch(trickled, 8000), E_FAIL) << "a body that barely moves is a broken transfer";
+    const std::string stored = Contents(target);
+    EXPECT_LT(stored.size(), 100u);
+    EXPECT_TRUE(stored == Pattern(stored.size())) << "what arrived is kept in order";
+    EXPECT_TRUE(trickled->percents.empty()) << "no whole percent was reached to cancel from";
+    EXPECT_TRUE(NoStatusKept(*agent));
+
+    ASSERT_TRUE(bench.Reset());
+    AddDownload(Route(FilePath, Files).Generated(65536).Trickle(8192, 500), FilePath);
+    EXPECT_EQ(Fetch(nullptr, 20000), S_OK);
+    EXPECT_TRUE(Contents(target) == Pattern(65536));
+}
+
+TEST_F(Transfer, AtMostFourRepliesCloseAtOnceAndTheRestWaitTheirTurn) {
+    // Eight replies that stall mid-body with no length: each close waits out the bounded wait while
+    // the platform drains it. The caller never waits; four workers do, then the other four.
+    ShortWaits shortWaits(1500);
+    ASSERT_TRUE(bench.Add(Route(FilePath, Files).NoContentLength().Generated(1 << 20).StallAfter(1000)));
+    std::vector<web::UnreadReply> replies;
+    for (int i = 0; i < 8; ++i) {
+        web::InternetSession session = web::OpenInternet(nullptr);
+        web::InternetRequest request = web::OpenUrlBounded(session.get(), FileUrl, INTERNET_FLAG_RELOAD);
+        ASSERT_TRUE(request) << "request " << i;
+        replies.push_back({std::move(session), {}, std::move(request)});
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& reply : replies) web::CloseUnreadOnWorker(std::move(reply));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000)) << "the caller waited";
+
+    size_t peak = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (web::CloseWorkersRunning() != 0 && std::chrono::steady_clock::now() < deadline) {
+        peak = std::max(peak, web::CloseWorkersRunning());
+        ::Sleep(20);
+    }
+    EXPECT_EQ(peak, 4u) << "four workers, busy with the first four closes";
+    EXPECT_EQ(web::CloseWorkersRunning(), 0u) << "the queue was not drained";
+}
+
 }  // namespace
 }  // namespace tamsel::hostile

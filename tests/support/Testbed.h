@@ -35,6 +35,7 @@ public:
     Route& NeverAnswer();                                // hold the connection until the client leaves
     Route& StallAfter(uint64_t bodyBytes);               // send head and this much body, then hold
     Route& CloseAfter(uint64_t bodyBytes);               // send head and this much body, then close
+    Route& Trickle(unsigned bytes, unsigned everyMs);    // body in pieces of bytes, a pause before each
     Route& Raw(const std::string& bytes);                // send these bytes instead of a reply, close
     Route& CloseWithoutAnswer();                         // close as soon as the request is read
     Route& CloseConnection();                            // close after a well-framed reply
