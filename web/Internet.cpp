@@ -3,8 +3,11 @@
 
 #include "web/Worker.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
+#include <vector>
 
 namespace tamsel::web {
 namespace {
@@ -97,6 +100,16 @@ void CloseWorker(void* argument) noexcept {
     }
 }
 
+constexpr DWORD FIRST_HEADER_BUFFER_SIZE = 2048;
+
+// Wine's WinINet keeps at most this many bytes of a reply header line and drops the rest without a
+// word. A value whose "Name: value" line reaches it may have lost its end: it is no answer at all.
+constexpr size_t HEADER_LINE_LIMIT = 4095;
+
+bool MayHaveBeenCut(const char* headerName, const std::string& value) noexcept {
+    return std::strlen(headerName) + 2 + value.size() >= HEADER_LINE_LIMIT;
+}
+
 }  // namespace
 
 uint32_t ExchangeTimeoutMs() noexcept {
@@ -145,6 +158,25 @@ std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept {
         value = value * 10 + static_cast<uint64_t>(*p - '0');
     }
     return value;
+}
+
+// HTTP_QUERY_CUSTOM takes the header's name in the buffer it answers in; the buffer grows to the length
+// the platform asks for, as often as it asks.
+std::string ReadReplyHeader(HINTERNET request, const char* headerName) {
+    const size_t nameSize = std::strlen(headerName) + 1;
+    std::vector<char> buffer(std::max<size_t>(FIRST_HEADER_BUFFER_SIZE, nameSize));
+    for (;;) {
+        std::memcpy(buffer.data(), headerName, nameSize);
+        DWORD length = static_cast<DWORD>(buffer.size());
+        if (::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr)) {
+            std::string value(buffer.data(), strnlen(buffer.data(), buffer.size()));
+            return MayHaveBeenCut(headerName, value) ? std::string() : value;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= buffer.size()) {
+            return {};
+        }
+        buffer.assign(std::max<size_t>(length, nameSize), '\0');
+    }
 }
 
 void CloseUnread(UnreadReply reply) noexcept {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace tamsel::web {
 
@@ -28,6 +29,10 @@ InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) 
 // A reply's Content-Length as a 64-bit count, read as text since it may not fit 32 bits; nothing when
 // the header is absent or unreadable.
 std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept;
+
+// The value of the reply's first header called headerName, exactly as sent; empty when there is none
+// or the value is so long (about 4 KiB) that the platform may have cut it.
+std::string ReadReplyHeader(HINTERNET request, const char* headerName);
 
 // A request whose reply body may not have been read to its end, with the handles it was opened under
 // (either parent may be empty). Declared in opening order, so that they close newest first.

@@ -274,8 +274,10 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
     EXPECT_FALSE(Exists(target));
     auto requests = bench.Requests("http");
     ASSERT_EQ(requests.size(), 13u) << "probe, look, and the download with its ten hops";
-    for (size_t i = 2; i < requests.size(); ++i) {
-        EXPECT_EQ(requests[i].RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0") << i;
+    EXPECT_EQ(requests[2].RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0");
+    for (size_t i = 3; i < requests.size(); ++i) {
+        // As WinINet's own following asks again.
+        EXPECT_EQ(requests[i].RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.1") << i;
     }
 
     ASSERT_TRUE(bench.Reset());
@@ -286,6 +288,27 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
     requests = bench.Requests("http");
     ASSERT_EQ(requests.size(), 13u) << "probe, look, and the POST with its ten hops";
     EXPECT_EQ(requests[2].RequestLine(), "POST http://svc.norvik.example:80/svc HTTP/1.1");
+    // The POST goes on as WinINet's own following sends it: a GET that keeps the POST's other lines.
+    EXPECT_EQ(requests[3].RequestLine(), "GET http://svc.norvik.example:80/svc HTTP/1.1");
+    const std::vector<std::string> hopHeaders = {"Accept: */*", "User-Agent: Norvik POST/0.1",
+                                                 "Cache-Control: no-cache", "Host: svc.norvik.example",
+                                                 "Connection: Keep-Alive"};
+    EXPECT_EQ(requests[3].HeaderLines(), hopHeaders);
+    EXPECT_EQ(requests[3].Body(), "");
+}
+
+TEST_F(Replies, PostRedirectedWith307GoesAgainWithItsBody) {
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Status(307).Header("Location: /v2")));
+    ASSERT_TRUE(bench.Add(Route("/v2", Service).Method("POST").Body(
+        Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "9"}}))));
+    const QueryOutcome query = Query();
+    EXPECT_EQ(query.result, S_OK);
+    EXPECT_EQ(query.size, 9);
+    const auto requests = bench.Requests("http");
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[3].RequestLine(), "POST http://svc.norvik.example:80/v2 HTTP/1.1");
+    EXPECT_EQ(requests[3].Body(), requests[2].Body()) << "the form is sent again whole";
+    EXPECT_NE(requests[3].Body().find("CODE"), std::string::npos);
 }
 
 }  // namespace

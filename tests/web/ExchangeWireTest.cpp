@@ -101,13 +101,15 @@ TEST_F(ExchangeWire, MultipartPostReachesTheServerByteForByte) {
         "Content-Type: application/octet-stream\r\n\r\n" + binary + "\r\n" +
         "--" + b + "--\r\n";
     EXPECT_EQ(sent.Body(), expectedBody) << "sent by length, zero bytes included";
-    // Our two lines first, then what WinINet adds, the agent text among them.
+    // Our two lines first, then what WinINet adds, the agent text among them. Asked not to write the
+    // reply to its cache, WinINet also asks every cache on the way not to serve one.
     const std::vector<std::string> expectedHeaders = {
         "Accept: */*",
         "Content-Type: multipart/form-data; boundary=" + b,
         "Host: svc.norvik.example",
         "Content-Length: " + std::to_string(expectedBody.size()),
         "User-Agent: Norvik POST/0.1",
+        "Cache-Control: no-cache",
         "Connection: Keep-Alive",
     };
     EXPECT_EQ(sent.HeaderLines(), expectedHeaders);

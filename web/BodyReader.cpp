@@ -1,0 +1,171 @@
+// Reading a reply's body over WinINet: a download streamed to its consumer with progress, cancel and a
+// stall watch, and a service reply read whole within its bounds.
+#include "web/BodyReader.h"
+
+#include "include/NorvikTamselAgent.h"
+#include "web/Internet.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace tamsel::web {
+namespace {
+
+constexpr LONG PROGRESS_CODE = 5913;
+constexpr DWORD READ_BLOCK_SIZE = 64 * 1024;  // what the consumer is given at once, reads gathered
+constexpr DWORD PROGRESS_CHUNK_SIZE = 4096;   // the unit the progress rule counts in
+// A service reply is a few hundred bytes: one longer than this is not the service's.
+constexpr size_t REPLY_TEXT_LIMIT = 1024 * 1024;
+constexpr DWORD REPLY_READ_SIZE = 64 * 1024;
+// A download that gains fewer bytes than this within one bounded wait has stalled: a server that
+// trickles a byte now and then would otherwise hold the caller, with no progress report to cancel from.
+constexpr uint64_t STALL_FLOOR = 4096;
+
+// The progress rule: a report whenever the whole percentage changes (never for 0 %), each preceded
+// by NotifyCode; the cancel flag is cleared before every report. A length of 0 (none announced)
+// gives no percentage at all, rather than a division by zero; a body longer than its length (an FTP
+// file that grew after it was listed) stays at 100 %.
+class ProgressReporter {
+public:
+    ProgressReporter(ProgressSink* sink, uint64_t length) noexcept : m_sink(sink), m_length(length) {}
+
+    // True when the sink asked to stop after a total of `total` bytes.
+    bool CancelAfter(uint64_t total) noexcept {
+        if (m_sink == nullptr || m_length == 0) {
+            return false;
+        }
+        const auto percent = static_cast<LONG>(std::min<uint64_t>(total * 100 / m_length, 100));
+        if (percent == m_lastPercent) {
+            return false;
+        }
+        m_lastPercent = percent;
+        m_sink->NotifyCode(PROGRESS_CODE);
+        LONG cancel = 0;
+        m_sink->NotifyProgress(percent, &cancel);
+        return cancel != 0;
+    }
+
+private:
+    ProgressSink* m_sink;
+    uint64_t m_length;
+    LONG m_lastPercent = 0;
+};
+
+// Tells a transfer that moves, however slowly, from one that has stalled: fewer than STALL_FLOOR
+// bytes gained within one bounded wait.
+class StallWatch {
+public:
+    // False once the transfer, now at total bytes, has stalled.
+    bool Moving(uint64_t total) noexcept {
+        const ULONGLONG now = ::GetTickCount64();
+        if (total - m_markTotal >= STALL_FLOOR) {
+            m_markTotal = total;
+            m_markTime = now;
+            return true;
+        }
+        return now - m_markTime < ExchangeTimeoutMs();
+    }
+
+private:
+    uint64_t m_markTotal = 0;
+    ULONGLONG m_markTime = ::GetTickCount64();
+};
+
+// One read of at most `room` bytes; `got` 0 at the end of the body. False when the read failed.
+bool ReadSome(const BodySource& source, char* into, DWORD room, DWORD& got) noexcept {
+    got = 0;
+    if (source.http) {
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(source.handle, &available, 0, 0)) {
+            return false;
+        }
+        if (available == 0) {
+            return true;
+        }
+        room = std::min(room, available);
+    }
+    return ::InternetReadFile(source.handle, into, room, &got) != FALSE;
+}
+
+// Fills the block with up to `wanted` bytes as far as the source allows. Short reads (an FTP read
+// gives what one packet holds) are gathered, so that the 4096-byte progress chunks stay aligned to the
+// body rather than to the reads. False when a read failed or the transfer stalled; `ended` when the
+// source has nothing more. `before` is what the transfer had before this block.
+bool FillBlock(const BodySource& source, char* block, DWORD wanted, uint64_t before, StallWatch& stall,
+               DWORD& filled, bool& ended) noexcept {
+    filled = 0;
+    while (filled < wanted) {
+        DWORD got = 0;
+        if (!ReadSome(source, block + filled, wanted - filled, got)) {
+            return false;
+        }
+        if (got == 0) {
+            ended = true;
+            return true;
+        }
+        filled += got;
+        if (!stall.Moving(before + filled)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TransferEnd ReadBody(const BodySource& source, BodySize size, ProgressSink* progress, BodyConsumer& consumer) {
+    std::unique_ptr<char[]> block(new char[READ_BLOCK_SIZE]);
+    ProgressReporter reporter(progress, size.length);
+    StallWatch stall;
+    uint64_t total = 0;
+    bool ended = false;
+    while (!ended) {
+        const DWORD wanted = size.announced
+                                 ? static_cast<DWORD>(std::min<uint64_t>(READ_BLOCK_SIZE, size.length - total))
+                                 : READ_BLOCK_SIZE;
+        if (wanted == 0) {
+            break;  // every announced byte is in
+        }
+        DWORD filled = 0;
+        const bool readWell = FillBlock(source, block.get(), wanted, total, stall, filled, ended);
+        DWORD keep = 0;
+        bool cancelled = false;
+        while (keep < filled && !cancelled) {
+            const DWORD chunk = std::min<DWORD>(PROGRESS_CHUNK_SIZE, filled - keep);
+            keep += chunk;
+            total += chunk;
+            cancelled = reporter.CancelAfter(total);
+        }
+        if (keep > 0 && !consumer.Write(block.get(), keep)) {
+            return TransferEnd::ConsumerFailed;
+        }
+        if (cancelled) {
+            return TransferEnd::Cancelled;
+        }
+        if (!readWell) {
+            return TransferEnd::Broken;
+        }
+    }
+    return total < size.length ? TransferEnd::Broken : TransferEnd::Complete;
+}
+
+std::optional<std::string> ReadReplyText(HINTERNET request) {
+    const ULONGLONG deadline = ::GetTickCount64() + ExchangeTimeoutMs();
+    std::string text;
+    std::unique_ptr<char[]> chunk(new char[REPLY_READ_SIZE + 1]);
+    DWORD available = 0;
+    while (::InternetQueryDataAvailable(request, &available, 0, 0)) {
+        DWORD got = 0;
+        if (!::InternetReadFile(request, chunk.get(), std::min(available, REPLY_READ_SIZE), &got) || got == 0) {
+            return text;
+        }
+        chunk[got] = '\0';
+        text.append(chunk.get());
+        if (text.size() > REPLY_TEXT_LIMIT || ::GetTickCount64() > deadline) {
+            return std::nullopt;
+        }
+    }
+    return text;
+}
+
+}  // namespace tamsel::web

@@ -1,0 +1,44 @@
+// Reading a reply's body over WinINet: a download streamed to its consumer with progress, cancel and a
+// stall watch, and a service reply read whole within its bounds.
+#pragma once
+
+#include "web/BodyConsumer.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct ProgressSink;
+
+namespace tamsel::web {
+
+// Where a body is read from. WinINet fills an HTTP read to the size asked for however slowly the bytes
+// come, so an HTTP read asks only for what has already arrived: a larger one would let a server that
+// trickles a byte now and then hold the read, and the caller, for as long as it likes.
+struct BodySource {
+    HINTERNET handle;
+    bool http;
+};
+
+// What is known of a body's size before it is read.
+struct BodySize {
+    uint64_t length = 0;    // 0 when nothing is known
+    bool announced = false;  // by Content-Length: no byte past it belongs to the body, whatever follows
+};
+
+// Reads the body into consumer in large blocks and runs the progress rule on each 4096-byte chunk in
+// order, so that a cancel keeps exactly the bytes up to the chunk that caused it. A report comes
+// whenever the whole percentage of size.length changes (never for 0 %, never above 100 %), each
+// preceded by NotifyCode(5913), with the cancel flag cleared before it. A transfer that gains fewer
+// than 4 KiB within one bounded wait has stalled and is Broken, as is one that ends short of its size.
+TransferEnd ReadBody(const BodySource& source, BodySize size, ProgressSink* progress, BodyConsumer& consumer);
+
+// The reply as text, read by the amount the platform says is available; a zero byte ends the text of
+// the read it arrives in. Nothing when the reply runs past 1 MiB or has not arrived whole within one
+// bounded wait of its headers: a server may trickle a reply, or never end it.
+std::optional<std::string> ReadReplyText(HINTERNET request);
+
+}  // namespace tamsel::web

@@ -1,0 +1,173 @@
+// One HTTP exchange over WinINet: a request opened and sent, its status read, its redirects followed.
+#include "web/HttpExchange.h"
+
+#include "web/UrlSplit.h"
+
+#include <vector>
+
+namespace tamsel::web {
+namespace {
+
+// Sends, and on an untrusted certificate authority lets the user accept it, as long as the dialog
+// reports acceptance: a cancel, or a dialog that cannot be shown, ends the exchange instead of
+// asking again forever.
+bool SendRequest(HINTERNET request, std::string& body) noexcept {
+    for (;;) {
+        if (::HttpSendRequestA(request, nullptr, 0, body.empty() ? nullptr : body.data(),
+                               static_cast<DWORD>(body.size()))) {
+            return true;
+        }
+        if (::GetLastError() != ERROR_INTERNET_INVALID_CA) {
+            return false;
+        }
+        const DWORD flags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                            FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+        const DWORD answer =
+            ::InternetErrorDlg(::GetDesktopWindow(), request, ERROR_INTERNET_INVALID_CA, flags, nullptr);
+        if (answer != ERROR_SUCCESS && answer != ERROR_INTERNET_FORCE_RETRY) {
+            return false;
+        }
+    }
+}
+
+// Whether this is Wine's WinINet, whose records of a reply differ from native WinINet's in one respect
+// that matters below.
+bool OnWine() noexcept {
+    static const bool wine =
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// Whether the reply opened with an HTTP status line. Wine's WinINet reads one that does not as an
+// HTTP/0.9 reply: it makes up "HTTP/1.0 200 OK", drops that first line and hands the rest over as the
+// body. Version, status, text and raw headers then read exactly as for a real "HTTP/1.0 200 OK" with
+// no header lines; only the "Status" entry that Wine records for every real status line is missing.
+// Native WinINet records no such entry for any reply, so there the entry proves nothing; a platform
+// that calls the reply HTTP/0.9 is believed everywhere.
+bool HasStatusLine(HINTERNET request) {
+    char version[16] = {};
+    DWORD length = sizeof(version) - 1;
+    if (::HttpQueryInfoA(request, HTTP_QUERY_VERSION, version, &length, nullptr) &&
+        std::string(version, length) == "HTTP/0.9") {
+        return false;
+    }
+    if (!OnWine()) {
+        return true;
+    }
+    char status[32] = "Status";
+    length = sizeof(status);
+    return ::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, status, &length, nullptr) ||
+           ::GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND;
+}
+
+// The reply's status; 0 when none can be read or the reply had no status line.
+int32_t ReadStatus(HINTERNET request) {
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
+        !HasStatusLine(request)) {
+        return 0;
+    }
+    return static_cast<int32_t>(status);
+}
+
+// One request, in a session of its own, sent and its status read.
+HttpAnswer SendOnce(const HttpTarget& target, RequestShape& shape) {
+    HttpAnswer answer;
+    UnreadReply& reply = answer.reply;
+    reply.session = OpenInternet(shape.agent);
+    if (!reply.session) return answer;
+    reply.connection.reset(::InternetConnectA(reply.session.get(), target.server.c_str(), target.port, nullptr,
+                                              nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!reply.connection) return answer;
+    const char* anyType[] = {"*/*", nullptr};
+    reply.request.reset(::HttpOpenRequestA(reply.connection.get(), shape.verb, target.object.c_str(), shape.version,
+                                           shape.acceptAnyType ? "" : nullptr, shape.acceptAnyType ? anyType : nullptr,
+                                           shape.flags | (target.secure ? INTERNET_FLAG_SECURE : 0), 0));
+    if (!reply.request) return answer;
+    ApplyTimeouts(reply.request.get());
+    if (!shape.headers.empty()) {
+        ::HttpAddRequestHeadersA(reply.request.get(), shape.headers.c_str(), static_cast<DWORD>(-1),
+                                 HTTP_ADDREQ_FLAG_ADD);
+    }
+    // A failed send may still leave a status to read: through a proxy, that of its answer to CONNECT.
+    if (SendRequest(reply.request.get(), shape.body)) {
+        answer.status = ReadStatus(reply.request.get());
+    }
+    return answer;
+}
+
+bool IsFollowed(int32_t status) noexcept {
+    return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT || status == HTTP_STATUS_REDIRECT_METHOD ||
+           status == HTTP_STATUS_REDIRECT_KEEP_VERB;
+}
+
+std::string UrlOf(const HttpTarget& target) {
+    return std::string(target.secure ? "https://" : "http://") + target.server + ":" + std::to_string(target.port) +
+           target.object;
+}
+
+// Where the reply's Location points, resolved against the URL it answered as WinINet resolves it; false
+// when there is no Location, or it leads to something other than http or https.
+bool NextTarget(HINTERNET request, HttpTarget& target) {
+    const std::string location = ReadReplyHeader(request, "Location");
+    if (location.empty()) return false;
+    const std::string base = UrlOf(target);
+    std::vector<char> combined(base.size() + location.size() + 64);
+    DWORD length = static_cast<DWORD>(combined.size());
+    if (!::InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &length, ICU_ENCODE_SPACES_ONLY)) {
+        return false;
+    }
+    const std::optional<UrlParts> parts = SplitUrl(std::string_view(combined.data(), length));
+    if (!parts || (parts->service != UrlService::Http && parts->service != UrlService::Https)) return false;
+    target = {parts->service == UrlService::Https, parts->host, parts->port, parts->object};
+    return true;
+}
+
+// The request WinINet sends after a redirect: a GET asks again as HTTP/1.1 (its first request may
+// have been 1.0); a POST becomes a GET without body or content type that keeps the POST's other
+// header lines, in their order. After a 307 the POST goes again whole: WinINet would send it without
+// its body, a form the server never asked for.
+void ShapeForRedirect(RequestShape& shape, int32_t status) {
+    if (std::string(shape.verb) == "GET") {
+        shape.version = "HTTP/1.1";
+    } else if (status != HTTP_STATUS_REDIRECT_KEEP_VERB) {
+        shape.verb = "GET";
+        shape.headers = "Accept: */*\r\n";
+        if (shape.agent != nullptr) {
+            shape.headers += std::string("User-Agent: ") + shape.agent + "\r\n";
+        }
+        shape.headers += "Cache-Control: no-cache\r\n";
+        shape.body.clear();
+    }
+}
+
+}  // namespace
+
+HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape) {
+    shape.flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+    HttpAnswer answer = SendOnce(target, shape);
+    for (int hops = 0; hops < MAX_REDIRECTS && IsFollowed(answer.status); ++hops) {
+        if (!NextTarget(answer.reply.request.get(), target)) break;
+        ShapeForRedirect(shape, answer.status);
+        CloseUnread(std::move(answer.reply));
+        answer = SendOnce(target, shape);
+    }
+    return answer;
+}
+
+// Grown to the length the platform reports as often as it asks.
+std::string RawHeaders(HINTERNET request) {
+    std::string buffer(11, '\0');
+    DWORD length = 10;
+    while (!::HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length < buffer.size()) {
+            return {};
+        }
+        buffer.assign(length + 1, '\0');
+    }
+    buffer.resize(length);
+    return buffer;
+}
+
+}  // namespace tamsel::web

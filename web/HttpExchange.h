@@ -1,0 +1,49 @@
+// One HTTP exchange over WinINet: a request opened and sent, its status read, its redirects followed.
+#pragma once
+
+#include "web/Internet.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tamsel::web {
+
+// How many redirects one exchange follows, the common default of platform HTTP stacks. WinINet's own
+// following knows no limit: a URL that redirects to itself would be asked again for ever.
+inline constexpr int MAX_REDIRECTS = 10;
+
+// Where a request goes.
+struct HttpTarget {
+    bool secure = false;  // https
+    std::string server;
+    uint16_t port = 0;
+    std::string object;  // path and query, sent as they are
+};
+
+// What a request sends, apart from where it goes.
+struct RequestShape {
+    const char* agent = nullptr;    // the session's agent text; null sends none
+    const char* verb = "GET";
+    const char* version = nullptr;  // null: the platform's own, HTTP/1.1
+    bool acceptAnyType = false;     // "Accept: */*" from the request's accept types
+    DWORD flags = 0;                // INTERNET_FLAG_SECURE joins them for https
+    std::string headers;            // added before sending, each line ending in CRLF
+    std::string body;
+};
+
+// A request that has its answer, its handles still open on the body.
+struct HttpAnswer {
+    UnreadReply reply;
+    int32_t status = 0;  // 0: no answer (nothing sent, or no status line came back)
+};
+
+// Sends the request in a session of its own and reads its status. A redirect (301, 302, 303 or 307:
+// those WinINet follows) to an http or https Location is followed the way WinINet follows it, up to
+// MAX_REDIRECTS times, each time in a session of its own; past that, or when there is nowhere to go,
+// the redirect is the answer. A POST goes on as a GET without its body, except after a 307.
+HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape);
+
+// The raw header block of a reply; empty when it cannot be read.
+std::string RawHeaders(HINTERNET request);
+
+}  // namespace tamsel::web
