@@ -4,7 +4,7 @@
 #include "agent/CallerBuffer.h"
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
-#include "agent/Result.h"
+#include "base/Result.h"
 #include "markup/ReplyField.h"
 #include "web/FixedUrls.h"
 #include "web/Redirect.h"
@@ -12,8 +12,6 @@
 
 namespace tamsel::agent {
 namespace {
-
-constexpr int32_t MultipartFormData = 2;
 
 bool IsEmpty(const char* text) noexcept {
     return text[0] == '\0';
@@ -89,7 +87,7 @@ HRESULT AgentObject::CheckHttpStatus(int32_t status) noexcept {
 
 // The reply's StatusCode, kept for GetLastServiceStatus unless it is one of the accepted values.
 HRESULT AgentObject::CheckServiceStatus(const web::WebReply& reply, bool acceptTwo) {
-    const int32_t serviceStatus = ReadDecimal32(markup::GetReplyField(reply, "StatusCode"));
+    const int32_t serviceStatus = ReadDecimal32(markup::GetReplyField(reply.body, "StatusCode"));
     if (serviceStatus == 1 || (acceptTwo && serviceStatus == 2)) {
         return S_OK;
     }
@@ -127,12 +125,12 @@ HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, con
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));
         m_session->AddField("ActivateCode", code);
         m_session->AddField("act", "1");
-        const web::WebReply reply = m_session->Post(MultipartFormData);
+        const web::WebReply reply = m_session->Post(web::BodyEncoding::MULTIPART_FORM_DATA);
         RETURN_IF_FAILED(CheckHttpStatus(reply.status));
         RETURN_IF_FAILED(CheckServiceStatus(reply, false));
-        RETURN_IF_FAILED(CopyToCallerBuffer(markup::GetReplyField(reply, "downloadURL"), downloadUrl,
+        RETURN_IF_FAILED(CopyToCallerBuffer(markup::GetReplyField(reply.body, "downloadURL"), downloadUrl,
                                             downloadUrlSize));
-        *fileSize = ReadDecimal64(markup::GetReplyField(reply, "filesize"));
+        *fileSize = ReadDecimal64(markup::GetReplyField(reply.body, "filesize"));
         return S_OK;
     });
 }
@@ -147,10 +145,11 @@ HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink
         // The file is opened only once the reply is a 200 and written as the body arrives, so a
         // download of any size keeps memory flat and a failed one leaves any existing file alone.
         FileWriter file(path);
-        const web::TransferEnd end = m_session->GetTo(progress, file);
-        RETURN_IF_FAILED(CheckHttpStatus(m_session->Request().status));
+        const web::DownloadResult download = m_session->Get(progress, file);
+        RETURN_IF_FAILED(CheckHttpStatus(download.status));
         // A cancel keeps what arrived and counts as success; a cut or failed transfer does not.
-        const bool stored = end == web::TransferEnd::Complete || end == web::TransferEnd::Cancelled;
+        const bool stored =
+            download.end == web::TransferEnd::Complete || download.end == web::TransferEnd::Cancelled;
         return file.Finish() && stored ? S_OK : E_FAIL;
     });
 }
@@ -168,11 +167,11 @@ HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LO
         m_session->AddField("ActivateCode", code);
         m_session->AddField("success", success != 0 ? "true" : "false");
         m_session->AddField("act", "2");
-        const web::WebReply reply = m_session->Post(MultipartFormData);
+        const web::WebReply reply = m_session->Post(web::BodyEncoding::MULTIPART_FORM_DATA);
         RETURN_IF_FAILED(CheckHttpStatus(reply.status));
         RETURN_IF_FAILED(CheckServiceStatus(reply, true));
-        const int32_t total = ReadDecimal32(markup::GetReplyField(reply, "dltotalcount"));
-        const int32_t done = ReadDecimal32(markup::GetReplyField(reply, "dltimes"));
+        const int32_t total = ReadDecimal32(markup::GetReplyField(reply.body, "dltotalcount"));
+        const int32_t done = ReadDecimal32(markup::GetReplyField(reply.body, "dltimes"));
         *remaining = Remaining(total, done);
         return S_OK;
     });

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "web/BodyConsumer.h"
-#include "web/Handle.h"
+#include "base/Handle.h"
 
 #include <string>
 
@@ -25,7 +25,7 @@ public:
 
 private:
     const char* m_path;
-    web::FileHandle m_file;
+    FileHandle m_file;
 };
 
 }  // namespace tamsel::agent

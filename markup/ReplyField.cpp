@@ -137,8 +137,4 @@ std::string GetReplyField(const std::string& body, const char* name) {
     return search.Answer();
 }
 
-std::string GetReplyField(const tamsel::web::WebReply& reply, const char* name) {
-    return GetReplyField(reply.body, name);
-}
-
 }  // namespace tamsel::markup

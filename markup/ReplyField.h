@@ -3,8 +3,6 @@
 
 #include <string>
 
-#include "web/WebReply.h"
-
 namespace tamsel::markup {
 
 // The "value" attribute of the first direct child of the body's top element whose "name" attribute
@@ -12,8 +10,5 @@ namespace tamsel::markup {
 // and a genuinely empty value alike. The body loses its first comment before it is parsed with
 // DefaultMarkupOptions(), and the parse reads it up to its first zero byte. Throws only std::bad_alloc.
 std::string GetReplyField(const std::string& body, const char* name);
-
-// The same over a reply's body; the status and header text play no part.
-std::string GetReplyField(const tamsel::web::WebReply& reply, const char* name);
 
 }  // namespace tamsel::markup

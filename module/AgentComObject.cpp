@@ -1,7 +1,7 @@
 // The COM identity of the agent: faces, interface table, plain and aggregated forms, IDispatch.
 #include "module/AgentComObject.h"
 
-#include "agent/Result.h"
+#include "base/Result.h"
 #include "module/DispatchTypeInfo.h"
 
 #include <new>
@@ -60,7 +60,6 @@ private:
 class AggregatedAgent final : private ModuleReference, public IUnknown {
 public:
     explicit AggregatedAgent(IUnknown* outer) noexcept : m_contained(outer) {}
-    virtual ~AggregatedAgent() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
         RETURN_HR_IF_NULL(E_POINTER, object);

@@ -1,7 +1,7 @@
 // The class factory that the class table caches, and its creator.
 #include "module/ClassFactory.h"
 
-#include "agent/Result.h"
+#include "base/Result.h"
 
 #include <new>
 

@@ -1,7 +1,7 @@
 // The module-wide state: start and end, the lock count, the termination list and the class-object cache.
 #include "module/ComModule.h"
 
-#include "agent/Result.h"
+#include "base/Result.h"
 
 #include <new>
 

@@ -2,7 +2,7 @@
 // name cache, and the forwarding to the type information.
 #include "module/DispatchTypeInfo.h"
 
-#include "agent/Result.h"
+#include "base/Result.h"
 #include "module/ComModule.h"
 
 #include <cstring>
@@ -33,11 +33,11 @@ HRESULT DispatchTypeInfo::Ensure(LCID locale, Loaded*& loaded) noexcept {
 HRESULT DispatchTypeInfo::Load(LCID locale, Loaded*& loaded) noexcept {
     ITypeLib* rawLibrary = nullptr;
     RETURN_IF_FAILED(::LoadRegTypeLib(m_libid, m_majorVersion, m_minorVersion, locale, &rawLibrary));
-    web::ComPointer<ITypeLib> library(rawLibrary);
+    ComPointer<ITypeLib> library(rawLibrary);
 
     ITypeInfo* rawInfo = nullptr;
     RETURN_IF_FAILED(library.get()->GetTypeInfoOfGuid(m_iid, &rawInfo));
-    web::ComPointer<ITypeInfo> info(rawInfo);
+    ComPointer<ITypeInfo> info(rawInfo);
     ITypeInfo2* info2 = nullptr;
     if (SUCCEEDED(info.get()->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&info2)))) {
         info.reset(info2);

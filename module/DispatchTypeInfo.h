@@ -2,7 +2,7 @@
 // information and its name cache.
 #pragma once
 
-#include "web/Handle.h"
+#include "base/Handle.h"
 
 #include <oaidl.h>
 
@@ -28,13 +28,13 @@ public:
 
 private:
     struct NameEntry {
-        web::PlatformString name;  // null when the member's name could not be read: never matches
+        PlatformString name;  // null when the member's name could not be read: never matches
         UINT length = 0;
         DISPID id = DISPID_UNKNOWN;
     };
     // What one successful load yields, published as a whole.
     struct Loaded {
-        web::ComPointer<ITypeInfo> info;
+        ComPointer<ITypeInfo> info;
         std::unique_ptr<NameEntry[]> names;
         UINT nameCount = 0;
     };

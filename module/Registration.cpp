@@ -2,10 +2,10 @@
 // (from its own resources, or from the ".tlb" file beside it).
 #include "module/Registration.h"
 
-#include "agent/Result.h"
+#include "base/Result.h"
 #include "module/Registrar.h"
 #include "module/ResourceIds.h"
-#include "web/Handle.h"
+#include "base/Handle.h"
 
 #include <oleauto.h>
 
@@ -64,7 +64,7 @@ void DoubleQuotes(const wchar_t* path, wchar_t* doubled) noexcept {
 }
 
 // The library from the module's own "TYPELIB" resource, else from the ".tlb" file beside the module.
-HRESULT LoadModuleTypeLibrary(web::ComPointer<ITypeLib>& library, web::PlatformString& path) noexcept {
+HRESULT LoadModuleTypeLibrary(ComPointer<ITypeLib>& library, PlatformString& path) noexcept {
     wchar_t file[TYPELIB_PATH_CAPACITY];
     RETURN_IF_FAILED(GetModulePath(file));
     ITypeLib* raw = nullptr;
@@ -84,7 +84,7 @@ HRESULT RunRegistryScript(UINT resourceId, bool doRegister) noexcept {
     IRegistrar* raw = nullptr;
     RETURN_IF_FAILED(::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
                                         reinterpret_cast<void**>(&raw)));
-    web::ComPointer<IRegistrar> registrar(raw);
+    ComPointer<IRegistrar> registrar(raw);
 
     wchar_t path[PATH_CAPACITY];
     RETURN_IF_FAILED(GetModulePath(path));
@@ -96,8 +96,8 @@ HRESULT RunRegistryScript(UINT resourceId, bool doRegister) noexcept {
 }
 
 HRESULT RegisterTypeLibrary() noexcept {
-    web::ComPointer<ITypeLib> library;
-    web::PlatformString path;
+    ComPointer<ITypeLib> library;
+    PlatformString path;
     RETURN_IF_FAILED(LoadModuleTypeLibrary(library, path));
 
     // The help directory is the library's folder with its trailing separator (empty when none).
@@ -110,15 +110,15 @@ HRESULT RegisterTypeLibrary() noexcept {
 }
 
 HRESULT UnregisterTypeLibrary() noexcept {
-    web::ComPointer<ITypeLib> library;
-    web::PlatformString path;
+    ComPointer<ITypeLib> library;
+    PlatformString path;
     RETURN_IF_FAILED(LoadModuleTypeLibrary(library, path));
     TLIBATTR* attributes = nullptr;
     RETURN_IF_FAILED(library.get()->GetLibAttr(&attributes));
 
     // Looked up at run time: an oleaut32 without it leaves the library registered, and that is all.
     using UnRegisterTypeLibFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-    web::LibraryHandle oleaut32(::LoadLibraryA("oleaut32.dll"));
+    LibraryHandle oleaut32(::LoadLibraryA("oleaut32.dll"));
     if (oleaut32) {
         auto unregister = reinterpret_cast<UnRegisterTypeLibFunction>(
             reinterpret_cast<void (*)()>(::GetProcAddress(oleaut32.get(), "UnRegisterTypeLib")));

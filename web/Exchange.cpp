@@ -33,17 +33,16 @@ HttpTarget TargetOf(const HttpRequest& request) {
     return {request.service == SERVICE_HTTPS, request.server, request.port, request.objectPath};
 }
 
-TransferEnd GetHttp(HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
+DownloadResult GetHttp(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
     RequestShape get;
     get.version = "HTTP/1.0";
     get.acceptAnyType = true;
     get.flags = GET_FLAGS;
     HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(get));
-    if (answer.status == 0) return TransferEnd::NoExchange;
-    request.status = answer.status;
+    if (answer.status == 0) return {};
     const HINTERNET source = answer.reply.request.get();
     const std::optional<uint64_t> length = QueryContentLength(source);
-    const TransferEnd end = consumer.Start(request.status)
+    const TransferEnd end = consumer.Start(answer.status)
                                 ? ReadBody({source, true}, {length.value_or(0), length.has_value()}, progress, consumer)
                                 : TransferEnd::Declined;
     if (end == TransferEnd::Broken) {
@@ -51,7 +50,7 @@ TransferEnd GetHttp(HttpRequest& request, ProgressSink* progress, BodyConsumer& 
     } else if (end != TransferEnd::Complete) {
         CloseUnread(std::move(answer.reply));
     }
-    return end;
+    return {answer.status, end};
 }
 
 // The file's size from a directory search; the search handle is closed at once, since an FTP
@@ -63,26 +62,26 @@ std::optional<uint64_t> FindFtpFileSize(HINTERNET connection, const char* path) 
     return (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
 }
 
-TransferEnd GetFtp(HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
+DownloadResult GetFtp(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
     InternetSession session = OpenInternet(nullptr);
-    if (!session) return TransferEnd::NoExchange;
+    if (!session) return {};
     InternetConnection connection(::InternetConnectA(session.get(), request.server.c_str(), request.port, "",
                                                      "", INTERNET_SERVICE_FTP, 0, 0));
-    if (!connection) return TransferEnd::NoExchange;
+    if (!connection) return {};
     const std::optional<uint64_t> size = FindFtpFileSize(connection.get(), request.objectPath.c_str());
-    if (!size) return TransferEnd::NoExchange;
+    if (!size) return {};
     FtpFile file(::FtpOpenFileA(connection.get(), request.objectPath.c_str(), GENERIC_READ, FTP_OPEN_FLAGS, 0));
-    if (!file) return TransferEnd::NoExchange;
-    request.status = 200;  // an opened file stands for success: FTP has no HTTP status
-    if (!consumer.Start(request.status)) return TransferEnd::Declined;
+    if (!file) return {};
+    constexpr int32_t opened = 200;  // an opened file stands for success: FTP has no HTTP status
+    if (!consumer.Start(opened)) return {opened, TransferEnd::Declined};
     // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
     // at 2 GiB - 1).
-    return ReadBody({file.get(), false}, {*size, false}, progress, consumer);
+    return {opened, ReadBody({file.get(), false}, {*size, false}, progress, consumer)};
 }
 
 }  // namespace
 
-TransferEnd SendGet(HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
+DownloadResult SendGet(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
     switch (request.service) {
         case SERVICE_HTTP:
         case SERVICE_HTTPS:
@@ -90,14 +89,12 @@ TransferEnd SendGet(HttpRequest& request, ProgressSink* progress, BodyConsumer& 
         case SERVICE_FTP:
             return GetFtp(request, progress, consumer);
         default:
-            request.status = 0;
-            request.headerText.clear();
-            return TransferEnd::NoExchange;
+            return {};
     }
 }
 
-std::string SendPost(HttpRequest& request, int32_t bodyEncoding) {
-    const bool multipart = bodyEncoding == 2;
+WebReply SendPost(const HttpRequest& request, BodyEncoding encoding) {
+    const bool multipart = encoding == BodyEncoding::MULTIPART_FORM_DATA;
     std::optional<std::string> body =
         multipart ? BuildMultipartBody(request) : std::optional<std::string>(BuildUrlEncodedBody(request));
     if (!body) {
@@ -115,15 +112,15 @@ std::string SendPost(HttpRequest& request, int32_t bodyEncoding) {
     HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(post));
     // A connection closed without a status line still counts as sent: there is no reply to keep.
     if (answer.status == 0) return {};
-    request.status = answer.status;
-    request.headerText += RawHeaders(answer.reply.request.get());
+    WebReply reply{answer.status, RawHeaders(answer.reply.request.get()), {}};
     std::optional<std::string> text = ReadReplyText(answer.reply.request.get());
     if (!text) {
         // Its rest may still be coming, as slowly as the server likes: the caller does not wait for it.
         CloseUnreadOnWorker(std::move(answer.reply));
-        return {};
+        return reply;
     }
-    return std::move(*text);
+    reply.body = std::move(*text);
+    return reply;
 }
 
 }  // namespace tamsel::web

@@ -3,22 +3,20 @@
 
 #include "web/BodyConsumer.h"
 #include "web/HttpRequest.h"
-
-#include <cstdint>
-#include <string>
+#include "web/RequestBody.h"
+#include "web/WebReply.h"
 
 struct ProgressSink;
 
 namespace tamsel::web {
 
-// POSTs the request's fields (bodyEncoding 2: multipart/form-data, else url-encoded) and returns the
-// reply text; a zero byte ends the text of the chunk it arrives in. Leaves the status in
-// request.status and appends the raw reply headers to request.headerText. An exchange that could not
-// be made returns empty and leaves both untouched.
-std::string SendPost(HttpRequest& request, int32_t bodyEncoding);
+// POSTs the request's fields and returns the reply: its status, raw headers and text (a zero byte
+// ends the text of the read it arrives in). Status 0 and nothing else when the exchange could not be
+// made; an empty body when the reply was unreadable (past 1 MiB, or not whole within the bounded wait).
+WebReply SendPost(const HttpRequest& request, BodyEncoding encoding);
 
 // Downloads the request's object over http, https or ftp into consumer, reporting progress to the
-// optional sink, which can cancel. Leaves the status in request.status (200 for an opened ftp file).
-TransferEnd SendGet(HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer);
+// optional sink, which can cancel.
+DownloadResult SendGet(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer);
 
 }  // namespace tamsel::web

@@ -3,7 +3,7 @@
 #include "web/RequestBody.h"
 
 #ifdef _WIN32
-#include "web/Handle.h"
+#include "base/Handle.h"
 #else
 #include <cstdint>
 #include <filesystem>

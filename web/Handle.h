@@ -1,45 +1,11 @@
-// One RAII owner for every platform handle the component opens, and one alias per handle kind.
+// The WinINet handle kinds, owned by the one RAII template of the base.
 #pragma once
 
-#include <windows.h>
-#include <oleauto.h>
+#include "base/Handle.h"
+
 #include <wininet.h>
 
-#include <utility>
-
 namespace tamsel::web {
-
-// Traits: `type`, `invalid()` and `close(type)`. Only the traits close handles.
-template <typename Traits>
-class UniqueHandle {
-public:
-    using type = typename Traits::type;
-
-    UniqueHandle() noexcept = default;
-    explicit UniqueHandle(type value) noexcept : m_value(value) {}
-    UniqueHandle(UniqueHandle&& other) noexcept : m_value(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
-
-    type get() const noexcept { return m_value; }
-    explicit operator bool() const noexcept { return m_value != Traits::invalid(); }
-
-    type release() noexcept { return std::exchange(m_value, Traits::invalid()); }
-    void reset(type value = Traits::invalid()) noexcept {
-        type old = std::exchange(m_value, value);
-        if (old != Traits::invalid()) {
-            Traits::close(old);
-        }
-    }
-
-private:
-    type m_value = Traits::invalid();
-};
 
 struct InternetTraits {
     using type = HINTERNET;
@@ -47,56 +13,10 @@ struct InternetTraits {
     static void close(type h) noexcept { ::InternetCloseHandle(h); }
 };
 
-struct KernelTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::CloseHandle(h); }
-};
-
-// CreateFile reports failure with INVALID_HANDLE_VALUE, not null.
-struct FileTraits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type h) noexcept { ::CloseHandle(h); }
-};
-
-struct LibraryTraits {
-    using type = HMODULE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::FreeLibrary(h); }
-};
-
-// COM interface pointers and platform strings are owned the same way: released by the traits only.
-template <typename Interface>
-struct ComTraits {
-    using type = Interface*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type p) noexcept { p->Release(); }
-};
-
-struct BstrTraits {
-    using type = BSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type s) noexcept { ::SysFreeString(s); }
-};
-
-struct RegistryKeyTraits {
-    using type = HKEY;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::RegCloseKey(h); }
-};
-
 // Declare them in opening order: destruction then closes the newest first.
 using InternetSession = UniqueHandle<InternetTraits>;     // InternetOpenA
 using InternetConnection = UniqueHandle<InternetTraits>;  // InternetConnectA
 using InternetRequest = UniqueHandle<InternetTraits>;     // HttpOpenRequestA, InternetOpenUrlA
 using FtpFile = UniqueHandle<InternetTraits>;             // FtpOpenFileA, FtpFindFirstFileA
-using ThreadHandle = UniqueHandle<KernelTraits>;
-using FileHandle = UniqueHandle<FileTraits>;
-using LibraryHandle = UniqueHandle<LibraryTraits>;
-template <typename Interface>
-using ComPointer = UniqueHandle<ComTraits<Interface>>;
-using PlatformString = UniqueHandle<BstrTraits>;  // SysAllocString
-using RegistryKey = UniqueHandle<RegistryKeyTraits>;  // RegOpenKeyExW
 
 }  // namespace tamsel::web

@@ -1,4 +1,4 @@
-// The description of one HTTP or FTP exchange: target, form and file fields, boundary, last status.
+// What one HTTP or FTP exchange sends: target, form and file fields, boundary.
 #include "web/HttpRequest.h"
 
 #include "web/UrlSplit.h"
@@ -25,9 +25,8 @@ std::string HttpRequest::MakeBoundary() {
     return std::string(27, '-') + digits;
 }
 
-bool HttpRequest::AddFormField(const char* name, const char* value) {
+void HttpRequest::AddFormField(const char* name, const char* value) {
     formFields.push_back({name ? name : "", value ? value : ""});
-    return true;
 }
 
 bool HttpRequest::ParseUrl(const char* url) {

@@ -1,4 +1,4 @@
-// The description of one HTTP or FTP exchange: target, form and file fields, boundary, last status.
+// What one HTTP or FTP exchange sends: target, form and file fields, boundary.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,8 @@ struct FormField {
     std::string value;
 };
 
+// A file sent as a part of a multipart POST. No operation of the agent sends one today; the session
+// keeps the part as part of what a request can carry, for a service operation that uploads a file.
 struct FileField {
     std::string name;         // form field name
     std::string path;         // local file; also sent, whole, as the file name
@@ -31,7 +33,6 @@ public:
     // Seeds the C runtime's generator with the current second, then draws the boundary: two
     // requests made within the same second therefore share their boundary.
     HttpRequest();
-    virtual ~HttpRequest() = default;
 
     // Takes `url` apart into server, objectPath, port and service. Its query pairs are appended to
     // formFields first, and stay there even when the URL is then refused. False for a null URL
@@ -39,13 +40,11 @@ public:
     bool ParseUrl(const char* url);
 
     // Appends the pair as given: duplicates and empty texts stay. A null text counts as empty.
-    bool AddFormField(const char* name, const char* value);
+    void AddFormField(const char* name, const char* value);
 
     // 27 dashes and three rand() draws as "%04X%04X%04X": 39 characters.
     static std::string MakeBoundary();
 
-    int32_t status = 0;      // of the last exchange; 0 when none was made
-    std::string headerText;  // raw reply headers of the last POST
     std::string server;
     std::string objectPath;  // without its query, which went into formFields
     uint16_t port = 0;

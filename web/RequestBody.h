@@ -8,6 +8,12 @@
 
 namespace tamsel::web {
 
+// How a POST carries its fields.
+enum class BodyEncoding {
+    URL_ENCODED,          // application/x-www-form-urlencoded; file fields are left out
+    MULTIPART_FORM_DATA,  // multipart/form-data, file parts included
+};
+
 // name=value pairs joined by "&", in list order. Nothing is escaped: a "&" or "=" inside a value
 // reaches the server as extra pairs. File fields are ignored.
 std::string BuildUrlEncodedBody(const HttpRequest& request);

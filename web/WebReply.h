@@ -1,5 +1,7 @@
-// The reply triple of one exchange: numeric status, raw header text, body.
+// What an exchange gives back: a POST's reply triple, and how a download went.
 #pragma once
+
+#include "web/BodyConsumer.h"
 
 #include <cstdint>
 #include <string>
@@ -7,9 +9,15 @@
 namespace tamsel::web {
 
 struct WebReply {
-    int32_t status = 0;  // 0 when the exchange could not be made
-    std::string text;    // raw reply headers of a POST; empty after a GET
-    std::string body;
+    int32_t status = 0;   // 0 when the exchange could not be made
+    std::string headers;  // the raw header block
+    std::string body;     // the text up to the first zero byte of the read it arrived in
+};
+
+// A download's body went to its consumer; this is the rest of its story.
+struct DownloadResult {
+    int32_t status = 0;  // 0 when the exchange could not be made; 200 for an opened FTP file
+    TransferEnd end = TransferEnd::NoExchange;
 };
 
 }  // namespace tamsel::web

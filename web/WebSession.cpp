@@ -2,7 +2,7 @@
 #include "web/WebSession.h"
 
 #include "web/Exchange.h"
-#include "web/Handle.h"
+#include "base/Handle.h"
 #include "web/Redirect.h"
 #include "web/Worker.h"
 
@@ -33,17 +33,6 @@ void Probe(void* argument) noexcept {
     result->Release();
 }
 
-// Gathers a download in memory, for replies known to be small.
-class StringConsumer final : public BodyConsumer {
-public:
-    bool Start(int32_t) override { return true; }
-    bool Write(const char* data, size_t size) override {
-        body.append(data, size);
-        return true;
-    }
-    std::string body;
-};
-
 }  // namespace
 
 WebSession::WebSession() = default;
@@ -73,27 +62,16 @@ bool WebSession::SetUrl(const char* url) {
     return m_request.ParseUrl(location.empty() ? url : location.c_str());
 }
 
-bool WebSession::AddField(const char* name, const char* value) {
-    return m_request.AddFormField(name ? name : "", value ? value : "");
+void WebSession::AddField(const char* name, const char* value) {
+    m_request.AddFormField(name, value);
 }
 
-WebReply WebSession::Get(ProgressSink* progress) {
-    StringConsumer consumer;
-    SendGet(m_request, progress, consumer);
-    return ReplyWithBody(std::move(consumer.body));
-}
-
-TransferEnd WebSession::GetTo(ProgressSink* progress, BodyConsumer& consumer) {
+DownloadResult WebSession::Get(ProgressSink* progress, BodyConsumer& consumer) {
     return SendGet(m_request, progress, consumer);
 }
 
-WebReply WebSession::Post(int32_t bodyEncoding) {
-    std::string body = SendPost(m_request, bodyEncoding);
-    return ReplyWithBody(std::move(body));
-}
-
-WebReply WebSession::ReplyWithBody(std::string body) const {
-    return WebReply{m_request.status, m_request.headerText, std::move(body)};
+WebReply WebSession::Post(BodyEncoding encoding) {
+    return SendPost(m_request, encoding);
 }
 
 }  // namespace tamsel::web

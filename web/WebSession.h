@@ -3,6 +3,7 @@
 
 #include "web/BodyConsumer.h"
 #include "web/HttpRequest.h"
+#include "web/RequestBody.h"
 #include "web/WebReply.h"
 
 #include <cstdint>
@@ -14,7 +15,7 @@ namespace tamsel::web {
 class WebSession {
 public:
     WebSession();
-    virtual ~WebSession();
+    ~WebSession();
     WebSession(const WebSession&) = delete;
     WebSession& operator=(const WebSession&) = delete;
 
@@ -26,25 +27,20 @@ public:
     // Location, unchanged, or else url itself into the request. False when the parser refuses it.
     bool SetUrl(const char* url);
 
-    // Appends a form field; always true.
-    bool AddField(const char* name, const char* value);
+    // Appends a form field.
+    void AddField(const char* name, const char* value);
 
-    // Downloads the request's object into memory: for small bodies only.
-    WebReply Get(ProgressSink* progress);
+    // Downloads the request's object chunk by chunk into consumer, with progress to the optional sink.
+    DownloadResult Get(ProgressSink* progress, BodyConsumer& consumer);
 
-    // Downloads the request's object chunk by chunk into consumer; the status lands in Request().
-    TransferEnd GetTo(ProgressSink* progress, BodyConsumer& consumer);
-
-    // POSTs the form fields: bodyEncoding 2 is multipart/form-data, anything else url-encoded.
-    WebReply Post(int32_t bodyEncoding);
+    // POSTs the form fields in the given encoding.
+    WebReply Post(BodyEncoding encoding);
 
     const HttpRequest& Request() const noexcept { return m_request; }
 
     static constexpr uint32_t ProbeWaitMs = 12000;
 
 private:
-    WebReply ReplyWithBody(std::string body) const;
-
     HttpRequest m_request;
 };
 

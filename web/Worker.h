@@ -1,7 +1,7 @@
 // Worker threads that keep this module loaded for as long as they run.
 #pragma once
 
-#include "web/Handle.h"
+#include "base/Handle.h"
 
 namespace tamsel::web {
 

@@ -43,7 +43,7 @@ bool Exists(const std::string& path) {
 
 // The whole file, or "<missing>" when it cannot be opened.
 std::string Contents(const std::string& path) {
-    web::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return "<missing>";
     std::string bytes;
@@ -54,7 +54,7 @@ std::string Contents(const std::string& path) {
 }
 
 bool WriteWhole(const std::string& path, const std::string& bytes) {
-    web::FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -297,7 +297,7 @@ void FetchToFileWire::ExpectRefusedTarget(const std::string& path) {
 
 TEST_F(FetchToFileWire, ATargetHeldOpenWithoutSharingFails) {
     ASSERT_TRUE(WriteWhole(target, "held contents"));
-    web::FileHandle holder(
+    FileHandle holder(
         ::CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     ExpectRefusedTarget(target);

@@ -10,7 +10,6 @@
 namespace tamsel::bench {
 namespace {
 
-using web::FileHandle;
 using web::InternetConnection;
 using web::InternetRequest;
 using web::InternetSession;

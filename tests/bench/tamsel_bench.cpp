@@ -91,7 +91,7 @@ int Steps(const char* url, const char* path) {
     Report("look_ms", look.Milliseconds());
     agent::FileWriter file(path);
     Stopwatch get;
-    const web::TransferEnd end = session.GetTo(nullptr, file);
+    const web::TransferEnd end = session.Get(nullptr, file).end;
     const bool stored = file.Finish() && end == web::TransferEnd::Complete;
     Report("get_ms", get.Milliseconds());
     return stored ? 0 : 1;
@@ -176,12 +176,12 @@ bool QuerySteps(const char* url, const char* code, StepTimes& steps) {
     Stopwatch post;
     session.AddField("ActivateCode", code);
     session.AddField("act", "1");
-    const web::WebReply reply = session.Post(2);
+    const web::WebReply reply = session.Post(web::BodyEncoding::MULTIPART_FORM_DATA);
     steps.Add("post", post.Milliseconds());
     Stopwatch lookups;
-    const bool accepted = agent::ReadDecimal32(markup::GetReplyField(reply, "StatusCode")) == 1 &&
-                          !markup::GetReplyField(reply, "downloadURL").empty() &&
-                          agent::ReadDecimal64(markup::GetReplyField(reply, "filesize")) > 0;
+    const bool accepted = agent::ReadDecimal32(markup::GetReplyField(reply.body, "StatusCode")) == 1 &&
+                          !markup::GetReplyField(reply.body, "downloadURL").empty() &&
+                          agent::ReadDecimal64(markup::GetReplyField(reply.body, "filesize")) > 0;
     steps.Add("lookups", lookups.Milliseconds());
     return reply.status == 200 && accepted;
 }

@@ -57,7 +57,7 @@ DWORD WINAPI RunWork(void* argument) {
 bool BoundedCall::Within(DWORD limitMs) {
     auto* owned = new std::function<void()>(std::move(m_work));
     const auto start = std::chrono::steady_clock::now();
-    web::ThreadHandle thread(::CreateThread(nullptr, 0, RunWork, owned, 0, nullptr));
+    ThreadHandle thread(::CreateThread(nullptr, 0, RunWork, owned, 0, nullptr));
     if (!thread) {
         delete owned;
         ADD_FAILURE() << "no thread for the bounded call";

@@ -40,7 +40,7 @@ inline int64_t SizeOf(const std::string& path) {
 
 // The whole file, or "<missing>".
 inline std::string Contents(const std::string& path) {
-    web::FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    FileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return "<missing>";
     std::string bytes;
@@ -53,7 +53,7 @@ inline std::string Contents(const std::string& path) {
 }
 
 inline bool WriteWhole(const std::string& path, const std::string& bytes) {
-    web::FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&

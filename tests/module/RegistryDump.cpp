@@ -1,15 +1,13 @@
 // Registry content as sorted text lines.
 #include "tests/module/RegistryDump.h"
 
-#include "web/Handle.h"
+#include "base/Handle.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace tamsel::module::test {
 namespace {
-
-using web::RegistryKey;
 
 RegistryKey OpenKey(HKEY root, const std::wstring& path) {
     HKEY key = nullptr;

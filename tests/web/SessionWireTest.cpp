@@ -1,4 +1,4 @@
-// Wire tests of the session's requests: the Location step of SetUrl, Get and GetTo, and the bounded waits.
+// Wire tests of the session's requests: the Location step of SetUrl, Get and Post, and the bounded waits.
 #include "web/WebSession.h"
 
 #include "support/Testbed.h"
@@ -51,7 +51,7 @@ TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
             << "the pairs of the Location, not those of the URL asked";
 
         session.AddField("act", "1");
-        const WebReply reply = session.Post(0);
+        const WebReply reply = session.Post(BodyEncoding::URL_ENCODED);
         EXPECT_EQ(reply.status, 200);
         EXPECT_EQ(reply.body, "<reply/>");
 
@@ -74,8 +74,8 @@ TEST_F(SessionWire, RelativeLocationIsHandedOverUnchanged) {
     EXPECT_EQ(session.Request().server, "");
     EXPECT_EQ(session.Request().service, SERVICE_NONE);
 
-    const WebReply reply = session.Get(nullptr);
-    EXPECT_EQ(reply.status, 0);
+    RecordingConsumer consumer;
+    EXPECT_EQ(session.Get(nullptr, consumer).status, 0);
     EXPECT_EQ(bench.Requests().size(), 1u) << "only the look went out";
 }
 
@@ -91,9 +91,9 @@ TEST_F(SessionWire, UnreachableUrlIsParsedAsGiven) {
     EXPECT_FALSE(refused.SetUrl("not a url"));
 }
 
-// --- Get and GetTo ---
+// --- Get ---
 
-TEST_F(SessionWire, GetReturnsTheBodyAndStatusOfAnyAnswerWithNoHeaderText) {
+TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
     const std::string binary("\0\x01zero\0\xff", 9);
     for (const int status : {200, 404, 500}) {
         SCOPED_TRACE(status);
@@ -101,20 +101,22 @@ TEST_F(SessionWire, GetReturnsTheBodyAndStatusOfAnyAnswerWithNoHeaderText) {
         bench.Add(Route("/f", Files).Status(status).Body(binary));
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://files.norvik.example/f"));
-        const WebReply reply = session.Get(nullptr);
-        EXPECT_EQ(reply.status, status);
-        EXPECT_EQ(reply.text, "");
-        EXPECT_EQ(reply.body, binary);
+        RecordingConsumer consumer;
+        const DownloadResult result = session.Get(nullptr, consumer);
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.end, TransferEnd::Complete);
+        EXPECT_EQ(consumer.starts, std::vector<int32_t>{status});
+        EXPECT_EQ(consumer.body, binary);
     }
-}
 
-TEST_F(SessionWire, GetToStreamsIntoTheConsumerAndKeepsTheStatus) {
+    ASSERT_TRUE(bench.Reset());
     bench.Add(Route("/big", Files).Status(206).Generated(300000));
     WebSession session;
     ASSERT_TRUE(session.SetUrl("http://files.norvik.example/big"));
     RecordingConsumer consumer;
-    EXPECT_EQ(session.GetTo(nullptr, consumer), TransferEnd::Complete);
-    EXPECT_EQ(session.Request().status, 206);
+    const DownloadResult result = session.Get(nullptr, consumer);
+    EXPECT_EQ(result.end, TransferEnd::Complete);
+    EXPECT_EQ(result.status, 206);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{206});
     EXPECT_TRUE(wire::IsPattern(consumer.body, 300000));
 }
@@ -122,17 +124,14 @@ TEST_F(SessionWire, GetToStreamsIntoTheConsumerAndKeepsTheStatus) {
 TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
     WebSession session;
     ASSERT_TRUE(session.SetUrl("gopher://files.norvik.example:70/x"));
-    const WebReply reply = session.Get(nullptr);
-    EXPECT_EQ(reply.status, 0);
-    EXPECT_EQ(reply.text, "");
-    EXPECT_EQ(reply.body, "");
+    RecordingConsumer consumer;
+    const DownloadResult result = session.Get(nullptr, consumer);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.end, TransferEnd::NoExchange);
+    EXPECT_TRUE(consumer.starts.empty());
     for (const RecordedRequest& request : bench.Requests()) {
         EXPECT_NE(request.RequestLine().rfind("GET", 0), 0u) << "nothing fetched: " << request.RequestLine();
     }
-
-    RecordingConsumer consumer;
-    EXPECT_EQ(session.GetTo(nullptr, consumer), TransferEnd::NoExchange);
-    EXPECT_TRUE(consumer.starts.empty());
 }
 
 // --- bounded waits ---
