@@ -84,8 +84,8 @@ for size in "${sizes[@]}"; do make_ftp_file "$size"; done
 /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/ports" --ftp-root "$data" --parent-pid $$ &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/ports" ] && break; sleep 0.1; done
-http_port=$(awk '$1 == "http" { print $2 }' "$work/ports")
-ftp_port=$(awk '$1 == "ftp" { print $2 }' "$work/ports")
+http_port=$(sed -n 's/^http=//p' "$work/ports")
+ftp_port=$(sed -n 's/^ftp=//p' "$work/ports")
 export http_proxy="http://127.0.0.1:$http_port"
 target="$work/target.bin"
 target_win="$(windows_path "$target")"

@@ -60,10 +60,10 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 [ -s "$demo/ports" ] || fail "the demo service did not answer within a minute"
-# shellcheck source=/dev/null
-. "$demo/ports"
-export http_proxy="http://127.0.0.1:$HTTP_PORT"
-echo "listening on 127.0.0.1:$HTTP_PORT (http, as the proxy of every URL) and 127.0.0.1:$FTP_PORT (ftp)"
+http_port=$(sed -n 's/^http=//p' "$demo/ports")
+ftp_port=$(sed -n 's/^ftp=//p' "$demo/ports")
+export http_proxy="http://127.0.0.1:$http_port"
+echo "listening on 127.0.0.1:$http_port (http, as the proxy of every URL) and 127.0.0.1:$ftp_port (ftp)"
 
 step "tamsel lookup http://www.norvik.example/lookup NTS-1000-2024 en manual"
 tamsel lookup http://www.norvik.example/lookup NTS-1000-2024 en manual

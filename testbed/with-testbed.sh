@@ -47,7 +47,7 @@ if [ ! -s "$workdir/port" ]; then
   echo "with-testbed: the test server wrote no port within 30 s" >&2
   exit 1
 fi
-port="$(cat "$workdir/port")"
+port="$(sed -n 's/^http=//p' "$workdir/port")"
 export http_proxy="http://127.0.0.1:$port" TAMSEL_TESTBED_PORT="$port"
 
 # Wine maps the Unix root to drive Z:.
