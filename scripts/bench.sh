@@ -17,7 +17,7 @@
 # --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. Not part of test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=lib.sh
+# shellcheck source=scripts/lib.sh
 . scripts/lib.sh
 root="$PWD"
 

@@ -4,7 +4,7 @@
 # Installs what is missing and builds what is out of date first; stops all it started on any exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=lib.sh
+# shellcheck source=scripts/lib.sh
 . scripts/lib.sh
 root="$PWD"
 build="$root/build/i686"

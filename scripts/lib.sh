@@ -1,4 +1,5 @@
 # What the scripts that start loopback servers and Wine programs share; sourced, never run.
+# shellcheck shell=bash
 # The port-file format (`name=port` lines) is the one testbed/loopback.py writes.
 
 # The path as a Windows program under Wine sees it: Wine maps the Unix root to drive Z:.

@@ -4,7 +4,7 @@
 # ctest entries that passed and failed across the three suites.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=lib.sh
+# shellcheck source=scripts/lib.sh
 . scripts/lib.sh
 scripts/setup.sh
 

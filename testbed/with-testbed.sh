@@ -6,7 +6,7 @@
 # stopped on every exit path; the exit code is the command's.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-# shellcheck source=../scripts/lib.sh
+# shellcheck source=scripts/lib.sh
 . "$here/../scripts/lib.sh"
 
 runner=()
