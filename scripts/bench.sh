@@ -17,6 +17,8 @@
 # --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. Not part of test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib.sh
+. scripts/lib.sh
 root="$PWD"
 
 arch=i686 runs=5 quick=0
@@ -44,8 +46,8 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/tamsel-bench.XXXXXX")"
 server_pid=""
 
 cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true; fi
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  stop_server "$server_pid"
+  stop_wine_prefix "$prefix"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -56,8 +58,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cm
 cmake --build "$build" --target tamsel_bench >/dev/null
 bench_exe="$root/$build/tests/bench/tamsel_bench.exe"
 
-# Wine maps the Unix root to drive Z:.
-windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 bench() { scripts/wine-run.sh "$prefix" "$bench_exe" "$@"; }
 value() { sed -n "s/^$1=//p" | tr -d '\r' | tail -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
@@ -65,27 +65,17 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 mib_per_s() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", bytes / s / 1048576; else print "n/a" }'; }
 
 # FTP serves pattern files made once per build folder.
-make_ftp_file() {
-  local path="$data/f$1.bin"
-  [ -f "$path" ] && [ "$(stat -c %s "$path")" = "$1" ] && return
-  /usr/bin/python3 - "$path" "$1" <<'EOF'
-import sys
-block = bytes(range(251)) * 4096
-size = int(sys.argv[2])
-with open(sys.argv[1], 'wb') as f:
-    while size > 0:
-        f.write(block[:min(size, len(block))])
-        size -= len(block)
-EOF
-}
 mkdir -p "$data"
-for size in "${sizes[@]}"; do make_ftp_file "$size"; done
+for size in "${sizes[@]}"; do
+  /usr/bin/python3 -B -c 'import sys; sys.path.insert(0, "testbed"); import loopback
+loopback.write_pattern_file(sys.argv[1], int(sys.argv[2]))' "$data/f$size.bin" "$size"
+done
 
 /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/ports" --ftp-root "$data" --parent-pid $$ &
 server_pid=$!
-for _ in $(seq 100); do [ -s "$work/ports" ] && break; sleep 0.1; done
-http_port=$(awk '$1 == "http" { print $2 }' "$work/ports")
-ftp_port=$(awk '$1 == "ftp" { print $2 }' "$work/ports")
+wait_for_port_file "$work/ports" "$server_pid" 10
+http_port=$(port_in "$work/ports" http)
+ftp_port=$(port_in "$work/ports" ftp)
 export http_proxy="http://127.0.0.1:$http_port"
 target="$work/target.bin"
 target_win="$(windows_path "$target")"

@@ -4,6 +4,8 @@
 # Installs what is missing and builds what is out of date first; stops all it started on any exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib.sh
+. scripts/lib.sh
 root="$PWD"
 build="$root/build/i686"
 demo="$root/build/demo"
@@ -13,11 +15,8 @@ export WINEDEBUG=-all
 
 service_pid=""
 cleanup() {
-  if [ -n "$service_pid" ]; then
-    kill "$service_pid" 2>/dev/null || true
-    wait "$service_pid" 2>/dev/null || true
-  fi
-  [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  stop_server "$service_pid"
+  stop_wine_prefix "$prefix"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -25,8 +24,6 @@ trap 'exit 143' TERM
 
 step() { printf '\n== %s\n' "$*"; }
 fail() { echo "demo: $*" >&2; exit 1; }
-# Wine maps the Unix root to drive Z:.
-windows_path() { printf 'Z:%s' "$(realpath "$1")" | tr / '\\'; }
 tamsel() { "$root/scripts/wine-run.sh" "$prefix" "$build/bin/tamsel.exe" "$@"; }
 
 scripts/setup.sh
@@ -54,16 +51,11 @@ rm -f "$demo/ports"
 /usr/bin/python3 -B testbed/demo_service.py --work "$demo/service" --port-file "$demo/ports" \
   --parent-pid $$ --rate-kib 65536 &
 service_pid=$!
-for _ in $(seq 600); do
-  [ -s "$demo/ports" ] && break
-  kill -0 "$service_pid" 2>/dev/null || fail "the demo service did not start (build/demo/service/service.log)"
-  sleep 0.1
-done
-[ -s "$demo/ports" ] || fail "the demo service did not answer within a minute"
-# shellcheck source=/dev/null
-. "$demo/ports"
-export http_proxy="http://127.0.0.1:$HTTP_PORT"
-echo "listening on 127.0.0.1:$HTTP_PORT (http, as the proxy of every URL) and 127.0.0.1:$FTP_PORT (ftp)"
+wait_for_port_file "$demo/ports" "$service_pid" 60 || fail "the demo service did not start (build/demo/service/service.log)"
+http_port=$(port_in "$demo/ports" http)
+ftp_port=$(port_in "$demo/ports" ftp)
+export http_proxy="http://127.0.0.1:$http_port"
+echo "listening on 127.0.0.1:$http_port (http, as the proxy of every URL) and 127.0.0.1:$ftp_port (ftp)"
 
 step "tamsel lookup http://www.norvik.example/lookup NTS-1000-2024 en manual"
 tamsel lookup http://www.norvik.example/lookup NTS-1000-2024 en manual

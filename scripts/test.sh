@@ -4,12 +4,12 @@
 # ctest entries that passed and failed across the three suites.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib.sh
+. scripts/lib.sh
 scripts/setup.sh
 
 stop_wine() {
-  for arch in i686 x86_64; do
-    [ -d "build/$arch/wineprefix" ] && WINEPREFIX="$PWD/build/$arch/wineprefix" wineserver -k 2>/dev/null || true
-  done
+  for arch in i686 x86_64; do stop_wine_prefix "$PWD/build/$arch/wineprefix"; done
 }
 trap stop_wine EXIT
 

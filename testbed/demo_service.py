@@ -13,7 +13,7 @@ host arrive in absolute form:
   http://files.norvik.example/files/NAME     the files, streamed with Content-Length
 FTP (anonymous, read-only) serves the same files on 127.0.0.1. Codes with their allowed and used
 download counts live in DIR/codes.sqlite3, seeded on first start, so counts carry over across runs.
-The port file gets "HTTP_PORT=n" and "FTP_PORT=n" lines once both servers listen. The service ends
+The port file gets "http=n" and "ftp=n" lines once both servers listen. The service ends
 when its parent process (or --parent-pid) is gone, or on SIGTERM/SIGINT.
 """
 
@@ -30,6 +30,8 @@ import threading
 import time
 import urllib.parse
 from xml.sax.saxutils import quoteattr
+
+import loopback
 
 HOME_PAGE_URL = 'http://www.norvik.example'
 WEB_HOST = 'www.norvik.example'
@@ -64,32 +66,17 @@ SEED_CODES = [
     ('DEMO-USED-0004', SMALL_FILE, 'http', 1, 1),
 ]
 
-# File bytes repeat 0..250: a prime period never lines up with read buffers, so a lost or reordered
-# chunk changes the bytes, not just the length.
-PATTERN = bytes(range(251)) * 4177  # about 1 MiB, a whole number of periods
 COPY_CHUNK = 1 << 16
 
 
 # --- files ---
 
-def ensure_file(path, size):
-    """Writes the pattern file at `path` unless one of that size is there."""
-    if os.path.exists(path) and os.path.getsize(path) == size:
-        return
-    partial = path + '.partial'
-    with open(partial, 'wb') as out:
-        left = size
-        while left > 0:
-            out.write(PATTERN[:min(left, len(PATTERN))])
-            left -= min(left, len(PATTERN))
-    os.replace(partial, path)
-
-
 def make_files(files_dir, big_mib):
     os.makedirs(files_dir, exist_ok=True)
-    ensure_file(os.path.join(files_dir, BIG_FILE), big_mib * 1024 * 1024)
-    ensure_file(os.path.join(files_dir, SMALL_FILE), SMALL_SIZE)
-    ensure_file(os.path.join(files_dir, FTP_FILE), FTP_SIZE)
+    # The files' bytes follow the test pattern, so that a lost or reordered chunk shows in a compare.
+    loopback.write_pattern_file(os.path.join(files_dir, BIG_FILE), big_mib * 1024 * 1024)
+    loopback.write_pattern_file(os.path.join(files_dir, SMALL_FILE), SMALL_SIZE)
+    loopback.write_pattern_file(os.path.join(files_dir, FTP_FILE), FTP_SIZE)
 
 
 # --- codes ---
@@ -287,51 +274,10 @@ class DemoServer(http.server.ThreadingHTTPServer):
         return 'http://%s/files/%s' % (FILES_HOST, file), size
 
 
-# --- FTP ---
-
-def start_ftp(files_dir):
-    """Anonymous read-only FTP on 127.0.0.1; answers (server, port). Runs on a daemon thread."""
-    from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler
-    from pyftpdlib.servers import FTPServer
-
-    authorizer = DummyAuthorizer()
-    authorizer.add_anonymous(files_dir)
-    handler = type('DemoFtpHandler', (FTPHandler,), {'authorizer': authorizer, 'banner': 'Norvik demo files'})
-    server = FTPServer(('127.0.0.1', 0), handler)
-    threading.Thread(target=server.serve_forever, kwargs={'handle_exit': False}, daemon=True).start()
-    return server, server.address[1]
-
-
-# --- process ---
-
-def watch_parent(parent_pid, stop):
-    """Stops the service once the process that started it is gone."""
-    original_parent = os.getppid()
-    while True:
-        time.sleep(0.5)
-        try:
-            os.kill(parent_pid, 0)
-        except ProcessLookupError:
-            break
-        except PermissionError:
-            pass
-        if os.getppid() != original_parent:
-            break
-    stop()
-
-
-def write_port_file(path, http_port, ftp_port):
-    # Written whole, then renamed, so that a reader never sees half of it.
-    with open(path + '.tmp', 'w') as out:
-        out.write('HTTP_PORT=%d\nFTP_PORT=%d\n' % (http_port, ftp_port))
-    os.replace(path + '.tmp', path)
-
-
 def main():
     parser = argparse.ArgumentParser(description='Local demo of the Norvik download service.')
     parser.add_argument('--work', required=True, help='folder for the code database, the files and the log')
-    parser.add_argument('--port-file', required=True, help='where to write HTTP_PORT=n and FTP_PORT=n')
+    parser.add_argument('--port-file', required=True, help='where to write http=n and ftp=n')
     parser.add_argument('--parent-pid', type=int, default=os.getppid(), help='stop when this process ends')
     parser.add_argument('--big-mib', type=int, default=300, help='size of the big demo file in MiB')
     parser.add_argument('--rate-kib', type=int, default=0, help='limit HTTP file transfers to this many KiB/s')
@@ -340,13 +286,13 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     logging.basicConfig(filename=os.path.join(args.work, 'service.log'), level=logging.INFO,
                         format='%(asctime)s %(message)s')
-    logging.getLogger('pyftpdlib').setLevel(logging.WARNING)
     files_dir = os.path.join(args.work, 'files')
     make_files(files_dir, args.big_mib)
     book = CodeBook(os.path.join(args.work, 'codes.sqlite3'))
 
     server = DemoServer(book, files_dir, args.rate_kib * 1024)
-    _, server.ftp_port = start_ftp(files_dir)
+    # pyftpdlib's warnings go to the service's log; the FTP thread ends with the process.
+    server.ftp_port = loopback.FtpServer(files_dir, banner='Norvik demo files', log_level=logging.WARNING).port
 
     def stop(*_):
         # shutdown() waits for serve_forever, so it must come from another thread than the server's.
@@ -355,16 +301,14 @@ def main():
     # SIGINT keeps its default: under a script that started this in the background it stays ignored, so
     # that a Ctrl+C meant for the host does not cut the host's last report short.
     signal.signal(signal.SIGTERM, stop)
-    threading.Thread(target=watch_parent, args=(args.parent_pid, stop), daemon=True).start()
-    write_port_file(args.port_file, server.server_address[1], server.ftp_port)
+    loopback.watch_parent(args.parent_pid, on_gone=stop)
+    loopback.write_port_file(args.port_file, http=server.server_address[1], ftp=server.ftp_port)
     try:
         server.serve_forever(poll_interval=0.2)
     finally:
-        # The FTP loop is not thread-safe: its daemon thread ends with the process.
         server.server_close()
-        for path in (args.port_file, args.port_file + '.tmp'):
-            if os.path.exists(path):
-                os.remove(path)
+        if os.path.exists(args.port_file):
+            os.remove(args.port_file)
     return 0
 
 

@@ -13,7 +13,6 @@ control API under /__testbed/ (see README.md beside this file).
 import argparse
 import fcntl
 import http
-import logging
 import os
 import secrets
 import select
@@ -26,14 +25,13 @@ import tempfile
 import threading
 import time
 
+import loopback
+
 PROBE_HOST = 'www.norvik.example'
 CONTROL_PREFIX = '/__testbed/'
 MAX_HEAD = 1 << 20
 POLL_SECONDS = 0.1
-# Generated bodies repeat bytes 0..250: a prime period never lines up with read buffer sizes, so a
-# lost, doubled or reordered chunk shows. The chunk is a whole number of periods.
-PATTERN_PERIOD = 251
-PATTERN_CHUNK = bytes(range(PATTERN_PERIOD)) * 1024
+PATTERN_CHUNK = loopback.pattern(1024)  # generated bodies are sent in pieces of this
 
 
 # --- field lists: `name SP decimal-length LF bytes LF`, repeated; binary-safe both ways ---
@@ -206,7 +204,9 @@ class Bench:
         return None
 
     def start_ftp(self, root):
-        ftp = FtpServer(self, root)
+        # FTP commands are recorded like requests, on the channel 'ftp'.
+        ftp = loopback.FtpServer(root, on_command=lambda line, command: self.record(
+            'ftp', '127.0.0.1', command, line.encode('utf-8', 'surrogateescape')))
         with self.lock:
             old, self.ftp = self.ftp, ftp
         if old:
@@ -512,61 +512,7 @@ def read_text(path):
         return f.read()
 
 
-# --- FTP ---
-
-class FtpServer:
-    """Anonymous read-only FTP on 127.0.0.1 serving one folder; commands are recorded as 'ftp'."""
-
-    def __init__(self, bench, root):
-        from pyftpdlib.authorizers import DummyAuthorizer
-        from pyftpdlib.handlers import FTPHandler
-        from pyftpdlib.servers import FTPServer
-
-        class RecordingHandler(FTPHandler):
-            def pre_process_command(self, line, cmd, arg):
-                bench.record('ftp', '127.0.0.1', cmd, line.encode('utf-8', 'surrogateescape'))
-                super().pre_process_command(line, cmd, arg)
-
-        authorizer = DummyAuthorizer()
-        authorizer.add_anonymous(root)
-        RecordingHandler.authorizer = authorizer
-        self.server = FTPServer(('127.0.0.1', 0), RecordingHandler)
-        self.port = self.server.address[1]
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self.run, daemon=True)
-        self.thread.start()
-
-    def run(self):
-        # pyftpdlib's loop is not thread-safe: it is stopped from its own thread.
-        while not self.stopping.is_set():
-            self.server.serve_forever(timeout=POLL_SECONDS, blocking=False, handle_exit=False)
-        self.server.close_all()
-
-    def stop(self):
-        self.stopping.set()
-        self.thread.join(10)
-
-
 # --- process ---
-
-def watch_parent(parent_pid):
-    """Ends this process when the test process that started it is gone."""
-    original_parent = os.getppid()
-    while True:
-        time.sleep(0.5)
-        try:
-            os.kill(parent_pid, 0)
-        except OSError:
-            os._exit(0)
-        if os.getppid() != original_parent:
-            os._exit(0)
-
-
-def write_atomically(path, text):
-    with open(path + '.new', 'w') as f:
-        f.write(text)
-    os.replace(path + '.new', path)
-
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -574,15 +520,13 @@ def main():
     parser.add_argument('--parent-pid', type=int)
     parser.add_argument('--cert-dir', help='where the test CAs live (made on first use)')
     args = parser.parse_args()
-    logging.getLogger('pyftpdlib').setLevel(logging.ERROR)
-    logging.getLogger('pyftpdlib').addHandler(logging.NullHandler())
 
     cert_dir = args.cert_dir or tempfile.mkdtemp(prefix='testbed-certs.')
     server = Server(('127.0.0.1', 0), Handler)
     server.bench = Bench(Certificates(cert_dir))
     if args.parent_pid:
-        threading.Thread(target=watch_parent, args=(args.parent_pid,), daemon=True).start()
-    write_atomically(args.port_file, '%d\n' % server.server_address[1])
+        loopback.watch_parent(args.parent_pid)
+    loopback.write_port_file(args.port_file, http=server.server_address[1])
     try:
         server.serve_forever(poll_interval=0.2)
     except KeyboardInterrupt:

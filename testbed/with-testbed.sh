@@ -6,6 +6,8 @@
 # stopped on every exit path; the exit code is the command's.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=scripts/lib.sh
+. "$here/../scripts/lib.sh"
 
 runner=()
 prefix=""
@@ -18,10 +20,7 @@ fi
 workdir="$(mktemp -d "${TMPDIR:-/tmp}/testbed.XXXXXX")"
 server_pid=""
 cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
+  stop_server "$server_pid"
   rm -rf "$workdir"
 }
 trap cleanup EXIT
@@ -35,23 +34,12 @@ certdir="$workdir/certs"
 
 /usr/bin/python3 "$here/server.py" --port-file "$workdir/port" --parent-pid $$ --cert-dir "$certdir" &
 server_pid=$!
-for _ in $(seq 300); do
-  [ -s "$workdir/port" ] && break
-  if ! kill -0 "$server_pid" 2>/dev/null; then
-    echo "with-testbed: the test server did not start" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ ! -s "$workdir/port" ]; then
-  echo "with-testbed: the test server wrote no port within 30 s" >&2
+if ! wait_for_port_file "$workdir/port" "$server_pid" 30; then
+  echo "with-testbed: the test server did not start" >&2
   exit 1
 fi
-port="$(cat "$workdir/port")"
+port="$(port_in "$workdir/port" http)"
 export http_proxy="http://127.0.0.1:$port" TAMSEL_TESTBED_PORT="$port"
-
-# Wine maps the Unix root to drive Z:.
-windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 trust_ca() {
   local helper="${TAMSEL_TRUST_CA_EXE:-}"

@@ -10,25 +10,22 @@ Answers, for any host:
   GET  /moved/N        302 to http://files.norvik.example/size/N, no body
   GET  /svc            200, a small page without Location (the service URL's redirect look)
   POST /svc            200, a service reply: StatusCode 1, a download URL and a file size
-and serves DIR read-only over anonymous FTP. Writes "http PORT" and "ftp PORT" lines to FILE.
+and serves DIR read-only over anonymous FTP. Writes "http=PORT" and "ftp=PORT" lines to FILE.
 
 Unlike the wire tests' bench it records nothing and has no control API, so that the source is never
 the bottleneck: bodies are sent from one precomputed block, with keep-alive.
 """
 
 import argparse
-import logging
 import os
 import socket
 import socketserver
 import sys
-import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed'))
-from server import watch_parent, write_atomically  # noqa: E402  the test bench's own process helpers
+import loopback  # noqa: E402
 
-PERIOD = 251
-BLOCK = memoryview(bytes(range(PERIOD)) * (4 * 1024 * 1024 // PERIOD + 1))[:PERIOD * 16384]
+BLOCK = memoryview(loopback.pattern(16384))  # about 4 MiB: few sends per body
 PAGE = b'<html><body>bench</body></html>\r\n'
 SERVICE_REPLY = (b'<!-- bench -->\r\n<reply>\r\n'
                  b'  <field name="StatusCode" value="1"/>\r\n'
@@ -113,22 +110,6 @@ class Server(socketserver.ThreadingTCPServer):
     request_queue_size = 64
 
 
-def start_ftp(root):
-    from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler
-    from pyftpdlib.servers import FTPServer
-
-    # A handler of our own keeps pyftpdlib from setting up its chatty default logging.
-    logging.getLogger('pyftpdlib').setLevel(logging.ERROR)
-    logging.getLogger('pyftpdlib').addHandler(logging.NullHandler())
-    authorizer = DummyAuthorizer()
-    authorizer.add_anonymous(root)
-    FTPHandler.authorizer = authorizer
-    server = FTPServer(('127.0.0.1', 0), FTPHandler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.address[1]
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--port-file', required=True)
@@ -136,10 +117,10 @@ def main():
     parser.add_argument('--parent-pid', type=int)
     args = parser.parse_args()
     server = Server(('127.0.0.1', 0), Handler)
-    ftp_port = start_ftp(args.ftp_root)
+    ftp = loopback.FtpServer(args.ftp_root)
     if args.parent_pid:
-        threading.Thread(target=watch_parent, args=(args.parent_pid,), daemon=True).start()
-    write_atomically(args.port_file, 'http %d\nftp %d\n' % (server.server_address[1], ftp_port))
+        loopback.watch_parent(args.parent_pid)
+    loopback.write_port_file(args.port_file, http=server.server_address[1], ftp=ftp.port)
     try:
         server.serve_forever(poll_interval=0.2)
     except KeyboardInterrupt:

@@ -16,15 +16,13 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed'))
+from loopback import wait_for_ports, windows_path  # noqa: E402
+
 ARGS = None
 SERVICE_URL = 'http://service.norvik.example/activate'
 LOOKUP_URL = 'http://www.norvik.example/lookup'
 RUN_TIMEOUT = 120
-
-
-def windows_path(path):
-    """Wine maps the Unix root to drive Z:."""
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
 def host_command(*words, dll=True):
@@ -79,14 +77,7 @@ class DemoService:
         port_file = os.path.join(work, 'ports')
         self.process = subprocess.Popen([sys.executable, '-B', ARGS.service, '--work', work,
                                          '--port-file', port_file, '--big-mib', '2'] + list(options))
-        deadline = time.monotonic() + 60
-        while not os.path.exists(port_file):
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError('the demo service did not start')
-            time.sleep(0.1)
-        with open(port_file) as ports:
-            values = dict(line.strip().split('=') for line in ports if '=' in line)
-        self.proxy = 'http://127.0.0.1:%s' % values['HTTP_PORT']
+        self.proxy = 'http://127.0.0.1:%d' % wait_for_ports(port_file, self.process)['http']
 
     def source(self, name):
         with open(os.path.join(self.work, 'files', name), 'rb') as f:

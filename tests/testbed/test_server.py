@@ -12,6 +12,7 @@ import unittest
 
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed', 'server.py')
 sys.path.insert(0, os.path.dirname(SERVER))
+import loopback  # noqa: E402
 import server as testbed  # noqa: E402
 
 
@@ -28,13 +29,7 @@ class Bench:
         self.process = subprocess.Popen([sys.executable, SERVER, '--port-file', port_file,
                                          '--parent-pid', str(os.getpid()),
                                          '--cert-dir', os.path.join(self.work.name, 'certs')])
-        deadline = time.monotonic() + 60
-        while not os.path.exists(port_file):
-            if time.monotonic() > deadline or self.process.poll() is not None:
-                raise RuntimeError('test server did not start')
-            time.sleep(0.05)
-        with open(port_file) as f:
-            self.port = int(f.read())
+        self.port = loopback.wait_for_ports(port_file, self.process)['http']
         self.certs = os.path.join(self.work.name, 'certs')
 
     def stop(self):
