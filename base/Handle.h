@@ -40,10 +40,12 @@ private:
     type m_value = Traits::invalid();
 };
 
-struct KernelTraits {
-    using type = HANDLE;
+// The traits of a handle kind that is null when invalid and closed by one platform call.
+template <typename Handle, auto Close>
+struct NullIsInvalid {
+    using type = Handle;
     static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::CloseHandle(h); }
+    static void close(type h) noexcept { Close(h); }
 };
 
 // CreateFile reports failure with INVALID_HANDLE_VALUE, not null.
@@ -53,13 +55,7 @@ struct FileTraits {
     static void close(type h) noexcept { ::CloseHandle(h); }
 };
 
-struct LibraryTraits {
-    using type = HMODULE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::FreeLibrary(h); }
-};
-
-// COM interface pointers and platform strings are owned the same way: released by the traits only.
+// COM interface pointers are owned the same way: released by the traits only.
 template <typename Interface>
 struct ComTraits {
     using type = Interface*;
@@ -67,25 +63,13 @@ struct ComTraits {
     static void close(type p) noexcept { p->Release(); }
 };
 
-struct BstrTraits {
-    using type = BSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type s) noexcept { ::SysFreeString(s); }
-};
-
-struct RegistryKeyTraits {
-    using type = HKEY;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::RegCloseKey(h); }
-};
-
 // Declare them in opening order: destruction then closes the newest first.
-using ThreadHandle = UniqueHandle<KernelTraits>;
+using ThreadHandle = UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>>;
 using FileHandle = UniqueHandle<FileTraits>;
-using LibraryHandle = UniqueHandle<LibraryTraits>;
+using LibraryHandle = UniqueHandle<NullIsInvalid<HMODULE, ::FreeLibrary>>;
 template <typename Interface>
 using ComPointer = UniqueHandle<ComTraits<Interface>>;
-using PlatformString = UniqueHandle<BstrTraits>;  // SysAllocString
-using RegistryKey = UniqueHandle<RegistryKeyTraits>;  // RegOpenKeyExW
+using PlatformString = UniqueHandle<NullIsInvalid<BSTR, ::SysFreeString>>;  // SysAllocString
+using RegistryKey = UniqueHandle<NullIsInvalid<HKEY, ::RegCloseKey>>;        // RegOpenKeyExW
 
 }  // namespace tamsel

@@ -13,7 +13,7 @@ namespace tamsel::host {
 namespace {
 
 // Longer than any URL the platform's internet API accepts (INTERNET_MAX_URL_LENGTH is 2084).
-constexpr ULONG TextBufferSize = 4096;
+constexpr ULONG TEXT_BUFFER_SIZE = 4096;
 
 // Where output moves from one stream to the other: what came before appears first.
 void FlushOutput() {
@@ -76,9 +76,9 @@ void PrintCancelled(const std::string& path, uint64_t bytes) {
 }
 
 int RunLookup(InvTamselAgentOps& agent, const Arguments& a) {
-    char target[TextBufferSize];
+    char target[TEXT_BUFFER_SIZE];
     const HRESULT result =
-        agent.LookupRedirect(target, TextBufferSize, a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str());
+        agent.LookupRedirect(target, TEXT_BUFFER_SIZE, a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str());
     if (FAILED(result)) {
         return Fail("lookup", result, agent);
     }
@@ -87,9 +87,9 @@ int RunLookup(InvTamselAgentOps& agent, const Arguments& a) {
 }
 
 int RunQuery(InvTamselAgentOps& agent, const Arguments& a) {
-    char url[TextBufferSize];
+    char url[TEXT_BUFFER_SIZE];
     LONGLONG size = 0;
-    const HRESULT result = agent.QueryDownload(url, TextBufferSize, a[0].c_str(), a[1].c_str(), &size);
+    const HRESULT result = agent.QueryDownload(url, TEXT_BUFFER_SIZE, a[0].c_str(), a[1].c_str(), &size);
     if (FAILED(result)) {
         return Fail("query", result, agent);
     }
@@ -98,17 +98,27 @@ int RunQuery(InvTamselAgentOps& agent, const Arguments& a) {
     return ExitSuccess;
 }
 
-int RunFetch(InvTamselAgentOps& agent, const Arguments& a) {
-    const FetchOutcome outcome = Fetch(agent, a[0], a[1], 0);
+// Prints how the download ended and answers its exit code: success only for a complete file (of size
+// bytes, when size is known).
+int JudgeFetch(InvTamselAgentOps& agent, const FetchOutcome& outcome, const std::string& path, uint64_t size) {
     if (FAILED(outcome.result)) {
         return Fail("fetch", outcome.result, agent);
     }
     if (outcome.cancelled) {
-        PrintCancelled(a[1], outcome.bytesOnDisk);
+        PrintCancelled(path, outcome.bytesOnDisk);
         return ExitCancelled;
     }
-    std::printf("saved %s (%llu bytes)\n", a[1].c_str(), static_cast<unsigned long long>(outcome.bytesOnDisk));
+    if (size > 0 && outcome.bytesOnDisk != size) {
+        std::fprintf(stderr, "tamsel: %s holds %llu bytes, the service announced %llu\n", path.c_str(),
+                     static_cast<unsigned long long>(outcome.bytesOnDisk), static_cast<unsigned long long>(size));
+        return ExitLocalProblem;
+    }
+    std::printf("saved %s (%llu bytes)\n", path.c_str(), static_cast<unsigned long long>(outcome.bytesOnDisk));
     return ExitSuccess;
+}
+
+int RunFetch(InvTamselAgentOps& agent, const Arguments& a) {
+    return JudgeFetch(agent, Fetch(agent, a[0], a[1], 0), a[1], 0);
 }
 
 // Sends the outcome and prints the remaining count; answers the exit code of the report alone.
@@ -136,28 +146,6 @@ int RunReport(InvTamselAgentOps& agent, const Arguments& a) {
     return Report(agent, a[0], a[1], a[2] == "success");
 }
 
-}  // namespace
-
-namespace {
-
-// Prints how the download ended and answers its exit code: success only for a complete file.
-int JudgeFetch(InvTamselAgentOps& agent, const FetchOutcome& outcome, const std::string& path, uint64_t size) {
-    if (FAILED(outcome.result)) {
-        return Fail("fetch", outcome.result, agent);
-    }
-    if (outcome.cancelled) {
-        PrintCancelled(path, outcome.bytesOnDisk);
-        return ExitCancelled;
-    }
-    if (size > 0 && outcome.bytesOnDisk != size) {
-        std::fprintf(stderr, "tamsel: %s holds %llu bytes, the service announced %llu\n", path.c_str(),
-                     static_cast<unsigned long long>(outcome.bytesOnDisk), static_cast<unsigned long long>(size));
-        return ExitLocalProblem;
-    }
-    std::printf("saved %s (%llu bytes)\n", path.c_str(), static_cast<unsigned long long>(outcome.bytesOnDisk));
-    return ExitSuccess;
-}
-
 int RunGet(InvTamselAgentOps& agent, const Arguments& a) {
     const std::string& serviceUrl = a[0];
     const std::string& code = a[1];
@@ -166,9 +154,9 @@ int RunGet(InvTamselAgentOps& agent, const Arguments& a) {
         std::fprintf(stderr, "tamsel: the folder %s does not exist\n", folder.c_str());
         return ExitLocalProblem;
     }
-    char url[TextBufferSize];
+    char url[TEXT_BUFFER_SIZE];
     LONGLONG announced = 0;
-    const HRESULT queried = agent.QueryDownload(url, TextBufferSize, serviceUrl.c_str(), code.c_str(), &announced);
+    const HRESULT queried = agent.QueryDownload(url, TEXT_BUFFER_SIZE, serviceUrl.c_str(), code.c_str(), &announced);
     if (FAILED(queried)) {
         return Fail("query", queried, agent);
     }
@@ -186,7 +174,7 @@ int RunGet(InvTamselAgentOps& agent, const Arguments& a) {
     return fetched != ExitSuccess ? fetched : reported;
 }
 
-const Command Commands[] = {
+const Command COMMANDS[] = {
     {"lookup", 4, "LOOKUP_URL SERIAL LANGUAGE TYPE", "ask where the page for a serial number lives",
      "Asks LOOKUP_URL?SN=SERIAL&LN=LANGUAGE&TYPE=TYPE for its redirect and prints the target URL.\n"
      "A lookup that finds nothing (no redirect, or one to the maker's home page) fails with E_INVALIDARG.",
@@ -217,7 +205,7 @@ const Command Commands[] = {
 }  // namespace
 
 const Command* FindCommand(const std::string& name) noexcept {
-    for (const Command& command : Commands) {
+    for (const Command& command : COMMANDS) {
         if (name == command.name) {
             return &command;
         }
@@ -226,11 +214,11 @@ const Command* FindCommand(const std::string& name) noexcept {
 }
 
 const Command* CommandsBegin() noexcept {
-    return std::begin(Commands);
+    return std::begin(COMMANDS);
 }
 
 const Command* CommandsEnd() noexcept {
-    return std::end(Commands);
+    return std::end(COMMANDS);
 }
 
 }  // namespace tamsel::host

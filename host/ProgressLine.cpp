@@ -7,7 +7,7 @@
 namespace tamsel::host {
 namespace {
 
-constexpr int BarWidth = 24;
+constexpr int BAR_WIDTH = 24;
 
 std::string Format(const char* format, double value, const char* unit) {
     char text[64];
@@ -35,11 +35,11 @@ std::string FormatProgressLine(long percent, uint64_t totalBytes, double rateByt
                                double secondsLeft) {
     // The component may overshoot when a server sends more than it announced; the bar must not.
     const long shown = std::clamp(percent, 0L, 100L);
-    const int filled = static_cast<int>(shown * BarWidth / 100);
+    const int filled = static_cast<int>(shown * BAR_WIDTH / 100);
     char head[16];
     std::snprintf(head, sizeof(head), "%3ld%% ", shown);
     std::string line = head;
-    line += '[' + std::string(filled, '#') + std::string(BarWidth - filled, '.') + ']';
+    line += '[' + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '.') + ']';
     if (totalBytes > 0) {
         line += ' ' + FormatBytes(totalBytes / 100 * shown + totalBytes % 100 * shown / 100) + " of " +
                 FormatBytes(totalBytes);

@@ -9,7 +9,7 @@
 namespace tamsel::host {
 namespace {
 
-const ResultInfo Table[] = {
+const ResultInfo RESULT_TABLE[] = {
     {S_OK, "S_OK", "done", ExitSuccess},
     {AGENT_E_NO_SESSION, "AGENT_E_NO_SESSION",
      "cannot reach the internet (the connectivity probe did not answer 200)", 10},
@@ -44,17 +44,17 @@ const ResultInfo Table[] = {
 };
 
 // Its code field is not read: callers print the code they have.
-const ResultInfo Unknown = {S_OK, "unknown result", "a result code this host does not know", ExitUnknownResult};
+const ResultInfo UNKNOWN_RESULT = {S_OK, "unknown result", "a result code this host does not know", ExitUnknownResult};
 
 }  // namespace
 
 const ResultInfo& DescribeResult(HRESULT code) noexcept {
-    for (const ResultInfo& info : Table) {
+    for (const ResultInfo& info : RESULT_TABLE) {
         if (info.code == code) {
             return info;
         }
     }
-    return Unknown;
+    return UNKNOWN_RESULT;
 }
 
 std::string DescribeFailure(HRESULT code, LONG httpStatus, LONG serviceStatus) {
@@ -72,11 +72,11 @@ std::string DescribeFailure(HRESULT code, LONG httpStatus, LONG serviceStatus) {
 }
 
 const ResultInfo* ResultTableBegin() noexcept {
-    return std::begin(Table);
+    return std::begin(RESULT_TABLE);
 }
 
 const ResultInfo* ResultTableEnd() noexcept {
-    return std::end(Table);
+    return std::end(RESULT_TABLE);
 }
 
 }  // namespace tamsel::host

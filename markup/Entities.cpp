@@ -6,10 +6,10 @@
 namespace tamsel::markup {
 namespace {
 
-constexpr EntityEntry kDefaultRows[] = {
+constexpr EntityEntry DEFAULT_ROWS[] = {
     {'&', "&amp;", 5}, {'"', "&quot;", 6}, {'\'', "&apos;", 6}, {'<', "&lt;", 4}, {'>', "&gt;", 4},
 };
-constexpr EntityTable kDefaultTable{kDefaultRows, sizeof kDefaultRows / sizeof kDefaultRows[0]};
+constexpr EntityTable DEFAULT_TABLE{DEFAULT_ROWS, sizeof DEFAULT_ROWS / sizeof DEFAULT_ROWS[0]};
 
 // The first row whose whole reference begins at `at`, or null.
 const EntityEntry* MatchRow(const EntityTable& table, const char* at, size_t available) noexcept {
@@ -34,7 +34,7 @@ size_t Advance(const EntityEntry& row, size_t available) noexcept {
 }  // namespace
 
 const EntityTable& DefaultEntityTable() noexcept {
-    return kDefaultTable;
+    return DEFAULT_TABLE;
 }
 
 void RemoveEscapesInPlace(std::string& text, char escape) noexcept {

@@ -10,7 +10,7 @@ const std::string& MarkupError::Message() const noexcept {
     return IsSet() ? message : none;
 }
 
-void MarkupError::Record(int32_t failureCode, const char* failurePosition,
+void MarkupError::Record(MarkupFailure failureCode, const char* failurePosition,
                          std::string&& failureMessage) noexcept {
     bool expected = false;
     if (!claimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) return;

@@ -1,4 +1,8 @@
 // The markup document model: elements, attributes, and parse options with their first-failure record.
+//
+// The component itself reads replies without building a tree: GetReplyField runs the same parser over
+// a search that keeps only the field it looks for. The element tree is the reader's full form, kept
+// for the tests and the fuzzer, which hold the tree-less search against it.
 #pragma once
 
 #include <atomic>
@@ -20,6 +24,14 @@ struct MarkupAttribute {
     MarkupElement* owner = nullptr;
 };
 
+// The failures a parse records, by the code the record keeps.
+enum MarkupFailure : int32_t {
+    FAILURE_TAG_NOT_CLOSED = 1,        // a '/' in a start tag that no '>' follows
+    FAILURE_CLOSING_NAME_CUT = 2,      // the text ends inside a closing tag's name
+    FAILURE_CLOSING_NAME_OTHER = 3,    // a closing tag names another element
+    FAILURE_ATTRIBUTE_NAME_CUT = 4,    // the text ends inside an attribute's name
+};
+
 // The first failure recorded through one MarkupOptions. Parses on several threads may share a record:
 // the first writer claims it, fills it and then publishes it, so a reader sees either nothing or the
 // whole of one failure, and later failures never overwrite it.
@@ -31,7 +43,7 @@ public:
     const std::string& Message() const noexcept;
 
     // Keeps the failure unless one was recorded before.
-    void Record(int32_t failureCode, const char* failurePosition, std::string&& failureMessage) noexcept;
+    void Record(MarkupFailure failureCode, const char* failurePosition, std::string&& failureMessage) noexcept;
 
 private:
     std::atomic<bool> claimed{false};
@@ -56,7 +68,7 @@ MarkupOptions& DefaultMarkupOptions() noexcept;
 // Levels of elements that one parse accepts; a deeper document fails like a malformed one, without a
 // record. Real replies have two or three levels; the bound keeps a hostile reply from building an
 // unbounded tree. The parse itself uses no stack per level.
-constexpr int kMaxMarkupDepth = 256;
+constexpr int MAX_MARKUP_DEPTH = 256;
 
 // Value processing of [begin, end) into target: trim, then escape removal, then decoding. A stretch
 // that is empty after trimming leaves target as it was.

@@ -47,11 +47,12 @@ std::string_view ProcessedValue(const char* begin, const char* end, std::string&
     return scratch;
 }
 
-std::string FailureMessage(int32_t code, std::string_view open, std::string_view closing) {
+std::string FailureMessage(MarkupFailure code, std::string_view open, std::string_view closing) {
     switch (code) {
-    case 1: return "Element must be closed.";
-    case 2: return "it must be closed with </" + std::string(open) + ">";
-    case 3: return "'<" + std::string(open) + "> ... </" + std::string(closing) + ">' is not wel-formed.";
+    case FAILURE_TAG_NOT_CLOSED: return "Element must be closed.";
+    case FAILURE_CLOSING_NAME_CUT: return "it must be closed with </" + std::string(open) + ">";
+    case FAILURE_CLOSING_NAME_OTHER:
+        return "'<" + std::string(open) + "> ... </" + std::string(closing) + ">' is not wel-formed.";
     default: return "<" + std::string(open) + "> attribute has error ";  // the trailing blank is intended
     }
 }

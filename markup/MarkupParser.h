@@ -18,8 +18,8 @@ namespace tamsel::markup {
 std::string_view ProcessedValue(const char* begin, const char* end, std::string& scratch,
                                 const MarkupOptions& options);
 
-// The recorded message of failure `code` (1 to 4), formatted with the open and closing names.
-std::string FailureMessage(int32_t code, std::string_view open, std::string_view closing);
+// The recorded message of a failure, formatted with the open and closing names.
+std::string FailureMessage(MarkupFailure code, std::string_view open, std::string_view closing);
 
 // One parse of zero-terminated text, read in place. What it keeps of the elements is up to Tree,
 // which hands out Node handles and provides:
@@ -52,10 +52,10 @@ public:
     }
 
 private:
-    static constexpr StopSet kNameEnd{" />"};  // a tab or line break does not end a tag name
-    static constexpr StopSet kAttributeNameEnd{" ="};
-    static constexpr StopSet kValueEnd{" >"};
-    static constexpr StopSet kClosingNameEnd{" >"};
+    static constexpr StopSet NAME_END{" />"};  // a tab or line break does not end a tag name
+    static constexpr StopSet ATTRIBUTE_NAME_END{" ="};
+    static constexpr StopSet VALUE_END{" >"};
+    static constexpr StopSet CLOSING_NAME_END{" >"};
 
     enum class TagEnd { Failed, Closing, Empty, Open };
 
@@ -82,7 +82,7 @@ private:
         return end;
     }
 
-    void Record(int32_t code, const char* at, std::string_view open, std::string_view closing = {}) {
+    void Record(MarkupFailure code, const char* at, std::string_view open, std::string_view closing = {}) {
         if (options.error.IsSet()) return;  // spares formatting a message that would be discarded
         options.error.Record(code, at, FailureMessage(code, open, closing));
     }
@@ -132,7 +132,7 @@ const char* MarkupParser<Tree>::ReadContent(Node root, const char* p) {
                 Unwind(child, root);
                 return nullptr;
             }
-            if (tag.end != TagEnd::Closing && depth == kMaxMarkupDepth) {  // too deep: drop, fail
+            if (tag.end != TagEnd::Closing && depth == MAX_MARKUP_DEPTH) {  // too deep: drop, fail
                 tree.DropLastChild(current);
                 Unwind(current, root);
                 return nullptr;
@@ -156,14 +156,14 @@ typename MarkupParser<Tree>::TagRead MarkupParser<Tree>::ReadStartTag(Node eleme
     if (open == nullptr) return {nullptr, TagEnd::Failed};
     if (open[1] == '/') return {open, TagEnd::Closing};
     // Only a space, '/' or '>' ends a name: a tab or line break becomes part of it.
-    const char* nameEnd = ScanToAny(open + 1, kNameEnd);
+    const char* nameEnd = ScanToAny(open + 1, NAME_END);
     if (*nameEnd == '\0') return {nullptr, TagEnd::Failed};
     tree.SetName(element, std::string_view(open + 1, static_cast<size_t>(nameEnd - (open + 1))));
     const char* q = ReadAttributes(element, nameEnd);
     if (q == nullptr) return {nullptr, TagEnd::Failed};
     if (*q == '>') return {q + 1, TagEnd::Open};
     if (q[1] == '>') return {q + 2, TagEnd::Empty};
-    Record(1, q + 1, tree.Name(element));
+    Record(FAILURE_TAG_NOT_CLOSED, q + 1, tree.Name(element));
     return {nullptr, TagEnd::Failed};
 }
 
@@ -175,9 +175,9 @@ const char* MarkupParser<Tree>::ReadAttributes(Node element, const char* p) {
         const char* q = SkipBlanks(p);
         if (*q == '>' || *q == '/') return q;
         // A '>' does not end an attribute name: in `<a b>x y` the name is `b>x`.
-        const char* nameEnd = ScanToAny(q, kAttributeNameEnd);
+        const char* nameEnd = ScanToAny(q, ATTRIBUTE_NAME_END);
         if (*nameEnd == '\0') {
-            Record(4, q, tree.Name(element));
+            Record(FAILURE_ATTRIBUTE_NAME_CUT, q, tree.Name(element));
             return nullptr;
         }
         const ValueRead value = ReadAttributeValue(SkipBlanks(nameEnd));
@@ -198,7 +198,7 @@ typename MarkupParser<Tree>::ValueRead MarkupParser<Tree>::ReadAttributeValue(co
         return {v + 1, close, *close == '\0' ? close : close + 1};
     }
     // A '/' does not end an unquoted value: `x=1/>` gives `1/` and a start tag with content.
-    const char* stop = ScanToAny(v, kValueEnd);
+    const char* stop = ScanToAny(v, VALUE_END);
     return {v, stop, stop};
 }
 
@@ -206,14 +206,14 @@ typename MarkupParser<Tree>::ValueRead MarkupParser<Tree>::ReadAttributeValue(co
 template <class Tree>
 const char* MarkupParser<Tree>::ReadClosingTag(Node element, const char* p) {
     const char* nameStart = SkipBlanks(p + 2);
-    const char* nameEnd = ScanToAny(nameStart, kClosingNameEnd);
+    const char* nameEnd = ScanToAny(nameStart, CLOSING_NAME_END);
     if (*nameEnd == '\0') {
-        Record(2, nameStart, tree.Name(element));
+        Record(FAILURE_CLOSING_NAME_CUT, nameStart, tree.Name(element));
         return nullptr;
     }
     const std::string_view closing(nameStart, static_cast<size_t>(nameEnd - nameStart));
     if (closing == tree.Name(element)) return nameEnd + 1;
-    Record(3, nameEnd + 1, tree.Name(element), closing);  // case matters, and nothing closes implicitly
+    Record(FAILURE_CLOSING_NAME_OTHER, nameEnd + 1, tree.Name(element), closing);  // case matters, and nothing closes implicitly
     return nullptr;
 }
 

@@ -49,11 +49,11 @@ const char* WithoutFirstComment(const std::string& body, std::string& working) {
 class FieldSearch {
 public:
     using Node = int;  // the element's level: 0 for the top element, 1 for its direct children
-    static constexpr Node kTop = 0;
+    static constexpr Node TOP = 0;
 
     FieldSearch(std::string_view wantedName, const MarkupOptions& parseOptions)
         : wanted(wantedName), options(parseOptions) {
-        open[kTop] = OpenElement{"", 0, true};
+        open[TOP] = OpenElement{"", 0, true};
     }
 
     // The match's value after value processing, or empty. Meaningful once the parse has succeeded.
@@ -65,7 +65,7 @@ public:
         return value;
     }
 
-    // Levels below kMaxMarkupDepth + 1 only: the parse fails before it opens one more.
+    // Levels below MAX_MARKUP_DEPTH + 1 only: the parse fails before it opens one more.
     Node AddChild(Node parent) noexcept {
         const Node child = parent + 1;
         open[child] = OpenElement{"", 0, true};
@@ -118,7 +118,7 @@ private:
 
     const std::string_view wanted;
     const MarkupOptions& options;
-    OpenElement open[kMaxMarkupDepth + 1];  // by level; set as each level opens, so left uninitialised
+    OpenElement open[MAX_MARKUP_DEPTH + 1];  // by level; set as each level opens, so left uninitialised
     Field field{};
     Search state = Search::Looking;
     std::string scratch;  // processed copies, each used at once
@@ -133,7 +133,7 @@ std::string GetReplyField(const std::string& body, const char* name) {
     FieldSearch search(name, options);
     const char* text = WithoutFirstComment(body, working);
     MarkupParser<FieldSearch> parser(search, options);
-    if (parser.Parse(FieldSearch::kTop, text) == nullptr) return std::string();
+    if (parser.Parse(FieldSearch::TOP, text) == nullptr) return std::string();
     return search.Answer();
 }
 

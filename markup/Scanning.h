@@ -26,8 +26,8 @@ public:
 // The six C whitespace characters; bytes 0x80 and above never are. A table, like the stop sets: the
 // parser asks this of most characters outside the scans.
 inline bool IsWhitespace(char c) noexcept {
-    static constexpr CharSet kWhitespace(" \t\n\v\f\r");
-    return kWhitespace.Has(c);
+    static constexpr CharSet WHITESPACE(" \t\n\v\f\r");
+    return WHITESPACE.Has(c);
 }
 
 inline bool IsBlank(std::string_view text) noexcept {
@@ -61,11 +61,11 @@ inline const char* ScanToUnescaped(const char* p, const StopSet& stopAndBackslas
 // parse options name, so an escaped stop character does not end the scan. stop is never a backslash.
 inline const char* ScanTo(const char* p, char stop) noexcept {
     // The parser's three stops get a table; any other takes the plain loop.
-    static constexpr StopSet kTextEnd("<\\"), kDoubleQuoteEnd("\"\\"), kQuoteEnd("'\\");
+    static constexpr StopSet TEXT_END("<\\"), DOUBLE_QUOTE_END("\"\\"), QUOTE_END("'\\");
     switch (stop) {
-    case '<': return ScanToUnescaped(p, kTextEnd);
-    case '"': return ScanToUnescaped(p, kDoubleQuoteEnd);
-    case '\'': return ScanToUnescaped(p, kQuoteEnd);
+    case '<': return ScanToUnescaped(p, TEXT_END);
+    case '"': return ScanToUnescaped(p, DOUBLE_QUOTE_END);
+    case '\'': return ScanToUnescaped(p, QUOTE_END);
     default: break;
     }
     for (;; p += 2) {

@@ -14,9 +14,27 @@ DispatchTypeInfo& AgentTypeInfo() noexcept {
     return holder;
 }
 
-// The plain form: its own count. The module reference is the first base so that it goes last, after
-// the agent and its session are gone, and the module is never released while this code still runs.
-class PlainAgent final : private ModuleReference, public AgentFaces {
+// A form with a count of its own. Plain counts: the class is registered "Apartment", so one thread
+// calls each object. The module reference is the first base so that it goes last, after the agent and
+// its session are gone, and the module is never released while this code still runs.
+template <typename Form, typename Face>
+class Counted : private ModuleReference, public Face {
+public:
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        const ULONG count = --m_count;
+        if (count == 0) {
+            delete static_cast<Form*>(this);
+        }
+        return count;
+    }
+
+private:
+    ULONG m_count = 0;
+};
+
+// The plain form: every face answers from its own table.
+class PlainAgent final : public Counted<PlainAgent, AgentFaces> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
         RETURN_HR_IF_NULL(E_POINTER, object);
@@ -25,18 +43,6 @@ public:
         AddRef();
         return S_OK;
     }
-    // Plain counts: the class is registered "Apartment", so one thread calls each object.
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG count = --m_count;
-        if (count == 0) {
-            delete this;
-        }
-        return count;
-    }
-
-private:
-    ULONG m_count = 0;
 };
 
 // The faces of an aggregated agent: identity and counting belong to the outer object.
@@ -57,7 +63,7 @@ private:
 };
 
 // The inner unknown of the aggregated form, which the outer object holds.
-class AggregatedAgent final : private ModuleReference, public IUnknown {
+class AggregatedAgent final : public Counted<AggregatedAgent, IUnknown> {
 public:
     explicit AggregatedAgent(IUnknown* outer) noexcept : m_contained(outer) {}
 
@@ -74,17 +80,8 @@ public:
         static_cast<IUnknown*>(*object)->AddRef();  // through the outer object
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG count = --m_count;
-        if (count == 0) {
-            delete this;
-        }
-        return count;
-    }
 
 private:
-    ULONG m_count = 0;
     ContainedAgent m_contained;
 };
 

@@ -18,7 +18,7 @@ HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID riid, void** objec
 
 ULONG STDMETHODCALLTYPE ClassFactory::AddRef() noexcept {
     CriticalSectionLock lock(m_cacheLock);
-    const LONG count = ::InterlockedIncrement(&m_count);
+    const LONG count = ++m_count;
     if (count == 2) {
         ComModule::Instance().LockModule();
     }
@@ -29,7 +29,7 @@ ULONG STDMETHODCALLTYPE ClassFactory::Release() noexcept {
     LONG count = 0;
     {
         CriticalSectionLock lock(m_cacheLock);
-        count = ::InterlockedDecrement(&m_count);
+        count = --m_count;
     }
     if (count == 0) {
         delete this;

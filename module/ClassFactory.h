@@ -2,9 +2,11 @@
 #pragma once
 
 #include "module/ComModule.h"
-#include "module/CriticalSection.h"
+#include "base/CriticalSection.h"
 
 #include <unknwn.h>
+
+#include <atomic>
 
 namespace tamsel::module {
 
@@ -21,7 +23,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override;
 
 private:
-    LONG volatile m_count = 0;
+    std::atomic<LONG> m_count{0};
     InstanceCreator m_createInstance;
     CriticalSection m_cacheLock;
 };

@@ -45,7 +45,7 @@ void ComModule::RunTermList() noexcept {
 }
 
 HRESULT ComModule::CanUnloadNow() noexcept {
-    return ::InterlockedCompareExchange(&m_lockCount, 0, 0) == 0 ? S_OK : S_FALSE;
+    return m_lockCount.load() == 0 ? S_OK : S_FALSE;
 }
 
 HRESULT ComModule::AddTermFunction(TermFunction function, DWORD_PTR argument) noexcept {

@@ -1,7 +1,7 @@
 // The module-wide state: module handle, class table, lock count, the two locks and the termination list.
 #pragma once
 
-#include "module/CriticalSection.h"
+#include "base/CriticalSection.h"
 
 #include <windows.h>
 #include <unknwn.h>
@@ -34,8 +34,8 @@ public:
     HINSTANCE ModuleHandle() const noexcept { return m_moduleHandle; }
     ClassEntry* ClassTable() const noexcept { return m_classTable; }
 
-    LONG LockModule() noexcept { return ::InterlockedIncrement(&m_lockCount); }
-    LONG UnlockModule() noexcept { return ::InterlockedDecrement(&m_lockCount); }
+    LONG LockModule() noexcept { return ++m_lockCount; }
+    LONG UnlockModule() noexcept { return --m_lockCount; }
     // S_OK while nothing holds the module, else S_FALSE: the answer of DllCanUnloadNow.
     HRESULT CanUnloadNow() noexcept;
 
@@ -59,7 +59,7 @@ private:
 
     HINSTANCE m_moduleHandle = nullptr;
     ClassEntry* m_classTable = nullptr;
-    LONG volatile m_lockCount = 0;
+    std::atomic<LONG> m_lockCount{0};
     CriticalSection m_typeInfoLock;
     CriticalSection m_classTableLock;
     TermNode* m_termList = nullptr;

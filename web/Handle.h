@@ -7,11 +7,7 @@
 
 namespace tamsel::web {
 
-struct InternetTraits {
-    using type = HINTERNET;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::InternetCloseHandle(h); }
-};
+using InternetTraits = NullIsInvalid<HINTERNET, ::InternetCloseHandle>;
 
 // Declare them in opening order: destruction then closes the newest first.
 using InternetSession = UniqueHandle<InternetTraits>;     // InternetOpenA

@@ -1,6 +1,7 @@
 // WinINet sessions: opening them with the component's bounded waits, and letting go of unread replies.
 #include "web/Internet.h"
 
+#include "base/CriticalSection.h"
 #include "web/Worker.h"
 
 #include <algorithm>
@@ -12,16 +13,16 @@
 namespace tamsel::web {
 namespace {
 
-std::atomic<uint32_t> timeoutMs{DefaultExchangeTimeoutMs};
+std::atomic<uint32_t> timeoutMs{DEFAULT_EXCHANGE_TIMEOUT_MS};
 
 // WinINet calls a status callback only for handles with a nonzero context.
-constexpr DWORD_PTR BoundedUrlContext = 1;
+constexpr DWORD_PTR BOUNDED_URL_CONTEXT = 1;
 
 // Runs on the caller's thread, inside InternetOpenUrlA, with the request it has just made: before it
 // connects (a proxy's answer to CONNECT is waited for too) and before every send (a kept connection
 // is not connected again).
 void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD status, void*, DWORD) {
-    if (context == BoundedUrlContext &&
+    if (context == BOUNDED_URL_CONTEXT &&
         (status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_SENDING_REQUEST)) {
         ApplyTimeouts(handle);
     }
@@ -29,7 +30,7 @@ void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD stat
 
 // A reply this long or shorter is closed on the caller's thread: the platform's reading of its rest,
 // if any, is over at once.
-constexpr uint64_t ShortBodyLimit = 256 * 1024;
+constexpr uint64_t SHORT_BODY_LIMIT = 256 * 1024;
 
 // Only HTTP replies are read to their end on close; an FTP file's close ends its data connection.
 bool MayHoldLongHttpBody(HINTERNET request) noexcept {
@@ -40,37 +41,32 @@ bool MayHoldLongHttpBody(HINTERNET request) noexcept {
         return false;
     }
     const std::optional<uint64_t> length = QueryContentLength(request);
-    return !length || *length > ShortBodyLimit;
+    return !length || *length > SHORT_BODY_LIMIT;
 }
 
 // At most this many threads close unread replies at once; further closes wait for one of them. A host
 // that lets go of many large replies in a row would otherwise gain a thread, and its stack, for each.
-constexpr size_t MaxCloseWorkers = 4;
+constexpr size_t MAX_CLOSE_WORKERS = 4;
 
 struct PendingClose {
     UnreadReply reply;
     PendingClose* next = nullptr;
 };
 
-// The closes waiting for a worker, oldest first, and the workers running. Plain data, so that nothing
-// of it is built or torn down with the module.
-SRWLOCK closeLock = SRWLOCK_INIT;
+// The closes waiting for a worker, oldest first, and the workers running.
 PendingClose* firstWaiting = nullptr;
 PendingClose* lastWaiting = nullptr;
 size_t closeWorkers = 0;
 
-class CloseLock {
-public:
-    CloseLock() noexcept { ::AcquireSRWLockExclusive(&closeLock); }
-    ~CloseLock() { ::ReleaseSRWLockExclusive(&closeLock); }
-    CloseLock(const CloseLock&) = delete;
-    CloseLock& operator=(const CloseLock&) = delete;
-};
+CriticalSection& CloseQueueSection() noexcept {
+    static CriticalSection section;
+    return section;
+}
 
 // True when the caller is to run close on a new worker; false when it was queued for a running one.
 bool ClaimWorkerOrQueue(PendingClose* close) noexcept {
-    const CloseLock lock;
-    if (closeWorkers < MaxCloseWorkers) {
+    const CriticalSectionLock lock(CloseQueueSection());
+    if (closeWorkers < MAX_CLOSE_WORKERS) {
         ++closeWorkers;
         return true;
     }
@@ -81,7 +77,7 @@ bool ClaimWorkerOrQueue(PendingClose* close) noexcept {
 
 // The next waiting close; when none waits, the calling worker retires.
 PendingClose* NextCloseOrRetire() noexcept {
-    const CloseLock lock;
+    const CriticalSectionLock lock(CloseQueueSection());
     PendingClose* next = firstWaiting;
     if (next == nullptr) {
         --closeWorkers;
@@ -131,7 +127,7 @@ void ApplyTimeouts(HINTERNET handle) noexcept {
 
 InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) noexcept {
     ::InternetSetStatusCallbackA(session, BoundBeforeSending);
-    InternetRequest request(::InternetOpenUrlA(session, url, nullptr, 0, flags, BoundedUrlContext));
+    InternetRequest request(::InternetOpenUrlA(session, url, nullptr, 0, flags, BOUNDED_URL_CONTEXT));
     ::InternetSetStatusCallbackA(session, nullptr);
     return request;
 }
@@ -196,7 +192,7 @@ void CloseUnreadOnWorker(UnreadReply reply) noexcept {
 }
 
 size_t CloseWorkersRunning() noexcept {
-    const CloseLock lock;
+    const CriticalSectionLock lock(CloseQueueSection());
     return closeWorkers;
 }
 

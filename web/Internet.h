@@ -12,7 +12,7 @@ namespace tamsel::web {
 
 // How long any single connect, send or receive may wait before the exchange gives up. The platform's
 // own defaults let a server that accepts and never answers hold the host's thread for a long time.
-inline constexpr uint32_t DefaultExchangeTimeoutMs = 60000;
+inline constexpr uint32_t DEFAULT_EXCHANGE_TIMEOUT_MS = 60000;
 
 // A session with the system's proxy configuration and the bounded waits; agent may be null.
 InternetSession OpenInternet(const char* agent) noexcept;

@@ -9,11 +9,11 @@ namespace tamsel::web {
 namespace {
 
 InternetSession OpenSession() noexcept {
-    return OpenInternet(AgentString);
+    return OpenInternet(AGENT_STRING);
 }
 
 InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcept {
-    return OpenUrlBounded(session.get(), url, OpenFlags);
+    return OpenUrlBounded(session.get(), url, OPEN_FLAGS);
 }
 
 }  // namespace

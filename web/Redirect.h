@@ -1,16 +1,22 @@
 // Header-only looks at a URL: its status (no redirect followed), one named header, and the probe.
 #pragma once
 
+#include <windows.h>
+#include <wininet.h>
+
 #include <cstdint>
 #include <string>
 
 namespace tamsel::web {
 
 // What a request sends as its agent text when it only looks at headers.
-inline constexpr char AgentString[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+inline constexpr char AGENT_STRING[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
-// No cache write, no automatic redirect, certificate date and name errors ignored, Pragma: no-cache.
-inline constexpr unsigned long OpenFlags = 0x04203100;
+// The look sees the redirect itself rather than following it.
+inline constexpr unsigned long OPEN_FLAGS = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                                            INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+                                            INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_PRAGMA_NOCACHE;
+static_assert(OPEN_FLAGS == 0x04203100, "the look's flags");
 
 // The HTTP status of url. 0 when no internet session could be opened (status left untouched) or the
 // status could not be read; 502 when url could not be opened. Writes the result to status too.

@@ -4,11 +4,11 @@
 namespace tamsel::web {
 namespace {
 
-constexpr char kDisposition[] = "Content-Disposition: form-data; name=\"";
+constexpr char DISPOSITION[] = "Content-Disposition: form-data; name=\"";
 
 void AppendFormPart(std::string& body, const std::string& delimiter, const FormField& field) {
     body += delimiter;
-    body += kDisposition;
+    body += DISPOSITION;
     body += field.name;
     body += "\"\r\n\r\n";
     body += field.value;
@@ -19,7 +19,7 @@ bool AppendFilePart(std::string& body, const std::string& delimiter, const FileF
     std::string content;
     if (!ReadFileBytes(field.path, content)) return false;
     body += delimiter;
-    body += kDisposition;
+    body += DISPOSITION;
     body += field.name;
     body += "\"; filename=\"";
     body += field.path;

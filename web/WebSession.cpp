@@ -51,7 +51,7 @@ bool WebSession::ProbeConnectivity() noexcept {
         result->Release();
         return false;
     }
-    ::WaitForSingleObject(worker.get(), ProbeWaitMs);
+    ::WaitForSingleObject(worker.get(), PROBE_WAIT_MS);
     const bool reachable = result->status.load(std::memory_order_acquire) == 200;
     result->Release();
     return reachable;

@@ -19,7 +19,7 @@ public:
     WebSession(const WebSession&) = delete;
     WebSession& operator=(const WebSession&) = delete;
 
-    // True only when the probe page answered 200 within ProbeWaitMs. Blocks the caller at most that
+    // True only when the probe page answered 200 within PROBE_WAIT_MS. Blocks the caller at most that
     // long, without dispatching messages; a probe still running afterwards is left to finish alone.
     bool ProbeConnectivity() noexcept;
 
@@ -38,7 +38,7 @@ public:
 
     const HttpRequest& Request() const noexcept { return m_request; }
 
-    static constexpr uint32_t ProbeWaitMs = 12000;
+    static constexpr uint32_t PROBE_WAIT_MS = 12000;
 
 private:
     HttpRequest m_request;

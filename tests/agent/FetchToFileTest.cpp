@@ -354,7 +354,7 @@ TEST_F(FetchToFileWire, ATransferThatStallsEndsAsAFailure) {
     // The bounded wait of every exchange, shortened so that the stall is given up quickly.
     struct ShortWait {
         ShortWait() { web::SetExchangeTimeoutMs(1500); }
-        ~ShortWait() { web::SetExchangeTimeoutMs(web::DefaultExchangeTimeoutMs); }
+        ~ShortWait() { web::SetExchangeTimeoutMs(web::DEFAULT_EXCHANGE_TIMEOUT_MS); }
     } shortWait;
     bench.Add(Route(FilePath, FilesHost).Generated(100000).StallAfter(20000));
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), E_FAIL);

@@ -22,7 +22,7 @@ void CheckTree(const MarkupElement& root, const std::string& text, bool verbatim
     while (!pending.empty()) {
         const auto [element, depth] = pending.back();
         pending.pop_back();
-        Check(depth <= kMaxMarkupDepth + 1);
+        Check(depth <= MAX_MARKUP_DEPTH + 1);
         Check(!verbatim || text.find(element->name) != std::string::npos);
         Check(!verbatim || text.find(element->text) != std::string::npos);
         for (int i = 0; i < element->AttributeCount(); ++i) {

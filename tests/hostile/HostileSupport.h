@@ -131,7 +131,7 @@ private:
 class ShortWaits {
 public:
     explicit ShortWaits(uint32_t milliseconds) { web::SetExchangeTimeoutMs(milliseconds); }
-    ~ShortWaits() { web::SetExchangeTimeoutMs(web::DefaultExchangeTimeoutMs); }
+    ~ShortWaits() { web::SetExchangeTimeoutMs(web::DEFAULT_EXCHANGE_TIMEOUT_MS); }
     ShortWaits(const ShortWaits&) = delete;
     ShortWaits& operator=(const ShortWaits&) = delete;
 };

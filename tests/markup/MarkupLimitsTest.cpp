@@ -43,11 +43,11 @@ TEST(MarkupDepth, AcceptsTheBoundAndFailsOneLevelMoreWithoutARecord) {
         int depth;
     };
     const Case cases[] = {
-        {Nested(kMaxMarkupDepth), true, kMaxMarkupDepth},
-        {Nested(kMaxMarkupDepth - 1, "<b/>"), true, kMaxMarkupDepth},
-        {Nested(kMaxMarkupDepth - 1, "x</a></a>tail<b/>"), true, kMaxMarkupDepth - 1},
-        {Nested(kMaxMarkupDepth + 1), false, kMaxMarkupDepth},
-        {Nested(kMaxMarkupDepth, "<b/>"), false, kMaxMarkupDepth},
+        {Nested(MAX_MARKUP_DEPTH), true, MAX_MARKUP_DEPTH},
+        {Nested(MAX_MARKUP_DEPTH - 1, "<b/>"), true, MAX_MARKUP_DEPTH},
+        {Nested(MAX_MARKUP_DEPTH - 1, "x</a></a>tail<b/>"), true, MAX_MARKUP_DEPTH - 1},
+        {Nested(MAX_MARKUP_DEPTH + 1), false, MAX_MARKUP_DEPTH},
+        {Nested(MAX_MARKUP_DEPTH, "<b/>"), false, MAX_MARKUP_DEPTH},
     };
     for (const Case& c : cases) {
         LocalOptions options;

@@ -170,7 +170,7 @@ private:
 class ShortTimeouts {
 public:
     explicit ShortTimeouts(uint32_t milliseconds) { SetExchangeTimeoutMs(milliseconds); }
-    ~ShortTimeouts() { SetExchangeTimeoutMs(DefaultExchangeTimeoutMs); }
+    ~ShortTimeouts() { SetExchangeTimeoutMs(DEFAULT_EXCHANGE_TIMEOUT_MS); }
     ShortTimeouts(const ShortTimeouts&) = delete;
     ShortTimeouts& operator=(const ShortTimeouts&) = delete;
 };

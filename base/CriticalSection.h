@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-namespace tamsel::module {
+namespace tamsel {
 
 class CriticalSection {
 public:
@@ -30,4 +30,4 @@ private:
     CriticalSection& m_section;
 };
 
-}  // namespace tamsel::module
+}  // namespace tamsel
