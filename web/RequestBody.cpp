@@ -4,13 +4,19 @@
 namespace tamsel::web {
 namespace {
 
-constexpr char DISPOSITION[] = "Content-Disposition: form-data; name=\"";
+// A part's opening lines up to the blank line; `more` goes between the name's closing quote and the CRLF.
+void AppendPartHead(std::string& body, const std::string& delimiter, const std::string& name,
+                    const std::string& more) {
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"";
+    body += name;
+    body += '"';
+    body += more;
+    body += "\r\n\r\n";
+}
 
 void AppendFormPart(std::string& body, const std::string& delimiter, const FormField& field) {
-    body += delimiter;
-    body += DISPOSITION;
-    body += field.name;
-    body += "\"\r\n\r\n";
+    AppendPartHead(body, delimiter, field.name, "");
     body += field.value;
     body += "\r\n";
 }
@@ -18,14 +24,8 @@ void AppendFormPart(std::string& body, const std::string& delimiter, const FormF
 bool AppendFilePart(std::string& body, const std::string& delimiter, const FileField& field) {
     std::string content;
     if (!ReadFileBytes(field.path, content)) return false;
-    body += delimiter;
-    body += DISPOSITION;
-    body += field.name;
-    body += "\"; filename=\"";
-    body += field.path;
-    body += "\"\r\nContent-Type: ";
-    body += field.contentType;
-    body += "\r\n\r\n";
+    AppendPartHead(body, delimiter, field.name,
+                   "; filename=\"" + field.path + "\"\r\nContent-Type: " + field.contentType);
     body += content;
     body += "\r\n";
     return true;
