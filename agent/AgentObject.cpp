@@ -4,6 +4,7 @@
 #include "agent/CallerBuffer.h"
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
+#include "agent/SafeDownload.h"
 #include "base/Result.h"
 #include "markup/ReplyField.h"
 #include "web/FixedUrls.h"
@@ -45,6 +46,38 @@ private:
 };
 
 static_assert(AGENT_E_BUSY == HRESULT_FROM_WIN32(ERROR_BUSY), "the busy code is the platform's own");
+
+constexpr ULONG KNOWN_FETCH_FLAGS = TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME | TAMSEL_FETCH_STRICT_TLS;
+
+// The host's sink as a ProgressSink2, when it is one.
+ComPointer<ProgressSink2> BytesSinkOf(ProgressSink* sink) noexcept {
+    void* bytes = nullptr;
+    if (sink == nullptr || FAILED(sink->QueryInterface(IID_ProgressSink2, &bytes))) return {};
+    return ComPointer<ProgressSink2>(static_cast<ProgressSink2*>(bytes));
+}
+
+// Whether the body's size is the one the host expects (-1: any).
+bool SizeIsExpected(uint64_t size, LONGLONG expectedSize) noexcept {
+    return expectedSize < 0 || size == static_cast<uint64_t>(expectedSize);
+}
+
+// Checks a reply's announced length against the expected size before the body goes to the file.
+class ExpectedSize final : public web::BodyConsumer {
+public:
+    ExpectedSize(web::BodyConsumer& file, LONGLONG expected) noexcept : m_file(file), m_expected(expected) {}
+    bool StartReply(const web::ReplyHead& head) override {
+        mismatch = head.status == 200 && head.length && !SizeIsExpected(*head.length, m_expected);
+        return !mismatch && m_file.StartReply(head);
+    }
+    bool Start(int32_t) override { return false; }
+    bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
+
+    bool mismatch = false;
+
+private:
+    web::BodyConsumer& m_file;
+    LONGLONG m_expected;
+};
 
 // The downloads an operation may still make: total allowed minus done, kept within 32 bits.
 LONG Remaining(int32_t total, int32_t done) noexcept {
@@ -144,7 +177,7 @@ HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url));
         // The file is opened only once the reply is a 200 and written as the body arrives, so a
         // download of any size keeps memory flat and a failed one leaves any existing file alone.
-        FileWriter file(path);
+        FileWriter file(WidenPath(path));
         const web::DownloadResult download = m_session->Get(progress, file);
         RETURN_IF_FAILED(CheckHttpStatus(download.status));
         // A cancel keeps what arrived and counts as success; a cut or failed transfer does not.
@@ -175,6 +208,85 @@ HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LO
         *remaining = Remaining(total, done);
         return S_OK;
     });
+}
+
+// What a download that brought no whole file answers: a refused certificate, a status other than 200
+// kept for GetLastHttpStatus, a cancel, a broken transfer. A 206 counts as a success only when its body
+// was taken: the answer to a resume that fits.
+HRESULT AgentObject::CheckDownload(const web::DownloadResult& download) noexcept {
+    RETURN_HR_IF(AGENT_E_CERTIFICATE, download.certificateRefused);
+    const bool partTaken =
+        download.status == HTTP_STATUS_PARTIAL_CONTENT && download.end != web::TransferEnd::Declined;
+    if (!partTaken) {
+        RETURN_IF_FAILED(CheckHttpStatus(download.status));
+    }
+    RETURN_HR_IF(E_ABORT, download.end == web::TransferEnd::Cancelled);
+    return download.end == web::TransferEnd::Complete ? S_OK : E_FAIL;
+}
+
+HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
+                                   LONGLONG expectedSize) noexcept {
+    const NetworkOperation operation(m_busy);
+    RETURN_HR_IF(AGENT_E_BUSY, !operation);
+    RETURN_HR_IF(E_INVALIDARG, (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1);
+    RETURN_IF_FAILED(BeginNetworkOperation());
+    RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
+    return ComBoundary([&] {
+        const std::wstring target = PlatformPath(path);
+        RETURN_HR_IF(E_INVALIDARG, target.empty());
+        const bool strictTls = (flags & TAMSEL_FETCH_STRICT_TLS) != 0;
+        RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url, strictTls));
+        const ComPointer<ProgressSink2> bytes = BytesSinkOf(progress);
+        web::DownloadAsk ask;
+        ask.progress = progress;
+        ask.bytes = bytes.get();
+        ask.strictTls = strictTls;
+        if ((flags & (TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME)) == 0) {
+            return FetchDirectly(target, ask, expectedSize);
+        }
+        return FetchSafely(url, target, ask, flags, expectedSize);
+    });
+}
+
+// The file handling of FetchToFile: the target itself, opened on a 200 and written as the body comes.
+HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize) {
+    FileWriter file(path);
+    ExpectedSize checked(file, expectedSize);
+    const web::DownloadResult download = m_session->Get(ask, checked);
+    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, checked.mismatch);
+    const bool closed = file.Finish();
+    RETURN_IF_FAILED(CheckDownload(download));
+    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, !SizeIsExpected(file.Size(), expectedSize));
+    return closed ? S_OK : E_FAIL;
+}
+
+// The body into a partial file beside the target, which takes the target's place only when whole.
+HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
+                                 LONGLONG expectedSize) {
+    const bool resume = (flags & TAMSEL_FETCH_RESUME) != 0;
+    const SafePaths paths = SafePathsFor(path);
+    std::optional<ResumePoint> point = resume ? FindResumePoint(paths, url) : std::nullopt;
+    for (;;) {
+        PartialDownload partial(paths, url, point, expectedSize, resume);
+        ask.headers = point ? RangeLines(*point) : std::string();
+        ask.ftpRestart = point ? point->offset : 0;
+        const web::DownloadResult download = m_session->Get(ask, partial);
+        if (partial.StartOver() && point) {
+            point.reset();  // the server cannot continue that file: ask for all of it, once
+            continue;
+        }
+        HRESULT result = partial.SizeMismatch() ? AGENT_E_SIZE_MISMATCH : CheckDownload(download);
+        if (SUCCEEDED(result) && !SizeIsExpected(partial.Size(), expectedSize)) {
+            result = AGENT_E_SIZE_MISMATCH;  // a body without a length that ended at another size
+        } else if (SUCCEEDED(result) && partial.Size() != partial.Whole().value_or(partial.Size())) {
+            result = E_FAIL;
+        }
+        if (FAILED(result)) {
+            partial.Abandon();
+            return result;
+        }
+        return partial.Replace() ? S_OK : E_FAIL;
+    }
 }
 
 HRESULT AgentObject::GetLastHttpStatus(LONG* status) noexcept {

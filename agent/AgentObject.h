@@ -11,6 +11,8 @@
 
 namespace tamsel::web {
 class WebSession;
+struct DownloadAsk;
+struct DownloadResult;
 struct WebReply;
 }
 
@@ -35,11 +37,19 @@ public:
                            LONG* remaining) noexcept;
     HRESULT GetLastHttpStatus(LONG* status) noexcept;
     HRESULT GetLastServiceStatus(LONG* status) noexcept;
+    // InvTamselAgentOps2's download: a UTF-16 path, safe replacement, resume, an expected size, strict
+    // TLS and byte progress; a cancel returns E_ABORT.
+    HRESULT FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
+                          LONGLONG expectedSize) noexcept;
 
 private:
     HRESULT BeginNetworkOperation() noexcept;
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
+    HRESULT CheckDownload(const web::DownloadResult& download) noexcept;
+    HRESULT FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize);
+    HRESULT FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
+                        LONGLONG expectedSize);
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;

@@ -1,44 +1,83 @@
-// The download's target file, opened only once the reply is known to be a success.
+// The download's target file (or partial file), opened only once the reply says what to do with it.
 #include "agent/FileWriter.h"
 
 namespace tamsel::agent {
+namespace {
+
+constexpr DWORD MAX_WRITE = 0x40000000;  // what one WriteFile is given at most
+
+}  // namespace
 
 bool FileWriter::Start(int32_t status) {
     if (status != 200) {
         return false;
     }
-    m_file.reset(::CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (m_file) {
         return true;
     }
     // Windows refuses to truncate a read-only file, but a platform run with full rights (Wine as
     // root) does not: the attribute is honoured here so that such a file is never overwritten.
-    const DWORD attributes = ::GetFileAttributesA(m_path);
+    const DWORD attributes = ::GetFileAttributesW(m_path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return false;
     }
-    m_file.reset(::CreateFileA(m_path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    m_file.reset(
+        ::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(m_file);
+}
+
+bool FileWriter::OpenEmptied() noexcept {
+    // A hidden file of the same name refuses CREATE_ALWAYS without the attribute.
+    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
+                               nullptr));
+    m_size = 0;
+    return static_cast<bool>(m_file);
+}
+
+bool FileWriter::OpenForAppend() noexcept {
+    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN,
+                               nullptr));
+    LARGE_INTEGER end = {};
+    if (!m_file || !::SetFilePointerEx(m_file.get(), LARGE_INTEGER{}, &end, FILE_END)) {
+        m_file.reset();
+        return false;
+    }
+    m_size = static_cast<uint64_t>(end.QuadPart);
+    return true;
 }
 
 bool FileWriter::Write(const char* data, size_t size) {
     while (size > 0) {
-        const DWORD piece = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        const DWORD piece = size > MAX_WRITE ? MAX_WRITE : static_cast<DWORD>(size);
         DWORD written = 0;
         if (!::WriteFile(m_file.get(), data, piece, &written, nullptr) || written != piece) {
             return false;
         }
         data += piece;
         size -= piece;
+        m_size += piece;
     }
     return true;
 }
 
-bool FileWriter::Finish() noexcept {
+bool FileWriter::Finish(bool durably) noexcept {
     if (!m_file) {
         return false;
     }
-    return ::CloseHandle(m_file.release()) != FALSE;
+    const bool flushed = !durably || ::FlushFileBuffers(m_file.get()) != FALSE;
+    return ::CloseHandle(m_file.release()) != FALSE && flushed;
+}
+
+std::wstring WidenPath(const char* path) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return wide;
 }
 
 }  // namespace tamsel::agent

@@ -1,31 +1,44 @@
-// The download's target file, opened only once the reply is known to be a success.
+// The download's target file (or partial file), opened only once the reply says what to do with it.
 #pragma once
 
-#include "web/BodyConsumer.h"
 #include "base/Handle.h"
+#include "web/BodyConsumer.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tamsel::agent {
 
 class FileWriter final : public web::BodyConsumer {
 public:
-    explicit FileWriter(const char* path) noexcept : m_path(path) {}
+    explicit FileWriter(std::wstring path) noexcept : m_path(std::move(path)) {}
 
-    // Declines any status but 200 without touching the file; on 200 creates the file, or else
-    // empties an existing one that is not read-only. Declines when neither works, so nothing is
-    // downloaded for nothing.
+    // The download's own rule: declines any status but 200 without touching the file; on 200 creates
+    // the file, or else empties an existing one that is not read-only. Declines when neither works, so
+    // nothing is downloaded for nothing.
     bool Start(int32_t status) override;
+
+    // For a partial file: created or emptied, and hidden; or opened to go on at its end.
+    bool OpenEmptied() noexcept;
+    bool OpenForAppend() noexcept;
 
     // Writes the bytes whole; a short write counts as a failure.
     bool Write(const char* data, size_t size) override;
 
-    // Closes the file; false when it was never opened or closing failed.
-    bool Finish() noexcept;
+    // The bytes the file holds: what it had when opened for appending, and what was written since.
+    uint64_t Size() const noexcept { return m_size; }
+
+    // Closes the file, its bytes on the disk first when `durably`; false when it was never opened or
+    // closing failed.
+    bool Finish(bool durably = false) noexcept;
 
 private:
-    const char* m_path;
+    std::wstring m_path;
     FileHandle m_file;
+    uint64_t m_size = 0;
 };
+
+// An 8-bit path as the platform's 8-bit file calls read it (the ANSI code page), widened.
+std::wstring WidenPath(const char* path);
 
 }  // namespace tamsel::agent

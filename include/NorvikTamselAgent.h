@@ -2,7 +2,8 @@
 //
 // Needs only the Windows SDK (or mingw-w64) headers. Every identifier is a constant in this header and
 // every interface carries its uuid, so a host can use CLSID_nvTamselAgent, IID_InvTamselAgentOps or
-// __uuidof(InvTamselAgentOps) from a single source file without linking anything of ours.
+// __uuidof(InvTamselAgentOps) from a single source file without linking anything of ours. Compiled as C
+// (or with CINTERFACE) it declares the interfaces as lpVtbl structures, for C hosts and bindings.
 #ifndef NORVIK_TAMSEL_AGENT_H
 #define NORVIK_TAMSEL_AGENT_H
 
@@ -20,8 +21,22 @@
 // is still running (from its progress sink, or from another thread); nothing was sent or changed.
 #define AGENT_E_BUSY              ((HRESULT)0x800700AAL)
 
+// Result codes of FetchToFileEx (InvTamselAgentOps2) beside the ones above and E_ABORT (a cancel).
+#define AGENT_E_SIZE_MISMATCH     ((HRESULT)0x80042F03L)  // the length announced or received is not the one expected
+#define AGENT_E_CERTIFICATE       ((HRESULT)0x80042F04L)  // strict TLS refused the server's certificate
+
+// Flags of FetchToFileEx; any other bit is refused with E_INVALIDARG before anything is sent.
+#define TAMSEL_FETCH_REPLACE_SAFELY 0x1  // body into a partial file beside the target, replaced only when whole
+#define TAMSEL_FETCH_RESUME         0x2  // continue a partial file of an earlier attempt (implies 0x1)
+#define TAMSEL_FETCH_STRICT_TLS     0x4  // https: no wrong host names, no out-of-date certificates, no dialog
+
+// The code that NotifyCode receives before every NotifyProgress.
+#define TAMSEL_PROGRESS_CODE 5913
+
 #define NORVIK_TAMSEL_AGENT_PROGID   "NorvikTamselAgent.nvTamselAgent"
 #define NORVIK_TAMSEL_AGENT_PROGID_1 "NorvikTamselAgent.nvTamselAgent.1"
+
+#if defined(__cplusplus) && !defined(CINTERFACE)
 
 // Progress callback a host may pass to FetchToFile. NotifyCode(5913) comes right before every
 // NotifyProgress; the agent sets *cancel to 0 before each NotifyProgress, and a non-zero value written
@@ -29,6 +44,13 @@
 struct DECLSPEC_UUID("641C58E6-250F-43C3-87A5-7618ED189A58") ProgressSink : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE NotifyCode(LONG code) = 0;
     virtual HRESULT STDMETHODCALLTYPE NotifyProgress(LONG percent, LONG* cancel) = 0;
+};
+
+// A sink that also wants bytes: FetchToFileEx asks the host's sink for it with QueryInterface and calls
+// NotifyBytes after every block written, with the bytes of the file so far and its whole length (-1
+// when none was announced). A non-zero *cancel stops the download at that block.
+struct DECLSPEC_UUID("B70EF003-11F2-4CA6-A887-8FE3A48F87E1") ProgressSink2 : public ProgressSink {
+    virtual HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) = 0;
 };
 
 // The six operations. Strings are zero-terminated 8-bit text; buffers and outputs belong to the caller
@@ -48,6 +70,14 @@ struct DECLSPEC_UUID("C0478D57-9E5E-4587-8E58-2E0603D6FB43") InvTamselAgentOps :
     virtual HRESULT STDMETHODCALLTYPE GetLastServiceStatus(LONG* status) = 0;
 };
 
+// The six operations in their slots, and a download for what downloads meet in the field: a UTF-16
+// path of any length, safe replacement, resume, an expected size, strict TLS and byte progress.
+// expectedSize -1 checks nothing. A cancel returns E_ABORT.
+struct DECLSPEC_UUID("7DBA49E8-B9A4-46B8-83BF-B9EE24476857") InvTamselAgentOps2 : public InvTamselAgentOps {
+    virtual HRESULT STDMETHODCALLTYPE FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress,
+                                                    ULONG flags, LONGLONG expectedSize) = 0;
+};
+
 // The dual dispatch interface of the class; it declares no members of its own.
 struct DECLSPEC_UUID("A2766F83-CCDE-40C1-9612-C1D95C6D9585") InvTamselAgent : public IDispatch {};
 
@@ -57,10 +87,85 @@ struct DECLSPEC_UUID("D86D7702-0FB0-4A4C-8906-D5C508854F2C") NORVIKTAMSELAGENTLi
 #if defined(__MINGW32__)
 // mingw's __uuidof reads these traits rather than the uuid attribute.
 __CRT_UUID_DECL(ProgressSink, 0x641C58E6, 0x250F, 0x43C3, 0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58)
+__CRT_UUID_DECL(ProgressSink2, 0xB70EF003, 0x11F2, 0x4CA6, 0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1)
 __CRT_UUID_DECL(InvTamselAgentOps, 0xC0478D57, 0x9E5E, 0x4587, 0x8E, 0x58, 0x2E, 0x06, 0x03, 0xD6, 0xFB, 0x43)
+__CRT_UUID_DECL(InvTamselAgentOps2, 0x7DBA49E8, 0xB9A4, 0x46B8, 0x83, 0xBF, 0xB9, 0xEE, 0x24, 0x47, 0x68, 0x57)
 __CRT_UUID_DECL(InvTamselAgent, 0xA2766F83, 0xCCDE, 0x40C1, 0x96, 0x12, 0xC1, 0xD9, 0x5C, 0x6D, 0x95, 0x85)
 __CRT_UUID_DECL(nvTamselAgent, 0x5AFB664D, 0x72FD, 0x41B8, 0xAC, 0xA5, 0x59, 0x7D, 0x9C, 0xC2, 0x14, 0x24)
 __CRT_UUID_DECL(NORVIKTAMSELAGENTLib, 0xD86D7702, 0x0FB0, 0x4A4C, 0x89, 0x06, 0xD5, 0xC5, 0x08, 0x85, 0x4F, 0x2C)
+#endif
+
+#else  // C, or C++ with CINTERFACE: the same interfaces as structures of function pointers.
+
+typedef struct ProgressSink ProgressSink;
+typedef struct ProgressSink2 ProgressSink2;
+typedef struct InvTamselAgentOps InvTamselAgentOps;
+typedef struct InvTamselAgentOps2 InvTamselAgentOps2;
+
+typedef struct ProgressSinkVtbl {
+    BEGIN_INTERFACE
+    HRESULT (STDMETHODCALLTYPE* QueryInterface)(ProgressSink* This, REFIID riid, void** object);
+    ULONG (STDMETHODCALLTYPE* AddRef)(ProgressSink* This);
+    ULONG (STDMETHODCALLTYPE* Release)(ProgressSink* This);
+    HRESULT (STDMETHODCALLTYPE* NotifyCode)(ProgressSink* This, LONG code);
+    HRESULT (STDMETHODCALLTYPE* NotifyProgress)(ProgressSink* This, LONG percent, LONG* cancel);
+    END_INTERFACE
+} ProgressSinkVtbl;
+struct ProgressSink {
+    const ProgressSinkVtbl* lpVtbl;
+};
+
+typedef struct ProgressSink2Vtbl {
+    BEGIN_INTERFACE
+    HRESULT (STDMETHODCALLTYPE* QueryInterface)(ProgressSink2* This, REFIID riid, void** object);
+    ULONG (STDMETHODCALLTYPE* AddRef)(ProgressSink2* This);
+    ULONG (STDMETHODCALLTYPE* Release)(ProgressSink2* This);
+    HRESULT (STDMETHODCALLTYPE* NotifyCode)(ProgressSink2* This, LONG code);
+    HRESULT (STDMETHODCALLTYPE* NotifyProgress)(ProgressSink2* This, LONG percent, LONG* cancel);
+    HRESULT (STDMETHODCALLTYPE* NotifyBytes)(ProgressSink2* This, LONGLONG received, LONGLONG total, LONG* cancel);
+    END_INTERFACE
+} ProgressSink2Vtbl;
+struct ProgressSink2 {
+    const ProgressSink2Vtbl* lpVtbl;
+};
+
+// The slots of InvTamselAgentOps, which InvTamselAgentOps2 repeats before its own.
+#define TAMSEL_OPS_SLOTS(Self)                                                                             \
+    HRESULT (STDMETHODCALLTYPE* QueryInterface)(Self * This, REFIID riid, void** object);                 \
+    ULONG (STDMETHODCALLTYPE* AddRef)(Self * This);                                                        \
+    ULONG (STDMETHODCALLTYPE* Release)(Self * This);                                                       \
+    HRESULT (STDMETHODCALLTYPE* LookupRedirect)(Self * This, char* target, ULONG targetSize,               \
+                                                const char* lookupUrl, const char* serial,                 \
+                                                const char* language, const char* type);                   \
+    HRESULT (STDMETHODCALLTYPE* QueryDownload)(Self * This, char* downloadUrl, ULONG downloadUrlSize,      \
+                                               const char* serviceUrl, const char* code, LONGLONG* fileSize); \
+    HRESULT (STDMETHODCALLTYPE* FetchToFile)(Self * This, const char* url, const char* path,               \
+                                             ProgressSink* progress);                                      \
+    HRESULT (STDMETHODCALLTYPE* ReportDownload)(Self * This, const char* serviceUrl, const char* code,     \
+                                                LONG success, LONG* remaining);                            \
+    HRESULT (STDMETHODCALLTYPE* GetLastHttpStatus)(Self * This, LONG* status);                            \
+    HRESULT (STDMETHODCALLTYPE* GetLastServiceStatus)(Self * This, LONG* status);
+
+typedef struct InvTamselAgentOpsVtbl {
+    BEGIN_INTERFACE
+    TAMSEL_OPS_SLOTS(InvTamselAgentOps)
+    END_INTERFACE
+} InvTamselAgentOpsVtbl;
+struct InvTamselAgentOps {
+    const InvTamselAgentOpsVtbl* lpVtbl;
+};
+
+typedef struct InvTamselAgentOps2Vtbl {
+    BEGIN_INTERFACE
+    TAMSEL_OPS_SLOTS(InvTamselAgentOps2)
+    HRESULT (STDMETHODCALLTYPE* FetchToFileEx)(InvTamselAgentOps2* This, const char* url, const wchar_t* path,
+                                               ProgressSink* progress, ULONG flags, LONGLONG expectedSize);
+    END_INTERFACE
+} InvTamselAgentOps2Vtbl;
+struct InvTamselAgentOps2 {
+    const InvTamselAgentOps2Vtbl* lpVtbl;
+};
+
 #endif
 
 // Named constants with internal linkage: nothing to link.
@@ -68,10 +173,14 @@ static const CLSID CLSID_nvTamselAgent =
     {0x5AFB664D, 0x72FD, 0x41B8, {0xAC, 0xA5, 0x59, 0x7D, 0x9C, 0xC2, 0x14, 0x24}};
 static const IID IID_InvTamselAgentOps =
     {0xC0478D57, 0x9E5E, 0x4587, {0x8E, 0x58, 0x2E, 0x06, 0x03, 0xD6, 0xFB, 0x43}};
+static const IID IID_InvTamselAgentOps2 =
+    {0x7DBA49E8, 0xB9A4, 0x46B8, {0x83, 0xBF, 0xB9, 0xEE, 0x24, 0x47, 0x68, 0x57}};
 static const IID IID_InvTamselAgent =
     {0xA2766F83, 0xCCDE, 0x40C1, {0x96, 0x12, 0xC1, 0xD9, 0x5C, 0x6D, 0x95, 0x85}};
 static const IID IID_ProgressSink =
     {0x641C58E6, 0x250F, 0x43C3, {0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58}};
+static const IID IID_ProgressSink2 =
+    {0xB70EF003, 0x11F2, 0x4CA6, {0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1}};
 static const GUID LIBID_NORVIKTAMSELAGENTLib =
     {0xD86D7702, 0x0FB0, 0x4A4C, {0x89, 0x06, 0xD5, 0xC5, 0x08, 0x85, 0x4F, 0x2C}};
 

@@ -125,8 +125,8 @@ void* AgentFaces::FindFace(REFIID riid) noexcept {
     if (::IsEqualIID(riid, IID_InvTamselAgent) || ::IsEqualIID(riid, IID_IDispatch)) {
         return static_cast<InvTamselAgent*>(this);
     }
-    if (::IsEqualIID(riid, IID_InvTamselAgentOps)) {
-        return static_cast<InvTamselAgentOps*>(this);
+    if (::IsEqualIID(riid, IID_InvTamselAgentOps) || ::IsEqualIID(riid, IID_InvTamselAgentOps2)) {
+        return static_cast<InvTamselAgentOps2*>(this);
     }
     return nullptr;
 }
@@ -177,6 +177,12 @@ HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(const char* serviceUrl, con
                                                      LONG* remaining) noexcept {
     const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
     return m_agent.ReportDownload(serviceUrl, code, success, remaining);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress,
+                                                    ULONG flags, LONGLONG expectedSize) noexcept {
+    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    return m_agent.FetchToFileEx(url, path, progress, flags, expectedSize);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::GetLastHttpStatus(LONG* status) noexcept {

@@ -9,9 +9,9 @@
 namespace tamsel::module {
 
 // The dispatch face (InvTamselAgent and IDispatch; the identity) and the operations face
-// (InvTamselAgentOps, forwarding to the contained AgentObject). Counting and QueryInterface belong to
+// (InvTamselAgentOps2, whose first slots are InvTamselAgentOps, forwarding to the contained AgentObject). Counting and QueryInterface belong to
 // the form that derives from it.
-class AgentFaces : public InvTamselAgent, public InvTamselAgentOps {
+class AgentFaces : public InvTamselAgent, public InvTamselAgentOps2 {
 public:
     AgentFaces() noexcept = default;
     virtual ~AgentFaces() = default;
@@ -41,6 +41,8 @@ public:
                                              LONG* remaining) noexcept override;
     HRESULT STDMETHODCALLTYPE GetLastHttpStatus(LONG* status) noexcept override;
     HRESULT STDMETHODCALLTYPE GetLastServiceStatus(LONG* status) noexcept override;
+    HRESULT STDMETHODCALLTYPE FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress,
+                                            ULONG flags, LONGLONG expectedSize) noexcept override;
 
 private:
     agent::AgentObject m_agent;

@@ -3,12 +3,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace tamsel::web {
+
+// What a download's reply says of its body before the body comes.
+struct ReplyHead {
+    int32_t status = 0;
+    std::optional<uint64_t> length;  // Content-Length
+    // Content-Range "bytes first-last/whole" of a 206, when it reads as one; whole may be unknown ("*").
+    std::optional<uint64_t> rangeFirst;
+    std::optional<uint64_t> rangeWhole;
+    std::string etag;          // as sent, quotes and all
+    std::string lastModified;  // as sent
+};
 
 class BodyConsumer {
 public:
     virtual ~BodyConsumer() = default;
+
+    // Called once the reply's head is known, before any byte of its body; the status alone decides
+    // unless a consumer wants more of the head. False: the body is not wanted.
+    virtual bool StartReply(const ReplyHead& head) { return Start(head.status); }
 
     // Called once the reply's status is known, before any byte of its body. False: the body is not
     // wanted and the transfer ends there (nothing more is read).

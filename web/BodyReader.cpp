@@ -21,34 +21,49 @@ constexpr DWORD REPLY_READ_SIZE = 64 * 1024;
 // trickles a byte now and then would otherwise hold the caller, with no progress report to cancel from.
 constexpr uint64_t STALL_FLOOR = 4096;
 
-// The progress rule: a report whenever the whole percentage changes (never for 0 %), each preceded
-// by NotifyCode; the cancel flag is cleared before every report. A length of 0 (none announced)
+// The progress rule over the whole file: a report whenever the whole percentage changes, each preceded
+// by NotifyCode; the cancel flag is cleared before every report. No whole length (none announced)
 // gives no percentage at all, rather than a division by zero; a body longer than its length (an FTP
-// file that grew after it was listed) stays at 100 %.
+// file that grew after it was listed) stays at 100 %. The bytes sink hears of every block.
 class ProgressReporter {
 public:
-    ProgressReporter(ProgressSink* sink, uint64_t length) noexcept : m_sink(sink), m_length(length) {}
+    explicit ProgressReporter(const ProgressPlan& plan) noexcept
+        : m_plan(plan), m_lastPercent(PercentOf(plan.already)) {}
 
-    // True when the sink asked to stop after a total of `total` bytes.
-    bool CancelAfter(uint64_t total) noexcept {
-        if (m_sink == nullptr || m_length == 0) {
+    // True when the sink asked to stop after a total of `total` bytes of this body.
+    bool CancelAfterChunk(uint64_t total) noexcept {
+        if (m_plan.sink == nullptr || m_plan.whole == 0) {
             return false;
         }
-        const auto percent = static_cast<LONG>(std::min<uint64_t>(total * 100 / m_length, 100));
+        const LONG percent = PercentOf(m_plan.already + total);
         if (percent == m_lastPercent) {
             return false;
         }
         m_lastPercent = percent;
-        m_sink->NotifyCode(PROGRESS_CODE);
+        m_plan.sink->NotifyCode(PROGRESS_CODE);
         LONG cancel = 0;
-        m_sink->NotifyProgress(percent, &cancel);
+        m_plan.sink->NotifyProgress(percent, &cancel);
+        return cancel != 0;
+    }
+
+    // True when the bytes sink asked to stop after a block that brought this body to `total` bytes.
+    bool CancelAfterBlock(uint64_t total) noexcept {
+        if (m_plan.bytes == nullptr) {
+            return false;
+        }
+        LONG cancel = 0;
+        const LONGLONG whole = m_plan.whole == 0 ? -1 : static_cast<LONGLONG>(m_plan.whole);
+        m_plan.bytes->NotifyBytes(static_cast<LONGLONG>(m_plan.already + total), whole, &cancel);
         return cancel != 0;
     }
 
 private:
-    ProgressSink* m_sink;
-    uint64_t m_length;
-    LONG m_lastPercent = 0;
+    LONG PercentOf(uint64_t bytes) const noexcept {
+        return m_plan.whole == 0 ? 0 : static_cast<LONG>(std::min<uint64_t>(bytes * 100 / m_plan.whole, 100));
+    }
+
+    ProgressPlan m_plan;
+    LONG m_lastPercent;
 };
 
 // Tells a transfer that moves, however slowly, from one that has stalled: fewer than STALL_FLOOR
@@ -113,9 +128,9 @@ bool FillBlock(const BodySource& source, char* block, DWORD wanted, uint64_t bef
 
 }  // namespace
 
-TransferEnd ReadBody(const BodySource& source, BodySize size, ProgressSink* progress, BodyConsumer& consumer) {
+TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer) {
     std::unique_ptr<char[]> block(new char[READ_BLOCK_SIZE]);
-    ProgressReporter reporter(progress, size.length);
+    ProgressReporter reporter(plan);
     StallWatch stall;
     uint64_t total = 0;
     bool ended = false;
@@ -134,10 +149,13 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, ProgressSink* prog
             const DWORD chunk = std::min<DWORD>(PROGRESS_CHUNK_SIZE, filled - keep);
             keep += chunk;
             total += chunk;
-            cancelled = reporter.CancelAfter(total);
+            cancelled = reporter.CancelAfterChunk(total);
         }
         if (keep > 0 && !consumer.Write(block.get(), keep)) {
             return TransferEnd::ConsumerFailed;
+        }
+        if (keep > 0 && reporter.CancelAfterBlock(total)) {
+            cancelled = true;
         }
         if (cancelled) {
             return TransferEnd::Cancelled;

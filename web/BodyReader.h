@@ -12,6 +12,7 @@
 #include <string>
 
 struct ProgressSink;
+struct ProgressSink2;
 
 namespace tamsel::web {
 
@@ -29,12 +30,21 @@ struct BodySize {
     bool announced = false;  // by Content-Length: no byte past it belongs to the body, whatever follows
 };
 
+// Who hears of a download's progress, and over what.
+struct ProgressPlan {
+    ProgressSink* sink = nullptr;    // the percentage rule; may be null
+    ProgressSink2* bytes = nullptr;  // told the bytes after every block written; may be null
+    uint64_t already = 0;            // bytes of the file there before this body (a resumed download)
+    uint64_t whole = 0;              // the whole file's length; 0 when unknown (no percentages)
+};
+
 // Reads the body into consumer in large blocks and runs the progress rule on each 4096-byte chunk in
 // order, so that a cancel keeps exactly the bytes up to the chunk that caused it. A report comes
-// whenever the whole percentage of size.length changes (never for 0 %, never above 100 %), each
-// preceded by NotifyCode(5913), with the cancel flag cleared before it. A transfer that gains fewer
-// than 4 KiB within one bounded wait has stalled and is Broken, as is one that ends short of its size.
-TransferEnd ReadBody(const BodySource& source, BodySize size, ProgressSink* progress, BodyConsumer& consumer);
+// whenever the whole percentage of the file changes (never for the percentage already there, never
+// above 100 %), each preceded by NotifyCode(5913), with the cancel flag cleared before it. NotifyBytes
+// follows every block written. A transfer that gains fewer than 4 KiB within one bounded wait has
+// stalled and is Broken, as is one that ends short of its size.
+TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer);
 
 // The reply as text, read by the amount the platform says is available; a zero byte ends the text of
 // the read it arrives in. Nothing when the reply runs past 1 MiB or has not arrived whole within one

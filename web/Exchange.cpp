@@ -6,6 +6,7 @@
 #include "web/Internet.h"
 #include "web/RequestBody.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <optional>
@@ -22,6 +23,7 @@ constexpr DWORD LENIENT_TLS_FLAGS = INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INT
 constexpr DWORD POST_FLAGS = COMMON_FLAGS | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES |
                              INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_UI | LENIENT_TLS_FLAGS;
 constexpr DWORD GET_FLAGS = COMMON_FLAGS | INTERNET_FLAG_KEEP_CONNECTION | LENIENT_TLS_FLAGS;
+constexpr DWORD STRICT_GET_FLAGS = GET_FLAGS & ~LENIENT_TLS_FLAGS;
 constexpr DWORD FTP_OPEN_FLAGS = COMMON_FLAGS | FTP_TRANSFER_TYPE_BINARY;
 constexpr DWORD FTP_FIND_FLAGS = COMMON_FLAGS;
 // The words the exchanges sent before the cache flag joined them: everything else is unchanged.
@@ -33,18 +35,57 @@ HttpTarget TargetOf(const HttpRequest& request) {
     return {request.service == SERVICE_HTTPS, request.server, request.port, request.objectPath};
 }
 
-DownloadResult GetHttp(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
+// "bytes first-last/whole" into the head; a range that does not read as one leaves it unset.
+void ReadContentRange(const std::string& text, ReplyHead& head) {
+    unsigned long long first = 0, last = 0, whole = 0;
+    char star = 0;
+    if (std::sscanf(text.c_str(), "bytes %llu-%llu/%llu", &first, &last, &whole) == 3 && first <= last &&
+        last < whole) {
+        head.rangeFirst = first;
+        head.rangeWhole = whole;
+    } else if (std::sscanf(text.c_str(), "bytes %llu-%llu/%c", &first, &last, &star) == 3 && star == '*' &&
+               first <= last) {
+        head.rangeFirst = first;
+    }
+}
+
+ReplyHead ReadHead(int32_t status, HINTERNET request) {
+    ReplyHead head;
+    head.status = status;
+    head.length = QueryContentLength(request);
+    head.etag = ReadReplyHeader(request, "ETag");
+    head.lastModified = ReadReplyHeader(request, "Last-Modified");
+    if (status == HTTP_STATUS_PARTIAL_CONTENT) {
+        ReadContentRange(ReadReplyHeader(request, "Content-Range"), head);
+    }
+    return head;
+}
+
+// Where the percentages of a body stand: a part of a file counts from where it starts.
+ProgressPlan PlanFor(const DownloadAsk& ask, const ReplyHead& head) {
+    ProgressPlan plan{ask.progress, ask.bytes, 0, head.length.value_or(0)};
+    if (head.status == HTTP_STATUS_PARTIAL_CONTENT && head.rangeFirst) {
+        plan.already = *head.rangeFirst;
+        plan.whole = head.rangeWhole.value_or(0);
+    }
+    return plan;
+}
+
+DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
     RequestShape get;
     get.version = "HTTP/1.0";
     get.acceptAnyType = true;
-    get.flags = GET_FLAGS;
+    get.flags = ask.strictTls ? STRICT_GET_FLAGS : GET_FLAGS;
+    get.certificateDialog = !ask.strictTls;
+    get.headers = ask.headers;
     HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(get));
-    if (answer.status == 0) return {};
+    if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
     const HINTERNET source = answer.reply.request.get();
-    const std::optional<uint64_t> length = QueryContentLength(source);
-    const TransferEnd end = consumer.Start(answer.status)
-                                ? ReadBody({source, true}, {length.value_or(0), length.has_value()}, progress, consumer)
-                                : TransferEnd::Declined;
+    const ReplyHead head = ReadHead(answer.status, source);
+    const TransferEnd end =
+        consumer.StartReply(head)
+            ? ReadBody({source, true}, {head.length.value_or(0), head.length.has_value()}, PlanFor(ask, head), consumer)
+            : TransferEnd::Declined;
     if (end == TransferEnd::Broken) {
         CloseUnreadOnWorker(std::move(answer.reply));  // it may have stalled, its rest still trickling in
     } else if (end != TransferEnd::Complete) {
@@ -62,7 +103,13 @@ std::optional<uint64_t> FindFtpFileSize(HINTERNET connection, const char* path) 
     return (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
 }
 
-DownloadResult GetFtp(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
+// Asks the server to start the next transfer at offset; false when it would not.
+bool RestartAt(HINTERNET connection, uint64_t offset) noexcept {
+    const std::string command = "REST " + std::to_string(offset);
+    return ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
+}
+
+DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
     InternetSession session = OpenInternet(nullptr);
     if (!session) return {};
     InternetConnection connection(::InternetConnectA(session.get(), request.server.c_str(), request.port, "",
@@ -70,24 +117,33 @@ DownloadResult GetFtp(const HttpRequest& request, ProgressSink* progress, BodyCo
     if (!connection) return {};
     const std::optional<uint64_t> size = FindFtpFileSize(connection.get(), request.objectPath.c_str());
     if (!size) return {};
+    const bool restarted = ask.ftpRestart > 0 && ask.ftpRestart < *size && RestartAt(connection.get(), ask.ftpRestart);
     FtpFile file(::FtpOpenFileA(connection.get(), request.objectPath.c_str(), GENERIC_READ, FTP_OPEN_FLAGS, 0));
     if (!file) return {};
-    constexpr int32_t opened = 200;  // an opened file stands for success: FTP has no HTTP status
-    if (!consumer.Start(opened)) return {opened, TransferEnd::Declined};
+    // An opened file stands for success: FTP has no HTTP status. A restarted one is a part of the file.
+    ReplyHead head;
+    head.status = restarted ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
+    const uint64_t offset = restarted ? ask.ftpRestart : 0;
+    if (restarted) {
+        head.rangeFirst = offset;
+        head.rangeWhole = *size;
+    }
+    if (!consumer.StartReply(head)) return {head.status, TransferEnd::Declined};
     // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
     // at 2 GiB - 1).
-    return {opened, ReadBody({file.get(), false}, {*size, false}, progress, consumer)};
+    const ProgressPlan plan{ask.progress, ask.bytes, offset, *size};
+    return {head.status, ReadBody({file.get(), false}, {*size - offset, false}, plan, consumer)};
 }
 
 }  // namespace
 
-DownloadResult SendGet(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
+DownloadResult SendGet(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
     switch (request.service) {
         case SERVICE_HTTP:
         case SERVICE_HTTPS:
-            return GetHttp(request, progress, consumer);
+            return GetHttp(request, ask, consumer);
         case SERVICE_FTP:
-            return GetFtp(request, progress, consumer);
+            return GetFtp(request, ask, consumer);
         default:
             return {};
     }

@@ -8,24 +8,26 @@
 namespace tamsel::web {
 namespace {
 
-// Sends, and on an untrusted certificate authority lets the user accept it, as long as the dialog
-// reports acceptance: a cancel, or a dialog that cannot be shown, ends the exchange instead of
-// asking again forever.
-bool SendRequest(HINTERNET request, std::string& body) noexcept {
+// Sends, and on an untrusted certificate authority lets the user accept it (where the shape allows a
+// dialog), as long as the dialog reports acceptance: a cancel, or a dialog that cannot be shown, ends
+// the exchange instead of asking again forever. 0, or why the send failed.
+DWORD SendRequest(HINTERNET request, RequestShape& shape) noexcept {
+    std::string& body = shape.body;
     for (;;) {
         if (::HttpSendRequestA(request, nullptr, 0, body.empty() ? nullptr : body.data(),
                                static_cast<DWORD>(body.size()))) {
-            return true;
+            return 0;
         }
-        if (::GetLastError() != ERROR_INTERNET_INVALID_CA) {
-            return false;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INTERNET_INVALID_CA || !shape.certificateDialog) {
+            return error == 0 ? ERROR_INTERNET_INTERNAL_ERROR : error;
         }
         const DWORD flags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                             FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
         const DWORD answer =
             ::InternetErrorDlg(::GetDesktopWindow(), request, ERROR_INTERNET_INVALID_CA, flags, nullptr);
         if (answer != ERROR_SUCCESS && answer != ERROR_INTERNET_FORCE_RETRY) {
-            return false;
+            return error;
         }
     }
 }
@@ -90,8 +92,8 @@ HttpAnswer SendOnce(const HttpTarget& target, RequestShape& shape) {
         ::HttpAddRequestHeadersA(reply.request.get(), shape.headers.c_str(), static_cast<DWORD>(-1),
                                  HTTP_ADDREQ_FLAG_ADD);
     }
-    // A failed send may still leave a status to read: through a proxy, that of its answer to CONNECT.
-    if (SendRequest(reply.request.get(), shape.body)) {
+    answer.sendError = SendRequest(reply.request.get(), shape);
+    if (answer.sendError == 0) {
         answer.status = ReadStatus(reply.request.get());
     }
     return answer;
@@ -154,6 +156,22 @@ HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape) {
         answer = SendOnce(target, shape);
     }
     return answer;
+}
+
+bool IsCertificateError(DWORD error) noexcept {
+    switch (error) {
+        case ERROR_INTERNET_INVALID_CA:
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_CERT_NO_REV:
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+            return true;
+        default:
+            return false;
+    }
 }
 
 // Grown to the length the platform reports as often as it asks.

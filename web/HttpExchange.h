@@ -29,13 +29,18 @@ struct RequestShape {
     DWORD flags = 0;                // INTERNET_FLAG_SECURE joins them for https
     std::string headers;            // added before sending, each line ending in CRLF
     std::string body;
+    bool certificateDialog = true;  // an unknown certificate authority may be accepted by the user
 };
 
 // A request that has its answer, its handles still open on the body.
 struct HttpAnswer {
     UnreadReply reply;
     int32_t status = 0;  // 0: no answer (nothing sent, or no status line came back)
+    DWORD sendError = 0;  // why the send failed, when it did
 };
+
+// Whether a failed send was the server's certificate being refused.
+bool IsCertificateError(DWORD error) noexcept;
 
 // Sends the request in a session of its own and reads its status. A redirect (301, 302, 303 or 307:
 // those WinINet follows) to an http or https Location is followed the way WinINet follows it, up to

@@ -12,8 +12,8 @@ InternetSession OpenSession() noexcept {
     return OpenInternet(AGENT_STRING);
 }
 
-InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcept {
-    return OpenUrlBounded(session.get(), url, OPEN_FLAGS);
+InternetRequest OpenUrl(const InternetSession& session, const char* url, bool strictTls = false) noexcept {
+    return OpenUrlBounded(session.get(), url, strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS);
 }
 
 }  // namespace
@@ -36,12 +36,12 @@ int32_t GetUrlStatus(const char* url, int32_t* status) noexcept {
     return *status;
 }
 
-std::string QueryUrlHeader(const char* url, const char* headerName) {
+std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls) {
     InternetSession session = OpenSession();
     if (!session) {
         return {};
     }
-    InternetRequest request = OpenUrl(session, url);
+    InternetRequest request = OpenUrl(session, url, strictTls);
     if (!request) {
         return {};
     }

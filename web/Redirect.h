@@ -17,6 +17,8 @@ inline constexpr unsigned long OPEN_FLAGS = INTERNET_FLAG_NO_CACHE_WRITE | INTER
                                             INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                             INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_PRAGMA_NOCACHE;
 static_assert(OPEN_FLAGS == 0x04203100, "the look's flags");
+inline constexpr unsigned long STRICT_OPEN_FLAGS =
+    OPEN_FLAGS & ~(INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID);
 
 // The HTTP status of url. 0 when no internet session could be opened (status left untouched) or the
 // status could not be read; 502 when url could not be opened. Writes the result to status too.
@@ -24,8 +26,9 @@ int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
 
 // The value of the first reply header named headerName, exactly as sent; empty when there is none,
 // url cannot be opened, or the value is so long (about 4 KiB) that the platform may have cut it.
-// The body is never read and the status plays no part.
-std::string QueryUrlHeader(const char* url, const char* headerName);
+// The body is never read and the status plays no part. With strictTls, an https server must show a
+// certificate for its own name, in date, from a known authority.
+std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false);
 
 // The status of the probe page: 200 means the internet is reachable; -999 when no internet session
 // could be opened, 502 when the page could not be opened.

@@ -18,6 +18,7 @@ struct WebReply {
 struct DownloadResult {
     int32_t status = 0;  // 0 when the exchange could not be made; 200 for an opened FTP file
     TransferEnd end = TransferEnd::NoExchange;
+    bool certificateRefused = false;  // no exchange because the server's certificate was refused
 };
 
 }  // namespace tamsel::web

@@ -57,8 +57,8 @@ bool WebSession::ProbeConnectivity() noexcept {
     return reachable;
 }
 
-bool WebSession::SetUrl(const char* url) {
-    const std::string location = QueryUrlHeader(url, "Location");
+bool WebSession::SetUrl(const char* url, bool strictTls) {
+    const std::string location = QueryUrlHeader(url, "Location", strictTls);
     return m_request.ParseUrl(location.empty() ? url : location.c_str());
 }
 
@@ -68,6 +68,10 @@ void WebSession::AddField(const char* name, const char* value) {
 
 DownloadResult WebSession::Get(ProgressSink* progress, BodyConsumer& consumer) {
     return SendGet(m_request, progress, consumer);
+}
+
+DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
+    return SendGet(m_request, ask, consumer);
 }
 
 WebReply WebSession::Post(BodyEncoding encoding) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "web/BodyConsumer.h"
+#include "web/Exchange.h"
 #include "web/HttpRequest.h"
 #include "web/RequestBody.h"
 #include "web/WebReply.h"
@@ -25,13 +26,16 @@ public:
 
     // Looks once for a "Location" header of url (one GET whose body is not read) and parses that
     // Location, unchanged, or else url itself into the request. False when the parser refuses it.
-    bool SetUrl(const char* url);
+    // With strictTls the look trusts only a certificate that strict TLS accepts.
+    bool SetUrl(const char* url, bool strictTls = false);
 
     // Appends a form field.
     void AddField(const char* name, const char* value);
 
-    // Downloads the request's object chunk by chunk into consumer, with progress to the optional sink.
+    // Downloads the request's object chunk by chunk into consumer, with progress to the optional sink;
+    // or as ask says.
     DownloadResult Get(ProgressSink* progress, BodyConsumer& consumer);
+    DownloadResult Get(const DownloadAsk& ask, BodyConsumer& consumer);
 
     // POSTs the form fields in the given encoding.
     WebReply Post(BodyEncoding encoding);

@@ -89,7 +89,7 @@ int Steps(const char* url, const char* path) {
     Stopwatch look;
     if (!session.SetUrl(url)) return 1;
     Report("look_ms", look.Milliseconds());
-    agent::FileWriter file(path);
+    agent::FileWriter file(agent::WidenPath(path));
     Stopwatch get;
     const web::TransferEnd end = session.Get(nullptr, file).end;
     const bool stored = file.Finish() && end == web::TransferEnd::Complete;

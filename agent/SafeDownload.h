@@ -1,0 +1,82 @@
+// A download that replaces its target only when whole: the body goes to a hidden partial file beside the
+// target, with a record of where it came from so that a later attempt can resume it.
+#pragma once
+
+#include "agent/FileWriter.h"
+#include "web/BodyConsumer.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tamsel::agent {
+
+// The target and the two files that stand beside it while a download is under way. Same folder, so
+// that the final rename stays on one volume.
+struct SafePaths {
+    std::wstring target;
+    std::wstring partial;  // the body so far
+    std::wstring record;   // where it came from: URL, validator and whole length
+};
+SafePaths SafePathsFor(const std::wstring& target);
+
+// What an earlier attempt left that a new one may continue: the partial file's length, and the
+// validator and whole length that the server must still answer with.
+struct ResumePoint {
+    uint64_t offset = 0;
+    std::string validator;
+    uint64_t whole = 0;
+};
+
+// The resume point of the partial file, when its record names the same URL, holds a validator and a
+// whole length, and the file is shorter than that length; otherwise nothing (start over).
+std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::string& url);
+
+// The request lines that ask the server for the rest of the file, and only if it is the same file.
+std::string RangeLines(const ResumePoint& point);
+
+class PartialDownload final : public web::BodyConsumer {
+public:
+    // expectedSize -1 checks nothing; keepRecord writes the record for a later resume.
+    PartialDownload(const SafePaths& paths, std::string url, std::optional<ResumePoint> resume,
+                    int64_t expectedSize, bool keepRecord);
+
+    // A 200 empties the partial file (the server ignored the range, or the file changed); a 206 whose
+    // range starts where the partial file ends, for the same whole length, goes on at its end. Anything
+    // else is declined: a 416 or a range that does not fit asks for a start over, a whole length other
+    // than the expected one is a size mismatch, a read-only target is not replaced.
+    bool StartReply(const web::ReplyHead& head) override;
+    bool Start(int32_t) override { return false; }
+    bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
+
+    bool StartOver() const noexcept { return m_startOver; }
+    bool SizeMismatch() const noexcept { return m_sizeMismatch; }
+    uint64_t Size() const noexcept { return m_file.Size(); }
+    // The whole length the reply announced, when it did.
+    std::optional<uint64_t> Whole() const noexcept { return m_whole; }
+
+    // Puts the finished partial file in the target's place, in one step that leaves either the old
+    // target or the new one, and removes the record. False when that could not be done.
+    bool Replace() noexcept;
+    // After a failure or a cancel: closes the partial file; without a record to resume from, removes it.
+    void Abandon() noexcept;
+
+private:
+    bool WholeIsExpected(const web::ReplyHead& head);
+
+    SafePaths m_paths;
+    std::string m_url;
+    std::optional<ResumePoint> m_resume;
+    int64_t m_expectedSize;
+    bool m_keepRecord;
+    FileWriter m_file;
+    std::optional<uint64_t> m_whole;
+    bool m_startOver = false;
+    bool m_sizeMismatch = false;
+};
+
+// The path as the platform's wide file calls take it: absolute, with the long-path prefix when it, or
+// a partial file beside it, would not fit MAX_PATH. Empty when it cannot be made absolute.
+std::wstring PlatformPath(const wchar_t* path);
+
+}  // namespace tamsel::agent

@@ -1,0 +1,58 @@
+/* A host written in C against the header's C form: it loads the DLL beside it, creates the agent through
+ * its class factory, walks the lpVtbl slots of InvTamselAgentOps2 with calls that need no network, and
+ * exits 0 when every slot answered as the header promises. */
+#include "include/NorvikTamselAgent.h"
+
+#include <stdio.h>
+
+typedef HRESULT(STDAPICALLTYPE* GetClassObjectFunction)(REFCLSID, REFIID, void**);
+
+static int Fail(const char* what, HRESULT hr) {
+    printf("c_host: %s (0x%08lX)\n", what, (unsigned long)hr);
+    return 1;
+}
+
+static int UseAgent(InvTamselAgentOps2* agent) {
+    LONG status = 42;
+    HRESULT hr = agent->lpVtbl->GetLastHttpStatus(agent, &status);
+    if (hr != E_FAIL || status != 42) return Fail("GetLastHttpStatus of a new agent", hr);
+    hr = agent->lpVtbl->GetLastServiceStatus(agent, &status);
+    if (hr != E_FAIL || status != 42) return Fail("GetLastServiceStatus of a new agent", hr);
+    /* Refused before anything is sent: an unknown flag, and an expected size below -1. */
+    hr = agent->lpVtbl->FetchToFileEx(agent, "http://files.norvik.example/f.bin", L"f.bin", NULL, 0x8, -1);
+    if (hr != E_INVALIDARG) return Fail("FetchToFileEx with an unknown flag", hr);
+    hr = agent->lpVtbl->FetchToFileEx(agent, "http://files.norvik.example/f.bin", L"f.bin", NULL,
+                                      TAMSEL_FETCH_REPLACE_SAFELY, -2);
+    if (hr != E_INVALIDARG) return Fail("FetchToFileEx with an expected size of -2", hr);
+    {
+        void* sink = NULL;
+        hr = agent->lpVtbl->QueryInterface(agent, &IID_ProgressSink2, &sink);
+        if (hr != E_NOINTERFACE || sink != NULL) return Fail("the agent is no progress sink", hr);
+    }
+    return 0;
+}
+
+int main(void) {
+    HMODULE module = LoadLibraryW(L"NorvikTamselAgent.dll");
+    GetClassObjectFunction getClassObject;
+    IClassFactory* factory = NULL;
+    InvTamselAgentOps* ops = NULL;
+    InvTamselAgentOps2* ops2 = NULL;
+    HRESULT hr;
+    int result;
+    if (module == NULL) return Fail("LoadLibrary", HRESULT_FROM_WIN32(GetLastError()));
+    getClassObject = (GetClassObjectFunction)(void*)GetProcAddress(module, "DllGetClassObject");
+    if (getClassObject == NULL) return Fail("DllGetClassObject", E_FAIL);
+    hr = getClassObject(&CLSID_nvTamselAgent, &IID_IClassFactory, (void**)&factory);
+    if (FAILED(hr)) return Fail("DllGetClassObject", hr);
+    hr = factory->lpVtbl->CreateInstance(factory, NULL, &IID_InvTamselAgentOps, (void**)&ops);
+    factory->lpVtbl->Release(factory);
+    if (FAILED(hr)) return Fail("CreateInstance", hr);
+    hr = ops->lpVtbl->QueryInterface(ops, &IID_InvTamselAgentOps2, (void**)&ops2);
+    if (FAILED(hr)) return Fail("QueryInterface for InvTamselAgentOps2", hr);
+    result = UseAgent(ops2);
+    ops2->lpVtbl->Release(ops2);
+    if (ops->lpVtbl->Release(ops) != 0) return Fail("Release left references", E_FAIL);
+    if (result == 0) printf("c_host: every slot of InvTamselAgentOps2 answered\n");
+    return result;
+}
