@@ -268,8 +268,8 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
     std::optional<ResumePoint> point = resume ? FindResumePoint(paths, url) : std::nullopt;
     for (;;) {
         PartialDownload partial(paths, url, point, expectedSize, resume);
-        ask.headers = point ? RangeLines(*point) : std::string();
-        ask.ftpRestart = point ? point->offset : 0;
+        ask.resumeFrom = point ? point->offset : 0;
+        ask.ifRange = point ? point->validator : std::string();
         const web::DownloadResult download = m_session->Get(ask, partial);
         if (partial.StartOver() && point) {
             point.reset();  // the server cannot continue that file: ask for all of it, once

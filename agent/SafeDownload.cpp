@@ -81,10 +81,6 @@ std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::st
     return point;
 }
 
-std::string RangeLines(const ResumePoint& point) {
-    return "Range: bytes=" + std::to_string(point.offset) + "-\r\nIf-Range: " + point.validator + "\r\n";
-}
-
 PartialDownload::PartialDownload(const SafePaths& paths, std::string url, std::optional<ResumePoint> resume,
                                  int64_t expectedSize, bool keepRecord)
     : m_paths(paths),

@@ -32,9 +32,6 @@ struct ResumePoint {
 // whole length, and the file is shorter than that length; otherwise nothing (start over).
 std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::string& url);
 
-// The request lines that ask the server for the rest of the file, and only if it is the same file.
-std::string RangeLines(const ResumePoint& point);
-
 class PartialDownload final : public web::BodyConsumer {
 public:
     // expectedSize -1 checks nothing; keepRecord writes the record for a later resume.

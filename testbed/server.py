@@ -11,9 +11,11 @@ control API under /__testbed/ (see README.md beside this file).
 """
 
 import argparse
+import copy
 import fcntl
 import http
 import os
+import re
 import secrets
 import select
 import socket
@@ -99,6 +101,7 @@ class Route:
         'trickle': lambda r, v: setattr(r, 'trickle', _trickle(v)),
         'raw': lambda r, v: setattr(r, 'raw', v),
         'close': lambda r, v: setattr(r, 'close', v == b'1'),
+        'ranges': lambda r, v: setattr(r, 'ranges', v == b'1'),
     }
 
     def __init__(self, fields=(), **values):
@@ -108,6 +111,7 @@ class Route:
         self.content_length, self.delay = 'auto', 0.0
         self.stall_after, self.close_after, self.raw, self.close = None, None, None, False
         self.trickle = None
+        self.ranges = False
         for name, value in fields:
             if name not in self.SETTERS:
                 raise ValueError('unknown route field %r' % name)
@@ -329,6 +333,39 @@ def send_body(sock, route, limit):
         count -= piece
 
 
+def validators(route):
+    """The values of the route's ETag and Last-Modified header lines."""
+    found = []
+    for line in route.headers:
+        name, _, value = line.partition(b':')
+        if name.strip().lower() in (b'etag', b'last-modified'):
+            found.append(value.strip().decode('latin-1'))
+    return found
+
+
+def ranged(route, request):
+    """The route as it answers a request for the rest of its body: a 206 from the asked byte, or a 416
+    past its end. The route itself when it does not serve ranges, the request asks for none, or its
+    If-Range names another validator (then the whole body is the answer, as a server sends it)."""
+    match = re.fullmatch(r'bytes=(\d+)-', request.header('range') or '')
+    if not route.ranges or not match:
+        return route
+    if_range = request.header('if-range')
+    if if_range is not None and if_range not in validators(route):
+        return route
+    whole = route.generate_bytes() if route.generate is not None else route.body
+    first = int(match.group(1))
+    part = copy.copy(route)
+    part.generate, part.content_length = None, 'auto'
+    if first >= len(whole):
+        part.status, part.body = 416, b''
+        part.headers = route.headers + [b'Content-Range: bytes */%d' % len(whole)]
+    else:
+        part.status, part.body = 206, whole[first:]
+        part.headers = route.headers + [b'Content-Range: bytes %d-%d/%d' % (first, len(whole) - 1, len(whole))]
+    return part
+
+
 def trickle_body(bench, sock, route, limit, generation):
     """Sends the body piece by piece with a pause before each; False when the client left."""
     size, pause = route.trickle
@@ -381,7 +418,7 @@ def serve(bench, sock, channel, tunnel_host=None):
         host, target = route_key(request, tunnel_host)
         bench.record(channel, host, target, raw)
         route = bench.take_route(request.method, host, target) or default_route(host, target)
-        if not answer(bench, sock, route, request):
+        if not answer(bench, sock, ranged(route, request), request):
             return
 
 
@@ -442,7 +479,8 @@ def control(bench, sock, request, body):
 class Certificates:
     """A test CA, a second CA that no client trusts, and leaf certificates made on first use.
 
-    Hosts named untrusted.* get a leaf of the untrusted CA. The CA files are made once per folder
+    Hosts named untrusted.* get a leaf of the untrusted CA; hosts named othername.* get a leaf of the
+    test CA made out for another name (elsewhere.example). The CA files are made once per folder
     (under a lock, because servers of parallel tests share it); leaves are written atomically."""
 
     def __init__(self, folder):
@@ -476,6 +514,7 @@ class Certificates:
 
     def leaf(self, host):
         issuer = 'untrusted-ca' if host.startswith('untrusted.') else 'ca'
+        name = 'elsewhere.example' if host.startswith('othername.') else host
         pem = os.path.join(self.folder, 'leaves', host + '.pem')
         if os.path.exists(pem):
             return pem
@@ -483,8 +522,8 @@ class Certificates:
             csr, ext, out = (os.path.join(work, n) for n in ('leaf.csr', 'leaf.ext', 'leaf.pem'))
             with open(ext, 'w') as f:
                 f.write('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n'
-                        'extendedKeyUsage=serverAuth\nsubjectAltName=DNS:%s\n' % host)
-            openssl('req', '-new', '-key', self.path('leaf.key'), '-subj', '/CN=' + host, '-out', csr)
+                        'extendedKeyUsage=serverAuth\nsubjectAltName=DNS:%s\n' % name)
+            openssl('req', '-new', '-key', self.path('leaf.key'), '-subj', '/CN=' + name, '-out', csr)
             openssl('x509', '-req', '-in', csr, '-CA', self.path(issuer + '.pem'),
                     '-CAkey', self.path(issuer + '.key'), '-set_serial', '0x' + secrets.token_hex(8),
                     '-days', '825', '-extfile', ext, '-out', out)

@@ -77,7 +77,9 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     get.acceptAnyType = true;
     get.flags = ask.strictTls ? STRICT_GET_FLAGS : GET_FLAGS;
     get.certificateDialog = !ask.strictTls;
-    get.headers = ask.headers;
+    if (ask.resumeFrom > 0) {
+        get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\nIf-Range: " + ask.ifRange + "\r\n";
+    }
     HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(get));
     if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
     const HINTERNET source = answer.reply.request.get();
@@ -94,17 +96,25 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     return {answer.status, end};
 }
 
-// The file's size from a directory search; the search handle is closed at once, since an FTP
-// connection runs one transfer at a time.
-std::optional<uint64_t> FindFtpFileSize(HINTERNET connection, const char* path) noexcept {
+// What the directory listing says of a file: its size and, as the validator a resume must match, its
+// size and time. The search handle is closed at once, since an FTP connection runs one transfer at a time.
+struct FtpListing {
+    uint64_t size = 0;
+    std::string validator;
+};
+
+std::optional<FtpListing> ListFtpFile(HINTERNET connection, const char* path) {
     WIN32_FIND_DATAA found = {};
     FtpFile search(::FtpFindFirstFileA(connection, path, &found, FTP_FIND_FLAGS, 0));
     if (!search) return std::nullopt;
-    return (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    const uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    const uint64_t time =
+        (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
+    return FtpListing{size, "ftp " + std::to_string(size) + " " + std::to_string(time)};
 }
 
 // Asks the server to start the next transfer at offset; false when it would not.
-bool RestartAt(HINTERNET connection, uint64_t offset) noexcept {
+bool RestartAt(HINTERNET connection, uint64_t offset) {
     const std::string command = "REST " + std::to_string(offset);
     return ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
 }
@@ -115,24 +125,25 @@ DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyCo
     InternetConnection connection(::InternetConnectA(session.get(), request.server.c_str(), request.port, "",
                                                      "", INTERNET_SERVICE_FTP, 0, 0));
     if (!connection) return {};
-    const std::optional<uint64_t> size = FindFtpFileSize(connection.get(), request.objectPath.c_str());
-    if (!size) return {};
-    const bool restarted = ask.ftpRestart > 0 && ask.ftpRestart < *size && RestartAt(connection.get(), ask.ftpRestart);
+    const std::optional<FtpListing> listing = ListFtpFile(connection.get(), request.objectPath.c_str());
+    if (!listing) return {};
+    const bool restarted = ask.resumeFrom > 0 && ask.resumeFrom < listing->size &&
+                           ask.ifRange == listing->validator && RestartAt(connection.get(), ask.resumeFrom);
     FtpFile file(::FtpOpenFileA(connection.get(), request.objectPath.c_str(), GENERIC_READ, FTP_OPEN_FLAGS, 0));
     if (!file) return {};
-    // An opened file stands for success: FTP has no HTTP status. A restarted one is a part of the file.
     ReplyHead head;
     head.status = restarted ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
-    const uint64_t offset = restarted ? ask.ftpRestart : 0;
+    head.lastModified = listing->validator;
+    const uint64_t offset = restarted ? ask.resumeFrom : 0;
     if (restarted) {
         head.rangeFirst = offset;
-        head.rangeWhole = *size;
+        head.rangeWhole = listing->size;
     }
     if (!consumer.StartReply(head)) return {head.status, TransferEnd::Declined};
     // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
     // at 2 GiB - 1).
-    const ProgressPlan plan{ask.progress, ask.bytes, offset, *size};
-    return {head.status, ReadBody({file.get(), false}, {*size - offset, false}, plan, consumer)};
+    const ProgressPlan plan{ask.progress, ask.bytes, offset, listing->size};
+    return {head.status, ReadBody({file.get(), false}, {listing->size - offset, false}, plan, consumer)};
 }
 
 }  // namespace

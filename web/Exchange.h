@@ -27,13 +27,16 @@ struct DownloadAsk {
     // exchange at once (certificateRefused), without a dialog. Otherwise such names and dates pass, and
     // an unknown authority may be accepted by the user.
     bool strictTls = false;
-    std::string headers;     // http: extra request lines (a range), each ending in CRLF
-    uint64_t ftpRestart = 0;  // ftp: ask the server to start the file there (REST)
+    // Above 0: the rest of the file from there, if the file is still the one ifRange names (http:
+    // Range and If-Range; ftp: REST, when the listing still gives that validator).
+    uint64_t resumeFrom = 0;
+    std::string ifRange;
 };
 
 // Downloads the request's object over http, https or ftp into consumer, reporting progress as asked.
-// An FTP file that the server agreed to start at ask.ftpRestart is handed over as a 206 whose range
-// starts there; one that it would not is handed over whole, as a 200.
+// An FTP file has no status: an opened one is a 200, one that the server agreed to start at
+// ask.resumeFrom a 206 whose range starts there; its validator (in the head's lastModified) is its
+// listed size and time.
 DownloadResult SendGet(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer);
 
 // The plain download: progress to the optional sink, which can cancel.

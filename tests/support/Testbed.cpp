@@ -141,6 +141,7 @@ Route& Route::DelayMs(unsigned milliseconds) { return Add("delay", std::to_strin
 Route& Route::NeverAnswer() { return Add("delay", "never"); }
 Route& Route::StallAfter(uint64_t bodyBytes) { return Add("stall-after", std::to_string(bodyBytes)); }
 Route& Route::CloseAfter(uint64_t bodyBytes) { return Add("close-after", std::to_string(bodyBytes)); }
+Route& Route::Ranges() { return Add("ranges", "1"); }
 Route& Route::Trickle(unsigned bytes, unsigned everyMs) {
     return Add("trickle", std::to_string(bytes) + " " + std::to_string(everyMs));
 }

@@ -36,6 +36,8 @@ public:
     Route& StallAfter(uint64_t bodyBytes);               // send head and this much body, then hold
     Route& CloseAfter(uint64_t bodyBytes);               // send head and this much body, then close
     Route& Trickle(unsigned bytes, unsigned everyMs);    // body in pieces of bytes, a pause before each
+    Route& Ranges();  // "Range: bytes=N-" gets a 206 of the rest (416 past the end), unless If-Range names
+                      // a validator other than the route's ETag or Last-Modified line
     Route& Raw(const std::string& bytes);                // send these bytes instead of a reply, close
     Route& CloseWithoutAnswer();                         // close as soon as the request is read
     Route& CloseConnection();                            // close after a well-framed reply
