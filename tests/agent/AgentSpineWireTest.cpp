@@ -2,6 +2,7 @@
 // refused or late probe leaves behind.
 #include "agent/AgentObject.h"
 
+#include "support/Files.h"
 #include "support/Testbed.h"
 
 #include <windows.h>
@@ -17,14 +18,6 @@ using testbed::Route;
 constexpr char ServiceUrl[] = "http://www.norvik.example/svc";
 
 class AgentSpineWire : public testbed::TestbedTest {};
-
-std::string TempFilePath(const char* name) {
-    char folder[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, folder);
-    const std::string path = std::string(folder) + name;
-    ::DeleteFileA(path.c_str());
-    return path;
-}
 
 // The only requests are probes of the maker's page: nothing else was asked for.
 void ExpectOnlyProbes(const std::vector<testbed::RecordedRequest>& requests, size_t count) {
@@ -52,7 +45,8 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
         {"proxy cannot reach it", Route("/").Status(502, "Bad Gateway")},
         {"proxy refuses it", Route("/").CloseWithoutAnswer()},
     };
-    const std::string file = TempFilePath("tamsel-spine-never-written.bin");
+    const test::ScratchFolder folder;
+    const std::string file = folder.File("never-written.bin");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         ASSERT_TRUE(bench.Reset());

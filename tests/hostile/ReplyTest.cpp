@@ -2,6 +2,8 @@
 // ten million nested elements, a zero byte, and bytes above 127 in every field.
 #include "hostile/HostileSupport.h"
 
+#include "web/Internet.h"
+
 namespace tamsel::hostile {
 namespace {
 
@@ -10,15 +12,6 @@ using testbed::Route;
 constexpr char ServiceUrl[] = "http://svc.norvik.example/svc";
 constexpr char FileUrl[] = "http://files.norvik.example/f.bin";
 constexpr char FilePath[] = "/f.bin";
-
-// A service reply: a comment, then a container with one field element per pair.
-std::string Reply(const std::vector<std::pair<std::string, std::string>>& fields) {
-    std::string body = "<!-- reply -->\r\n<reply>\r\n";
-    for (const auto& field : fields) {
-        body += "  <field name=\"" + field.first + "\" value=\"" + field.second + "\"/>\r\n";
-    }
-    return body + "</reply>\r\n";
-}
 
 struct QueryOutcome {
     HRESULT result = S_FALSE;
@@ -32,7 +25,7 @@ protected:
         auto outcome = std::make_shared<QueryOutcome>();
         auto agent = this->agent;
         const std::string codeText = code;
-        BoundedCall run([=] {
+        BoundedRun run([=] {
             std::vector<char> buffer(70000, '\x7f');
             outcome->result = agent->QueryDownload(buffer.data(), static_cast<ULONG>(buffer.size()), ServiceUrl,
                                                    codeText.c_str(), &outcome->size);
@@ -71,13 +64,13 @@ TEST_F(Replies, LocationOf64KiBIsRefusedNotCut) {
     ASSERT_TRUE(bench.Add(Route(FilePath, Files).Times(1).Status(302).Header("Location: " + huge)));
     ASSERT_TRUE(bench.Add(Route(FilePath, Files).Generated(3000)));
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
-    EXPECT_TRUE(Contents(target) == Pattern(3000));
+    EXPECT_TRUE(HoldsPattern(Contents(target), 3000));
     EXPECT_EQ(bench.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0");
 }
 
 TEST_F(Replies, AThousandHeadersChangeNothing) {
     Route file = Route(FilePath, Files).Generated(70000);
-    Route post = Route("/svc", Service).Method("POST").Body(Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl},
+    Route post = Route("/svc", Service).Method("POST").Body(ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl},
                                                                    {"filesize", "70000"}}));
     for (int i = 0; i < 1000; ++i) {
         const std::string line = "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'a' + i % 26);
@@ -87,7 +80,7 @@ TEST_F(Replies, AThousandHeadersChangeNothing) {
     AddDownload(file, FilePath);
     ASSERT_TRUE(bench.Add(post));
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
-    EXPECT_TRUE(Contents(target) == Pattern(70000));
+    EXPECT_TRUE(HoldsPattern(Contents(target), 70000));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.url, FileUrl);
@@ -103,7 +96,7 @@ TEST_F(Replies, StatusLineThatIsNotHttpIsNoExchange) {
     EXPECT_TRUE(HttpStatusKept(*agent, 0));
     EXPECT_FALSE(Exists(target));
 
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Raw("SPAM\r\n\r\n" + Reply({{"StatusCode", "1"}}))));
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Raw("SPAM\r\n\r\n" + ServiceReply({{"StatusCode", "1"}}))));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
     EXPECT_EQ(query.size, 0);
@@ -132,9 +125,9 @@ TEST_F(Replies, TenMillionNestedElementsAreAnUnreadableReply) {
 }
 
 TEST_F(Replies, AZeroByteEndsTheReplyText) {
-    const std::string fields = Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "77"}});
+    const std::string fields = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "77"}});
     std::string after = fields;
-    after.insert(after.find("</reply>"), std::string("\0<field name=\"filesize\" value=\"88\"/>", 37));
+    after.insert(after.find("</response>"), std::string("\0<field name=\"filesize\" value=\"88\"/>", 37));
     ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Times(1).Body(after)));
     QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
@@ -157,7 +150,7 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     const std::string path = "/d\xE9j\xE0-\xFC.bin";
     const std::string url = std::string("http://files.norvik.example") + path;
     ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Header("X-Name: \xE9\xE8").Body(
-        Reply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "4242"}}))));
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "4242"}}))));
     const QueryOutcome query = Query(code.c_str());
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.url, url);
@@ -170,7 +163,7 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     AddDownload(Route(path, Files).Header("X-Name: \xE9\xE8").Generated(3000), path);
     const std::string local = folder.File("d\xE9j\xE0.bin");
     EXPECT_EQ(agent->FetchToFile(url.c_str(), local.c_str(), nullptr), S_OK);
-    EXPECT_TRUE(Contents(local) == Pattern(3000));
+    EXPECT_TRUE(HoldsPattern(Contents(local), 3000));
     EXPECT_EQ(bench.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80" + path + " HTTP/1.0");
     EXPECT_TRUE(NoStatusKept(*agent));
 }
@@ -179,7 +172,7 @@ TEST_F(Replies, ServiceReplyThatTricklesOrNeverEndsIsUnreadableAndNotWaitedFor) 
     // With the bounded wait at 2 s: a reply at a byte every 100 ms is not whole within it, and one
     // that goes on past 1 MiB and then holds is no service reply. Neither is waited out.
     ShortWaits shortWaits(2000);
-    const std::string reply = Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "5"}});
+    const std::string reply = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "5"}});
     struct Case {
         const char* what;
         Route route;
@@ -249,7 +242,7 @@ std::vector<std::string> CachedBenchEntries(bool remove) {
 TEST_F(Replies, NothingIsWrittenToTheWinInetCache) {
     CachedBenchEntries(true);
     ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Header("Cache-Control: max-age=3600").Body(
-        Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "3000"}}))));
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "3000"}}))));
     AddDownload(Route(FilePath, Files).Header("Cache-Control: max-age=3600").Generated(3000), FilePath);
     EXPECT_EQ(Query().result, S_OK);
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
@@ -267,7 +260,7 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
     auto agent = this->agent;
     auto result = std::make_shared<HRESULT>(S_FALSE);
     const std::string path = target;
-    BoundedCall fetch([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), nullptr); });
+    BoundedRun fetch([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), nullptr); });
     ASSERT_TRUE(fetch.Within(20000)) << "FetchToFile still following redirects";
     EXPECT_EQ(*result, AGENT_E_HTTP_STATUS);
     EXPECT_TRUE(HttpStatusKept(*agent, 302));
@@ -300,7 +293,7 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
 TEST_F(Replies, PostRedirectedWith307GoesAgainWithItsBody) {
     ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Status(307).Header("Location: /v2")));
     ASSERT_TRUE(bench.Add(Route("/v2", Service).Method("POST").Body(
-        Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "9"}}))));
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "9"}}))));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.size, 9);

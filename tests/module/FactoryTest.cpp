@@ -1,5 +1,5 @@
 // The class factory, interface identity, aggregation and unloading, through DllGetClassObject only.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 
 #include <ocidl.h>
 

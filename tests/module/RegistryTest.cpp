@@ -1,6 +1,6 @@
 // What regsvr32 and regsvr32 /u leave in the registry, read back key by key, and what a host can do
 // with it. ctest runs the Registered suite after regsvr32 and the Unregistered suite after regsvr32 /u.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 #include "tests/module/AgentRegistry.h"
 #include "tests/module/RegistryDump.h"
 

@@ -1,6 +1,6 @@
 // The module's identifying resources as the platform's tools read them: registry script, type
 // library, module name and version block.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // DllRegisterServer and DllUnregisterServer called in process on the DLL and on copies of it: repeat
 // registration, a quote in the module path, the ".tlb" beside the module, and IDispatch before and
 // after registration. Leaves the class unregistered.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 #include "tests/module/AgentRegistry.h"
 #include "tests/module/RegistryDump.h"
 

@@ -2,7 +2,12 @@
 // https through a tunnel, ftp, and the bounded waits, against the loopback bench.
 #include "web/Exchange.h"
 
+#include "support/Bounded.h"
+#include "support/Files.h"
+#include "support/Pattern.h"
+#include "support/RecordingSink.h"
 #include "support/Testbed.h"
+#include "web/Handle.h"
 #include "web/WireDoubles.h"
 
 #include <memory>
@@ -12,20 +17,30 @@
 namespace tamsel::web {
 namespace {
 
+using test::BoundedRun;
+using test::HoldsPattern;
+using test::Pattern;
+using test::RecordingSink;
+using test::ScratchFolder;
+using test::ShortWaits;
+using test::SinkCall;
+using test::SinkScript;
 using testbed::RecordedRequest;
 using testbed::Route;
-using wire::BoundedRun;
-using wire::IsPattern;
 using wire::RecordingConsumer;
-using wire::RecordingSink;
-using wire::ScratchFolder;
-using wire::ShortTimeouts;
-using wire::SinkCall;
-using wire::WellFormedReports;
 
 constexpr char Service[] = "svc.norvik.example";
 constexpr char Files[] = "files.norvik.example";
 constexpr char Secure[] = "secure.norvik.example";
+
+// The sinks here answer every call with a failure, which the download must ignore; cancelAtReport as
+// in SinkScript.
+SinkScript Failing(size_t cancelAtReport = 0) {
+    SinkScript script;
+    script.answer = E_FAIL;
+    script.cancelAtReport = cancelAtReport;
+    return script;
+}
 
 HttpRequest Target(const std::string& url) {
     HttpRequest request;
@@ -236,7 +251,7 @@ TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
     bench.Add(Route("/big", Files).Generated(size));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(IsPattern(consumer.body, size));
+    EXPECT_TRUE(HoldsPattern(consumer.body, size));
     EXPECT_GE(consumer.writes.size(), 6u) << "streamed, not gathered";
     for (const size_t write : consumer.writes) {
         EXPECT_GT(write, 0u);
@@ -248,7 +263,7 @@ TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
     bench.Add(Route("/big", Files).Status(404).Generated(1 << 20));
     RecordingConsumer consumer;
     consumer.acceptStart = false;
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Declined);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{404});
     EXPECT_TRUE(consumer.writes.empty());
@@ -262,14 +277,14 @@ TEST_F(ExchangeWire, ConsumerWriteFailureEndsTheTransferThere) {
     consumer.failWriteAt = 2;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::ConsumerFailed);
     EXPECT_EQ(consumer.writes.size(), 2u) << "no write after the failed one";
-    EXPECT_TRUE(IsPattern(consumer.body, consumer.writes[0]));
+    EXPECT_TRUE(HoldsPattern(consumer.body, consumer.writes[0]));
 }
 
 // --- progress ---
 
 TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
     bench.Add(Route("/small", Files).Generated(250));
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/small", &sink, consumer), TransferEnd::Complete);
     ASSERT_EQ(sink.calls.size(), 2u);
@@ -277,24 +292,24 @@ TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
     EXPECT_EQ(sink.calls[0].value, 5913);
     EXPECT_EQ(sink.calls[1].kind, SinkCall::Progress);
     EXPECT_EQ(sink.calls[1].value, 100);
-    EXPECT_EQ(sink.calls[1].cancelHandedOver, 0);
+    EXPECT_EQ(sink.calls[1].flagHandedOver, 0);
     EXPECT_EQ(sink.references, 1) << "the download takes no reference on the sink";
-    EXPECT_TRUE(IsPattern(consumer.body, 250));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 250));
 }
 
 TEST_F(ExchangeWire, LargeBodyReportsRisingPercentsChunkByChunk) {
     constexpr uint64_t size = 300000;  // every 4096-byte chunk moves the percentage
     bench.Add(Route("/big", Files).Generated(size));
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(WellFormedReports(sink));
+    EXPECT_TRUE(sink.WellFormed());
     const std::vector<LONG> percents = sink.Percents();
     ASSERT_FALSE(percents.empty());
     EXPECT_EQ(percents.back(), 100);
     EXPECT_EQ(percents.size(), (size + 4095) / 4096) << "one report per 4096-byte chunk, not per read block";
     EXPECT_EQ(sink.references, 1);
-    EXPECT_TRUE(IsPattern(consumer.body, size));
+    EXPECT_TRUE(HoldsPattern(consumer.body, size));
 }
 
 TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
@@ -305,12 +320,12 @@ TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
         SCOPED_TRACE(cancelAt);
         ASSERT_TRUE(bench.Reset());
         bench.Add(Route("/big", Files).Status(203).Generated(size));
-        RecordingSink sink(cancelAt);
+        RecordingSink sink(Failing(cancelAt));
         RecordingConsumer consumer;
         EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Cancelled);
         EXPECT_EQ(lastStatus, 203) << "the real status stays";
         EXPECT_EQ(sink.Percents().size(), cancelAt) << "no report after the cancel";
-        EXPECT_TRUE(IsPattern(consumer.body, cancelAt * 4096));
+        EXPECT_TRUE(HoldsPattern(consumer.body, cancelAt * 4096));
     }
 }
 
@@ -318,21 +333,21 @@ TEST_F(ExchangeWire, NullSinkDownloadRunsToItsEnd) {
     bench.Add(Route("/big", Files).Generated(200000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(IsPattern(consumer.body, 200000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 200000));
 }
 
 TEST_F(ExchangeWire, BodyWithoutALengthGivesNoReportsAndArrivesWhole) {
     bench.Add(Route("/big", Files).NoContentLength().Generated(150000));
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
     EXPECT_TRUE(sink.calls.empty());
-    EXPECT_TRUE(IsPattern(consumer.body, 150000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 150000));
 }
 
 TEST_F(ExchangeWire, ZeroContentLengthGivesNoReports) {
     bench.Add(Route("/empty", Files).Body(""));
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/empty", &sink, consumer), TransferEnd::Complete);
     EXPECT_TRUE(sink.calls.empty());
@@ -345,23 +360,23 @@ TEST_F(ExchangeWire, LengthBeyond32BitsIsNotCutToItsLowBits) {
     // complete at 200 %. Read whole it is barely begun: no report, and a broken transfer.
     constexpr uint64_t announced = (uint64_t{1} << 32) + 50000;
     bench.Add(Route("/huge", Files).Generated(100000).ContentLength(announced));
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/huge", &sink, consumer), TransferEnd::Broken);
     EXPECT_TRUE(sink.calls.empty());
-    EXPECT_TRUE(IsPattern(consumer.body, 100000)) << "read on to the close";
+    EXPECT_TRUE(HoldsPattern(consumer.body, 100000)) << "read on to the close";
 }
 
 // --- broken bodies ---
 
 TEST_F(ExchangeWire, CloseBeforeTheAnnouncedLengthIsBrokenWithTheBytesSoFar) {
     bench.Add(Route("/big", Files).Generated(100000).CloseAfter(30000));
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Broken);
     EXPECT_EQ(lastStatus, 200);
-    EXPECT_TRUE(IsPattern(consumer.body, 30000));
-    EXPECT_TRUE(WellFormedReports(sink));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 30000));
+    EXPECT_TRUE(sink.WellFormed());
     EXPECT_EQ(sink.Percents().back(), 30);
 }
 
@@ -370,7 +385,7 @@ TEST_F(ExchangeWire, CloseWithoutALengthCannotBeToldFromTheEnd) {
     bench.Add(Route("/big", Files).NoContentLength().Generated(100000).CloseAfter(30000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(IsPattern(consumer.body, 30000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 30000));
 }
 
 TEST_F(ExchangeWire, ChunkedBodyArrivesWholeAndACutOneKeepsItsBytesInOrder) {
@@ -403,7 +418,7 @@ TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
     RecordingConsumer consumer;
     EXPECT_EQ(Download("https://secure.norvik.example/dl/file.bin?x=1", nullptr, consumer), TransferEnd::Complete);
     EXPECT_EQ(lastStatus, 200);
-    EXPECT_TRUE(IsPattern(consumer.body, 100000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 100000));
 
     HttpRequest post = Target("https://secure.norvik.example/svc");
     post.AddFormField("act", "1");
@@ -468,22 +483,16 @@ protected:
     uint16_t port = 0;
 };
 
-std::string PatternBytes(uint64_t size) {
-    std::string bytes(size, '\0');
-    for (uint64_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(testbed::PatternByte(i));
-    return bytes;
-}
-
 TEST_F(FtpWire, FileArrivesWholeWithStatus200AndReportsAgainstItsSize) {
     constexpr uint64_t size = 150000;
-    folder.Write("file.bin", PatternBytes(size));
-    RecordingSink sink;
+    folder.Write("file.bin", Pattern(size));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download(Url("file.bin"), &sink, consumer), TransferEnd::Complete);
     EXPECT_EQ(lastStatus, 200);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{200});
-    EXPECT_TRUE(IsPattern(consumer.body, size));
-    EXPECT_TRUE(WellFormedReports(sink));
+    EXPECT_TRUE(HoldsPattern(consumer.body, size));
+    EXPECT_TRUE(sink.WellFormed());
     EXPECT_EQ(sink.Percents().size(), (size + 4095) / 4096);
     EXPECT_EQ(sink.Percents().back(), 100);
 }
@@ -500,7 +509,7 @@ TEST_F(FtpWire, LargeFileGivesPercentsFormedIn64Bits) {
         end.QuadPart = static_cast<LONGLONG>(size);
         ASSERT_TRUE(file && ::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()));
     }
-    RecordingSink sink(3);
+    RecordingSink sink(Failing(3));
     RecordingConsumer consumer;
     EXPECT_EQ(Download(Url("large.bin"), &sink, consumer), TransferEnd::Cancelled);
     EXPECT_EQ(sink.Percents(), (std::vector<LONG>{1, 2, 3}));
@@ -517,7 +526,7 @@ TEST_F(FtpWire, MissingFileMakesNoExchangeAndLeavesTheStatus) {
 
 TEST_F(FtpWire, EmptyFileIsCompleteWithoutBytesOrReports) {
     folder.Write("empty.bin", "");
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download(Url("empty.bin"), &sink, consumer), TransferEnd::Complete);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{200});
@@ -531,7 +540,7 @@ constexpr uint32_t ShortWaitMs = 2000;
 constexpr DWORD Bound = 4 * ShortWaitMs;
 
 TEST_F(ExchangeWire, ServerThatNeverAnswersEndsTheExchangeWithinItsBound) {
-    ShortTimeouts shortWaits(ShortWaitMs);
+    ShortWaits shortWaits(ShortWaitMs);
     bench.Add(Route("/svc", Service).NeverAnswer());
     struct Outcome {
         HttpRequest get = Target("http://svc.norvik.example/svc");
@@ -555,7 +564,7 @@ TEST_F(ExchangeWire, ServerThatNeverAnswersEndsTheExchangeWithinItsBound) {
 }
 
 TEST_F(ExchangeWire, ServerThatStallsMidBodyEndsTheTransferWithinItsBound) {
-    ShortTimeouts shortWaits(ShortWaitMs);
+    ShortWaits shortWaits(ShortWaitMs);
     bench.Add(Route("/big", Files).Generated(200000).StallAfter(10000));
     bench.Add(Route("/svc", Service).Method("POST").Body(std::string(50000, 'x')).StallAfter(10000));
     struct Outcome {
@@ -571,7 +580,7 @@ TEST_F(ExchangeWire, ServerThatStallsMidBodyEndsTheTransferWithinItsBound) {
     ASSERT_TRUE(get.Within(Bound)) << "GET still reading after " << Bound << " ms";
     EXPECT_EQ(outcome->end, TransferEnd::Broken);
     EXPECT_EQ(outcome->get.status, 200);
-    EXPECT_TRUE(IsPattern(outcome->consumer.body, outcome->consumer.body.size()));
+    EXPECT_TRUE(HoldsPattern(outcome->consumer.body, outcome->consumer.body.size()));
     EXPECT_LE(outcome->consumer.body.size(), 10000u);
 
     BoundedRun post([outcome] { outcome->text = SendPost(outcome->post, 2); });

@@ -1,6 +1,8 @@
 // Wire tests of the session's requests: the Location step of SetUrl, Get and GetTo, and the bounded waits.
 #include "web/WebSession.h"
 
+#include "support/Bounded.h"
+#include "support/Pattern.h"
 #include "support/Testbed.h"
 #include "web/Internet.h"
 #include "web/WireDoubles.h"
@@ -12,11 +14,12 @@
 namespace tamsel::web {
 namespace {
 
+using test::BoundedRun;
+using test::HoldsPattern;
+using test::ShortWaits;
 using testbed::RecordedRequest;
 using testbed::Route;
-using wire::BoundedRun;
 using wire::RecordingConsumer;
-using wire::ShortTimeouts;
 
 constexpr char Service[] = "svc.norvik.example";
 constexpr char Files[] = "files.norvik.example";
@@ -116,7 +119,7 @@ TEST_F(SessionWire, GetToStreamsIntoTheConsumerAndKeepsTheStatus) {
     EXPECT_EQ(session.GetTo(nullptr, consumer), TransferEnd::Complete);
     EXPECT_EQ(session.Request().status, 206);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{206});
-    EXPECT_TRUE(wire::IsPattern(consumer.body, 300000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 300000));
 }
 
 TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
@@ -139,7 +142,7 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
 
 TEST_F(SessionWire, LocationLookAtAServerThatNeverAnswersEndsWithinItsBound) {
     constexpr uint32_t shortWaitMs = 2000;
-    ShortTimeouts shortWaits(shortWaitMs);
+    ShortWaits shortWaits(shortWaitMs);
     bench.Add(Route("/svc", Service).NeverAnswer());
     for (const char* url : {"http://svc.norvik.example/svc?a=1", "https://svc.norvik.example/svc?a=1"}) {
         SCOPED_TRACE(url);
