@@ -70,8 +70,8 @@ TEST_F(Replies, LocationOf64KiBIsRefusedNotCut) {
 
 TEST_F(Replies, AThousandHeadersChangeNothing) {
     Route file = Route(FilePath, Files).Generated(70000);
-    Route post = Route("/svc", Service).Method("POST").Body(ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl},
-                                                                   {"filesize", "70000"}}));
+    Route post = Route("/svc", Service).Method("POST").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "70000"}}));
     for (int i = 0; i < 1000; ++i) {
         const std::string line = "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'a' + i % 26);
         file.Header(line);
@@ -96,7 +96,8 @@ TEST_F(Replies, StatusLineThatIsNotHttpIsNoExchange) {
     EXPECT_TRUE(HttpStatusKept(*agent, 0));
     EXPECT_FALSE(Exists(target));
 
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Raw("SPAM\r\n\r\n" + ServiceReply({{"StatusCode", "1"}}))));
+    const std::string notHttp = "SPAM\r\n\r\n" + ServiceReply({{"StatusCode", "1"}});
+    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Raw(notHttp)));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
     EXPECT_EQ(query.size, 0);
