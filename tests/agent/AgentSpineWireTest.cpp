@@ -49,8 +49,8 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
     const std::string file = folder.File("never-written.bin");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(c.probe);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(c.probe);
         AgentObject agent;
         char buffer[16] = "untouched";
         LONGLONG size = 12345;
@@ -69,12 +69,12 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
         LONG status = 77;
         EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
         EXPECT_EQ(status, 77);
-        ExpectOnlyProbes(bench.Requests(), 4);
+        ExpectOnlyProbes(loopback.Requests(), 4);
     }
 }
 
 TEST_F(AgentSpineWire, ProbeComesBeforeTheArgumentChecks) {
-    bench.Add(Route("/").Status(500));
+    loopback.Add(Route("/").Status(500));
     AgentObject agent;
     LONGLONG size = 12345;
     LONG remaining = 7;
@@ -82,21 +82,21 @@ TEST_F(AgentSpineWire, ProbeComesBeforeTheArgumentChecks) {
     EXPECT_EQ(agent.ReportDownload("", "", 0, &remaining), AGENT_E_NO_SESSION);
     EXPECT_EQ(size, 0);
     EXPECT_EQ(remaining, -1);
-    ExpectOnlyProbes(bench.Requests(), 2);
+    ExpectOnlyProbes(loopback.Requests(), 2);
 
     // With the probe answered, the same calls reach their argument checks, outputs set all the same.
-    ASSERT_TRUE(bench.Reset());
+    ASSERT_TRUE(loopback.Reset());
     size = 12345;
     remaining = 7;
     EXPECT_EQ(agent.QueryDownload(nullptr, 0, "", "code", &size), E_INVALIDARG);
     EXPECT_EQ(agent.ReportDownload("", "code", 0, &remaining), E_INVALIDARG);
     EXPECT_EQ(size, 0);
     EXPECT_EQ(remaining, -1);
-    ExpectOnlyProbes(bench.Requests(), 2);
+    ExpectOnlyProbes(loopback.Requests(), 2);
 }
 
 TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
-    bench.Add(Route("/svc").Status(503));
+    loopback.Add(Route("/svc").Status(503));
     AgentObject agent;
     char buffer[64] = "";
     LONGLONG size = 0;
@@ -105,7 +105,7 @@ TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
     ASSERT_EQ(agent.GetLastHttpStatus(&status), S_OK);
     EXPECT_EQ(status, 503);
 
-    bench.Add(Route("/").Status(404));
+    loopback.Add(Route("/").Status(404));
     EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
     status = 77;
     EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
@@ -115,7 +115,7 @@ TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
 // A probe answered after 13 s: the operation gives up at the 12 s bound, and the answer that comes
 // later finds a worker whose agent is already gone. Nothing may break, then or after.
 TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
-    bench.Add(Route("/").Times(1).DelayMs(13000));
+    loopback.Add(Route("/").Times(1).DelayMs(13000));
     auto agent = std::make_unique<AgentObject>();
     char buffer[16] = "untouched";
     LONGLONG size = 12345;
@@ -143,7 +143,7 @@ TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
     EXPECT_EQ(remaining, -1);
     LONG status = 77;
     EXPECT_EQ(next.GetLastHttpStatus(&status), E_FAIL);
-    ExpectOnlyProbes(bench.Requests(), 3);
+    ExpectOnlyProbes(loopback.Requests(), 3);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ protected:
     // The GETs of the file's host, the Location look included.
     std::vector<testbed::RecordedRequest> FileRequests(const char* channel = "http") {
         std::vector<testbed::RecordedRequest> chosen;
-        for (testbed::RecordedRequest& request : bench.Requests(channel)) {
+        for (testbed::RecordedRequest& request : loopback.Requests(channel)) {
             if (request.host == FilesHost) chosen.push_back(std::move(request));
         }
         return chosen;
@@ -64,7 +64,7 @@ protected:
 // --- bytes stored ---
 
 TEST_F(FetchToFileWire, HttpBodyIsStoredByteForByteWithoutTheQuery) {
-    bench.Add(Route(FilePath, FilesHost).Generated(300000));
+    loopback.Add(Route(FilePath, FilesHost).Generated(300000));
     const std::string url = std::string(FileUrl) + "?token=a1&x=2";
     EXPECT_EQ(agent.FetchToFile(url.c_str(), target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
@@ -79,16 +79,16 @@ TEST_F(FetchToFileWire, HttpBodyIsStoredByteForByteWithoutTheQuery) {
 }
 
 TEST_F(FetchToFileWire, BodyWithoutContentLengthIsStoredToItsEnd) {
-    bench.Add(Route(FilePath, FilesHost).Generated(100000).NoContentLength());
+    loopback.Add(Route(FilePath, FilesHost).Generated(100000).NoContentLength());
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
 }
 
 TEST_F(FetchToFileWire, HttpsBodyIsStoredThroughTheTunnel) {
-    bench.Add(Route(FilePath, "secure.norvik.example").Generated(70001));
+    loopback.Add(Route(FilePath, "secure.norvik.example").Generated(70001));
     EXPECT_EQ(agent.FetchToFile("https://secure.norvik.example/pub/f.bin", target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 70001));
-    const auto inside = bench.Requests("https");
+    const auto inside = loopback.Requests("https");
     ASSERT_FALSE(inside.empty());
     EXPECT_EQ(inside.back().target, FilePath);
     EXPECT_EQ(inside.back().RequestLine().compare(0, 4, "GET "), 0);
@@ -99,7 +99,7 @@ TEST_F(FetchToFileWire, FtpFileIsStoredByteForByte) {
     ASSERT_TRUE(::CreateDirectoryA(served.c_str(), nullptr));
     const std::string source = served + "\\remote.bin";
     ASSERT_TRUE(WriteWhole(source, Pattern(150000, 17)));
-    const uint16_t port = bench.StartFtp(served);
+    const uint16_t port = loopback.StartFtp(served);
     ASSERT_NE(port, 0);
     const std::string base = "ftp://127.0.0.1:" + std::to_string(port);
 
@@ -115,16 +115,16 @@ TEST_F(FetchToFileWire, FtpFileIsStoredByteForByte) {
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(Exists(other));
 
-    EXPECT_TRUE(bench.StopFtp());
+    EXPECT_TRUE(loopback.StopFtp());
     ::DeleteFileA(source.c_str());
     ::RemoveDirectoryA(served.c_str());
 }
 
 TEST_F(FetchToFileWire, TheLocationOfTheUrlIsFetchedInstead) {
-    bench.Add(Route("/old", FilesHost).Method("GET").Times(1).Status(302).Header(
+    loopback.Add(Route("/old", FilesHost).Method("GET").Times(1).Status(302).Header(
         "Location: http://files.norvik.example/new/f.bin"));
-    bench.Add(Route("/old", FilesHost).Body("the old file"));
-    bench.Add(Route("/new/f.bin", FilesHost).Generated(5000));
+    loopback.Add(Route("/old", FilesHost).Body("the old file"));
+    loopback.Add(Route("/new/f.bin", FilesHost).Generated(5000));
     EXPECT_EQ(agent.FetchToFile("http://files.norvik.example/old", target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 5000));
     const auto requests = FileRequests();
@@ -135,7 +135,7 @@ TEST_F(FetchToFileWire, TheLocationOfTheUrlIsFetchedInstead) {
 // --- progress and cancel ---
 
 TEST_F(FetchToFileWire, ProgressIsReportedUpTo100WithoutTakingReferences) {
-    bench.Add(Route(FilePath, FilesHost).Generated(409600));
+    loopback.Add(Route(FilePath, FilesHost).Generated(409600));
     RecordingSink sink;
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 409600));
@@ -150,7 +150,7 @@ TEST_F(FetchToFileWire, ProgressIsReportedUpTo100WithoutTakingReferences) {
 
 TEST_F(FetchToFileWire, CancelKeepsTheBytesUpToTheCancellingChunk) {
     // 1 % of 1,000,000 bytes is first reached by the third 4096-byte chunk: 12288 bytes.
-    bench.Add(Route(FilePath, FilesHost).Generated(1000000));
+    loopback.Add(Route(FilePath, FilesHost).Generated(1000000));
     RecordingSink sink(SinkScript{1});
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
     EXPECT_EQ(sink.Percents(), std::vector<LONG>{1});
@@ -159,8 +159,8 @@ TEST_F(FetchToFileWire, CancelKeepsTheBytesUpToTheCancellingChunk) {
     ExpectNoStatusKept();
 
     // A later cancel: at 50 %, the chunk that reaches 500,000 bytes ends at 123 * 4096.
-    ASSERT_TRUE(bench.Reset());
-    bench.Add(Route(FilePath, FilesHost).Generated(1000000));
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FilePath, FilesHost).Generated(1000000));
     RecordingSink later(SinkScript{50});
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &later), S_OK);
     EXPECT_TRUE(later.WellFormed()) << "the flag is cleared before every report, each right after NotifyCode";
@@ -173,9 +173,9 @@ TEST_F(FetchToFileWire, CancelKeepsTheBytesUpToTheCancellingChunk) {
 TEST_F(FetchToFileWire, NonSuccessStatusLeavesAnExistingFileAlone) {
     for (const int status : {404, 500, 204, 302}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
+        ASSERT_TRUE(loopback.Reset());
         ASSERT_TRUE(WriteWhole(target, "the file the host already had"));
-        bench.Add(Route(FilePath, FilesHost).Status(status).Body(std::string(20000, 'e')));
+        loopback.Add(Route(FilePath, FilesHost).Status(status).Body(std::string(20000, 'e')));
         RecordingSink sink;
         EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &sink), AGENT_E_HTTP_STATUS);
         EXPECT_EQ(Contents(target), "the file the host already had");
@@ -192,7 +192,7 @@ TEST_F(FetchToFileWire, NonSuccessStatusLeavesAnExistingFileAlone) {
 }
 
 TEST_F(FetchToFileWire, EmptyBodyLeavesAnEmptyFile) {
-    bench.Add(Route(FilePath, FilesHost).Body(""));
+    loopback.Add(Route(FilePath, FilesHost).Body(""));
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(Exists(target));
     EXPECT_EQ(Contents(target), "");
@@ -204,14 +204,14 @@ TEST_F(FetchToFileWire, EmptyBodyLeavesAnEmptyFile) {
 
 TEST_F(FetchToFileWire, ALongerExistingFileIsTruncatedAndOverwritten) {
     ASSERT_TRUE(WriteWhole(target, std::string(100000, 'x')));
-    bench.Add(Route(FilePath, FilesHost).Generated(3000));
+    loopback.Add(Route(FilePath, FilesHost).Generated(3000));
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 3000));
 }
 
 // Neither creatable nor truncatable: the transfer stops at the headers and the target stays as it was.
 void FetchToFileWire::ExpectRefusedTarget(const std::string& path) {
-    bench.Add(Route(FilePath, FilesHost).Generated(1000000));
+    loopback.Add(Route(FilePath, FilesHost).Generated(1000000));
     RecordingSink sink;
     EXPECT_EQ(agent.FetchToFile(FileUrl, path.c_str(), &sink), E_FAIL);
     EXPECT_TRUE(sink.Percents().empty()) << "nothing is downloaded beyond the headers";
@@ -244,7 +244,7 @@ TEST_F(FetchToFileWire, AReadOnlyTargetFails) {
 
 TEST_F(FetchToFileWire, ATargetInAMissingFolderFails) {
     const std::string missing = folder + "\\no-such-folder\\f.bin";
-    bench.Add(Route(FilePath, FilesHost).Generated(1000));
+    loopback.Add(Route(FilePath, FilesHost).Generated(1000));
     EXPECT_EQ(agent.FetchToFile(FileUrl, missing.c_str(), nullptr), E_FAIL);
     EXPECT_FALSE(Exists(folder + "\\no-such-folder"));
     ExpectNoStatusKept();
@@ -262,8 +262,8 @@ TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(c.route);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(c.route);
         EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), E_FAIL);
         // The status was a 200, so the slots hold nothing: the failure is the transfer's.
         ExpectNoStatusKept();
@@ -276,7 +276,7 @@ TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
 TEST_F(FetchToFileWire, ATransferThatStallsEndsAsAFailure) {
     // The bounded wait of every exchange, shortened so that the stall is given up quickly.
     ShortWaits shortWaits(1500);
-    bench.Add(Route(FilePath, FilesHost).Generated(100000).StallAfter(20000));
+    loopback.Add(Route(FilePath, FilesHost).Generated(100000).StallAfter(20000));
     EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), E_FAIL);
     ExpectNoStatusKept();
     const std::string stored = Contents(target);
@@ -308,7 +308,7 @@ TEST_F(FetchToFileWire, EmptyOrRefusedArgumentsMakeNoFile) {
         {"http://files.norvik.example:0/pub/f.bin", target},
         {"ftp://127.0.0.1:65536/f.bin", target},
     };
-    bench.Add(Route(FilePath, FilesHost).Generated(1000));
+    loopback.Add(Route(FilePath, FilesHost).Generated(1000));
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << '"' << c.url << "\" to \"" << c.path << '"');
         EXPECT_EQ(agent.FetchToFile(c.url, c.path.c_str(), nullptr), E_INVALIDARG);

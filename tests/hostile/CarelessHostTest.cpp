@@ -75,7 +75,7 @@ protected:
 TEST_F(CarelessHost, SinkThatCallsAgainAndReleasesTheLastReferenceLeavesTheDownloadWhole) {
     // A service that would answer 500: a nested call that got through would leave its status behind.
     AddDownload(Route(FilePath, Files).Generated(1000000), FilePath);
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Status(500)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Status(500)));
     InvTamselAgentOps* agent = Create();
     ASSERT_NE(agent, nullptr);
     MeddlingSink sink(agent);
@@ -90,7 +90,7 @@ TEST_F(CarelessHost, SinkThatCallsAgainAndReleasesTheLastReferenceLeavesTheDownl
     ASSERT_FALSE(sink.percents.empty());
     EXPECT_EQ(sink.percents.back(), 100);
     EXPECT_TRUE(HoldsPattern(Contents(target), 1000000));
-    EXPECT_EQ(bench.Requests().size(), 3u) << "probe, look and download: the nested calls sent nothing";
+    EXPECT_EQ(loopback.Requests().size(), 3u) << "probe, look and download: the nested calls sent nothing";
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK) << "the object went when the call returned";
 }
 

@@ -28,8 +28,8 @@ namespace tamsel::hostile {
 }
 
 void HostileTest::AddDownload(const testbed::Route& route, const std::string& path, const std::string& host) {
-    ASSERT_TRUE(bench.Add(testbed::Route(path, host).Method("GET").Times(1).Body("look")));
-    ASSERT_TRUE(bench.Add(route));
+    ASSERT_TRUE(loopback.Add(testbed::Route(path, host).Method("GET").Times(1).Body("look")));
+    ASSERT_TRUE(loopback.Add(route));
 }
 
 }  // namespace tamsel::hostile

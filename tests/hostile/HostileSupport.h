@@ -39,7 +39,7 @@ using test::WriteWhole;
 // GetLastHttpStatus reports exactly status (and the service slot nothing).
 ::testing::AssertionResult HttpStatusKept(agent::AgentObject& agent, LONG status);
 
-// An agent, a scratch folder and a target path in it, on a bench with no routes.
+// An agent, a scratch folder and a target path in it, with a loopback server that has no routes.
 class HostileTest : public testbed::TestbedTest {
 protected:
     // Scripts path on host to answer its Location look with a small 200, so that route answers only

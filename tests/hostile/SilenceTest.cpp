@@ -17,15 +17,15 @@ protected:
     // The requests that reached host, on the proxy's plain channel.
     size_t RequestsTo(const std::string& host) {
         size_t count = 0;
-        for (const auto& request : bench.Requests("http")) count += request.host == host ? 1 : 0;
+        for (const auto& request : loopback.Requests("http")) count += request.host == host ? 1 : 0;
         return count;
     }
 };
 
 TEST_F(Silence, ProbeThatNeverAnswersMeansNoSessionAfterTheTwelveSecondWait) {
     // The product's own waits: only the probe's 12 s bound may end this.
-    ASSERT_TRUE(bench.Add(Route("/").NeverAnswer()));
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Generated(1000)));
+    ASSERT_TRUE(loopback.Add(Route("/").NeverAnswer()));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Generated(1000)));
     auto agent = this->agent;
     auto result = std::make_shared<HRESULT>(S_FALSE);
     const std::string path = target;
@@ -40,8 +40,8 @@ TEST_F(Silence, ProbeThatNeverAnswersMeansNoSessionAfterTheTwelveSecondWait) {
 
 TEST_F(Silence, LocationLookThatNeverAnswersStillLetsTheDownloadRun) {
     ShortWaits shortWaits(ShortWaitMs);
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Method("GET").Times(1).NeverAnswer()));
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Generated(5000)));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Method("GET").Times(1).NeverAnswer()));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Generated(5000)));
     auto agent = this->agent;
     auto result = std::make_shared<HRESULT>(S_FALSE);
     const std::string path = target;
@@ -55,7 +55,7 @@ TEST_F(Silence, LocationLookThatNeverAnswersStillLetsTheDownloadRun) {
 
 TEST_F(Silence, PostThatNeverAnswersIsAnHttpFailureWithStatusZero) {
     ShortWaits shortWaits(ShortWaitMs);
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").NeverAnswer()));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").NeverAnswer()));
     auto agent = this->agent;
     struct Outcome {
         HRESULT query = S_FALSE;

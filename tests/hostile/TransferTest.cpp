@@ -47,7 +47,7 @@ TEST_F(Transfer, LengthPast4GiBGivesPercentsOfTheWhole64BitLength) {
     EXPECT_TRUE(NoStatusKept(*agent));
 
     // Without a cancel the short body is a broken transfer, whose 64 MiB never reach 2 %.
-    ASSERT_TRUE(bench.Reset());
+    ASSERT_TRUE(loopback.Reset());
     AddDownload(file, FilePath);
     auto watching = std::make_shared<RecordingSink>();
     EXPECT_EQ(Fetch(watching, 60000), E_FAIL) << "broken download";
@@ -61,7 +61,7 @@ TEST_F(Transfer, BodiesLeftUnreadDoNotHoldTheCaller) {
     // 256 MiB reply with nearly all of it still coming. Wine's WinINet reads the rest of such a reply
     // before its close returns, about 5 MiB/s on loopback: close to two minutes if the caller waited.
     constexpr uint64_t size = 256 * MiB;
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Method("GET").Generated(size)));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Method("GET").Generated(size)));
     auto cancelAtOnce = std::make_shared<RecordingSink>(SinkScript{1});
     EXPECT_EQ(Fetch(cancelAtOnce, 20000), S_OK);
     EXPECT_EQ(cancelAtOnce->Percents(), std::vector<LONG>{1});
@@ -69,14 +69,14 @@ TEST_F(Transfer, BodiesLeftUnreadDoNotHoldTheCaller) {
     ASSERT_EQ(SizeOf(target), 2686976);
     EXPECT_TRUE(HoldsPattern(Contents(target), 2686976));
     EXPECT_TRUE(NoStatusKept(*agent));
-    EXPECT_EQ(bench.Requests().size(), 3u) << "probe, look and download: nothing more is sent";
+    EXPECT_EQ(loopback.Requests().size(), 3u) << "probe, look and download: nothing more is sent";
 }
 
 TEST_F(Transfer, BytesBeyondTheAnnouncedLengthAreNeitherStoredNorHandedToTheNextRequest) {
     // 300,000 bytes behind a Content-Length of 100,000: the rest stays on the connection, which must
     // not be reused as if it were clean.
     AddDownload(Route(FilePath, Files).Generated(300000).ContentLength(100000), FilePath);
-    ASSERT_TRUE(bench.Add(Route("/next.bin", Files).Generated(5000)));
+    ASSERT_TRUE(loopback.Add(Route("/next.bin", Files).Generated(5000)));
     RecordingSink sink;
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
@@ -118,7 +118,7 @@ TEST_F(Transfer, SinkAnswersAreIgnoredAndAnyNonZeroFlagCancels) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(bench.Reset());
+        ASSERT_TRUE(loopback.Reset());
         AddDownload(Route(FilePath, Files).Generated(1000000), FilePath);
         RecordingSink sink(c.script);
         EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
@@ -159,7 +159,7 @@ TEST_F(Transfer, TrickledBodyIsBrokenWhileASlowButMovingOneArrives) {
     EXPECT_TRUE(trickled->Percents().empty()) << "no whole percent was reached to cancel from";
     EXPECT_TRUE(NoStatusKept(*agent));
 
-    ASSERT_TRUE(bench.Reset());
+    ASSERT_TRUE(loopback.Reset());
     AddDownload(Route(FilePath, Files).Generated(65536).Trickle(8192, 500), FilePath);
     EXPECT_EQ(Fetch(nullptr, 20000), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 65536));
@@ -169,7 +169,7 @@ TEST_F(Transfer, AtMostFourRepliesCloseAtOnceAndTheRestWaitTheirTurn) {
     // Eight replies that stall mid-body with no length: each close waits out the bounded wait while
     // the platform drains it. The caller never waits; four workers do, then the other four.
     ShortWaits shortWaits(1500);
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).NoContentLength().Generated(1 << 20).StallAfter(1000)));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).NoContentLength().Generated(1 << 20).StallAfter(1000)));
     std::vector<web::UnreadReply> replies;
     for (int i = 0; i < 8; ++i) {
         web::InternetSession session = web::OpenInternet(nullptr);

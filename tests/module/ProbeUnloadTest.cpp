@@ -1,5 +1,5 @@
 // A probe worker that outlives its 12 s wait keeps the module loaded by its own reference: the host
-// may release everything and let COM unload the module meanwhile. Runs beside the loopback bench,
+// may release everything and let COM unload the module meanwhile. Runs beside the loopback test server,
 // with the class registered by regsvr32.
 #include "support/Testbed.h"
 
@@ -36,7 +36,7 @@ bool WaitForUnload(DWORD timeoutMs) {
 }
 
 TEST_F(ProbeUnload, LateProbeWorkerHoldsTheModuleUntilItEnds) {
-    ASSERT_TRUE(bench.Add(Route("/").DelayMs(20000)));  // the probe page answers after 20 s
+    ASSERT_TRUE(loopback.Add(Route("/").DelayMs(20000)));  // the probe page answers after 20 s
     ASSERT_EQ(::GetModuleHandleW(MODULE_NAME), nullptr) << "this test must not load the module itself";
 
     InvTamselAgentOps* ops = nullptr;
@@ -62,7 +62,7 @@ TEST_F(ProbeUnload, LateProbeWorkerHoldsTheModuleUntilItEnds) {
 
     EXPECT_TRUE(WaitForUnload(40000)) << "the worker ended but the module stayed loaded";
     EXPECT_GE(::GetTickCount() - start, 19000u) << "the module went before the probe was answered";
-    EXPECT_EQ(bench.Requests().size(), 1u) << "only the probe goes out";
+    EXPECT_EQ(loopback.Requests().size(), 1u) << "only the probe goes out";
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Wire tests of the exchanges: POST bytes and reply, streamed GET, progress and cancel, broken bodies,
-// https through a tunnel, ftp, and the bounded waits, against the loopback bench.
+// https through a tunnel, ftp, and the bounded waits, against the loopback test server.
 #include "web/Exchange.h"
 
 #include "support/Bounded.h"
@@ -74,7 +74,7 @@ class ExchangeWire : public testbed::TestbedTest {
 protected:
     // The one request the exchange made, on the proxy's plain channel.
     RecordedRequest OnlyRequest() {
-        const auto requests = bench.Requests();
+        const auto requests = loopback.Requests();
         EXPECT_EQ(requests.size(), 1u) << "one exchange, one request";
         return requests.empty() ? RecordedRequest{} : requests.front();
     }
@@ -93,7 +93,7 @@ protected:
 // --- POST ---
 
 TEST_F(ExchangeWire, MultipartPostReachesTheServerByteForByte) {
-    bench.Add(Route("/svc/activate", Service).Method("POST").Header("X-Reply: one").Body("<r>done</r>"));
+    loopback.Add(Route("/svc/activate", Service).Method("POST").Header("X-Reply: one").Body("<r>done</r>"));
     ScratchFolder folder;
     const std::string binary("A\0B\r\n\xff", 6);
     const std::string file = folder.Write("part.bin", binary);
@@ -137,8 +137,8 @@ TEST_F(ExchangeWire, MultipartPostReachesTheServerByteForByte) {
 TEST_F(ExchangeWire, UrlEncodedPostSendsTheQueryPairsFirstUnescaped) {
     for (const int32_t encoding : {0, 1, 3, -2}) {
         SCOPED_TRACE(encoding);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/svc", Service).Method("POST").Body("ok"));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/svc", Service).Method("POST").Body("ok"));
         HttpRequest request = Target("http://svc.norvik.example/svc?lang=en&sn=A1");
         request.AddFormField("ActivateCode", "a b&c=d");
         request.AddFormField("act", "1");
@@ -154,7 +154,7 @@ TEST_F(ExchangeWire, UrlEncodedPostSendsTheQueryPairsFirstUnescaped) {
 }
 
 TEST_F(ExchangeWire, PostAnswered500ReturnsItsBodyStatusAndHeaderBlock) {
-    bench.Add(Route("/svc", Service).Method("POST").Status(500).Header("X-Why: broken").Body("<error/>"));
+    loopback.Add(Route("/svc", Service).Method("POST").Status(500).Header("X-Why: broken").Body("<error/>"));
     HttpRequest request = Target("http://svc.norvik.example/svc");
     request.headerText = "earlier\r\n";  // a POST appends the header block of its reply
     EXPECT_EQ(SendPost(request, 2), "<error/>");
@@ -164,7 +164,7 @@ TEST_F(ExchangeWire, PostAnswered500ReturnsItsBodyStatusAndHeaderBlock) {
 }
 
 TEST_F(ExchangeWire, PostReplyTextLosesTheRestOfTheChunkAfterAZeroByte) {
-    bench.Add(Route("/svc", Service).Method("POST").Body(std::string("before\0after", 12)));
+    loopback.Add(Route("/svc", Service).Method("POST").Body(std::string("before\0after", 12)));
     HttpRequest request = Target("http://svc.norvik.example/svc");
     EXPECT_EQ(SendPost(request, 2), "before");
     EXPECT_EQ(request.status, 200);
@@ -181,8 +181,8 @@ TEST_F(ExchangeWire, PostToAnFtpUrlSpeaksHttpToThatPort) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/upload", Files).Method("POST").Body("taken"));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/upload", Files).Method("POST").Body("taken"));
         HttpRequest request = Target(c.url);
         EXPECT_EQ(SendPost(request, 2), "taken");
         EXPECT_EQ(request.status, 200);
@@ -191,7 +191,7 @@ TEST_F(ExchangeWire, PostToAnFtpUrlSpeaksHttpToThatPort) {
 }
 
 TEST_F(ExchangeWire, PostThatGetsNoReplyLeavesStatusAndHeadersAsTheyWere) {
-    bench.Add(Route("/svc", Service).CloseWithoutAnswer());
+    loopback.Add(Route("/svc", Service).CloseWithoutAnswer());
     HttpRequest request = Target("http://svc.norvik.example/svc");
     request.headerText = "earlier";
     EXPECT_EQ(SendPost(request, 2), "");
@@ -202,7 +202,7 @@ TEST_F(ExchangeWire, PostThatGetsNoReplyLeavesStatusAndHeadersAsTheyWere) {
 // --- GET ---
 
 TEST_F(ExchangeWire, GetAsksForThePathAloneWithHttp10) {
-    bench.Add(Route("/dl/file.bin", Files).Body("payload"));
+    loopback.Add(Route("/dl/file.bin", Files).Body("payload"));
     HttpRequest request = Target("http://files.norvik.example/dl/file.bin?a=1&b=2");
     request.headerText = "kept";
     RecordingConsumer consumer;
@@ -225,7 +225,7 @@ TEST_F(ExchangeWire, GetAsksForThePathAloneWithHttp10) {
 }
 
 TEST_F(ExchangeWire, GetThatGetsNoReplyMakesNoExchange) {
-    bench.Add(Route("/f", Files).CloseWithoutAnswer());
+    loopback.Add(Route("/f", Files).CloseWithoutAnswer());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/f", nullptr, consumer), TransferEnd::NoExchange);
     EXPECT_EQ(lastStatus, 0);
@@ -236,8 +236,8 @@ TEST_F(ExchangeWire, GetKeepsEveryByteAndTheBodyOfAnyStatus) {
     const std::string binary = AllByteValues();
     for (const int status : {200, 404, 500}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/f", Files).Status(status).Body(binary));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/f", Files).Status(status).Body(binary));
         RecordingConsumer consumer;
         EXPECT_EQ(Download("http://files.norvik.example/f", nullptr, consumer), TransferEnd::Complete);
         EXPECT_EQ(lastStatus, status);
@@ -248,7 +248,7 @@ TEST_F(ExchangeWire, GetKeepsEveryByteAndTheBodyOfAnyStatus) {
 
 TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
     constexpr uint64_t size = 5 * 65536 + 1234;
-    bench.Add(Route("/big", Files).Generated(size));
+    loopback.Add(Route("/big", Files).Generated(size));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
     EXPECT_TRUE(HoldsPattern(consumer.body, size));
@@ -260,7 +260,7 @@ TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
 }
 
 TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
-    bench.Add(Route("/big", Files).Status(404).Generated(1 << 20));
+    loopback.Add(Route("/big", Files).Status(404).Generated(1 << 20));
     RecordingConsumer consumer;
     consumer.acceptStart = false;
     RecordingSink sink(Failing());
@@ -272,7 +272,7 @@ TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
 }
 
 TEST_F(ExchangeWire, ConsumerWriteFailureEndsTheTransferThere) {
-    bench.Add(Route("/big", Files).Generated(400000));
+    loopback.Add(Route("/big", Files).Generated(400000));
     RecordingConsumer consumer;
     consumer.failWriteAt = 2;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::ConsumerFailed);
@@ -283,7 +283,7 @@ TEST_F(ExchangeWire, ConsumerWriteFailureEndsTheTransferThere) {
 // --- progress ---
 
 TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
-    bench.Add(Route("/small", Files).Generated(250));
+    loopback.Add(Route("/small", Files).Generated(250));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/small", &sink, consumer), TransferEnd::Complete);
@@ -299,7 +299,7 @@ TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
 
 TEST_F(ExchangeWire, LargeBodyReportsRisingPercentsChunkByChunk) {
     constexpr uint64_t size = 300000;  // every 4096-byte chunk moves the percentage
-    bench.Add(Route("/big", Files).Generated(size));
+    loopback.Add(Route("/big", Files).Generated(size));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
@@ -318,8 +318,8 @@ TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
     constexpr uint64_t size = 409600;
     for (const size_t cancelAt : {1u, 3u, 16u, 20u}) {
         SCOPED_TRACE(cancelAt);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/big", Files).Status(203).Generated(size));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/big", Files).Status(203).Generated(size));
         RecordingSink sink(Failing(cancelAt));
         RecordingConsumer consumer;
         EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Cancelled);
@@ -330,14 +330,14 @@ TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
 }
 
 TEST_F(ExchangeWire, NullSinkDownloadRunsToItsEnd) {
-    bench.Add(Route("/big", Files).Generated(200000));
+    loopback.Add(Route("/big", Files).Generated(200000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
     EXPECT_TRUE(HoldsPattern(consumer.body, 200000));
 }
 
 TEST_F(ExchangeWire, BodyWithoutALengthGivesNoReportsAndArrivesWhole) {
-    bench.Add(Route("/big", Files).NoContentLength().Generated(150000));
+    loopback.Add(Route("/big", Files).NoContentLength().Generated(150000));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
@@ -346,7 +346,7 @@ TEST_F(ExchangeWire, BodyWithoutALengthGivesNoReportsAndArrivesWhole) {
 }
 
 TEST_F(ExchangeWire, ZeroContentLengthGivesNoReports) {
-    bench.Add(Route("/empty", Files).Body(""));
+    loopback.Add(Route("/empty", Files).Body(""));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/empty", &sink, consumer), TransferEnd::Complete);
@@ -359,7 +359,7 @@ TEST_F(ExchangeWire, LengthBeyond32BitsIsNotCutToItsLowBits) {
     // Announced 2^32 + 50000, sent 100000: read as 32 bits the length would be 50000, the body
     // complete at 200 %. Read whole it is barely begun: no report, and a broken transfer.
     constexpr uint64_t announced = (uint64_t{1} << 32) + 50000;
-    bench.Add(Route("/huge", Files).Generated(100000).ContentLength(announced));
+    loopback.Add(Route("/huge", Files).Generated(100000).ContentLength(announced));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/huge", &sink, consumer), TransferEnd::Broken);
@@ -370,7 +370,7 @@ TEST_F(ExchangeWire, LengthBeyond32BitsIsNotCutToItsLowBits) {
 // --- broken bodies ---
 
 TEST_F(ExchangeWire, CloseBeforeTheAnnouncedLengthIsBrokenWithTheBytesSoFar) {
-    bench.Add(Route("/big", Files).Generated(100000).CloseAfter(30000));
+    loopback.Add(Route("/big", Files).Generated(100000).CloseAfter(30000));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Broken);
@@ -382,7 +382,7 @@ TEST_F(ExchangeWire, CloseBeforeTheAnnouncedLengthIsBrokenWithTheBytesSoFar) {
 
 TEST_F(ExchangeWire, CloseWithoutALengthCannotBeToldFromTheEnd) {
     // Without Content-Length or chunked coding the close is the only end mark there is.
-    bench.Add(Route("/big", Files).NoContentLength().Generated(100000).CloseAfter(30000));
+    loopback.Add(Route("/big", Files).NoContentLength().Generated(100000).CloseAfter(30000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
     EXPECT_TRUE(HoldsPattern(consumer.body, 30000));
@@ -391,9 +391,9 @@ TEST_F(ExchangeWire, CloseWithoutALengthCannotBeToldFromTheEnd) {
 TEST_F(ExchangeWire, ChunkedBodyArrivesWholeAndACutOneKeepsItsBytesInOrder) {
     std::string payload = AllByteValues();
     while (payload.size() < 100000) payload += payload;
-    bench.Add(Route("/whole", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
+    loopback.Add(Route("/whole", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
         Chunked(payload, 7000, true)));
-    bench.Add(Route("/cut", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
+    loopback.Add(Route("/cut", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
         Chunked(payload, 7000, false).substr(0, 50000)));
 
     RecordingConsumer whole;
@@ -412,8 +412,8 @@ TEST_F(ExchangeWire, ChunkedBodyArrivesWholeAndACutOneKeepsItsBytesInOrder) {
 // --- https through the proxy's tunnel ---
 
 TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
-    bench.Add(Route("/dl/file.bin", Secure).Generated(100000));
-    bench.Add(Route("/svc", Secure).Method("POST").Body("<secure/>"));
+    loopback.Add(Route("/dl/file.bin", Secure).Generated(100000));
+    loopback.Add(Route("/svc", Secure).Method("POST").Body("<secure/>"));
 
     RecordingConsumer consumer;
     EXPECT_EQ(Download("https://secure.norvik.example/dl/file.bin?x=1", nullptr, consumer), TransferEnd::Complete);
@@ -425,7 +425,7 @@ TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
     EXPECT_EQ(SendPost(post, 0), "<secure/>");
     EXPECT_EQ(post.status, 200);
 
-    const auto tunnels = bench.Requests("http");
+    const auto tunnels = loopback.Requests("http");
     ASSERT_GE(tunnels.size(), 1u);
     for (const RecordedRequest& tunnel : tunnels) {
         EXPECT_EQ(tunnel.RequestLine().rfind("CONNECT secure.norvik.example:443 HTTP/1.", 0), 0u)
@@ -433,7 +433,7 @@ TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
     }
     // Inside the tunnel the GET goes out as HTTP/1.1: Wine's WinINet takes the request's version from
     // the proxy's answer to CONNECT.
-    const auto inside = bench.Requests("https");
+    const auto inside = loopback.Requests("https");
     ASSERT_EQ(inside.size(), 2u);
     EXPECT_EQ(inside[0].RequestLine(), "GET /dl/file.bin HTTP/1.1");
     EXPECT_EQ(inside[1].RequestLine(), "POST /svc HTTP/1.1");
@@ -462,7 +462,7 @@ TEST_F(ExchangeWire, UntrustedCertificateAuthorityEndsTheExchangePromptly) {
     EXPECT_TRUE(outcome->consumer.starts.empty());
     EXPECT_EQ(outcome->text, "");
     EXPECT_EQ(outcome->post.status, 0);
-    EXPECT_TRUE(bench.Requests("https").empty()) << "nothing may be sent to a server that is not trusted";
+    EXPECT_TRUE(loopback.Requests("https").empty()) << "nothing may be sent to a server that is not trusted";
 }
 
 // --- ftp ---
@@ -471,7 +471,7 @@ class FtpWire : public ExchangeWire {
 protected:
     void SetUp() override {
         ExchangeWire::SetUp();
-        port = bench.StartFtp(folder.path);
+        port = loopback.StartFtp(folder.path);
         ASSERT_NE(port, 0) << "no FTP server";
     }
 
@@ -541,7 +541,7 @@ constexpr DWORD Bound = 4 * ShortWaitMs;
 
 TEST_F(ExchangeWire, ServerThatNeverAnswersEndsTheExchangeWithinItsBound) {
     ShortWaits shortWaits(ShortWaitMs);
-    bench.Add(Route("/svc", Service).NeverAnswer());
+    loopback.Add(Route("/svc", Service).NeverAnswer());
     struct Outcome {
         HttpRequest get = Target("http://svc.norvik.example/svc");
         HttpRequest post = Target("http://svc.norvik.example/svc");
@@ -565,8 +565,8 @@ TEST_F(ExchangeWire, ServerThatNeverAnswersEndsTheExchangeWithinItsBound) {
 
 TEST_F(ExchangeWire, ServerThatStallsMidBodyEndsTheTransferWithinItsBound) {
     ShortWaits shortWaits(ShortWaitMs);
-    bench.Add(Route("/big", Files).Generated(200000).StallAfter(10000));
-    bench.Add(Route("/svc", Service).Method("POST").Body(std::string(50000, 'x')).StallAfter(10000));
+    loopback.Add(Route("/big", Files).Generated(200000).StallAfter(10000));
+    loopback.Add(Route("/svc", Service).Method("POST").Body(std::string(50000, 'x')).StallAfter(10000));
     struct Outcome {
         HttpRequest get = Target("http://files.norvik.example/big");
         HttpRequest post = Target("http://svc.norvik.example/svc");

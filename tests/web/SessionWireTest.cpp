@@ -39,10 +39,10 @@ class SessionWire : public testbed::TestbedTest {};
 TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
     for (const int status : {302, 200}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/svc", Service).Method("GET").Status(status).Header(
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/svc", Service).Method("GET").Status(status).Header(
             "Location: http://files.norvik.example:8080/real/post?ActivateCode=X1&lang=en"));
-        bench.Add(Route("/real/post", Files).Method("POST").Body("<reply/>"));
+        loopback.Add(Route("/real/post", Files).Method("POST").Body("<reply/>"));
 
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://svc.norvik.example/svc?old=1"));
@@ -59,7 +59,7 @@ TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
         EXPECT_EQ(reply.body, "<reply/>");
 
         // One look at the URL, its Location never fetched, then the POST to where it pointed.
-        const auto requests = bench.Requests();
+        const auto requests = loopback.Requests();
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_EQ(requests[0].RequestLine(), "GET http://svc.norvik.example:80/svc?old=1 HTTP/1.1");
         EXPECT_EQ(requests[1].RequestLine(), "POST http://files.norvik.example:8080/real/post HTTP/1.1");
@@ -68,7 +68,7 @@ TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
 }
 
 TEST_F(SessionWire, RelativeLocationIsHandedOverUnchanged) {
-    bench.Add(Route("/svc", Service).Status(302).Header("Location: /elsewhere?a=1"));
+    loopback.Add(Route("/svc", Service).Status(302).Header("Location: /elsewhere?a=1"));
     WebSession session;
     // The relative reference is not resolved against the URL, so it cannot be taken apart; its pair
     // has been taken all the same, and no target was set.
@@ -79,11 +79,11 @@ TEST_F(SessionWire, RelativeLocationIsHandedOverUnchanged) {
 
     const WebReply reply = session.Get(nullptr);
     EXPECT_EQ(reply.status, 0);
-    EXPECT_EQ(bench.Requests().size(), 1u) << "only the look went out";
+    EXPECT_EQ(loopback.Requests().size(), 1u) << "only the look went out";
 }
 
 TEST_F(SessionWire, UnreachableUrlIsParsedAsGiven) {
-    bench.Add(Route("/p", "gone.norvik.example").CloseWithoutAnswer());
+    loopback.Add(Route("/p", "gone.norvik.example").CloseWithoutAnswer());
     WebSession session;
     EXPECT_TRUE(session.SetUrl("http://gone.norvik.example/p?x=1"));
     EXPECT_EQ(session.Request().server, "gone.norvik.example");
@@ -100,8 +100,8 @@ TEST_F(SessionWire, GetReturnsTheBodyAndStatusOfAnyAnswerWithNoHeaderText) {
     const std::string binary("\0\x01zero\0\xff", 9);
     for (const int status : {200, 404, 500}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/f", Files).Status(status).Body(binary));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/f", Files).Status(status).Body(binary));
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://files.norvik.example/f"));
         const WebReply reply = session.Get(nullptr);
@@ -112,7 +112,7 @@ TEST_F(SessionWire, GetReturnsTheBodyAndStatusOfAnyAnswerWithNoHeaderText) {
 }
 
 TEST_F(SessionWire, GetToStreamsIntoTheConsumerAndKeepsTheStatus) {
-    bench.Add(Route("/big", Files).Status(206).Generated(300000));
+    loopback.Add(Route("/big", Files).Status(206).Generated(300000));
     WebSession session;
     ASSERT_TRUE(session.SetUrl("http://files.norvik.example/big"));
     RecordingConsumer consumer;
@@ -129,7 +129,7 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
     EXPECT_EQ(reply.status, 0);
     EXPECT_EQ(reply.text, "");
     EXPECT_EQ(reply.body, "");
-    for (const RecordedRequest& request : bench.Requests()) {
+    for (const RecordedRequest& request : loopback.Requests()) {
         EXPECT_NE(request.RequestLine().rfind("GET", 0), 0u) << "nothing fetched: " << request.RequestLine();
     }
 
@@ -143,7 +143,7 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
 TEST_F(SessionWire, LocationLookAtAServerThatNeverAnswersEndsWithinItsBound) {
     constexpr uint32_t shortWaitMs = 2000;
     ShortWaits shortWaits(shortWaitMs);
-    bench.Add(Route("/svc", Service).NeverAnswer());
+    loopback.Add(Route("/svc", Service).NeverAnswer());
     for (const char* url : {"http://svc.norvik.example/svc?a=1", "https://svc.norvik.example/svc?a=1"}) {
         SCOPED_TRACE(url);
         auto session = std::make_shared<WebSession>();
