@@ -2,6 +2,7 @@
 // refused or late probe leaves behind.
 #include "agent/AgentObject.h"
 
+#include "support/Files.h"
 #include "support/Testbed.h"
 
 #include <windows.h>
@@ -17,14 +18,6 @@ using testbed::Route;
 constexpr char ServiceUrl[] = "http://www.norvik.example/svc";
 
 class AgentSpineWire : public testbed::TestbedTest {};
-
-std::string TempFilePath(const char* name) {
-    char folder[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, folder);
-    const std::string path = std::string(folder) + name;
-    ::DeleteFileA(path.c_str());
-    return path;
-}
 
 // The only requests are probes of the maker's page: nothing else was asked for.
 void ExpectOnlyProbes(const std::vector<testbed::RecordedRequest>& requests, size_t count) {
@@ -52,11 +45,12 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
         {"proxy cannot reach it", Route("/").Status(502, "Bad Gateway")},
         {"proxy refuses it", Route("/").CloseWithoutAnswer()},
     };
-    const std::string file = TempFilePath("tamsel-spine-never-written.bin");
+    const test::ScratchFolder folder;
+    const std::string file = folder.File("never-written.bin");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(c.probe);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(c.probe);
         AgentObject agent;
         char buffer[16] = "untouched";
         LONGLONG size = 12345;
@@ -75,12 +69,12 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
         LONG status = 77;
         EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
         EXPECT_EQ(status, 77);
-        ExpectOnlyProbes(bench.Requests(), 4);
+        ExpectOnlyProbes(loopback.Requests(), 4);
     }
 }
 
 TEST_F(AgentSpineWire, ProbeComesBeforeTheArgumentChecks) {
-    bench.Add(Route("/").Status(500));
+    loopback.Add(Route("/").Status(500));
     AgentObject agent;
     LONGLONG size = 12345;
     LONG remaining = 7;
@@ -88,21 +82,21 @@ TEST_F(AgentSpineWire, ProbeComesBeforeTheArgumentChecks) {
     EXPECT_EQ(agent.ReportDownload("", "", 0, &remaining), AGENT_E_NO_SESSION);
     EXPECT_EQ(size, 0);
     EXPECT_EQ(remaining, -1);
-    ExpectOnlyProbes(bench.Requests(), 2);
+    ExpectOnlyProbes(loopback.Requests(), 2);
 
     // With the probe answered, the same calls reach their argument checks, outputs set all the same.
-    ASSERT_TRUE(bench.Reset());
+    ASSERT_TRUE(loopback.Reset());
     size = 12345;
     remaining = 7;
     EXPECT_EQ(agent.QueryDownload(nullptr, 0, "", "code", &size), E_INVALIDARG);
     EXPECT_EQ(agent.ReportDownload("", "code", 0, &remaining), E_INVALIDARG);
     EXPECT_EQ(size, 0);
     EXPECT_EQ(remaining, -1);
-    ExpectOnlyProbes(bench.Requests(), 2);
+    ExpectOnlyProbes(loopback.Requests(), 2);
 }
 
 TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
-    bench.Add(Route("/svc").Status(503));
+    loopback.Add(Route("/svc").Status(503));
     AgentObject agent;
     char buffer[64] = "";
     LONGLONG size = 0;
@@ -111,7 +105,7 @@ TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
     ASSERT_EQ(agent.GetLastHttpStatus(&status), S_OK);
     EXPECT_EQ(status, 503);
 
-    bench.Add(Route("/").Status(404));
+    loopback.Add(Route("/").Status(404));
     EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
     status = 77;
     EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
@@ -121,7 +115,7 @@ TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
 // A probe answered after 13 s: the operation gives up at the 12 s bound, and the answer that comes
 // later finds a worker whose agent is already gone. Nothing may break, then or after.
 TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
-    bench.Add(Route("/").Times(1).DelayMs(13000));
+    loopback.Add(Route("/").Times(1).DelayMs(13000));
     auto agent = std::make_unique<AgentObject>();
     char buffer[16] = "untouched";
     LONGLONG size = 12345;
@@ -149,7 +143,7 @@ TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
     EXPECT_EQ(remaining, -1);
     LONG status = 77;
     EXPECT_EQ(next.GetLastHttpStatus(&status), E_FAIL);
-    ExpectOnlyProbes(bench.Requests(), 3);
+    ExpectOnlyProbes(loopback.Requests(), 3);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ protected:
     // The requests that reached the lookup host, the probe's left out.
     std::vector<testbed::RecordedRequest> LookupRequests() {
         std::vector<testbed::RecordedRequest> chosen;
-        for (testbed::RecordedRequest& request : bench.Requests()) {
+        for (testbed::RecordedRequest& request : loopback.Requests()) {
             if (request.host == LookupHost) chosen.push_back(std::move(request));
         }
         return chosen;
@@ -55,8 +55,8 @@ TEST_F(LookupRedirectWire, ComposesTheQueryByPlainConcatenation) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sentTarget);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/find", LookupHost).Status(302).Header("Location: http://www.norvik.example/page"));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: http://www.norvik.example/page"));
         EXPECT_EQ(agent.LookupRedirect(target.data(), 256, c.lookupUrl, c.serial, c.language, c.type), S_OK);
         const auto requests = LookupRequests();
         ASSERT_EQ(requests.size(), 1u) << "one GET of the query URL, and the Location is not fetched";
@@ -67,7 +67,7 @@ TEST_F(LookupRedirectWire, ComposesTheQueryByPlainConcatenation) {
 }
 
 TEST_F(LookupRedirectWire, SpacesInTheArgumentsArePassedOnToThePlatform) {
-    bench.Add(Route("/find", LookupHost).Status(302).Header("Location: http://www.norvik.example/page"));
+    loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: http://www.norvik.example/page"));
     EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "A B", "en", "t"), S_OK);
     const auto requests = LookupRequests();
     ASSERT_EQ(requests.size(), 1u);
@@ -79,9 +79,9 @@ TEST_F(LookupRedirectWire, SpacesInTheArgumentsArePassedOnToThePlatform) {
 TEST_F(LookupRedirectWire, TheLocationIsTheAnswerWhateverTheStatus) {
     for (const int status : {301, 302, 200, 404, 500}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
+        ASSERT_TRUE(loopback.Reset());
         const std::string location = "http://www.norvik.example/support/page?id=" + std::to_string(status);
-        bench.Add(Route("/find", LookupHost).Status(status).Header("Location: " + location));
+        loopback.Add(Route("/find", LookupHost).Status(status).Header("Location: " + location));
         target.assign(256, Canary);
         EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), S_OK);
         EXPECT_EQ(target.substr(0, location.size() + 1), location + '\0');
@@ -104,8 +104,8 @@ TEST_F(LookupRedirectWire, OnlyTheExactHomePageCountsAsNothingFound) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.location);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/find", LookupHost).Status(302).Header("Location: " + c.location));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: " + c.location));
         target.assign(256, Canary);
         EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), c.expected);
         if (c.expected == S_OK) {
@@ -130,8 +130,8 @@ TEST_F(LookupRedirectWire, NoUsableAnswerIsAnInvalidArgumentAndKeepsNoStatus) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(c.route);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(c.route);
         target.assign(256, Canary);
         EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), E_INVALIDARG);
         EXPECT_EQ(target, std::string(256, Canary));
@@ -143,20 +143,20 @@ TEST_F(LookupRedirectWire, EmptyArgumentsAreRefusedBeforeAnyLookup) {
     const char* const arguments[4] = {LookupUrl, "S", "en", "t"};
     for (int empty = 0; empty < 4; ++empty) {
         SCOPED_TRACE(empty);
-        ASSERT_TRUE(bench.Reset());
+        ASSERT_TRUE(loopback.Reset());
         const char* a[4] = {arguments[0], arguments[1], arguments[2], arguments[3]};
         a[empty] = "";
         // Neither the buffer nor its size is looked at yet: a size of 0 changes nothing.
         EXPECT_EQ(agent.LookupRedirect(target.data(), 0, a[0], a[1], a[2], a[3]), E_INVALIDARG);
         EXPECT_TRUE(LookupRequests().empty());
-        EXPECT_EQ(bench.Requests().size(), 1u) << "the probe, and nothing else";
+        EXPECT_EQ(loopback.Requests().size(), 1u) << "the probe, and nothing else";
     }
 }
 
 TEST_F(LookupRedirectWire, TargetOfLengthLNeedsABufferOfLPlusOne) {
     const std::string location = "http://www.norvik.example/support/a-page-of-some-length";
     const ULONG length = static_cast<ULONG>(location.size());
-    bench.Add(Route("/find", LookupHost).Status(302).Header("Location: " + location));
+    loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: " + location));
 
     for (const ULONG size : {ULONG(0), ULONG(1), length}) {
         SCOPED_TRACE(size);
@@ -173,7 +173,7 @@ TEST_F(LookupRedirectWire, TargetOfLengthLNeedsABufferOfLPlusOne) {
 }
 
 TEST_F(LookupRedirectWire, ClearsTheSlotsThatAnEarlierFailureLeft) {
-    bench.Add(Route("/svc", "svc.norvik.example").Method("POST").Status(503));
+    loopback.Add(Route("/svc", "svc.norvik.example").Method("POST").Status(503));
     LONGLONG size = -1;
     char url[16];
     ASSERT_EQ(agent.QueryDownload(url, sizeof url, "http://svc.norvik.example/svc", "CODE", &size),
@@ -182,7 +182,7 @@ TEST_F(LookupRedirectWire, ClearsTheSlotsThatAnEarlierFailureLeft) {
     ASSERT_EQ(agent.GetLastHttpStatus(&status), S_OK);
     ASSERT_EQ(status, 503);
 
-    bench.Add(Route("/find", LookupHost).Status(404));
+    loopback.Add(Route("/find", LookupHost).Status(404));
     EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), E_INVALIDARG);
     ExpectNoStatusKept();
 }

@@ -2,6 +2,7 @@
 // replies are read, and what the status slots keep.
 #include "agent/AgentObject.h"
 
+#include "support/ServiceReply.h"
 #include "support/Testbed.h"
 
 #include <climits>
@@ -12,6 +13,7 @@
 namespace tamsel::agent {
 namespace {
 
+using test::ServiceReply;
 using testbed::RecordedRequest;
 using testbed::Route;
 using Fields = std::vector<std::pair<std::string, std::string>>;
@@ -20,15 +22,6 @@ constexpr char ServiceHost[] = "svc.norvik.example";
 constexpr char ServiceUrl[] = "http://svc.norvik.example/dl/service.php";
 constexpr char ServicePath[] = "/dl/service.php";
 constexpr char Canary = '#';
-
-// A service reply: a comment, a container, one field element per pair.
-std::string Reply(const Fields& fields) {
-    std::string body = "<!-- download service -->\r\n<response>\r\n";
-    for (const auto& [name, value] : fields) {
-        body += "  <field name=\"" + name + "\" value=\"" + value + "\"/>\r\n";
-    }
-    return body + "</response>\r\n";
-}
 
 Route Answer(const std::string& body, const char* path = ServicePath) {
     return Route(path, ServiceHost).Method("POST").Body(body);
@@ -55,7 +48,7 @@ class ServiceWire : public testbed::TestbedTest {
 protected:
     std::vector<RecordedRequest> Posts() {
         std::vector<RecordedRequest> posts;
-        for (RecordedRequest& request : bench.Requests()) {
+        for (RecordedRequest& request : loopback.Requests()) {
             if (request.RequestLine().compare(0, 5, "POST ") == 0) posts.push_back(std::move(request));
         }
         return posts;
@@ -96,12 +89,12 @@ protected:
 // --- what the service receives ---
 
 TEST_F(ServiceWire, QueryPostsTheCodeAndAct1AsMultipart) {
-    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "AB12-cd 34&x=\"y\"", &fileSize), S_OK);
     // The code is opaque: spaces, "&", "=" and quotes go out as they came.
     ExpectOnePostOf(ServicePath, {{"ActivateCode", "AB12-cd 34&x=\"y\""}, {"act", "1"}});
 
-    const auto requests = bench.Requests();
+    const auto requests = loopback.Requests();
     ASSERT_EQ(requests.size(), 3u) << "probe, the Location look at the service URL, the POST";
     EXPECT_EQ(requests[0].host, testbed::MakerHost);
     EXPECT_EQ(requests[1].RequestLine(), "GET http://svc.norvik.example:80/dl/service.php HTTP/1.1");
@@ -114,27 +107,27 @@ TEST_F(ServiceWire, ReportPostsCodeSuccessAndAct2WithAnyNonZeroFlagAsTrue) {
     };
     for (const auto& [flag, text] : flags) {
         SCOPED_TRACE(flag);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
         EXPECT_EQ(agent.ReportDownload(ServiceUrl, "CODE-9", flag, &remaining), S_OK);
         ExpectOnePostOf(ServicePath, {{"ActivateCode", "CODE-9"}, {"success", text}, {"act", "2"}});
     }
 }
 
 TEST_F(ServiceWire, ReportSendsAnEmptyCodeAsIs) {
-    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
     EXPECT_EQ(agent.ReportDownload(ServiceUrl, "", 1, &remaining), S_OK);
     ExpectOnePostOf(ServicePath, {{"ActivateCode", ""}, {"success", "true"}, {"act", "2"}});
 }
 
 TEST_F(ServiceWire, QueryPairsOfTheServiceUrlComeFirst) {
     const std::string url = std::string(ServiceUrl) + "?lang=en&prod=77&empty=";
-    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, url.c_str(), "C", &fileSize), S_OK);
     ExpectOnePostOf(ServicePath, {{"lang", "en"}, {"prod", "77"}, {"empty", ""}, {"ActivateCode", "C"}, {"act", "1"}});
 
-    ASSERT_TRUE(bench.Reset());
-    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
     EXPECT_EQ(agent.ReportDownload(url.c_str(), "C", 0, &remaining), S_OK);
     ExpectOnePostOf(ServicePath,
                     {{"lang", "en"}, {"prod", "77"}, {"empty", ""}, {"ActivateCode", "C"}, {"success", "false"},
@@ -144,16 +137,16 @@ TEST_F(ServiceWire, QueryPairsOfTheServiceUrlComeFirst) {
 TEST_F(ServiceWire, AServiceUrlAnsweringLocationIsPostedToTheLocation) {
     // The look at the service URL is a GET: only it sees the redirect, and the POST goes where it
     // points, with the Location's query pairs as the first fields. No second look is made.
-    bench.Add(Route("/old", ServiceHost).Method("GET").Status(302).Header(
+    loopback.Add(Route("/old", ServiceHost).Method("GET").Status(302).Header(
         "Location: http://svc.norvik.example/v2/service.php?region=eu"));
-    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"downloadURL", "http://dl.norvik.example/f.bin"}}),
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"downloadURL", "http://dl.norvik.example/f.bin"}}),
                      "/v2/service.php"));
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, "http://svc.norvik.example/old?ignored=1", "C", &fileSize),
               S_OK);
     EXPECT_STREQ(buffer.c_str(), "http://dl.norvik.example/f.bin");
     ExpectOnePostOf("/v2/service.php", {{"region", "eu"}, {"ActivateCode", "C"}, {"act", "1"}});
 
-    const auto requests = bench.Requests();
+    const auto requests = loopback.Requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[1].target, "/old?ignored=1");
 }
@@ -162,7 +155,7 @@ TEST_F(ServiceWire, AServiceUrlAnsweringLocationIsPostedToTheLocation) {
 
 TEST_F(ServiceWire, QueryReturnsTheDownloadUrlAndASizeBeyond32Bits) {
     const std::string url = "http://dl.norvik.example/files/setup.exe?t=1&amp;u=2";
-    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "5000000000"}})));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "5000000000"}})));
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), S_OK);
     EXPECT_STREQ(buffer.c_str(), "http://dl.norvik.example/files/setup.exe?t=1&u=2");
     EXPECT_EQ(fileSize, 5000000000LL);
@@ -171,7 +164,7 @@ TEST_F(ServiceWire, QueryReturnsTheDownloadUrlAndASizeBeyond32Bits) {
 }
 
 TEST_F(ServiceWire, QueryWithoutDownloadUrlOrSizeGivesEmptyTextAndZero) {
-    bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 1, ServiceUrl, "C", &fileSize), S_OK);
     EXPECT_EQ(buffer[0], '\0');
     EXPECT_EQ(buffer[1], Canary);
@@ -181,7 +174,7 @@ TEST_F(ServiceWire, QueryWithoutDownloadUrlOrSizeGivesEmptyTextAndZero) {
 TEST_F(ServiceWire, DownloadUrlOfLengthLNeedsABufferOfLPlusOne) {
     const std::string url = "http://dl.norvik.example/files/a-download-of-some-length.zip";
     const ULONG length = static_cast<ULONG>(url.size());
-    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "1234"}})));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "1234"}})));
 
     for (const ULONG size : {ULONG(0), ULONG(1), length}) {
         SCOPED_TRACE(size);
@@ -211,24 +204,24 @@ TEST_F(ServiceWire, ServiceStatusAcceptedOrKept) {
         LONG reportSlot;
     };
     const Case cases[] = {
-        {"1", Reply({{"StatusCode", "1"}}), S_OK, -1, S_OK, -1},
-        {"digit 1 then letters", Reply({{"StatusCode", "1abc"}}), S_OK, -1, S_OK, -1},
-        {"blanks and a plus", Reply({{"StatusCode", " +1 "}}), S_OK, -1, S_OK, -1},
-        {"2", Reply({{"StatusCode", "2"}}), AGENT_E_SERVICE_STATUS, 2, S_OK, -1},
-        {"3", Reply({{"StatusCode", "3"}}), AGENT_E_SERVICE_STATUS, 3, AGENT_E_SERVICE_STATUS, 3},
-        {"0", Reply({{"StatusCode", "0"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
-        {"-5", Reply({{"StatusCode", "-5"}}), AGENT_E_SERVICE_STATUS, -5, AGENT_E_SERVICE_STATUS, -5},
+        {"1", ServiceReply({{"StatusCode", "1"}}), S_OK, -1, S_OK, -1},
+        {"digit 1 then letters", ServiceReply({{"StatusCode", "1abc"}}), S_OK, -1, S_OK, -1},
+        {"blanks and a plus", ServiceReply({{"StatusCode", " +1 "}}), S_OK, -1, S_OK, -1},
+        {"2", ServiceReply({{"StatusCode", "2"}}), AGENT_E_SERVICE_STATUS, 2, S_OK, -1},
+        {"3", ServiceReply({{"StatusCode", "3"}}), AGENT_E_SERVICE_STATUS, 3, AGENT_E_SERVICE_STATUS, 3},
+        {"0", ServiceReply({{"StatusCode", "0"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+        {"-5", ServiceReply({{"StatusCode", "-5"}}), AGENT_E_SERVICE_STATUS, -5, AGENT_E_SERVICE_STATUS, -5},
         // Stored, but -1 is what "nothing kept" looks like: the getter then reports nothing.
-        {"-1", Reply({{"StatusCode", "-1"}}), AGENT_E_SERVICE_STATUS, -1, AGENT_E_SERVICE_STATUS, -1},
-        {"missing", Reply({{"downloadURL", "http://x/"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
-        {"not a number", Reply({{"StatusCode", "OK"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+        {"-1", ServiceReply({{"StatusCode", "-1"}}), AGENT_E_SERVICE_STATUS, -1, AGENT_E_SERVICE_STATUS, -1},
+        {"missing", ServiceReply({{"downloadURL", "http://x/"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
+        {"not a number", ServiceReply({{"StatusCode", "OK"}}), AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
         {"not markup", "StatusCode=1\r\n", AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
         {"empty body", "", AGENT_E_SERVICE_STATUS, 0, AGENT_E_SERVICE_STATUS, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Answer(c.body));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Answer(c.body));
         buffer.assign(512, Canary);
         EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), c.query);
         EXPECT_EQ(ServiceSlot(), c.querySlot);
@@ -267,11 +260,11 @@ TEST_F(ServiceWire, ReportReturnsTotalMinusDoneWithin32Bits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.total ? c.total : "(none)") << " - " << (c.done ? c.done : "(none)"));
-        ASSERT_TRUE(bench.Reset());
+        ASSERT_TRUE(loopback.Reset());
         Fields fields = {{"StatusCode", "2"}};
         if (c.total) fields.emplace_back("dltotalcount", c.total);
         if (c.done) fields.emplace_back("dltimes", c.done);
-        bench.Add(Answer(Reply(fields)));
+        loopback.Add(Answer(ServiceReply(fields)));
         remaining = -7;
         EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), S_OK);
         EXPECT_EQ(remaining, c.expected);
@@ -281,7 +274,7 @@ TEST_F(ServiceWire, ReportReturnsTotalMinusDoneWithin32Bits) {
 // --- failures before and at the exchange ---
 
 TEST_F(ServiceWire, HttpStatusOtherThan200IsKeptAndTheReplyIgnored) {
-    const std::string good = Reply({{"StatusCode", "1"}, {"downloadURL", "http://x/"}, {"filesize", "9"}});
+    const std::string good = ServiceReply({{"StatusCode", "1"}, {"downloadURL", "http://x/"}, {"filesize", "9"}});
     struct Case {
         const char* what;
         Route route;
@@ -296,8 +289,8 @@ TEST_F(ServiceWire, HttpStatusOtherThan200IsKeptAndTheReplyIgnored) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(c.route);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(c.route);
         buffer.assign(512, Canary);
         EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
         EXPECT_EQ(HttpSlot(), c.kept);
@@ -314,8 +307,8 @@ TEST_F(ServiceWire, HttpStatusOtherThan200IsKeptAndTheReplyIgnored) {
 
 TEST_F(ServiceWire, EachOperationStartsWithEmptySlots) {
     // An HTTP failure, then a success: the second call's prologue cleared the slot.
-    bench.Add(Answer(Reply({{"StatusCode", "1"}})).Status(500).Times(1));
-    bench.Add(Answer(Reply({{"StatusCode", "1"}, {"dltotalcount", "3"}})));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})).Status(500).Times(1));
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"dltotalcount", "3"}})));
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
     EXPECT_EQ(HttpSlot(), 500);
     EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), S_OK);
@@ -324,9 +317,9 @@ TEST_F(ServiceWire, EachOperationStartsWithEmptySlots) {
     EXPECT_EQ(ServiceSlot(), -1);
 
     // A rejected service status, then an HTTP failure: only the newer slot holds anything.
-    ASSERT_TRUE(bench.Reset());
-    bench.Add(Answer(Reply({{"StatusCode", "7"}})).Times(1));
-    bench.Add(Answer("").Status(502));
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "7"}})).Times(1));
+    loopback.Add(Answer("").Status(502));
     EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), AGENT_E_SERVICE_STATUS);
     EXPECT_EQ(ServiceSlot(), 7);
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
@@ -351,8 +344,8 @@ TEST_F(ServiceWire, EmptyOrRefusedArgumentsSendNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Answer(Reply({{"StatusCode", "1"}})));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
         fileSize = -7;
         EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, c.url, c.code, &fileSize), c.query);
         EXPECT_EQ(fileSize, 0);

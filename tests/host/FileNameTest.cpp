@@ -22,7 +22,7 @@ TEST(FileNameFromUrl, TakesTheLastPathSegment) {
         {"http://h/noext", "noext"},
     };
     for (const UrlCase& c : cases) {
-        EXPECT_EQ(c.name, FileNameFromUrl(c.url)) << c.url;
+        EXPECT_EQ(FileNameFromUrl(c.url), c.name) << c.url;
     }
 }
 
@@ -42,7 +42,7 @@ TEST(FileNameFromUrl, RefusesUrlsWithoutAFileName) {
         "http://h/files/demo.bin.",       // Windows would drop the dot
     };
     for (const char* url : urls) {
-        EXPECT_EQ("", FileNameFromUrl(url)) << url;
+        EXPECT_EQ(FileNameFromUrl(url), "") << url;
     }
 }
 
@@ -61,11 +61,11 @@ TEST(IsUsableFileName, RefusesWhatWindowsCannotHold) {
 }
 
 TEST(JoinPath, PutsExactlyOneSeparatorBetween) {
-    EXPECT_EQ("C:\\dl\\a.bin", JoinPath("C:\\dl", "a.bin"));
-    EXPECT_EQ("C:\\dl\\a.bin", JoinPath("C:\\dl\\", "a.bin"));
-    EXPECT_EQ("Z:/tmp/a.bin", JoinPath("Z:/tmp/", "a.bin"));
-    EXPECT_EQ("C:\\a.bin", JoinPath("C:\\", "a.bin"));
-    EXPECT_EQ("dl\\a.bin", JoinPath("dl", "a.bin"));
+    EXPECT_EQ(JoinPath("C:\\dl", "a.bin"), "C:\\dl\\a.bin");
+    EXPECT_EQ(JoinPath("C:\\dl\\", "a.bin"), "C:\\dl\\a.bin");
+    EXPECT_EQ(JoinPath("Z:/tmp/", "a.bin"), "Z:/tmp/a.bin");
+    EXPECT_EQ(JoinPath("C:\\", "a.bin"), "C:\\a.bin");
+    EXPECT_EQ(JoinPath("dl", "a.bin"), "dl\\a.bin");
 }
 
 }  // namespace

@@ -39,9 +39,9 @@ const Named Documented[] = {
 TEST(ResultCodes, EachDocumentedCodeHasItsNameAndExitCode) {
     for (const Named& expected : Documented) {
         const ResultInfo& info = DescribeResult(expected.code);
-        EXPECT_STREQ(expected.name, info.name) << std::hex << expected.code;
-        EXPECT_EQ(expected.exitCode, info.exitCode) << expected.name;
-        EXPECT_NE('\0', info.explanation[0]) << expected.name;
+        EXPECT_STREQ(info.name, expected.name) << std::hex << expected.code;
+        EXPECT_EQ(info.exitCode, expected.exitCode) << expected.name;
+        EXPECT_NE(info.explanation[0], '\0') << expected.name;
     }
 }
 
@@ -57,36 +57,36 @@ TEST(ResultCodes, ExitCodesAreDistinctAndClearOfTheHostsOwn) {
 
 TEST(ResultCodes, UnknownCodeGetsTheGenericEntry) {
     const ResultInfo& info = DescribeResult(static_cast<HRESULT>(0x80041234L));
-    EXPECT_EQ(ExitUnknownResult, info.exitCode);
-    EXPECT_STREQ("unknown result", info.name);
+    EXPECT_EQ(info.exitCode, ExitUnknownResult);
+    EXPECT_STREQ(info.name, "unknown result");
 }
 
 TEST(ResultCodes, RegistrationProblemsSayHowToRegister) {
     for (const HRESULT code : {REGDB_E_CLASSNOTREG, CO_E_CLASSSTRING}) {
-        EXPECT_NE(nullptr, std::strstr(DescribeResult(code).explanation, "regsvr32 NorvikTamselAgent.dll"))
+        EXPECT_NE(std::strstr(DescribeResult(code).explanation, "regsvr32 NorvikTamselAgent.dll"), nullptr)
             << DescribeResult(code).name;
     }
 }
 
 TEST(DescribeFailure, NamesTheCodeInHexWithItsExplanation) {
-    EXPECT_EQ("AGENT_E_NO_SESSION (0x80042EFF): cannot reach the internet (the connectivity probe did not "
-              "answer 200)",
-              DescribeFailure(AGENT_E_NO_SESSION, -1, -1));
+    EXPECT_EQ(DescribeFailure(AGENT_E_NO_SESSION, -1, -1),
+              "AGENT_E_NO_SESSION (0x80042EFF): cannot reach the internet (the connectivity probe did not "
+              "answer 200)");
 }
 
 TEST(DescribeFailure, AddsOnlyTheStatusesThatWereKept) {
     const std::string http = DescribeFailure(AGENT_E_HTTP_STATUS, 404, -1);
-    EXPECT_NE(std::string::npos, http.find("(HTTP status 404)")) << http;
-    EXPECT_EQ(std::string::npos, http.find("service status")) << http;
+    EXPECT_NE(http.find("(HTTP status 404)"), std::string::npos) << http;
+    EXPECT_EQ(http.find("service status"), std::string::npos) << http;
 
     const std::string service = DescribeFailure(AGENT_E_SERVICE_STATUS, -1, 0);
-    EXPECT_NE(std::string::npos, service.find("(service status 0)")) << service;
-    EXPECT_EQ(std::string::npos, service.find("HTTP status")) << service;
+    EXPECT_NE(service.find("(service status 0)"), std::string::npos) << service;
+    EXPECT_EQ(service.find("HTTP status"), std::string::npos) << service;
 }
 
 TEST(DescribeFailure, UnknownCodeStillShowsItsValue) {
     const std::string text = DescribeFailure(static_cast<HRESULT>(0x80041234L), -1, -1);
-    EXPECT_NE(std::string::npos, text.find("0x80041234")) << text;
+    EXPECT_NE(text.find("0x80041234"), std::string::npos) << text;
 }
 
 }  // namespace

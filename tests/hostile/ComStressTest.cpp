@@ -1,6 +1,6 @@
 // The COM face under load: a hundred thousand create/release cycles, alone and from eight threads at
 // once, leave the process's handles and memory where they were and the module free to unload.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 
 #include <gtest/gtest.h>
 #include <psapi.h>

@@ -158,7 +158,7 @@ bool FtpDouble::Answer(Session& session, const std::string& line) {
     return Reply(control, "502 Not here.");
 }
 
-// Opens the data connection PORT asked for, sends text and then patternBytes of the bench's pattern,
+// Opens the data connection PORT asked for, sends text and then patternBytes of the loopback server's pattern,
 // and closes it.
 bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t patternBytes) {
     web::Socket data(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));

@@ -1,4 +1,4 @@
-// A scripted FTP server inside the test process, for what the bench's anonymous server never does:
+// A scripted FTP server inside the test process, for what the loopback server's anonymous one never does:
 // refuse a login, or drop the connections in the middle of a transfer.
 #pragma once
 

@@ -2,6 +2,8 @@
 // ten million nested elements, a zero byte, and bytes above 127 in every field.
 #include "hostile/HostileSupport.h"
 
+#include "web/Internet.h"
+
 namespace tamsel::hostile {
 namespace {
 
@@ -10,15 +12,6 @@ using testbed::Route;
 constexpr char ServiceUrl[] = "http://svc.norvik.example/svc";
 constexpr char FileUrl[] = "http://files.norvik.example/f.bin";
 constexpr char FilePath[] = "/f.bin";
-
-// A service reply: a comment, then a container with one field element per pair.
-std::string Reply(const std::vector<std::pair<std::string, std::string>>& fields) {
-    std::string body = "<!-- reply -->\r\n<reply>\r\n";
-    for (const auto& field : fields) {
-        body += "  <field name=\"" + field.first + "\" value=\"" + field.second + "\"/>\r\n";
-    }
-    return body + "</reply>\r\n";
-}
 
 struct QueryOutcome {
     HRESULT result = S_FALSE;
@@ -32,7 +25,7 @@ protected:
         auto outcome = std::make_shared<QueryOutcome>();
         auto agent = this->agent;
         const std::string codeText = code;
-        BoundedCall run([=] {
+        BoundedRun run([=] {
             std::vector<char> buffer(70000, '\x7f');
             outcome->result = agent->QueryDownload(buffer.data(), static_cast<ULONG>(buffer.size()), ServiceUrl,
                                                    codeText.c_str(), &outcome->size);
@@ -53,8 +46,9 @@ TEST_F(Replies, LocationOf64KiBIsRefusedNotCut) {
     };
     const std::string huge = locationOf(65536);
     const std::string longest = locationOf(4084);  // "Location: " and this make 4094 bytes
-    ASSERT_TRUE(bench.Add(Route("/lookup?SN=1&LN=en&TYPE=huge", Service).Status(302).Header("Location: " + huge)));
-    ASSERT_TRUE(bench.Add(Route("/lookup?SN=1&LN=en&TYPE=long", Service).Status(302).Header("Location: " + longest)));
+    ASSERT_TRUE(loopback.Add(Route("/lookup?SN=1&LN=en&TYPE=huge", Service).Status(302).Header("Location: " + huge)));
+    ASSERT_TRUE(
+        loopback.Add(Route("/lookup?SN=1&LN=en&TYPE=long", Service).Status(302).Header("Location: " + longest)));
 
     std::vector<char> buffer(70000, '\x7f');
     const auto lookup = [&](const char* type) {
@@ -68,26 +62,26 @@ TEST_F(Replies, LocationOf64KiBIsRefusedNotCut) {
     EXPECT_EQ(std::string(buffer.data()), longest);
 
     // A download whose Location cannot be trusted fetches its own URL instead of a cut one.
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Times(1).Status(302).Header("Location: " + huge)));
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Generated(3000)));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Times(1).Status(302).Header("Location: " + huge)));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Generated(3000)));
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
-    EXPECT_TRUE(Contents(target) == Pattern(3000));
-    EXPECT_EQ(bench.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0");
+    EXPECT_TRUE(HoldsPattern(Contents(target), 3000));
+    EXPECT_EQ(loopback.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0");
 }
 
 TEST_F(Replies, AThousandHeadersChangeNothing) {
     Route file = Route(FilePath, Files).Generated(70000);
-    Route post = Route("/svc", Service).Method("POST").Body(Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl},
-                                                                   {"filesize", "70000"}}));
+    Route post = Route("/svc", Service).Method("POST").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "70000"}}));
     for (int i = 0; i < 1000; ++i) {
         const std::string line = "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'a' + i % 26);
         file.Header(line);
         post.Header(line);
     }
     AddDownload(file, FilePath);
-    ASSERT_TRUE(bench.Add(post));
+    ASSERT_TRUE(loopback.Add(post));
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
-    EXPECT_TRUE(Contents(target) == Pattern(70000));
+    EXPECT_TRUE(HoldsPattern(Contents(target), 70000));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.url, FileUrl);
@@ -103,7 +97,8 @@ TEST_F(Replies, StatusLineThatIsNotHttpIsNoExchange) {
     EXPECT_TRUE(HttpStatusKept(*agent, 0));
     EXPECT_FALSE(Exists(target));
 
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Raw("SPAM\r\n\r\n" + Reply({{"StatusCode", "1"}}))));
+    const std::string notHttp = "SPAM\r\n\r\n" + ServiceReply({{"StatusCode", "1"}});
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Raw(notHttp)));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
     EXPECT_EQ(query.size, 0);
@@ -111,7 +106,7 @@ TEST_F(Replies, StatusLineThatIsNotHttpIsNoExchange) {
     EXPECT_TRUE(HttpStatusKept(*agent, 0));
 
     // A real status line with no header after it is still a reply.
-    ASSERT_TRUE(bench.Reset());
+    ASSERT_TRUE(loopback.Reset());
     AddDownload(Route(FilePath, Files).Raw("HTTP/1.0 200 OK\r\n\r\nplain"), FilePath);
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
     EXPECT_EQ(Contents(target), "plain");
@@ -121,7 +116,7 @@ TEST_F(Replies, TenMillionNestedElementsAreAnUnreadableReply) {
     std::string nested;
     nested.reserve(10 * 1024 * 1024);
     while (nested.size() < 10 * 1024 * 1024) nested += "<a>";
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Body(nested)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Body(nested)));
     const QueryOutcome query = Query("CODE", 60000);
     EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS);
     EXPECT_EQ(query.size, 0);
@@ -132,10 +127,10 @@ TEST_F(Replies, TenMillionNestedElementsAreAnUnreadableReply) {
 }
 
 TEST_F(Replies, AZeroByteEndsTheReplyText) {
-    const std::string fields = Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "77"}});
+    const std::string fields = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "77"}});
     std::string after = fields;
-    after.insert(after.find("</reply>"), std::string("\0<field name=\"filesize\" value=\"88\"/>", 37));
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Times(1).Body(after)));
+    after.insert(after.find("</response>"), std::string("\0<field name=\"filesize\" value=\"88\"/>", 37));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Times(1).Body(after)));
     QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.url, FileUrl);
@@ -143,7 +138,7 @@ TEST_F(Replies, AZeroByteEndsTheReplyText) {
 
     std::string before = fields;
     before.insert(before.find("<field"), std::string("\0", 1));
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Times(1).Body(before)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Times(1).Body(before)));
     query = Query();
     EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS);
     EXPECT_EQ(query.size, 0);
@@ -156,13 +151,13 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     const std::string code = "\xC4\xD6\xDC-\xE9\xFF\xA0";
     const std::string path = "/d\xE9j\xE0-\xFC.bin";
     const std::string url = std::string("http://files.norvik.example") + path;
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Header("X-Name: \xE9\xE8").Body(
-        Reply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "4242"}}))));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Header("X-Name: \xE9\xE8").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "4242"}}))));
     const QueryOutcome query = Query(code.c_str());
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.url, url);
     EXPECT_EQ(query.size, 4242);
-    const auto requests = bench.Requests("http");
+    const auto requests = loopback.Requests("http");
     ASSERT_FALSE(requests.empty());
     EXPECT_NE(requests.back().Body().find("\r\n\r\n" + code + "\r\n"), std::string::npos)
         << "the code is sent byte for byte";
@@ -170,8 +165,9 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     AddDownload(Route(path, Files).Header("X-Name: \xE9\xE8").Generated(3000), path);
     const std::string local = folder.File("d\xE9j\xE0.bin");
     EXPECT_EQ(agent->FetchToFile(url.c_str(), local.c_str(), nullptr), S_OK);
-    EXPECT_TRUE(Contents(local) == Pattern(3000));
-    EXPECT_EQ(bench.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80" + path + " HTTP/1.0");
+    EXPECT_TRUE(HoldsPattern(Contents(local), 3000));
+    EXPECT_EQ(loopback.Requests("http").back().RequestLine(),
+              "GET http://files.norvik.example:80" + path + " HTTP/1.0");
     EXPECT_TRUE(NoStatusKept(*agent));
 }
 
@@ -179,7 +175,7 @@ TEST_F(Replies, ServiceReplyThatTricklesOrNeverEndsIsUnreadableAndNotWaitedFor) 
     // With the bounded wait at 2 s: a reply at a byte every 100 ms is not whole within it, and one
     // that goes on past 1 MiB and then holds is no service reply. Neither is waited out.
     ShortWaits shortWaits(2000);
-    const std::string reply = Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "5"}});
+    const std::string reply = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "5"}});
     struct Case {
         const char* what;
         Route route;
@@ -190,8 +186,8 @@ TEST_F(Replies, ServiceReplyThatTricklesOrNeverEndsIsUnreadableAndNotWaitedFor) 
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(bench.Reset());
-        ASSERT_TRUE(bench.Add(c.route));
+        ASSERT_TRUE(loopback.Reset());
+        ASSERT_TRUE(loopback.Add(c.route));
         const QueryOutcome query = Query("CODE", 8000);
         EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS) << "read as a reply that is not markup";
         EXPECT_EQ(query.url, "<untouched>");
@@ -223,11 +219,11 @@ TEST_F(Replies, ControlCharactersInLookupFieldsAndCodesAreRefusedBeforeAnythingI
         EXPECT_EQ(remaining, -1);
         EXPECT_EQ(buffer[0], '\x7f');
     }
-    EXPECT_TRUE(bench.Requests().empty()) << "not even the probe goes out";
+    EXPECT_TRUE(loopback.Requests().empty()) << "not even the probe goes out";
 }
 
-// Every entry of the prefix's WinINet cache that names the bench's hosts; with remove, deleted too.
-std::vector<std::string> CachedBenchEntries(bool remove) {
+// Every entry of the prefix's WinINet cache that names the loopback server's hosts; with remove, deleted too.
+std::vector<std::string> CachedLoopbackEntries(bool remove) {
     std::vector<std::string> found;
     std::vector<char> buffer(64 * 1024);
     auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
@@ -247,32 +243,32 @@ std::vector<std::string> CachedBenchEntries(bool remove) {
 }
 
 TEST_F(Replies, NothingIsWrittenToTheWinInetCache) {
-    CachedBenchEntries(true);
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Header("Cache-Control: max-age=3600").Body(
-        Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "3000"}}))));
+    CachedLoopbackEntries(true);
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Header("Cache-Control: max-age=3600").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "3000"}}))));
     AddDownload(Route(FilePath, Files).Header("Cache-Control: max-age=3600").Generated(3000), FilePath);
     EXPECT_EQ(Query().result, S_OK);
     EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
     std::vector<char> buffer(256);
     EXPECT_EQ(agent->LookupRedirect(buffer.data(), 256, "http://svc.norvik.example/lookup", "1", "en", "t"),
               E_INVALIDARG);
-    EXPECT_EQ(CachedBenchEntries(false), std::vector<std::string>{});
+    EXPECT_EQ(CachedLoopbackEntries(false), std::vector<std::string>{});
 }
 
 TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
     // The look sees the URL redirect to itself and hands the download that same URL, which then
     // redirects to itself for ever; the service POST does the same.
-    ASSERT_TRUE(bench.Add(Route(FilePath, Files).Status(302).Header(std::string("Location: ") + FileUrl)));
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
+    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Status(302).Header(std::string("Location: ") + FileUrl)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
     auto agent = this->agent;
     auto result = std::make_shared<HRESULT>(S_FALSE);
     const std::string path = target;
-    BoundedCall fetch([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), nullptr); });
+    BoundedRun fetch([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), nullptr); });
     ASSERT_TRUE(fetch.Within(20000)) << "FetchToFile still following redirects";
     EXPECT_EQ(*result, AGENT_E_HTTP_STATUS);
     EXPECT_TRUE(HttpStatusKept(*agent, 302));
     EXPECT_FALSE(Exists(target));
-    auto requests = bench.Requests("http");
+    auto requests = loopback.Requests("http");
     ASSERT_EQ(requests.size(), 13u) << "probe, look, and the download with its ten hops";
     EXPECT_EQ(requests[2].RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0");
     for (size_t i = 3; i < requests.size(); ++i) {
@@ -280,12 +276,12 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
         EXPECT_EQ(requests[i].RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.1") << i;
     }
 
-    ASSERT_TRUE(bench.Reset());
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
+    ASSERT_TRUE(loopback.Reset());
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
     EXPECT_TRUE(HttpStatusKept(*agent, 302));
-    requests = bench.Requests("http");
+    requests = loopback.Requests("http");
     ASSERT_EQ(requests.size(), 13u) << "probe, look, and the POST with its ten hops";
     EXPECT_EQ(requests[2].RequestLine(), "POST http://svc.norvik.example:80/svc HTTP/1.1");
     // The POST goes on as WinINet's own following sends it: a GET that keeps the POST's other lines.
@@ -298,13 +294,13 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
 }
 
 TEST_F(Replies, PostRedirectedWith307GoesAgainWithItsBody) {
-    ASSERT_TRUE(bench.Add(Route("/svc", Service).Method("POST").Status(307).Header("Location: /v2")));
-    ASSERT_TRUE(bench.Add(Route("/v2", Service).Method("POST").Body(
-        Reply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "9"}}))));
+    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Status(307).Header("Location: /v2")));
+    ASSERT_TRUE(loopback.Add(Route("/v2", Service).Method("POST").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "9"}}))));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.size, 9);
-    const auto requests = bench.Requests("http");
+    const auto requests = loopback.Requests("http");
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[3].RequestLine(), "POST http://svc.norvik.example:80/v2 HTTP/1.1");
     EXPECT_EQ(requests[3].Body(), requests[2].Body()) << "the form is sent again whole";

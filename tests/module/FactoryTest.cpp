@@ -1,5 +1,5 @@
 // The class factory, interface identity, aggregation and unloading, through DllGetClassObject only.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 
 #include <ocidl.h>
 
@@ -17,7 +17,7 @@ void* const JUNK = reinterpret_cast<void*>(0x1234);
 
 IClassFactory* GetFactory(const AgentExports& exports) {
     void* factory = nullptr;
-    EXPECT_EQ(S_OK, exports.DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory, &factory));
+    EXPECT_EQ(exports.DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory, &factory), S_OK);
     return static_cast<IClassFactory*>(factory);
 }
 
@@ -26,7 +26,7 @@ template <typename Interface>
 Interface* CreateAgent(REFIID riid) {
     IClassFactory* factory = GetFactory(Agent());
     void* object = nullptr;
-    EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, riid, &object));
+    EXPECT_EQ(factory->CreateInstance(nullptr, riid, &object), S_OK);
     factory->Release();
     return static_cast<Interface*>(object);
 }
@@ -34,10 +34,10 @@ Interface* CreateAgent(REFIID riid) {
 class AgentModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(nullptr, Agent().DllGetClassObject) << "NorvikTamselAgent.dll beside the test did not load";
-        ASSERT_EQ(S_OK, Agent().DllCanUnloadNow()) << "an earlier test left the module held";
+        ASSERT_NE(Agent().DllGetClassObject, nullptr) << "NorvikTamselAgent.dll beside the test did not load";
+        ASSERT_EQ(Agent().DllCanUnloadNow(), S_OK) << "an earlier test left the module held";
     }
-    void TearDown() override { EXPECT_EQ(S_OK, Agent().DllCanUnloadNow()) << "the test left the module held"; }
+    void TearDown() override { EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK) << "the test left the module held"; }
 };
 
 using Factory = AgentModuleTest;
@@ -45,52 +45,52 @@ using Factory = AgentModuleTest;
 TEST_F(Factory, SameFactoryTwiceHoldsModuleUntilBothReleased) {
     IClassFactory* first = GetFactory(Agent());
     IClassFactory* second = GetFactory(Agent());
-    ASSERT_NE(nullptr, first);
+    ASSERT_NE(first, nullptr);
     EXPECT_EQ(first, second);
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
-    EXPECT_EQ(2u, first->Release()) << "the class table keeps one reference of its own";
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
-    EXPECT_EQ(1u, second->Release());
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(first->Release(), 2u) << "the class table keeps one reference of its own";
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(second->Release(), 1u);
 }
 
 TEST_F(Factory, RefusesUnknownClassesInterfacesAndNullOutputs) {
     void* object = JUNK;
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, Agent().DllGetClassObject(CLSID_Unknown, IID_IClassFactory, &object));
-    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(Agent().DllGetClassObject(CLSID_Unknown, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(object, nullptr);
     object = JUNK;
-    EXPECT_EQ(E_NOINTERFACE, Agent().DllGetClassObject(CLSID_nvTamselAgent, IID_IDispatch, &object));
-    EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(E_POINTER, Agent().DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory, nullptr));
+    EXPECT_EQ(Agent().DllGetClassObject(CLSID_nvTamselAgent, IID_IDispatch, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(Agent().DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory, nullptr), E_POINTER);
 
     IClassFactory* factory = GetFactory(Agent());
     void* unknown = nullptr;
-    ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, &unknown));
+    ASSERT_EQ(factory->QueryInterface(IID_IUnknown, &unknown), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(factory), unknown);
     static_cast<IUnknown*>(unknown)->Release();
-    EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
+    EXPECT_EQ(factory->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
     object = JUNK;
-    EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(IID_IClassFactory2, &object));
-    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(factory->QueryInterface(IID_IClassFactory2, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
     factory->Release();
 }
 
 TEST_F(Factory, FailedCreationLeavesNothingBehind) {
     IClassFactory* factory = GetFactory(Agent());
-    EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_InvTamselAgentOps, nullptr));
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_InvTamselAgentOps, nullptr), E_POINTER);
     void* object = JUNK;
-    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IClassFactory, &object));
-    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
     factory->Release();
-    EXPECT_EQ(S_OK, Agent().DllCanUnloadNow()) << "the refused object still holds the module";
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK) << "the refused object still holds the module";
 }
 
 TEST_F(Factory, LockServerHoldsModuleUntilUnlocked) {
     IClassFactory* factory = GetFactory(Agent());
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     factory->Release();
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
     factory = GetFactory(Agent());
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     factory->Release();
 }
 
@@ -98,60 +98,60 @@ using Identity = AgentModuleTest;
 
 TEST_F(Identity, FacesShareOneIdentityAndOneCount) {
     auto* ops = CreateAgent<InvTamselAgentOps>(IID_InvTamselAgentOps);
-    ASSERT_NE(nullptr, ops);
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
+    ASSERT_NE(ops, nullptr);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
 
     IUnknown* unknown = nullptr;
-    ASSERT_EQ(S_OK, ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
     InvTamselAgent* dual = nullptr;
-    ASSERT_EQ(S_OK, unknown->QueryInterface(IID_InvTamselAgent, reinterpret_cast<void**>(&dual)));
+    ASSERT_EQ(unknown->QueryInterface(IID_InvTamselAgent, reinterpret_cast<void**>(&dual)), S_OK);
     IDispatch* dispatch = nullptr;
-    ASSERT_EQ(S_OK, ops->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+    ASSERT_EQ(ops->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
     InvTamselAgentOps* opsAgain = nullptr;
-    ASSERT_EQ(S_OK, dispatch->QueryInterface(IID_InvTamselAgentOps, reinterpret_cast<void**>(&opsAgain)));
+    ASSERT_EQ(dispatch->QueryInterface(IID_InvTamselAgentOps, reinterpret_cast<void**>(&opsAgain)), S_OK);
 
     EXPECT_EQ(static_cast<IUnknown*>(dual), unknown) << "the dispatch face is the identity";
     EXPECT_EQ(static_cast<IDispatch*>(dual), dispatch);
     EXPECT_EQ(ops, opsAgain);
     EXPECT_NE(static_cast<void*>(ops), static_cast<void*>(unknown));
-    EXPECT_EQ(5u, CountOf(ops)) << "one count for both faces";
-    EXPECT_EQ(5u, CountOf(dispatch));
+    EXPECT_EQ(CountOf(ops), 5u) << "one count for both faces";
+    EXPECT_EQ(CountOf(dispatch), 5u);
 
-    EXPECT_EQ(4u, opsAgain->Release());
-    EXPECT_EQ(3u, dispatch->Release());
-    EXPECT_EQ(2u, dual->Release());
-    EXPECT_EQ(1u, unknown->Release());
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
-    EXPECT_EQ(0u, ops->Release());
+    EXPECT_EQ(opsAgain->Release(), 4u);
+    EXPECT_EQ(dispatch->Release(), 3u);
+    EXPECT_EQ(dual->Release(), 2u);
+    EXPECT_EQ(unknown->Release(), 1u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(ops->Release(), 0u);
 }
 
 TEST_F(Identity, OtherInterfacesAreRefusedFromEitherFace) {
     auto* ops = CreateAgent<InvTamselAgentOps>(IID_InvTamselAgentOps);
-    ASSERT_NE(nullptr, ops);
+    ASSERT_NE(ops, nullptr);
     IUnknown* unknown = nullptr;
-    ASSERT_EQ(S_OK, ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
     for (IUnknown* face : {static_cast<IUnknown*>(ops), unknown}) {
         for (const IID* iid : {&IID_IClassFactory, &IID_ProgressSink, &IID_ITypeInfo, &IID_IPersist,
                                &IID_IProvideClassInfo, &IID_IConnectionPointContainer}) {
             void* object = JUNK;
-            EXPECT_EQ(E_NOINTERFACE, face->QueryInterface(*iid, &object));
-            EXPECT_EQ(nullptr, object);
+            EXPECT_EQ(face->QueryInterface(*iid, &object), E_NOINTERFACE);
+            EXPECT_EQ(object, nullptr);
         }
-        EXPECT_EQ(E_POINTER, face->QueryInterface(IID_IUnknown, nullptr));
+        EXPECT_EQ(face->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
     }
-    EXPECT_EQ(2u, CountOf(ops)) << "a refused QueryInterface moved the count";
+    EXPECT_EQ(CountOf(ops), 2u) << "a refused QueryInterface moved the count";
     unknown->Release();
-    EXPECT_EQ(0u, ops->Release());
+    EXPECT_EQ(ops->Release(), 0u);
 }
 
 TEST_F(Identity, OperationsFaceReachesTheAgentInSlotOrder) {
     auto* ops = CreateAgent<InvTamselAgentOps>(IID_InvTamselAgentOps);
-    ASSERT_NE(nullptr, ops);
+    ASSERT_NE(ops, nullptr);
     LONG status = 1234;
-    EXPECT_EQ(E_FAIL, ops->GetLastHttpStatus(&status)) << "a new agent has no HTTP status to tell";
-    EXPECT_EQ(E_FAIL, ops->GetLastServiceStatus(&status));
-    EXPECT_EQ(1234, status);
-    EXPECT_EQ(0u, ops->Release());
+    EXPECT_EQ(ops->GetLastHttpStatus(&status), E_FAIL) << "a new agent has no HTTP status to tell";
+    EXPECT_EQ(ops->GetLastServiceStatus(&status), E_FAIL);
+    EXPECT_EQ(status, 1234);
+    EXPECT_EQ(ops->Release(), 0u);
 }
 
 using Aggregation = AgentModuleTest;
@@ -185,52 +185,52 @@ TEST_F(Aggregation, OuterMayAskOnlyForTheInnerUnknown) {
     FakeOuter outer;
     IClassFactory* factory = GetFactory(Agent());
     void* object = JUNK;
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_InvTamselAgentOps, &object));
-    EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IDispatch, &object));
+    EXPECT_EQ(factory->CreateInstance(&outer, IID_InvTamselAgentOps, &object), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(factory->CreateInstance(&outer, IID_IDispatch, &object), CLASS_E_NOAGGREGATION);
     factory->Release();
-    EXPECT_EQ(0, outer.addRefs + outer.releases + outer.queries);
+    EXPECT_EQ(outer.addRefs + outer.releases + outer.queries, 0);
 }
 
 TEST_F(Aggregation, InnerUnknownCountsItselfAndFacesDelegateToOuter) {
     FakeOuter outer;
     IClassFactory* factory = GetFactory(Agent());
-    ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)));
+    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
     factory->Release();
     IUnknown* inner = outer.inner;
-    ASSERT_NE(nullptr, inner);
+    ASSERT_NE(inner, nullptr);
     EXPECT_NE(static_cast<IUnknown*>(&outer), inner);
-    EXPECT_EQ(0, outer.addRefs) << "creation must not count on the outer object";
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
+    EXPECT_EQ(outer.addRefs, 0) << "creation must not count on the outer object";
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
 
     IUnknown* innerAgain = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&innerAgain)));
+    ASSERT_EQ(inner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&innerAgain)), S_OK);
     EXPECT_EQ(inner, innerAgain) << "the inner unknown answers IUnknown with itself";
-    EXPECT_EQ(2u, CountOf(inner));
+    EXPECT_EQ(CountOf(inner), 2u);
     innerAgain->Release();
 
     InvTamselAgentOps* ops = nullptr;
-    ASSERT_EQ(S_OK, inner->QueryInterface(IID_InvTamselAgentOps, reinterpret_cast<void**>(&ops)));
-    EXPECT_EQ(1, outer.addRefs) << "a face handed out is counted on the outer object";
-    EXPECT_EQ(1u, CountOf(inner)) << "and not on the inner unknown";
+    ASSERT_EQ(inner->QueryInterface(IID_InvTamselAgentOps, reinterpret_cast<void**>(&ops)), S_OK);
+    EXPECT_EQ(outer.addRefs, 1) << "a face handed out is counted on the outer object";
+    EXPECT_EQ(CountOf(inner), 1u) << "and not on the inner unknown";
 
     IUnknown* identity = nullptr;
-    ASSERT_EQ(S_OK, ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    ASSERT_EQ(ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(&outer), identity) << "the faces answer with the outer identity";
-    EXPECT_EQ(2u, ops->AddRef());
-    EXPECT_EQ(1u, ops->Release());
+    EXPECT_EQ(ops->AddRef(), 2u);
+    EXPECT_EQ(ops->Release(), 1u);
     void* refused = JUNK;
-    EXPECT_EQ(E_NOINTERFACE, ops->QueryInterface(IID_InvTamselAgent, &refused))
+    EXPECT_EQ(ops->QueryInterface(IID_InvTamselAgent, &refused), E_NOINTERFACE)
         << "what the outer object does not show, its faces do not show either";
-    EXPECT_EQ(nullptr, refused);
-    EXPECT_EQ(E_NOINTERFACE, inner->QueryInterface(IID_IClassFactory, &refused));
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(inner->QueryInterface(IID_IClassFactory, &refused), E_NOINTERFACE);
     LONG status = 0;
-    EXPECT_EQ(E_FAIL, ops->GetLastHttpStatus(&status));
-    EXPECT_EQ(2, outer.addRefs);
-    EXPECT_EQ(1, outer.releases);
+    EXPECT_EQ(ops->GetLastHttpStatus(&status), E_FAIL);
+    EXPECT_EQ(outer.addRefs, 2);
+    EXPECT_EQ(outer.releases, 1);
     ops->Release();
 
-    EXPECT_EQ(0u, inner->Release());
+    EXPECT_EQ(inner->Release(), 0u);
 }
 
 using Unloading = AgentModuleTest;
@@ -238,12 +238,12 @@ using Unloading = AgentModuleTest;
 TEST_F(Unloading, EveryObjectHoldsTheModuleUntilReleased) {
     auto* first = CreateAgent<InvTamselAgentOps>(IID_InvTamselAgentOps);
     auto* second = CreateAgent<IDispatch>(IID_IDispatch);
-    ASSERT_NE(nullptr, first);
-    ASSERT_NE(nullptr, second);
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
-    EXPECT_EQ(0u, first->Release());
-    EXPECT_EQ(S_FALSE, Agent().DllCanUnloadNow());
-    EXPECT_EQ(0u, second->Release());
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(first->Release(), 0u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
+    EXPECT_EQ(second->Release(), 0u);
 }
 
 // Each round loads a fresh copy of the module, so the threads race for its first factory, and then
@@ -254,7 +254,7 @@ TEST(Threads, ConcurrentFirstUseBuildsOneFactoryAndUnloadsClean) {
     constexpr int THREADS = 8;
     for (int round = 0; round < 5; ++round) {
         HMODULE module = ::LoadLibraryW(copy.c_str());
-        ASSERT_NE(nullptr, module);
+        ASSERT_NE(module, nullptr);
         const AgentExports exports = ExportsOf(module);
         HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         std::vector<IClassFactory*> factories(THREADS, nullptr);
@@ -282,11 +282,11 @@ TEST(Threads, ConcurrentFirstUseBuildsOneFactoryAndUnloadsClean) {
         ::CloseHandle(start);
         for (int index = 0; index < THREADS; ++index) {
             EXPECT_EQ(factories[0], factories[index]) << "thread " << index << " got another factory";
-            EXPECT_EQ(0u, finalCounts[index]) << "thread " << index;
+            EXPECT_EQ(finalCounts[index], 0u) << "thread " << index;
         }
-        EXPECT_EQ(S_OK, exports.DllCanUnloadNow());
+        EXPECT_EQ(exports.DllCanUnloadNow(), S_OK);
         EXPECT_TRUE(::FreeLibrary(module));
-        EXPECT_EQ(nullptr, ::GetModuleHandleW(L"NorvikTamselAgentThreads.dll")) << "the copy stayed loaded";
+        EXPECT_EQ(::GetModuleHandleW(L"NorvikTamselAgentThreads.dll"), nullptr) << "the copy stayed loaded";
     }
 }
 

@@ -1,6 +1,6 @@
 // The module's identifying resources as the platform's tools read them: registry script, type
 // library, module name and version block.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 
 #include <gtest/gtest.h>
 
@@ -22,17 +22,17 @@ std::string ResourceBytes(const wchar_t* type, int id) {
 TEST(Resources, RegistryScriptIsCrLfTextWithTheModulePlaceholder) {
     const std::string script = ResourceBytes(L"REGISTRY", 102);
     ASSERT_FALSE(script.empty());
-    EXPECT_EQ(0u, script.find("HKCR\r\n{\r\n\tNorvikTamselAgent.nvTamselAgent.1 = s 'nvTamselAgent Class'\r\n"));
-    EXPECT_NE(std::string::npos, script.find("\t\t\tInprocServer32 = s '%MODULE%'\r\n"));
-    EXPECT_EQ(std::string::npos, script.find("\n\n")) << "a line end lost its CR";
-    EXPECT_EQ(std::string::npos, script.find('\0'));
+    EXPECT_EQ(script.find("HKCR\r\n{\r\n\tNorvikTamselAgent.nvTamselAgent.1 = s 'nvTamselAgent Class'\r\n"), 0u);
+    EXPECT_NE(script.find("\t\t\tInprocServer32 = s '%MODULE%'\r\n"), std::string::npos);
+    EXPECT_EQ(script.find("\n\n"), std::string::npos) << "a line end lost its CR";
+    EXPECT_EQ(script.find('\0'), std::string::npos);
 }
 
 TEST(Resources, TypeLibraryAndModuleName) {
-    EXPECT_EQ(0u, ResourceBytes(L"TYPELIB", 1).find("MSFT"));
+    EXPECT_EQ(ResourceBytes(L"TYPELIB", 1).find("MSFT"), 0u);
     wchar_t name[64] = L"";
-    EXPECT_LT(0, ::LoadStringW(Agent().module, 100, name, 64));
-    EXPECT_STREQ(L"NorvikTamselAgent", name);
+    EXPECT_GT(::LoadStringW(Agent().module, 100, name, 64), 0);
+    EXPECT_STREQ(name, L"NorvikTamselAgent");
 }
 
 std::wstring VersionString(const std::vector<BYTE>& block, const std::wstring& key) {
@@ -48,29 +48,29 @@ std::wstring VersionString(const std::vector<BYTE>& block, const std::wstring& k
 TEST(Resources, VersionBlockNamesTheModuleAndMarksItSelfRegistering) {
     const std::wstring path = AgentModulePath();
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), nullptr);
-    ASSERT_NE(0u, size);
+    ASSERT_NE(size, 0u);
     std::vector<BYTE> block(size);
     ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
 
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionMS);
-    EXPECT_EQ(MAKELONG(2, 0), fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(2, 0));
     EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
-    EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
-    EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
-    EXPECT_EQ(0x3Fu, fixed->dwFileFlagsMask);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
+    EXPECT_EQ(fixed->dwFileFlagsMask, 0x3Fu);
 
-    EXPECT_EQ(L"NorvikTamselAgent Module", VersionString(block, L"FileDescription"));
-    EXPECT_EQ(L"1, 0, 0, 2", VersionString(block, L"FileVersion"));
-    EXPECT_EQ(L"NorvikTamselAgent", VersionString(block, L"InternalName"));
-    EXPECT_EQ(L"NorvikTamselAgent.DLL", VersionString(block, L"OriginalFilename"));
-    EXPECT_EQ(L"NorvikTamselAgent Module", VersionString(block, L"ProductName"));
-    EXPECT_EQ(L"1, 0, 0, 2", VersionString(block, L"ProductVersion"));
+    EXPECT_EQ(VersionString(block, L"FileDescription"), L"NorvikTamselAgent Module");
+    EXPECT_EQ(VersionString(block, L"FileVersion"), L"1, 0, 0, 2");
+    EXPECT_EQ(VersionString(block, L"InternalName"), L"NorvikTamselAgent");
+    EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"NorvikTamselAgent.DLL");
+    EXPECT_EQ(VersionString(block, L"ProductName"), L"NorvikTamselAgent Module");
+    EXPECT_EQ(VersionString(block, L"ProductVersion"), L"1, 0, 0, 2");
     for (const wchar_t* empty : {L"OLESelfRegister", L"Comments", L"CompanyName", L"LegalTrademarks",
                                  L"PrivateBuild", L"SpecialBuild"}) {
-        EXPECT_EQ(L"", VersionString(block, empty)) << empty;
+        EXPECT_EQ(VersionString(block, empty), L"") << empty;
     }
 }
 

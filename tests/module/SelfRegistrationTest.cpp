@@ -1,7 +1,7 @@
 // DllRegisterServer and DllUnregisterServer called in process on the DLL and on copies of it: repeat
 // registration, a quote in the module path, the ".tlb" beside the module, and IDispatch before and
 // after registration. Leaves the class unregistered.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 #include "tests/module/AgentRegistry.h"
 #include "tests/module/RegistryDump.h"
 
@@ -34,82 +34,82 @@ class SelfRegistration : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
-        ASSERT_NE(nullptr, Agent().DllRegisterServer);
-        ASSERT_EQ(S_OK, Agent().DllUnregisterServer());
+        ASSERT_NE(Agent().DllRegisterServer, nullptr);
+        ASSERT_EQ(Agent().DllUnregisterServer(), S_OK);
     }
     void TearDown() override {
-        EXPECT_EQ(S_OK, Agent().DllUnregisterServer());
+        EXPECT_EQ(Agent().DllUnregisterServer(), S_OK);
         ::CoUninitialize();
     }
 };
 
 TEST_F(SelfRegistration, DispatchReportsTheLoadFailureUntilTheLibraryIsRegistered) {
     LoadedCopy copy(CopyAgentModule(L"tamsel-dispatch", L"NorvikTamselAgent.dll"));
-    ASSERT_NE(nullptr, copy.exports.DllGetClassObject);
+    ASSERT_NE(copy.exports.DllGetClassObject, nullptr);
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, copy.exports.DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory,
-                                                   reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(copy.exports.DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory,
+                                             reinterpret_cast<void**>(&factory)), S_OK);
     IDispatch* dispatch = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
     factory->Release();
 
     UINT count = 0;
-    EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
-    EXPECT_EQ(1u, count);
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
     ITypeInfo* info = reinterpret_cast<ITypeInfo*>(0x1234);
-    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info));
-    EXPECT_EQ(nullptr, info);
+    EXPECT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), TYPE_E_LIBNOTREGISTERED);
+    EXPECT_EQ(info, nullptr);
     LPOLESTR name = const_cast<LPOLESTR>(L"GetTypeInfoCount");
     DISPID id = 0;
-    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED, dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), TYPE_E_LIBNOTREGISTERED);
     DISPPARAMS none = {};
-    EXPECT_EQ(TYPE_E_LIBNOTREGISTERED,
-              dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              TYPE_E_LIBNOTREGISTERED);
 
-    ASSERT_EQ(S_OK, copy.exports.DllRegisterServer());
-    ASSERT_EQ(S_OK, dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info)) << "the failed load is tried again";
+    ASSERT_EQ(copy.exports.DllRegisterServer(), S_OK);
+    ASSERT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), S_OK) << "the failed load is tried again";
     info->Release();
-    EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
-    EXPECT_EQ(0x60010000, id) << "GetTypeInfoCount, the first member of IDispatch";
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 0x60010000) << "GetTypeInfoCount, the first member of IDispatch";
     LPOLESTR otherCase = const_cast<LPOLESTR>(L"gettypeinfocount");
     DISPID otherId = 0;
-    EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, &otherCase, 1, LOCALE_USER_DEFAULT, &otherId))
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &otherCase, 1, LOCALE_USER_DEFAULT, &otherId), S_OK)
         << "a name the cache does not hold goes to the type information";
     EXPECT_EQ(id, otherId);
     LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"NoSuchMember")};
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, dispatch->GetIDsOfNames(IID_NULL, unknown, 1, LOCALE_USER_DEFAULT, &id));
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
-              dispatch->Invoke(4711, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
-    EXPECT_EQ(S_OK, copy.exports.DllUnregisterServer());
-    EXPECT_EQ(0u, dispatch->Release());
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, unknown, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(dispatch->Invoke(4711, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(copy.exports.DllUnregisterServer(), S_OK);
+    EXPECT_EQ(dispatch->Release(), 0u);
 }
 
 TEST_F(SelfRegistration, RegisteringTwiceWritesTheSameContent) {
-    ASSERT_EQ(S_OK, Agent().DllRegisterServer());
+    ASSERT_EQ(Agent().DllRegisterServer(), S_OK);
     const std::wstring first = AgentKeys() + DumpKey(HKEY_CLASSES_ROOT, TypeLibraryKey());
-    EXPECT_EQ(ExpectedAgentKeys(AgentModulePath()), AgentKeys());
+    EXPECT_EQ(AgentKeys(), ExpectedAgentKeys(AgentModulePath()));
 
     // The class key is force-removed: what a stale registration left under it goes.
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CLASSES_ROOT, (AgentClassKey() + L"\\Stale").c_str(), nullptr,
-                                               REG_SZ, L"x", 4));
-    ASSERT_EQ(S_OK, Agent().DllRegisterServer());
-    EXPECT_EQ(first, AgentKeys() + DumpKey(HKEY_CLASSES_ROOT, TypeLibraryKey()));
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CLASSES_ROOT, (AgentClassKey() + L"\\Stale").c_str(), nullptr,
+                                REG_SZ, L"x", 4), ERROR_SUCCESS);
+    ASSERT_EQ(Agent().DllRegisterServer(), S_OK);
+    EXPECT_EQ(AgentKeys() + DumpKey(HKEY_CLASSES_ROOT, TypeLibraryKey()), first);
 
-    ASSERT_EQ(S_OK, Agent().DllUnregisterServer());
-    EXPECT_EQ(L"", AgentKeys());
+    ASSERT_EQ(Agent().DllUnregisterServer(), S_OK);
+    EXPECT_EQ(AgentKeys(), L"");
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, TypeLibraryKey()));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
-    EXPECT_EQ(S_OK, Agent().DllUnregisterServer()) << "unregistering what is not registered still succeeds";
+    EXPECT_EQ(Agent().DllUnregisterServer(), S_OK) << "unregistering what is not registered still succeeds";
 }
 
 TEST_F(SelfRegistration, QuoteInTheModulePathIsStoredOnce) {
     LoadedCopy copy(CopyAgentModule(L"tamsel it's quoted", L"NorvikTamselAgent.dll"));
-    ASSERT_NE(nullptr, copy.exports.DllRegisterServer);
-    ASSERT_EQ(S_OK, copy.exports.DllRegisterServer());
-    EXPECT_EQ(ExpectedAgentKeys(copy.path), AgentKeys());
-    EXPECT_EQ(copy.path, RegisteredTypeLibraryFile());
-    EXPECT_EQ(S_OK, copy.exports.DllUnregisterServer());
-    EXPECT_EQ(L"", AgentKeys());
+    ASSERT_NE(copy.exports.DllRegisterServer, nullptr);
+    ASSERT_EQ(copy.exports.DllRegisterServer(), S_OK);
+    EXPECT_EQ(AgentKeys(), ExpectedAgentKeys(copy.path));
+    EXPECT_EQ(RegisteredTypeLibraryFile(), copy.path);
+    EXPECT_EQ(copy.exports.DllUnregisterServer(), S_OK);
+    EXPECT_EQ(AgentKeys(), L"");
 }
 
 // Replaces the module's own type library with bytes that are none, so that only the file beside the
@@ -146,20 +146,20 @@ TEST_F(SelfRegistration, TypeLibraryComesFromTheTlbBesideTheModule) {
     ::DeleteFileW(tlb.c_str());
     {
         LoadedCopy copy(path);
-        ASSERT_NE(nullptr, copy.exports.DllRegisterServer);
-        ASSERT_EQ(0u, TypeLibraryResource(Agent().module).find("MSFT"));
-        ASSERT_EQ(std::string::npos, TypeLibraryResource(copy.exports.module).find("MSFT"));
+        ASSERT_NE(copy.exports.DllRegisterServer, nullptr);
+        ASSERT_EQ(TypeLibraryResource(Agent().module).find("MSFT"), 0u);
+        ASSERT_EQ(TypeLibraryResource(copy.exports.module).find("MSFT"), std::string::npos);
         EXPECT_TRUE(FAILED(copy.exports.DllRegisterServer())) << "no type library anywhere";
-        EXPECT_EQ(ExpectedAgentKeys(path), AgentKeys()) << "the class keys come first and stay";
+        EXPECT_EQ(AgentKeys(), ExpectedAgentKeys(path)) << "the class keys come first and stay";
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, TypeLibraryKey()));
-        EXPECT_EQ(S_OK, copy.exports.DllUnregisterServer());
+        EXPECT_EQ(copy.exports.DllUnregisterServer(), S_OK);
     }
     ASSERT_TRUE(WriteTypeLibraryFile(tlb));
     LoadedCopy copy(path);
-    ASSERT_EQ(S_OK, copy.exports.DllRegisterServer());
-    EXPECT_EQ(tlb, RegisteredTypeLibraryFile());
-    EXPECT_EQ(FolderOf(path), DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey() + L"\\HELPDIR"));
-    EXPECT_EQ(S_OK, copy.exports.DllUnregisterServer());
+    ASSERT_EQ(copy.exports.DllRegisterServer(), S_OK);
+    EXPECT_EQ(RegisteredTypeLibraryFile(), tlb);
+    EXPECT_EQ(DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey() + L"\\HELPDIR"), FolderOf(path));
+    EXPECT_EQ(copy.exports.DllUnregisterServer(), S_OK);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, TypeLibraryKey())) << "unregistration finds the file too";
 }
 

@@ -1,4 +1,4 @@
-// Handle kinds only the test tools open: the bench's control socket and the certificate store.
+// Handle kinds only the test tools open: the loopback server's control socket and the certificate store.
 #pragma once
 
 #include <winsock2.h>

@@ -1,4 +1,4 @@
-// The loopback bench's control client: one plain Winsock connection per call to /__testbed/.
+// The loopback test server's control client: one plain Winsock connection per call to /__testbed/.
 #include "support/Testbed.h"
 
 #include "support/TestHandles.h"
@@ -261,7 +261,7 @@ bool Testbed::StopFtp() {
 }
 
 void TestbedTest::SetUp() {
-    ASSERT_TRUE(bench.Reset()) << "the loopback test server is not reachable";
+    ASSERT_TRUE(loopback.Reset()) << "the loopback test server is not reachable";
 }
 
 }  // namespace tamsel::testbed

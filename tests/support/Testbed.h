@@ -90,12 +90,12 @@ private:
     uint16_t m_port = 0;
 };
 
-// Fixture base: every test starts on a bench with no routes and no recorded requests.
+// Fixture base: every test starts with the loopback server holding no routes and no recorded requests.
 class TestbedTest : public ::testing::Test {
 protected:
     void SetUp() override;
 
-    Testbed bench;
+    Testbed loopback;
 };
 
 // "name SP length LF bytes LF" lists, the control API's encoding both ways.

@@ -1,4 +1,4 @@
-// Adds the loopback bench's test CA to the current user's Root store of the Wine prefix it runs in.
+// Adds the loopback test server's test CA to the current user's Root store of the Wine prefix it runs in.
 // Usage: tamsel_trust_ca CA-FILE (DER or PEM). Adding a certificate that is already there succeeds.
 #include "support/TestHandles.h"
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# The loopback bench's own behaviour: routing, framing, recording, holds, TLS tunnels and FTP.
+# The loopback test server's own behaviour: routing, framing, recording, holds, TLS tunnels and FTP.
 import ftplib
 import os
 import socket
@@ -20,7 +20,7 @@ def fields(*pairs):
     return testbed.encode_fields([(n, v if isinstance(v, bytes) else v.encode()) for n, v in pairs])
 
 
-class Bench:
+class Loopback:
     """The server as a child process, for the whole test class."""
 
     def __init__(self):
@@ -87,21 +87,21 @@ def proxied(sock, url, extra=b''):
 class ServerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.bench = Bench()
+        cls.loopback = Loopback()
 
     @classmethod
     def tearDownClass(cls):
-        cls.bench.stop()
+        cls.loopback.stop()
 
     def setUp(self):
-        self.assertEqual(self.bench.control('reset')[0], 200)
+        self.assertEqual(self.loopback.control('reset')[0], 200)
 
     def fetch(self, url):
-        with self.bench.connect() as s:
+        with self.loopback.connect() as s:
             return proxied(s, url)
 
     def test_routes_prefer_exact_query_then_method_then_order(self):
-        b = self.bench
+        b = self.loopback
         b.route(('target', '/p'), ('body', 'path'))
         b.route(('target', '/p?a=1'), ('body', 'exact'))
         b.route(('target', '/m'), ('body', 'any'))
@@ -128,19 +128,19 @@ class ServerTest(unittest.TestCase):
         body = b'\x00a\r\n\r\nb\xff'
         raw = (b'POST http://www.norvik.example/up?x HTTP/1.1\r\nX-B: 2\r\nx-a:  1 \r\n'
                b'Content-Length: %d\r\n\r\n' % len(body) + body)
-        with self.bench.connect() as s:
+        with self.loopback.connect() as s:
             s.sendall(raw)
             read_reply(s)
             s.sendall(b'GET http://www.norvik.example/ HTTP/1.1\r\n\r\n')
             read_reply(s)
-        self.assertEqual(self.bench.requests(), [
+        self.assertEqual(self.loopback.requests(), [
             (b'http', b'www.norvik.example', b'/up?x', raw),
             (b'http', b'www.norvik.example', b'/', b'GET http://www.norvik.example/ HTTP/1.1\r\n\r\n')])
-        self.bench.control('reset')
-        self.assertEqual(self.bench.requests(), [])
+        self.loopback.control('reset')
+        self.assertEqual(self.loopback.requests(), [])
 
     def test_framing_as_scripted(self):
-        b = self.bench
+        b = self.loopback
         b.route(('target', '/auto'), ('header', 'X-Odd:no space'), ('body', 'abc'))
         b.route(('target', '/none'), ('content-length', 'none'), ('body', 'abcdef'))
         b.route(('target', '/short'), ('content-length', '2'), ('body', 'abcdef'))
@@ -165,13 +165,13 @@ class ServerTest(unittest.TestCase):
 
     def test_generated_body_follows_the_pattern_across_chunks(self):
         size = 3 * len(testbed.PATTERN_CHUNK) + 7
-        self.bench.route(('target', '/big'), ('generate', str(size)))
+        self.loopback.route(('target', '/big'), ('generate', str(size)))
         status, head, body = self.fetch('http://www.norvik.example/big')
         self.assertEqual(len(body), size)
         self.assertEqual(body, bytes(i % 251 for i in range(size)))
 
     def test_held_connections_end_on_reset_and_delays_answer_late(self):
-        b = self.bench
+        b = self.loopback
         b.route(('target', '/never'), ('delay', 'never'))
         b.route(('target', '/stall'), ('generate', '100'), ('stall-after', '5'))
         held = []
@@ -202,12 +202,12 @@ class ServerTest(unittest.TestCase):
     def test_control_rejects_what_it_cannot_read(self):
         for body in (fields(('target', '/x'), ('colour', 'red')), b'target 5\n/x\n', fields(('body', 'no target'))):
             with self.subTest(body=body):
-                self.assertEqual(self.bench.control('route', body)[0], 400)
-        self.assertEqual(self.bench.control('nonsense')[0], 404)
+                self.assertEqual(self.loopback.control('route', body)[0], 400)
+        self.assertEqual(self.loopback.control('nonsense')[0], 404)
 
     def tunnel(self, host, cafile):
-        context = ssl.create_default_context(cafile=os.path.join(self.bench.certs, cafile))
-        raw = self.bench.connect()
+        context = ssl.create_default_context(cafile=os.path.join(self.loopback.certs, cafile))
+        raw = self.loopback.connect()
         raw.sendall(b'CONNECT %s:443 HTTP/1.1\r\nHost: %s:443\r\n\r\n' % (host.encode(), host.encode()))
         self.assertEqual(raw.recv(4096), b'HTTP/1.1 200 Connection established\r\n\r\n')
         try:
@@ -217,11 +217,11 @@ class ServerTest(unittest.TestCase):
             raise
 
     def test_tunnel_serves_routes_over_tls_for_the_connected_host(self):
-        self.bench.route(('target', '/s?q'), ('body', 'secret'))
+        self.loopback.route(('target', '/s?q'), ('body', 'secret'))
         with self.tunnel('www.norvik.example', 'ca.pem') as tls:
             tls.sendall(b'GET /s?q HTTP/1.1\r\nHost: www.norvik.example\r\n\r\n')
             self.assertEqual(read_reply(tls)[2], b'secret')
-        self.assertEqual([(c, h, t) for c, h, t, _ in self.bench.requests()],
+        self.assertEqual([(c, h, t) for c, h, t, _ in self.loopback.requests()],
                          [(b'http', b'www.norvik.example', b'www.norvik.example:443'),
                           (b'https', b'www.norvik.example', b'/s?q')])
 
@@ -236,7 +236,7 @@ class ServerTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as root:
             with open(os.path.join(root, 'f.bin'), 'wb') as f:
                 f.write(b'\x00\x01payload')
-            status, reply = self.bench.control('ftp/start', fields(('root', root)))
+            status, reply = self.loopback.control('ftp/start', fields(('root', root)))
             self.assertEqual(status, 200, reply)
             port = int(dict(testbed.decode_fields(reply))['port'])
             with ftplib.FTP() as ftp:
@@ -245,9 +245,9 @@ class ServerTest(unittest.TestCase):
                 chunks = []
                 ftp.retrbinary('RETR f.bin', chunks.append)
             self.assertEqual(b''.join(chunks), b'\x00\x01payload')
-            commands = [t for c, _, t, _ in self.bench.requests() if c == b'ftp']
+            commands = [t for c, _, t, _ in self.loopback.requests() if c == b'ftp']
             self.assertIn(b'RETR', commands)
-            self.assertEqual(self.bench.control('ftp/stop')[0], 200)
+            self.assertEqual(self.loopback.control('ftp/stop')[0], 200)
             with self.assertRaises(OSError):
                 socket.create_connection(('127.0.0.1', port), timeout=5).close()
 

@@ -1,8 +1,13 @@
 // Wire tests of the exchanges: POST bytes and reply, streamed GET, progress and cancel, broken bodies,
-// https through a tunnel, ftp, and the bounded waits, against the loopback bench.
+// https through a tunnel, ftp, and the bounded waits, against the loopback test server.
 #include "web/Exchange.h"
 
+#include "support/Bounded.h"
+#include "support/Files.h"
+#include "support/Pattern.h"
+#include "support/RecordingSink.h"
 #include "support/Testbed.h"
+#include "web/Handle.h"
 #include "web/WireDoubles.h"
 
 #include <memory>
@@ -12,20 +17,30 @@
 namespace tamsel::web {
 namespace {
 
+using test::BoundedRun;
+using test::HoldsPattern;
+using test::Pattern;
+using test::RecordingSink;
+using test::ScratchFolder;
+using test::ShortWaits;
+using test::SinkCall;
+using test::SinkScript;
 using testbed::RecordedRequest;
 using testbed::Route;
-using wire::BoundedRun;
-using wire::IsPattern;
 using wire::RecordingConsumer;
-using wire::RecordingSink;
-using wire::ScratchFolder;
-using wire::ShortTimeouts;
-using wire::SinkCall;
-using wire::WellFormedReports;
 
 constexpr char Service[] = "svc.norvik.example";
 constexpr char Files[] = "files.norvik.example";
 constexpr char Secure[] = "secure.norvik.example";
+
+// The sinks here answer every call with a failure, which the download must ignore; cancelAtReport as
+// in SinkScript.
+SinkScript Failing(size_t cancelAtReport = 0) {
+    SinkScript script;
+    script.answer = E_FAIL;
+    script.cancelAtReport = cancelAtReport;
+    return script;
+}
 
 HttpRequest Target(const std::string& url) {
     HttpRequest request;
@@ -59,7 +74,7 @@ class ExchangeWire : public testbed::TestbedTest {
 protected:
     // The one request the exchange made, on the proxy's plain channel.
     RecordedRequest OnlyRequest() {
-        const auto requests = bench.Requests();
+        const auto requests = loopback.Requests();
         EXPECT_EQ(requests.size(), 1u) << "one exchange, one request";
         return requests.empty() ? RecordedRequest{} : requests.front();
     }
@@ -77,7 +92,7 @@ protected:
 // --- POST ---
 
 TEST_F(ExchangeWire, MultipartPostReachesTheServerByteForByte) {
-    bench.Add(Route("/svc/activate", Service).Method("POST").Header("X-Reply: one").Body("<r>done</r>"));
+    loopback.Add(Route("/svc/activate", Service).Method("POST").Header("X-Reply: one").Body("<r>done</r>"));
     ScratchFolder folder;
     const std::string binary("A\0B\r\n\xff", 6);
     const std::string file = folder.Write("part.bin", binary);
@@ -119,7 +134,7 @@ TEST_F(ExchangeWire, MultipartPostReachesTheServerByteForByte) {
 }
 
 TEST_F(ExchangeWire, UrlEncodedPostSendsTheQueryPairsFirstUnescaped) {
-    bench.Add(Route("/svc", Service).Method("POST").Body("ok"));
+    loopback.Add(Route("/svc", Service).Method("POST").Body("ok"));
     HttpRequest request = Target("http://svc.norvik.example/svc?lang=en&sn=A1");
     request.AddFormField("ActivateCode", "a b&c=d");
     request.AddFormField("act", "1");
@@ -134,7 +149,7 @@ TEST_F(ExchangeWire, UrlEncodedPostSendsTheQueryPairsFirstUnescaped) {
 }
 
 TEST_F(ExchangeWire, PostAnswered500ReturnsItsBodyStatusAndHeaderBlock) {
-    bench.Add(Route("/svc", Service).Method("POST").Status(500).Header("X-Why: broken").Body("<error/>"));
+    loopback.Add(Route("/svc", Service).Method("POST").Status(500).Header("X-Why: broken").Body("<error/>"));
     const WebReply reply = SendPost(Target("http://svc.norvik.example/svc"), BodyEncoding::MULTIPART_FORM_DATA);
     EXPECT_EQ(reply.body, "<error/>");
     EXPECT_EQ(reply.status, 500);
@@ -142,7 +157,7 @@ TEST_F(ExchangeWire, PostAnswered500ReturnsItsBodyStatusAndHeaderBlock) {
 }
 
 TEST_F(ExchangeWire, PostReplyTextLosesTheRestOfTheChunkAfterAZeroByte) {
-    bench.Add(Route("/svc", Service).Method("POST").Body(std::string("before\0after", 12)));
+    loopback.Add(Route("/svc", Service).Method("POST").Body(std::string("before\0after", 12)));
     const WebReply reply = SendPost(Target("http://svc.norvik.example/svc"), BodyEncoding::MULTIPART_FORM_DATA);
     EXPECT_EQ(reply.body, "before");
     EXPECT_EQ(reply.status, 200);
@@ -159,8 +174,8 @@ TEST_F(ExchangeWire, PostToAnFtpUrlSpeaksHttpToThatPort) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/upload", Files).Method("POST").Body("taken"));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/upload", Files).Method("POST").Body("taken"));
         const WebReply reply = SendPost(Target(c.url), BodyEncoding::MULTIPART_FORM_DATA);
         EXPECT_EQ(reply.body, "taken");
         EXPECT_EQ(reply.status, 200);
@@ -169,7 +184,7 @@ TEST_F(ExchangeWire, PostToAnFtpUrlSpeaksHttpToThatPort) {
 }
 
 TEST_F(ExchangeWire, PostThatGetsNoReplyIsStatus0WithNothingElse) {
-    bench.Add(Route("/svc", Service).CloseWithoutAnswer());
+    loopback.Add(Route("/svc", Service).CloseWithoutAnswer());
     const WebReply reply = SendPost(Target("http://svc.norvik.example/svc"), BodyEncoding::MULTIPART_FORM_DATA);
     EXPECT_EQ(reply.body, "");
     EXPECT_EQ(reply.status, 0);
@@ -179,7 +194,7 @@ TEST_F(ExchangeWire, PostThatGetsNoReplyIsStatus0WithNothingElse) {
 // --- GET ---
 
 TEST_F(ExchangeWire, GetAsksForThePathAloneWithHttp10) {
-    bench.Add(Route("/dl/file.bin", Files).Body("payload"));
+    loopback.Add(Route("/dl/file.bin", Files).Body("payload"));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/dl/file.bin?a=1&b=2", nullptr, consumer), TransferEnd::Complete);
 
@@ -199,7 +214,7 @@ TEST_F(ExchangeWire, GetAsksForThePathAloneWithHttp10) {
 }
 
 TEST_F(ExchangeWire, GetThatGetsNoReplyMakesNoExchange) {
-    bench.Add(Route("/f", Files).CloseWithoutAnswer());
+    loopback.Add(Route("/f", Files).CloseWithoutAnswer());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/f", nullptr, consumer), TransferEnd::NoExchange);
     EXPECT_EQ(lastStatus, 0);
@@ -210,8 +225,8 @@ TEST_F(ExchangeWire, GetKeepsEveryByteAndTheBodyOfAnyStatus) {
     const std::string binary = AllByteValues();
     for (const int status : {200, 404, 500}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/f", Files).Status(status).Body(binary));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/f", Files).Status(status).Body(binary));
         RecordingConsumer consumer;
         EXPECT_EQ(Download("http://files.norvik.example/f", nullptr, consumer), TransferEnd::Complete);
         EXPECT_EQ(lastStatus, status);
@@ -222,10 +237,10 @@ TEST_F(ExchangeWire, GetKeepsEveryByteAndTheBodyOfAnyStatus) {
 
 TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
     constexpr uint64_t size = 5 * 65536 + 1234;
-    bench.Add(Route("/big", Files).Generated(size));
+    loopback.Add(Route("/big", Files).Generated(size));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(IsPattern(consumer.body, size));
+    EXPECT_TRUE(HoldsPattern(consumer.body, size));
     EXPECT_GE(consumer.writes.size(), 6u) << "streamed, not gathered";
     for (const size_t write : consumer.writes) {
         EXPECT_GT(write, 0u);
@@ -234,10 +249,10 @@ TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
 }
 
 TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
-    bench.Add(Route("/big", Files).Status(404).Generated(1 << 20));
+    loopback.Add(Route("/big", Files).Status(404).Generated(1 << 20));
     RecordingConsumer consumer;
     consumer.acceptStart = false;
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Declined);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{404});
     EXPECT_TRUE(consumer.writes.empty());
@@ -246,19 +261,19 @@ TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
 }
 
 TEST_F(ExchangeWire, ConsumerWriteFailureEndsTheTransferThere) {
-    bench.Add(Route("/big", Files).Generated(400000));
+    loopback.Add(Route("/big", Files).Generated(400000));
     RecordingConsumer consumer;
     consumer.failWriteAt = 2;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::ConsumerFailed);
     EXPECT_EQ(consumer.writes.size(), 2u) << "no write after the failed one";
-    EXPECT_TRUE(IsPattern(consumer.body, consumer.writes[0]));
+    EXPECT_TRUE(HoldsPattern(consumer.body, consumer.writes[0]));
 }
 
 // --- progress ---
 
 TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
-    bench.Add(Route("/small", Files).Generated(250));
-    RecordingSink sink;
+    loopback.Add(Route("/small", Files).Generated(250));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/small", &sink, consumer), TransferEnd::Complete);
     ASSERT_EQ(sink.calls.size(), 2u);
@@ -266,24 +281,24 @@ TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
     EXPECT_EQ(sink.calls[0].value, 5913);
     EXPECT_EQ(sink.calls[1].kind, SinkCall::Progress);
     EXPECT_EQ(sink.calls[1].value, 100);
-    EXPECT_EQ(sink.calls[1].cancelHandedOver, 0);
+    EXPECT_EQ(sink.calls[1].flagHandedOver, 0);
     EXPECT_EQ(sink.references, 1) << "the download takes no reference on the sink";
-    EXPECT_TRUE(IsPattern(consumer.body, 250));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 250));
 }
 
 TEST_F(ExchangeWire, LargeBodyReportsRisingPercentsChunkByChunk) {
     constexpr uint64_t size = 300000;  // every 4096-byte chunk moves the percentage
-    bench.Add(Route("/big", Files).Generated(size));
-    RecordingSink sink;
+    loopback.Add(Route("/big", Files).Generated(size));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(WellFormedReports(sink));
+    EXPECT_TRUE(sink.WellFormed());
     const std::vector<LONG> percents = sink.Percents();
     ASSERT_FALSE(percents.empty());
     EXPECT_EQ(percents.back(), 100);
     EXPECT_EQ(percents.size(), (size + 4095) / 4096) << "one report per 4096-byte chunk, not per read block";
     EXPECT_EQ(sink.references, 1);
-    EXPECT_TRUE(IsPattern(consumer.body, size));
+    EXPECT_TRUE(HoldsPattern(consumer.body, size));
 }
 
 TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
@@ -292,36 +307,36 @@ TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
     constexpr uint64_t size = 409600;
     for (const size_t cancelAt : {1u, 3u, 16u, 20u}) {
         SCOPED_TRACE(cancelAt);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/big", Files).Status(203).Generated(size));
-        RecordingSink sink(cancelAt);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/big", Files).Status(203).Generated(size));
+        RecordingSink sink(Failing(cancelAt));
         RecordingConsumer consumer;
         EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Cancelled);
         EXPECT_EQ(lastStatus, 203) << "the real status stays";
         EXPECT_EQ(sink.Percents().size(), cancelAt) << "no report after the cancel";
-        EXPECT_TRUE(IsPattern(consumer.body, cancelAt * 4096));
+        EXPECT_TRUE(HoldsPattern(consumer.body, cancelAt * 4096));
     }
 }
 
 TEST_F(ExchangeWire, NullSinkDownloadRunsToItsEnd) {
-    bench.Add(Route("/big", Files).Generated(200000));
+    loopback.Add(Route("/big", Files).Generated(200000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(IsPattern(consumer.body, 200000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 200000));
 }
 
 TEST_F(ExchangeWire, BodyWithoutALengthGivesNoReportsAndArrivesWhole) {
-    bench.Add(Route("/big", Files).NoContentLength().Generated(150000));
-    RecordingSink sink;
+    loopback.Add(Route("/big", Files).NoContentLength().Generated(150000));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
     EXPECT_TRUE(sink.calls.empty());
-    EXPECT_TRUE(IsPattern(consumer.body, 150000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 150000));
 }
 
 TEST_F(ExchangeWire, ZeroContentLengthGivesNoReports) {
-    bench.Add(Route("/empty", Files).Body(""));
-    RecordingSink sink;
+    loopback.Add(Route("/empty", Files).Body(""));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/empty", &sink, consumer), TransferEnd::Complete);
     EXPECT_TRUE(sink.calls.empty());
@@ -333,41 +348,41 @@ TEST_F(ExchangeWire, LengthBeyond32BitsIsNotCutToItsLowBits) {
     // Announced 2^32 + 50000, sent 100000: read as 32 bits the length would be 50000, the body
     // complete at 200 %. Read whole it is barely begun: no report, and a broken transfer.
     constexpr uint64_t announced = (uint64_t{1} << 32) + 50000;
-    bench.Add(Route("/huge", Files).Generated(100000).ContentLength(announced));
-    RecordingSink sink;
+    loopback.Add(Route("/huge", Files).Generated(100000).ContentLength(announced));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/huge", &sink, consumer), TransferEnd::Broken);
     EXPECT_TRUE(sink.calls.empty());
-    EXPECT_TRUE(IsPattern(consumer.body, 100000)) << "read on to the close";
+    EXPECT_TRUE(HoldsPattern(consumer.body, 100000)) << "read on to the close";
 }
 
 // --- broken bodies ---
 
 TEST_F(ExchangeWire, CloseBeforeTheAnnouncedLengthIsBrokenWithTheBytesSoFar) {
-    bench.Add(Route("/big", Files).Generated(100000).CloseAfter(30000));
-    RecordingSink sink;
+    loopback.Add(Route("/big", Files).Generated(100000).CloseAfter(30000));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Broken);
     EXPECT_EQ(lastStatus, 200);
-    EXPECT_TRUE(IsPattern(consumer.body, 30000));
-    EXPECT_TRUE(WellFormedReports(sink));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 30000));
+    EXPECT_TRUE(sink.WellFormed());
     EXPECT_EQ(sink.Percents().back(), 30);
 }
 
 TEST_F(ExchangeWire, CloseWithoutALengthCannotBeToldFromTheEnd) {
     // Without Content-Length or chunked coding the close is the only end mark there is.
-    bench.Add(Route("/big", Files).NoContentLength().Generated(100000).CloseAfter(30000));
+    loopback.Add(Route("/big", Files).NoContentLength().Generated(100000).CloseAfter(30000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
-    EXPECT_TRUE(IsPattern(consumer.body, 30000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 30000));
 }
 
 TEST_F(ExchangeWire, ChunkedBodyArrivesWholeAndACutOneKeepsItsBytesInOrder) {
     std::string payload = AllByteValues();
     while (payload.size() < 100000) payload += payload;
-    bench.Add(Route("/whole", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
+    loopback.Add(Route("/whole", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
         Chunked(payload, 7000, true)));
-    bench.Add(Route("/cut", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
+    loopback.Add(Route("/cut", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
         Chunked(payload, 7000, false).substr(0, 50000)));
 
     RecordingConsumer whole;
@@ -386,13 +401,13 @@ TEST_F(ExchangeWire, ChunkedBodyArrivesWholeAndACutOneKeepsItsBytesInOrder) {
 // --- https through the proxy's tunnel ---
 
 TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
-    bench.Add(Route("/dl/file.bin", Secure).Generated(100000));
-    bench.Add(Route("/svc", Secure).Method("POST").Body("<secure/>"));
+    loopback.Add(Route("/dl/file.bin", Secure).Generated(100000));
+    loopback.Add(Route("/svc", Secure).Method("POST").Body("<secure/>"));
 
     RecordingConsumer consumer;
     EXPECT_EQ(Download("https://secure.norvik.example/dl/file.bin?x=1", nullptr, consumer), TransferEnd::Complete);
     EXPECT_EQ(lastStatus, 200);
-    EXPECT_TRUE(IsPattern(consumer.body, 100000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 100000));
 
     HttpRequest post = Target("https://secure.norvik.example/svc");
     post.AddFormField("act", "1");
@@ -400,7 +415,7 @@ TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
     EXPECT_EQ(reply.body, "<secure/>");
     EXPECT_EQ(reply.status, 200);
 
-    const auto tunnels = bench.Requests("http");
+    const auto tunnels = loopback.Requests("http");
     ASSERT_GE(tunnels.size(), 1u);
     for (const RecordedRequest& tunnel : tunnels) {
         EXPECT_EQ(tunnel.RequestLine().rfind("CONNECT secure.norvik.example:443 HTTP/1.", 0), 0u)
@@ -408,7 +423,7 @@ TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
     }
     // Inside the tunnel the GET goes out as HTTP/1.1: Wine's WinINet takes the request's version from
     // the proxy's answer to CONNECT.
-    const auto inside = bench.Requests("https");
+    const auto inside = loopback.Requests("https");
     ASSERT_EQ(inside.size(), 2u);
     EXPECT_EQ(inside[0].RequestLine(), "GET /dl/file.bin HTTP/1.1");
     EXPECT_EQ(inside[1].RequestLine(), "POST /svc HTTP/1.1");
@@ -437,7 +452,7 @@ TEST_F(ExchangeWire, UntrustedCertificateAuthorityEndsTheExchangePromptly) {
     EXPECT_TRUE(outcome->consumer.starts.empty());
     EXPECT_EQ(outcome->posted.body, "");
     EXPECT_EQ(outcome->posted.status, 0);
-    EXPECT_TRUE(bench.Requests("https").empty()) << "nothing may be sent to a server that is not trusted";
+    EXPECT_TRUE(loopback.Requests("https").empty()) << "nothing may be sent to a server that is not trusted";
 }
 
 // --- ftp ---
@@ -446,7 +461,7 @@ class FtpWire : public ExchangeWire {
 protected:
     void SetUp() override {
         ExchangeWire::SetUp();
-        port = bench.StartFtp(folder.path);
+        port = loopback.StartFtp(folder.path);
         ASSERT_NE(port, 0) << "no FTP server";
     }
 
@@ -458,22 +473,16 @@ protected:
     uint16_t port = 0;
 };
 
-std::string PatternBytes(uint64_t size) {
-    std::string bytes(size, '\0');
-    for (uint64_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(testbed::PatternByte(i));
-    return bytes;
-}
-
 TEST_F(FtpWire, FileArrivesWholeWithStatus200AndReportsAgainstItsSize) {
     constexpr uint64_t size = 150000;
-    folder.Write("file.bin", PatternBytes(size));
-    RecordingSink sink;
+    folder.Write("file.bin", Pattern(size));
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download(Url("file.bin"), &sink, consumer), TransferEnd::Complete);
     EXPECT_EQ(lastStatus, 200);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{200});
-    EXPECT_TRUE(IsPattern(consumer.body, size));
-    EXPECT_TRUE(WellFormedReports(sink));
+    EXPECT_TRUE(HoldsPattern(consumer.body, size));
+    EXPECT_TRUE(sink.WellFormed());
     EXPECT_EQ(sink.Percents().size(), (size + 4095) / 4096);
     EXPECT_EQ(sink.Percents().back(), 100);
 }
@@ -490,7 +499,7 @@ TEST_F(FtpWire, LargeFileGivesPercentsFormedIn64Bits) {
         end.QuadPart = static_cast<LONGLONG>(size);
         ASSERT_TRUE(file && ::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()));
     }
-    RecordingSink sink(3);
+    RecordingSink sink(Failing(3));
     RecordingConsumer consumer;
     EXPECT_EQ(Download(Url("large.bin"), &sink, consumer), TransferEnd::Cancelled);
     EXPECT_EQ(sink.Percents(), (std::vector<LONG>{1, 2, 3}));
@@ -507,7 +516,7 @@ TEST_F(FtpWire, MissingFileMakesNoExchangeAndLeavesTheStatus) {
 
 TEST_F(FtpWire, EmptyFileIsCompleteWithoutBytesOrReports) {
     folder.Write("empty.bin", "");
-    RecordingSink sink;
+    RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download(Url("empty.bin"), &sink, consumer), TransferEnd::Complete);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{200});
@@ -521,8 +530,8 @@ constexpr uint32_t ShortWaitMs = 2000;
 constexpr DWORD Bound = 4 * ShortWaitMs;
 
 TEST_F(ExchangeWire, ServerThatNeverAnswersEndsTheExchangeWithinItsBound) {
-    ShortTimeouts shortWaits(ShortWaitMs);
-    bench.Add(Route("/svc", Service).NeverAnswer());
+    ShortWaits shortWaits(ShortWaitMs);
+    loopback.Add(Route("/svc", Service).NeverAnswer());
     struct Outcome {
         HttpRequest get = Target("http://svc.norvik.example/svc");
         HttpRequest post = Target("http://svc.norvik.example/svc");
@@ -545,9 +554,9 @@ TEST_F(ExchangeWire, ServerThatNeverAnswersEndsTheExchangeWithinItsBound) {
 }
 
 TEST_F(ExchangeWire, ServerThatStallsMidBodyEndsTheTransferWithinItsBound) {
-    ShortTimeouts shortWaits(ShortWaitMs);
-    bench.Add(Route("/big", Files).Generated(200000).StallAfter(10000));
-    bench.Add(Route("/svc", Service).Method("POST").Body(std::string(50000, 'x')).StallAfter(10000));
+    ShortWaits shortWaits(ShortWaitMs);
+    loopback.Add(Route("/big", Files).Generated(200000).StallAfter(10000));
+    loopback.Add(Route("/svc", Service).Method("POST").Body(std::string(50000, 'x')).StallAfter(10000));
     struct Outcome {
         HttpRequest get = Target("http://files.norvik.example/big");
         HttpRequest post = Target("http://svc.norvik.example/svc");
@@ -561,7 +570,7 @@ TEST_F(ExchangeWire, ServerThatStallsMidBodyEndsTheTransferWithinItsBound) {
     ASSERT_TRUE(get.Within(Bound)) << "GET still reading after " << Bound << " ms";
     EXPECT_EQ(outcome->got.end, TransferEnd::Broken);
     EXPECT_EQ(outcome->got.status, 200);
-    EXPECT_TRUE(IsPattern(outcome->consumer.body, outcome->consumer.body.size()));
+    EXPECT_TRUE(HoldsPattern(outcome->consumer.body, outcome->consumer.body.size()));
     EXPECT_LE(outcome->consumer.body.size(), 10000u);
 
     BoundedRun post([outcome] { outcome->posted = SendPost(outcome->post, BodyEncoding::MULTIPART_FORM_DATA); });

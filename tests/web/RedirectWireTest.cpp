@@ -28,7 +28,7 @@ std::vector<std::string> LookHeaders() {
 TEST_F(RedirectWire, ProbeSendsAgentTextAndNoCacheThroughTheProxy) {
     EXPECT_EQ(CheckInternet(), 200);
 
-    const auto requests = bench.Requests();
+    const auto requests = loopback.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].RequestLine(), "GET http://www.norvik.example:80/ HTTP/1.1");
     EXPECT_EQ(requests[0].HeaderLines(), LookHeaders());
@@ -38,14 +38,14 @@ TEST_F(RedirectWire, ProbeSendsAgentTextAndNoCacheThroughTheProxy) {
 TEST_F(RedirectWire, StatusIsTheAnswerOfTheUrlItself) {
     for (const int answer : {200, 204, 301, 302, 404, 500}) {
         SCOPED_TRACE(answer);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/").Status(answer).Header("Location: http://www.norvik.example/moved"));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/").Status(answer).Header("Location: http://www.norvik.example/moved"));
         int32_t status = -1;
         EXPECT_EQ(GetUrlStatus(ProbeUrl, &status), answer);
         EXPECT_EQ(status, answer);
         EXPECT_EQ(CheckInternet(), answer);
         // Redirects are never followed: only the two looks at the URL itself reach the server.
-        const auto requests = bench.Requests();
+        const auto requests = loopback.Requests();
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_EQ(requests[0].target, "/");
         EXPECT_EQ(requests[1].target, "/");
@@ -65,7 +65,7 @@ TEST_F(RedirectWire, UrlThatCannotBeOpenedGives502) {
 
 TEST_F(RedirectWire, ConnectionClosedWithoutAnswerGivesNoStatus) {
     // The platform opens the URL but has no status line to read: 0, which is not 200 either.
-    bench.Add(Route("/").CloseWithoutAnswer());
+    loopback.Add(Route("/").CloseWithoutAnswer());
     int32_t status = -1;
     EXPECT_EQ(GetUrlStatus(ProbeUrl, &status), 0);
     EXPECT_EQ(status, 0);
@@ -73,11 +73,11 @@ TEST_F(RedirectWire, ConnectionClosedWithoutAnswerGivesNoStatus) {
 }
 
 TEST_F(RedirectWire, HttpsProbeGoesThroughTheTunnelWithTheSameRequest) {
-    bench.Add(Route("/secure").Status(302).Header("Location: https://www.norvik.example/next"));
+    loopback.Add(Route("/secure").Status(302).Header("Location: https://www.norvik.example/next"));
     int32_t status = -1;
     EXPECT_EQ(GetUrlStatus("https://www.norvik.example/secure", &status), 302);
     EXPECT_EQ(QueryUrlHeader("https://www.norvik.example/secure", "Location"), "https://www.norvik.example/next");
-    const auto inside = bench.Requests("https");
+    const auto inside = loopback.Requests("https");
     ASSERT_EQ(inside.size(), 2u);
     EXPECT_EQ(inside[0].RequestLine(), "GET /secure HTTP/1.1");
     EXPECT_EQ(inside[0].HeaderLines(), LookHeaders());
@@ -88,35 +88,35 @@ TEST_F(RedirectWire, LocationLongerThanTheFirstBufferComesBackWhole) {
     for (int i = 0; target.size() < 3000; ++i) {
         target += static_cast<char>('a' + i % 26);
     }
-    bench.Add(Route("/svc").Status(302).Header("Location: " + target));
+    loopback.Add(Route("/svc").Status(302).Header("Location: " + target));
     const std::string location = QueryUrlHeader("http://www.norvik.example/svc", "Location");
     EXPECT_EQ(location.size(), 3000u);
     EXPECT_EQ(location, target);
-    EXPECT_EQ(bench.Requests().size(), 1u) << "the Location target must not be fetched";
+    EXPECT_EQ(loopback.Requests().size(), 1u) << "the Location target must not be fetched";
 }
 
 TEST_F(RedirectWire, LocationIsReadWhateverTheStatus) {
-    bench.Add(Route("/ok").Header("Location: http://www.norvik.example/elsewhere?x=1&y=2"));
+    loopback.Add(Route("/ok").Header("Location: http://www.norvik.example/elsewhere?x=1&y=2"));
     EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/ok", "Location"),
               "http://www.norvik.example/elsewhere?x=1&y=2");
 }
 
 TEST_F(RedirectWire, OnlyTheFirstHeaderOfThatNameIsRead) {
-    bench.Add(Route("/two").Status(302).Header("Location: http://first.example/").Header(
+    loopback.Add(Route("/two").Status(302).Header("Location: http://first.example/").Header(
         "Location: http://second.example/"));
     EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/two", "Location"), "http://first.example/");
 }
 
 TEST_F(RedirectWire, MissingHeaderGivesEmpty) {
-    bench.Add(Route("/none").Status(302).Header("X-Location: http://not.this.one/"));
+    loopback.Add(Route("/none").Status(302).Header("X-Location: http://not.this.one/"));
     EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/none", "Location"), "");
     EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/none", "X-Location"), "http://not.this.one/");
 }
 
 TEST_F(RedirectWire, QueryOfTheUrlReachesTheServerUnchanged) {
-    bench.Add(Route("/lookup?SN=A1&LN=en").Status(302).Header("Location: http://x.example/"));
+    loopback.Add(Route("/lookup?SN=A1&LN=en").Status(302).Header("Location: http://x.example/"));
     EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/lookup?SN=A1&LN=en", "Location"), "http://x.example/");
-    const auto requests = bench.Requests();
+    const auto requests = loopback.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "/lookup?SN=A1&LN=en") << requests[0].RequestLine();
 }

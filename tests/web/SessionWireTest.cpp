@@ -1,6 +1,8 @@
 // Wire tests of the session's requests: the Location step of SetUrl, Get and Post, and the bounded waits.
 #include "web/WebSession.h"
 
+#include "support/Bounded.h"
+#include "support/Pattern.h"
 #include "support/Testbed.h"
 #include "web/Internet.h"
 #include "web/WireDoubles.h"
@@ -12,11 +14,12 @@
 namespace tamsel::web {
 namespace {
 
+using test::BoundedRun;
+using test::HoldsPattern;
+using test::ShortWaits;
 using testbed::RecordedRequest;
 using testbed::Route;
-using wire::BoundedRun;
 using wire::RecordingConsumer;
-using wire::ShortTimeouts;
 
 constexpr char Service[] = "svc.norvik.example";
 constexpr char Files[] = "files.norvik.example";
@@ -36,10 +39,10 @@ class SessionWire : public testbed::TestbedTest {};
 TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
     for (const int status : {302, 200}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/svc", Service).Method("GET").Status(status).Header(
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/svc", Service).Method("GET").Status(status).Header(
             "Location: http://files.norvik.example:8080/real/post?ActivateCode=X1&lang=en"));
-        bench.Add(Route("/real/post", Files).Method("POST").Body("<reply/>"));
+        loopback.Add(Route("/real/post", Files).Method("POST").Body("<reply/>"));
 
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://svc.norvik.example/svc?old=1"));
@@ -56,7 +59,7 @@ TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
         EXPECT_EQ(reply.body, "<reply/>");
 
         // One look at the URL, its Location never fetched, then the POST to where it pointed.
-        const auto requests = bench.Requests();
+        const auto requests = loopback.Requests();
         ASSERT_EQ(requests.size(), 2u);
         EXPECT_EQ(requests[0].RequestLine(), "GET http://svc.norvik.example:80/svc?old=1 HTTP/1.1");
         EXPECT_EQ(requests[1].RequestLine(), "POST http://files.norvik.example:8080/real/post HTTP/1.1");
@@ -65,7 +68,7 @@ TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
 }
 
 TEST_F(SessionWire, RelativeLocationIsHandedOverUnchanged) {
-    bench.Add(Route("/svc", Service).Status(302).Header("Location: /elsewhere?a=1"));
+    loopback.Add(Route("/svc", Service).Status(302).Header("Location: /elsewhere?a=1"));
     WebSession session;
     // The relative reference is not resolved against the URL, so it cannot be taken apart; its pair
     // has been taken all the same, and no target was set.
@@ -76,11 +79,11 @@ TEST_F(SessionWire, RelativeLocationIsHandedOverUnchanged) {
 
     RecordingConsumer consumer;
     EXPECT_EQ(session.Get(nullptr, consumer).status, 0);
-    EXPECT_EQ(bench.Requests().size(), 1u) << "only the look went out";
+    EXPECT_EQ(loopback.Requests().size(), 1u) << "only the look went out";
 }
 
 TEST_F(SessionWire, UnreachableUrlIsParsedAsGiven) {
-    bench.Add(Route("/p", "gone.norvik.example").CloseWithoutAnswer());
+    loopback.Add(Route("/p", "gone.norvik.example").CloseWithoutAnswer());
     WebSession session;
     EXPECT_TRUE(session.SetUrl("http://gone.norvik.example/p?x=1"));
     EXPECT_EQ(session.Request().server, "gone.norvik.example");
@@ -97,8 +100,8 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
     const std::string binary("\0\x01zero\0\xff", 9);
     for (const int status : {200, 404, 500}) {
         SCOPED_TRACE(status);
-        ASSERT_TRUE(bench.Reset());
-        bench.Add(Route("/f", Files).Status(status).Body(binary));
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/f", Files).Status(status).Body(binary));
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://files.norvik.example/f"));
         RecordingConsumer consumer;
@@ -109,8 +112,8 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
         EXPECT_EQ(consumer.body, binary);
     }
 
-    ASSERT_TRUE(bench.Reset());
-    bench.Add(Route("/big", Files).Status(206).Generated(300000));
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route("/big", Files).Status(206).Generated(300000));
     WebSession session;
     ASSERT_TRUE(session.SetUrl("http://files.norvik.example/big"));
     RecordingConsumer consumer;
@@ -118,7 +121,7 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
     EXPECT_EQ(result.end, TransferEnd::Complete);
     EXPECT_EQ(result.status, 206);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{206});
-    EXPECT_TRUE(wire::IsPattern(consumer.body, 300000));
+    EXPECT_TRUE(HoldsPattern(consumer.body, 300000));
 }
 
 TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
@@ -129,7 +132,7 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.end, TransferEnd::NoExchange);
     EXPECT_TRUE(consumer.starts.empty());
-    for (const RecordedRequest& request : bench.Requests()) {
+    for (const RecordedRequest& request : loopback.Requests()) {
         EXPECT_NE(request.RequestLine().rfind("GET", 0), 0u) << "nothing fetched: " << request.RequestLine();
     }
 }
@@ -138,8 +141,8 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
 
 TEST_F(SessionWire, LocationLookAtAServerThatNeverAnswersEndsWithinItsBound) {
     constexpr uint32_t shortWaitMs = 2000;
-    ShortTimeouts shortWaits(shortWaitMs);
-    bench.Add(Route("/svc", Service).NeverAnswer());
+    ShortWaits shortWaits(shortWaitMs);
+    loopback.Add(Route("/svc", Service).NeverAnswer());
     for (const char* url : {"http://svc.norvik.example/svc?a=1", "https://svc.norvik.example/svc?a=1"}) {
         SCOPED_TRACE(url);
         auto session = std::make_shared<WebSession>();

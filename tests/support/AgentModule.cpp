@@ -1,5 +1,5 @@
 // The module under test: loading the DLL beside the test program and copies of it, and its exports.
-#include "tests/module/AgentModule.h"
+#include "support/AgentModule.h"
 
 namespace tamsel::module::test {
 

@@ -1,0 +1,301 @@
+// FetchToFileEx on the wire: resume, safe replacement, expected sizes, Unicode and long paths, strict
+// TLS and byte progress.
+#include "agent/AgentObject.h"
+
+#include "base/Handle.h"
+#include "support/Files.h"
+#include "support/Pattern.h"
+#include "support/Testbed.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tamsel::agent {
+namespace {
+
+using test::Contents;
+using test::Exists;
+using test::HoldsPattern;
+using test::ScratchFolder;
+using test::SizeOf;
+using test::WriteWhole;
+using testbed::RecordedRequest;
+using testbed::Route;
+
+constexpr char Files[] = "files.norvik.example";
+constexpr char FileUrl[] = "http://files.norvik.example/f.bin";
+constexpr char FilePath[] = "/f.bin";
+constexpr ULONG SAFE = TAMSEL_FETCH_REPLACE_SAFELY;
+constexpr ULONG RESUME = TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME;
+constexpr char ETag[] = "ETag: \"v1\"";
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());  // the scratch folder's path is ASCII
+}
+
+// A sink with bytes: records percents and (received, total) pairs, and can cancel from either.
+class BytesSink final : public ProgressSink2 {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = ::IsEqualIID(iid, IID_ProgressSink2) || ::IsEqualIID(iid, IID_ProgressSink) ? this : nullptr;
+        if (*out == nullptr) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
+    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG percent, LONG* cancel) override {
+        percents.push_back(percent);
+        if (percent >= cancelAtPercent) *cancel = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) override {
+        bytes.emplace_back(received, total);
+        if (received >= cancelAtBytes) *cancel = 1;
+        return S_OK;
+    }
+
+    LONG references = 1;
+    LONG cancelAtPercent = 1000;
+    LONGLONG cancelAtBytes = INT64_MAX;
+    std::vector<LONG> percents;
+    std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
+};
+
+class FetchToFileExWire : public testbed::TestbedTest {
+protected:
+    HRESULT Fetch(ULONG flags, LONGLONG expected = -1, ProgressSink* sink = nullptr, const char* url = FileUrl) {
+        return agent.FetchToFileEx(url, Wide(target).c_str(), sink, flags, expected);
+    }
+
+    // Only the file's GETs, the Location look left out.
+    std::vector<RecordedRequest> Downloads(const char* channel = "http") {
+        std::vector<RecordedRequest> gets;
+        for (RecordedRequest& request : loopback.Requests(channel)) {
+            if (request.host == Files && request.RequestLine().find(" HTTP/1.0") != std::string::npos) {
+                gets.push_back(std::move(request));
+            }
+        }
+        return gets;
+    }
+
+    // Only the target: no partial file, no record.
+    ::testing::AssertionResult OnlyTheTargetRemains() {
+        for (const char* suffix : {".tamsel-partial", ".tamsel-resume"}) {
+            if (Exists(target + suffix)) return ::testing::AssertionFailure() << target << suffix << " is left";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static bool Has(const RecordedRequest& request, const std::string& line) {
+        for (const std::string& header : request.HeaderLines()) {
+            if (header == line) return true;
+        }
+        return false;
+    }
+
+    AgentObject agent;
+    ScratchFolder scratch;
+    const std::string target = scratch.File("download.bin");
+};
+
+TEST_F(FetchToFileExWire, ResumeAfterACutAsksForTheRestAndKeepsTheFileByteExact) {
+    loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000).Times(2));
+    BytesSink first;
+    EXPECT_EQ(Fetch(RESUME, -1, &first), E_FAIL) << "a cut transfer";
+    EXPECT_FALSE(Exists(target));
+    EXPECT_TRUE(HoldsPattern(Contents(target + ".tamsel-partial"), 100000));
+    EXPECT_EQ(first.references, 1) << "the QueryInterface reference is given back";
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000).Ranges());
+    BytesSink second;
+    EXPECT_EQ(Fetch(RESUME, 300000, &second), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    EXPECT_TRUE(OnlyTheTargetRemains());
+    const auto gets = Downloads();
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_TRUE(Has(gets[0], "Range: bytes=100000-")) << gets[0].raw;
+    EXPECT_TRUE(Has(gets[0], "If-Range: \"v1\"")) << gets[0].raw;
+    // 100,000 of 300,000 bytes were there: 33 %; the first report is the first whole percent above.
+    ASSERT_FALSE(second.percents.empty());
+    EXPECT_EQ(second.percents.front(), 34);
+    EXPECT_EQ(second.percents.back(), 100);
+    ASSERT_FALSE(second.bytes.empty());
+    EXPECT_GT(second.bytes.front().first, 100000);
+    EXPECT_EQ(second.bytes.back(), std::make_pair(300000LL, 300000LL));
+}
+
+TEST_F(FetchToFileExWire, AResumeTheServerCannotHonourStartsOverWithTheWholeFile) {
+    struct Case {
+        const char* what;
+        Route cut;     // the first attempt, cut at 100,000 bytes
+        Route second;  // what answers the second attempt
+        bool asksForRange;
+        size_t requests;  // downloads of the second attempt
+    };
+    const Case cases[] = {
+        {"server ignores ranges", Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000),
+         Route(FilePath, Files).Header(ETag).Generated(300000), true, 1},
+        {"file changed", Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000),
+         Route(FilePath, Files).Header("ETag: \"v2\"").Generated(300000).Ranges(), true, 1},
+        {"no validator", Route(FilePath, Files).Generated(300000).CloseAfter(100000),
+         Route(FilePath, Files).Generated(300000).Ranges(), false, 1},
+        {"weak validator", Route(FilePath, Files).Header("ETag: W/\"v1\"").Generated(300000).CloseAfter(100000),
+         Route(FilePath, Files).Generated(300000).Ranges(), false, 1},
+        {"416", Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000),
+         Route(FilePath, Files).Header(ETag).Status(416).Times(2), true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(c.cut).Times(2));
+        EXPECT_EQ(Fetch(RESUME), E_FAIL);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(c.second).Method("GET"));
+        loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000));  // once the 416 is used up
+        EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+        EXPECT_TRUE(OnlyTheTargetRemains());
+        const auto gets = Downloads();
+        ASSERT_EQ(gets.size(), c.requests);
+        EXPECT_EQ(Has(gets.front(), "Range: bytes=100000-"), c.asksForRange) << gets.front().raw;
+        EXPECT_FALSE(Has(gets.back(), "Range: bytes=100000-") && c.requests > 1) << "the start over asks for all";
+        ::DeleteFileA(target.c_str());
+    }
+}
+
+TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
+    const std::string old = "the host's previous file";
+    struct Case {
+        const char* what;
+        Route route;
+        LONGLONG expected;
+        LONG cancelAtPercent;
+        HRESULT result;
+    };
+    const Case cases[] = {
+        {"cut", Route(FilePath, Files).Generated(300000).CloseAfter(100000), -1, 1000, E_FAIL},
+        {"cancelled", Route(FilePath, Files).Generated(300000), -1, 50, E_ABORT},
+        {"announced size differs", Route(FilePath, Files).Generated(300000), 299999, 1000, AGENT_E_SIZE_MISMATCH},
+        {"unannounced body of another size", Route(FilePath, Files).Generated(300000).NoContentLength(), 300001,
+         1000, AGENT_E_SIZE_MISMATCH},
+        {"not found", Route(FilePath, Files).Status(404), -1, 1000, AGENT_E_HTTP_STATUS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(loopback.Reset());
+        ASSERT_TRUE(WriteWhole(target, old));
+        loopback.Add(Route(c.route).Times(2));
+        BytesSink sink;
+        sink.cancelAtPercent = c.cancelAtPercent;
+        EXPECT_EQ(Fetch(SAFE, c.expected, &sink), c.result);
+        EXPECT_EQ(Contents(target), old);
+        EXPECT_TRUE(OnlyTheTargetRemains()) << "without resume nothing is kept for later";
+    }
+
+    // The same download whole replaces it, and the new file is not hidden.
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FilePath, Files).Generated(300000));
+    EXPECT_EQ(Fetch(SAFE, 300000), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_TRUE(OnlyTheTargetRemains());
+}
+
+TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
+    loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000).Ranges());
+    BytesSink sink;
+    sink.cancelAtBytes = 1;  // at the first block
+    EXPECT_EQ(Fetch(RESUME, -1, &sink), E_ABORT);
+    EXPECT_FALSE(Exists(target));
+    ASSERT_EQ(sink.bytes.size(), 1u);
+    const LONGLONG kept = sink.bytes.front().first;
+    EXPECT_EQ(sink.bytes.front().second, 300000);
+    EXPECT_TRUE(HoldsPattern(Contents(target + ".tamsel-partial"), static_cast<uint64_t>(kept)));
+    EXPECT_NE(::GetFileAttributesA((target + ".tamsel-partial").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+
+    EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    EXPECT_TRUE(OnlyTheTargetRemains());
+    EXPECT_TRUE(Has(Downloads().back(), "Range: bytes=" + std::to_string(kept) + "-"));
+}
+
+TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
+    // Each download's Location look takes a small answer of its own first.
+    loopback.Add(Route(FilePath, Files).Times(1).Body("look"));
+    loopback.Add(Route(FilePath, Files).Times(1).Generated(200000));
+    loopback.Add(Route(FilePath, Files).Times(1).Body("look"));
+    loopback.Add(Route(FilePath, Files).Generated(200000).NoContentLength());
+    BytesSink known;
+    EXPECT_EQ(Fetch(0, -1, &known), S_OK);
+    ASSERT_FALSE(known.bytes.empty());
+    EXPECT_EQ(known.bytes.back(), std::make_pair(200000LL, 200000LL));
+    for (size_t i = 1; i < known.bytes.size(); ++i) EXPECT_GT(known.bytes[i].first, known.bytes[i - 1].first);
+    ASSERT_FALSE(known.percents.empty());
+    EXPECT_EQ(known.percents.back(), 100);
+
+    BytesSink unknown;
+    EXPECT_EQ(Fetch(0, 200000, &unknown), S_OK);
+    ASSERT_FALSE(unknown.bytes.empty());
+    EXPECT_EQ(unknown.bytes.back(), std::make_pair(200000LL, -1LL));
+    EXPECT_TRUE(unknown.percents.empty()) << "no length, no percentages";
+    EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
+}
+
+TEST_F(FetchToFileExWire, UnicodeNamesAndPathsPastMaxPathAreWritten) {
+    loopback.Add(Route(FilePath, Files).Generated(5000));
+    // CJK and an emoji (a surrogate pair) in the name.
+    const std::wstring name = Wide(scratch.path) + L"\\\u65e5\u672c\u8a9e-\U0001F600.bin";
+    EXPECT_EQ(agent.FetchToFileEx(FileUrl, name.c_str(), nullptr, SAFE, 5000), S_OK);
+    FileHandle unicode(::CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(unicode);
+    EXPECT_EQ(::GetFileSize(unicode.get(), nullptr), 5000u);
+
+    // Three folders of 100 characters: the file's path is past 300 characters.
+    std::wstring folder = L"\\\\?\\" + Wide(scratch.path);
+    std::vector<std::wstring> made;
+    for (wchar_t letter : {L'a', L'b', L'c'}) {
+        folder += L"\\" + std::wstring(100, letter);
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+        made.push_back(folder);
+    }
+    const std::wstring longName = folder.substr(4) + L"\\long.bin";
+    ASSERT_GT(longName.size(), 300u);
+    EXPECT_EQ(agent.FetchToFileEx(FileUrl, longName.c_str(), nullptr, RESUME, 5000), S_OK);
+    EXPECT_EQ(agent.FetchToFileEx(FileUrl, longName.c_str(), nullptr, 0, 5000), S_OK) << "without the flags too";
+    const std::wstring prefixed = folder + L"\\long.bin";
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(::GetFileAttributesExW(prefixed.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 5000u);
+    ::DeleteFileW(prefixed.c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it) ::RemoveDirectoryW(it->c_str());
+    ::DeleteFileW(name.c_str());
+}
+
+TEST_F(FetchToFileExWire, StrictTlsRefusesAnUnknownAuthorityAndAnotherNameAtOnce) {
+    for (const char* host : {"untrusted.norvik.example", "othername.norvik.example"}) {
+        SCOPED_TRACE(host);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(FilePath, host).Generated(5000));
+        const std::string url = std::string("https://") + host + FilePath;
+        EXPECT_EQ(Fetch(TAMSEL_FETCH_STRICT_TLS | SAFE, -1, nullptr, url.c_str()), AGENT_E_CERTIFICATE);
+        EXPECT_FALSE(Exists(target));
+        EXPECT_TRUE(loopback.Requests("https").empty()) << "nothing is sent to a server that is not trusted";
+    }
+    // Without the flag a certificate for another name passes, as it does for FetchToFile.
+    EXPECT_EQ(Fetch(SAFE, 5000, nullptr, "https://othername.norvik.example/f.bin"), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 5000));
+}
+
+TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
+    EXPECT_EQ(Fetch(0x8), E_INVALIDARG);
+    EXPECT_EQ(Fetch(SAFE, -2), E_INVALIDARG);
+    EXPECT_EQ(agent.FetchToFileEx(FileUrl, nullptr, nullptr, 0, -1), E_INVALIDARG);
+    EXPECT_TRUE(loopback.Requests().size() <= 1u) << "at most the probe of the call with a null path";
+}
+
+}  // namespace
+}  // namespace tamsel::agent

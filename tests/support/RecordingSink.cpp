@@ -1,0 +1,60 @@
+// A host's progress sink for the tests: records every call in order and follows a cancel script.
+#include "support/RecordingSink.h"
+
+namespace tamsel::test {
+
+HRESULT RecordingSink::QueryInterface(REFIID iid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_ProgressSink) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+}
+
+HRESULT RecordingSink::NotifyCode(LONG code) {
+    calls.push_back({SinkCall::Code, code, 0});
+    return m_script.answer;
+}
+
+HRESULT RecordingSink::NotifyProgress(LONG percent, LONG* cancel) {
+    calls.push_back({SinkCall::Progress, percent, cancel != nullptr ? *cancel : -1});
+    ++m_reports;
+    const bool stop = m_script.cancelEveryReport || percent >= m_script.cancelAtPercent ||
+                      m_reports == m_script.cancelAtReport;
+    if (cancel != nullptr && stop) *cancel = m_script.cancelValue;
+    return m_script.answer;
+}
+
+std::vector<LONG> RecordingSink::Values(SinkCall::Kind kind) const {
+    std::vector<LONG> values;
+    for (const SinkCall& call : calls) {
+        if (call.kind == kind) values.push_back(call.value);
+    }
+    return values;
+}
+
+::testing::AssertionResult RecordingSink::WellFormed() const {
+    if (calls.size() % 2 != 0) {
+        return ::testing::AssertionFailure() << calls.size() << " calls: not whole pairs";
+    }
+    LONG last = 0;
+    for (size_t i = 0; i < calls.size(); i += 2) {
+        const SinkCall& code = calls[i];
+        const SinkCall& progress = calls[i + 1];
+        if (code.kind != SinkCall::Code || code.value != ProgressCode) {
+            return ::testing::AssertionFailure() << "call " << i << " is not NotifyCode(" << ProgressCode << ")";
+        }
+        if (progress.kind != SinkCall::Progress || progress.flagHandedOver != 0) {
+            return ::testing::AssertionFailure() << "call " << i + 1 << " is not NotifyProgress with a cleared flag"
+                                                 << " (flag " << progress.flagHandedOver << ")";
+        }
+        if (progress.value <= last || progress.value > 100) {
+            return ::testing::AssertionFailure() << "percent " << progress.value << " after " << last;
+        }
+        last = progress.value;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace tamsel::test
