@@ -96,6 +96,9 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     return {answer.status, end};
 }
 
+// Wine's FTP listing gives no size above 2 GiB - 1.
+constexpr uint64_t WINE_LISTING_CAP = 0x7FFFFFFF;
+
 // What the directory listing says of a file: its size and, as the validator a resume must match, its
 // size and time. The search handle is closed at once, since an FTP connection runs one transfer at a time.
 struct FtpListing {
@@ -134,6 +137,9 @@ DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyCo
     ReplyHead head;
     head.status = restarted ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
     head.lastModified = listing->validator;
+    if (listing->size < WINE_LISTING_CAP) {
+        head.length = listing->size;  // at the cap the listing says only "at least"
+    }
     const uint64_t offset = restarted ? ask.resumeFrom : 0;
     if (restarted) {
         head.rangeFirst = offset;

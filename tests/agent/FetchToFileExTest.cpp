@@ -290,6 +290,37 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesAnUnknownAuthorityAndAnotherNameAtOnce
     EXPECT_TRUE(HoldsPattern(Contents(target), 5000));
 }
 
+TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
+    const std::string served = scratch.File("served");
+    ASSERT_TRUE(::CreateDirectoryA(served.c_str(), nullptr));
+    const std::string source = served + "\\remote.bin";
+    ASSERT_TRUE(WriteWhole(source, test::Pattern(300000)));
+    const uint16_t port = loopback.StartFtp(served);
+    ASSERT_NE(port, 0);
+    const std::string url = "ftp://127.0.0.1:" + std::to_string(port) + "/remote.bin";
+
+    BytesSink first;
+    first.cancelAtBytes = 1;  // at the first block
+    EXPECT_EQ(Fetch(RESUME, -1, &first, url.c_str()), E_ABORT);
+    ASSERT_EQ(first.bytes.size(), 1u);
+    const LONGLONG kept = first.bytes.front().first;
+    EXPECT_EQ(first.bytes.front().second, 300000);
+
+    const size_t before = loopback.Requests("ftp").size();
+    EXPECT_EQ(Fetch(RESUME, 300000, nullptr, url.c_str()), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    EXPECT_TRUE(OnlyTheTargetRemains());
+    const auto commands = loopback.Requests("ftp");
+    bool restarted = false;
+    for (size_t i = before; i < commands.size(); ++i) {
+        restarted = restarted || commands[i].raw == "REST " + std::to_string(kept);
+    }
+    EXPECT_TRUE(restarted) << "the second attempt asked for the rest of the file";
+    EXPECT_TRUE(loopback.StopFtp());
+    ::DeleteFileA(source.c_str());
+    ::RemoveDirectoryA(served.c_str());
+}
+
 TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(Fetch(0x8), E_INVALIDARG);
     EXPECT_EQ(Fetch(SAFE, -2), E_INVALIDARG);

@@ -154,6 +154,23 @@ TEST_F(Identity, OperationsFaceReachesTheAgentInSlotOrder) {
     EXPECT_EQ(ops->Release(), 0u);
 }
 
+TEST_F(Identity, SecondInterfaceIsTheOperationsFaceWithOneMoreSlot) {
+    auto* ops = CreateAgent<InvTamselAgentOps>(IID_InvTamselAgentOps);
+    ASSERT_NE(ops, nullptr);
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    for (IUnknown* face : {static_cast<IUnknown*>(ops), unknown}) {
+        InvTamselAgentOps2* ops2 = nullptr;
+        ASSERT_EQ(face->QueryInterface(IID_InvTamselAgentOps2, reinterpret_cast<void**>(&ops2)), S_OK);
+        EXPECT_EQ(static_cast<void*>(ops2), static_cast<void*>(ops)) << "the same face, one slot longer";
+        EXPECT_EQ(ops2->FetchToFileEx("http://files.norvik.example/f", L"f", nullptr, 0x8, -1), E_INVALIDARG)
+            << "the new slot reaches the agent";
+        ops2->Release();
+    }
+    unknown->Release();
+    EXPECT_EQ(ops->Release(), 0u);
+}
+
 using Aggregation = AgentModuleTest;
 
 // An outer object whose own count never moves: it counts the calls that reach it, and shows the
@@ -166,7 +183,8 @@ public:
             *object = this;
             return S_OK;
         }
-        if (inner != nullptr && (IsEqualIID(riid, IID_InvTamselAgentOps) || IsEqualIID(riid, IID_IDispatch))) {
+        if (inner != nullptr && (IsEqualIID(riid, IID_InvTamselAgentOps) || IsEqualIID(riid, IID_IDispatch) ||
+                                 (showsOps2 && IsEqualIID(riid, IID_InvTamselAgentOps2)))) {
             return inner->QueryInterface(riid, object);
         }
         *object = nullptr;
@@ -176,6 +194,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return ++releases, 1; }
 
     IUnknown* inner = nullptr;
+    bool showsOps2 = false;
     int queries = 0;
     int addRefs = 0;
     int releases = 0;
@@ -230,6 +249,29 @@ TEST_F(Aggregation, InnerUnknownCountsItselfAndFacesDelegateToOuter) {
     EXPECT_EQ(outer.releases, 1);
     ops->Release();
 
+    EXPECT_EQ(inner->Release(), 0u);
+}
+
+TEST_F(Aggregation, SecondInterfaceIsShownOnlyWhereTheOuterObjectShowsIt) {
+    FakeOuter outer;
+    IClassFactory* factory = GetFactory(Agent());
+    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
+    factory->Release();
+    IUnknown* inner = outer.inner;
+    ASSERT_NE(inner, nullptr);
+    InvTamselAgentOps2* ops2 = nullptr;
+    ASSERT_EQ(inner->QueryInterface(IID_InvTamselAgentOps2, reinterpret_cast<void**>(&ops2)), S_OK)
+        << "the inner unknown hands out its faces";
+    void* again = JUNK;
+    EXPECT_EQ(ops2->QueryInterface(IID_InvTamselAgentOps2, &again), E_NOINTERFACE)
+        << "the face asks the outer object, which does not show it";
+    EXPECT_EQ(again, nullptr);
+    outer.showsOps2 = true;
+    ASSERT_EQ(ops2->QueryInterface(IID_InvTamselAgentOps2, &again), S_OK);
+    EXPECT_EQ(again, static_cast<void*>(ops2));
+    static_cast<IUnknown*>(again)->Release();
+    EXPECT_EQ(outer.addRefs, outer.releases + 1) << "counted on the outer object";
+    ops2->Release();
     EXPECT_EQ(inner->Release(), 0u);
 }
 
