@@ -2,6 +2,7 @@
 #include "module/ComModule.h"
 
 #include "base/Result.h"
+#include "web/Completion.h"
 
 #include <new>
 
@@ -45,7 +46,8 @@ void ComModule::RunTermList() noexcept {
 }
 
 HRESULT ComModule::CanUnloadNow() noexcept {
-    return m_lockCount.load() == 0 ? S_OK : S_FALSE;
+    // The platform may still call the status callback of a download's closing request.
+    return m_lockCount.load() == 0 && web::CompletionsOutstanding() == 0 ? S_OK : S_FALSE;
 }
 
 HRESULT ComModule::AddTermFunction(TermFunction function, DWORD_PTR argument) noexcept {

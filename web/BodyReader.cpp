@@ -3,6 +3,7 @@
 #include "web/BodyReader.h"
 
 #include "include/NorvikTamselAgent.h"
+#include "web/Completion.h"
 #include "web/Internet.h"
 
 #include <algorithm>
@@ -86,9 +87,32 @@ private:
     ULONGLONG m_markTime = ::GetTickCount64();
 };
 
+// One read of at most `room` bytes of an asynchronous request: whatever has arrived, without waiting;
+// when nothing has, waits (at most one bounded wait) for the platform to say that something did.
+bool ReadArrived(const BodySource& source, char* into, DWORD room, DWORD& got) noexcept {
+    for (;;) {
+        INTERNET_BUFFERSA buffers = {};
+        buffers.dwStructSize = sizeof(buffers);
+        buffers.lpvBuffer = into;
+        buffers.dwBufferLength = room;
+        source.completion->Arm();
+        if (::InternetReadFileExA(source.handle, &buffers, IRF_NO_WAIT, source.completion->Context())) {
+            got = buffers.dwBufferLength;
+            return true;
+        }
+        if (::GetLastError() != ERROR_IO_PENDING || !source.completion->Wait(ExchangeTimeoutMs()) ||
+            source.completion->Error() != 0) {
+            return false;
+        }
+    }
+}
+
 // One read of at most `room` bytes; `got` 0 at the end of the body. False when the read failed.
 bool ReadSome(const BodySource& source, char* into, DWORD room, DWORD& got) noexcept {
     got = 0;
+    if (source.completion != nullptr) {
+        return ReadArrived(source, into, room, got);
+    }
     if (source.http) {
         DWORD available = 0;
         if (!::InternetQueryDataAvailable(source.handle, &available, 0, 0)) {

@@ -16,12 +16,17 @@ struct ProgressSink2;
 
 namespace tamsel::web {
 
-// Where a body is read from. WinINet fills an HTTP read to the size asked for however slowly the bytes
-// come, so an HTTP read asks only for what has already arrived: a larger one would let a server that
-// trickles a byte now and then hold the read, and the caller, for as long as it likes.
+class Completion;
+
+// Where a body is read from. A synchronous WinINet read fills itself to the size asked for however
+// slowly the bytes come, so that a server trickling a byte now and then could hold it, and the caller,
+// for as long as it likes. An HTTP body is therefore read either asynchronously (completion set: each
+// read takes whatever has arrived, however much, and waits for more with a bound of ours), or, in a
+// synchronous session, by asking only for what the platform already holds (at most its 8 KiB buffer).
 struct BodySource {
     HINTERNET handle;
     bool http;
+    Completion* completion = nullptr;
 };
 
 // What is known of a body's size before it is read.

@@ -77,6 +77,7 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     get.acceptAnyType = true;
     get.flags = ask.strictTls ? STRICT_GET_FLAGS : GET_FLAGS;
     get.certificateDialog = !ask.strictTls;
+    get.async = true;
     if (ask.resumeFrom > 0) {
         get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\nIf-Range: " + ask.ifRange + "\r\n";
     }
@@ -86,7 +87,8 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     const ReplyHead head = ReadHead(answer.status, source);
     const TransferEnd end =
         consumer.StartReply(head)
-            ? ReadBody({source, true}, {head.length.value_or(0), head.length.has_value()}, PlanFor(ask, head), consumer)
+            ? ReadBody({source, true, answer.completion}, {head.length.value_or(0), head.length.has_value()},
+                       PlanFor(ask, head), consumer)
             : TransferEnd::Declined;
     if (end == TransferEnd::Broken) {
         CloseUnreadOnWorker(std::move(answer.reply));  // it may have stalled, its rest still trickling in

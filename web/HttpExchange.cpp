@@ -1,6 +1,7 @@
 // One HTTP exchange over WinINet: a request opened and sent, its status read, its redirects followed.
 #include "web/HttpExchange.h"
 
+#include "web/Completion.h"
 #include "web/UrlSplit.h"
 
 #include <vector>
@@ -8,19 +9,28 @@
 namespace tamsel::web {
 namespace {
 
+// One send; an asynchronous one is waited for as long as its connect, send and receive may each take.
+// 0, or why it failed.
+DWORD SendOnceWaited(HINTERNET request, std::string& body, Completion* completion) noexcept {
+    if (completion != nullptr) completion->Arm();
+    if (::HttpSendRequestA(request, nullptr, 0, body.empty() ? nullptr : body.data(),
+                           static_cast<DWORD>(body.size()))) {
+        return 0;
+    }
+    const DWORD error = ::GetLastError();
+    if (completion == nullptr || error != ERROR_IO_PENDING) return error == 0 ? ERROR_INTERNET_INTERNAL_ERROR : error;
+    if (!completion->Wait(3 * ExchangeTimeoutMs() + 1000)) return ERROR_INTERNET_TIMEOUT;
+    return completion->Error();
+}
+
 // Sends, and on an untrusted certificate authority lets the user accept it (where the shape allows a
 // dialog), as long as the dialog reports acceptance: a cancel, or a dialog that cannot be shown, ends
 // the exchange instead of asking again forever. 0, or why the send failed.
-DWORD SendRequest(HINTERNET request, RequestShape& shape) noexcept {
-    std::string& body = shape.body;
+DWORD SendRequest(HINTERNET request, RequestShape& shape, Completion* completion) noexcept {
     for (;;) {
-        if (::HttpSendRequestA(request, nullptr, 0, body.empty() ? nullptr : body.data(),
-                               static_cast<DWORD>(body.size()))) {
-            return 0;
-        }
-        const DWORD error = ::GetLastError();
+        const DWORD error = SendOnceWaited(request, shape.body, completion);
         if (error != ERROR_INTERNET_INVALID_CA || !shape.certificateDialog) {
-            return error == 0 ? ERROR_INTERNET_INTERNAL_ERROR : error;
+            return error;
         }
         const DWORD flags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                             FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
@@ -77,22 +87,29 @@ int32_t ReadStatus(HINTERNET request) {
 HttpAnswer SendOnce(const HttpTarget& target, RequestShape& shape) {
     HttpAnswer answer;
     UnreadReply& reply = answer.reply;
-    reply.session = OpenInternet(shape.agent);
+    reply.session = OpenInternet(shape.agent, shape.async);
     if (!reply.session) return answer;
     reply.connection.reset(::InternetConnectA(reply.session.get(), target.server.c_str(), target.port, nullptr,
                                               nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!reply.connection) return answer;
+    Completion* completion = shape.async ? Completion::Create() : nullptr;
+    if (shape.async && completion == nullptr) return answer;
     const char* anyType[] = {"*/*", nullptr};
     reply.request.reset(::HttpOpenRequestA(reply.connection.get(), shape.verb, target.object.c_str(), shape.version,
                                            shape.acceptAnyType ? "" : nullptr, shape.acceptAnyType ? anyType : nullptr,
-                                           shape.flags | (target.secure ? INTERNET_FLAG_SECURE : 0), 0));
-    if (!reply.request) return answer;
+                                           shape.flags | (target.secure ? INTERNET_FLAG_SECURE : 0),
+                                           completion != nullptr ? completion->Context() : 0));
+    if (!reply.request) {
+        if (completion != nullptr) completion->Discard();
+        return answer;
+    }
+    answer.completion = completion;
     ApplyTimeouts(reply.request.get());
     if (!shape.headers.empty()) {
         ::HttpAddRequestHeadersA(reply.request.get(), shape.headers.c_str(), static_cast<DWORD>(-1),
                                  HTTP_ADDREQ_FLAG_ADD);
     }
-    answer.sendError = SendRequest(reply.request.get(), shape);
+    answer.sendError = SendRequest(reply.request.get(), shape, completion);
     if (answer.sendError == 0) {
         answer.status = ReadStatus(reply.request.get());
     }

@@ -30,13 +30,19 @@ struct RequestShape {
     std::string headers;            // added before sending, each line ending in CRLF
     std::string body;
     bool certificateDialog = true;  // an unknown certificate authority may be accepted by the user
+    // Sent and read asynchronously, each wait bounded by the caller: a read then takes whatever has
+    // arrived, however much, and a server that trickles cannot hold it (see BodyReader).
+    bool async = false;
 };
+
+class Completion;
 
 // A request that has its answer, its handles still open on the body.
 struct HttpAnswer {
     UnreadReply reply;
     int32_t status = 0;  // 0: no answer (nothing sent, or no status line came back)
     DWORD sendError = 0;  // why the send failed, when it did
+    Completion* completion = nullptr;  // of an asynchronous request; lives as long as its handle
 };
 
 // Whether a failed send was the server's certificate being refused.

@@ -2,6 +2,7 @@
 #include "web/Internet.h"
 
 #include "base/CriticalSection.h"
+#include "web/Completion.h"
 #include "web/Worker.h"
 
 #include <algorithm>
@@ -132,10 +133,14 @@ InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) 
     return request;
 }
 
-InternetSession OpenInternet(const char* agent) noexcept {
-    InternetSession session(::InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+InternetSession OpenInternet(const char* agent, bool async) noexcept {
+    InternetSession session(
+        ::InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, async ? INTERNET_FLAG_ASYNC : 0));
     if (session) {
         ApplyTimeouts(session.get());
+    }
+    if (session && async) {
+        ::InternetSetStatusCallbackA(session.get(), Completion::OnStatus);
     }
     return session;
 }

@@ -14,8 +14,10 @@ namespace tamsel::web {
 // own defaults let a server that accepts and never answers hold the host's thread for a long time.
 inline constexpr uint32_t DEFAULT_EXCHANGE_TIMEOUT_MS = 60000;
 
-// A session with the system's proxy configuration and the bounded waits; agent may be null.
-InternetSession OpenInternet(const char* agent) noexcept;
+// A session with the system's proxy configuration and the bounded waits; agent may be null. An
+// asynchronous one completes sends and reads on the platform's threads and reports to the Completion
+// that each of its requests carries as context.
+InternetSession OpenInternet(const char* agent, bool async = false) noexcept;
 
 // Gives handle (a session, connection or request) the bounded waits.
 void ApplyTimeouts(HINTERNET handle) noexcept;

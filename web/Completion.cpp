@@ -1,0 +1,63 @@
+// Waiting for WinINet's asynchronous operations: the context a request handle carries, told by the status
+// callback when an operation completes, and waited for with a bound of the caller's own.
+#include "web/Completion.h"
+
+#include <new>
+
+namespace tamsel::web {
+namespace {
+
+std::atomic<long> outstanding{0};
+
+}  // namespace
+
+Completion* Completion::Create() noexcept {
+    auto* completion = new (std::nothrow) Completion;
+    if (completion == nullptr) return nullptr;
+    completion->m_event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!completion->m_event) {
+        delete completion;
+        return nullptr;
+    }
+    outstanding.fetch_add(1, std::memory_order_relaxed);
+    return completion;
+}
+
+void Completion::Discard() noexcept {
+    delete this;
+    outstanding.fetch_sub(1, std::memory_order_release);
+}
+
+void Completion::Arm() noexcept {
+    m_error.store(0, std::memory_order_relaxed);
+    ::ResetEvent(m_event.get());
+}
+
+bool Completion::Wait(DWORD milliseconds) noexcept {
+    return ::WaitForSingleObject(m_event.get(), milliseconds) == WAIT_OBJECT_0;
+}
+
+void CALLBACK Completion::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void* information, DWORD) {
+    auto* completion = reinterpret_cast<Completion*>(context);
+    if (completion == nullptr) return;
+    switch (status) {
+        case INTERNET_STATUS_REQUEST_COMPLETE: {
+            const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(information);
+            completion->m_error.store(result != nullptr && !result->dwResult ? result->dwError : 0,
+                                      std::memory_order_release);
+            ::SetEvent(completion->m_event.get());
+            break;
+        }
+        case INTERNET_STATUS_HANDLE_CLOSING:
+            completion->Discard();
+            break;
+        default:
+            break;
+    }
+}
+
+long CompletionsOutstanding() noexcept {
+    return outstanding.load(std::memory_order_acquire);
+}
+
+}  // namespace tamsel::web

@@ -1,0 +1,47 @@
+// Waiting for WinINet's asynchronous operations: the context a request handle carries, told by the status
+// callback when an operation completes, and waited for with a bound of the caller's own.
+#pragma once
+
+#include "base/Handle.h"
+
+#include <wininet.h>
+
+#include <atomic>
+
+namespace tamsel::web {
+
+// Lives as long as the request handle it is the context of: the platform says when that handle is gone
+// (INTERNET_STATUS_HANDLE_CLOSING), possibly on a thread of its own and after the caller stopped waiting,
+// and the completion then deletes itself.
+class Completion {
+public:
+    // A new completion, or null when none can be made. The caller passes it as the context of exactly
+    // one request handle, or deletes it with Discard when that handle could not be opened.
+    static Completion* Create() noexcept;
+    void Discard() noexcept;
+
+    // Makes ready for the next operation; call before starting it.
+    void Arm() noexcept;
+    // True when the operation completed within milliseconds; then Error() tells how it went.
+    bool Wait(DWORD milliseconds) noexcept;
+    DWORD Error() const noexcept { return m_error.load(std::memory_order_acquire); }
+
+    DWORD_PTR Context() noexcept { return reinterpret_cast<DWORD_PTR>(this); }
+
+    // The status callback of every asynchronous session.
+    static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
+                                  DWORD length);
+
+private:
+    Completion() noexcept = default;
+    ~Completion() = default;
+
+    UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>> m_event;
+    std::atomic<DWORD> m_error{0};
+};
+
+// How many completions still wait for their handle to go: while any does, the platform may still call
+// this module's status callback, and the module must stay loaded.
+long CompletionsOutstanding() noexcept;
+
+}  // namespace tamsel::web
