@@ -14,7 +14,7 @@ using web::InternetConnection;
 using web::InternetRequest;
 using web::InternetSession;
 
-constexpr DWORD BlockSize = 64 * 1024;
+constexpr DWORD FtpReadSize = 64 * 1024;
 constexpr char LookAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr DWORD LookFlags = 0x04203100;  // the agent's header-only looks
 constexpr DWORD PostFlags = 0x804C3200;  // the agent's POST
@@ -28,13 +28,13 @@ FileHandle CreateTarget(const char* path) {
         ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Copies source to target in 64 KiB blocks; the bytes copied, or -1 on a failed read or write.
-int64_t CopyAll(HINTERNET source, HANDLE target) {
-    std::unique_ptr<char[]> block(new char[BlockSize]);
+// Copies source to target with reads of readSize bytes; the bytes copied, or -1 on a failed read or write.
+int64_t CopyAll(HINTERNET source, HANDLE target, DWORD readSize) {
+    std::unique_ptr<char[]> block(new char[readSize]);
     int64_t total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!::InternetReadFile(source, block.get(), BlockSize, &got)) return -1;
+        if (!::InternetReadFile(source, block.get(), readSize, &got)) return -1;
         if (got == 0) return total;
         DWORD written = 0;
         if (!::WriteFile(target, block.get(), got, &written, nullptr) || written != got) return -1;
@@ -106,13 +106,13 @@ std::string Post(const char* serviceUrl, const char* code) {
 
 }  // namespace
 
-int64_t RawDownload(const char* url, const char* path) {
+int64_t RawDownload(const char* url, const char* path, uint32_t readSize) {
     InternetSession session = OpenSession("tamsel-bench");
     InternetRequest request(::InternetOpenUrlA(session.get(), url, nullptr, 0,
                                                INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!request || StatusOf(request.get()) != 200) return -1;
     FileHandle target = CreateTarget(path);
-    return target ? CopyAll(request.get(), target.get()) : -1;
+    return target ? CopyAll(request.get(), target.get(), readSize) : -1;
 }
 
 int64_t RawFtpDownload(const char* url, const char* path) {
@@ -125,7 +125,7 @@ int64_t RawFtpDownload(const char* url, const char* path) {
                                      FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
     if (!file) return -1;
     FileHandle target = CreateTarget(path);
-    return target ? CopyAll(file.get(), target.get()) : -1;
+    return target ? CopyAll(file.get(), target.get(), FtpReadSize) : -1;
 }
 
 LookTimes RawLook(const char* url) {

@@ -6,11 +6,11 @@
 
 namespace tamsel::bench {
 
-// InternetOpenUrlA and InternetReadFile into a 64 KiB buffer, each block written to path.
+// InternetOpenUrlA and InternetReadFile into a buffer of readSize bytes, each read written to path.
 // Returns the bytes stored, or -1 when the URL could not be opened or a read or write failed.
-int64_t RawDownload(const char* url, const char* path);
+int64_t RawDownload(const char* url, const char* path, uint32_t readSize);
 
-// InternetConnectA to an ftp URL's host, FtpOpenFileA and the same 64 KiB loop into path.
+// InternetConnectA to an ftp URL's host, FtpOpenFileA and the same loop with 64 KiB reads into path.
 int64_t RawFtpDownload(const char* url, const char* path);
 
 // A header-only look as the agent makes it, timed in two parts: opening the URL (request sent,

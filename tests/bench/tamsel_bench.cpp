@@ -1,9 +1,12 @@
 // The benchmark program scripts/bench.sh runs under Wine: one measured operation per command.
 //
 //   tamsel_bench fetch URL PATH [--hold]     FetchToFile through the agent
+//   tamsel_bench fetchsink URL PATH          FetchToFile with a sink that counts its reports, never cancels
+//   tamsel_bench fetchex URL PATH            FetchToFileEx, REPLACE_SAFELY | RESUME, no expected size
 //   tamsel_bench steps URL PATH              the same, timed step by step (probe, Location look, GET)
 //   tamsel_bench cancel URL PATH             FetchToFile whose sink cancels at the first report
-//   tamsel_bench raw URL PATH                InternetOpenUrlA + 64 KiB InternetReadFile loop
+//   tamsel_bench raw64|raw256|raw1024 URL PATH
+//                                            InternetOpenUrlA + InternetReadFile loop, 64 KiB to 1 MiB reads
 //   tamsel_bench rawftp URL PATH             FtpOpenFileA + the same loop
 //   tamsel_bench urlmon URL PATH             URLDownloadToFileA
 //   tamsel_bench look URL                    a header-only look: open and close timed apart
@@ -11,11 +14,13 @@
 //   tamsel_bench querysteps URL CODE N       N times its steps through the session, each timed
 //   tamsel_bench rawquery PROBE URL CODE N   N times the same three requests made directly
 //
-// Results are "name=value" lines. --hold waits for a line on stdin before leaving, so that the script
+// Results are "name=value" lines; a transfer reports its wall-clock and CPU seconds (cpu_seconds: user
+// plus kernel time of the whole process while it ran). --hold waits for a line on stdin before leaving, so that the script
 // can read the process's peak memory while it is still there.
 #include "agent/AgentObject.h"
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
+#include "agent/SafeDownload.h"
 #include "markup/ReplyField.h"
 #include "tests/bench/BenchClock.h"
 #include "tests/bench/RawWinInet.h"
@@ -35,7 +40,8 @@ namespace tamsel::bench {
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tamsel_bench fetch|steps|raw|rawftp|urlmon URL PATH | look URL |"
+    std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|steps|cancel|raw64|raw256|raw1024|rawftp|urlmon"
+                         " URL PATH | look URL |"
                          " query URL CODE N | rawquery PROBE URL CODE N\n");
     return 2;
 }
@@ -47,10 +53,17 @@ int64_t FileSize(const char* path) {
     return (int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// A download's figures: seconds, bytes stored and the rate; 1 when nothing was stored.
-int ReportTransfer(const Stopwatch& clock, int64_t bytes) {
-    const double seconds = clock.Seconds();
+// A transfer's clocks, started together just before it.
+struct TransferClocks {
+    Stopwatch wall;
+    CpuClock cpu;
+};
+
+// A download's figures: seconds, CPU seconds, bytes stored and the rate; 1 when nothing was stored.
+int ReportTransfer(const TransferClocks& clocks, int64_t bytes) {
+    const double seconds = clocks.wall.Seconds();
     Report("seconds", seconds);
+    Report("cpu_seconds", clocks.cpu.Seconds());
     Report("bytes", static_cast<double>(bytes));
     if (bytes > 0) Report("mib_per_s", bytes / seconds / (1024.0 * 1024.0));
     return bytes >= 0 ? 0 : 1;
@@ -72,12 +85,63 @@ public:
     }
 };
 
+// A sink as a host that shows a progress bar has one: it hears every report and never cancels.
+class CountingSink final : public ProgressSink {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG, LONG* cancel) override {
+        ++m_reports;
+        *cancel = 0;
+        return S_OK;
+    }
+    long Reports() const { return m_reports; }
+
+private:
+    long m_reports = 0;
+};
+
 int Fetch(const char* url, const char* path, ProgressSink* sink = nullptr) {
     agent::AgentObject agent;
-    Stopwatch clock;
+    TransferClocks clocks;
     const HRESULT result = agent.FetchToFile(url, path, sink);
     if (FAILED(result)) std::fprintf(stderr, "FetchToFile: 0x%08lX\n", static_cast<unsigned long>(result));
-    return ReportTransfer(clock, SUCCEEDED(result) ? FileSize(path) : -1);
+    return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+}
+
+int FetchWithSink(const char* url, const char* path) {
+    CountingSink sink;
+    const int status = Fetch(url, path, &sink);
+    Report("reports", static_cast<double>(sink.Reports()));
+    return status;
+}
+
+// FetchToFileEx as a careful host calls it: safe replacement and resume. A partial file left by an
+// earlier run is removed first, so that every run downloads the whole file.
+int FetchEx(const char* url, const char* path) {
+    const agent::SafePaths paths = agent::SafePathsFor(agent::WidenPath(path));
+    for (const std::wstring* leftover : {&paths.target, &paths.partial, &paths.record}) {
+        ::DeleteFileW(leftover->c_str());
+    }
+    agent::AgentObject agent;
+    TransferClocks clocks;
+    const HRESULT result = agent.FetchToFileEx(url, paths.target.c_str(), nullptr,
+                                               TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME, -1);
+    if (FAILED(result)) std::fprintf(stderr, "FetchToFileEx: 0x%08lX\n", static_cast<unsigned long>(result));
+    return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+}
+
+// The raw loop's read size from its command (raw64, raw256, raw1024), in bytes; 0 for another command.
+uint32_t RawReadSize(const std::string& command) {
+    if (command == "raw64") return 64 * 1024;
+    if (command == "raw256") return 256 * 1024;
+    if (command == "raw1024") return 1024 * 1024;
+    return 0;
 }
 
 // The steps of FetchToFile on their own, to show where its time goes.
@@ -99,9 +163,9 @@ int Steps(const char* url, const char* path) {
 
 int UrlMon(const char* url, const char* path) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Stopwatch clock;
+    TransferClocks clocks;
     const HRESULT result = ::URLDownloadToFileA(nullptr, url, path, 0, nullptr);
-    const int status = ReportTransfer(clock, SUCCEEDED(result) ? FileSize(path) : -1);
+    const int status = ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
     ::CoUninitialize();
     return status;
 }
@@ -228,11 +292,16 @@ int Run(int argc, char** argv) {
         CancellingSink sink;
         return Fetch(argv[2], argv[3], &sink);
     }
+    if (command == "fetchsink") return FetchWithSink(argv[2], argv[3]);
+    if (command == "fetchex") return FetchEx(argv[2], argv[3]);
     if (command == "urlmon") return UrlMon(argv[2], argv[3]);
-    if (command == "raw" || command == "rawftp") {
-        Stopwatch clock;
-        const int64_t bytes = command == "raw" ? RawDownload(argv[2], argv[3]) : RawFtpDownload(argv[2], argv[3]);
-        return ReportTransfer(clock, bytes);
+    if (const uint32_t readSize = RawReadSize(command)) {
+        TransferClocks clocks;
+        return ReportTransfer(clocks, RawDownload(argv[2], argv[3], readSize));
+    }
+    if (command == "rawftp") {
+        TransferClocks clocks;
+        return ReportTransfer(clocks, RawFtpDownload(argv[2], argv[3]));
     }
     if (command != "fetch") return Usage();
     const int status = Fetch(argv[2], argv[3]);
