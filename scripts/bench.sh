@@ -6,9 +6,12 @@
 # Builds tamsel_bench.exe in build/perf-<arch>, starts tests/bench/bench_server.py (HTTP proxy + FTP)
 # and reports, all in one run on the same machine:
 #   1. the server alone (curl), so that the source is known not to be the bottleneck;
-#   2. download throughput, 64 MiB and 512 MiB: FetchToFile of the file's own URL, FetchToFile of a
-#      URL that answers its Location look with a 302 to the file, the raw 64 KiB WinINet loop and
-#      URLDownloadToFileA; FTP: FetchToFile against a raw FtpOpenFileA loop (medians of N runs);
+#   2. download throughput, 64 MiB and 512 MiB, with CPU seconds (user + kernel of the Wine process)
+#      per GiB stored: the raw WinINet loop with 64 KiB, 256 KiB and 1 MiB reads; FetchToFile of the
+#      file's own URL, of a URL that answers its Location look with a 302 to the file, and with a
+#      progress sink; FetchToFileEx with safe replacement and resume; URLDownloadToFileA; FTP:
+#      FetchToFile against a raw FtpOpenFileA loop (medians of N runs). Ratios are against the
+#      fastest of the three raw loops, and the sink and FetchToFileEx rows also against FetchToFile;
 #   3. what the Location look costs: opening the file's URL, and closing it unread; and how long a
 #      download cancelled at its first report takes to return;
 #   4. peak resident memory (VmHWM) of the Wine process while FetchToFile stores 16 MiB to 2 GiB;
@@ -83,17 +86,22 @@ target_win="$(windows_path "$target")"
 echo "== machine: $(nproc) cores, $(uptime | sed 's/.*load/load/'), $(wine --version), $arch"
 bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the server answers
 
-# seconds of one run of: bench COMMAND URL; the target is removed first so that every method creates it.
+# "seconds cpu_seconds" of one run of: bench COMMAND URL SIZE; the target is removed first so that
+# every method creates it.
 one_run() {
   rm -f "$target"
   local out
-  out=$(bench "$1" "$2" "$target_win") || { echo "bench $1 $2 failed" >&2; echo 0; return; }
+  out=$(bench "$1" "$2" "$target_win") || { echo "bench $1 $2 failed" >&2; echo "0 0"; return; }
   [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$3" ] || echo "bench $1 $2: wrong size" >&2
-  printf '%s\n' "$out" | value seconds
+  echo "$(printf '%s\n' "$out" | value seconds) $(printf '%s\n' "$out" | value cpu_seconds)"
 }
-median_seconds() {
-  for _ in $(seq "$runs"); do one_run "$@"; done | median
+# "seconds cpu_seconds": the median of each over N runs.
+median_run() {
+  local pairs
+  pairs=$(for _ in $(seq "$runs"); do one_run "$@"; done)
+  echo "$(printf '%s\n' "$pairs" | cut -d' ' -f1 | median) $(printf '%s\n' "$pairs" | cut -d' ' -f2 | median)"
 }
+cpu_per_gib() { awk -v c="$1" -v bytes="$2" 'BEGIN { if (c != "") printf "%.2f", c / (bytes / 1073741824); else print "n/a" }'; }
 
 echo "== 1. the server alone (curl through the proxy port, ${sizes[-1]} bytes, $runs runs)"
 curl_rates=$(for _ in $(seq "$runs"); do
@@ -101,30 +109,55 @@ curl_rates=$(for _ in $(seq "$runs"); do
 done | median)
 echo "   median $(awk -v r="$curl_rates" 'BEGIN { printf "%.0f", r / 1048576 }') MiB/s"
 
-echo "== 2. download throughput (median of $runs runs; MiB/s; ratio = speed against the raw loop)"
-printf '   %-10s %-34s %9s %9s %7s\n' size method seconds MiB/s ratio
+echo "== 2. download throughput (median of $runs runs; CPU s/GiB: user + kernel seconds of the Wine process per GiB stored)"
+echo "   x raw: speed against the fastest raw loop (FTP rows: against the raw FTP loop); x fetch: against FetchToFile"
+echo "   (file at the look); CPU x raw: CPU per GiB against the fastest raw loop's"
+row() { printf '   %-7s %-30s %8s %8s %9s %6s %7s %9s\n' "$@"; }
+row size method seconds MiB/s "CPU s/GiB" "x raw" "x fetch" "CPU x raw"
+methods=(raw64 raw256 raw1024 fetch fetch-moved fetchsink fetchex urlmon fetch-ftp rawftp)
+declare -A label=(
+  [raw64]="raw loop, 64 KiB reads" [raw256]="raw loop, 256 KiB reads" [raw1024]="raw loop, 1 MiB reads"
+  [fetch]="FetchToFile, file at the look" [fetch-moved]="FetchToFile, 302 first"
+  [fetchsink]="FetchToFile with a sink" [fetchex]="FetchToFileEx safe+resume"
+  [urlmon]="URLDownloadToFileA" [fetch-ftp]="FetchToFile over FTP" [rawftp]="raw FtpOpenFileA loop"
+)
 summary=()
 for size in "${sizes[@]}"; do
   direct="http://files.norvik.example/size/$size"
-  raw=$(median_seconds raw "$direct" "$size")
-  declare -A took=(
-    [fetch]=$(median_seconds fetch "$direct" "$size")
-    [fetch-moved]=$(median_seconds fetch "http://files.norvik.example/moved/$size" "$size")
-    [raw]=$raw
-    [urlmon]=$(median_seconds urlmon "$direct" "$size")
-    [fetch-ftp]=$(median_seconds fetch "ftp://127.0.0.1:$ftp_port/f$size.bin" "$size")
-    [rawftp]=$(median_seconds rawftp "ftp://127.0.0.1:$ftp_port/f$size.bin" "$size")
+  ftp="ftp://127.0.0.1:$ftp_port/f$size.bin"
+  declare -A command=(
+    [raw64]="raw64 $direct" [raw256]="raw256 $direct" [raw1024]="raw1024 $direct" [fetch]="fetch $direct"
+    [fetch-moved]="fetch http://files.norvik.example/moved/$size" [fetchsink]="fetchsink $direct"
+    [fetchex]="fetchex $direct" [urlmon]="urlmon $direct" [fetch-ftp]="fetch $ftp" [rawftp]="rawftp $ftp"
   )
-  rm -rf "$prefix/drive_c/users/${USER:-$(id -un)}/AppData/Local/Microsoft/Windows/INetCache/"* 2>/dev/null || true
-  for method in fetch fetch-moved raw urlmon fetch-ftp rawftp; do
-    base=$raw; [[ $method == *ftp ]] && base=${took[rawftp]}
-    printf '   %-10s %-34s %9.3f %9s %7s\n' "$((size / MiB))MiB" "$method" "${took[$method]}" \
-           "$(mib_per_s "$size" "${took[$method]}")" "$(ratio "$base" "${took[$method]}")"
+  declare -A took=() cpu=()
+  for method in "${methods[@]}"; do
+    # shellcheck disable=SC2086  # the command and its URL, split on purpose
+    read -r "took[$method]" "cpu[$method]" < <(median_run ${command[$method]} "$size")
   done
-  summary+=("$((size / MiB)) MiB: FetchToFile/raw loop $(ratio "$raw" "${took[fetch]}")x (302 first: $(ratio "$raw" "${took[fetch-moved]}")x)," \
-            "FetchToFile/URLDownloadToFileA $(ratio "${took[urlmon]}" "${took[fetch]}")x (302 first: $(ratio "${took[urlmon]}" "${took[fetch-moved]}")x)," \
-            "FTP FetchToFile/raw $(ratio "${took[rawftp]}" "${took[fetch-ftp]}")x")
-  unset took
+  rm -rf "$prefix/drive_c/users/${USER:-$(id -un)}/AppData/Local/Microsoft/Windows/INetCache/"* 2>/dev/null || true
+  best=raw64
+  for method in raw256 raw1024; do
+    awk -v a="${took[$method]}" -v b="${took[$best]}" 'BEGIN { exit !(a > 0 && a < b) }' && best=$method
+  done
+  raw=${took[$best]}
+  best_cpu=$(cpu_per_gib "${cpu[$best]}" "$size")
+  ftp_cpu=$(cpu_per_gib "${cpu[rawftp]}" "$size")
+  for method in "${methods[@]}"; do
+    base=$raw base_cpu=$best_cpu; [[ $method == *ftp ]] && base=${took[rawftp]} base_cpu=$ftp_cpu
+    against_fetch=""; [[ $method == fetchsink || $method == fetchex ]] && against_fetch=$(ratio "${took[fetch]}" "${took[$method]}")
+    per_gib=$(cpu_per_gib "${cpu[$method]}" "$size")
+    row "$((size / MiB))MiB" "${label[$method]}" "$(printf '%.3f' "${took[$method]}")" \
+           "$(mib_per_s "$size" "${took[$method]}")" "$per_gib" "$(ratio "$base" "${took[$method]}")" \
+           "$against_fetch" "$(ratio "$per_gib" "$base_cpu")"
+  done
+  fetch_cpu=$(cpu_per_gib "${cpu[fetch]}" "$size") moved_cpu=$(cpu_per_gib "${cpu[fetch-moved]}" "$size")
+  summary+=("$((size / MiB)) MiB: the fastest raw loop reads ${label[$best]#raw loop, }: $(mib_per_s "$size" "$raw") MiB/s, $best_cpu CPU s/GiB"
+            "  FetchToFile/raw loop $(ratio "$raw" "${took[fetch]}")x (302 first: $(ratio "$raw" "${took[fetch-moved]}")x); CPU per GiB $(ratio "$fetch_cpu" "$best_cpu")x the raw loop's (302 first: $(ratio "$moved_cpu" "$best_cpu")x)"
+            "  with a sink: $(ratio "$raw" "${took[fetchsink]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchsink]}")x FetchToFile without one"
+            "  FetchToFileEx safe+resume: $(ratio "$raw" "${took[fetchex]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchex]}")x FetchToFile"
+            "  FetchToFile/URLDownloadToFileA $(ratio "${took[urlmon]}" "${took[fetch]}")x (302 first: $(ratio "${took[urlmon]}" "${took[fetch-moved]}")x), FTP FetchToFile/raw $(ratio "${took[rawftp]}" "${took[fetch-ftp]}")x")
+  unset took cpu command
 done
 
 echo "== 3. the Location look of a URL that answers with the file itself (open, then close unread)"
