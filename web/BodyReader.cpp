@@ -7,13 +7,14 @@
 #include "web/Internet.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace tamsel::web {
 namespace {
 
 constexpr LONG PROGRESS_CODE = 5913;
-constexpr DWORD READ_BLOCK_SIZE = 64 * 1024;  // what the consumer is given at once, reads gathered
+constexpr DWORD READ_BLOCK_SIZE = 1024 * 1024;  // the most one read asks for
 constexpr DWORD PROGRESS_CHUNK_SIZE = 4096;   // the unit the progress rule counts in
 // A service reply is a few hundred bytes: one longer than this is not the service's.
 constexpr size_t REPLY_TEXT_LIMIT = 1024 * 1024;
@@ -30,6 +31,9 @@ class ProgressReporter {
 public:
     explicit ProgressReporter(const ProgressPlan& plan) noexcept
         : m_plan(plan), m_lastPercent(PercentOf(plan.already)) {}
+
+    // Whether anyone hears of chunks: without a percentage sink the rule has nothing to do.
+    bool CountsChunks() const noexcept { return m_plan.sink != nullptr && m_plan.whole != 0; }
 
     // True when the sink asked to stop after a total of `total` bytes of this body.
     bool CancelAfterChunk(uint64_t total) noexcept {
@@ -113,41 +117,7 @@ bool ReadSome(const BodySource& source, char* into, DWORD room, DWORD& got) noex
     if (source.completion != nullptr) {
         return ReadArrived(source, into, room, got);
     }
-    if (source.http) {
-        DWORD available = 0;
-        if (!::InternetQueryDataAvailable(source.handle, &available, 0, 0)) {
-            return false;
-        }
-        if (available == 0) {
-            return true;
-        }
-        room = std::min(room, available);
-    }
     return ::InternetReadFile(source.handle, into, room, &got) != FALSE;
-}
-
-// Fills the block with up to `wanted` bytes as far as the source allows. Short reads (an FTP read
-// gives what one packet holds) are gathered, so that the 4096-byte progress chunks stay aligned to the
-// body rather than to the reads. False when a read failed or the transfer stalled; `ended` when the
-// source has nothing more. `before` is what the transfer had before this block.
-bool FillBlock(const BodySource& source, char* block, DWORD wanted, uint64_t before, StallWatch& stall,
-               DWORD& filled, bool& ended) noexcept {
-    filled = 0;
-    while (filled < wanted) {
-        DWORD got = 0;
-        if (!ReadSome(source, block + filled, wanted - filled, got)) {
-            return false;
-        }
-        if (got == 0) {
-            ended = true;
-            return true;
-        }
-        filled += got;
-        if (!stall.Moving(before + filled)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -156,39 +126,44 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan
     std::unique_ptr<char[]> block(new char[READ_BLOCK_SIZE]);
     ProgressReporter reporter(plan);
     StallWatch stall;
-    uint64_t total = 0;
-    bool ended = false;
-    while (!ended) {
-        const DWORD wanted = size.announced
-                                 ? static_cast<DWORD>(std::min<uint64_t>(READ_BLOCK_SIZE, size.length - total))
-                                 : READ_BLOCK_SIZE;
-        if (wanted == 0) {
-            break;  // every announced byte is in
+    uint64_t total = 0;  // handed on to the consumer
+    DWORD pending = 0;   // at the block's start, read but not handed on: less than one chunk
+    for (;;) {
+        DWORD room = READ_BLOCK_SIZE - pending;
+        if (size.announced) {
+            room = static_cast<DWORD>(std::min<uint64_t>(room, size.length - total - pending));
         }
-        DWORD filled = 0;
-        const bool readWell = FillBlock(source, block.get(), wanted, total, stall, filled, ended);
-        DWORD keep = 0;
+        DWORD got = 0;
+        bool readWell = room == 0 || ReadSome(source, block.get() + pending, room, got);
+        const bool ended = readWell && got == 0;  // the end, or every announced byte is in
+        readWell = readWell && (got == 0 || stall.Moving(total + pending + got));
+        const DWORD filled = pending + got;
+        // Whole chunks go on now, so that progress and cancel points stay aligned to the body; the last,
+        // shorter chunk only when nothing more will come.
+        const DWORD ready = ended || !readWell ? filled : filled - filled % PROGRESS_CHUNK_SIZE;
+        DWORD keep = reporter.CountsChunks() ? 0 : ready;
         bool cancelled = false;
-        while (keep < filled && !cancelled) {
-            const DWORD chunk = std::min<DWORD>(PROGRESS_CHUNK_SIZE, filled - keep);
-            keep += chunk;
-            total += chunk;
-            cancelled = reporter.CancelAfterChunk(total);
+        while (keep < ready && !cancelled) {
+            keep += std::min<DWORD>(PROGRESS_CHUNK_SIZE, ready - keep);
+            cancelled = reporter.CancelAfterChunk(total + keep);
         }
         if (keep > 0 && !consumer.Write(block.get(), keep)) {
             return TransferEnd::ConsumerFailed;
         }
-        if (keep > 0 && reporter.CancelAfterBlock(total)) {
-            cancelled = true;
-        }
+        total += keep;
+        cancelled = (keep > 0 && reporter.CancelAfterBlock(total)) || cancelled;
         if (cancelled) {
             return TransferEnd::Cancelled;
         }
         if (!readWell) {
             return TransferEnd::Broken;
         }
+        if (ended) {
+            return total < size.length ? TransferEnd::Broken : TransferEnd::Complete;
+        }
+        pending = filled - keep;
+        std::memmove(block.get(), block.get() + keep, pending);
     }
-    return total < size.length ? TransferEnd::Broken : TransferEnd::Complete;
 }
 
 std::optional<std::string> ReadReplyText(HINTERNET request) {

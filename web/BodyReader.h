@@ -18,14 +18,13 @@ namespace tamsel::web {
 
 class Completion;
 
-// Where a body is read from. A synchronous WinINet read fills itself to the size asked for however
-// slowly the bytes come, so that a server trickling a byte now and then could hold it, and the caller,
-// for as long as it likes. An HTTP body is therefore read either asynchronously (completion set: each
-// read takes whatever has arrived, however much, and waits for more with a bound of ours), or, in a
-// synchronous session, by asking only for what the platform already holds (at most its 8 KiB buffer).
+// Where a body is read from. A synchronous WinINet HTTP read fills itself to the size asked for
+// however slowly the bytes come, so that a server trickling a byte now and then could hold it, and the
+// caller, for as long as it likes. An HTTP body is therefore read asynchronously (completion set): each
+// read takes whatever has arrived, however much, and waits for more with a bound of ours. An FTP read
+// gives what one packet holds.
 struct BodySource {
     HINTERNET handle;
-    bool http;
     Completion* completion = nullptr;
 };
 
@@ -43,8 +42,9 @@ struct ProgressPlan {
     uint64_t whole = 0;              // the whole file's length; 0 when unknown (no percentages)
 };
 
-// Reads the body into consumer in large blocks and runs the progress rule on each 4096-byte chunk in
-// order, so that a cancel keeps exactly the bytes up to the chunk that caused it. A report comes
+// Reads the body into consumer, each read as large as what has arrived (up to 1 MiB), and runs the
+// progress rule on each 4096-byte chunk of the body in order, so that a cancel keeps exactly the bytes up
+// to the chunk that caused it. A report comes
 // whenever the whole percentage of the file changes (never for the percentage already there, never
 // above 100 %), each preceded by NotifyCode(5913), with the cancel flag cleared before it. NotifyBytes
 // follows every block written. A transfer that gains fewer than 4 KiB within one bounded wait has

@@ -87,7 +87,7 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     const ReplyHead head = ReadHead(answer.status, source);
     const TransferEnd end =
         consumer.StartReply(head)
-            ? ReadBody({source, true, answer.completion}, {head.length.value_or(0), head.length.has_value()},
+            ? ReadBody({source, answer.completion}, {head.length.value_or(0), head.length.has_value()},
                        PlanFor(ask, head), consumer)
             : TransferEnd::Declined;
     if (end == TransferEnd::Broken) {
@@ -151,7 +151,7 @@ DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyCo
     // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
     // at 2 GiB - 1).
     const ProgressPlan plan{ask.progress, ask.bytes, offset, listing->size};
-    return {head.status, ReadBody({file.get(), false}, {listing->size - offset, false}, plan, consumer)};
+    return {head.status, ReadBody({file.get()}, {listing->size - offset, false}, plan, consumer)};
 }
 
 }  // namespace
