@@ -87,18 +87,23 @@ echo "== machine: $(nproc) cores, $(uptime | sed 's/.*load/load/'), $(wine --ver
 bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the server answers
 
 # "seconds cpu_seconds" of one run of: bench COMMAND URL SIZE; the target is removed first so that
-# every method creates it.
+# every method creates it. A run that fails or stores the wrong size prints nothing but its complaint,
+# so that it does not count in the median.
 one_run() {
   rm -f "$target"
   local out
-  out=$(bench "$1" "$2" "$target_win") || { echo "bench $1 $2 failed" >&2; echo "0 0"; return; }
-  [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$3" ] || echo "bench $1 $2: wrong size" >&2
+  out=$(bench "$1" "$2" "$target_win") || { echo "bench $1 $2 failed: run left out" >&2; return; }
+  if [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" != "$3" ]; then
+    echo "bench $1 $2: wrong size, run left out" >&2
+    return
+  fi
   echo "$(printf '%s\n' "$out" | value seconds) $(printf '%s\n' "$out" | value cpu_seconds)"
 }
-# "seconds cpu_seconds": the median of each over N runs.
+# "seconds cpu_seconds": the median of each over the runs that succeeded; "0 0" when none did.
 median_run() {
   local pairs
   pairs=$(for _ in $(seq "$runs"); do one_run "$@"; done)
+  [ -n "$pairs" ] || { echo "0 0"; return; }
   echo "$(printf '%s\n' "$pairs" | cut -d' ' -f1 | median) $(printf '%s\n' "$pairs" | cut -d' ' -f2 | median)"
 }
 cpu_per_gib() { awk -v c="$1" -v bytes="$2" 'BEGIN { if (c != "") printf "%.2f", c / (bytes / 1073741824); else print "n/a" }'; }
@@ -152,7 +157,7 @@ for size in "${sizes[@]}"; do
            "$against_fetch" "$(ratio "$per_gib" "$base_cpu")"
   done
   fetch_cpu=$(cpu_per_gib "${cpu[fetch]}" "$size") moved_cpu=$(cpu_per_gib "${cpu[fetch-moved]}" "$size")
-  summary+=("$((size / MiB)) MiB: the fastest raw loop reads ${label[$best]#raw loop, }: $(mib_per_s "$size" "$raw") MiB/s, $best_cpu CPU s/GiB"
+  summary+=("$((size / MiB)) MiB: the fastest raw loop: ${label[$best]#raw loop, }, $(mib_per_s "$size" "$raw") MiB/s, $best_cpu CPU s/GiB"
             "  FetchToFile/raw loop $(ratio "$raw" "${took[fetch]}")x (302 first: $(ratio "$raw" "${took[fetch-moved]}")x); CPU per GiB $(ratio "$fetch_cpu" "$best_cpu")x the raw loop's (302 first: $(ratio "$moved_cpu" "$best_cpu")x)"
             "  with a sink: $(ratio "$raw" "${took[fetchsink]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchsink]}")x FetchToFile without one"
             "  FetchToFileEx safe+resume: $(ratio "$raw" "${took[fetchex]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchex]}")x FetchToFile"
