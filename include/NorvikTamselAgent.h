@@ -36,6 +36,19 @@
 #define NORVIK_TAMSEL_AGENT_PROGID   "NorvikTamselAgent.nvTamselAgent"
 #define NORVIK_TAMSEL_AGENT_PROGID_1 "NorvikTamselAgent.nvTamselAgent.1"
 
+// Every identifier of the component once: its type's name, its constant's name and its value.
+#define TAMSEL_IDENTIFIERS(X)                                                                                 \
+    X(nvTamselAgent, CLSID_nvTamselAgent, 0x5AFB664D, 0x72FD, 0x41B8, 0xAC, 0xA5, 0x59, 0x7D, 0x9C, 0xC2, 0x14, 0x24)   \
+    X(InvTamselAgentOps, IID_InvTamselAgentOps, 0xC0478D57, 0x9E5E, 0x4587, 0x8E, 0x58, 0x2E, 0x06, 0x03, 0xD6, 0xFB, \
+      0x43)                                                                                                   \
+    X(InvTamselAgentOps2, IID_InvTamselAgentOps2, 0x7DBA49E8, 0xB9A4, 0x46B8, 0x83, 0xBF, 0xB9, 0xEE, 0x24, 0x47,     \
+      0x68, 0x57)                                                                                             \
+    X(InvTamselAgent, IID_InvTamselAgent, 0xA2766F83, 0xCCDE, 0x40C1, 0x96, 0x12, 0xC1, 0xD9, 0x5C, 0x6D, 0x95, 0x85) \
+    X(ProgressSink, IID_ProgressSink, 0x641C58E6, 0x250F, 0x43C3, 0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58)     \
+    X(ProgressSink2, IID_ProgressSink2, 0xB70EF003, 0x11F2, 0x4CA6, 0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1)   \
+    X(NORVIKTAMSELAGENTLib, LIBID_NORVIKTAMSELAGENTLib, 0xD86D7702, 0x0FB0, 0x4A4C, 0x89, 0x06, 0xD5, 0xC5, 0x08,    \
+      0x85, 0x4F, 0x2C)
+
 #if defined(__cplusplus) && !defined(CINTERFACE)
 
 // Progress callback a host may pass to FetchToFile. NotifyCode(5913) comes right before every
@@ -86,13 +99,8 @@ struct DECLSPEC_UUID("D86D7702-0FB0-4A4C-8906-D5C508854F2C") NORVIKTAMSELAGENTLi
 
 #if defined(__MINGW32__)
 // mingw's __uuidof reads these traits rather than the uuid attribute.
-__CRT_UUID_DECL(ProgressSink, 0x641C58E6, 0x250F, 0x43C3, 0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58)
-__CRT_UUID_DECL(ProgressSink2, 0xB70EF003, 0x11F2, 0x4CA6, 0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1)
-__CRT_UUID_DECL(InvTamselAgentOps, 0xC0478D57, 0x9E5E, 0x4587, 0x8E, 0x58, 0x2E, 0x06, 0x03, 0xD6, 0xFB, 0x43)
-__CRT_UUID_DECL(InvTamselAgentOps2, 0x7DBA49E8, 0xB9A4, 0x46B8, 0x83, 0xBF, 0xB9, 0xEE, 0x24, 0x47, 0x68, 0x57)
-__CRT_UUID_DECL(InvTamselAgent, 0xA2766F83, 0xCCDE, 0x40C1, 0x96, 0x12, 0xC1, 0xD9, 0x5C, 0x6D, 0x95, 0x85)
-__CRT_UUID_DECL(nvTamselAgent, 0x5AFB664D, 0x72FD, 0x41B8, 0xAC, 0xA5, 0x59, 0x7D, 0x9C, 0xC2, 0x14, 0x24)
-__CRT_UUID_DECL(NORVIKTAMSELAGENTLib, 0xD86D7702, 0x0FB0, 0x4A4C, 0x89, 0x06, 0xD5, 0xC5, 0x08, 0x85, 0x4F, 0x2C)
+#define TAMSEL_UUID_DECL(type, constant, ...) __CRT_UUID_DECL(type, __VA_ARGS__)
+TAMSEL_IDENTIFIERS(TAMSEL_UUID_DECL)
 #endif
 
 #else  // C, or C++ with CINTERFACE: the same interfaces as structures of function pointers.
@@ -102,13 +110,17 @@ typedef struct ProgressSink2 ProgressSink2;
 typedef struct InvTamselAgentOps InvTamselAgentOps;
 typedef struct InvTamselAgentOps2 InvTamselAgentOps2;
 
+// The slots of ProgressSink, which ProgressSink2 repeats before its own.
+#define TAMSEL_SINK_SLOTS(Self)                                                                 \
+    HRESULT (STDMETHODCALLTYPE* QueryInterface)(Self * This, REFIID riid, void** object);      \
+    ULONG (STDMETHODCALLTYPE* AddRef)(Self * This);                                             \
+    ULONG (STDMETHODCALLTYPE* Release)(Self * This);                                            \
+    HRESULT (STDMETHODCALLTYPE* NotifyCode)(Self * This, LONG code);                            \
+    HRESULT (STDMETHODCALLTYPE* NotifyProgress)(Self * This, LONG percent, LONG* cancel);
+
 typedef struct ProgressSinkVtbl {
     BEGIN_INTERFACE
-    HRESULT (STDMETHODCALLTYPE* QueryInterface)(ProgressSink* This, REFIID riid, void** object);
-    ULONG (STDMETHODCALLTYPE* AddRef)(ProgressSink* This);
-    ULONG (STDMETHODCALLTYPE* Release)(ProgressSink* This);
-    HRESULT (STDMETHODCALLTYPE* NotifyCode)(ProgressSink* This, LONG code);
-    HRESULT (STDMETHODCALLTYPE* NotifyProgress)(ProgressSink* This, LONG percent, LONG* cancel);
+    TAMSEL_SINK_SLOTS(ProgressSink)
     END_INTERFACE
 } ProgressSinkVtbl;
 struct ProgressSink {
@@ -117,11 +129,7 @@ struct ProgressSink {
 
 typedef struct ProgressSink2Vtbl {
     BEGIN_INTERFACE
-    HRESULT (STDMETHODCALLTYPE* QueryInterface)(ProgressSink2* This, REFIID riid, void** object);
-    ULONG (STDMETHODCALLTYPE* AddRef)(ProgressSink2* This);
-    ULONG (STDMETHODCALLTYPE* Release)(ProgressSink2* This);
-    HRESULT (STDMETHODCALLTYPE* NotifyCode)(ProgressSink2* This, LONG code);
-    HRESULT (STDMETHODCALLTYPE* NotifyProgress)(ProgressSink2* This, LONG percent, LONG* cancel);
+    TAMSEL_SINK_SLOTS(ProgressSink2)
     HRESULT (STDMETHODCALLTYPE* NotifyBytes)(ProgressSink2* This, LONGLONG received, LONGLONG total, LONG* cancel);
     END_INTERFACE
 } ProgressSink2Vtbl;
@@ -169,19 +177,8 @@ struct InvTamselAgentOps2 {
 #endif
 
 // Named constants with internal linkage: nothing to link.
-static const CLSID CLSID_nvTamselAgent =
-    {0x5AFB664D, 0x72FD, 0x41B8, {0xAC, 0xA5, 0x59, 0x7D, 0x9C, 0xC2, 0x14, 0x24}};
-static const IID IID_InvTamselAgentOps =
-    {0xC0478D57, 0x9E5E, 0x4587, {0x8E, 0x58, 0x2E, 0x06, 0x03, 0xD6, 0xFB, 0x43}};
-static const IID IID_InvTamselAgentOps2 =
-    {0x7DBA49E8, 0xB9A4, 0x46B8, {0x83, 0xBF, 0xB9, 0xEE, 0x24, 0x47, 0x68, 0x57}};
-static const IID IID_InvTamselAgent =
-    {0xA2766F83, 0xCCDE, 0x40C1, {0x96, 0x12, 0xC1, 0xD9, 0x5C, 0x6D, 0x95, 0x85}};
-static const IID IID_ProgressSink =
-    {0x641C58E6, 0x250F, 0x43C3, {0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58}};
-static const IID IID_ProgressSink2 =
-    {0xB70EF003, 0x11F2, 0x4CA6, {0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1}};
-static const GUID LIBID_NORVIKTAMSELAGENTLib =
-    {0xD86D7702, 0x0FB0, 0x4A4C, {0x89, 0x06, 0xD5, 0xC5, 0x08, 0x85, 0x4F, 0x2C}};
+#define TAMSEL_CONSTANT_GUID(type, constant, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+    static const GUID constant = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};
+TAMSEL_IDENTIFIERS(TAMSEL_CONSTANT_GUID)
 
 #endif

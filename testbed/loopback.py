@@ -145,3 +145,15 @@ class FtpServer:
     def stop(self):
         self.stopping.set()
         self.thread.join(10)
+
+
+def serve_until_stopped(server, port_file, parent_pid, **ports):
+    """Watches the parent (when given), announces the ports in port_file and serves until Ctrl+C."""
+    if parent_pid:
+        watch_parent(parent_pid)
+    write_port_file(port_file, **ports)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    return 0

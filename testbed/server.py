@@ -563,14 +563,7 @@ def main():
     cert_dir = args.cert_dir or tempfile.mkdtemp(prefix='testbed-certs.')
     server = Server(('127.0.0.1', 0), Handler)
     server.bench = Bench(Certificates(cert_dir))
-    if args.parent_pid:
-        loopback.watch_parent(args.parent_pid)
-    loopback.write_port_file(args.port_file, http=server.server_address[1])
-    try:
-        server.serve_forever(poll_interval=0.2)
-    except KeyboardInterrupt:
-        pass
-    return 0
+    return loopback.serve_until_stopped(server, args.port_file, args.parent_pid, http=server.server_address[1])
 
 
 if __name__ == '__main__':

@@ -15,7 +15,7 @@ namespace {
 
 using testbed::Route;
 
-constexpr char ServiceUrl[] = "http://www.norvik.example/svc";
+constexpr char SERVICE_URL[] = "http://www.norvik.example/svc";
 
 class AgentSpineWire : public testbed::TestbedTest {};
 
@@ -56,10 +56,10 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
         LONGLONG size = 12345;
         LONG remaining = 7;
         const DWORD start = ::GetTickCount();
-        EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
-        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "code", 1, &remaining), AGENT_E_NO_SESSION);
-        EXPECT_EQ(agent.LookupRedirect(buffer, sizeof buffer, ServiceUrl, "SN1", "en", "t"), AGENT_E_NO_SESSION);
-        EXPECT_EQ(agent.FetchToFile(ServiceUrl, file.c_str(), nullptr), AGENT_E_NO_SESSION);
+        EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, SERVICE_URL, "code", &size), AGENT_E_NO_SESSION);
+        EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "code", 1, &remaining), AGENT_E_NO_SESSION);
+        EXPECT_EQ(agent.LookupRedirect(buffer, sizeof buffer, SERVICE_URL, "SN1", "en", "t"), AGENT_E_NO_SESSION);
+        EXPECT_EQ(agent.FetchToFile(SERVICE_URL, file.c_str(), nullptr), AGENT_E_NO_SESSION);
         // A probe that fails at once must not be waited out: four operations well within one probe bound.
         EXPECT_LT(::GetTickCount() - start, 10000u);
         EXPECT_EQ(size, 0);
@@ -100,13 +100,13 @@ TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
     AgentObject agent;
     char buffer[64] = "";
     LONGLONG size = 0;
-    ASSERT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_HTTP_STATUS);
+    ASSERT_EQ(agent.QueryDownload(buffer, sizeof buffer, SERVICE_URL, "code", &size), AGENT_E_HTTP_STATUS);
     LONG status = 0;
     ASSERT_EQ(agent.GetLastHttpStatus(&status), S_OK);
     EXPECT_EQ(status, 503);
 
     loopback.Add(Route("/").Status(404));
-    EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
+    EXPECT_EQ(agent.QueryDownload(buffer, sizeof buffer, SERVICE_URL, "code", &size), AGENT_E_NO_SESSION);
     status = 77;
     EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
     EXPECT_EQ(status, 77);
@@ -120,7 +120,7 @@ TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
     char buffer[16] = "untouched";
     LONGLONG size = 12345;
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(agent->QueryDownload(buffer, sizeof buffer, ServiceUrl, "code", &size), AGENT_E_NO_SESSION);
+    EXPECT_EQ(agent->QueryDownload(buffer, sizeof buffer, SERVICE_URL, "code", &size), AGENT_E_NO_SESSION);
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_GE(elapsed, 11000u) << "the probe's answer was not waited for";
     EXPECT_LT(elapsed, 20000u) << "the wait for the probe is not bounded";

@@ -8,7 +8,7 @@
 namespace tamsel::agent {
 namespace {
 
-constexpr char Canary = '\x5A';
+constexpr char CANARY = '\x5A';
 
 struct BufferCase {
     std::string text;
@@ -31,13 +31,13 @@ TEST(CopyToCallerBuffer, CopiesWithTheZeroOnlyWhenItFitsWhole) {
     };
     for (const BufferCase& c : cases) {
         SCOPED_TRACE(testing::Message() << '"' << c.text << "\" into " << c.size);
-        std::string buffer(c.text.size() + 8, Canary);
+        std::string buffer(c.text.size() + 8, CANARY);
         EXPECT_EQ(CopyToCallerBuffer(c.text, buffer.data(), c.size), c.expected);
         if (c.expected == S_OK) {
             EXPECT_EQ(buffer.substr(0, c.text.size() + 1), c.text + '\0');
-            EXPECT_EQ(buffer.substr(c.text.size() + 1), std::string(7, Canary)) << "written past the zero";
+            EXPECT_EQ(buffer.substr(c.text.size() + 1), std::string(7, CANARY)) << "written past the zero";
         } else {
-            EXPECT_EQ(buffer, std::string(c.text.size() + 8, Canary)) << "a refused buffer was touched";
+            EXPECT_EQ(buffer, std::string(c.text.size() + 8, CANARY)) << "a refused buffer was touched";
         }
     }
 }

@@ -14,21 +14,16 @@
 namespace tamsel::agent {
 namespace {
 
-using test::Contents;
-using test::Exists;
-using test::HoldsPattern;
-using test::ScratchFolder;
-using test::SizeOf;
-using test::WriteWhole;
+using namespace test;
 using testbed::RecordedRequest;
 using testbed::Route;
 
-constexpr char Files[] = "files.norvik.example";
-constexpr char FileUrl[] = "http://files.norvik.example/f.bin";
-constexpr char FilePath[] = "/f.bin";
+constexpr char FILES[] = "files.norvik.example";
+constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
+constexpr char FILE_PATH[] = "/f.bin";
 constexpr ULONG SAFE = TAMSEL_FETCH_REPLACE_SAFELY;
 constexpr ULONG RESUME = TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME;
-constexpr char ETag[] = "ETag: \"v1\"";
+constexpr char ETAG_LINE[] = "ETag: \"v1\"";
 
 std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());  // the scratch folder's path is ASCII
@@ -66,7 +61,7 @@ public:
 
 class FetchToFileExWire : public testbed::TestbedTest {
 protected:
-    HRESULT Fetch(ULONG flags, LONGLONG expected = -1, ProgressSink* sink = nullptr, const char* url = FileUrl) {
+    HRESULT Fetch(ULONG flags, LONGLONG expected = -1, ProgressSink* sink = nullptr, const char* url = FILE_URL) {
         return agent.FetchToFileEx(url, Wide(target).c_str(), sink, flags, expected);
     }
 
@@ -74,7 +69,7 @@ protected:
     std::vector<RecordedRequest> Downloads(const char* channel = "http") {
         std::vector<RecordedRequest> gets;
         for (RecordedRequest& request : loopback.Requests(channel)) {
-            if (request.host == Files && request.RequestLine().find(" HTTP/1.0") != std::string::npos) {
+            if (request.host == FILES && request.RequestLine().find(" HTTP/1.0") != std::string::npos) {
                 gets.push_back(std::move(request));
             }
         }
@@ -102,7 +97,7 @@ protected:
 };
 
 TEST_F(FetchToFileExWire, ResumeAfterACutAsksForTheRestAndKeepsTheFileByteExact) {
-    loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000).Times(2));
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000).Times(2));
     BytesSink first;
     EXPECT_EQ(Fetch(RESUME, -1, &first), E_FAIL) << "a cut transfer";
     EXPECT_FALSE(Exists(target));
@@ -110,7 +105,7 @@ TEST_F(FetchToFileExWire, ResumeAfterACutAsksForTheRestAndKeepsTheFileByteExact)
     EXPECT_EQ(first.references, 1) << "the QueryInterface reference is given back";
 
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
     BytesSink second;
     EXPECT_EQ(Fetch(RESUME, 300000, &second), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
@@ -137,16 +132,16 @@ TEST_F(FetchToFileExWire, AResumeTheServerCannotHonourStartsOverWithTheWholeFile
         size_t requests;  // downloads of the second attempt
     };
     const Case cases[] = {
-        {"server ignores ranges", Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000),
-         Route(FilePath, Files).Header(ETag).Generated(300000), true, 1},
-        {"file changed", Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000),
-         Route(FilePath, Files).Header("ETag: \"v2\"").Generated(300000).Ranges(), true, 1},
-        {"no validator", Route(FilePath, Files).Generated(300000).CloseAfter(100000),
-         Route(FilePath, Files).Generated(300000).Ranges(), false, 1},
-        {"weak validator", Route(FilePath, Files).Header("ETag: W/\"v1\"").Generated(300000).CloseAfter(100000),
-         Route(FilePath, Files).Generated(300000).Ranges(), false, 1},
-        {"416", Route(FilePath, Files).Header(ETag).Generated(300000).CloseAfter(100000),
-         Route(FilePath, Files).Header(ETag).Status(416).Times(2), true, 2},
+        {"server ignores ranges", Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000), true, 1},
+        {"file changed", Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES).Header("ETag: \"v2\"").Generated(300000).Ranges(), true, 1},
+        {"no validator", Route(FILE_PATH, FILES).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES).Generated(300000).Ranges(), false, 1},
+        {"weak validator", Route(FILE_PATH, FILES).Header("ETag: W/\"v1\"").Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES).Generated(300000).Ranges(), false, 1},
+        {"416", Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES).Header(ETAG_LINE).Status(416).Times(2), true, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -155,7 +150,7 @@ TEST_F(FetchToFileExWire, AResumeTheServerCannotHonourStartsOverWithTheWholeFile
         EXPECT_EQ(Fetch(RESUME), E_FAIL);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route(c.second).Method("GET"));
-        loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000));  // once the 416 is used up
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000));  // once the 416 is used up
         EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
         EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
         EXPECT_TRUE(OnlyTheTargetRemains());
@@ -177,12 +172,12 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
         HRESULT result;
     };
     const Case cases[] = {
-        {"cut", Route(FilePath, Files).Generated(300000).CloseAfter(100000), -1, 1000, E_FAIL},
-        {"cancelled", Route(FilePath, Files).Generated(300000), -1, 50, E_ABORT},
-        {"announced size differs", Route(FilePath, Files).Generated(300000), 299999, 1000, AGENT_E_SIZE_MISMATCH},
-        {"unannounced body of another size", Route(FilePath, Files).Generated(300000).NoContentLength(), 300001,
+        {"cut", Route(FILE_PATH, FILES).Generated(300000).CloseAfter(100000), -1, 1000, E_FAIL},
+        {"cancelled", Route(FILE_PATH, FILES).Generated(300000), -1, 50, E_ABORT},
+        {"announced size differs", Route(FILE_PATH, FILES).Generated(300000), 299999, 1000, AGENT_E_SIZE_MISMATCH},
+        {"unannounced body of another size", Route(FILE_PATH, FILES).Generated(300000).NoContentLength(), 300001,
          1000, AGENT_E_SIZE_MISMATCH},
-        {"not found", Route(FilePath, Files).Status(404), -1, 1000, AGENT_E_HTTP_STATUS},
+        {"not found", Route(FILE_PATH, FILES).Status(404), -1, 1000, AGENT_E_HTTP_STATUS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -198,7 +193,7 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
 
     // The same download whole replaces it, and the new file is not hidden.
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FilePath, Files).Generated(300000));
+    loopback.Add(Route(FILE_PATH, FILES).Generated(300000));
     EXPECT_EQ(Fetch(SAFE, 300000), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
     EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
@@ -206,7 +201,7 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
 }
 
 TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
-    loopback.Add(Route(FilePath, Files).Header(ETag).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
     BytesSink sink;
     sink.cancelAtBytes = 1;  // at the first block
     EXPECT_EQ(Fetch(RESUME, -1, &sink), E_ABORT);
@@ -225,10 +220,10 @@ TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
 
 TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
     // Each download's Location look takes a small answer of its own first.
-    loopback.Add(Route(FilePath, Files).Times(1).Body("look"));
-    loopback.Add(Route(FilePath, Files).Times(1).Generated(200000));
-    loopback.Add(Route(FilePath, Files).Times(1).Body("look"));
-    loopback.Add(Route(FilePath, Files).Generated(200000).NoContentLength());
+    loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
+    loopback.Add(Route(FILE_PATH, FILES).Times(1).Generated(200000));
+    loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
+    loopback.Add(Route(FILE_PATH, FILES).Generated(200000).NoContentLength());
     BytesSink known;
     EXPECT_EQ(Fetch(0, -1, &known), S_OK);
     ASSERT_FALSE(known.bytes.empty());
@@ -246,10 +241,10 @@ TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
 }
 
 TEST_F(FetchToFileExWire, UnicodeNamesAndPathsPastMaxPathAreWritten) {
-    loopback.Add(Route(FilePath, Files).Generated(5000));
+    loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
     // CJK and an emoji (a surrogate pair) in the name.
     const std::wstring name = Wide(scratch.path) + L"\\\u65e5\u672c\u8a9e-\U0001F600.bin";
-    EXPECT_EQ(agent.FetchToFileEx(FileUrl, name.c_str(), nullptr, SAFE, 5000), S_OK);
+    EXPECT_EQ(agent.FetchToFileEx(FILE_URL, name.c_str(), nullptr, SAFE, 5000), S_OK);
     FileHandle unicode(::CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(unicode);
     EXPECT_EQ(::GetFileSize(unicode.get(), nullptr), 5000u);
@@ -264,8 +259,8 @@ TEST_F(FetchToFileExWire, UnicodeNamesAndPathsPastMaxPathAreWritten) {
     }
     const std::wstring longName = folder.substr(4) + L"\\long.bin";
     ASSERT_GT(longName.size(), 300u);
-    EXPECT_EQ(agent.FetchToFileEx(FileUrl, longName.c_str(), nullptr, RESUME, 5000), S_OK);
-    EXPECT_EQ(agent.FetchToFileEx(FileUrl, longName.c_str(), nullptr, 0, 5000), S_OK) << "without the flags too";
+    EXPECT_EQ(agent.FetchToFileEx(FILE_URL, longName.c_str(), nullptr, RESUME, 5000), S_OK);
+    EXPECT_EQ(agent.FetchToFileEx(FILE_URL, longName.c_str(), nullptr, 0, 5000), S_OK) << "without the flags too";
     const std::wstring prefixed = folder + L"\\long.bin";
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(::GetFileAttributesExW(prefixed.c_str(), GetFileExInfoStandard, &data));
@@ -279,8 +274,8 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesAnUnknownAuthorityAndAnotherNameAtOnce
     for (const char* host : {"untrusted.norvik.example", "othername.norvik.example"}) {
         SCOPED_TRACE(host);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FilePath, host).Generated(5000));
-        const std::string url = std::string("https://") + host + FilePath;
+        loopback.Add(Route(FILE_PATH, host).Generated(5000));
+        const std::string url = std::string("https://") + host + FILE_PATH;
         EXPECT_EQ(Fetch(TAMSEL_FETCH_STRICT_TLS | SAFE, -1, nullptr, url.c_str()), AGENT_E_CERTIFICATE);
         EXPECT_FALSE(Exists(target));
         EXPECT_TRUE(loopback.Requests("https").empty()) << "nothing is sent to a server that is not trusted";
@@ -324,7 +319,7 @@ TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
 TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(Fetch(0x8), E_INVALIDARG);
     EXPECT_EQ(Fetch(SAFE, -2), E_INVALIDARG);
-    EXPECT_EQ(agent.FetchToFileEx(FileUrl, nullptr, nullptr, 0, -1), E_INVALIDARG);
+    EXPECT_EQ(agent.FetchToFileEx(FILE_URL, nullptr, nullptr, 0, -1), E_INVALIDARG);
     EXPECT_TRUE(loopback.Requests().size() <= 1u) << "at most the probe of the call with a null path";
 }
 

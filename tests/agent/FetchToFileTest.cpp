@@ -14,21 +14,12 @@
 namespace tamsel::agent {
 namespace {
 
-using test::Contents;
-using test::Exists;
-using test::HoldsPattern;
-using test::Pattern;
-using test::ProgressCode;
-using test::RecordingSink;
-using test::ScratchFolder;
-using test::ShortWaits;
-using test::SinkScript;
-using test::WriteWhole;
+using namespace test;
 using testbed::Route;
 
-constexpr char FilesHost[] = "files.norvik.example";
-constexpr char FileUrl[] = "http://files.norvik.example/pub/f.bin";
-constexpr char FilePath[] = "/pub/f.bin";
+constexpr char FILES_HOST[] = "files.norvik.example";
+constexpr char FILE_URL[] = "http://files.norvik.example/pub/f.bin";
+constexpr char FILE_PATH[] = "/pub/f.bin";
 
 class FetchToFileWire : public testbed::TestbedTest {
 protected:
@@ -50,7 +41,7 @@ protected:
     std::vector<testbed::RecordedRequest> FileRequests(const char* channel = "http") {
         std::vector<testbed::RecordedRequest> chosen;
         for (testbed::RecordedRequest& request : loopback.Requests(channel)) {
-            if (request.host == FilesHost) chosen.push_back(std::move(request));
+            if (request.host == FILES_HOST) chosen.push_back(std::move(request));
         }
         return chosen;
     }
@@ -64,8 +55,8 @@ protected:
 // --- bytes stored ---
 
 TEST_F(FetchToFileWire, HttpBodyIsStoredByteForByteWithoutTheQuery) {
-    loopback.Add(Route(FilePath, FilesHost).Generated(300000));
-    const std::string url = std::string(FileUrl) + "?token=a1&x=2";
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300000));
+    const std::string url = std::string(FILE_URL) + "?token=a1&x=2";
     EXPECT_EQ(agent.FetchToFile(url.c_str(), target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
     ExpectNoStatusKept();
@@ -73,24 +64,24 @@ TEST_F(FetchToFileWire, HttpBodyIsStoredByteForByteWithoutTheQuery) {
     const auto requests = FileRequests();
     ASSERT_EQ(requests.size(), 2u) << "the Location look, then the download";
     EXPECT_EQ(requests[0].target, "/pub/f.bin?token=a1&x=2");
-    EXPECT_EQ(requests[1].target, FilePath) << "the query became form fields, which a GET does not send";
+    EXPECT_EQ(requests[1].target, FILE_PATH) << "the query became form fields, which a GET does not send";
     EXPECT_EQ(requests[1].RequestLine().compare(0, 4, "GET "), 0);
     EXPECT_EQ(requests[1].Body(), "");
 }
 
 TEST_F(FetchToFileWire, BodyWithoutContentLengthIsStoredToItsEnd) {
-    loopback.Add(Route(FilePath, FilesHost).Generated(100000).NoContentLength());
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(100000).NoContentLength());
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
 }
 
 TEST_F(FetchToFileWire, HttpsBodyIsStoredThroughTheTunnel) {
-    loopback.Add(Route(FilePath, "secure.norvik.example").Generated(70001));
+    loopback.Add(Route(FILE_PATH, "secure.norvik.example").Generated(70001));
     EXPECT_EQ(agent.FetchToFile("https://secure.norvik.example/pub/f.bin", target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 70001));
     const auto inside = loopback.Requests("https");
     ASSERT_FALSE(inside.empty());
-    EXPECT_EQ(inside.back().target, FilePath);
+    EXPECT_EQ(inside.back().target, FILE_PATH);
     EXPECT_EQ(inside.back().RequestLine().compare(0, 4, "GET "), 0);
 }
 
@@ -121,10 +112,10 @@ TEST_F(FetchToFileWire, FtpFileIsStoredByteForByte) {
 }
 
 TEST_F(FetchToFileWire, TheLocationOfTheUrlIsFetchedInstead) {
-    loopback.Add(Route("/old", FilesHost).Method("GET").Times(1).Status(302).Header(
+    loopback.Add(Route("/old", FILES_HOST).Method("GET").Times(1).Status(302).Header(
         "Location: http://files.norvik.example/new/f.bin"));
-    loopback.Add(Route("/old", FilesHost).Body("the old file"));
-    loopback.Add(Route("/new/f.bin", FilesHost).Generated(5000));
+    loopback.Add(Route("/old", FILES_HOST).Body("the old file"));
+    loopback.Add(Route("/new/f.bin", FILES_HOST).Generated(5000));
     EXPECT_EQ(agent.FetchToFile("http://files.norvik.example/old", target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 5000));
     const auto requests = FileRequests();
@@ -135,24 +126,24 @@ TEST_F(FetchToFileWire, TheLocationOfTheUrlIsFetchedInstead) {
 // --- progress and cancel ---
 
 TEST_F(FetchToFileWire, ProgressIsReportedUpTo100WithoutTakingReferences) {
-    loopback.Add(Route(FilePath, FilesHost).Generated(409600));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(409600));
     RecordingSink sink;
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), &sink), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 409600));
     const std::vector<LONG> percents = sink.Percents();
     ASSERT_FALSE(percents.empty());
     EXPECT_EQ(percents.back(), 100);
     EXPECT_TRUE(sink.WellFormed()) << "the flag is cleared before every report, each right after NotifyCode";
     for (size_t i = 1; i < percents.size(); ++i) EXPECT_GT(percents[i], percents[i - 1]);
-    EXPECT_EQ(sink.Codes(), std::vector<LONG>(percents.size(), ProgressCode));
+    EXPECT_EQ(sink.Codes(), std::vector<LONG>(percents.size(), PROGRESS_CODE));
     EXPECT_EQ(sink.references, 1);
 }
 
 TEST_F(FetchToFileWire, CancelKeepsTheBytesUpToTheCancellingChunk) {
     // 1 % of 1,000,000 bytes is first reached by the third 4096-byte chunk: 12288 bytes.
-    loopback.Add(Route(FilePath, FilesHost).Generated(1000000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(1000000));
     RecordingSink sink(SinkScript{1});
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), &sink), S_OK);
     EXPECT_EQ(sink.Percents(), std::vector<LONG>{1});
     EXPECT_TRUE(sink.WellFormed());
     EXPECT_TRUE(HoldsPattern(Contents(target), 12288));
@@ -160,9 +151,9 @@ TEST_F(FetchToFileWire, CancelKeepsTheBytesUpToTheCancellingChunk) {
 
     // A later cancel: at 50 %, the chunk that reaches 500,000 bytes ends at 123 * 4096.
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FilePath, FilesHost).Generated(1000000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(1000000));
     RecordingSink later(SinkScript{50});
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &later), S_OK);
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), &later), S_OK);
     EXPECT_TRUE(later.WellFormed()) << "the flag is cleared before every report, each right after NotifyCode";
     EXPECT_EQ(later.Percents().back(), 50);
     EXPECT_TRUE(HoldsPattern(Contents(target), 123 * 4096));
@@ -175,9 +166,9 @@ TEST_F(FetchToFileWire, NonSuccessStatusLeavesAnExistingFileAlone) {
         SCOPED_TRACE(status);
         ASSERT_TRUE(loopback.Reset());
         ASSERT_TRUE(WriteWhole(target, "the file the host already had"));
-        loopback.Add(Route(FilePath, FilesHost).Status(status).Body(std::string(20000, 'e')));
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Status(status).Body(std::string(20000, 'e')));
         RecordingSink sink;
-        EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), &sink), AGENT_E_HTTP_STATUS);
+        EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), &sink), AGENT_E_HTTP_STATUS);
         EXPECT_EQ(Contents(target), "the file the host already had");
         EXPECT_TRUE(sink.Percents().empty()) << "the body of a failure is not downloaded";
         LONG kept = -1;
@@ -186,34 +177,34 @@ TEST_F(FetchToFileWire, NonSuccessStatusLeavesAnExistingFileAlone) {
         EXPECT_EQ(agent.GetLastServiceStatus(&kept), E_FAIL);
 
         const std::string fresh = folder + "\\fresh.bin";
-        EXPECT_EQ(agent.FetchToFile(FileUrl, fresh.c_str(), nullptr), AGENT_E_HTTP_STATUS);
+        EXPECT_EQ(agent.FetchToFile(FILE_URL, fresh.c_str(), nullptr), AGENT_E_HTTP_STATUS);
         EXPECT_FALSE(Exists(fresh)) << "no file is made for a failure";
     }
 }
 
 TEST_F(FetchToFileWire, EmptyBodyLeavesAnEmptyFile) {
-    loopback.Add(Route(FilePath, FilesHost).Body(""));
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Body(""));
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(Exists(target));
     EXPECT_EQ(Contents(target), "");
 
     ASSERT_TRUE(WriteWhole(target, "older contents"));
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     EXPECT_EQ(Contents(target), "");
 }
 
 TEST_F(FetchToFileWire, ALongerExistingFileIsTruncatedAndOverwritten) {
     ASSERT_TRUE(WriteWhole(target, std::string(100000, 'x')));
-    loopback.Add(Route(FilePath, FilesHost).Generated(3000));
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(3000));
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 3000));
 }
 
 // Neither creatable nor truncatable: the transfer stops at the headers and the target stays as it was.
 void FetchToFileWire::ExpectRefusedTarget(const std::string& path) {
-    loopback.Add(Route(FilePath, FilesHost).Generated(1000000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(1000000));
     RecordingSink sink;
-    EXPECT_EQ(agent.FetchToFile(FileUrl, path.c_str(), &sink), E_FAIL);
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, path.c_str(), &sink), E_FAIL);
     EXPECT_TRUE(sink.Percents().empty()) << "nothing is downloaded beyond the headers";
     ExpectNoStatusKept();
 }
@@ -244,8 +235,8 @@ TEST_F(FetchToFileWire, AReadOnlyTargetFails) {
 
 TEST_F(FetchToFileWire, ATargetInAMissingFolderFails) {
     const std::string missing = folder + "\\no-such-folder\\f.bin";
-    loopback.Add(Route(FilePath, FilesHost).Generated(1000));
-    EXPECT_EQ(agent.FetchToFile(FileUrl, missing.c_str(), nullptr), E_FAIL);
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(1000));
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, missing.c_str(), nullptr), E_FAIL);
     EXPECT_FALSE(Exists(folder + "\\no-such-folder"));
     ExpectNoStatusKept();
 }
@@ -257,14 +248,14 @@ TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
         size_t atMost;
     };
     const Case cases[] = {
-        {"closed mid-body", Route(FilePath, FilesHost).Generated(200000).CloseAfter(50000), 50000},
-        {"fewer bytes than announced", Route(FilePath, FilesHost).Generated(100000).ContentLength(300000), 100000},
+        {"closed mid-body", Route(FILE_PATH, FILES_HOST).Generated(200000).CloseAfter(50000), 50000},
+        {"fewer bytes than announced", Route(FILE_PATH, FILES_HOST).Generated(100000).ContentLength(300000), 100000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(c.route);
-        EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), E_FAIL);
+        EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), E_FAIL);
         // The status was a 200, so the slots hold nothing: the failure is the transfer's.
         ExpectNoStatusKept();
         const std::string stored = Contents(target);
@@ -276,8 +267,8 @@ TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
 TEST_F(FetchToFileWire, ATransferThatStallsEndsAsAFailure) {
     // The bounded wait of every exchange, shortened so that the stall is given up quickly.
     ShortWaits shortWaits(1500);
-    loopback.Add(Route(FilePath, FilesHost).Generated(100000).StallAfter(20000));
-    EXPECT_EQ(agent.FetchToFile(FileUrl, target.c_str(), nullptr), E_FAIL);
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(100000).StallAfter(20000));
+    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), E_FAIL);
     ExpectNoStatusKept();
     const std::string stored = Contents(target);
     EXPECT_LE(stored.size(), 20000u);
@@ -302,13 +293,13 @@ TEST_F(FetchToFileWire, EmptyOrRefusedArgumentsMakeNoFile) {
     };
     const Case cases[] = {
         {"", target},
-        {FileUrl, ""},
+        {FILE_URL, ""},
         {"", ""},
         {"files.norvik.example/pub/f.bin", target},  // no scheme
         {"http://files.norvik.example:0/pub/f.bin", target},
         {"ftp://127.0.0.1:65536/f.bin", target},
     };
-    loopback.Add(Route(FilePath, FilesHost).Generated(1000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(1000));
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << '"' << c.url << "\" to \"" << c.path << '"');
         EXPECT_EQ(agent.FetchToFile(c.url, c.path.c_str(), nullptr), E_INVALIDARG);

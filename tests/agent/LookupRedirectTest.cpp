@@ -12,9 +12,9 @@ namespace {
 
 using testbed::Route;
 
-constexpr char LookupHost[] = "lookup.norvik.example";
-constexpr char LookupUrl[] = "http://lookup.norvik.example/find";
-constexpr char Canary = '#';
+constexpr char LOOKUP_HOST[] = "lookup.norvik.example";
+constexpr char LOOKUP_URL[] = "http://lookup.norvik.example/find";
+constexpr char CANARY = '#';
 
 class LookupRedirectWire : public testbed::TestbedTest {
 protected:
@@ -22,7 +22,7 @@ protected:
     std::vector<testbed::RecordedRequest> LookupRequests() {
         std::vector<testbed::RecordedRequest> chosen;
         for (testbed::RecordedRequest& request : loopback.Requests()) {
-            if (request.host == LookupHost) chosen.push_back(std::move(request));
+            if (request.host == LOOKUP_HOST) chosen.push_back(std::move(request));
         }
         return chosen;
     }
@@ -35,7 +35,7 @@ protected:
     }
 
     AgentObject agent;
-    std::string target = std::string(256, Canary);
+    std::string target = std::string(256, CANARY);
 };
 
 TEST_F(LookupRedirectWire, ComposesTheQueryByPlainConcatenation) {
@@ -47,16 +47,16 @@ TEST_F(LookupRedirectWire, ComposesTheQueryByPlainConcatenation) {
         const char* sentTarget;
     };
     const Case cases[] = {
-        {LookupUrl, "A1B2-C3", "en", "full", "/find?SN=A1B2-C3&LN=en&TYPE=full"},
+        {LOOKUP_URL, "A1B2-C3", "en", "full", "/find?SN=A1B2-C3&LN=en&TYPE=full"},
         // "&" and "=" inside a value go out as they are: the server sees extra pairs.
-        {LookupUrl, "S&N=1", "de=x", "a&b", "/find?SN=S&N=1&LN=de=x&TYPE=a&b"},
+        {LOOKUP_URL, "S&N=1", "de=x", "a&b", "/find?SN=S&N=1&LN=de=x&TYPE=a&b"},
         // The lookup URL is never inspected: one that has a query gets a second "?".
         {"http://lookup.norvik.example/find?v=2", "S", "fr", "t", "/find?v=2?SN=S&LN=fr&TYPE=t"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sentTarget);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: http://www.norvik.example/page"));
+        loopback.Add(Route("/find", LOOKUP_HOST).Status(302).Header("Location: http://www.norvik.example/page"));
         EXPECT_EQ(agent.LookupRedirect(target.data(), 256, c.lookupUrl, c.serial, c.language, c.type), S_OK);
         const auto requests = LookupRequests();
         ASSERT_EQ(requests.size(), 1u) << "one GET of the query URL, and the Location is not fetched";
@@ -67,8 +67,8 @@ TEST_F(LookupRedirectWire, ComposesTheQueryByPlainConcatenation) {
 }
 
 TEST_F(LookupRedirectWire, SpacesInTheArgumentsArePassedOnToThePlatform) {
-    loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: http://www.norvik.example/page"));
-    EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "A B", "en", "t"), S_OK);
+    loopback.Add(Route("/find", LOOKUP_HOST).Status(302).Header("Location: http://www.norvik.example/page"));
+    EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LOOKUP_URL, "A B", "en", "t"), S_OK);
     const auto requests = LookupRequests();
     ASSERT_EQ(requests.size(), 1u);
     // The agent hands the space on as is and the platform sends it as "%20"; a form encoding by the
@@ -81,11 +81,11 @@ TEST_F(LookupRedirectWire, TheLocationIsTheAnswerWhateverTheStatus) {
         SCOPED_TRACE(status);
         ASSERT_TRUE(loopback.Reset());
         const std::string location = "http://www.norvik.example/support/page?id=" + std::to_string(status);
-        loopback.Add(Route("/find", LookupHost).Status(status).Header("Location: " + location));
-        target.assign(256, Canary);
-        EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), S_OK);
+        loopback.Add(Route("/find", LOOKUP_HOST).Status(status).Header("Location: " + location));
+        target.assign(256, CANARY);
+        EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LOOKUP_URL, "S", "en", "t"), S_OK);
         EXPECT_EQ(target.substr(0, location.size() + 1), location + '\0');
-        EXPECT_EQ(target[location.size() + 1], Canary);
+        EXPECT_EQ(target[location.size() + 1], CANARY);
         ExpectNoStatusKept();
     }
 }
@@ -105,13 +105,13 @@ TEST_F(LookupRedirectWire, OnlyTheExactHomePageCountsAsNothingFound) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.location);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: " + c.location));
-        target.assign(256, Canary);
-        EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), c.expected);
+        loopback.Add(Route("/find", LOOKUP_HOST).Status(302).Header("Location: " + c.location));
+        target.assign(256, CANARY);
+        EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LOOKUP_URL, "S", "en", "t"), c.expected);
         if (c.expected == S_OK) {
             EXPECT_STREQ(target.c_str(), c.location.c_str());
         } else {
-            EXPECT_EQ(target, std::string(256, Canary));
+            EXPECT_EQ(target, std::string(256, CANARY));
         }
     }
 }
@@ -122,25 +122,25 @@ TEST_F(LookupRedirectWire, NoUsableAnswerIsAnInvalidArgumentAndKeepsNoStatus) {
         Route route;
     };
     const Case cases[] = {
-        {"no Location", Route("/find", LookupHost).Status(302)},
-        {"404 without Location", Route("/find", LookupHost).Status(404)},
-        {"500 without Location", Route("/find", LookupHost).Status(500)},
-        {"empty Location", Route("/find", LookupHost).Status(302).Header("Location: ")},
-        {"connection closed unanswered", Route("/find", LookupHost).CloseWithoutAnswer()},
+        {"no Location", Route("/find", LOOKUP_HOST).Status(302)},
+        {"404 without Location", Route("/find", LOOKUP_HOST).Status(404)},
+        {"500 without Location", Route("/find", LOOKUP_HOST).Status(500)},
+        {"empty Location", Route("/find", LOOKUP_HOST).Status(302).Header("Location: ")},
+        {"connection closed unanswered", Route("/find", LOOKUP_HOST).CloseWithoutAnswer()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(c.route);
-        target.assign(256, Canary);
-        EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), E_INVALIDARG);
-        EXPECT_EQ(target, std::string(256, Canary));
+        target.assign(256, CANARY);
+        EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LOOKUP_URL, "S", "en", "t"), E_INVALIDARG);
+        EXPECT_EQ(target, std::string(256, CANARY));
         ExpectNoStatusKept();
     }
 }
 
 TEST_F(LookupRedirectWire, EmptyArgumentsAreRefusedBeforeAnyLookup) {
-    const char* const arguments[4] = {LookupUrl, "S", "en", "t"};
+    const char* const arguments[4] = {LOOKUP_URL, "S", "en", "t"};
     for (int empty = 0; empty < 4; ++empty) {
         SCOPED_TRACE(empty);
         ASSERT_TRUE(loopback.Reset());
@@ -156,20 +156,20 @@ TEST_F(LookupRedirectWire, EmptyArgumentsAreRefusedBeforeAnyLookup) {
 TEST_F(LookupRedirectWire, TargetOfLengthLNeedsABufferOfLPlusOne) {
     const std::string location = "http://www.norvik.example/support/a-page-of-some-length";
     const ULONG length = static_cast<ULONG>(location.size());
-    loopback.Add(Route("/find", LookupHost).Status(302).Header("Location: " + location));
+    loopback.Add(Route("/find", LOOKUP_HOST).Status(302).Header("Location: " + location));
 
     for (const ULONG size : {ULONG(0), ULONG(1), length}) {
         SCOPED_TRACE(size);
-        target.assign(256, Canary);
-        EXPECT_EQ(agent.LookupRedirect(target.data(), size, LookupUrl, "S", "en", "t"), AGENT_E_BUFFER_TOO_SMALL);
-        EXPECT_EQ(target, std::string(256, Canary)) << "a refused buffer must stay as it was";
+        target.assign(256, CANARY);
+        EXPECT_EQ(agent.LookupRedirect(target.data(), size, LOOKUP_URL, "S", "en", "t"), AGENT_E_BUFFER_TOO_SMALL);
+        EXPECT_EQ(target, std::string(256, CANARY)) << "a refused buffer must stay as it was";
         ExpectNoStatusKept();
     }
 
-    target.assign(256, Canary);
-    EXPECT_EQ(agent.LookupRedirect(target.data(), length + 1, LookupUrl, "S", "en", "t"), S_OK);
+    target.assign(256, CANARY);
+    EXPECT_EQ(agent.LookupRedirect(target.data(), length + 1, LOOKUP_URL, "S", "en", "t"), S_OK);
     EXPECT_EQ(target.substr(0, length + 1), location + '\0');
-    EXPECT_EQ(target.substr(length + 1), std::string(256 - length - 1, Canary));
+    EXPECT_EQ(target.substr(length + 1), std::string(256 - length - 1, CANARY));
 }
 
 TEST_F(LookupRedirectWire, ClearsTheSlotsThatAnEarlierFailureLeft) {
@@ -182,8 +182,8 @@ TEST_F(LookupRedirectWire, ClearsTheSlotsThatAnEarlierFailureLeft) {
     ASSERT_EQ(agent.GetLastHttpStatus(&status), S_OK);
     ASSERT_EQ(status, 503);
 
-    loopback.Add(Route("/find", LookupHost).Status(404));
-    EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LookupUrl, "S", "en", "t"), E_INVALIDARG);
+    loopback.Add(Route("/find", LOOKUP_HOST).Status(404));
+    EXPECT_EQ(agent.LookupRedirect(target.data(), 256, LOOKUP_URL, "S", "en", "t"), E_INVALIDARG);
     ExpectNoStatusKept();
 }
 

@@ -18,13 +18,13 @@ using testbed::RecordedRequest;
 using testbed::Route;
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-constexpr char ServiceHost[] = "svc.norvik.example";
-constexpr char ServiceUrl[] = "http://svc.norvik.example/dl/service.php";
-constexpr char ServicePath[] = "/dl/service.php";
-constexpr char Canary = '#';
+constexpr char SERVICE_HOST[] = "svc.norvik.example";
+constexpr char SERVICE_URL[] = "http://svc.norvik.example/dl/service.php";
+constexpr char SERVICE_PATH[] = "/dl/service.php";
+constexpr char CANARY = '#';
 
-Route Answer(const std::string& body, const char* path = ServicePath) {
-    return Route(path, ServiceHost).Method("POST").Body(body);
+Route Answer(const std::string& body, const char* path = SERVICE_PATH) {
+    return Route(path, SERVICE_HOST).Method("POST").Body(body);
 }
 
 // The multipart body these fields make with this boundary, byte for byte.
@@ -58,7 +58,7 @@ protected:
     void ExpectOnePostOf(const std::string& path, const Fields& fields) {
         const auto posts = Posts();
         ASSERT_EQ(posts.size(), 1u);
-        EXPECT_EQ(posts[0].host, ServiceHost);
+        EXPECT_EQ(posts[0].host, SERVICE_HOST);
         EXPECT_EQ(posts[0].target, path) << "the query travels in the body, not in the path";
         const std::string boundary = BoundaryOf(posts[0]);
         ASSERT_EQ(boundary.size(), 39u) << posts[0].raw;
@@ -81,7 +81,7 @@ protected:
     }
 
     AgentObject agent;
-    std::string buffer = std::string(512, Canary);
+    std::string buffer = std::string(512, CANARY);
     LONGLONG fileSize = -7;
     LONG remaining = -7;
 };
@@ -90,13 +90,13 @@ protected:
 
 TEST_F(ServiceWire, QueryPostsTheCodeAndAct1AsMultipart) {
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
-    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "AB12-cd 34&x=\"y\"", &fileSize), S_OK);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "AB12-cd 34&x=\"y\"", &fileSize), S_OK);
     // The code is opaque: spaces, "&", "=" and quotes go out as they came.
-    ExpectOnePostOf(ServicePath, {{"ActivateCode", "AB12-cd 34&x=\"y\""}, {"act", "1"}});
+    ExpectOnePostOf(SERVICE_PATH, {{"ActivateCode", "AB12-cd 34&x=\"y\""}, {"act", "1"}});
 
     const auto requests = loopback.Requests();
     ASSERT_EQ(requests.size(), 3u) << "probe, the Location look at the service URL, the POST";
-    EXPECT_EQ(requests[0].host, testbed::MakerHost);
+    EXPECT_EQ(requests[0].host, testbed::MAKER_HOST);
     EXPECT_EQ(requests[1].RequestLine(), "GET http://svc.norvik.example:80/dl/service.php HTTP/1.1");
     EXPECT_EQ(requests[2].RequestLine(), "POST http://svc.norvik.example:80/dl/service.php HTTP/1.1");
 }
@@ -109,27 +109,27 @@ TEST_F(ServiceWire, ReportPostsCodeSuccessAndAct2WithAnyNonZeroFlagAsTrue) {
         SCOPED_TRACE(flag);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
-        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "CODE-9", flag, &remaining), S_OK);
-        ExpectOnePostOf(ServicePath, {{"ActivateCode", "CODE-9"}, {"success", text}, {"act", "2"}});
+        EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "CODE-9", flag, &remaining), S_OK);
+        ExpectOnePostOf(SERVICE_PATH, {{"ActivateCode", "CODE-9"}, {"success", text}, {"act", "2"}});
     }
 }
 
 TEST_F(ServiceWire, ReportSendsAnEmptyCodeAsIs) {
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
-    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "", 1, &remaining), S_OK);
-    ExpectOnePostOf(ServicePath, {{"ActivateCode", ""}, {"success", "true"}, {"act", "2"}});
+    EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "", 1, &remaining), S_OK);
+    ExpectOnePostOf(SERVICE_PATH, {{"ActivateCode", ""}, {"success", "true"}, {"act", "2"}});
 }
 
 TEST_F(ServiceWire, QueryPairsOfTheServiceUrlComeFirst) {
-    const std::string url = std::string(ServiceUrl) + "?lang=en&prod=77&empty=";
+    const std::string url = std::string(SERVICE_URL) + "?lang=en&prod=77&empty=";
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, url.c_str(), "C", &fileSize), S_OK);
-    ExpectOnePostOf(ServicePath, {{"lang", "en"}, {"prod", "77"}, {"empty", ""}, {"ActivateCode", "C"}, {"act", "1"}});
+    ExpectOnePostOf(SERVICE_PATH, {{"lang", "en"}, {"prod", "77"}, {"empty", ""}, {"ActivateCode", "C"}, {"act", "1"}});
 
     ASSERT_TRUE(loopback.Reset());
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
     EXPECT_EQ(agent.ReportDownload(url.c_str(), "C", 0, &remaining), S_OK);
-    ExpectOnePostOf(ServicePath,
+    ExpectOnePostOf(SERVICE_PATH,
                     {{"lang", "en"}, {"prod", "77"}, {"empty", ""}, {"ActivateCode", "C"}, {"success", "false"},
                      {"act", "2"}});
 }
@@ -137,7 +137,7 @@ TEST_F(ServiceWire, QueryPairsOfTheServiceUrlComeFirst) {
 TEST_F(ServiceWire, AServiceUrlAnsweringLocationIsPostedToTheLocation) {
     // The look at the service URL is a GET: only it sees the redirect, and the POST goes where it
     // points, with the Location's query pairs as the first fields. No second look is made.
-    loopback.Add(Route("/old", ServiceHost).Method("GET").Status(302).Header(
+    loopback.Add(Route("/old", SERVICE_HOST).Method("GET").Status(302).Header(
         "Location: http://svc.norvik.example/v2/service.php?region=eu"));
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"downloadURL", "http://dl.norvik.example/f.bin"}}),
                      "/v2/service.php"));
@@ -156,7 +156,7 @@ TEST_F(ServiceWire, AServiceUrlAnsweringLocationIsPostedToTheLocation) {
 TEST_F(ServiceWire, QueryReturnsTheDownloadUrlAndASizeBeyond32Bits) {
     const std::string url = "http://dl.norvik.example/files/setup.exe?t=1&amp;u=2";
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "5000000000"}})));
-    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), S_OK);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "C", &fileSize), S_OK);
     EXPECT_STREQ(buffer.c_str(), "http://dl.norvik.example/files/setup.exe?t=1&u=2");
     EXPECT_EQ(fileSize, 5000000000LL);
     EXPECT_EQ(HttpSlot(), -1);
@@ -165,9 +165,9 @@ TEST_F(ServiceWire, QueryReturnsTheDownloadUrlAndASizeBeyond32Bits) {
 
 TEST_F(ServiceWire, QueryWithoutDownloadUrlOrSizeGivesEmptyTextAndZero) {
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
-    EXPECT_EQ(agent.QueryDownload(buffer.data(), 1, ServiceUrl, "C", &fileSize), S_OK);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 1, SERVICE_URL, "C", &fileSize), S_OK);
     EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer[1], Canary);
+    EXPECT_EQ(buffer[1], CANARY);
     EXPECT_EQ(fileSize, 0);
 }
 
@@ -178,19 +178,19 @@ TEST_F(ServiceWire, DownloadUrlOfLengthLNeedsABufferOfLPlusOne) {
 
     for (const ULONG size : {ULONG(0), ULONG(1), length}) {
         SCOPED_TRACE(size);
-        buffer.assign(512, Canary);
+        buffer.assign(512, CANARY);
         fileSize = -7;
-        EXPECT_EQ(agent.QueryDownload(buffer.data(), size, ServiceUrl, "C", &fileSize), AGENT_E_BUFFER_TOO_SMALL);
-        EXPECT_EQ(buffer, std::string(512, Canary)) << "a refused buffer must stay as it was";
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), size, SERVICE_URL, "C", &fileSize), AGENT_E_BUFFER_TOO_SMALL);
+        EXPECT_EQ(buffer, std::string(512, CANARY)) << "a refused buffer must stay as it was";
         EXPECT_EQ(fileSize, 0);
         EXPECT_EQ(HttpSlot(), -1);
         EXPECT_EQ(ServiceSlot(), -1);
     }
 
-    buffer.assign(512, Canary);
-    EXPECT_EQ(agent.QueryDownload(buffer.data(), length + 1, ServiceUrl, "C", &fileSize), S_OK);
+    buffer.assign(512, CANARY);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), length + 1, SERVICE_URL, "C", &fileSize), S_OK);
     EXPECT_EQ(buffer.substr(0, length + 1), url + '\0');
-    EXPECT_EQ(buffer.substr(length + 1), std::string(512 - length - 1, Canary));
+    EXPECT_EQ(buffer.substr(length + 1), std::string(512 - length - 1, CANARY));
     EXPECT_EQ(fileSize, 1234);
 }
 
@@ -222,16 +222,16 @@ TEST_F(ServiceWire, ServiceStatusAcceptedOrKept) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Answer(c.body));
-        buffer.assign(512, Canary);
-        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), c.query);
+        buffer.assign(512, CANARY);
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "C", &fileSize), c.query);
         EXPECT_EQ(ServiceSlot(), c.querySlot);
         EXPECT_EQ(HttpSlot(), -1);
         if (c.query != S_OK) {
             EXPECT_EQ(fileSize, 0);
-            EXPECT_EQ(buffer, std::string(512, Canary));
+            EXPECT_EQ(buffer, std::string(512, CANARY));
         }
 
-        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), c.report);
+        EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "C", 1, &remaining), c.report);
         EXPECT_EQ(ServiceSlot(), c.reportSlot);
         EXPECT_EQ(HttpSlot(), -1);
         if (c.report != S_OK) {
@@ -266,7 +266,7 @@ TEST_F(ServiceWire, ReportReturnsTotalMinusDoneWithin32Bits) {
         if (c.done) fields.emplace_back("dltimes", c.done);
         loopback.Add(Answer(ServiceReply(fields)));
         remaining = -7;
-        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), S_OK);
+        EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "C", 1, &remaining), S_OK);
         EXPECT_EQ(remaining, c.expected);
     }
 }
@@ -285,20 +285,20 @@ TEST_F(ServiceWire, HttpStatusOtherThan200IsKeptAndTheReplyIgnored) {
         {"404", Answer(good).Status(404), 404},
         {"201", Answer(good).Status(201), 201},
         // No exchange at all: the status read is the 0 of a request that was never answered.
-        {"closed unanswered", Route(ServicePath, ServiceHost).Method("POST").CloseWithoutAnswer(), 0},
+        {"closed unanswered", Route(SERVICE_PATH, SERVICE_HOST).Method("POST").CloseWithoutAnswer(), 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(c.route);
-        buffer.assign(512, Canary);
-        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
+        buffer.assign(512, CANARY);
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "C", &fileSize), AGENT_E_HTTP_STATUS);
         EXPECT_EQ(HttpSlot(), c.kept);
         EXPECT_EQ(ServiceSlot(), -1);
         EXPECT_EQ(fileSize, 0);
-        EXPECT_EQ(buffer, std::string(512, Canary));
+        EXPECT_EQ(buffer, std::string(512, CANARY));
 
-        EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), AGENT_E_HTTP_STATUS);
+        EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "C", 1, &remaining), AGENT_E_HTTP_STATUS);
         EXPECT_EQ(HttpSlot(), c.kept);
         EXPECT_EQ(ServiceSlot(), -1);
         EXPECT_EQ(remaining, -1);
@@ -309,9 +309,9 @@ TEST_F(ServiceWire, EachOperationStartsWithEmptySlots) {
     // An HTTP failure, then a success: the second call's prologue cleared the slot.
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})).Status(500).Times(1));
     loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"dltotalcount", "3"}})));
-    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "C", &fileSize), AGENT_E_HTTP_STATUS);
     EXPECT_EQ(HttpSlot(), 500);
-    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), S_OK);
+    EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "C", 1, &remaining), S_OK);
     EXPECT_EQ(remaining, 3);
     EXPECT_EQ(HttpSlot(), -1);
     EXPECT_EQ(ServiceSlot(), -1);
@@ -320,9 +320,9 @@ TEST_F(ServiceWire, EachOperationStartsWithEmptySlots) {
     ASSERT_TRUE(loopback.Reset());
     loopback.Add(Answer(ServiceReply({{"StatusCode", "7"}})).Times(1));
     loopback.Add(Answer("").Status(502));
-    EXPECT_EQ(agent.ReportDownload(ServiceUrl, "C", 1, &remaining), AGENT_E_SERVICE_STATUS);
+    EXPECT_EQ(agent.ReportDownload(SERVICE_URL, "C", 1, &remaining), AGENT_E_SERVICE_STATUS);
     EXPECT_EQ(ServiceSlot(), 7);
-    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, ServiceUrl, "C", &fileSize), AGENT_E_HTTP_STATUS);
+    EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "C", &fileSize), AGENT_E_HTTP_STATUS);
     EXPECT_EQ(HttpSlot(), 502);
     EXPECT_EQ(ServiceSlot(), -1);
 }
@@ -338,7 +338,7 @@ TEST_F(ServiceWire, EmptyOrRefusedArgumentsSendNothing) {
     const Case cases[] = {
         {"empty URL", "", "C", E_INVALIDARG, E_INVALIDARG},
         {"empty URL and code", "", "", E_INVALIDARG, E_INVALIDARG},
-        {"empty code", ServiceUrl, "", E_INVALIDARG, S_OK},  // Report sends it; see ReportSendsAnEmptyCodeAsIs
+        {"empty code", SERVICE_URL, "", E_INVALIDARG, S_OK},  // Report sends it; see ReportSendsAnEmptyCodeAsIs
         {"no scheme", "svc.norvik.example/dl", "C", E_INVALIDARG, E_INVALIDARG},
         {"port out of range", "http://svc.norvik.example:70000/dl", "C", E_INVALIDARG, E_INVALIDARG},
     };

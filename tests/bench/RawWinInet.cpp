@@ -14,10 +14,10 @@ using web::InternetConnection;
 using web::InternetRequest;
 using web::InternetSession;
 
-constexpr DWORD FtpReadSize = 64 * 1024;
-constexpr char LookAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
-constexpr DWORD LookFlags = 0x04203100;  // the agent's header-only looks
-constexpr DWORD PostFlags = 0x804C3200;  // the agent's POST
+constexpr DWORD FTP_READ_SIZE = 64 * 1024;
+constexpr char LOOK_AGENT[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+constexpr DWORD LOOK_FLAGS = 0x04203100;  // the agent's header-only looks
+constexpr DWORD POST_FLAGS = 0x804C3200;  // the agent's POST
 
 InternetSession OpenSession(const char* agent) {
     return InternetSession(::InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -93,7 +93,7 @@ std::string Post(const char* serviceUrl, const char* code) {
     InternetConnection connection(::InternetConnectA(session.get(), parts.host.c_str(), parts.port, nullptr,
                                                      nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     InternetRequest post(::HttpOpenRequestA(connection.get(), "POST", parts.path.c_str(), nullptr, nullptr,
-                                            nullptr, PostFlags, 0));
+                                            nullptr, POST_FLAGS, 0));
     if (!post) return {};
     const std::string boundary = "---------------------------1A2B3C4D5E6F";
     std::string body = MultipartBody(boundary, code);
@@ -125,14 +125,14 @@ int64_t RawFtpDownload(const char* url, const char* path) {
                                      FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
     if (!file) return -1;
     FileHandle target = CreateTarget(path);
-    return target ? CopyAll(file.get(), target.get(), FtpReadSize) : -1;
+    return target ? CopyAll(file.get(), target.get(), FTP_READ_SIZE) : -1;
 }
 
 LookTimes RawLook(const char* url) {
     LookTimes times;
-    InternetSession session = OpenSession(LookAgent);
+    InternetSession session = OpenSession(LOOK_AGENT);
     Stopwatch open;
-    InternetRequest request(::InternetOpenUrlA(session.get(), url, nullptr, 0, LookFlags, 0));
+    InternetRequest request(::InternetOpenUrlA(session.get(), url, nullptr, 0, LOOK_FLAGS, 0));
     times.openMs = open.Milliseconds();
     if (!request) return times;
     std::vector<char> buffer(2048);
@@ -151,8 +151,8 @@ LookTimes RawLook(const char* url) {
 std::string RawQuery(const char* probeUrl, const char* serviceUrl, const char* code, QueryTimes& times) {
     Stopwatch probeClock;
     {
-        InternetSession session = OpenSession(LookAgent);
-        InternetRequest probe(::InternetOpenUrlA(session.get(), probeUrl, nullptr, 0, LookFlags, 0));
+        InternetSession session = OpenSession(LOOK_AGENT);
+        InternetRequest probe(::InternetOpenUrlA(session.get(), probeUrl, nullptr, 0, LOOK_FLAGS, 0));
         if (!probe || StatusOf(probe.get()) != 200) return {};
     }
     times.probeMs = probeClock.Milliseconds();

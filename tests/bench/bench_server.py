@@ -118,14 +118,8 @@ def main():
     args = parser.parse_args()
     server = Server(('127.0.0.1', 0), Handler)
     ftp = loopback.FtpServer(args.ftp_root)
-    if args.parent_pid:
-        loopback.watch_parent(args.parent_pid)
-    loopback.write_port_file(args.port_file, http=server.server_address[1], ftp=ftp.port)
-    try:
-        server.serve_forever(poll_interval=0.2)
-    except KeyboardInterrupt:
-        pass
-    return 0
+    return loopback.serve_until_stopped(server, args.port_file, args.parent_pid, http=server.server_address[1],
+                                        ftp=ftp.port)
 
 
 if __name__ == '__main__':

@@ -9,9 +9,6 @@ namespace {
 using module::test::Agent;
 using testbed::Route;
 
-constexpr char FileUrl[] = "http://files.norvik.example/f.bin";
-constexpr char FilePath[] = "/f.bin";
-constexpr char ServiceUrl[] = "http://svc.norvik.example/svc";
 
 // At its first report: every network operation of the same agent again, both getters, then the
 // host's last reference released.
@@ -32,10 +29,10 @@ public:
         char text[256] = "untouched";
         LONGLONG size = 99;
         LONG value = 99;
-        nested.push_back(m_agent->LookupRedirect(text, sizeof(text), ServiceUrl, "S", "en", "t"));
-        nested.push_back(m_agent->QueryDownload(text, sizeof(text), ServiceUrl, "CODE", &size));
-        nested.push_back(m_agent->FetchToFile(FileUrl, "elsewhere.bin", nullptr));
-        nested.push_back(m_agent->ReportDownload(ServiceUrl, "CODE", 1, &value));
+        nested.push_back(m_agent->LookupRedirect(text, sizeof(text), SERVICE_URL, "S", "en", "t"));
+        nested.push_back(m_agent->QueryDownload(text, sizeof(text), SERVICE_URL, "CODE", &size));
+        nested.push_back(m_agent->FetchToFile(FILE_URL, "elsewhere.bin", nullptr));
+        nested.push_back(m_agent->ReportDownload(SERVICE_URL, "CODE", 1, &value));
         getters.push_back(m_agent->GetLastHttpStatus(&value));
         getters.push_back(m_agent->GetLastServiceStatus(&value));
         untouched = std::string(text) == "untouched" && size == 99 && value == 99;
@@ -74,15 +71,15 @@ protected:
 
 TEST_F(CarelessHost, SinkThatCallsAgainAndReleasesTheLastReferenceLeavesTheDownloadWhole) {
     // A service that would answer 500: a nested call that got through would leave its status behind.
-    AddDownload(Route(FilePath, Files).Generated(1000000), FilePath);
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Status(500)));
+    AddDownload(Route(FILE_PATH, FILES_HOST).Generated(1000000), FILE_PATH);
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Status(500)));
     InvTamselAgentOps* agent = Create();
     ASSERT_NE(agent, nullptr);
     MeddlingSink sink(agent);
 
     // The host's pointer is dead as far as the host goes once the sink has released it; the call
     // itself must still run to its end in a live object.
-    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
+    EXPECT_EQ(agent->FetchToFile(FILE_URL, target.c_str(), &sink), S_OK);
     EXPECT_EQ(sink.nested, std::vector<HRESULT>(4, AGENT_E_BUSY));
     EXPECT_EQ(sink.getters, std::vector<HRESULT>(2, E_FAIL)) << "the getters answer during a download";
     EXPECT_TRUE(sink.untouched) << "a refused call writes no output";

@@ -14,10 +14,10 @@ namespace {
 
 using module::test::Agent;
 
-constexpr int Cycles = 100000;
-constexpr int Threads = 8;
-constexpr DWORD HandleSlack = 4;                 // the platform's own lazily made handles
-constexpr SIZE_T MemorySlack = 2 * 1024 * 1024;  // heap growth that is not per object: far below a leak
+constexpr int CYCLES = 100000;
+constexpr int THREADS = 8;
+constexpr DWORD HANDLE_SLACK = 4;                 // the platform's own lazily made handles
+constexpr SIZE_T MEMORY_SLACK = 2 * 1024 * 1024;  // heap growth that is not per object: far below a leak
 
 struct Footprint {
     DWORD handles = 0;
@@ -74,8 +74,8 @@ int Cycle(int count) {
 }
 
 ::testing::AssertionResult SameFootprint(const Footprint& before, const Footprint& after) {
-    if (after.handles > before.handles + HandleSlack ||
-        after.privateBytes > before.privateBytes + MemorySlack) {
+    if (after.handles > before.handles + HANDLE_SLACK ||
+        after.privateBytes > before.privateBytes + MEMORY_SLACK) {
         return ::testing::AssertionFailure() << "handles " << before.handles << " -> " << after.handles
                                              << ", private bytes " << before.privateBytes << " -> "
                                              << after.privateBytes;
@@ -94,7 +94,7 @@ protected:
 
 TEST_F(ComStress, AHundredThousandCyclesLeaveNothingBehind) {
     const Footprint before = Measure();
-    EXPECT_EQ(Cycle(Cycles), 0);
+    EXPECT_EQ(Cycle(CYCLES), 0);
     const Footprint after = Measure();
     EXPECT_TRUE(SameFootprint(before, after));
     std::printf("handles %lu -> %lu, private bytes %lu -> %lu\n", before.handles, after.handles,
@@ -103,17 +103,17 @@ TEST_F(ComStress, AHundredThousandCyclesLeaveNothingBehind) {
 
 TEST_F(ComStress, EightThreadsAtOnceLeaveNothingBehind) {
     std::vector<std::thread> warm;  // threads themselves cost handles and stacks: measure with them gone
-    for (int t = 0; t < Threads; ++t) warm.emplace_back([] { Cycle(100); });
+    for (int t = 0; t < THREADS; ++t) warm.emplace_back([] { Cycle(100); });
     for (auto& thread : warm) thread.join();
 
     const Footprint before = Measure();
     std::atomic<int> failures{0};
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
-    for (int t = 0; t < Threads; ++t) {
+    for (int t = 0; t < THREADS; ++t) {
         threads.emplace_back([&] {
             while (!go) std::this_thread::yield();
-            failures += Cycle(Cycles / Threads);
+            failures += Cycle(CYCLES / THREADS);
         });
     }
     go = true;

@@ -9,10 +9,10 @@
 namespace tamsel::hostile {
 namespace {
 
-constexpr DWORD SocketWaitMs = 10000;
+constexpr DWORD SOCKET_WAIT_MS = 10000;
 
 void Bound(SOCKET socket) {
-    const DWORD wait = SocketWaitMs;
+    const DWORD wait = SOCKET_WAIT_MS;
     ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
     ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
 }

@@ -32,4 +32,16 @@ void HostileTest::AddDownload(const testbed::Route& route, const std::string& pa
     ASSERT_TRUE(loopback.Add(route));
 }
 
+HRESULT HostileTest::FetchWithin(DWORD limitMs, const char* url, std::shared_ptr<ProgressSink> sink) {
+    auto result = std::make_shared<HRESULT>(S_FALSE);
+    auto agent = this->agent;
+    const std::string path = target;
+    const std::string address = url;
+    BoundedRun run([=] { *result = agent->FetchToFile(address.c_str(), path.c_str(), sink.get()); });
+    const bool ended = run.Within(limitMs);
+    elapsedMs = run.elapsedMs;
+    EXPECT_TRUE(ended) << "FetchToFile still running after " << limitMs << " ms";
+    return ended ? *result : S_FALSE;
+}
+
 }  // namespace tamsel::hostile

@@ -18,8 +18,12 @@
 
 namespace tamsel::hostile {
 
-inline constexpr char Files[] = "files.norvik.example";
-inline constexpr char Service[] = "svc.norvik.example";
+inline constexpr char FILES_HOST[] = "files.norvik.example";
+inline constexpr char SERVICE_HOST[] = "svc.norvik.example";
+// The file and the service most hostile tests script.
+inline constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
+inline constexpr char FILE_PATH[] = "/f.bin";
+inline constexpr char SERVICE_URL[] = "http://svc.norvik.example/svc";
 
 using test::BoundedRun;
 using test::Contents;
@@ -44,7 +48,12 @@ class HostileTest : public testbed::TestbedTest {
 protected:
     // Scripts path on host to answer its Location look with a small 200, so that route answers only
     // the download. A look that met a large body would cost its whole length when it is closed.
-    void AddDownload(const testbed::Route& route, const std::string& path, const std::string& host = Files);
+    void AddDownload(const testbed::Route& route, const std::string& path, const std::string& host = FILES_HOST);
+
+    // FetchToFile of url into target on a thread of its own, given at most limitMs; S_FALSE (and a failed
+    // expectation) when it overstays, the run left behind with what it owns. elapsedMs tells how long it ran.
+    HRESULT FetchWithin(DWORD limitMs, const char* url = FILE_URL, std::shared_ptr<ProgressSink> sink = nullptr);
+    long long elapsedMs = 0;
 
     std::shared_ptr<agent::AgentObject> agent = std::make_shared<agent::AgentObject>();
     ScratchFolder folder;

@@ -9,9 +9,6 @@ namespace {
 
 using testbed::Route;
 
-constexpr char ServiceUrl[] = "http://svc.norvik.example/svc";
-constexpr char FileUrl[] = "http://files.norvik.example/f.bin";
-constexpr char FilePath[] = "/f.bin";
 
 struct QueryOutcome {
     HRESULT result = S_FALSE;
@@ -27,7 +24,7 @@ protected:
         const std::string codeText = code;
         BoundedRun run([=] {
             std::vector<char> buffer(70000, '\x7f');
-            outcome->result = agent->QueryDownload(buffer.data(), static_cast<ULONG>(buffer.size()), ServiceUrl,
+            outcome->result = agent->QueryDownload(buffer.data(), static_cast<ULONG>(buffer.size()), SERVICE_URL,
                                                    codeText.c_str(), &outcome->size);
             outcome->url = buffer[0] == '\x7f' ? "<untouched>" : std::string(buffer.data());
         });
@@ -46,9 +43,9 @@ TEST_F(Replies, LocationOf64KiBIsRefusedNotCut) {
     };
     const std::string huge = locationOf(65536);
     const std::string longest = locationOf(4084);  // "Location: " and this make 4094 bytes
-    ASSERT_TRUE(loopback.Add(Route("/lookup?SN=1&LN=en&TYPE=huge", Service).Status(302).Header("Location: " + huge)));
+    ASSERT_TRUE(loopback.Add(Route("/lookup?SN=1&LN=en&TYPE=huge", SERVICE_HOST).Status(302).Header("Location: " + huge)));
     ASSERT_TRUE(
-        loopback.Add(Route("/lookup?SN=1&LN=en&TYPE=long", Service).Status(302).Header("Location: " + longest)));
+        loopback.Add(Route("/lookup?SN=1&LN=en&TYPE=long", SERVICE_HOST).Status(302).Header("Location: " + longest)));
 
     std::vector<char> buffer(70000, '\x7f');
     const auto lookup = [&](const char* type) {
@@ -62,29 +59,29 @@ TEST_F(Replies, LocationOf64KiBIsRefusedNotCut) {
     EXPECT_EQ(std::string(buffer.data()), longest);
 
     // A download whose Location cannot be trusted fetches its own URL instead of a cut one.
-    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Times(1).Status(302).Header("Location: " + huge)));
-    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Generated(3000)));
-    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Times(1).Status(302).Header("Location: " + huge)));
+    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(3000)));
+    EXPECT_EQ(agent->FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 3000));
     EXPECT_EQ(loopback.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.0");
 }
 
 TEST_F(Replies, AThousandHeadersChangeNothing) {
-    Route file = Route(FilePath, Files).Generated(70000);
-    Route post = Route("/svc", Service).Method("POST").Body(
-        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "70000"}}));
+    Route file = Route(FILE_PATH, FILES_HOST).Generated(70000);
+    Route post = Route("/svc", SERVICE_HOST).Method("POST").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "70000"}}));
     for (int i = 0; i < 1000; ++i) {
         const std::string line = "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'a' + i % 26);
         file.Header(line);
         post.Header(line);
     }
-    AddDownload(file, FilePath);
+    AddDownload(file, FILE_PATH);
     ASSERT_TRUE(loopback.Add(post));
-    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    EXPECT_EQ(agent->FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 70000));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
-    EXPECT_EQ(query.url, FileUrl);
+    EXPECT_EQ(query.url, FILE_URL);
     EXPECT_EQ(query.size, 70000);
     EXPECT_TRUE(NoStatusKept(*agent));
 }
@@ -92,13 +89,13 @@ TEST_F(Replies, AThousandHeadersChangeNothing) {
 // Wine's WinINet would read such a reply as HTTP/0.9: a made-up 200 and the bytes after the first
 // line as the body. Stored, that would be a success built on a reply with its first line lost.
 TEST_F(Replies, StatusLineThatIsNotHttpIsNoExchange) {
-    AddDownload(Route(FilePath, Files).Raw("ICY 200 OK\r\nContent-Length: 5\r\n\r\nmusic"), FilePath);
-    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), AGENT_E_HTTP_STATUS);
+    AddDownload(Route(FILE_PATH, FILES_HOST).Raw("ICY 200 OK\r\nContent-Length: 5\r\n\r\nmusic"), FILE_PATH);
+    EXPECT_EQ(agent->FetchToFile(FILE_URL, target.c_str(), nullptr), AGENT_E_HTTP_STATUS);
     EXPECT_TRUE(HttpStatusKept(*agent, 0));
     EXPECT_FALSE(Exists(target));
 
     const std::string notHttp = "SPAM\r\n\r\n" + ServiceReply({{"StatusCode", "1"}});
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Raw(notHttp)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Raw(notHttp)));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
     EXPECT_EQ(query.size, 0);
@@ -107,8 +104,8 @@ TEST_F(Replies, StatusLineThatIsNotHttpIsNoExchange) {
 
     // A real status line with no header after it is still a reply.
     ASSERT_TRUE(loopback.Reset());
-    AddDownload(Route(FilePath, Files).Raw("HTTP/1.0 200 OK\r\n\r\nplain"), FilePath);
-    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    AddDownload(Route(FILE_PATH, FILES_HOST).Raw("HTTP/1.0 200 OK\r\n\r\nplain"), FILE_PATH);
+    EXPECT_EQ(agent->FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     EXPECT_EQ(Contents(target), "plain");
 }
 
@@ -116,7 +113,7 @@ TEST_F(Replies, TenMillionNestedElementsAreAnUnreadableReply) {
     std::string nested;
     nested.reserve(10 * 1024 * 1024);
     while (nested.size() < 10 * 1024 * 1024) nested += "<a>";
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Body(nested)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(nested)));
     const QueryOutcome query = Query("CODE", 60000);
     EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS);
     EXPECT_EQ(query.size, 0);
@@ -127,18 +124,18 @@ TEST_F(Replies, TenMillionNestedElementsAreAnUnreadableReply) {
 }
 
 TEST_F(Replies, AZeroByteEndsTheReplyText) {
-    const std::string fields = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "77"}});
+    const std::string fields = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "77"}});
     std::string after = fields;
     after.insert(after.find("</response>"), std::string("\0<field name=\"filesize\" value=\"88\"/>", 37));
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Times(1).Body(after)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Times(1).Body(after)));
     QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
-    EXPECT_EQ(query.url, FileUrl);
+    EXPECT_EQ(query.url, FILE_URL);
     EXPECT_EQ(query.size, 77) << "nothing after the zero byte is read";
 
     std::string before = fields;
     before.insert(before.find("<field"), std::string("\0", 1));
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Times(1).Body(before)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Times(1).Body(before)));
     query = Query();
     EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS);
     EXPECT_EQ(query.size, 0);
@@ -151,7 +148,7 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     const std::string code = "\xC4\xD6\xDC-\xE9\xFF\xA0";
     const std::string path = "/d\xE9j\xE0-\xFC.bin";
     const std::string url = std::string("http://files.norvik.example") + path;
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Header("X-Name: \xE9\xE8").Body(
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Header("X-Name: \xE9\xE8").Body(
         ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "4242"}}))));
     const QueryOutcome query = Query(code.c_str());
     EXPECT_EQ(query.result, S_OK);
@@ -162,7 +159,7 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     EXPECT_NE(requests.back().Body().find("\r\n\r\n" + code + "\r\n"), std::string::npos)
         << "the code is sent byte for byte";
 
-    AddDownload(Route(path, Files).Header("X-Name: \xE9\xE8").Generated(3000), path);
+    AddDownload(Route(path, FILES_HOST).Header("X-Name: \xE9\xE8").Generated(3000), path);
     const std::string local = folder.File("d\xE9j\xE0.bin");
     EXPECT_EQ(agent->FetchToFile(url.c_str(), local.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(local), 3000));
@@ -175,14 +172,14 @@ TEST_F(Replies, ServiceReplyThatTricklesOrNeverEndsIsUnreadableAndNotWaitedFor) 
     // With the bounded wait at 2 s: a reply at a byte every 100 ms is not whole within it, and one
     // that goes on past 1 MiB and then holds is no service reply. Neither is waited out.
     ShortWaits shortWaits(2000);
-    const std::string reply = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "5"}});
+    const std::string reply = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "5"}});
     struct Case {
         const char* what;
         Route route;
     };
     const Case cases[] = {
-        {"trickled", Route("/svc", Service).Method("POST").Body(reply).Trickle(1, 100)},
-        {"endless", Route("/svc", Service).Method("POST").NoContentLength().Generated(4 << 20).StallAfter(2 << 20)},
+        {"trickled", Route("/svc", SERVICE_HOST).Method("POST").Body(reply).Trickle(1, 100)},
+        {"endless", Route("/svc", SERVICE_HOST).Method("POST").NoContentLength().Generated(4 << 20).StallAfter(2 << 20)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -212,10 +209,10 @@ TEST_F(Replies, ControlCharactersInLookupFieldsAndCodesAreRefusedBeforeAnythingI
         EXPECT_EQ(lookup("S", text, "t"), E_INVALIDARG);
         EXPECT_EQ(lookup("S", "en", text), E_INVALIDARG);
         LONGLONG size = 99;
-        EXPECT_EQ(agent->QueryDownload(buffer.data(), 256, ServiceUrl, text, &size), E_INVALIDARG);
+        EXPECT_EQ(agent->QueryDownload(buffer.data(), 256, SERVICE_URL, text, &size), E_INVALIDARG);
         EXPECT_EQ(size, 0);
         LONG remaining = 99;
-        EXPECT_EQ(agent->ReportDownload(ServiceUrl, text, 1, &remaining), E_INVALIDARG);
+        EXPECT_EQ(agent->ReportDownload(SERVICE_URL, text, 1, &remaining), E_INVALIDARG);
         EXPECT_EQ(remaining, -1);
         EXPECT_EQ(buffer[0], '\x7f');
     }
@@ -244,11 +241,11 @@ std::vector<std::string> CachedLoopbackEntries(bool remove) {
 
 TEST_F(Replies, NothingIsWrittenToTheWinInetCache) {
     CachedLoopbackEntries(true);
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Header("Cache-Control: max-age=3600").Body(
-        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "3000"}}))));
-    AddDownload(Route(FilePath, Files).Header("Cache-Control: max-age=3600").Generated(3000), FilePath);
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Header("Cache-Control: max-age=3600").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "3000"}}))));
+    AddDownload(Route(FILE_PATH, FILES_HOST).Header("Cache-Control: max-age=3600").Generated(3000), FILE_PATH);
     EXPECT_EQ(Query().result, S_OK);
-    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), nullptr), S_OK);
+    EXPECT_EQ(agent->FetchToFile(FILE_URL, target.c_str(), nullptr), S_OK);
     std::vector<char> buffer(256);
     EXPECT_EQ(agent->LookupRedirect(buffer.data(), 256, "http://svc.norvik.example/lookup", "1", "en", "t"),
               E_INVALIDARG);
@@ -258,14 +255,11 @@ TEST_F(Replies, NothingIsWrittenToTheWinInetCache) {
 TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
     // The look sees the URL redirect to itself and hands the download that same URL, which then
     // redirects to itself for ever; the service POST does the same.
-    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Status(302).Header(std::string("Location: ") + FileUrl)));
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
-    auto agent = this->agent;
-    auto result = std::make_shared<HRESULT>(S_FALSE);
-    const std::string path = target;
-    BoundedRun fetch([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), nullptr); });
-    ASSERT_TRUE(fetch.Within(20000)) << "FetchToFile still following redirects";
-    EXPECT_EQ(*result, AGENT_E_HTTP_STATUS);
+    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Status(302).Header(std::string("Location: ") + FILE_URL)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Status(302).Header(std::string("Location: ") + SERVICE_URL)));
+    const HRESULT result = FetchWithin(20000);
+    ASSERT_NE(result, S_FALSE) << "FetchToFile still following redirects";
+    EXPECT_EQ(result, AGENT_E_HTTP_STATUS);
     EXPECT_TRUE(HttpStatusKept(*agent, 302));
     EXPECT_FALSE(Exists(target));
     auto requests = loopback.Requests("http");
@@ -277,7 +271,7 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
     }
 
     ASSERT_TRUE(loopback.Reset());
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Status(302).Header(std::string("Location: ") + ServiceUrl)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Status(302).Header(std::string("Location: ") + SERVICE_URL)));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, AGENT_E_HTTP_STATUS);
     EXPECT_TRUE(HttpStatusKept(*agent, 302));
@@ -294,9 +288,9 @@ TEST_F(Replies, RedirectLoopsEndAfterTenHopsWithTheLastRedirectsStatus) {
 }
 
 TEST_F(Replies, PostRedirectedWith307GoesAgainWithItsBody) {
-    ASSERT_TRUE(loopback.Add(Route("/svc", Service).Method("POST").Status(307).Header("Location: /v2")));
-    ASSERT_TRUE(loopback.Add(Route("/v2", Service).Method("POST").Body(
-        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FileUrl}, {"filesize", "9"}}))));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Status(307).Header("Location: /v2")));
+    ASSERT_TRUE(loopback.Add(Route("/v2", SERVICE_HOST).Method("POST").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "9"}}))));
     const QueryOutcome query = Query();
     EXPECT_EQ(query.result, S_OK);
     EXPECT_EQ(query.size, 9);

@@ -10,32 +10,24 @@ namespace {
 
 using testbed::Route;
 
-constexpr char FileUrl[] = "http://files.norvik.example/big.bin";
-constexpr char FilePath[] = "/big.bin";
-constexpr uint64_t MiB = 1024 * 1024;
+constexpr char BIG_FILE_URL[] = "http://files.norvik.example/big.bin";
+constexpr char BIG_FILE_PATH[] = "/big.bin";
+constexpr uint64_t MIB = 1024 * 1024;
 
 class Transfer : public HostileTest {
 protected:
-    // FetchToFile of FileUrl into target, given at most limitMs; S_FALSE when it overstays.
-    HRESULT Fetch(std::shared_ptr<RecordingSink> sink, DWORD limitMs) {
-        auto result = std::make_shared<HRESULT>(S_FALSE);
-        auto agent = this->agent;
-        const std::string path = target;
-        BoundedRun run([=] { *result = agent->FetchToFile(FileUrl, path.c_str(), sink.get()); });
-        const bool ended = run.Within(limitMs);
-        EXPECT_TRUE(ended) << "FetchToFile still running after " << limitMs << " ms";
-        return ended ? *result : S_FALSE;
-    }
+    // FetchToFile of BIG_FILE_URL into target, given at most limitMs; S_FALSE when it overstays.
+    HRESULT Fetch(std::shared_ptr<RecordingSink> sink, DWORD limitMs) { return FetchWithin(limitMs, BIG_FILE_URL, sink); }
 };
 
 TEST_F(Transfer, LengthPast4GiBGivesPercentsOfTheWhole64BitLength) {
     // Announced 4 GiB + 1 MiB; the server sends 64 MiB and closes. Cut to 32 bits the length would be
     // 1 MiB and the percents would run far past 100 within the first MiB.
-    constexpr uint64_t announced = (uint64_t{1} << 32) + MiB;
-    constexpr uint64_t sent = 64 * MiB;
-    const Route file = Route(FilePath, Files).Generated(sent).ContentLength(announced);
+    constexpr uint64_t announced = (uint64_t{1} << 32) + MIB;
+    constexpr uint64_t sent = 64 * MIB;
+    const Route file = Route(BIG_FILE_PATH, FILES_HOST).Generated(sent).ContentLength(announced);
 
-    AddDownload(file, FilePath);
+    AddDownload(file, BIG_FILE_PATH);
     auto cancelAtOnce = std::make_shared<RecordingSink>(SinkScript{1});
     EXPECT_EQ(Fetch(cancelAtOnce, 60000), S_OK) << "cancelled download";
     EXPECT_EQ(cancelAtOnce->Percents(), std::vector<LONG>{1});
@@ -48,7 +40,7 @@ TEST_F(Transfer, LengthPast4GiBGivesPercentsOfTheWhole64BitLength) {
 
     // Without a cancel the short body is a broken transfer, whose 64 MiB never reach 2 %.
     ASSERT_TRUE(loopback.Reset());
-    AddDownload(file, FilePath);
+    AddDownload(file, BIG_FILE_PATH);
     auto watching = std::make_shared<RecordingSink>();
     EXPECT_EQ(Fetch(watching, 60000), E_FAIL) << "broken download";
     EXPECT_EQ(watching->Percents(), std::vector<LONG>{1});
@@ -60,8 +52,8 @@ TEST_F(Transfer, BodiesLeftUnreadDoNotHoldTheCaller) {
     // The Location look at the file and the download cancelled at its first report both let go of a
     // 256 MiB reply with nearly all of it still coming. Wine's WinINet reads the rest of such a reply
     // before its close returns, about 5 MiB/s on loopback: close to two minutes if the caller waited.
-    constexpr uint64_t size = 256 * MiB;
-    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).Method("GET").Generated(size)));
+    constexpr uint64_t size = 256 * MIB;
+    ASSERT_TRUE(loopback.Add(Route(BIG_FILE_PATH, FILES_HOST).Method("GET").Generated(size)));
     auto cancelAtOnce = std::make_shared<RecordingSink>(SinkScript{1});
     EXPECT_EQ(Fetch(cancelAtOnce, 20000), S_OK);
     EXPECT_EQ(cancelAtOnce->Percents(), std::vector<LONG>{1});
@@ -75,10 +67,10 @@ TEST_F(Transfer, BodiesLeftUnreadDoNotHoldTheCaller) {
 TEST_F(Transfer, BytesBeyondTheAnnouncedLengthAreNeitherStoredNorHandedToTheNextRequest) {
     // 300,000 bytes behind a Content-Length of 100,000: the rest stays on the connection, which must
     // not be reused as if it were clean.
-    AddDownload(Route(FilePath, Files).Generated(300000).ContentLength(100000), FilePath);
-    ASSERT_TRUE(loopback.Add(Route("/next.bin", Files).Generated(5000)));
+    AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Generated(300000).ContentLength(100000), BIG_FILE_PATH);
+    ASSERT_TRUE(loopback.Add(Route("/next.bin", FILES_HOST).Generated(5000)));
     RecordingSink sink;
-    EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
+    EXPECT_EQ(agent->FetchToFile(BIG_FILE_URL, target.c_str(), &sink), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
     EXPECT_TRUE(sink.WellFormed());
     ASSERT_FALSE(sink.Percents().empty());
@@ -92,7 +84,7 @@ TEST_F(Transfer, BytesBeyondTheAnnouncedLengthAreNeitherStoredNorHandedToTheNext
 
 TEST_F(Transfer, ServerThatStopsSendingMidBodyFailsWithinTheBound) {
     ShortWaits shortWaits(2000);
-    AddDownload(Route(FilePath, Files).Generated(200000).StallAfter(50000), FilePath);
+    AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Generated(200000).StallAfter(50000), BIG_FILE_PATH);
     EXPECT_EQ(Fetch(nullptr, 10000), E_FAIL) << "a body that stopped coming is not a download";
     const std::string stored = Contents(target);
     EXPECT_LE(stored.size(), 50000u);
@@ -119,9 +111,9 @@ TEST_F(Transfer, SinkAnswersAreIgnoredAndAnyNonZeroFlagCancels) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
-        AddDownload(Route(FilePath, Files).Generated(1000000), FilePath);
+        AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Generated(1000000), BIG_FILE_PATH);
         RecordingSink sink(c.script);
-        EXPECT_EQ(agent->FetchToFile(FileUrl, target.c_str(), &sink), S_OK);
+        EXPECT_EQ(agent->FetchToFile(BIG_FILE_URL, target.c_str(), &sink), S_OK);
         EXPECT_TRUE(sink.WellFormed());
         ASSERT_FALSE(sink.Percents().empty());
         if (c.percents.empty()) {
@@ -137,8 +129,8 @@ TEST_F(Transfer, SinkAnswersAreIgnoredAndAnyNonZeroFlagCancels) {
 
 TEST_F(Transfer, BytesSentWithTheHeadersPastTheLengthAreNotStored) {
     // One packet: a head announcing 1000 bytes and 5000 bytes behind it.
-    AddDownload(Route(FilePath, Files).Raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + Pattern(5000)),
-                FilePath);
+    AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + Pattern(5000)),
+                BIG_FILE_PATH);
     auto sink = std::make_shared<RecordingSink>();
     EXPECT_EQ(Fetch(sink, 20000), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 1000)) << SizeOf(target) << " bytes stored";
@@ -150,7 +142,7 @@ TEST_F(Transfer, TrickledBodyIsBrokenWhileASlowButMovingOneArrives) {
     // With the bounded wait at 2 s: a byte every 100 ms gains 20 bytes a wait and has stalled; 8 KiB
     // every half second gains 32 KiB a wait and is a download, however long it takes.
     ShortWaits shortWaits(2000);
-    AddDownload(Route(FilePath, Files).Generated(100000).Trickle(1, 100), FilePath);
+    AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Generated(100000).Trickle(1, 100), BIG_FILE_PATH);
     auto trickled = std::make_shared<RecordingSink>();
     EXPECT_EQ(Fetch(trickled, 8000), E_FAIL) << "a body that barely moves is a broken transfer";
     const std::string stored = Contents(target);
@@ -160,7 +152,7 @@ TEST_F(Transfer, TrickledBodyIsBrokenWhileASlowButMovingOneArrives) {
     EXPECT_TRUE(NoStatusKept(*agent));
 
     ASSERT_TRUE(loopback.Reset());
-    AddDownload(Route(FilePath, Files).Generated(65536).Trickle(8192, 500), FilePath);
+    AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Generated(65536).Trickle(8192, 500), BIG_FILE_PATH);
     EXPECT_EQ(Fetch(nullptr, 20000), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 65536));
 }
@@ -169,11 +161,11 @@ TEST_F(Transfer, AtMostFourRepliesCloseAtOnceAndTheRestWaitTheirTurn) {
     // Eight replies that stall mid-body with no length: each close waits out the bounded wait while
     // the platform drains it. The caller never waits; four workers do, then the other four.
     ShortWaits shortWaits(1500);
-    ASSERT_TRUE(loopback.Add(Route(FilePath, Files).NoContentLength().Generated(1 << 20).StallAfter(1000)));
+    ASSERT_TRUE(loopback.Add(Route(BIG_FILE_PATH, FILES_HOST).NoContentLength().Generated(1 << 20).StallAfter(1000)));
     std::vector<web::UnreadReply> replies;
     for (int i = 0; i < 8; ++i) {
         web::InternetSession session = web::OpenInternet(nullptr);
-        web::InternetRequest request = web::OpenUrlBounded(session.get(), FileUrl, INTERNET_FLAG_RELOAD);
+        web::InternetRequest request = web::OpenUrlBounded(session.get(), BIG_FILE_URL, INTERNET_FLAG_RELOAD);
         ASSERT_TRUE(request) << "request " << i;
         replies.push_back({std::move(session), {}, std::move(request)});
     }

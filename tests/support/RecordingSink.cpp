@@ -42,8 +42,8 @@ std::vector<LONG> RecordingSink::Values(SinkCall::Kind kind) const {
     for (size_t i = 0; i < calls.size(); i += 2) {
         const SinkCall& code = calls[i];
         const SinkCall& progress = calls[i + 1];
-        if (code.kind != SinkCall::Code || code.value != ProgressCode) {
-            return ::testing::AssertionFailure() << "call " << i << " is not NotifyCode(" << ProgressCode << ")";
+        if (code.kind != SinkCall::Code || code.value != PROGRESS_CODE) {
+            return ::testing::AssertionFailure() << "call " << i << " is not NotifyCode(" << PROGRESS_CODE << ")";
         }
         if (progress.kind != SinkCall::Progress || progress.flagHandedOver != 0) {
             return ::testing::AssertionFailure() << "call " << i + 1 << " is not NotifyProgress with a cleared flag"

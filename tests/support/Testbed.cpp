@@ -9,7 +9,7 @@
 namespace tamsel::testbed {
 namespace {
 
-constexpr DWORD ControlTimeoutMs = 30000;
+constexpr DWORD CONTROL_TIMEOUT_MS = 30000;
 
 bool StartWinsock() {
     static const bool started = [] {
@@ -25,7 +25,7 @@ web::Socket Connect(uint16_t port) {
         return socket;
     }
     // A control call never waits long: a bound keeps a wedged server from hanging the test.
-    const DWORD timeout = ControlTimeoutMs;
+    const DWORD timeout = CONTROL_TIMEOUT_MS;
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
     ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
     sockaddr_in address{};

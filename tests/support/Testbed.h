@@ -13,14 +13,14 @@
 namespace tamsel::testbed {
 
 // Host of the maker's web site, where the probe page lives.
-inline constexpr char MakerHost[] = "www.norvik.example";
+inline constexpr char MAKER_HOST[] = "www.norvik.example";
 
 // One scripted answer, built fluently: Route("/svc").Status(302).Header("Location: http://x/").
 // A route answers requests for its host whose path and query equal target exactly, or, failing that,
 // whose path alone equals it. Unscripted: the probe page answers 200, everything else 404.
 class Route {
 public:
-    explicit Route(std::string target, std::string host = MakerHost);
+    explicit Route(std::string target, std::string host = MAKER_HOST);
 
     Route& Method(const std::string& verb);              // only this verb (default: any)
     Route& Times(unsigned count);                        // answer count requests, then step aside

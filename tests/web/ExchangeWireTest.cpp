@@ -17,21 +17,9 @@
 namespace tamsel::web {
 namespace {
 
-using test::BoundedRun;
-using test::HoldsPattern;
-using test::Pattern;
-using test::RecordingSink;
-using test::ScratchFolder;
-using test::ShortWaits;
-using test::SinkCall;
-using test::SinkScript;
-using testbed::RecordedRequest;
-using testbed::Route;
-using wire::RecordingConsumer;
+using namespace wire;
 
-constexpr char Service[] = "svc.norvik.example";
-constexpr char Files[] = "files.norvik.example";
-constexpr char Secure[] = "secure.norvik.example";
+constexpr char SECURE[] = "secure.norvik.example";
 
 // The sinks here answer every call with a failure, which the download must ignore; cancelAtReport as
 // in SinkScript.
@@ -92,7 +80,7 @@ protected:
 // --- POST ---
 
 TEST_F(ExchangeWire, MultipartPostReachesTheServerByteForByte) {
-    loopback.Add(Route("/svc/activate", Service).Method("POST").Header("X-Reply: one").Body("<r>done</r>"));
+    loopback.Add(Route("/svc/activate", SERVICE_HOST).Method("POST").Header("X-Reply: one").Body("<r>done</r>"));
     ScratchFolder folder;
     const std::string binary("A\0B\r\n\xff", 6);
     const std::string file = folder.Write("part.bin", binary);
@@ -134,7 +122,7 @@ TEST_F(ExchangeWire, MultipartPostReachesTheServerByteForByte) {
 }
 
 TEST_F(ExchangeWire, UrlEncodedPostSendsTheQueryPairsFirstUnescaped) {
-    loopback.Add(Route("/svc", Service).Method("POST").Body("ok"));
+    loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body("ok"));
     HttpRequest request = Target("http://svc.norvik.example/svc?lang=en&sn=A1");
     request.AddFormField("ActivateCode", "a b&c=d");
     request.AddFormField("act", "1");
@@ -149,7 +137,7 @@ TEST_F(ExchangeWire, UrlEncodedPostSendsTheQueryPairsFirstUnescaped) {
 }
 
 TEST_F(ExchangeWire, PostAnswered500ReturnsItsBodyStatusAndHeaderBlock) {
-    loopback.Add(Route("/svc", Service).Method("POST").Status(500).Header("X-Why: broken").Body("<error/>"));
+    loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Status(500).Header("X-Why: broken").Body("<error/>"));
     const WebReply reply = SendPost(Target("http://svc.norvik.example/svc"), BodyEncoding::MULTIPART_FORM_DATA);
     EXPECT_EQ(reply.body, "<error/>");
     EXPECT_EQ(reply.status, 500);
@@ -157,7 +145,7 @@ TEST_F(ExchangeWire, PostAnswered500ReturnsItsBodyStatusAndHeaderBlock) {
 }
 
 TEST_F(ExchangeWire, PostReplyTextLosesTheRestOfTheChunkAfterAZeroByte) {
-    loopback.Add(Route("/svc", Service).Method("POST").Body(std::string("before\0after", 12)));
+    loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(std::string("before\0after", 12)));
     const WebReply reply = SendPost(Target("http://svc.norvik.example/svc"), BodyEncoding::MULTIPART_FORM_DATA);
     EXPECT_EQ(reply.body, "before");
     EXPECT_EQ(reply.status, 200);
@@ -175,7 +163,7 @@ TEST_F(ExchangeWire, PostToAnFtpUrlSpeaksHttpToThatPort) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/upload", Files).Method("POST").Body("taken"));
+        loopback.Add(Route("/upload", FILES_HOST).Method("POST").Body("taken"));
         const WebReply reply = SendPost(Target(c.url), BodyEncoding::MULTIPART_FORM_DATA);
         EXPECT_EQ(reply.body, "taken");
         EXPECT_EQ(reply.status, 200);
@@ -184,7 +172,7 @@ TEST_F(ExchangeWire, PostToAnFtpUrlSpeaksHttpToThatPort) {
 }
 
 TEST_F(ExchangeWire, PostThatGetsNoReplyIsStatus0WithNothingElse) {
-    loopback.Add(Route("/svc", Service).CloseWithoutAnswer());
+    loopback.Add(Route("/svc", SERVICE_HOST).CloseWithoutAnswer());
     const WebReply reply = SendPost(Target("http://svc.norvik.example/svc"), BodyEncoding::MULTIPART_FORM_DATA);
     EXPECT_EQ(reply.body, "");
     EXPECT_EQ(reply.status, 0);
@@ -194,7 +182,7 @@ TEST_F(ExchangeWire, PostThatGetsNoReplyIsStatus0WithNothingElse) {
 // --- GET ---
 
 TEST_F(ExchangeWire, GetAsksForThePathAloneWithHttp10) {
-    loopback.Add(Route("/dl/file.bin", Files).Body("payload"));
+    loopback.Add(Route("/dl/file.bin", FILES_HOST).Body("payload"));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/dl/file.bin?a=1&b=2", nullptr, consumer), TransferEnd::Complete);
 
@@ -214,7 +202,7 @@ TEST_F(ExchangeWire, GetAsksForThePathAloneWithHttp10) {
 }
 
 TEST_F(ExchangeWire, GetThatGetsNoReplyMakesNoExchange) {
-    loopback.Add(Route("/f", Files).CloseWithoutAnswer());
+    loopback.Add(Route("/f", FILES_HOST).CloseWithoutAnswer());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/f", nullptr, consumer), TransferEnd::NoExchange);
     EXPECT_EQ(lastStatus, 0);
@@ -226,7 +214,7 @@ TEST_F(ExchangeWire, GetKeepsEveryByteAndTheBodyOfAnyStatus) {
     for (const int status : {200, 404, 500}) {
         SCOPED_TRACE(status);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/f", Files).Status(status).Body(binary));
+        loopback.Add(Route("/f", FILES_HOST).Status(status).Body(binary));
         RecordingConsumer consumer;
         EXPECT_EQ(Download("http://files.norvik.example/f", nullptr, consumer), TransferEnd::Complete);
         EXPECT_EQ(lastStatus, status);
@@ -239,7 +227,7 @@ TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
     // A read takes at most 1 MiB, whatever more has arrived: the body streams through in pieces.
     constexpr uint64_t block = 1024 * 1024;
     constexpr uint64_t size = 5 * block + 1234;
-    loopback.Add(Route("/big", Files).Generated(size));
+    loopback.Add(Route("/big", FILES_HOST).Generated(size));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
     EXPECT_TRUE(HoldsPattern(consumer.body, size));
@@ -251,7 +239,7 @@ TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
 }
 
 TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
-    loopback.Add(Route("/big", Files).Status(404).Generated(1 << 20));
+    loopback.Add(Route("/big", FILES_HOST).Status(404).Generated(1 << 20));
     RecordingConsumer consumer;
     consumer.acceptStart = false;
     RecordingSink sink(Failing());
@@ -263,7 +251,7 @@ TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
 }
 
 TEST_F(ExchangeWire, ConsumerWriteFailureEndsTheTransferThere) {
-    loopback.Add(Route("/big", Files).Generated(400000));
+    loopback.Add(Route("/big", FILES_HOST).Generated(400000));
     RecordingConsumer consumer;
     consumer.failWriteAt = 2;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::ConsumerFailed);
@@ -274,7 +262,7 @@ TEST_F(ExchangeWire, ConsumerWriteFailureEndsTheTransferThere) {
 // --- progress ---
 
 TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
-    loopback.Add(Route("/small", Files).Generated(250));
+    loopback.Add(Route("/small", FILES_HOST).Generated(250));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/small", &sink, consumer), TransferEnd::Complete);
@@ -290,7 +278,7 @@ TEST_F(ExchangeWire, SmallBodyWithItsLengthGivesOneFullReport) {
 
 TEST_F(ExchangeWire, LargeBodyReportsRisingPercentsChunkByChunk) {
     constexpr uint64_t size = 300000;  // every 4096-byte chunk moves the percentage
-    loopback.Add(Route("/big", Files).Generated(size));
+    loopback.Add(Route("/big", FILES_HOST).Generated(size));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
@@ -310,7 +298,7 @@ TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
     for (const size_t cancelAt : {1u, 3u, 16u, 20u}) {
         SCOPED_TRACE(cancelAt);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/big", Files).Status(203).Generated(size));
+        loopback.Add(Route("/big", FILES_HOST).Status(203).Generated(size));
         RecordingSink sink(Failing(cancelAt));
         RecordingConsumer consumer;
         EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Cancelled);
@@ -321,14 +309,14 @@ TEST_F(ExchangeWire, CancelKeepsExactlyTheChunksUpToTheOneThatCausedIt) {
 }
 
 TEST_F(ExchangeWire, NullSinkDownloadRunsToItsEnd) {
-    loopback.Add(Route("/big", Files).Generated(200000));
+    loopback.Add(Route("/big", FILES_HOST).Generated(200000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
     EXPECT_TRUE(HoldsPattern(consumer.body, 200000));
 }
 
 TEST_F(ExchangeWire, BodyWithoutALengthGivesNoReportsAndArrivesWhole) {
-    loopback.Add(Route("/big", Files).NoContentLength().Generated(150000));
+    loopback.Add(Route("/big", FILES_HOST).NoContentLength().Generated(150000));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Complete);
@@ -337,7 +325,7 @@ TEST_F(ExchangeWire, BodyWithoutALengthGivesNoReportsAndArrivesWhole) {
 }
 
 TEST_F(ExchangeWire, ZeroContentLengthGivesNoReports) {
-    loopback.Add(Route("/empty", Files).Body(""));
+    loopback.Add(Route("/empty", FILES_HOST).Body(""));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/empty", &sink, consumer), TransferEnd::Complete);
@@ -350,7 +338,7 @@ TEST_F(ExchangeWire, LengthBeyond32BitsIsNotCutToItsLowBits) {
     // Announced 2^32 + 50000, sent 100000: read as 32 bits the length would be 50000, the body
     // complete at 200 %. Read whole it is barely begun: no report, and a broken transfer.
     constexpr uint64_t announced = (uint64_t{1} << 32) + 50000;
-    loopback.Add(Route("/huge", Files).Generated(100000).ContentLength(announced));
+    loopback.Add(Route("/huge", FILES_HOST).Generated(100000).ContentLength(announced));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/huge", &sink, consumer), TransferEnd::Broken);
@@ -361,7 +349,7 @@ TEST_F(ExchangeWire, LengthBeyond32BitsIsNotCutToItsLowBits) {
 // --- broken bodies ---
 
 TEST_F(ExchangeWire, CloseBeforeTheAnnouncedLengthIsBrokenWithTheBytesSoFar) {
-    loopback.Add(Route("/big", Files).Generated(100000).CloseAfter(30000));
+    loopback.Add(Route("/big", FILES_HOST).Generated(100000).CloseAfter(30000));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", &sink, consumer), TransferEnd::Broken);
@@ -373,7 +361,7 @@ TEST_F(ExchangeWire, CloseBeforeTheAnnouncedLengthIsBrokenWithTheBytesSoFar) {
 
 TEST_F(ExchangeWire, CloseWithoutALengthCannotBeToldFromTheEnd) {
     // Without Content-Length or chunked coding the close is the only end mark there is.
-    loopback.Add(Route("/big", Files).NoContentLength().Generated(100000).CloseAfter(30000));
+    loopback.Add(Route("/big", FILES_HOST).NoContentLength().Generated(100000).CloseAfter(30000));
     RecordingConsumer consumer;
     EXPECT_EQ(Download("http://files.norvik.example/big", nullptr, consumer), TransferEnd::Complete);
     EXPECT_TRUE(HoldsPattern(consumer.body, 30000));
@@ -382,9 +370,9 @@ TEST_F(ExchangeWire, CloseWithoutALengthCannotBeToldFromTheEnd) {
 TEST_F(ExchangeWire, ChunkedBodyArrivesWholeAndACutOneKeepsItsBytesInOrder) {
     std::string payload = AllByteValues();
     while (payload.size() < 100000) payload += payload;
-    loopback.Add(Route("/whole", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
+    loopback.Add(Route("/whole", FILES_HOST).NoContentLength().Header("Transfer-Encoding: chunked").Body(
         Chunked(payload, 7000, true)));
-    loopback.Add(Route("/cut", Files).NoContentLength().Header("Transfer-Encoding: chunked").Body(
+    loopback.Add(Route("/cut", FILES_HOST).NoContentLength().Header("Transfer-Encoding: chunked").Body(
         Chunked(payload, 7000, false).substr(0, 50000)));
 
     RecordingConsumer whole;
@@ -403,8 +391,8 @@ TEST_F(ExchangeWire, ChunkedBodyArrivesWholeAndACutOneKeepsItsBytesInOrder) {
 // --- https through the proxy's tunnel ---
 
 TEST_F(ExchangeWire, HttpsGetAndPostTravelInsideTheTunnel) {
-    loopback.Add(Route("/dl/file.bin", Secure).Generated(100000));
-    loopback.Add(Route("/svc", Secure).Method("POST").Body("<secure/>"));
+    loopback.Add(Route("/dl/file.bin", SECURE).Generated(100000));
+    loopback.Add(Route("/svc", SECURE).Method("POST").Body("<secure/>"));
 
     RecordingConsumer consumer;
     EXPECT_EQ(Download("https://secure.norvik.example/dl/file.bin?x=1", nullptr, consumer), TransferEnd::Complete);
@@ -528,57 +516,60 @@ TEST_F(FtpWire, EmptyFileIsCompleteWithoutBytesOrReports) {
 
 // --- bounded waits ---
 
-constexpr uint32_t ShortWaitMs = 2000;
-constexpr DWORD Bound = 4 * ShortWaitMs;
+constexpr uint32_t SHORT_WAIT_MS = 2000;
+constexpr DWORD BOUND = 4 * SHORT_WAIT_MS;
+
+// A GET and a POST, each given BOUND to end on a thread of its own; a run that overstays is left
+// behind with what it owns.
+struct BoundedExchanges {
+    HttpRequest get;
+    HttpRequest post;
+    RecordingConsumer consumer;
+    DownloadResult got{-1, TransferEnd::Complete};
+    WebReply posted{-1, "unset", "unset"};
+    bool getEnded = false;
+    bool postEnded = false;
+    long long postMs = 0;
+};
+
+std::shared_ptr<BoundedExchanges> RunBounded(const char* getUrl, const char* postUrl) {
+    auto run = std::make_shared<BoundedExchanges>();
+    run->get = Target(getUrl);
+    run->post = Target(postUrl);
+    BoundedRun get([run] { run->got = SendGet(run->get, nullptr, run->consumer); });
+    run->getEnded = get.Within(BOUND);
+    BoundedRun post([run] { run->posted = SendPost(run->post, BodyEncoding::MULTIPART_FORM_DATA); });
+    run->postEnded = post.Within(BOUND);
+    run->postMs = post.elapsedMs;
+    return run;
+}
 
 TEST_F(ExchangeWire, ServerThatNeverAnswersEndsTheExchangeWithinItsBound) {
-    ShortWaits shortWaits(ShortWaitMs);
-    loopback.Add(Route("/svc", Service).NeverAnswer());
-    struct Outcome {
-        HttpRequest get = Target("http://svc.norvik.example/svc");
-        HttpRequest post = Target("http://svc.norvik.example/svc");
-        RecordingConsumer consumer;
-        DownloadResult got{-1, TransferEnd::Complete};
-        WebReply posted{-1, "unset", "unset"};
-    };
-    auto outcome = std::make_shared<Outcome>();
-
-    BoundedRun get([outcome] { outcome->got = SendGet(outcome->get, nullptr, outcome->consumer); });
-    ASSERT_TRUE(get.Within(Bound)) << "GET still waiting after " << Bound << " ms";
-    EXPECT_EQ(outcome->got.end, TransferEnd::NoExchange);
-    EXPECT_EQ(outcome->got.status, 0);
-
-    BoundedRun post([outcome] { outcome->posted = SendPost(outcome->post, BodyEncoding::MULTIPART_FORM_DATA); });
-    ASSERT_TRUE(post.Within(Bound)) << "POST still waiting after " << Bound << " ms";
-    EXPECT_EQ(outcome->posted.body, "");
-    EXPECT_EQ(outcome->posted.status, 0);
-    EXPECT_GE(post.elapsedMs, ShortWaitMs / 2) << "the server held the request: the wait itself ended it";
+    ShortWaits shortWaits(SHORT_WAIT_MS);
+    loopback.Add(Route("/svc", SERVICE_HOST).NeverAnswer());
+    const auto run = RunBounded("http://svc.norvik.example/svc", "http://svc.norvik.example/svc");
+    ASSERT_TRUE(run->getEnded) << "GET still waiting after " << BOUND << " ms";
+    EXPECT_EQ(run->got.end, TransferEnd::NoExchange);
+    EXPECT_EQ(run->got.status, 0);
+    ASSERT_TRUE(run->postEnded) << "POST still waiting after " << BOUND << " ms";
+    EXPECT_EQ(run->posted.body, "");
+    EXPECT_EQ(run->posted.status, 0);
+    EXPECT_GE(run->postMs, SHORT_WAIT_MS / 2) << "the server held the request: the wait itself ended it";
 }
 
 TEST_F(ExchangeWire, ServerThatStallsMidBodyEndsTheTransferWithinItsBound) {
-    ShortWaits shortWaits(ShortWaitMs);
-    loopback.Add(Route("/big", Files).Generated(200000).StallAfter(10000));
-    loopback.Add(Route("/svc", Service).Method("POST").Body(std::string(50000, 'x')).StallAfter(10000));
-    struct Outcome {
-        HttpRequest get = Target("http://files.norvik.example/big");
-        HttpRequest post = Target("http://svc.norvik.example/svc");
-        RecordingConsumer consumer;
-        DownloadResult got{-1, TransferEnd::Complete};
-        WebReply posted{-1, "unset", "unset"};
-    };
-    auto outcome = std::make_shared<Outcome>();
-
-    BoundedRun get([outcome] { outcome->got = SendGet(outcome->get, nullptr, outcome->consumer); });
-    ASSERT_TRUE(get.Within(Bound)) << "GET still reading after " << Bound << " ms";
-    EXPECT_EQ(outcome->got.end, TransferEnd::Broken);
-    EXPECT_EQ(outcome->got.status, 200);
-    EXPECT_TRUE(HoldsPattern(outcome->consumer.body, outcome->consumer.body.size()));
-    EXPECT_LE(outcome->consumer.body.size(), 10000u);
-
-    BoundedRun post([outcome] { outcome->posted = SendPost(outcome->post, BodyEncoding::MULTIPART_FORM_DATA); });
-    ASSERT_TRUE(post.Within(Bound)) << "POST still reading after " << Bound << " ms";
-    EXPECT_EQ(outcome->posted.status, 200);
-    EXPECT_LE(outcome->posted.body.size(), 10000u);
+    ShortWaits shortWaits(SHORT_WAIT_MS);
+    loopback.Add(Route("/big", FILES_HOST).Generated(200000).StallAfter(10000));
+    loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(std::string(50000, 'x')).StallAfter(10000));
+    const auto run = RunBounded("http://files.norvik.example/big", "http://svc.norvik.example/svc");
+    ASSERT_TRUE(run->getEnded) << "GET still reading after " << BOUND << " ms";
+    EXPECT_EQ(run->got.end, TransferEnd::Broken);
+    EXPECT_EQ(run->got.status, 200);
+    EXPECT_TRUE(HoldsPattern(run->consumer.body, run->consumer.body.size()));
+    EXPECT_LE(run->consumer.body.size(), 10000u);
+    ASSERT_TRUE(run->postEnded) << "POST still reading after " << BOUND << " ms";
+    EXPECT_EQ(run->posted.status, 200);
+    EXPECT_LE(run->posted.body.size(), 10000u);
 }
 
 }  // namespace

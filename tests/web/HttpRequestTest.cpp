@@ -18,6 +18,17 @@ Pairs PairsOf(const HttpRequest& request) {
     return pairs;
 }
 
+// The request's target is exactly service://server:port objectPath.
+::testing::AssertionResult TargetIs(const HttpRequest& request, ServiceKind service, const std::string& server,
+                                    uint16_t port, const std::string& objectPath) {
+    if (request.service == service && request.server == server && request.port == port &&
+        request.objectPath == objectPath) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "target " << request.service << " " << request.server << ":"
+                                         << request.port << request.objectPath;
+}
+
 struct ParseCase {
     const char* url;
     Pairs fields;
@@ -66,29 +77,20 @@ TEST(HttpRequest, NullUrlChangesNothing) {
     ASSERT_TRUE(request.ParseUrl("ftp://h:2121/f"));
     EXPECT_FALSE(request.ParseUrl(nullptr));
     EXPECT_TRUE(request.formFields.empty());
-    EXPECT_EQ(request.server, "h");
-    EXPECT_EQ(request.objectPath, "/f");
-    EXPECT_EQ(request.port, 2121);
-    EXPECT_EQ(request.service, SERVICE_FTP);
+    EXPECT_TRUE(TargetIs(request, SERVICE_FTP, "h", 2121, "/f"));
 }
 
 TEST(HttpRequest, RefusedUrlKeepsItsQueryPairsAndTheEarlierTarget) {
     HttpRequest fresh;
     EXPECT_FALSE(fresh.ParseUrl("/relative?a=1&b=2"));
     EXPECT_EQ(PairsOf(fresh), (Pairs{{"a", "1"}, {"b", "2"}}));
-    EXPECT_EQ(fresh.service, SERVICE_NONE);
-    EXPECT_EQ(fresh.port, 0);
-    EXPECT_EQ(fresh.server, "");
-    EXPECT_EQ(fresh.objectPath, "");
+    EXPECT_TRUE(TargetIs(fresh, SERVICE_NONE, "", 0, ""));
 
     HttpRequest used;
     ASSERT_TRUE(used.ParseUrl("https://first:444/one?x=1"));
     EXPECT_FALSE(used.ParseUrl("http://second:0/two?y=2"));
     EXPECT_EQ(PairsOf(used), (Pairs{{"x", "1"}, {"y", "2"}}));
-    EXPECT_EQ(used.server, "first");
-    EXPECT_EQ(used.objectPath, "/one");
-    EXPECT_EQ(used.port, 444);
-    EXPECT_EQ(used.service, SERVICE_HTTPS);
+    EXPECT_TRUE(TargetIs(used, SERVICE_HTTPS, "first", 444, "/one"));
 }
 
 TEST(HttpRequest, SecondParseAppendsFieldsAndReplacesTarget) {
@@ -97,20 +99,14 @@ TEST(HttpRequest, SecondParseAppendsFieldsAndReplacesTarget) {
     ASSERT_TRUE(request.ParseUrl("http://a/p?x=1"));
     ASSERT_TRUE(request.ParseUrl("ftp://b:2121/q?y=2"));
     EXPECT_EQ(PairsOf(request), (Pairs{{"before", "0"}, {"x", "1"}, {"y", "2"}}));
-    EXPECT_EQ(request.server, "b");
-    EXPECT_EQ(request.objectPath, "/q");
-    EXPECT_EQ(request.port, 2121);
-    EXPECT_EQ(request.service, SERVICE_FTP);
+    EXPECT_TRUE(TargetIs(request, SERVICE_FTP, "b", 2121, "/q"));
 }
 
 TEST(HttpRequest, UnknownSchemeReplacesTargetButKeepsService) {
     HttpRequest request;
     ASSERT_TRUE(request.ParseUrl("https://a/p"));
     ASSERT_TRUE(request.ParseUrl("gopher://b:70/q"));
-    EXPECT_EQ(request.service, SERVICE_HTTPS);
-    EXPECT_EQ(request.server, "b");
-    EXPECT_EQ(request.objectPath, "/q");
-    EXPECT_EQ(request.port, 70);
+    EXPECT_TRUE(TargetIs(request, SERVICE_HTTPS, "b", 70, "/q"));
 }
 
 TEST(HttpRequest, AddFormFieldKeepsEveryPairAsGiven) {

@@ -14,15 +14,8 @@
 namespace tamsel::web {
 namespace {
 
-using test::BoundedRun;
-using test::HoldsPattern;
-using test::ShortWaits;
-using testbed::RecordedRequest;
-using testbed::Route;
-using wire::RecordingConsumer;
+using namespace wire;
 
-constexpr char Service[] = "svc.norvik.example";
-constexpr char Files[] = "files.norvik.example";
 
 std::vector<std::pair<std::string, std::string>> Fields(const HttpRequest& request) {
     std::vector<std::pair<std::string, std::string>> fields;
@@ -40,13 +33,13 @@ TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
     for (const int status : {302, 200}) {
         SCOPED_TRACE(status);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/svc", Service).Method("GET").Status(status).Header(
+        loopback.Add(Route("/svc", SERVICE_HOST).Method("GET").Status(status).Header(
             "Location: http://files.norvik.example:8080/real/post?ActivateCode=X1&lang=en"));
-        loopback.Add(Route("/real/post", Files).Method("POST").Body("<reply/>"));
+        loopback.Add(Route("/real/post", FILES_HOST).Method("POST").Body("<reply/>"));
 
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://svc.norvik.example/svc?old=1"));
-        EXPECT_EQ(session.Request().server, Files);
+        EXPECT_EQ(session.Request().server, FILES_HOST);
         EXPECT_EQ(session.Request().port, 8080);
         EXPECT_EQ(session.Request().objectPath, "/real/post");
         EXPECT_EQ(session.Request().service, SERVICE_HTTP);
@@ -68,7 +61,7 @@ TEST_F(SessionWire, SetUrlTakesTheLocationWhateverItsStatus) {
 }
 
 TEST_F(SessionWire, RelativeLocationIsHandedOverUnchanged) {
-    loopback.Add(Route("/svc", Service).Status(302).Header("Location: /elsewhere?a=1"));
+    loopback.Add(Route("/svc", SERVICE_HOST).Status(302).Header("Location: /elsewhere?a=1"));
     WebSession session;
     // The relative reference is not resolved against the URL, so it cannot be taken apart; its pair
     // has been taken all the same, and no target was set.
@@ -101,7 +94,7 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
     for (const int status : {200, 404, 500}) {
         SCOPED_TRACE(status);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/f", Files).Status(status).Body(binary));
+        loopback.Add(Route("/f", FILES_HOST).Status(status).Body(binary));
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://files.norvik.example/f"));
         RecordingConsumer consumer;
@@ -113,7 +106,7 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
     }
 
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route("/big", Files).Status(206).Generated(300000));
+    loopback.Add(Route("/big", FILES_HOST).Status(206).Generated(300000));
     WebSession session;
     ASSERT_TRUE(session.SetUrl("http://files.norvik.example/big"));
     RecordingConsumer consumer;
@@ -142,7 +135,7 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
 TEST_F(SessionWire, LocationLookAtAServerThatNeverAnswersEndsWithinItsBound) {
     constexpr uint32_t shortWaitMs = 2000;
     ShortWaits shortWaits(shortWaitMs);
-    loopback.Add(Route("/svc", Service).NeverAnswer());
+    loopback.Add(Route("/svc", SERVICE_HOST).NeverAnswer());
     for (const char* url : {"http://svc.norvik.example/svc?a=1", "https://svc.norvik.example/svc?a=1"}) {
         SCOPED_TRACE(url);
         auto session = std::make_shared<WebSession>();
@@ -152,7 +145,7 @@ TEST_F(SessionWire, LocationLookAtAServerThatNeverAnswersEndsWithinItsBound) {
                                                  << 4 * shortWaitMs << " ms";
         EXPECT_GE(run.elapsedMs, shortWaitMs / 2) << "the server held the look: the wait itself ended it";
         EXPECT_TRUE(*accepted) << "no answer: the URL itself is parsed";
-        EXPECT_EQ(session->Request().server, Service);
+        EXPECT_EQ(session->Request().server, SERVICE_HOST);
         EXPECT_EQ(Fields(session->Request()), (FieldList{{"a", "1"}}));
     }
 }
@@ -170,7 +163,7 @@ TEST_F(SessionWire, ProductWaitsAreSixtySeconds) {
 
     // What an exchange gives its request handle before sending.
     InternetConnection connection(
-        ::InternetConnectA(session.get(), Files, 80, "", "", INTERNET_SERVICE_HTTP, 0, 0));
+        ::InternetConnectA(session.get(), FILES_HOST, 80, "", "", INTERNET_SERVICE_HTTP, 0, 0));
     ASSERT_TRUE(connection);
     InternetRequest request(::HttpOpenRequestA(connection.get(), "GET", "/", nullptr, nullptr, nullptr, 0, 0));
     ASSERT_TRUE(request);

@@ -1,6 +1,10 @@
-// The body consumer the exchange wire tests hand to SendGet: records what it is given, refuses on cue.
+// What the exchange wire tests share: the hosts they script, and the body consumer they hand to SendGet.
 #pragma once
 
+#include "support/Bounded.h"
+#include "support/Pattern.h"
+#include "support/RecordingSink.h"
+#include "support/Testbed.h"
 #include "web/BodyConsumer.h"
 
 #include <cstdint>
@@ -8,6 +12,15 @@
 #include <vector>
 
 namespace tamsel::web::wire {
+
+// The support the wire tests draw on, under one name: `using namespace wire;` brings it all.
+using namespace tamsel::test;
+using testbed::RecordedRequest;
+using testbed::Route;
+
+// The hosts the wire tests script on the loopback server.
+inline constexpr char SERVICE_HOST[] = "svc.norvik.example";
+inline constexpr char FILES_HOST[] = "files.norvik.example";
 
 // Keeps what it is given; can refuse the body at its start, or fail the failWriteAt-th write (1-based).
 class RecordingConsumer final : public BodyConsumer {
