@@ -10,7 +10,8 @@
 #      per GiB stored: the raw WinINet loop with 64 KiB, 256 KiB and 1 MiB reads; FetchToFile of the
 #      file's own URL, of a URL that answers its Location look with a 302 to the file, and with a
 #      progress sink; FetchToFileEx with safe replacement and resume; URLDownloadToFileA; FTP:
-#      FetchToFile against a raw FtpOpenFileA loop (medians of N runs). Ratios are against the
+#      FetchToFile against a raw FtpOpenFileA loop (medians of N rounds, each round running every
+#      method once, so that a burst of load falls on all of them). Ratios are against the
 #      fastest of the three raw loops, and the sink and FetchToFileEx rows also against FetchToFile;
 #   3. what the Location look costs: opening the file's URL, and closing it unread; and how long a
 #      download cancelled at its first report takes to return;
@@ -99,10 +100,10 @@ one_run() {
   fi
   echo "$(printf '%s\n' "$out" | value seconds) $(printf '%s\n' "$out" | value cpu_seconds)"
 }
-# "seconds cpu_seconds": the median of each over the runs that succeeded; "0 0" when none did.
-median_run() {
+# "seconds cpu_seconds": the median of each column of "seconds cpu_seconds" lines; "0 0" for none.
+medians() {
   local pairs
-  pairs=$(for _ in $(seq "$runs"); do one_run "$@"; done)
+  pairs=$(printf '%s' "$1" | grep . || true)
   [ -n "$pairs" ] || { echo "0 0"; return; }
   echo "$(printf '%s\n' "$pairs" | cut -d' ' -f1 | median) $(printf '%s\n' "$pairs" | cut -d' ' -f2 | median)"
 }
@@ -135,10 +136,16 @@ for size in "${sizes[@]}"; do
     [fetch-moved]="fetch http://files.norvik.example/moved/$size" [fetchsink]="fetchsink $direct"
     [fetchex]="fetchex $direct" [urlmon]="urlmon $direct" [fetch-ftp]="fetch $ftp" [rawftp]="rawftp $ftp"
   )
-  declare -A took=() cpu=()
+  # Round after round of every method, so that a burst of load on the machine falls on all of them.
+  declare -A pairs=() took=() cpu=()
+  for _ in $(seq "$runs"); do
+    for method in "${methods[@]}"; do
+      # shellcheck disable=SC2086  # the command and its URL, split on purpose
+      pairs[$method]+="$(one_run ${command[$method]} "$size")"$'\n'
+    done
+  done
   for method in "${methods[@]}"; do
-    # shellcheck disable=SC2086  # the command and its URL, split on purpose
-    read -r "took[$method]" "cpu[$method]" < <(median_run ${command[$method]} "$size")
+    read -r "took[$method]" "cpu[$method]" < <(medians "${pairs[$method]}")
   done
   rm -rf "$prefix/drive_c/users/${USER:-$(id -un)}/AppData/Local/Microsoft/Windows/INetCache/"* 2>/dev/null || true
   best=raw64
@@ -162,7 +169,7 @@ for size in "${sizes[@]}"; do
             "  with a sink: $(ratio "$raw" "${took[fetchsink]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchsink]}")x FetchToFile without one"
             "  FetchToFileEx safe+resume: $(ratio "$raw" "${took[fetchex]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchex]}")x FetchToFile"
             "  FetchToFile/URLDownloadToFileA $(ratio "${took[urlmon]}" "${took[fetch]}")x (302 first: $(ratio "${took[urlmon]}" "${took[fetch-moved]}")x), FTP FetchToFile/raw $(ratio "${took[rawftp]}" "${took[fetch-ftp]}")x")
-  unset took cpu command
+  unset pairs took cpu command
 done
 
 echo "== 3. the Location look of a URL that answers with the file itself (open, then close unread)"
