@@ -3,7 +3,7 @@
 //   tamsel_bench fetch URL PATH [--hold]     FetchToFile through the agent
 //   tamsel_bench fetchsink URL PATH          FetchToFile with a sink that counts its reports, never cancels
 //   tamsel_bench fetchex URL PATH            FetchToFileEx, REPLACE_SAFELY | RESUME, no expected size
-//   tamsel_bench steps URL PATH              the same, timed step by step (probe, Location look, GET)
+//   tamsel_bench steps URL PATH              FetchToFile's steps, each timed (probe, Location look, GET)
 //   tamsel_bench cancel URL PATH             FetchToFile whose sink cancels at the first report
 //   tamsel_bench raw64|raw256|raw1024 URL PATH
 //                                            InternetOpenUrlA + InternetReadFile loop, 64 KiB to 1 MiB reads
@@ -15,8 +15,8 @@
 //   tamsel_bench rawquery PROBE URL CODE N   N times the same three requests made directly
 //
 // Results are "name=value" lines; a transfer reports its wall-clock and CPU seconds (cpu_seconds: user
-// plus kernel time of the whole process while it ran). --hold waits for a line on stdin before leaving, so that the script
-// can read the process's peak memory while it is still there.
+// plus kernel time of the whole process while it ran). --hold waits for a line on stdin before leaving,
+// so that the script can read the process's peak memory while it is still there.
 #include "agent/AgentObject.h"
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
