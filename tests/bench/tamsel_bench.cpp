@@ -40,9 +40,8 @@ namespace tamsel::bench {
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|steps|cancel|raw64|raw256|raw1024|rawftp|urlmon"
-                         " URL PATH | look URL |"
-                         " query URL CODE N | rawquery PROBE URL CODE N\n");
+    std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|steps|cancel|raw64|raw256|raw1024|rawftp"
+                         "|urlmon URL PATH | look URL | query URL CODE N | rawquery PROBE URL CODE N\n");
     return 2;
 }
 
