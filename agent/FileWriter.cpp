@@ -28,9 +28,12 @@ bool FileWriter::Start(int32_t status) {
 }
 
 bool FileWriter::OpenEmptied() noexcept {
-    // A hidden file of the same name refuses CREATE_ALWAYS without the attribute.
-    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
-                               nullptr));
+    // Removed and made anew rather than truncated: some file systems write a file truncated to nothing
+    // out to the disk when it is closed (a guard for programs that rewrite files in place), which costs
+    // a large download a third of its speed.
+    ::SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(m_path.c_str());
+    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     m_size = 0;
     return static_cast<bool>(m_file);
 }
@@ -61,12 +64,11 @@ bool FileWriter::Write(const char* data, size_t size) {
     return true;
 }
 
-bool FileWriter::Finish(bool durably) noexcept {
+bool FileWriter::Finish() noexcept {
     if (!m_file) {
         return false;
     }
-    const bool flushed = !durably || ::FlushFileBuffers(m_file.get()) != FALSE;
-    return ::CloseHandle(m_file.release()) != FALSE && flushed;
+    return ::CloseHandle(m_file.release()) != FALSE;
 }
 
 std::wstring WidenPath(const char* path) {

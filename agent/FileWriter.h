@@ -28,9 +28,8 @@ public:
     // The bytes the file holds: what it had when opened for appending, and what was written since.
     uint64_t Size() const noexcept { return m_size; }
 
-    // Closes the file, its bytes on the disk first when `durably`; false when it was never opened or
-    // closing failed.
-    bool Finish(bool durably = false) noexcept;
+    // Closes the file; false when it was never opened or closing failed.
+    bool Finish() noexcept;
 
 private:
     std::wstring m_path;

@@ -119,7 +119,7 @@ bool PartialDownload::StartReply(const web::ReplyHead& head) {
 }
 
 bool PartialDownload::Replace() noexcept {
-    if (!m_file.Finish(true)) return false;
+    if (!m_file.Finish()) return false;
     ::SetFileAttributesW(m_paths.partial.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!::MoveFileExW(m_paths.partial.c_str(), m_paths.target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
