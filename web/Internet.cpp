@@ -33,18 +33,6 @@ void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD stat
 // if any, is over at once.
 constexpr uint64_t SHORT_BODY_LIMIT = 256 * 1024;
 
-// Only HTTP replies are read to their end on close; an FTP file's close ends its data connection.
-bool MayHoldLongHttpBody(HINTERNET request) noexcept {
-    DWORD type = 0;
-    DWORD size = sizeof(type);
-    if (!::InternetQueryOptionA(request, INTERNET_OPTION_HANDLE_TYPE, &type, &size) ||
-        type != INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
-        return false;
-    }
-    const std::optional<uint64_t> length = QueryContentLength(request);
-    return !length || *length > SHORT_BODY_LIMIT;
-}
-
 // At most this many threads close unread replies at once; further closes wait for one of them. A host
 // that lets go of many large replies in a row would otherwise gain a thread, and its stack, for each.
 constexpr size_t MAX_CLOSE_WORKERS = 4;
@@ -178,6 +166,18 @@ std::string ReadReplyHeader(HINTERNET request, const char* headerName) {
         }
         buffer.assign(std::max<size_t>(length, nameSize), '\0');
     }
+}
+
+// Only HTTP replies are read to their end on close; an FTP file's close ends its data connection.
+bool MayHoldLongHttpBody(HINTERNET request) noexcept {
+    DWORD type = 0;
+    DWORD size = sizeof(type);
+    if (!::InternetQueryOptionA(request, INTERNET_OPTION_HANDLE_TYPE, &type, &size) ||
+        type != INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
+        return false;
+    }
+    const std::optional<uint64_t> length = QueryContentLength(request);
+    return !length || *length > SHORT_BODY_LIMIT;
 }
 
 void CloseUnread(UnreadReply reply) noexcept {

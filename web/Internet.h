@@ -44,6 +44,10 @@ struct UnreadReply {
     InternetRequest request;
 };
 
+// Whether closing the request may make the platform read a long rest of its body: an HTTP reply that
+// announces more than a few blocks, or no length at all. An FTP file's close ends its data connection.
+bool MayHoldLongHttpBody(HINTERNET request) noexcept;
+
 // Closes the reply's handles. Wine's WinINet reads the rest of an unread body before the close
 // returns, a kilobyte at a time, about 5 MiB/s on loopback: letting go of a 512 MiB file after its
 // headers, or after a cancel, would hold the caller for nearly two minutes. So an HTTP reply that announces

@@ -36,7 +36,7 @@ int32_t GetUrlStatus(const char* url, int32_t* status) noexcept {
     return *status;
 }
 
-std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls) {
+std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls, UnreadReply* unread) {
     InternetSession session = OpenSession();
     if (!session) {
         return {};
@@ -47,7 +47,12 @@ std::string QueryUrlHeader(const char* url, const char* headerName, bool strictT
     }
     std::string value = ReadReplyHeader(request.get(), headerName);
     // The body is never read: a look at a large file leaves all of it still to come.
-    CloseUnread({std::move(session), {}, std::move(request)});
+    UnreadReply reply{std::move(session), {}, std::move(request)};
+    if (unread != nullptr) {
+        *unread = std::move(reply);
+    } else {
+        CloseUnread(std::move(reply));
+    }
     return value;
 }
 

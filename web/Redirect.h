@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "web/Internet.h"
+
 #include <cstdint>
 #include <string>
 
@@ -28,7 +30,9 @@ int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
 // url cannot be opened, or the value is so long (about 4 KiB) that the platform may have cut it.
 // The body is never read and the status plays no part. With strictTls, an https server must show a
 // certificate for its own name, in date, from a known authority.
-std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false);
+// With `unread`, the reply (its body unread) is handed over there instead of being let go of here.
+std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false,
+                           UnreadReply* unread = nullptr);
 
 // The status of the probe page: 200 means the internet is reachable; -999 when no internet session
 // could be opened, 502 when the page could not be opened.

@@ -37,7 +37,9 @@ void Probe(void* argument) noexcept {
 
 WebSession::WebSession() = default;
 
-WebSession::~WebSession() = default;
+WebSession::~WebSession() {
+    CloseUnread(std::move(m_look));
+}
 
 bool WebSession::ProbeConnectivity() noexcept {
     auto* result = new (std::nothrow) ProbeResult;
@@ -58,7 +60,11 @@ bool WebSession::ProbeConnectivity() noexcept {
 }
 
 bool WebSession::SetUrl(const char* url, bool strictTls) {
-    const std::string location = QueryUrlHeader(url, "Location", strictTls);
+    CloseUnread(std::move(m_look));
+    const std::string location = QueryUrlHeader(url, "Location", strictTls, &m_look);
+    if (!MayHoldLongHttpBody(m_look.request.get())) {
+        CloseUnread(std::move(m_look));  // nothing to wait for: an FTP look, or a short body
+    }
     return m_request.ParseUrl(location.empty() ? url : location.c_str());
 }
 
@@ -67,15 +73,21 @@ void WebSession::AddField(const char* name, const char* value) {
 }
 
 DownloadResult WebSession::Get(ProgressSink* progress, BodyConsumer& consumer) {
-    return SendGet(m_request, progress, consumer);
+    DownloadAsk ask;
+    ask.progress = progress;
+    return Get(ask, consumer);
 }
 
 DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
-    return SendGet(m_request, ask, consumer);
+    DownloadResult result = SendGet(m_request, ask, consumer);
+    CloseUnread(std::move(m_look));
+    return result;
 }
 
 WebReply WebSession::Post(BodyEncoding encoding) {
-    return SendPost(m_request, encoding);
+    WebReply reply = SendPost(m_request, encoding);
+    CloseUnread(std::move(m_look));
+    return reply;
 }
 
 }  // namespace tamsel::web

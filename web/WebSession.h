@@ -4,6 +4,7 @@
 #include "web/BodyConsumer.h"
 #include "web/Exchange.h"
 #include "web/HttpRequest.h"
+#include "web/Internet.h"
 #include "web/RequestBody.h"
 #include "web/WebReply.h"
 
@@ -46,6 +47,10 @@ public:
 
 private:
     HttpRequest m_request;
+    // The Location look's reply, let go of once the exchange it led to is over: Wine's WinINet reads
+    // the rest of a closed body, and a look at the file itself would otherwise be read a second time
+    // while the download runs, on the same cores.
+    UnreadReply m_look;
 };
 
 }  // namespace tamsel::web
