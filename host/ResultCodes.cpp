@@ -11,6 +11,8 @@ namespace {
 
 const ResultInfo RESULT_TABLE[] = {
     {S_OK, "S_OK", "done", ExitSuccess},
+    // FetchToFileEx answers a cancel with E_ABORT, and the host's only cancel is Ctrl+C.
+    {E_ABORT, "E_ABORT", "cancelled with Ctrl+C", ExitCancelled},
     {AGENT_E_NO_SESSION, "AGENT_E_NO_SESSION",
      "cannot reach the internet (the connectivity probe did not answer 200)", 10},
     {AGENT_E_BUFFER_TOO_SMALL, "AGENT_E_BUFFER_TOO_SMALL",
@@ -21,6 +23,11 @@ const ResultInfo RESULT_TABLE[] = {
     {E_INVALIDARG, "E_INVALIDARG",
      "an empty argument, a URL the component refuses, or a lookup that found nothing", 14},
     {AGENT_E_BUSY, "AGENT_E_BUSY", "another operation of the same agent object is still running", 27},
+    {AGENT_E_SIZE_MISMATCH, "AGENT_E_SIZE_MISMATCH",
+     "the file's size is not the one expected (announced by the service, or given with --expect-size)", 28},
+    {AGENT_E_CERTIFICATE, "AGENT_E_CERTIFICATE",
+     "strict TLS refused the server's certificate (another host name, out of date, or an unknown authority)",
+     30},
     {E_FAIL, "E_FAIL", "the local file could not be written, or the download broke off", 15},
     {E_OUTOFMEMORY, "E_OUTOFMEMORY", "out of memory", 16},
     {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG",
@@ -28,7 +35,7 @@ const ResultInfo RESULT_TABLE[] = {
     {CO_E_CLASSSTRING, "CO_E_CLASSSTRING",
      "the ProgID " NORVIK_TAMSEL_AGENT_PROGID " is not registered: run regsvr32 NorvikTamselAgent.dll first",
      18},
-    {E_NOINTERFACE, "E_NOINTERFACE", "the component does not offer InvTamselAgentOps (an old or foreign DLL?)",
+    {E_NOINTERFACE, "E_NOINTERFACE", "the component does not offer InvTamselAgentOps2 (a DLL older than 1.1, or a foreign one?)",
      19},
     {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE", "the DLL does not serve the nvTamselAgent class",
      20},
