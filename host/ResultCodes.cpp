@@ -22,12 +22,6 @@ const ResultInfo RESULT_TABLE[] = {
      "the download service refused the request (unknown or used-up code?)", 13},
     {E_INVALIDARG, "E_INVALIDARG",
      "an empty argument, a URL the component refuses, or a lookup that found nothing", 14},
-    {AGENT_E_BUSY, "AGENT_E_BUSY", "another operation of the same agent object is still running", 27},
-    {AGENT_E_SIZE_MISMATCH, "AGENT_E_SIZE_MISMATCH",
-     "the file's size is not the one expected (announced by the service, or given with --expect-size)", 28},
-    {AGENT_E_CERTIFICATE, "AGENT_E_CERTIFICATE",
-     "strict TLS refused the server's certificate (another host name, out of date, or an unknown authority)",
-     30},
     {E_FAIL, "E_FAIL", "the local file could not be written, or the download broke off", 15},
     {E_OUTOFMEMORY, "E_OUTOFMEMORY", "out of memory", 16},
     {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG",
@@ -48,6 +42,12 @@ const ResultInfo RESULT_TABLE[] = {
     {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), "ERROR_PROC_NOT_FOUND",
      "the DLL exports no DllGetClassObject: it is not a COM server", 25},
     {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "ERROR_ACCESS_DENIED", "access denied", 26},
+    {AGENT_E_BUSY, "AGENT_E_BUSY", "another operation of the same agent object is still running", 27},
+    {AGENT_E_SIZE_MISMATCH, "AGENT_E_SIZE_MISMATCH",
+     "the file's size is not the one expected (announced by the service, or given with --expect-size)", 28},
+    {AGENT_E_CERTIFICATE, "AGENT_E_CERTIFICATE",
+     "strict TLS refused the server's certificate (another host name, out of date, or an unknown authority)",
+     30},
 };
 
 // Its code field is not read: callers print the code they have.

@@ -32,7 +32,7 @@ const ResultInfo& DescribeResult(HRESULT code) noexcept;
 // statuses that are not -1 (the component's "none").
 std::string DescribeFailure(HRESULT code, LONG httpStatus, LONG serviceStatus);
 
-// Every listed entry, for the help text.
+// Every listed entry, in exit-code order, for the help text.
 const ResultInfo* ResultTableBegin() noexcept;
 const ResultInfo* ResultTableEnd() noexcept;
 

@@ -128,16 +128,24 @@ void PrintOverview(FILE* out) {
     std::fputs("\nexit codes:\n"
                "   0  done\n"
                "   2  wrong command, arguments or options\n"
-               "   3  cancelled with Ctrl+C (the file keeps what arrived)\n"
+               "   3  cancelled with Ctrl+C (what arrived is kept; get resumes it next time)\n"
                "   4  local problem: missing folder, unusable file name\n",
                out);
-    // The table's rows for the host's own codes (S_OK, E_ABORT) are the lines above.
+    // The table's rows for the host's own codes (S_OK, E_ABORT) are the lines above; the line for
+    // unknown codes takes its place in the order.
+    bool unknownShown = false;
     for (const ResultInfo* r = ResultTableBegin(); r != ResultTableEnd(); ++r) {
+        if (!unknownShown && r->exitCode > ExitUnknownResult) {
+            std::fprintf(out, "  %2d  any other result code\n", static_cast<int>(ExitUnknownResult));
+            unknownShown = true;
+        }
         if (r->exitCode > ExitLocalProblem) {
             std::fprintf(out, "  %2d  %s: %s\n", r->exitCode, r->name, r->explanation);
         }
     }
-    std::fprintf(out, "  %2d  any other result code\n", static_cast<int>(ExitUnknownResult));
+    if (!unknownShown) {
+        std::fprintf(out, "  %2d  any other result code\n", static_cast<int>(ExitUnknownResult));
+    }
 }
 
 void PrintCommandHelp(const Command& command) {
