@@ -59,7 +59,8 @@ struct FetchPlan {
 };
 
 ULONG FetchFlags(bool resume, bool strictTls) {
-    return (resume ? TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME : 0) | (strictTls ? TAMSEL_FETCH_STRICT_TLS : 0);
+    const ULONG resumeFlags = resume ? TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME : 0;
+    return resumeFlags | (strictTls ? TAMSEL_FETCH_STRICT_TLS : 0);
 }
 
 struct FetchOutcome {

@@ -15,7 +15,7 @@ host arrive in absolute form:
   http://files.norvik.example/stream/NAME    the same files without a length, ended by closing
 FTP (anonymous, read-only) serves the same files on 127.0.0.1. Codes with their allowed and used
 download counts live in DIR/codes.sqlite3, seeded on start, so counts carry over across runs. Each
-query of a flaky code makes the next download of its file break off at 40 %. What the service does
+query of a flaky code makes the next whole download of its file break off at 40 %. What the service does
 with ranges and breaks it prints on stdout, one "service: ..." line each.
 The port file gets "http=n" and "ftp=n" lines once both servers listen. The service ends
 when its parent process (or --parent-pid) is gone, or on SIGTERM/SIGINT.
@@ -64,7 +64,6 @@ FLAKY_FILE = 'tamsel-patch.bin'
 SMALL_SIZE = 200_003
 FTP_SIZE = 150_001
 FLAKY_SIZE = 20_000_003
-FLAKY_BREAK_SHARE = 0.4
 
 # code, file, scheme, downloads allowed, downloads used
 SEED_CODES = [
@@ -284,14 +283,15 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             # The component's download GET is HTTP/1.0; the HTTP/1.1 GET before it is its look at the
             # URL's Location, whose body it never reads, so a break there would show nothing.
-            stop = self.server.take_break(name, size) if first is None and self.request_version == 'HTTP/1.0' else None
+            download = first is None and self.request_version == 'HTTP/1.0'
+            stop = self.server.take_break(name, size) if download else None
             if first is not None:
                 self.server.say('served bytes %d-%d/%d of %s (206, for Range: bytes=%d-)'
                                 % (start, size - 1, size, name, first))
             self.send_body(source, start, (stop or size) - start)
             if stop is not None:
                 self.server.say('broke off %s after %d of %d bytes (%d %%), once, as its flaky code asks'
-                                % (name, stop, size, stop * 100 // size))
+                                % (name, stop, size, round(stop * 100 / size)))
                 self.close_connection = True
 
     def send_stream(self, name):
@@ -352,7 +352,7 @@ class DemoServer(http.server.ThreadingHTTPServer):
             if file not in self.breaks:
                 return None
             self.breaks.discard(file)
-        return int(size * FLAKY_BREAK_SHARE)
+        return size * 2 // 5
 
     @staticmethod
     def say(text):
