@@ -5,6 +5,7 @@
 #include "host/ResultCodes.h"
 #include "host/Text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <string>
