@@ -88,9 +88,9 @@ bool WaitBeforeRetry(DWORD milliseconds) {
     return !CtrlCScope::Pressed();
 }
 
-// The download with Ctrl+C as its cancel, tried again after a broken transfer up to `retries` times,
-// waiting 1 s, 2 s, 4 s ... (at most 30 s) in between. With TAMSEL_FETCH_RESUME each new attempt goes
-// on where the last one stopped.
+// The download with Ctrl+C as its cancel, resumed after a broken transfer up to `retries` times,
+// waiting 1 s, 2 s, 4 s ... (at most 30 s) in between. Retries need TAMSEL_FETCH_RESUME in the plan:
+// each new attempt goes on where the last one stopped.
 FetchOutcome Fetch(InvTamselAgentOps2& agent, const FetchPlan& plan, int retries) {
     constexpr DWORD FIRST_WAIT_MS = 1000;
     constexpr DWORD LONGEST_WAIT_MS = 30000;
@@ -102,9 +102,8 @@ FetchOutcome Fetch(InvTamselAgentOps2& agent, const FetchPlan& plan, int retries
         if (outcome.result != E_FAIL || attempt == retries) {
             return outcome;
         }
-        std::fprintf(stderr, "tamsel: the download stopped at %s: %s\ntamsel: %s in %lu s (retry %d of %d)\n",
+        std::fprintf(stderr, "tamsel: the download stopped at %s: %s\ntamsel: resuming in %lu s (retry %d of %d)\n",
                      FormatBytes(outcome.received).c_str(), DescribeFailure(outcome.result, -1, -1).c_str(),
-                     (plan.flags & TAMSEL_FETCH_RESUME) != 0 ? "resuming" : "starting again",
                      static_cast<unsigned long>(wait / 1000), attempt + 1, retries);
         FlushOutput();
         if (!WaitBeforeRetry(wait)) {
