@@ -52,9 +52,10 @@ HRESULT Get(InvTamselAgentOps2& agent, const std::string& service, const std::st
     // Each attempt after a break goes on where the last one stopped; the file takes FILE's place only
     // when whole and of the size the service announced.
     const ULONG flags = TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME;
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0;; ++attempt) {
         hr = agent.FetchToFileEx(url, file, &progress, flags, size > 0 ? size : -1);
-        if (hr != E_FAIL) break;  // E_FAIL: the transfer broke off; anything else would come again
+        // E_FAIL: the transfer broke off; anything else would come again.
+        if (hr != E_FAIL || attempt == 2) break;
         ::Sleep(1000u << attempt);
     }
     std::fputc('\n', stderr);
