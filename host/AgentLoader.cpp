@@ -1,6 +1,8 @@
 // Creating the agent by ProgID through COM, or through a DLL's own class factory.
 #include "host/AgentLoader.h"
 
+#include "host/Text.h"
+
 namespace tamsel::host {
 namespace {
 
@@ -14,24 +16,25 @@ HRESULT LastError() noexcept {
 
 HRESULT Library::Load(const std::string& path) noexcept {
     // A missing file gets its own answer; LoadLibrary would report a missing dependency the same way.
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const std::wstring wide = Widen(path);
+    if (::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return LastError();
     }
     // The altered search path lets the DLL find DLLs beside it, as it does when registered.
-    m_module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    m_module = ::LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return m_module != nullptr ? S_OK : LastError();
 }
 
-HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps>& agent) noexcept {
+HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps2>& agent) noexcept {
     CLSID clsid;
     const HRESULT found = ::CLSIDFromProgID(L"" NORVIK_TAMSEL_AGENT_PROGID, &clsid);
     if (FAILED(found)) {
         return found;
     }
-    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps, agent.put());
+    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps2, agent.put());
 }
 
-HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps>& agent) noexcept {
+HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps2>& agent) noexcept {
     const HRESULT loaded = library.Load(path);
     if (FAILED(loaded)) {
         return loaded;
@@ -46,7 +49,7 @@ HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<Inv
     if (FAILED(got)) {
         return got;
     }
-    return factory->CreateInstance(nullptr, IID_InvTamselAgentOps, agent.put());
+    return factory->CreateInstance(nullptr, IID_InvTamselAgentOps2, agent.put());
 }
 
 }  // namespace tamsel::host

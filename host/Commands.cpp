@@ -5,7 +5,9 @@
 #include "host/FileName.h"
 #include "host/ProgressLine.h"
 #include "host/ResultCodes.h"
+#include "host/Text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
@@ -36,7 +38,7 @@ int Fail(const char* operation, HRESULT result, InvTamselAgentOps& agent) {
 
 bool GetFileSize(const std::string& path, uint64_t& size) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    if (!::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) {
         return false;
     }
     size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -44,38 +46,84 @@ bool GetFileSize(const std::string& path, uint64_t& size) {
 }
 
 bool IsFolder(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// One download as FetchToFileEx takes it; `path` in UTF-8.
+struct FetchPlan {
+    std::string url;
+    std::string path;
+    ULONG flags;
+    LONGLONG expectedSize;
+};
+
+ULONG FetchFlags(bool resume, bool strictTls) {
+    const ULONG resumeFlags = resume ? TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME : 0;
+    return resumeFlags | (strictTls ? TAMSEL_FETCH_STRICT_TLS : 0);
 }
 
 struct FetchOutcome {
     HRESULT result;
-    bool cancelled;
-    uint64_t bytesOnDisk;
+    uint64_t received;  // the file's bytes at the last progress report
 };
 
-// The download with the progress line and Ctrl+C as its cancel.
-FetchOutcome Fetch(InvTamselAgentOps& agent, const std::string& url, const std::string& path, uint64_t size) {
-    ConsoleProgress progress(size);
-    FetchOutcome outcome{};
+// One attempt, with the progress line.
+FetchOutcome FetchOnce(InvTamselAgentOps2& agent, const FetchPlan& plan) {
+    ConsoleProgress progress;
     FlushOutput();
-    {
-        CtrlCScope ctrlC;
-        outcome.result = agent.FetchToFile(url.c_str(), path.c_str(), &progress);
-    }
+    const HRESULT result =
+        agent.FetchToFileEx(plan.url.c_str(), Widen(plan.path).c_str(), &progress, plan.flags, plan.expectedSize);
     progress.Finish();
     FlushOutput();
-    outcome.cancelled = progress.Cancelled();
-    GetFileSize(path, outcome.bytesOnDisk);
-    return outcome;
+    return {result, progress.Received()};
 }
 
-void PrintCancelled(const std::string& path, uint64_t bytes) {
-    std::fprintf(stderr, "tamsel: cancelled; %s keeps the %s that arrived\n", path.c_str(),
-                 FormatBytes(bytes).c_str());
+// Sleeps between attempts; false as soon as Ctrl+C is pressed.
+bool WaitBeforeRetry(DWORD milliseconds) {
+    constexpr DWORD STEP_MS = 100;
+    for (DWORD waited = 0; waited < milliseconds && !CtrlCScope::Pressed(); waited += STEP_MS) {
+        ::Sleep(STEP_MS);
+    }
+    return !CtrlCScope::Pressed();
 }
 
-int RunLookup(InvTamselAgentOps& agent, const Arguments& a) {
+// The download with Ctrl+C as its cancel, resumed after a broken transfer up to `retries` times,
+// waiting 1 s, 2 s, 4 s ... (at most 30 s) in between. Retries need TAMSEL_FETCH_RESUME in the plan:
+// each new attempt goes on where the last one stopped.
+FetchOutcome Fetch(InvTamselAgentOps2& agent, const FetchPlan& plan, int retries) {
+    constexpr DWORD FIRST_WAIT_MS = 1000;
+    constexpr DWORD LONGEST_WAIT_MS = 30000;
+    CtrlCScope ctrlC;
+    DWORD wait = FIRST_WAIT_MS;
+    for (int attempt = 0;; ++attempt) {
+        const FetchOutcome outcome = FetchOnce(agent, plan);
+        // E_FAIL is the transfer breaking off (or a write failing); every other answer would come again.
+        if (outcome.result != E_FAIL || attempt == retries) {
+            return outcome;
+        }
+        std::fprintf(stderr, "tamsel: the download stopped at %s: %s\ntamsel: resuming in %lu s (retry %d of %d)\n",
+                     FormatBytes(outcome.received).c_str(), DescribeFailure(outcome.result, -1, -1).c_str(),
+                     static_cast<unsigned long>(wait / 1000), attempt + 1, retries);
+        FlushOutput();
+        if (!WaitBeforeRetry(wait)) {
+            return {E_ABORT, outcome.received};
+        }
+        wait = std::min(wait * 2, LONGEST_WAIT_MS);
+    }
+}
+
+void PrintCancelled(const FetchPlan& plan, uint64_t bytes) {
+    if ((plan.flags & TAMSEL_FETCH_RESUME) != 0) {
+        std::fprintf(stderr, "tamsel: cancelled; the %s that arrived wait beside %s for the next run to resume\n",
+                     FormatBytes(bytes).c_str(), plan.path.c_str());
+    } else {
+        std::fprintf(stderr, "tamsel: cancelled; %s keeps the %s that arrived\n", plan.path.c_str(),
+                     FormatBytes(bytes).c_str());
+    }
+}
+
+int RunLookup(InvTamselAgentOps2& agent, const Arguments& a, const Settings&) {
     char target[TEXT_BUFFER_SIZE];
     const HRESULT result =
         agent.LookupRedirect(target, TEXT_BUFFER_SIZE, a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str());
@@ -86,7 +134,7 @@ int RunLookup(InvTamselAgentOps& agent, const Arguments& a) {
     return ExitSuccess;
 }
 
-int RunQuery(InvTamselAgentOps& agent, const Arguments& a) {
+int RunQuery(InvTamselAgentOps2& agent, const Arguments& a, const Settings&) {
     char url[TEXT_BUFFER_SIZE];
     LONGLONG size = 0;
     const HRESULT result = agent.QueryDownload(url, TEXT_BUFFER_SIZE, a[0].c_str(), a[1].c_str(), &size);
@@ -98,27 +146,25 @@ int RunQuery(InvTamselAgentOps& agent, const Arguments& a) {
     return ExitSuccess;
 }
 
-// Prints how the download ended and answers its exit code: success only for a complete file (of size
-// bytes, when size is known).
-int JudgeFetch(InvTamselAgentOps& agent, const FetchOutcome& outcome, const std::string& path, uint64_t size) {
+// Prints how the download ended and answers its exit code. The agent checked the size when one was
+// expected, so a success is a whole file.
+int JudgeFetch(InvTamselAgentOps& agent, const FetchPlan& plan, const FetchOutcome& outcome) {
+    if (outcome.result == E_ABORT) {
+        PrintCancelled(plan, outcome.received);
+        return ExitCancelled;
+    }
     if (FAILED(outcome.result)) {
         return Fail("fetch", outcome.result, agent);
     }
-    if (outcome.cancelled) {
-        PrintCancelled(path, outcome.bytesOnDisk);
-        return ExitCancelled;
-    }
-    if (size > 0 && outcome.bytesOnDisk != size) {
-        std::fprintf(stderr, "tamsel: %s holds %llu bytes, the service announced %llu\n", path.c_str(),
-                     static_cast<unsigned long long>(outcome.bytesOnDisk), static_cast<unsigned long long>(size));
-        return ExitLocalProblem;
-    }
-    std::printf("saved %s (%llu bytes)\n", path.c_str(), static_cast<unsigned long long>(outcome.bytesOnDisk));
+    uint64_t size = 0;
+    GetFileSize(plan.path, size);
+    std::printf("saved %s (%llu bytes)\n", plan.path.c_str(), static_cast<unsigned long long>(size));
     return ExitSuccess;
 }
 
-int RunFetch(InvTamselAgentOps& agent, const Arguments& a) {
-    return JudgeFetch(agent, Fetch(agent, a[0], a[1], 0), a[1], 0);
+int RunFetch(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settings) {
+    const FetchPlan plan{a[0], a[1], FetchFlags(settings.resume, settings.strictTls), settings.expectedSize};
+    return JudgeFetch(agent, plan, Fetch(agent, plan, 0));
 }
 
 // Sends the outcome and prints the remaining count; answers the exit code of the report alone.
@@ -142,11 +188,11 @@ bool CheckOutcome(const Arguments& a) {
     return false;
 }
 
-int RunReport(InvTamselAgentOps& agent, const Arguments& a) {
+int RunReport(InvTamselAgentOps2& agent, const Arguments& a, const Settings&) {
     return Report(agent, a[0], a[1], a[2] == "success");
 }
 
-int RunGet(InvTamselAgentOps& agent, const Arguments& a) {
+int RunGet(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settings) {
     const std::string& serviceUrl = a[0];
     const std::string& code = a[1];
     const std::string& folder = a[2];
@@ -165,11 +211,12 @@ int RunGet(InvTamselAgentOps& agent, const Arguments& a) {
         std::fprintf(stderr, "tamsel: the download URL %s names no usable file name; nothing downloaded\n", url);
         return ExitLocalProblem;
     }
-    // A negative size is the service's mistake; the download then runs as one of unknown size.
-    const uint64_t size = announced > 0 ? static_cast<uint64_t>(announced) : 0;
-    const std::string path = JoinPath(folder, name);
-    std::printf("downloading %s (%s)\n         to %s\n", url, FormatBytes(size).c_str(), path.c_str());
-    const int fetched = JudgeFetch(agent, Fetch(agent, url, path, size), path, size);
+    // A size of 0 or less is the service's mistake; the download then runs with no size to check.
+    const FetchPlan plan{url, JoinPath(folder, name), FetchFlags(true, settings.strictTls),
+                         announced > 0 ? announced : -1};
+    std::printf("downloading %s (%s)\n         to %s\n", url,
+                FormatBytes(static_cast<uint64_t>(std::max<LONGLONG>(announced, 0))).c_str(), plan.path.c_str());
+    const int fetched = JudgeFetch(agent, plan, Fetch(agent, plan, settings.retries));
     const int reported = Report(agent, serviceUrl, code, fetched == ExitSuccess);
     return fetched != ExitSuccess ? fetched : reported;
 }
@@ -178,28 +225,40 @@ const Command COMMANDS[] = {
     {"lookup", 4, "LOOKUP_URL SERIAL LANGUAGE TYPE", "ask where the page for a serial number lives",
      "Asks LOOKUP_URL?SN=SERIAL&LN=LANGUAGE&TYPE=TYPE for its redirect and prints the target URL.\n"
      "A lookup that finds nothing (no redirect, or one to the maker's home page) fails with E_INVALIDARG.",
-     nullptr, RunLookup},
+     0, nullptr, RunLookup},
     {"query", 2, "SERVICE_URL CODE", "exchange a code for its download URL and file size",
      "Posts CODE to the download service at SERVICE_URL and prints the download URL and the file size.\n"
      "A code the service does not accept fails with AGENT_E_SERVICE_STATUS and the service's status.",
-     nullptr, RunQuery},
-    {"fetch", 2, "URL FILE", "download a URL into a file, with a progress bar",
-     "Downloads URL (http, https or ftp) into FILE, creating or overwriting it, with a progress bar on\n"
-     "stderr. An answer other than 200 leaves FILE untouched. Ctrl+C stops the download: FILE keeps\n"
-     "what arrived and tamsel exits with 3.",
-     nullptr, RunFetch},
+     0, nullptr, RunQuery},
+    {"fetch", 2, "URL FILE [--resume] [--strict-tls] [--expect-size N]",
+     "download a URL into a file, with a progress bar",
+     "Downloads URL (http, https or ftp) into FILE, creating or overwriting it, with a progress line on\n"
+     "stderr (percent and bytes, or bytes and rate when the server announces no length). An answer\n"
+     "other than 200 leaves FILE untouched. Ctrl+C stops the download and tamsel exits with 3.\n"
+     "  --resume          the body goes to a hidden partial file beside FILE, which replaces FILE only\n"
+     "                    when whole; a later --resume of the same URL continues it (Range/If-Range,\n"
+     "                    FTP REST). Without it FILE itself is written and keeps what arrived.\n"
+     "  --strict-tls      https: refuse a certificate for another host name, out of date, or from an\n"
+     "                    unknown authority (AGENT_E_CERTIFICATE) instead of accepting or asking.\n"
+     "  --expect-size N   fail with AGENT_E_SIZE_MISMATCH unless the file is exactly N bytes.",
+     OPTION_RESUME | OPTION_STRICT_TLS | OPTION_EXPECT_SIZE, nullptr, RunFetch},
     {"report", 3, "SERVICE_URL CODE success|failure", "tell the service how a download ended",
      "Reports the outcome of CODE's download to the service at SERVICE_URL and prints how many\n"
      "downloads remain.",
-     CheckOutcome, RunReport},
-    {"get", 3, "SERVICE_URL CODE FOLDER", "the whole flow: query, download into FOLDER, report",
+     0, CheckOutcome, RunReport},
+    {"get", 3, "SERVICE_URL CODE FOLDER [--retries N] [--strict-tls]",
+     "the whole flow: query, download into FOLDER, report",
      "Queries CODE, downloads its file into FOLDER (which must exist) under the last segment of the\n"
-     "download URL's path, overwriting a file of that name, reports the outcome to the service and\n"
-     "prints how many downloads remain. Only a complete file counts as a success: a failed, cancelled\n"
-     "or short download is reported as a failure and the file keeps what arrived. Ctrl+C stops the\n"
-     "download; tamsel then reports the failure and exits with 3. A download URL that names no file\n"
-     "Windows can hold is refused before anything is downloaded or reported.",
-     nullptr, RunGet},
+     "download URL's path, reports the outcome to the service and prints how many downloads remain.\n"
+     "The file arrives in a hidden partial file beside its final name and replaces a file of that name\n"
+     "only when whole and of the size the service announced; only then is a success reported. A\n"
+     "transfer that breaks off is resumed where it stopped, after 1 s, 2 s, 4 s ...\n"
+     "  --retries N       how many times to resume (0 to 10, default 3); 0 fails at the first break.\n"
+     "  --strict-tls      as for fetch.\n"
+     "Ctrl+C stops the download; tamsel reports the failure and exits with 3, and the next get of the\n"
+     "same code resumes what arrived. A download URL that names no file Windows can hold is refused\n"
+     "before anything is downloaded or reported.",
+     OPTION_RETRIES | OPTION_STRICT_TLS, nullptr, RunGet},
 };
 
 }  // namespace

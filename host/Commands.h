@@ -8,17 +8,35 @@
 
 namespace tamsel::host {
 
+// The command's words after its name, in UTF-8.
 using Arguments = std::vector<std::string>;
+
+// The options a command may take, as bits of Command::options.
+enum CommandOption : unsigned {
+    OPTION_RESUME = 0x1,
+    OPTION_STRICT_TLS = 0x2,
+    OPTION_EXPECT_SIZE = 0x4,
+    OPTION_RETRIES = 0x8,
+};
+
+// What the command options set; each command reads only the ones it takes.
+struct Settings {
+    bool resume = false;
+    bool strictTls = false;
+    LONGLONG expectedSize = -1;  // -1: not checked
+    int retries = 3;
+};
 
 struct Command {
     const char* name;
     size_t argumentCount;
-    const char* usage;    // the arguments, as shown after "tamsel [--dll PATH] NAME"
+    const char* usage;    // the arguments and options, as shown after "tamsel [--dll PATH] NAME"
     const char* summary;  // one line for the overview
     const char* help;     // what it does, prints and answers
+    unsigned options;     // the CommandOption bits it takes
     // Null, or a check of the arguments before any agent is made: prints the problem, answers false.
     bool (*check)(const Arguments& arguments);
-    int (*run)(InvTamselAgentOps& agent, const Arguments& arguments);
+    int (*run)(InvTamselAgentOps2& agent, const Arguments& arguments, const Settings& settings);
 };
 
 // Null for an unknown name.

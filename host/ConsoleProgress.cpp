@@ -1,4 +1,4 @@
-// The progress sink handed to FetchToFile, and the Ctrl+C flag it passes on as a cancel.
+// The progress sink handed to FetchToFileEx, and the Ctrl+C flag it passes on as a cancel.
 #include "host/ConsoleProgress.h"
 
 #include "host/ProgressLine.h"
@@ -12,6 +12,17 @@ namespace tamsel::host {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+
+// Often enough to look alive, seldom enough that a fast download does not spend its time drawing.
+constexpr uint64_t REDRAW_MS = 100;
+// Below half a second the rate is mostly buffering noise; it is left out until then.
+constexpr uint64_t RATE_AFTER_MS = 500;
+
+void PassOnCtrlC(LONG* cancel) noexcept {
+    if (g_interrupted.load() && cancel != nullptr) {
+        *cancel = 1;
+    }
+}
 
 // Runs on a thread of its own: only the flag and one message, nothing that could wait on the download.
 BOOL WINAPI OnCtrlC(DWORD event) noexcept {
@@ -32,11 +43,11 @@ HRESULT ConsoleProgress::QueryInterface(REFIID iid, void** object) noexcept {
     if (object == nullptr) {
         return E_POINTER;
     }
-    if (iid != IID_IUnknown && iid != IID_ProgressSink) {
+    if (iid != IID_IUnknown && iid != IID_ProgressSink && iid != IID_ProgressSink2) {
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    *object = static_cast<ProgressSink*>(this);
+    *object = static_cast<ProgressSink2*>(this);
     AddRef();
     return S_OK;
 }
@@ -53,31 +64,38 @@ HRESULT ConsoleProgress::NotifyCode(LONG) noexcept {
     return S_OK;
 }
 
-HRESULT ConsoleProgress::NotifyProgress(LONG percent, LONG* cancel) noexcept {
-    Draw(percent);
-    if (g_interrupted.load() && cancel != nullptr) {
-        *cancel = 1;
-        m_cancelled = true;
-    }
+// The line is drawn from NotifyBytes, which carries the same news in bytes; a percentage only cancels.
+HRESULT ConsoleProgress::NotifyProgress(LONG, LONG* cancel) noexcept {
+    PassOnCtrlC(cancel);
     return S_OK;
 }
 
-void ConsoleProgress::Draw(LONG percent) noexcept {
-    // The rate is measured from the first report, so that the probe and the connection set-up before
-    // the first byte do not count against it.
+HRESULT ConsoleProgress::NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) noexcept {
     const uint64_t now = ::GetTickCount64();
-    if (m_firstPercent < 0) {
-        m_firstPercent = percent;
+    m_received = received > 0 ? static_cast<uint64_t>(received) : 0;
+    m_total = total;
+    // The rate counts from the first report, so that the probe, the connection set-up and the bytes a
+    // resumed file held already do not count for it.
+    if (!m_reported) {
+        m_reported = true;
+        m_firstReceived = m_received;
         m_firstTick = now;
     }
-    // Below half a second the figures are mostly buffering noise; they are left out until then.
-    const double seconds = static_cast<double>(now - m_firstTick) / 1000.0;
-    const double done = static_cast<double>(percent - m_firstPercent);
-    const bool measured = seconds >= 0.5 && done > 0;
-    const double rate = measured ? done / 100.0 * static_cast<double>(m_totalBytes) / seconds : 0;
-    const double left = measured ? (100 - percent) * seconds / done : -1;
+    m_behind = true;
+    if (!m_drawn || now - m_drawnTick >= REDRAW_MS) {
+        Draw(now);
+    }
+    PassOnCtrlC(cancel);
+    return S_OK;
+}
+
+void ConsoleProgress::Draw(uint64_t now) noexcept {
+    const uint64_t elapsed = now - m_firstTick;
+    const double rate = elapsed >= RATE_AFTER_MS
+                            ? static_cast<double>(m_received - m_firstReceived) * 1000.0 / static_cast<double>(elapsed)
+                            : 0;
     try {
-        std::string line = FormatProgressLine(percent, m_totalBytes, rate, left);
+        std::string line = FormatProgressLine(m_received, m_total, rate);
         const size_t length = line.size();
         // Pad over whatever a longer earlier line left on the console.
         line.resize(std::max(length, m_lineLength), ' ');
@@ -85,12 +103,17 @@ void ConsoleProgress::Draw(LONG percent) noexcept {
         std::fprintf(stderr, "\r%s", line.c_str());
         std::fflush(stderr);
         m_drawn = true;
+        m_drawnTick = now;
+        m_behind = false;
     } catch (...) {
         // Out of memory for a line of text: skip this drawing, the download goes on.
     }
 }
 
 void ConsoleProgress::Finish() noexcept {
+    if (m_behind) {
+        Draw(::GetTickCount64());
+    }
     if (m_drawn) {
         std::fputc('\n', stderr);
         m_drawn = false;
@@ -104,6 +127,10 @@ CtrlCScope::CtrlCScope() noexcept {
 
 CtrlCScope::~CtrlCScope() {
     ::SetConsoleCtrlHandler(OnCtrlC, FALSE);
+}
+
+bool CtrlCScope::Pressed() noexcept {
+    return g_interrupted.load();
 }
 
 }  // namespace tamsel::host

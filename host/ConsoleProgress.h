@@ -1,4 +1,4 @@
-// The host's ProgressSink: draws the progress line on stderr and turns Ctrl+C into a cancel.
+// The host's ProgressSink2: draws the progress line on stderr and turns Ctrl+C into a cancel.
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
@@ -7,12 +7,11 @@
 
 namespace tamsel::host {
 
-// Lives on the caller's stack for one FetchToFile. The agent takes no reference; the count is kept
+// Lives on the caller's stack for one FetchToFileEx. The agent takes no reference; the count is kept
 // anyway so that a component that did would still see a well-behaved object.
-class ConsoleProgress final : public ProgressSink {
+class ConsoleProgress final : public ProgressSink2 {
 public:
-    // `totalBytes` is the download's size when known (from a query), else 0.
-    explicit ConsoleProgress(uint64_t totalBytes) noexcept : m_totalBytes(totalBytes) {}
+    ConsoleProgress() noexcept = default;
     ConsoleProgress(const ConsoleProgress&) = delete;
     ConsoleProgress& operator=(const ConsoleProgress&) = delete;
 
@@ -21,32 +20,39 @@ public:
     ULONG STDMETHODCALLTYPE Release() noexcept override;
     HRESULT STDMETHODCALLTYPE NotifyCode(LONG code) noexcept override;
     HRESULT STDMETHODCALLTYPE NotifyProgress(LONG percent, LONG* cancel) noexcept override;
+    HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) noexcept override;
 
-    // Ends the progress line, if one was drawn.
+    // Draws the last state, if it was not drawn yet, and ends the progress line.
     void Finish() noexcept;
-    // True once the sink asked the component to stop.
-    bool Cancelled() const noexcept { return m_cancelled; }
+    // The bytes of the file at the last report.
+    uint64_t Received() const noexcept { return m_received; }
 
 private:
-    void Draw(LONG percent) noexcept;
+    void Draw(uint64_t now) noexcept;
 
-    uint64_t m_totalBytes;
     ULONG m_references = 1;
-    bool m_cancelled = false;
-    bool m_drawn = false;
-    size_t m_lineLength = 0;
-    LONG m_firstPercent = -1;
+    uint64_t m_received = 0;
+    int64_t m_total = -1;
+    bool m_reported = false;
+    uint64_t m_firstReceived = 0;
     uint64_t m_firstTick = 0;
+    uint64_t m_drawnTick = 0;
+    bool m_drawn = false;
+    bool m_behind = false;  // a report came after the last drawing
+    size_t m_lineLength = 0;
 };
 
 // Catches Ctrl+C and Ctrl+Break for its lifetime: the first press asks the running download to stop
-// at its next progress report; a second press ends the process as usual.
+// at its next progress report (and a wait between attempts to end); a second press ends the process
+// as usual.
 class CtrlCScope {
 public:
     CtrlCScope() noexcept;
     ~CtrlCScope();
     CtrlCScope(const CtrlCScope&) = delete;
     CtrlCScope& operator=(const CtrlCScope&) = delete;
+
+    static bool Pressed() noexcept;
 };
 
 }  // namespace tamsel::host

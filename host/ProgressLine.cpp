@@ -31,23 +31,23 @@ std::string FormatBytes(uint64_t bytes) {
     return Format("%.2f %s", value / (1024.0 * 1024 * 1024), "GiB");
 }
 
-std::string FormatProgressLine(long percent, uint64_t totalBytes, double rateBytesPerSecond,
-                               double secondsLeft) {
-    // The component may overshoot when a server sends more than it announced; the bar must not.
-    const long shown = std::clamp(percent, 0L, 100L);
-    const int filled = static_cast<int>(shown * BAR_WIDTH / 100);
-    char head[16];
-    std::snprintf(head, sizeof(head), "%3ld%% ", shown);
-    std::string line = head;
-    line += '[' + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '.') + ']';
-    if (totalBytes > 0) {
-        line += ' ' + FormatBytes(totalBytes / 100 * shown + totalBytes % 100 * shown / 100) + " of " +
-                FormatBytes(totalBytes);
-        if (rateBytesPerSecond > 0) {
-            line += ", " + FormatBytes(static_cast<uint64_t>(rateBytesPerSecond)) + "/s";
-        }
-    } else if (secondsLeft >= 0) {
-        line += Format(" about %.0f s %s", secondsLeft, "left");
+std::string FormatProgressLine(uint64_t received, int64_t total, double rateBytesPerSecond) {
+    std::string line;
+    if (total < 0) {
+        line = FormatBytes(received) + " received";
+    } else {
+        // A file of 0 bytes is whole at once; the bar never passes its end.
+        const double share = total == 0 ? 1.0 : static_cast<double>(received) / static_cast<double>(total);
+        const long percent = std::clamp(static_cast<long>(share * 100), 0L, 100L);
+        const int filled = static_cast<int>(percent * BAR_WIDTH / 100);
+        char head[16];
+        std::snprintf(head, sizeof(head), "%3ld%% ", percent);
+        line = head;
+        line += '[' + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '.') + "] ";
+        line += FormatBytes(received) + " of " + FormatBytes(static_cast<uint64_t>(total));
+    }
+    if (rateBytesPerSecond > 0) {
+        line += ", " + FormatBytes(static_cast<uint64_t>(rateBytesPerSecond)) + "/s";
     }
     return line;
 }

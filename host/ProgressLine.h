@@ -1,5 +1,5 @@
-// The text of the progress line: percent, a bar, bytes so far and rate (or time left when the size is
-// unknown). Pure, so that its arithmetic is tested without a console.
+// The text of the progress line: percent, a bar, bytes and rate (bytes and rate alone when no length
+// was announced). Pure, so that its arithmetic is tested without a console.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,8 @@ namespace tamsel::host {
 // "512 B", "12.5 KiB", "300.0 MiB", "4.50 GiB".
 std::string FormatBytes(uint64_t bytes);
 
-// One line for `percent` of a download of `totalBytes` (0: unknown). `rateBytesPerSecond` is shown when
-// non-zero and the size is known; `secondsLeft` (negative: unknown) when the size is not.
-std::string FormatProgressLine(long percent, uint64_t totalBytes, double rateBytesPerSecond,
-                               double secondsLeft);
+// One line for `received` bytes of a file of `total` bytes (negative: no length announced). The rate is
+// shown when non-zero.
+std::string FormatProgressLine(uint64_t received, int64_t total, double rateBytesPerSecond);
 
 }  // namespace tamsel::host

@@ -11,6 +11,8 @@ namespace {
 
 const ResultInfo RESULT_TABLE[] = {
     {S_OK, "S_OK", "done", ExitSuccess},
+    // FetchToFileEx answers a cancel with E_ABORT, and the host's only cancel is Ctrl+C.
+    {E_ABORT, "E_ABORT", "cancelled with Ctrl+C", ExitCancelled},
     {AGENT_E_NO_SESSION, "AGENT_E_NO_SESSION",
      "cannot reach the internet (the connectivity probe did not answer 200)", 10},
     {AGENT_E_BUFFER_TOO_SMALL, "AGENT_E_BUFFER_TOO_SMALL",
@@ -20,7 +22,6 @@ const ResultInfo RESULT_TABLE[] = {
      "the download service refused the request (unknown or used-up code?)", 13},
     {E_INVALIDARG, "E_INVALIDARG",
      "an empty argument, a URL the component refuses, or a lookup that found nothing", 14},
-    {AGENT_E_BUSY, "AGENT_E_BUSY", "another operation of the same agent object is still running", 27},
     {E_FAIL, "E_FAIL", "the local file could not be written, or the download broke off", 15},
     {E_OUTOFMEMORY, "E_OUTOFMEMORY", "out of memory", 16},
     {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG",
@@ -28,7 +29,8 @@ const ResultInfo RESULT_TABLE[] = {
     {CO_E_CLASSSTRING, "CO_E_CLASSSTRING",
      "the ProgID " NORVIK_TAMSEL_AGENT_PROGID " is not registered: run regsvr32 NorvikTamselAgent.dll first",
      18},
-    {E_NOINTERFACE, "E_NOINTERFACE", "the component does not offer InvTamselAgentOps (an old or foreign DLL?)",
+    {E_NOINTERFACE, "E_NOINTERFACE",
+     "the component does not offer InvTamselAgentOps2 (a DLL older than 1.1, or a foreign one?)",
      19},
     {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE", "the DLL does not serve the nvTamselAgent class",
      20},
@@ -41,6 +43,12 @@ const ResultInfo RESULT_TABLE[] = {
     {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), "ERROR_PROC_NOT_FOUND",
      "the DLL exports no DllGetClassObject: it is not a COM server", 25},
     {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "ERROR_ACCESS_DENIED", "access denied", 26},
+    {AGENT_E_BUSY, "AGENT_E_BUSY", "another operation of the same agent object is still running", 27},
+    {AGENT_E_SIZE_MISMATCH, "AGENT_E_SIZE_MISMATCH",
+     "the file's size is not the one expected (announced by the service, or given with --expect-size)", 28},
+    {AGENT_E_CERTIFICATE, "AGENT_E_CERTIFICATE",
+     "strict TLS refused the server's certificate (another host name, out of date, or an unknown authority)",
+     30},
 };
 
 // Its code field is not read: callers print the code they have.

@@ -12,8 +12,8 @@ namespace tamsel::host {
 enum ExitCode : int {
     ExitSuccess = 0,
     ExitUsage = 2,          // wrong subcommand, missing or extra arguments, unknown option
-    ExitCancelled = 3,      // Ctrl+C stopped a download; the file keeps what arrived
-    ExitLocalProblem = 4,   // a missing folder, an unusable file name, a download shorter than announced
+    ExitCancelled = 3,      // Ctrl+C stopped a download (E_ABORT); what arrived is kept
+    ExitLocalProblem = 4,   // a missing folder, an unusable file name
     ExitUnknownResult = 29  // a result code this host has no entry for
 };
 

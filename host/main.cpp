@@ -3,7 +3,9 @@
 #include "host/Commands.h"
 #include "host/ComPtr.h"
 #include "host/ResultCodes.h"
+#include "host/Text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -16,31 +18,101 @@ namespace {
 struct Options {
     std::string dll;  // empty: create the agent from the registration
     bool help = false;
+    unsigned given = 0;  // the CommandOption bits named on the command line
+    Settings settings;
     std::vector<std::string> words;  // the command and its arguments
 };
 
+struct OptionSpec {
+    const char* name;
+    unsigned bit;           // its CommandOption; 0 for --dll, which every command takes
+    const char* valueName;  // what its value is, for the message when it is missing; null: takes none
+};
+
+const OptionSpec OPTIONS[] = {
+    {"--dll", 0, "the path of NorvikTamselAgent.dll"},
+    {"--resume", OPTION_RESUME, nullptr},
+    {"--strict-tls", OPTION_STRICT_TLS, nullptr},
+    {"--expect-size", OPTION_EXPECT_SIZE, "a size in bytes"},
+    {"--retries", OPTION_RETRIES, "a count from 0 to 10"},
+};
+
+constexpr int MOST_RETRIES = 10;
+
+// Only decimal digits, at most `most`.
+bool ReadCount(const std::string& text, long long most, long long& value) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    value = std::stoll(text);
+    return value <= most;
+}
+
+bool SetOption(const OptionSpec& spec, const std::string& value, Options& options) {
+    long long count = 0;
+    switch (spec.bit) {
+    case 0: options.dll = value; break;
+    case OPTION_RESUME: options.settings.resume = true; break;
+    case OPTION_STRICT_TLS: options.settings.strictTls = true; break;
+    case OPTION_EXPECT_SIZE:
+        if (!ReadCount(value, INT64_MAX, count)) return false;
+        options.settings.expectedSize = count;
+        break;
+    case OPTION_RETRIES:
+        if (!ReadCount(value, MOST_RETRIES, count)) return false;
+        options.settings.retries = static_cast<int>(count);
+        break;
+    }
+    options.given |= spec.bit;
+    return true;
+}
+
+// One option at words[i], with its value when it takes one (then i moves past it).
+bool ParseOption(const std::vector<std::string>& words, size_t& i, Options& options) {
+    for (const OptionSpec& spec : OPTIONS) {
+        if (words[i] != spec.name) {
+            continue;
+        }
+        if (spec.valueName == nullptr) {
+            return SetOption(spec, std::string(), options);
+        }
+        if (i + 1 >= words.size() || words[i + 1].empty() || !SetOption(spec, words[i + 1], options)) {
+            std::fprintf(stderr, "tamsel: %s needs %s\n", spec.name, spec.valueName);
+            return false;
+        }
+        ++i;
+        return true;
+    }
+    std::fprintf(stderr, "tamsel: unknown option %s\n", words[i].c_str());
+    return false;
+}
+
 // Options may stand anywhere; "--" ends them, so that arguments starting with "-" get through.
-bool ParseOptions(int argc, char** argv, Options& options) {
+bool ParseOptions(const std::vector<std::string>& words, Options& options) {
     bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
         if (optionsEnded || word.empty() || word[0] != '-' || word == "-") {
             options.words.push_back(word);
         } else if (word == "--") {
             optionsEnded = true;
         } else if (word == "--help" || word == "-h") {
             options.help = true;
-        } else if (word == "--dll" && i + 1 < argc && argv[i + 1][0] != '\0') {
-            options.dll = argv[++i];
-        } else if (word == "--dll") {
-            std::fputs("tamsel: --dll needs the path of NorvikTamselAgent.dll\n", stderr);
-            return false;
-        } else {
-            std::fprintf(stderr, "tamsel: unknown option %s\n", word.c_str());
+        } else if (!ParseOption(words, i, options)) {
             return false;
         }
     }
     return true;
+}
+
+// The first option named that the command does not take, or null.
+const char* ForeignOption(const Command& command, unsigned given) {
+    for (const OptionSpec& spec : OPTIONS) {
+        if ((given & spec.bit & ~command.options) != 0) {
+            return spec.name;
+        }
+    }
+    return nullptr;
 }
 
 void PrintOverview(FILE* out) {
@@ -57,15 +129,24 @@ void PrintOverview(FILE* out) {
     std::fputs("\nexit codes:\n"
                "   0  done\n"
                "   2  wrong command, arguments or options\n"
-               "   3  cancelled with Ctrl+C (the file keeps what arrived)\n"
-               "   4  local problem: missing folder, unusable file name, file shorter than announced\n",
+               "   3  cancelled with Ctrl+C (what arrived is kept; get resumes it next time)\n"
+               "   4  local problem: missing folder, unusable file name\n",
                out);
+    // The table's rows for the host's own codes (S_OK, E_ABORT) are the lines above; the line for
+    // unknown codes takes its place in the order.
+    bool unknownShown = false;
     for (const ResultInfo* r = ResultTableBegin(); r != ResultTableEnd(); ++r) {
-        if (r->exitCode != ExitSuccess) {
+        if (!unknownShown && r->exitCode > ExitUnknownResult) {
+            std::fprintf(out, "  %2d  any other result code\n", static_cast<int>(ExitUnknownResult));
+            unknownShown = true;
+        }
+        if (r->exitCode > ExitLocalProblem) {
             std::fprintf(out, "  %2d  %s: %s\n", r->exitCode, r->name, r->explanation);
         }
     }
-    std::fprintf(out, "  %2d  any other result code\n", static_cast<int>(ExitUnknownResult));
+    if (!unknownShown) {
+        std::fprintf(out, "  %2d  any other result code\n", static_cast<int>(ExitUnknownResult));
+    }
 }
 
 void PrintCommandHelp(const Command& command) {
@@ -73,9 +154,9 @@ void PrintCommandHelp(const Command& command) {
 }
 
 std::string FullPath(const std::string& path) {
-    char full[MAX_PATH];
-    const DWORD length = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
+    wchar_t full[MAX_PATH];
+    const DWORD length = ::GetFullPathNameW(Widen(path).c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? Narrow(std::wstring(full, length)) : path;
 }
 
 int RunWithAgent(const Options& options, const Command& command, const Arguments& arguments) {
@@ -86,7 +167,7 @@ int RunWithAgent(const Options& options, const Command& command, const Arguments
     }
     // The library outlives the agent: declared first, freed last.
     Library library;
-    ComPtr<InvTamselAgentOps> agent;
+    ComPtr<InvTamselAgentOps2> agent;
     const std::string dll = options.dll.empty() ? std::string() : FullPath(options.dll);
     const HRESULT created = dll.empty() ? CreateRegisteredAgent(agent) : CreateAgentFromDll(dll, library, agent);
     if (FAILED(created)) {
@@ -95,12 +176,12 @@ int RunWithAgent(const Options& options, const Command& command, const Arguments
                      DescribeFailure(created, -1, -1).c_str());
         return DescribeResult(created).exitCode;
     }
-    return command.run(*agent.get(), arguments);
+    return command.run(*agent.get(), arguments, options.settings);
 }
 
-int Run(int argc, char** argv) {
+int Run(const std::vector<std::string>& words) {
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
+    if (!ParseOptions(words, options)) {
         std::fputs("run tamsel --help for the commands\n", stderr);
         return ExitUsage;
     }
@@ -125,22 +206,52 @@ int Run(int argc, char** argv) {
                      static_cast<unsigned>(arguments.size()), command->name, command->usage);
         return ExitUsage;
     }
+    if (const char* foreign = ForeignOption(*command, options.given)) {
+        std::fprintf(stderr, "tamsel: %s is not an option of %s\nusage: tamsel [--dll PATH] %s %s\n", foreign,
+                     command->name, command->name, command->usage);
+        return ExitUsage;
+    }
     if (command->check != nullptr && !command->check(arguments)) {
         return ExitUsage;
     }
     return RunWithAgent(options, *command, arguments);
 }
 
+// UTF-8 on a console too, for as long as it lives: the host's text is UTF-8 throughout, and names in
+// any script must reach the console as they reach a file or a pipe. The console's page is restored,
+// since it outlives the process.
+class ConsoleUtf8 {
+public:
+    ConsoleUtf8() noexcept : m_previous(::GetConsoleOutputCP()) {
+        if (m_previous != 0) ::SetConsoleOutputCP(CP_UTF8);
+    }
+    ~ConsoleUtf8() {
+        if (m_previous != 0) ::SetConsoleOutputCP(m_previous);
+    }
+    ConsoleUtf8(const ConsoleUtf8&) = delete;
+    ConsoleUtf8& operator=(const ConsoleUtf8&) = delete;
+
+private:
+    UINT m_previous;  // 0: no console
+};
+
 }  // namespace
 
-int main(int argc, char** argv) {
+// wmain (linked with -municode): arguments arrive as UTF-16, so file and folder names in any script
+// survive; the host carries them on as UTF-8.
+int wmain(int argc, wchar_t** argv) {
     // Both streams buffered alike (the Windows runtime buffers even stderr when it is a file): a
     // console gets whole lines rather than one write per character, and the commands flush where
     // stdout and stderr take turns.
     std::setvbuf(stdout, nullptr, _IOFBF, 4096);
     std::setvbuf(stderr, nullptr, _IOFBF, 4096);
+    const ConsoleUtf8 console;
     try {
-        return Run(argc, argv);
+        std::vector<std::string> words;
+        for (int i = 1; i < argc; ++i) {
+            words.push_back(Narrow(argv[i]));
+        }
+        return Run(words);
     } catch (const std::bad_alloc&) {
         std::fputs("tamsel: out of memory\n", stderr);
         return DescribeResult(E_OUTOFMEMORY).exitCode;

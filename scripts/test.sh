@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the native suite under ASan/UBSan, the 32-bit and 64-bit Windows suites under Wine,
-# and a short run of each fuzzer. Installs what is missing first. Ends with one line counting the
-# ctest entries that passed and failed across the three suites.
+# the vendor kit, the demo in a fresh folder, and a short run of each fuzzer. Installs what is missing
+# first. Ends with one line counting the ctest entries, the kit and the demo that passed and failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/lib.sh
@@ -32,9 +32,37 @@ run_suite() {
   failed=$((failed + ${bad:-1}))
 }
 
+# Both flavours are built by now: the kit only packs them, and its test reads the zip.
+run_kit() {
+  local zip
+  echo "== kit"
+  if zip=$(scripts/package.sh | tail -1) && /usr/bin/python3 -B tests/kit/test_kit.py "$zip"; then
+    passed=$((passed + 1))
+  else
+    status=1; failed=$((failed + 1))
+  fi
+}
+
+# The README's demo command as a newcomer meets it: a folder of its own, made afresh (its Wine prefix
+# included), removed afterwards.
+run_demo() {
+  local dir=build/demo-check
+  echo "== demo"
+  rm -rf "$dir"
+  if TAMSEL_DEMO_DIR="$dir" scripts/demo.sh >build/demo-check.log 2>&1 && grep -q '^== Done' build/demo-check.log; then
+    passed=$((passed + 1))
+  else
+    tail -30 build/demo-check.log
+    status=1; failed=$((failed + 1))
+  fi
+  rm -rf "$dir"
+}
+
 run_suite native
 run_suite i686
 run_suite x86_64
+run_kit
+run_demo
 if ! scripts/fuzz.sh --seconds "${TAMSEL_FUZZ_SECONDS:-30}"; then
   status=1; failed=$((failed + 1))
 fi

@@ -10,9 +10,13 @@ host arrive in absolute form:
   http://www.norvik.example/lookup?SN=&LN=&TYPE=   302 to the product's page, or to the home page
                                              (http://www.norvik.example) for an unknown serial
   http://service.norvik.example/activate     multipart POSTs: act=1 query, act=2 report
-  http://files.norvik.example/files/NAME     the files, streamed with Content-Length
+  http://files.norvik.example/files/NAME     the files, with Content-Length and an ETag; "Range: bytes=N-"
+                                             gets a 206 of the rest while If-Range names the ETag
+  http://files.norvik.example/stream/NAME    the same files without a length, ended by closing
 FTP (anonymous, read-only) serves the same files on 127.0.0.1. Codes with their allowed and used
-download counts live in DIR/codes.sqlite3, seeded on first start, so counts carry over across runs.
+download counts live in DIR/codes.sqlite3, seeded on start, so counts carry over across runs. Each
+query of a flaky code makes the next whole download of its file break off at 40 %. What the service does
+with ranges and breaks it prints on stdout, one "service: ..." line each.
 The port file gets "http=n" and "ftp=n" lines once both servers listen. The service ends
 when its parent process (or --parent-pid) is gone, or on SIGTERM/SIGINT.
 """
@@ -23,6 +27,7 @@ import email.policy
 import http.server
 import logging
 import os
+import re
 import signal
 import sqlite3
 import sys
@@ -54,9 +59,11 @@ PRODUCTS = {
 BIG_FILE = 'tamsel-suite.bin'
 SMALL_FILE = 'tamsel-update.bin'
 FTP_FILE = 'tamsel-manual.bin'
+FLAKY_FILE = 'tamsel-patch.bin'
 # Odd sizes, so that a lost or doubled buffer shows in a byte count.
 SMALL_SIZE = 200_003
 FTP_SIZE = 150_001
+FLAKY_SIZE = 20_000_003
 
 # code, file, scheme, downloads allowed, downloads used
 SEED_CODES = [
@@ -64,7 +71,9 @@ SEED_CODES = [
     ('DEMO-SMALL-0002', SMALL_FILE, 'http', 50, 0),
     ('DEMO-FTP-0003', FTP_FILE, 'ftp', 50, 0),
     ('DEMO-USED-0004', SMALL_FILE, 'http', 1, 1),
+    ('DEMO-FLAKY-0005', FLAKY_FILE, 'http', 50, 0),
 ]
+FLAKY_CODES = {'DEMO-FLAKY-0005'}
 
 COPY_CHUNK = 1 << 16
 
@@ -77,6 +86,7 @@ def make_files(files_dir, big_mib):
     loopback.write_pattern_file(os.path.join(files_dir, BIG_FILE), big_mib * 1024 * 1024)
     loopback.write_pattern_file(os.path.join(files_dir, SMALL_FILE), SMALL_SIZE)
     loopback.write_pattern_file(os.path.join(files_dir, FTP_FILE), FTP_SIZE)
+    loopback.write_pattern_file(os.path.join(files_dir, FLAKY_FILE), FLAKY_SIZE)
 
 
 # --- codes ---
@@ -88,11 +98,10 @@ class CodeBook:
     def __init__(self, path):
         self.path = path
         with self.connect() as db:
-            empty = db.execute("SELECT count(*) FROM sqlite_master WHERE name = 'codes'").fetchone()[0] == 0
             db.execute('CREATE TABLE IF NOT EXISTS codes (code TEXT PRIMARY KEY, file TEXT NOT NULL, '
                        'scheme TEXT NOT NULL, allowed INTEGER NOT NULL, used INTEGER NOT NULL)')
-            if empty:
-                db.executemany('INSERT INTO codes VALUES (?, ?, ?, ?, ?)', SEED_CODES)
+            # Codes added since a database was made join it; the counts of the others stay.
+            db.executemany('INSERT OR IGNORE INTO codes VALUES (?, ?, ?, ?, ?)', SEED_CODES)
 
     def connect(self):
         return sqlite3.connect(self.path, timeout=30)
@@ -196,6 +205,8 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             self.send_text(200, 'The activation service takes POST requests.\n')
         elif host == FILES_HOST and path.startswith('/files/'):
             self.send_file(path[len('/files/'):])
+        elif host == FILES_HOST and path.startswith('/stream/'):
+            self.send_stream(path[len('/stream/'):])
         else:
             self.send_text(404, 'not found\n')
 
@@ -212,6 +223,8 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
         form = parse_form(self.headers.get('Content-Type', ''), body, query)
         reply = answer_activation(self.server.book, form, self.server.download_url)
         self.log_message('activation %r -> %r', form, reply)
+        if form.get('act') == '1' and form.get('ActivateCode') in FLAKY_CODES and reply[0][1] == STATUS_OK:
+            self.server.arm_break(self.server.book.find(form['ActivateCode'])[0])
         self.send_text(200, markup_reply(reply), 'text/xml')
 
     def do_CONNECT(self):
@@ -226,29 +239,89 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data)
 
-    def send_file(self, name):
+    def file_path(self, name):
+        """The served file's path, or None (a 404 sent) when there is none of that name."""
         path = os.path.join(self.server.files_dir, name)
         if '/' in name or name.startswith('.') or not os.path.isfile(path):
             self.send_text(404, 'no such file\n')
+            return None
+        return path
+
+    def range_start(self, name, etag):
+        """Where the asked range starts, or None for the whole file: no Range, one this service does not
+        serve (it serves "bytes=N-", as resuming clients ask), or an If-Range that names another version."""
+        match = re.fullmatch(r'bytes=(\d+)-', self.headers.get('Range', '').strip())
+        if not match:
+            return None
+        if_range = self.headers.get('If-Range')
+        if if_range is not None and if_range.strip() != etag:
+            self.server.say('If-Range %s is not %s: all of %s (200)' % (if_range.strip(), etag, name))
+            return None
+        return int(match.group(1))
+
+    def send_file(self, name):
+        path = self.file_path(name)
+        if path is None:
+            return
+        with open(path, 'rb') as source:
+            stat = os.fstat(source.fileno())
+            size = stat.st_size
+            etag = '"%x-%x"' % (size, stat.st_mtime_ns)
+            first = self.range_start(name, etag)
+            if first is not None and first >= size:
+                self.server.say('bytes=%d- of %s is past its end: 416' % (first, name))
+                self.send_text(416, 'past the end\n', extra=[('Content-Range', 'bytes */%d' % size)])
+                return
+            start = first or 0
+            self.send_response(200 if first is None else 206)
+            self.send_header('Content-Type', 'application/octet-stream')
+            self.send_header('ETag', etag)
+            self.send_header('Accept-Ranges', 'bytes')
+            if first is not None:
+                self.send_header('Content-Range', 'bytes %d-%d/%d' % (start, size - 1, size))
+            self.send_header('Content-Length', str(size - start))
+            self.end_headers()
+            # The component's download GET is HTTP/1.0; the HTTP/1.1 GET before it is its look at the
+            # URL's Location, whose body it never reads, so a break there would show nothing.
+            download = first is None and self.request_version == 'HTTP/1.0'
+            stop = self.server.take_break(name, size) if download else None
+            if first is not None:
+                self.server.say('served bytes %d-%d/%d of %s (206, for Range: bytes=%d-)'
+                                % (start, size - 1, size, name, first))
+            self.send_body(source, start, (stop or size) - start)
+            if stop is not None:
+                self.server.say('broke off %s after %d of %d bytes (%d %%), once, as its flaky code asks'
+                                % (name, stop, size, round(stop * 100 / size)))
+                self.close_connection = True
+
+    def send_stream(self, name):
+        """The file with no length announced: the end of the body is the end of the connection."""
+        path = self.file_path(name)
+        if path is None:
             return
         with open(path, 'rb') as source:
             self.send_response(200)
             self.send_header('Content-Type', 'application/octet-stream')
-            self.send_header('Content-Length', str(os.fstat(source.fileno()).st_size))
+            self.send_header('Connection', 'close')
             self.end_headers()
-            try:
-                self.copy(source)
-            except (BrokenPipeError, ConnectionResetError):
-                # The client stopped reading (a cancel, or a look at the headers only).
-                self.close_connection = True
+            self.close_connection = True
+            self.send_body(source, 0, os.fstat(source.fileno()).st_size)
 
-    def copy(self, source):
+    def send_body(self, source, start, count):
+        try:
+            self.copy(source, start, count)
+        except (BrokenPipeError, ConnectionResetError):
+            # The client stopped reading (a cancel, or a look at the headers only).
+            self.close_connection = True
+
+    def copy(self, source, start, count):
         rate = self.server.rate_bytes
         if not rate:
-            self.connection.sendfile(source)
+            self.connection.sendfile(source, offset=start, count=count)
             return
+        source.seek(start)
         started, sent = time.monotonic(), 0
-        while chunk := source.read(COPY_CHUNK):
+        while sent < count and (chunk := source.read(min(COPY_CHUNK, count - sent))):
             self.wfile.write(chunk)
             sent += len(chunk)
             time.sleep(max(0.0, started + sent / rate - time.monotonic()))
@@ -266,6 +339,24 @@ class DemoServer(http.server.ThreadingHTTPServer):
         self.files_dir = files_dir
         self.rate_bytes = rate_bytes
         self.ftp_port = 0
+        self.breaks = set()  # files whose next whole download breaks off
+        self.breaks_lock = threading.Lock()
+
+    def arm_break(self, file):
+        with self.breaks_lock:
+            self.breaks.add(file)
+
+    def take_break(self, file, size):
+        """Where this transfer of `file` breaks off, when a break is armed for it; disarms it."""
+        with self.breaks_lock:
+            if file not in self.breaks:
+                return None
+            self.breaks.discard(file)
+        return size * 2 // 5
+
+    @staticmethod
+    def say(text):
+        print('service: ' + text, flush=True)
 
     def download_url(self, file, scheme):
         size = os.path.getsize(os.path.join(self.files_dir, file))

@@ -1,4 +1,4 @@
-// The progress line's arithmetic: sizes past 4 GiB, percentages out of range, unknown sizes.
+// The progress line's arithmetic: sizes past 4 GiB, bytes past the length, bodies without a length.
 #include "host/ProgressLine.h"
 
 #include <gtest/gtest.h>
@@ -20,28 +20,29 @@ TEST(FormatBytes, PicksTheUnitAtEachBoundary) {
 }
 
 TEST(FormatProgressLine, KnownSizeShowsBytesSoFarAndRate) {
-    EXPECT_EQ(FormatProgressLine(50, 300 * MIB, 60.0 * MIB, -1),
+    EXPECT_EQ(FormatProgressLine(150 * MIB, 300 * MIB, 60.0 * MIB),
               " 50% [############............] 150.0 MiB of 300.0 MiB, 60.0 MiB/s");
 }
 
 TEST(FormatProgressLine, RateIsLeftOutUntilItCanBeMeasured) {
-    EXPECT_EQ(FormatProgressLine(1, 300 * MIB, 0, -1), "  1% [........................] 3.0 MiB of 300.0 MiB");
+    EXPECT_EQ(FormatProgressLine(3 * MIB, 300 * MIB, 0), "  1% [........................] 3.0 MiB of 300.0 MiB");
 }
 
-TEST(FormatProgressLine, BytesSoFarDoNotOverflowPast4GiB) {
-    // 99 % of 5 000 000 000 bytes: a 32-bit product would wrap.
-    EXPECT_EQ(FormatProgressLine(99, 5000000000ull, 0, -1),
+TEST(FormatProgressLine, PercentDoesNotOverflowPast4GiB) {
+    // 99 % of 5 000 000 000 bytes: received * 100 in 32 bits, or in a 32-bit host's long, would wrap.
+    EXPECT_EQ(FormatProgressLine(4950000000ull, 5000000000ll, 0),
               " 99% [#######################.] 4.61 GiB of 4.66 GiB");
 }
 
-TEST(FormatProgressLine, UnknownSizeShowsTimeLeftInstead) {
-    EXPECT_EQ(FormatProgressLine(25, 0, 1e6, 9.2), " 25% [######..................] about 9 s left");
-    EXPECT_EQ(FormatProgressLine(25, 0, 0, -1), " 25% [######..................]");
+TEST(FormatProgressLine, NoLengthShowsBytesAndRateWithoutABar) {
+    EXPECT_EQ(FormatProgressLine(3 * MIB / 2, -1, 512.0 * 1024), "1.5 MiB received, 512.0 KiB/s");
+    EXPECT_EQ(FormatProgressLine(0, -1, 0), "0 B received");
 }
 
-TEST(FormatProgressLine, PercentOutsideZeroToHundredIsClamped) {
-    EXPECT_EQ(FormatProgressLine(130, 10 * MIB, 0, -1), "100% [########################] 10.0 MiB of 10.0 MiB");
-    EXPECT_EQ(FormatProgressLine(-5, 10 * MIB, 0, -1), "  0% [........................] 0 B of 10.0 MiB");
+TEST(FormatProgressLine, TheBarStaysWithinItsEnds) {
+    // More than announced (a server that overshoots), and an empty file that is whole at once.
+    EXPECT_EQ(FormatProgressLine(13 * MIB, 10 * MIB, 0), "100% [########################] 13.0 MiB of 10.0 MiB");
+    EXPECT_EQ(FormatProgressLine(0, 0, 0), "100% [########################] 0 B of 0 B");
 }
 
 }  // namespace

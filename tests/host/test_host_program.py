@@ -33,7 +33,8 @@ def host_command(*words, dll=True):
 
 
 def wine_environment(proxy=None):
-    environment = dict(os.environ, WINEDEBUG='-all')
+    # A UTF-8 locale: Wine turns the Unix arguments into the program's UTF-16 ones through it.
+    environment = dict(os.environ, WINEDEBUG='-all', LC_ALL='C.UTF-8')
     environment.pop('http_proxy', None)
     if proxy:
         environment['http_proxy'] = proxy
@@ -41,10 +42,10 @@ def wine_environment(proxy=None):
 
 
 def text(output):
-    """What was written so far, read without moving the offset the writer shares; with the Windows
-    runtime's CRLF line ends as LF."""
+    """What was written so far (UTF-8, the host's output encoding), read without moving the offset the
+    writer shares; with the Windows runtime's CRLF line ends as LF."""
     data = os.pread(output.fileno(), os.fstat(output.fileno()).st_size, 0)
-    return data.decode('latin-1').replace('\r\n', '\n')
+    return data.decode('utf-8', errors='replace').replace('\r\n', '\n')
 
 
 def run_host(*words, dll=True, proxy=None):
@@ -75,13 +76,22 @@ class DemoService:
     def __init__(self, work, *options):
         self.work = work
         port_file = os.path.join(work, 'ports')
-        self.process = subprocess.Popen([sys.executable, '-B', ARGS.service, '--work', work,
-                                         '--port-file', port_file, '--big-mib', '2'] + list(options))
+        os.makedirs(work, exist_ok=True)
+        self.said_path = os.path.join(work, 'said.txt')
+        with open(self.said_path, 'w') as said:
+            self.process = subprocess.Popen([sys.executable, '-B', ARGS.service, '--work', work,
+                                             '--port-file', port_file, '--big-mib', '2'] + list(options),
+                                            stdout=said)
         self.proxy = 'http://127.0.0.1:%d' % wait_for_ports(port_file, self.process)['http']
 
     def source(self, name):
         with open(os.path.join(self.work, 'files', name), 'rb') as f:
             return f.read()
+
+    def said(self):
+        """The lines the service printed about ranges and breaks, so far."""
+        with open(self.said_path, encoding='utf-8') as f:
+            return f.read().splitlines()
 
     def used(self, code):
         with sqlite3.connect(os.path.join(self.work, 'codes.sqlite3')) as db:
@@ -90,6 +100,15 @@ class DemoService:
     def stop(self):
         self.process.terminate()
         self.process.wait(30)
+
+
+FLAKY = 'tamsel-patch.bin'
+BREAK_LINE = re.compile(r'service: broke off %s after (\d+) of (\d+) bytes' % re.escape(FLAKY))
+RANGE_LINE = re.compile(r'service: served bytes (\d+)-(\d+)/(\d+) of %s \(206' % re.escape(FLAKY))
+
+
+def matches(pattern, lines):
+    return [m for m in map(pattern.match, lines) if m]
 
 
 def remaining_count(output):
@@ -107,6 +126,8 @@ class Arguments(unittest.TestCase):
             self.assertRegex(out, r'\n  %s ' % command)
         self.assertIn('10  AGENT_E_NO_SESSION', out)
         self.assertIn('13  AGENT_E_SERVICE_STATUS', out)
+        self.assertIn('28  AGENT_E_SIZE_MISMATCH', out)
+        self.assertIn('30  AGENT_E_CERTIFICATE', out)
 
     def test_command_help_shows_its_usage(self):
         code, out, _ = run_host('get', '--help', dll=False)
@@ -122,6 +143,9 @@ class Arguments(unittest.TestCase):
             (('report', SERVICE_URL, 'CODE', 'maybe'), '"success" or "failure", not "maybe"'),
             (('--bogus', 'lookup'), 'unknown option --bogus'),
             (('lookup', '--dll'), '--dll needs the path'),
+            (('fetch', 'http://x/f', 'f', '--retries', '2'), '--retries is not an option of fetch'),
+            (('get', SERVICE_URL, 'CODE', 'folder', '--retries', '11'), '--retries needs a count from 0 to 10'),
+            (('fetch', 'http://x/f', 'f', '--expect-size', '-5'), '--expect-size needs a size in bytes'),
         ]
         for words, message in cases:
             code, out, err = run_host(*words, dll=False)
@@ -248,6 +272,63 @@ class AgainstTheDemoService(unittest.TestCase):
         self.assertIn('download URL: http://files.norvik.example/files/tamsel-update.bin\n', out)
         self.assertIn('file size:    200003 bytes', out)
 
+    def test_get_resumes_a_broken_transfer_into_a_folder_named_in_another_script(self):
+        folder = os.path.join(self.folder(), 'Загрузки 下载')
+        os.mkdir(folder)
+        used = self.service.used('DEMO-FLAKY-0005')
+        code, out, err = self.host('get', SERVICE_URL, 'DEMO-FLAKY-0005', windows_path(folder))
+        self.assertEqual(0, code, err)
+        self.assertIn('resuming in 1 s (retry 1 of 3)', err)
+        # The first download broke off at 40 %; the second asked for the rest and got exactly it.
+        said = self.service.said()
+        breaks, ranges = matches(BREAK_LINE, said), matches(RANGE_LINE, said)
+        self.assertEqual(1, len(breaks), said)
+        self.assertEqual(1, len(ranges), said)
+        broken_at, size = int(breaks[0].group(1)), int(breaks[0].group(2))
+        self.assertEqual(size * 2 // 5, broken_at)
+        self.assertEqual((broken_at, size - 1, size), tuple(int(ranges[0].group(i)) for i in (1, 2, 3)))
+        # One whole file under its own name, nothing left beside it, one success reported and counted.
+        self.assertEqual([FLAKY], os.listdir(folder))
+        with open(os.path.join(folder, FLAKY), 'rb') as f:
+            self.assertEqual(self.service.source(FLAKY), f.read())
+        self.assertIn('saved %s\\%s (%d bytes)' % (windows_path(folder), FLAKY, size), out)
+        self.assertEqual(1, out.count('reported success'), out)
+        self.assertEqual(used + 1, self.service.used('DEMO-FLAKY-0005'))
+
+    def test_get_without_retries_fails_at_the_break_and_the_next_get_resumes(self):
+        folder = self.folder()
+        used = self.service.used('DEMO-FLAKY-0005')
+        code, out, err = self.host('get', '--retries', '0', SERVICE_URL, 'DEMO-FLAKY-0005', windows_path(folder))
+        self.assertEqual(15, code, err)
+        self.assertIn('fetch failed: E_FAIL (0x80004005)', err)
+        self.assertNotIn('resuming', err)
+        self.assertIn('reported failure', out)
+        self.assertEqual(used, self.service.used('DEMO-FLAKY-0005'))
+        # No file under the final name; what arrived waits in the partial file for the next run.
+        self.assertFalse(os.path.exists(os.path.join(folder, FLAKY)))
+        with open(os.path.join(folder, FLAKY + '.tamsel-partial'), 'rb') as f:
+            kept = f.read()
+        self.assertEqual(self.service.source(FLAKY)[:len(kept)], kept)
+        self.assertGreater(len(kept), 0)
+
+        code, out, err = self.host('get', SERVICE_URL, 'DEMO-FLAKY-0005', windows_path(folder))
+        self.assertEqual(0, code, err)
+        self.assertIn(len(kept), [int(m.group(1)) for m in matches(RANGE_LINE, self.service.said())])
+        self.assertEqual([FLAKY], os.listdir(folder))
+        self.assertEqual(used + 1, self.service.used('DEMO-FLAKY-0005'))
+
+    def test_fetch_checks_an_expected_size(self):
+        target = os.path.join(self.folder(), 'update.bin')
+        url = 'http://files.norvik.example/files/tamsel-update.bin'
+        code, _, err = self.host('fetch', '--resume', '--expect-size', '200003', url, windows_path(target))
+        self.assertEqual(0, code, err)
+        code, _, err = self.host('fetch', url, windows_path(target), '--expect-size', '200002')
+        self.assertEqual(28, code, err)
+        self.assertIn('AGENT_E_SIZE_MISMATCH (0x80042F03)', err)
+        # Refused on the announced length: the file from before is untouched.
+        with open(target, 'rb') as f:
+            self.assertEqual(self.service.source('tamsel-update.bin'), f.read())
+
     def test_fetch_of_a_missing_file_names_the_http_status(self):
         folder = self.folder()
         target = os.path.join(folder, 'never.bin')
@@ -264,43 +345,65 @@ class AgainstTheDemoService(unittest.TestCase):
         self.assertIn('AGENT_E_NO_SESSION (0x80042EFF): cannot reach the internet', err)
 
 
-class CtrlC(unittest.TestCase):
-    """Ctrl+C during a slow download: the file keeps what arrived and the failure is reported."""
+class SlowService(unittest.TestCase):
+    """Against a service that sends 512 KiB/s: Ctrl+C during a download, and the progress line of a body
+    whose length nobody announced."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix='tamsel-demo.')
+        cls.service = DemoService(cls.work, '--rate-kib', '512')  # the 2 MiB file takes 4 s
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
 
     def test_cancel_keeps_the_bytes_and_reports_failure(self):
-        work = tempfile.mkdtemp(prefix='tamsel-demo.')
-        service = DemoService(work, '--rate-kib', '256')  # the 2 MiB file takes 8 s
-        try:
-            # The prefix's wineserver must already run: started inside the host's process group below,
-            # it would take the Ctrl+C as its own signal to quit.
-            run_host('--help', dll=False)
-            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-                host = subprocess.Popen(host_command('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(work)),
-                                        stdout=out, stderr=err, env=wine_environment(service.proxy),
-                                        start_new_session=True)
-                # The first progress report means the transfer runs. Like a terminal, the signal goes to
-                # the whole process group: a 64-bit program runs in a child of the loader started first.
-                deadline = time.monotonic() + RUN_TIMEOUT
-                while '%' not in text(err):
-                    self.assertIsNone(host.poll(), 'the host ended before any progress')
-                    self.assertLess(time.monotonic(), deadline, 'no progress')
-                    time.sleep(0.1)
-                os.killpg(host.pid, signal.SIGINT)
-                host.wait(RUN_TIMEOUT)
-                out, err = text(out), text(err)
-            self.assertEqual(3, host.returncode, err)
-            self.assertIn('cancelled', err)
-            self.assertIn('reported failure', out)
-            with open(os.path.join(work, 'tamsel-suite.bin'), 'rb') as f:
-                kept = f.read()
-            source = service.source('tamsel-suite.bin')
-            self.assertGreater(len(kept), 0)
-            self.assertLess(len(kept), len(source))
-            self.assertEqual(source[:len(kept)], kept)
-            self.assertEqual(0, service.used('DEMO-BIG-0001'))
-        finally:
-            service.stop()
-            shutil.rmtree(work, ignore_errors=True)
+        folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+        # The prefix's wineserver must already run: started inside the host's process group below,
+        # it would take the Ctrl+C as its own signal to quit.
+        run_host('--help', dll=False)
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            host = subprocess.Popen(host_command('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(folder)),
+                                    stdout=out, stderr=err, env=wine_environment(self.service.proxy),
+                                    start_new_session=True)
+            # The first progress report means the transfer runs. Like a terminal, the signal goes to
+            # the whole process group: a 64-bit program runs in a child of the loader started first.
+            deadline = time.monotonic() + RUN_TIMEOUT
+            while '%' not in text(err):
+                self.assertIsNone(host.poll(), 'the host ended before any progress')
+                self.assertLess(time.monotonic(), deadline, 'no progress')
+                time.sleep(0.1)
+            os.killpg(host.pid, signal.SIGINT)
+            host.wait(RUN_TIMEOUT)
+            out, err = text(out), text(err)
+        self.assertEqual(3, host.returncode, err)
+        self.assertIn('cancelled', err)
+        self.assertIn('reported failure', out)
+        # get downloads beside the final name: the bytes that arrived wait there for the next get.
+        self.assertFalse(os.path.exists(os.path.join(folder, 'tamsel-suite.bin')))
+        with open(os.path.join(folder, 'tamsel-suite.bin.tamsel-partial'), 'rb') as f:
+            kept = f.read()
+        source = self.service.source('tamsel-suite.bin')
+        self.assertGreater(len(kept), 0)
+        self.assertLess(len(kept), len(source))
+        self.assertEqual(source[:len(kept)], kept)
+        self.assertEqual(0, self.service.used('DEMO-BIG-0001'))
+
+    def test_fetch_without_a_length_shows_bytes_and_rate(self):
+        target = os.path.join(self.work, 'streamed.bin')
+        code, out, err = run_host('fetch', 'http://files.norvik.example/stream/tamsel-suite.bin',
+                                  windows_path(target), proxy=self.service.proxy)
+        self.assertEqual(0, code, err)
+        with open(target, 'rb') as f:
+            self.assertEqual(self.service.source('tamsel-suite.bin'), f.read())
+        # The last drawing: every byte, at a rate near the service's 512 KiB/s; no bar without a length.
+        last = err.split('\r')[-1].strip()
+        match = re.fullmatch(r'2\.0 MiB received, (\d+\.\d) KiB/s', last)
+        self.assertIsNotNone(match, err)
+        self.assertTrue(256 < float(match.group(1)) < 1024, last)
+        self.assertNotIn('%', err)
 
 
 def main():
