@@ -20,7 +20,8 @@ public:
     static Completion* Create() noexcept;
     void Discard() noexcept;
 
-    // Makes ready for the next operation; call before starting it.
+    // Makes ready for the next operation; call before starting it. Only an operation that went
+    // pending signals its completion, and a wait takes the signal.
     void Arm() noexcept;
     // True when the operation completed within milliseconds; then Error() tells how it went.
     bool Wait(DWORD milliseconds) noexcept;
