@@ -69,7 +69,6 @@ public:
         mismatch = head.status == 200 && head.length && !SizeIsExpected(*head.length, m_expected);
         return !mismatch && m_file.StartReply(head);
     }
-    bool Start(int32_t) override { return false; }
     bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
 
     bool mismatch = false;

@@ -8,8 +8,8 @@ constexpr DWORD MAX_WRITE = 0x40000000;  // what one WriteFile is given at most
 
 }  // namespace
 
-bool FileWriter::Start(int32_t status) {
-    if (status != 200) {
+bool FileWriter::StartReply(const web::ReplyHead& head) {
+    if (head.status != 200) {
         return false;
     }
     m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

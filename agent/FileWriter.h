@@ -16,7 +16,7 @@ public:
     // The download's own rule: declines any status but 200 without touching the file; on 200 creates
     // the file, or else empties an existing one that is not read-only. Declines when neither works, so
     // nothing is downloaded for nothing.
-    bool Start(int32_t status) override;
+    bool StartReply(const web::ReplyHead& head) override;
 
     // For a partial file: created or emptied, and hidden; or opened to go on at its end.
     bool OpenEmptied() noexcept;

@@ -43,7 +43,6 @@ public:
     // else is declined: a 416 or a range that does not fit asks for a start over, a whole length other
     // than the expected one is a size mismatch, a read-only target is not replaced.
     bool StartReply(const web::ReplyHead& head) override;
-    bool Start(int32_t) override { return false; }
     bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
 
     bool StartOver() const noexcept { return m_startOver; }

@@ -23,13 +23,13 @@ struct Options {
     std::vector<std::string> words;  // the command and its arguments
 };
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     unsigned bit;           // its CommandOption; 0 for --dll, which every command takes
     const char* valueName;  // what its value is, for the message when it is missing; null: takes none
 };
 
-const OptionSpec OPTIONS[] = {
+const OptionRule OPTIONS[] = {
     {"--dll", 0, "the path of NorvikTamselAgent.dll"},
     {"--resume", OPTION_RESUME, nullptr},
     {"--strict-tls", OPTION_STRICT_TLS, nullptr},
@@ -48,9 +48,9 @@ bool ReadCount(const std::string& text, long long most, long long& value) {
     return value <= most;
 }
 
-bool SetOption(const OptionSpec& spec, const std::string& value, Options& options) {
+bool SetOption(const OptionRule& rule, const std::string& value, Options& options) {
     long long count = 0;
-    switch (spec.bit) {
+    switch (rule.bit) {
     case 0: options.dll = value; break;
     case OPTION_RESUME: options.settings.resume = true; break;
     case OPTION_STRICT_TLS: options.settings.strictTls = true; break;
@@ -63,21 +63,21 @@ bool SetOption(const OptionSpec& spec, const std::string& value, Options& option
         options.settings.retries = static_cast<int>(count);
         break;
     }
-    options.given |= spec.bit;
+    options.given |= rule.bit;
     return true;
 }
 
 // One option at words[i], with its value when it takes one (then i moves past it).
 bool ParseOption(const std::vector<std::string>& words, size_t& i, Options& options) {
-    for (const OptionSpec& spec : OPTIONS) {
-        if (words[i] != spec.name) {
+    for (const OptionRule& rule : OPTIONS) {
+        if (words[i] != rule.name) {
             continue;
         }
-        if (spec.valueName == nullptr) {
-            return SetOption(spec, std::string(), options);
+        if (rule.valueName == nullptr) {
+            return SetOption(rule, std::string(), options);
         }
-        if (i + 1 >= words.size() || words[i + 1].empty() || !SetOption(spec, words[i + 1], options)) {
-            std::fprintf(stderr, "tamsel: %s needs %s\n", spec.name, spec.valueName);
+        if (i + 1 >= words.size() || words[i + 1].empty() || !SetOption(rule, words[i + 1], options)) {
+            std::fprintf(stderr, "tamsel: %s needs %s\n", rule.name, rule.valueName);
             return false;
         }
         ++i;
@@ -107,9 +107,9 @@ bool ParseOptions(const std::vector<std::string>& words, Options& options) {
 
 // The first option named that the command does not take, or null.
 const char* ForeignOption(const Command& command, unsigned given) {
-    for (const OptionSpec& spec : OPTIONS) {
-        if ((given & spec.bit & ~command.options) != 0) {
-            return spec.name;
+    for (const OptionRule& rule : OPTIONS) {
+        if ((given & rule.bit & ~command.options) != 0) {
+            return rule.name;
         }
     }
     return nullptr;

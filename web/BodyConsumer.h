@@ -23,13 +23,9 @@ class BodyConsumer {
 public:
     virtual ~BodyConsumer() = default;
 
-    // Called once the reply's head is known, before any byte of its body; the status alone decides
-    // unless a consumer wants more of the head. False: the body is not wanted.
-    virtual bool StartReply(const ReplyHead& head) { return Start(head.status); }
-
-    // Called once the reply's status is known, before any byte of its body. False: the body is not
+    // Called once the reply's head is known, before any byte of its body. False: the body is not
     // wanted and the transfer ends there (nothing more is read).
-    virtual bool Start(int32_t status) = 0;
+    virtual bool StartReply(const ReplyHead& head) = 0;
 
     // The body's bytes, in order. False: they could not be taken (a failed write); the transfer ends.
     virtual bool Write(const char* data, size_t size) = 0;

@@ -7,8 +7,6 @@
 #include "web/RequestBody.h"
 
 #include <cstdio>
-#include <memory>
-#include <new>
 #include <optional>
 
 namespace tamsel::web {

@@ -168,7 +168,6 @@ std::string ReadReplyHeader(HINTERNET request, const char* headerName) {
     }
 }
 
-// Only HTTP replies are read to their end on close; an FTP file's close ends its data connection.
 bool MayHoldLongHttpBody(HINTERNET request) noexcept {
     DWORD type = 0;
     DWORD size = sizeof(type);

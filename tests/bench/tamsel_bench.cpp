@@ -68,25 +68,12 @@ int ReportTransfer(const TransferClocks& clocks, int64_t bytes) {
     return bytes >= 0 ? 0 : 1;
 }
 
-// A sink that asks to stop at its first report.
-class CancellingSink final : public ProgressSink {
+// A sink as a host has one: it counts the reports it hears, and asks to stop at the first when told to
+// (how soon a cancel returns).
+class BenchSink final : public ProgressSink {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG, LONG* cancel) override {
-        *cancel = 1;
-        return S_OK;
-    }
-};
+    explicit BenchSink(bool cancelAtFirst) : m_cancelAtFirst(cancelAtFirst) {}
 
-// A sink as a host that shows a progress bar has one: it hears every report and never cancels.
-class CountingSink final : public ProgressSink {
-public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
         *out = nullptr;
         return E_NOINTERFACE;
@@ -96,12 +83,13 @@ public:
     HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE NotifyProgress(LONG, LONG* cancel) override {
         ++m_reports;
-        *cancel = 0;
+        *cancel = m_cancelAtFirst ? 1 : 0;
         return S_OK;
     }
     long Reports() const { return m_reports; }
 
 private:
+    bool m_cancelAtFirst;
     long m_reports = 0;
 };
 
@@ -114,7 +102,7 @@ int Fetch(const char* url, const char* path, ProgressSink* sink = nullptr) {
 }
 
 int FetchWithSink(const char* url, const char* path) {
-    CountingSink sink;
+    BenchSink sink(false);
     const int status = Fetch(url, path, &sink);
     Report("reports", static_cast<double>(sink.Reports()));
     return status;
@@ -288,7 +276,7 @@ int Run(int argc, char** argv) {
     if (argc < 4) return Usage();
     if (command == "steps") return Steps(argv[2], argv[3]);
     if (command == "cancel") {
-        CancellingSink sink;
+        BenchSink sink(true);
         return Fetch(argv[2], argv[3], &sink);
     }
     if (command == "fetchsink") return FetchWithSink(argv[2], argv[3]);

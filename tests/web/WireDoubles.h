@@ -25,8 +25,8 @@ inline constexpr char FILES_HOST[] = "files.norvik.example";
 // Keeps what it is given; can refuse the body at its start, or fail the failWriteAt-th write (1-based).
 class RecordingConsumer final : public BodyConsumer {
 public:
-    bool Start(int32_t status) override {
-        starts.push_back(status);
+    bool StartReply(const ReplyHead& head) override {
+        starts.push_back(head.status);
         return acceptStart;
     }
     bool Write(const char* data, size_t size) override {
