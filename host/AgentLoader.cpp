@@ -12,7 +12,21 @@ HRESULT LastError() noexcept {
     return HRESULT_FROM_WIN32(::GetLastError());
 }
 
+using CanUnloadFunction = HRESULT(STDAPICALLTYPE*)();
+
+// Whether the DLL lets itself be unloaded now; one without the export has nothing to wait for.
+bool CanUnload(HMODULE module) noexcept {
+    const FARPROC export_ = ::GetProcAddress(module, "DllCanUnloadNow");
+    return export_ == nullptr || reinterpret_cast<CanUnloadFunction>(reinterpret_cast<void*>(export_))() == S_OK;
+}
+
 }  // namespace
+
+Library::~Library() {
+    if (m_module != nullptr && CanUnload(m_module)) {
+        ::FreeLibrary(m_module);
+    }
+}
 
 HRESULT Library::Load(const std::string& path) noexcept {
     // A missing file gets its own answer; LoadLibrary would report a missing dependency the same way.

@@ -8,16 +8,14 @@
 
 namespace tamsel::host {
 
-// A DLL loaded by the host itself; freed last, after every object it served is released (declare it
-// before the ComPtr of such an object).
+// A DLL loaded by the host itself; let go of last, after every object it served is released (declare
+// it before the ComPtr of such an object). Freed only when the DLL says it can be (DllCanUnloadNow):
+// a download's request may still be closing on the platform's threads, which call back into the DLL.
+// While it says no, the DLL stays loaded until the process ends.
 class Library {
 public:
     Library() noexcept = default;
-    ~Library() {
-        if (m_module != nullptr) {
-            ::FreeLibrary(m_module);
-        }
-    }
+    ~Library();
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 

@@ -4,6 +4,7 @@
 #include "base/Result.h"
 #include "module/DispatchTypeInfo.h"
 
+#include <atomic>
 #include <new>
 
 namespace tamsel::module {
@@ -14,15 +15,19 @@ DispatchTypeInfo& AgentTypeInfo() noexcept {
     return holder;
 }
 
-// A form with a count of its own. Plain counts: the class is registered "Apartment", so one thread
-// calls each object. The module reference is the first base so that it goes last, after the agent and
-// its session are gone, and the module is never released while this code still runs.
+// A form with a count of its own. The class is registered "Apartment", but a host may still hand the
+// object to another thread, and the agent promises such calls AGENT_E_BUSY: every call holds a
+// reference for its length, so the count moves from several threads at once and must be interlocked.
+// The module reference is the first base so that it goes last, after the agent and its session are
+// gone, and the module is never released while this code still runs.
 template <typename Form, typename Face>
 class Counted : private ModuleReference, public Face {
 public:
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override {
+        return m_count.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
     ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG count = --m_count;
+        const ULONG count = m_count.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (count == 0) {
             delete static_cast<Form*>(this);
         }
@@ -30,7 +35,7 @@ public:
     }
 
 private:
-    ULONG m_count = 0;
+    std::atomic<ULONG> m_count{0};
 };
 
 // The plain form: every face answers from its own table.

@@ -125,5 +125,37 @@ TEST_F(ComStress, EightThreadsAtOnceLeaveNothingBehind) {
                 static_cast<unsigned long>(before.privateBytes), static_cast<unsigned long>(after.privateBytes));
 }
 
+// One object shared by two threads, each making calls the agent refuses at once (unknown flags, or
+// busy with the other thread's call). Every call holds a reference for its length; counts that are
+// not interlocked lose some and free the object under its host.
+TEST_F(ComStress, TwoThreadsOnOneObjectKeepItsCount) {
+    void* ops = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(Agent().DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory, &ops));
+    auto* factory = static_cast<IClassFactory*>(ops);
+    const HRESULT created = factory->CreateInstance(nullptr, IID_InvTamselAgentOps2, &ops);
+    factory->Release();
+    ASSERT_HRESULT_SUCCEEDED(created);
+    auto* agent = static_cast<InvTamselAgentOps2*>(ops);
+    constexpr ULONG UNKNOWN_FLAG = 0x80;
+    std::atomic<int> unexpected{0};
+    std::atomic<HRESULT> firstUnexpected{S_OK};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&] {
+            while (!go) std::this_thread::yield();
+            for (int i = 0; i < 50 * CYCLES; ++i) {
+                const HRESULT hr = agent->FetchToFileEx("http://files.example/f", L"f", nullptr, UNKNOWN_FLAG, -1);
+                if (hr != E_INVALIDARG && hr != AGENT_E_BUSY && unexpected++ == 0) firstUnexpected = hr;
+            }
+        });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(unexpected.load(), 0) << "first unexpected result " << std::hex << firstUnexpected.load();
+    EXPECT_EQ(module::test::CountOf(agent), 1u) << "the host's one reference";
+    EXPECT_EQ(agent->Release(), 0u);
+}
+
 }  // namespace
 }  // namespace tamsel::hostile
