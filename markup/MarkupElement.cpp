@@ -1,27 +1,20 @@
-// The element model's bookkeeping, the shared first-failure record and the process-wide options.
+// The element model's bookkeeping, the failure record and the process-wide options.
 #include "markup/MarkupElement.h"
 
 #include <utility>
 
 namespace tamsel::markup {
 
-const std::string& MarkupError::Message() const noexcept {
-    static const std::string none;
-    return IsSet() ? message : none;
-}
-
 void MarkupError::Record(MarkupFailure failureCode, const char* failurePosition,
                          std::string&& failureMessage) noexcept {
-    bool expected = false;
-    if (!claimed.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) return;
+    if (IsSet()) return;
     position = failurePosition;
     code = failureCode;
-    message = std::move(failureMessage);  // a move: nothing can fail between claim and publication
-    published.store(true, std::memory_order_release);
+    message = std::move(failureMessage);
 }
 
-MarkupOptions& DefaultMarkupOptions() noexcept {
-    static MarkupOptions options{true, true, &DefaultEntityTable(), '\\', {}};
+const MarkupOptions& DefaultMarkupOptions() noexcept {
+    static const MarkupOptions options{true, true, &DefaultEntityTable(), '\\'};
     return options;
 }
 

@@ -1,11 +1,10 @@
-// The markup document model: elements, attributes, and parse options with their first-failure record.
+// The markup document model: elements, attributes, parse options and the record of a parse's failure.
 //
 // The component itself reads replies without building a tree: GetReplyField runs the same parser over
 // a search that keeps only the field it looks for. The element tree is the reader's full form, kept
 // for the tests and the fuzzer, which hold the tree-less search against it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,22 +31,20 @@ enum MarkupFailure : int32_t {
     FAILURE_ATTRIBUTE_NAME_CUT = 4,    // the text ends inside an attribute's name
 };
 
-// The first failure recorded through one MarkupOptions. Parses on several threads may share a record:
-// the first writer claims it, fills it and then publishes it, so a reader sees either nothing or the
-// whole of one failure, and later failures never overwrite it.
+// The first failure of the parses that a caller hands this record to; later failures never overwrite
+// it. A parse whose caller wants no record is given none: the component itself reads only whether a
+// reply could be read, and the tests and the fuzzer read the record.
 class MarkupError {
 public:
-    bool IsSet() const noexcept { return published.load(std::memory_order_acquire); }
-    const char* Position() const noexcept { return IsSet() ? position : nullptr; }
-    int32_t Code() const noexcept { return IsSet() ? code : 0; }
-    const std::string& Message() const noexcept;
+    bool IsSet() const noexcept { return code != 0; }
+    const char* Position() const noexcept { return position; }
+    int32_t Code() const noexcept { return code; }
+    const std::string& Message() const noexcept { return message; }
 
     // Keeps the failure unless one was recorded before.
     void Record(MarkupFailure failureCode, const char* failurePosition, std::string&& failureMessage) noexcept;
 
 private:
-    std::atomic<bool> claimed{false};
-    std::atomic<bool> published{false};
     const char* position = nullptr;  // into the parsed text; never dereferenced after the parse
     int32_t code = 0;
     std::string message;
@@ -58,12 +55,11 @@ struct MarkupOptions {
     bool decode = false;                    // decode entity references in values and texts
     const EntityTable* entities = nullptr;  // nothing is decoded while null
     char escape = 0;                        // removed from values and texts; 0 for none
-    MarkupError error;
 };
 
 // The options of every parse in the component: trim, decode with DefaultEntityTable(), backslash
-// escape. Built on first use (thread-safe) and kept until the module unloads.
-MarkupOptions& DefaultMarkupOptions() noexcept;
+// escape. Built on first use (thread-safe), read only, and kept until the module unloads.
+const MarkupOptions& DefaultMarkupOptions() noexcept;
 
 // Levels of elements that one parse accepts; a deeper document fails like a malformed one, without a
 // record. Real replies have two or three levels; the bound keeps a hostile reply from building an
@@ -87,8 +83,8 @@ public:
     // Reads the first element at or after `position` (zero-terminated text, read in place) into this
     // element. Returns the position after what it consumed, or null on failure; whatever was built
     // before a failure stays attached. A nameless result means "no element" (the text reached a
-    // closing tag first). Throws only std::bad_alloc.
-    const char* Parse(const char* position, MarkupOptions& options);
+    // closing tag first). A failure goes to `error` when one is given. Throws only std::bad_alloc.
+    const char* Parse(const char* position, const MarkupOptions& options, MarkupError* error = nullptr);
 
     // Deletes all children and attributes; name and text stay.
     void Clear() noexcept;

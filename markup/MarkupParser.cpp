@@ -91,11 +91,11 @@ private:
     const MarkupOptions& options;
 };
 
-const char* MarkupElement::Parse(const char* position, MarkupOptions& options) {
+const char* MarkupElement::Parse(const char* position, const MarkupOptions& options, MarkupError* error) {
     Clear();
     if (position == nullptr) return nullptr;
     ElementTree tree(options);
-    return MarkupParser<ElementTree>(tree, options).Parse(this, position);
+    return MarkupParser<ElementTree>(tree, options, error).Parse(this, position);
 }
 
 }  // namespace tamsel::markup

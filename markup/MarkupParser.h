@@ -41,7 +41,9 @@ class MarkupParser {
 public:
     using Node = typename Tree::Node;
 
-    MarkupParser(Tree& parseTree, MarkupOptions& parseOptions) : tree(parseTree), options(parseOptions) {}
+    // A failure goes to error, when one is given.
+    MarkupParser(Tree& parseTree, const MarkupOptions& parseOptions, MarkupError* parseError)
+        : tree(parseTree), options(parseOptions), error(parseError) {}
 
     // Reads the first element at or after p into root. Returns the position after what it consumed, or
     // null on failure; whatever was built before a failure stays in the tree.
@@ -83,8 +85,8 @@ private:
     }
 
     void Record(MarkupFailure code, const char* at, std::string_view open, std::string_view closing = {}) {
-        if (options.error.IsSet()) return;  // spares formatting a message that would be discarded
-        options.error.Record(code, at, FailureMessage(code, open, closing));
+        if (error == nullptr || error->IsSet()) return;  // spares formatting a message nobody keeps
+        error->Record(code, at, FailureMessage(code, open, closing));
     }
 
     // A nameless element is parsed like any other and then dropped; it is always its parent's last child.
@@ -102,7 +104,8 @@ private:
     }
 
     Tree& tree;
-    MarkupOptions& options;
+    const MarkupOptions& options;
+    MarkupError* error;
 };
 
 template <class Tree>

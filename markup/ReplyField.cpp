@@ -126,13 +126,13 @@ private:
 
 }  // namespace
 
-std::string GetReplyField(const std::string& body, const char* name) {
+std::string GetReplyField(const std::string& body, const char* name, MarkupError* error) {
     if (name == nullptr) return std::string();
     std::string working;
-    MarkupOptions& options = DefaultMarkupOptions();
+    const MarkupOptions& options = DefaultMarkupOptions();
     FieldSearch search(name, options);
     const char* text = WithoutFirstComment(body, working);
-    MarkupParser<FieldSearch> parser(search, options);
+    MarkupParser<FieldSearch> parser(search, options, error);
     if (parser.Parse(FieldSearch::TOP, text) == nullptr) return std::string();
     return search.Answer();
 }

@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Value processing without trimming is escape removal followed by decoding.
     if (!line.empty()) {
-        MarkupOptions options{false, true, &table, '\\', {}};
+        const MarkupOptions options{false, true, &table, '\\'};
         std::string target;
         CopyRange(line.data(), line.data() + line.size(), target, options);
         Check(target == DecodeEntities(table, Unescaped(line).c_str()));

@@ -38,13 +38,15 @@ void CheckTree(const MarkupElement& root, const std::string& text, bool verbatim
     }
 }
 
-void ParseWith(MarkupOptions& options, const std::string& text, bool verbatim) {
+void ParseWith(const MarkupOptions& options, const std::string& text, bool verbatim) {
     MarkupElement root;
-    const char* end = root.Parse(text.c_str(), options);
+    MarkupError error;
+    const char* end = root.Parse(text.c_str(), options, &error);
     Check(end == nullptr || (end >= text.c_str() && end <= text.c_str() + text.size()));
-    if (options.error.IsSet()) {
-        Check(options.error.Code() >= 1 && options.error.Code() <= 4);
-        Check(options.error.Position() >= text.c_str() && options.error.Position() <= text.c_str() + text.size());
+    if (error.IsSet()) {
+        Check(end == nullptr);
+        Check(error.Code() >= 1 && error.Code() <= 4);
+        Check(error.Position() >= text.c_str() && error.Position() <= text.c_str() + text.size());
     }
     CheckTree(root, text, verbatim);
 }
@@ -57,9 +59,8 @@ std::string TreeLookup(std::string body, const char* name) {
         if (close + 3 > open) body.erase(open, close + 3 - open);
         if (close + 3 < open) body.erase(open);
     }
-    MarkupOptions options{true, true, &DefaultEntityTable(), '\\', {}};
     MarkupElement root;
-    if (root.Parse(body.c_str(), options) == nullptr) return std::string();
+    if (root.Parse(body.c_str(), DefaultMarkupOptions()) == nullptr) return std::string();
     for (int i = 0; i < root.ChildCount(); ++i) {
         const MarkupAttribute* fieldName = root.ChildAt(i)->FindAttribute("name");
         if (fieldName == nullptr || fieldName->value != name) continue;
@@ -75,10 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string body(reinterpret_cast<const char*>(data), size);
     const std::string text = body.c_str();  // what a parse sees: up to the first zero byte
 
-    MarkupOptions component{true, true, &DefaultEntityTable(), '\\', {}};
-    ParseWith(component, text, false);
-    MarkupOptions raw;
-    ParseWith(raw, text, true);
+    ParseWith(DefaultMarkupOptions(), text, false);
+    ParseWith(MarkupOptions{}, text, true);
 
     for (const char* name : {"StatusCode", "downloadURL", "filesize", "a", ""}) {
         // Comment removal sees the whole body, so a zero byte inside the comment doesn't cut it short.

@@ -33,14 +33,10 @@ inline bool LinksHold(const MarkupElement& element) {
     return true;
 }
 
-// The component's settings with a record of their own, so that tests don't share the global one.
+// The component's settings, with a failure record that the parses of a test are handed.
 struct LocalOptions : MarkupOptions {
-    LocalOptions() {
-        trim = true;
-        decode = true;
-        entities = &DefaultEntityTable();
-        escape = '\\';
-    }
+    LocalOptions() : MarkupOptions(DefaultMarkupOptions()) {}
+    MarkupError error;
 };
 
 }  // namespace tamsel::markup::test

@@ -79,7 +79,7 @@ TEST(MarkupParse, AcceptsTheseShapes) {
     for (const ParseCase& c : cases) {
         LocalOptions options;
         MarkupElement root;
-        const char* end = root.Parse(c.input, options);
+        const char* end = root.Parse(c.input, options, &options.error);
         ASSERT_NE(end, nullptr) << c.input;
         EXPECT_STREQ(end, c.rest) << c.input;
         EXPECT_EQ(Dump(root), c.tree) << c.input;
@@ -125,7 +125,7 @@ TEST(MarkupParse, FailsOnTheseShapesAndRecordsWhatTheyAre) {
     for (const FailureCase& c : cases) {
         LocalOptions options;
         MarkupElement root;
-        EXPECT_EQ(root.Parse(c.input, options), nullptr) << c.input;
+        EXPECT_EQ(root.Parse(c.input, options, &options.error), nullptr) << c.input;
         EXPECT_EQ(Dump(root), c.tree) << c.input;
         EXPECT_TRUE(LinksHold(root)) << c.input;
         EXPECT_EQ(options.error.Code(), c.code) << c.input;
@@ -138,19 +138,19 @@ TEST(MarkupParse, KeepsTheFirstFailureRecorded) {
     LocalOptions options;
     const char* first = "<a/ >";
     MarkupElement root;
-    ASSERT_EQ(root.Parse(first, options), nullptr);
-    ASSERT_EQ(root.Parse("<a>x</b>", options), nullptr);
+    ASSERT_EQ(root.Parse(first, options, &options.error), nullptr);
+    ASSERT_EQ(root.Parse("<a>x</b>", options, &options.error), nullptr);
     EXPECT_EQ(options.error.Code(), 1);
     EXPECT_EQ(options.error.Position(), first + 3);
     EXPECT_EQ(options.error.Message(), "Element must be closed.");
-    ASSERT_NE(root.Parse("<a/>", options), nullptr);  // a success doesn't clear it either
+    ASSERT_NE(root.Parse("<a/>", options, &options.error), nullptr);  // a success doesn't clear it either
     EXPECT_EQ(options.error.Code(), 1);
 }
 
 TEST(MarkupElement, ClearDropsChildrenAndAttributesButKeepsNameAndText) {
     LocalOptions options;
     MarkupElement root;
-    ASSERT_NE(root.Parse("<a x=1 x=2 X=3>t<b/><c/></a>", options), nullptr);
+    ASSERT_NE(root.Parse("<a x=1 x=2 X=3>t<b/><c/></a>", options, &options.error), nullptr);
     EXPECT_EQ(root.FindAttribute("x")->value, "1");
     EXPECT_EQ(root.FindAttribute("X")->value, "3");
     EXPECT_EQ(root.FindAttribute("y"), nullptr);
