@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cassert>
 #include <utility>
 
 namespace tamsel {
@@ -27,12 +28,23 @@ public:
 
     type get() const noexcept { return m_value; }
     explicit operator bool() const noexcept { return m_value != Traits::invalid(); }
+    // For the pointer kinds (COM interfaces): the members of what is held.
+    type operator->() const noexcept { return m_value; }
+
+    // The address an out-parameter fills, on an empty owner only: nothing held is ever overwritten.
+    type* put() noexcept {
+        assert(m_value == Traits::invalid());
+        return &m_value;
+    }
 
     type release() noexcept { return std::exchange(m_value, Traits::invalid()); }
+    // Closing keeps the thread's last error, so that a failure can be read after its handles are gone.
     void reset(type value = Traits::invalid()) noexcept {
         type old = std::exchange(m_value, value);
         if (old != Traits::invalid()) {
+            const DWORD error = ::GetLastError();
             Traits::close(old);
+            ::SetLastError(error);
         }
     }
 
