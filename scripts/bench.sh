@@ -17,21 +17,28 @@
 #      download cancelled at its first report takes to return;
 #   4. peak resident memory (VmHWM) of the Wine process while FetchToFile stores 16 MiB to 2 GiB;
 #   5. latency of one QueryDownload against the same three requests made directly (median of 50);
-#   6. the markup reader's benchmark, when scripts/bench-markup.sh exists.
-# --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. Not part of test.sh.
+#   6. the markup reader's benchmark, when scripts/bench-markup.sh exists;
+#   7. round trips: a 100 KiB file over a played link of 50 ms round-trip time (a second instance of the
+#      source that waits one round trip before a new connection's first request and one before every
+#      reply), with the connections and requests each method made: the raw loop, URLDownloadToFileA,
+#      FetchToFile and FetchToFileEx on a fresh object (file at the look and after a 302), and
+#      QueryDownload then FetchToFileEx on one object (medians of N rounds).
+# --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. --round-trips: only 7.
+# Not part of test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/lib.sh
 . scripts/lib.sh
 root="$PWD"
 
-arch=i686 runs=5 quick=0
+arch=i686 runs=5 quick=0 round_trips_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --quick) quick=1; runs=3; shift ;;
-    *) echo "usage: bench.sh [--arch i686|x86_64] [--runs N] [--quick]" >&2; exit 2 ;;
+    --round-trips) round_trips_only=1; shift ;;
+    *) echo "usage: bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips]" >&2; exit 2 ;;
   esac
 done
 
@@ -47,10 +54,11 @@ build="build/perf-$arch"
 prefix="$root/$build/wineprefix"
 data="$root/$build/bench-data"
 work="$(mktemp -d "${TMPDIR:-/tmp}/tamsel-bench.XXXXXX")"
-server_pid=""
+server_pid="" link_pid=""
 
 cleanup() {
   stop_server "$server_pid"
+  stop_server "$link_pid"
   stop_wine_prefix "$prefix"
   rm -rf "$work"
 }
@@ -86,6 +94,59 @@ target_win="$(windows_path "$target")"
 
 echo "== machine: $(nproc) cores, $(uptime | sed 's/.*load/load/'), $(wine --version), $arch"
 bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the server answers
+
+# Section 7: each method's median time over the played link, and the connections and requests of its
+# last run (they are the same in every run).
+round_trips() {
+  local log="$work/link.log" size=$((100 * 1024)) link_proxy method out before took
+  echo "== 7. round trips: 100 KiB over a link of 50 ms round-trip time (median of $runs; connections and requests made)"
+  : >"$log"
+  /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/link-ports" --ftp-root "$data" --parent-pid $$ \
+                   --latency-ms 50 --log "$log" &
+  link_pid=$!
+  wait_for_port_file "$work/link-ports" "$link_pid" 10
+  link_proxy="http://127.0.0.1:$(port_in "$work/link-ports" http)"
+  local files=http://files.norvik.example svc=http://svc.norvik.example/svc/$size
+  local methods=(raw64 urlmon fetch fetch-moved fetchex fetchex-moved queryfetchex)
+  declare -A label=(
+    [raw64]="raw loop (InternetOpenUrl + reads)" [urlmon]="URLDownloadToFileA"
+    [fetch]="FetchToFile, file at the look" [fetch-moved]="FetchToFile, 302 first"
+    [fetchex]="FetchToFileEx, file at the look" [fetchex-moved]="FetchToFileEx, 302 first"
+    [queryfetchex]="QueryDownload + FetchToFileEx"
+  )
+  declare -A command=(
+    [raw64]="raw64 $files/size/$size" [urlmon]="urlmon $files/size/$size" [fetch]="fetch $files/size/$size"
+    [fetch-moved]="fetch $files/moved/$size" [fetchex]="fetchex $files/size/$size"
+    [fetchex-moved]="fetchex $files/moved/$size" [queryfetchex]="queryfetchex $svc CODE-1234"
+  )
+  declare -A times=() connections=() requests=()
+  for _ in $(seq "$runs"); do
+    for method in "${methods[@]}"; do
+      rm -f "$target"
+      before=$(wc -l <"$log")
+      # shellcheck disable=SC2086  # the command and its arguments, split on purpose
+      out=$(http_proxy="$link_proxy" bench ${command[$method]} "$target_win") || { echo "$method failed" >&2; continue; }
+      [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$size" ] || { echo "$method: wrong size" >&2; continue; }
+      times[$method]+="$(printf '%s\n' "$out" | value seconds)"$'\n'
+      connections[$method]=$(tail -n +"$((before + 1))" "$log" | grep -c '^connect$' || true)
+      requests[$method]=$(tail -n +"$((before + 1))" "$log" | grep -vc '^connect$' || true)
+    done
+  done
+  local raw_ms
+  raw_ms=$(printf '%s' "${times[raw64]}" | grep . | median | awk '{ printf "%.0f", $1 * 1000 }')
+  printf '   %-36s %8s %8s %11s %8s\n' method ms "x raw" connections requests
+  for method in "${methods[@]}"; do
+    took=$(printf '%s' "${times[$method]}" | grep . | median | awk '{ printf "%.0f", $1 * 1000 }')
+    printf '   %-36s %8s %8s %11s %8s\n' "${label[$method]}" "$took" "$(ratio "$took" "$raw_ms")" \
+           "${connections[$method]:-?}" "${requests[$method]:-?}"
+  done
+  stop_server "$link_pid"
+  link_pid=""
+}
+if [ $round_trips_only -eq 1 ]; then
+  round_trips
+  exit 0
+fi
 
 # "seconds cpu_seconds" of one run of: bench COMMAND URL SIZE; the target is removed first so that
 # every method creates it. A run that fails or stores the wrong size prints nothing but its complaint,
@@ -229,6 +290,8 @@ if [ -x scripts/bench-markup.sh ]; then
 else
   echo "   scripts/bench-markup.sh is not there: skipped"
 fi
+
+round_trips
 
 echo "== summary ($arch, $(uptime | sed 's/.*load/load/'))"
 printf '   %s\n' "${summary[@]}"

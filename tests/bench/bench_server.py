@@ -2,18 +2,24 @@
 # The benchmarks' loopback source: a proxy-style HTTP server for large bodies and the service, and FTP.
 """Loopback server for scripts/bench.sh, reached by Wine's WinINet as its HTTP proxy.
 
-Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID]
+Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--latency-ms MS --log FILE]
 
 Answers, for any host:
   GET  /               200, a small page (the connectivity probe)
   GET  /size/N         200, N bytes of the pattern i % 251, with Content-Length
   GET  /moved/N        302 to http://files.norvik.example/size/N, no body
-  GET  /svc            200, a small page without Location (the service URL's redirect look)
-  POST /svc            200, a service reply: StatusCode 1, a download URL and a file size
+  GET  /svc[/N]        200, a small page without Location (the service URL's redirect look)
+  POST /svc[/N]        200, a service reply: StatusCode 1, the download URL /size/N (1 MiB without N)
+                       and its size
 and serves DIR read-only over anonymous FTP. Writes "http=PORT" and "ftp=PORT" lines to FILE.
 
-Unlike the wire tests' bench it records nothing and has no control API, so that the source is never
-the bottleneck: bodies are sent from one precomputed block, with keep-alive.
+Unlike the wire tests' bench it keeps no request log and has no control API, so that the source is
+never the bottleneck: bodies are sent from one precomputed block, with keep-alive.
+
+--latency-ms plays a link with that round-trip time: a new connection waits one round trip before its
+first request is read (the connection's handshake), and every reply one more (the request's way there
+and back). --log then gets a line for each connection ("connect") and each request ("GET /path"), so
+that a benchmark can count both.
 """
 
 import argparse
@@ -21,17 +27,38 @@ import os
 import socket
 import socketserver
 import sys
+import threading
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed'))
 import loopback  # noqa: E402
 
 BLOCK = memoryview(loopback.pattern(16384))  # about 4 MiB: few sends per body
 PAGE = b'<html><body>bench</body></html>\r\n'
-SERVICE_REPLY = (b'<!-- bench -->\r\n<reply>\r\n'
-                 b'  <field name="StatusCode" value="1"/>\r\n'
-                 b'  <field name="downloadURL" value="http://files.norvik.example/size/1048576"/>\r\n'
-                 b'  <field name="filesize" value="1048576"/>\r\n'
-                 b'</reply>\r\n')
+SERVICE_REPLY = ('<!-- bench -->\r\n<reply>\r\n'
+                 '  <field name="StatusCode" value="1"/>\r\n'
+                 '  <field name="downloadURL" value="http://files.norvik.example/size/%d"/>\r\n'
+                 '  <field name="filesize" value="%d"/>\r\n'
+                 '</reply>\r\n')
+
+
+class Link:
+    """The played link: its round-trip time and the log of what crossed it (both off by default)."""
+    latency = 0.0
+    log = None
+    lock = threading.Lock()
+
+    @classmethod
+    def note(cls, line):
+        if cls.log is not None:
+            with cls.lock:
+                cls.log.write(line + '\n')
+                cls.log.flush()
+
+    @classmethod
+    def wait(cls):
+        if cls.latency > 0:
+            time.sleep(cls.latency)
 
 
 def read_head(sock, buffer):
@@ -71,8 +98,10 @@ def answer(sock, method, path):
     elif path.startswith('/moved/'):
         location = 'Location: http://files.norvik.example/size/%s\r\n' % path[len('/moved/'):]
         sock.sendall((head % (302, 'Found', 0, location)).encode())
-    elif path == '/svc' and method == 'POST':
-        sock.sendall((head % (200, 'OK', len(SERVICE_REPLY), '')).encode() + SERVICE_REPLY)
+    elif (path == '/svc' or path.startswith('/svc/')) and method == 'POST':
+        size = int(path[len('/svc/'):]) if path.startswith('/svc/') else 1048576
+        reply = (SERVICE_REPLY % (size, size)).encode()
+        sock.sendall((head % (200, 'OK', len(reply), '')).encode() + reply)
     else:
         sock.sendall((head % (200, 'OK', len(PAGE), '')).encode() + PAGE)
 
@@ -81,6 +110,8 @@ class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         sock, buffer = self.request, bytearray()
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        Link.note('connect')
+        Link.wait()
         try:
             while True:
                 head = read_head(sock, buffer)
@@ -99,6 +130,8 @@ class Handler(socketserver.BaseRequestHandler):
                         return
                     buffer += data
                 del buffer[:length]
+                Link.note('%s %s' % (method, path_of(target)))
+                Link.wait()
                 answer(sock, method, path_of(target))
         except (OSError, ValueError):
             pass  # the client left, possibly in the middle of a body it did not want
@@ -115,7 +148,12 @@ def main():
     parser.add_argument('--port-file', required=True)
     parser.add_argument('--ftp-root', required=True)
     parser.add_argument('--parent-pid', type=int)
+    parser.add_argument('--latency-ms', type=float, default=0)
+    parser.add_argument('--log')
     args = parser.parse_args()
+    Link.latency = args.latency_ms / 1000.0
+    if args.log:
+        Link.log = open(args.log, 'a', encoding='ascii')
     server = Server(('127.0.0.1', 0), Handler)
     ftp = loopback.FtpServer(args.ftp_root)
     return loopback.serve_until_stopped(server, args.port_file, args.parent_pid, http=server.server_address[1],

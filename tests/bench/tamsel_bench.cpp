@@ -3,6 +3,7 @@
 //   tamsel_bench fetch URL PATH [--hold]     FetchToFile through the agent
 //   tamsel_bench fetchsink URL PATH          FetchToFile with a sink that counts its reports, never cancels
 //   tamsel_bench fetchex URL PATH            FetchToFileEx, REPLACE_SAFELY | RESUME, no expected size
+//   tamsel_bench queryfetchex URL CODE PATH  QueryDownload, then FetchToFileEx of its URL on the same object
 //   tamsel_bench steps URL PATH              FetchToFile's steps, each timed (probe, Location look, GET)
 //   tamsel_bench cancel URL PATH             FetchToFile whose sink cancels at the first report
 //   tamsel_bench raw64|raw256|raw1024 URL PATH
@@ -41,7 +42,8 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|steps|cancel|raw64|raw256|raw1024|rawftp"
-                         "|urlmon URL PATH | look URL | query URL CODE N | rawquery PROBE URL CODE N\n");
+                         "|urlmon URL PATH | look URL | query URL CODE N | rawquery PROBE URL CODE N"
+                         " | queryfetchex URL CODE PATH\n");
     return 2;
 }
 
@@ -108,18 +110,41 @@ int FetchWithSink(const char* url, const char* path) {
     return status;
 }
 
-// FetchToFileEx as a careful host calls it: safe replacement and resume. A partial file left by an
-// earlier run is removed first, so that every run downloads the whole file.
-int FetchEx(const char* url, const char* path) {
+// The target of a FetchToFileEx run without what an earlier run left, so that every run downloads the
+// whole file.
+std::wstring FreshTarget(const char* path) {
     const agent::SafePaths paths = agent::SafePathsFor(agent::WidenPath(path));
     for (const std::wstring* leftover : {&paths.target, &paths.partial, &paths.record}) {
         ::DeleteFileW(leftover->c_str());
     }
-    agent::AgentObject agent;
-    TransferClocks clocks;
-    const HRESULT result = agent.FetchToFileEx(url, paths.target.c_str(), nullptr,
+    return paths.target;
+}
+
+// FetchToFileEx as a careful host calls it: safe replacement and resume.
+HRESULT FetchSafely(agent::AgentObject& agent, const char* url, const std::wstring& target) {
+    const HRESULT result = agent.FetchToFileEx(url, target.c_str(), nullptr,
                                                TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME, -1);
     if (FAILED(result)) std::fprintf(stderr, "FetchToFileEx: 0x%08lX\n", static_cast<unsigned long>(result));
+    return result;
+}
+
+int FetchEx(const char* url, const char* path) {
+    const std::wstring target = FreshTarget(path);
+    agent::AgentObject agent;
+    TransferClocks clocks;
+    const HRESULT result = FetchSafely(agent, url, target);
+    return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+}
+
+// A host's whole exchange for one code on one object: the query, then the download it names.
+int QueryThenFetchEx(const char* serviceUrl, const char* code, const char* path) {
+    const std::wstring target = FreshTarget(path);
+    agent::AgentObject agent;
+    TransferClocks clocks;
+    char url[2048];
+    LONGLONG size = 0;
+    HRESULT result = agent.QueryDownload(url, sizeof(url), serviceUrl, code, &size);
+    if (SUCCEEDED(result)) result = FetchSafely(agent, url, target);
     return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
 }
 
@@ -273,6 +298,7 @@ int Run(int argc, char** argv) {
     if (command == "query" && argc == 5) return Query(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "querysteps" && argc == 5) return QueryStepsRepeated(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "rawquery" && argc == 6) return RawQueries(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+    if (command == "queryfetchex" && argc == 5) return QueryThenFetchEx(argv[2], argv[3], argv[4]);
     if (argc < 4) return Usage();
     if (command == "steps") return Steps(argv[2], argv[3]);
     if (command == "cancel") {
