@@ -142,10 +142,19 @@ DWORD RoomFor(const BodySize& size, uint64_t received, DWORD pending) noexcept {
     return static_cast<DWORD>(room);
 }
 
+// Where a read puts its bytes. An asynchronous read given up at its deadline is still pending, and
+// writes into its buffer whenever it completes: so that buffer is the request's, not this call's.
+char* ReadBuffer(const BodySource& source, size_t size, std::unique_ptr<char[]>& own) {
+    if (source.completion != nullptr) return source.completion->Buffer(size);
+    own.reset(new char[size]);
+    return own.get();
+}
+
 }  // namespace
 
 TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer) {
-    std::unique_ptr<char[]> block(new char[READ_BLOCK_SIZE]);
+    std::unique_ptr<char[]> own;
+    char* const block = ReadBuffer(source, READ_BLOCK_SIZE, own);
     ProgressReporter reporter(plan);
     StallWatch stall;
     uint64_t total = 0;  // handed on to the consumer
@@ -153,7 +162,7 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan
     for (;;) {
         const DWORD room = RoomFor(size, total + pending, pending);
         DWORD got = 0;
-        bool readWell = room == 0 || ReadSome(source, block.get() + pending, room, got, stall.Deadline());
+        bool readWell = room == 0 || ReadSome(source, block + pending, room, got, stall.Deadline());
         // The room reaches one byte past the limit at most: that byte is not the body's.
         const bool tooLong = total + pending + got > size.limit;
         got -= tooLong ? 1 : 0;
@@ -170,7 +179,7 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan
             keep += std::min<DWORD>(PROGRESS_CHUNK_SIZE, ready - keep);
             cancelled = reporter.CancelAfterChunk(total + keep);
         }
-        if (keep > 0 && !consumer.Write(block.get(), keep)) {
+        if (keep > 0 && !consumer.Write(block, keep)) {
             return TransferEnd::ConsumerFailed;
         }
         total += keep;
@@ -180,18 +189,19 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan
         if (!readWell) return TransferEnd::Broken;
         if (ended) return total < size.length ? TransferEnd::Broken : TransferEnd::Complete;
         pending = filled - keep;
-        std::memmove(block.get(), block.get() + keep, pending);
+        std::memmove(block, block + keep, pending);
     }
 }
 
 std::optional<std::string> ReadReplyText(const BodySource& source) {
     const ULONGLONG deadline = ::GetTickCount64() + ExchangeTimeoutMs();
     std::string text;
-    std::unique_ptr<char[]> chunk(new char[REPLY_READ_SIZE + 1]);
+    std::unique_ptr<char[]> own;
+    char* const chunk = ReadBuffer(source, REPLY_READ_SIZE + 1, own);
     uint64_t received = 0;  // every byte, those a zero byte cut off included
     for (;;) {
         DWORD got = 0;
-        if (!ReadSome(source, chunk.get(), REPLY_READ_SIZE, got, deadline)) {
+        if (!ReadSome(source, chunk, REPLY_READ_SIZE, got, deadline)) {
             // A read given up at the deadline left the reply unfinished; one that failed before ended it.
             return ::GetTickCount64() >= deadline ? std::nullopt : std::optional<std::string>(text);
         }
@@ -199,7 +209,7 @@ std::optional<std::string> ReadReplyText(const BodySource& source) {
         if (got == 0) return text;
         if (received > REPLY_TEXT_LIMIT || ::GetTickCount64() >= deadline) return std::nullopt;
         chunk[got] = '\0';
-        text.append(chunk.get());
+        text.append(chunk);
     }
 }
 
