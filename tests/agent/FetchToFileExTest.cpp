@@ -241,13 +241,13 @@ TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
 }
 
 TEST_F(FetchToFileExWire, ABodyWithoutALengthStopsAtTheFirstBytePastTheExpectedSize) {
-    // 100,000 bytes expected, and a body of 64 MiB with no length (as good as endless): nothing past
+    // 100,000 bytes expected, and a body of 16 MiB with no length (as good as endless): nothing past
     // the expected size is stored or reported, in either file mode, and nothing is kept to resume.
     for (const ULONG flags : {0ul, RESUME}) {
         SCOPED_TRACE(flags);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(64 << 20).NoContentLength());
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(16 << 20).NoContentLength());
         BytesSink sink;
         EXPECT_EQ(Fetch(flags, 100000, &sink), AGENT_E_SIZE_MISMATCH);
         ASSERT_FALSE(sink.bytes.empty());
