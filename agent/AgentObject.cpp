@@ -240,6 +240,7 @@ HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, Progres
         ask.progress = progress;
         ask.bytes = bytes.get();
         ask.strictTls = strictTls;
+        ask.expectedSize = expectedSize;
         if ((flags & (TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME)) == 0) {
             return FetchDirectly(target, ask, expectedSize);
         }
@@ -252,8 +253,8 @@ HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& a
     FileWriter file(path);
     ExpectedSize checked(file, expectedSize);
     const web::DownloadResult download = m_session->Get(ask, checked);
-    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, checked.mismatch);
     const bool closed = file.Finish();
+    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, checked.mismatch || download.end == web::TransferEnd::TooLong);
     RETURN_IF_FAILED(CheckDownload(download));
     RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, !SizeIsExpected(file.Size(), expectedSize));
     return closed ? S_OK : E_FAIL;
@@ -274,7 +275,8 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;
         }
-        HRESULT result = partial.SizeMismatch() ? AGENT_E_SIZE_MISMATCH : CheckDownload(download);
+        const bool tooLong = download.end == web::TransferEnd::TooLong;
+        HRESULT result = partial.SizeMismatch() || tooLong ? AGENT_E_SIZE_MISMATCH : CheckDownload(download);
         if (SUCCEEDED(result) && !SizeIsExpected(partial.Size(), expectedSize)) {
             result = AGENT_E_SIZE_MISMATCH;  // a body without a length that ended at another size
         } else if (SUCCEEDED(result) && partial.Size() != partial.Whole().value_or(partial.Size())) {
@@ -282,6 +284,11 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
         }
         if (FAILED(result)) {
             partial.Abandon();
+            if (tooLong) {
+                // The start of a body longer than the file expected is no file to resume.
+                ::DeleteFileW(paths.partial.c_str());
+                ::DeleteFileW(paths.record.c_str());
+            }
             return result;
         }
         return partial.Replace() ? S_OK : E_FAIL;

@@ -14,6 +14,7 @@ struct ReplyHead {
     std::optional<uint64_t> length;  // Content-Length
     // Content-Range "bytes first-last/whole" of a 206, when it reads as one; whole may be unknown ("*").
     std::optional<uint64_t> rangeFirst;
+    std::optional<uint64_t> rangeLast;
     std::optional<uint64_t> rangeWhole;
     std::string etag;          // as sent, quotes and all
     std::string lastModified;  // as sent
@@ -38,6 +39,7 @@ enum class TransferEnd {
     Broken,          // a read failed, or fewer bytes arrived than announced, with no cancel
     Declined,        // the consumer did not want the body (Start answered false)
     ConsumerFailed,  // the consumer could not take bytes (Write answered false)
+    TooLong,         // the body ran past the size the caller allows: the bytes up to it were delivered
 };
 
 }  // namespace tamsel::web

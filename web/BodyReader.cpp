@@ -4,6 +4,7 @@
 
 #include "include/NorvikTamselAgent.h"
 #include "web/Completion.h"
+#include "web/FtpReader.h"
 #include "web/Internet.h"
 
 #include <algorithm>
@@ -83,17 +84,25 @@ public:
             m_markTime = now;
             return true;
         }
-        return now - m_markTime < ExchangeTimeoutMs();
+        return now < Deadline();
     }
+
+    // When the transfer will have stalled unless it gains STALL_FLOOR bytes first: no wait may outlast it.
+    ULONGLONG Deadline() const noexcept { return m_markTime + ExchangeTimeoutMs(); }
 
 private:
     uint64_t m_markTotal = 0;
     ULONGLONG m_markTime = ::GetTickCount64();
 };
 
+DWORD MillisecondsUntil(ULONGLONG deadline) noexcept {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
 // One read of at most `room` bytes of an asynchronous request: whatever has arrived, without waiting;
-// when nothing has, waits (at most one bounded wait) for the platform to say that something did.
-bool ReadArrived(const BodySource& source, char* into, DWORD room, DWORD& got) noexcept {
+// when nothing has, waits (until deadline at most) for the platform to say that something did.
+bool ReadArrived(const BodySource& source, char* into, DWORD room, DWORD& got, ULONGLONG deadline) noexcept {
     for (;;) {
         INTERNET_BUFFERSA buffers = {};
         buffers.dwStructSize = sizeof(buffers);
@@ -104,85 +113,104 @@ bool ReadArrived(const BodySource& source, char* into, DWORD room, DWORD& got) n
             got = buffers.dwBufferLength;
             return true;
         }
-        if (::GetLastError() != ERROR_IO_PENDING || !source.completion->Wait(ExchangeTimeoutMs()) ||
+        if (::GetLastError() != ERROR_IO_PENDING || !source.completion->Wait(MillisecondsUntil(deadline)) ||
             source.completion->Error() != 0) {
             return false;
         }
     }
 }
 
-// One read of at most `room` bytes; `got` 0 at the end of the body. False when the read failed.
-bool ReadSome(const BodySource& source, char* into, DWORD room, DWORD& got) noexcept {
+// One read of at most `room` bytes, given up at deadline; `got` 0 at the end of the body. False when the
+// read failed or was given up.
+bool ReadSome(const BodySource& source, char* into, DWORD room, DWORD& got, ULONGLONG deadline) noexcept {
     got = 0;
     if (source.completion != nullptr) {
-        return ReadArrived(source, into, room, got);
+        return ReadArrived(source, into, room, got, deadline);
+    }
+    if (source.ftp != nullptr) {
+        return source.ftp->Read(into, room, got, deadline);
     }
     return ::InternetReadFile(source.handle, into, room, &got) != FALSE;
+}
+
+// How much the next read may ask for: what the block has room for, no more than the announced length
+// leaves, and at most one byte past the limit (the byte that tells a body too long).
+DWORD RoomFor(const BodySize& size, uint64_t received, DWORD pending) noexcept {
+    uint64_t room = READ_BLOCK_SIZE - pending;
+    if (size.announced) room = std::min(room, size.length - received);
+    if (size.limit != NO_BODY_LIMIT) room = std::min(room, size.limit + 1 - received);
+    return static_cast<DWORD>(room);
+}
+
+// Where a read puts its bytes. An asynchronous read given up at its deadline is still pending, and
+// writes into its buffer whenever it completes: so that buffer is the request's, not this call's.
+char* ReadBuffer(const BodySource& source, size_t size, std::unique_ptr<char[]>& own) {
+    if (source.completion != nullptr) return source.completion->Buffer(size);
+    own.reset(new char[size]);
+    return own.get();
 }
 
 }  // namespace
 
 TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer) {
-    std::unique_ptr<char[]> block(new char[READ_BLOCK_SIZE]);
+    std::unique_ptr<char[]> own;
+    char* const block = ReadBuffer(source, READ_BLOCK_SIZE, own);
     ProgressReporter reporter(plan);
     StallWatch stall;
     uint64_t total = 0;  // handed on to the consumer
     DWORD pending = 0;   // at the block's start, read but not handed on: less than one chunk
     for (;;) {
-        DWORD room = READ_BLOCK_SIZE - pending;
-        if (size.announced) {
-            room = static_cast<DWORD>(std::min<uint64_t>(room, size.length - total - pending));
-        }
+        const DWORD room = RoomFor(size, total + pending, pending);
         DWORD got = 0;
-        bool readWell = room == 0 || ReadSome(source, block.get() + pending, room, got);
-        const bool ended = readWell && got == 0;  // the end, or every announced byte is in
+        bool readWell = room == 0 || ReadSome(source, block + pending, room, got, stall.Deadline());
+        // The room reaches one byte past the limit at most: that byte is not the body's.
+        const bool tooLong = total + pending + got > size.limit;
+        got -= tooLong ? 1 : 0;
+        const bool ended = readWell && got == 0 && !tooLong;  // the end, or every announced byte is in
         readWell = readWell && (got == 0 || stall.Moving(total + pending + got));
         const DWORD filled = pending + got;
         // Whole chunks go on now, so that progress and cancel points stay aligned to the body; the last,
         // shorter chunk only when nothing more will come.
-        const DWORD ready = ended || !readWell ? filled : filled - filled % PROGRESS_CHUNK_SIZE;
+        const bool last = ended || tooLong || !readWell;
+        const DWORD ready = last ? filled : filled - filled % PROGRESS_CHUNK_SIZE;
         DWORD keep = reporter.CountsChunks() ? 0 : ready;
         bool cancelled = false;
         while (keep < ready && !cancelled) {
             keep += std::min<DWORD>(PROGRESS_CHUNK_SIZE, ready - keep);
             cancelled = reporter.CancelAfterChunk(total + keep);
         }
-        if (keep > 0 && !consumer.Write(block.get(), keep)) {
+        if (keep > 0 && !consumer.Write(block, keep)) {
             return TransferEnd::ConsumerFailed;
         }
         total += keep;
         cancelled = (keep > 0 && reporter.CancelAfterBlock(total)) || cancelled;
-        if (cancelled) {
-            return TransferEnd::Cancelled;
-        }
-        if (!readWell) {
-            return TransferEnd::Broken;
-        }
-        if (ended) {
-            return total < size.length ? TransferEnd::Broken : TransferEnd::Complete;
-        }
+        if (cancelled) return TransferEnd::Cancelled;
+        if (tooLong) return TransferEnd::TooLong;
+        if (!readWell) return TransferEnd::Broken;
+        if (ended) return total < size.length ? TransferEnd::Broken : TransferEnd::Complete;
         pending = filled - keep;
-        std::memmove(block.get(), block.get() + keep, pending);
+        std::memmove(block, block + keep, pending);
     }
 }
 
-std::optional<std::string> ReadReplyText(HINTERNET request) {
+std::optional<std::string> ReadReplyText(const BodySource& source) {
     const ULONGLONG deadline = ::GetTickCount64() + ExchangeTimeoutMs();
     std::string text;
-    std::unique_ptr<char[]> chunk(new char[REPLY_READ_SIZE + 1]);
-    DWORD available = 0;
-    while (::InternetQueryDataAvailable(request, &available, 0, 0)) {
+    std::unique_ptr<char[]> own;
+    char* const chunk = ReadBuffer(source, REPLY_READ_SIZE + 1, own);
+    uint64_t received = 0;  // every byte, those a zero byte cut off included
+    for (;;) {
         DWORD got = 0;
-        if (!::InternetReadFile(request, chunk.get(), std::min(available, REPLY_READ_SIZE), &got) || got == 0) {
-            return text;
+        if (!ReadSome(source, chunk, REPLY_READ_SIZE, got, deadline)) {
+            // A read given up at the deadline left the reply unfinished; one that failed before ended it.
+            return ::GetTickCount64() >= deadline ? std::nullopt : std::optional<std::string>(text);
         }
+        received += got;
+        if (got == 0) return text;
+        if (received > REPLY_TEXT_LIMIT || ::GetTickCount64() >= deadline) return std::nullopt;
         chunk[got] = '\0';
-        text.append(chunk.get());
-        if (text.size() > REPLY_TEXT_LIMIT || ::GetTickCount64() > deadline) {
-            return std::nullopt;
-        }
+        text.append(chunk);
     }
-    return text;
 }
 
 }  // namespace tamsel::web

@@ -17,21 +17,26 @@ struct ProgressSink2;
 namespace tamsel::web {
 
 class Completion;
+class FtpReader;
 
 // Where a body is read from. A synchronous WinINet HTTP read fills itself to the size asked for
 // however slowly the bytes come, so that a server trickling a byte now and then could hold it, and the
 // caller, for as long as it likes. An HTTP body is therefore read asynchronously (completion set): each
-// read takes whatever has arrived, however much, and waits for more with a bound of ours. An FTP read
-// gives what one packet holds.
+// read takes whatever has arrived, however much, and waits for more with a bound of ours. An FTP file
+// is read on a worker thread of its own (ftp set), since its reads know no bound at all.
 struct BodySource {
     HINTERNET handle;
     Completion* completion = nullptr;
+    FtpReader* ftp = nullptr;
 };
+
+inline constexpr uint64_t NO_BODY_LIMIT = UINT64_MAX;
 
 // What is known of a body's size before it is read.
 struct BodySize {
     uint64_t length = 0;    // 0 when nothing is known
-    bool announced = false;  // by Content-Length: no byte past it belongs to the body, whatever follows
+    bool announced = false;  // by Content-Length or a 206's range: no byte past it belongs to the body
+    uint64_t limit = NO_BODY_LIMIT;  // the most the caller takes: a byte past it ends the body TooLong
 };
 
 // Who hears of a download's progress, and over what.
@@ -48,12 +53,13 @@ struct ProgressPlan {
 // whenever the whole percentage of the file changes (never for the percentage already there, never
 // above 100 %), each preceded by NotifyCode(5913), with the cancel flag cleared before it. NotifyBytes
 // follows every block written. A transfer that gains fewer than 4 KiB within one bounded wait has
-// stalled and is Broken, as is one that ends short of its size.
+// stalled and is Broken, as is one that ends short of its size; no wait outlasts that bounded wait. A
+// body that runs past size.limit is TooLong, with exactly the bytes up to the limit delivered.
 TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer);
 
-// The reply as text, read by the amount the platform says is available; a zero byte ends the text of
-// the read it arrives in. Nothing when the reply runs past 1 MiB or has not arrived whole within one
-// bounded wait of its headers: a server may trickle a reply, or never end it.
-std::optional<std::string> ReadReplyText(HINTERNET request);
+// The reply of an asynchronous request as text; a zero byte ends the text of the read it arrives in.
+// Nothing when more than 1 MiB arrives or the reply has not arrived whole within one bounded wait of
+// its headers (no wait outlasts it): a server may trickle a reply, or never end it.
+std::optional<std::string> ReadReplyText(const BodySource& source);
 
 }  // namespace tamsel::web

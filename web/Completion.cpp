@@ -30,6 +30,14 @@ void Completion::Discard() noexcept {
     outstanding.fetch_sub(1, std::memory_order_release);
 }
 
+char* Completion::Buffer(size_t size) {
+    if (m_bufferSize < size) {
+        m_buffer.reset(new char[size]);
+        m_bufferSize = size;
+    }
+    return m_buffer.get();
+}
+
 void Completion::Arm() noexcept {
     m_error.store(0, std::memory_order_relaxed);
 }

@@ -7,6 +7,8 @@
 #include <wininet.h>
 
 #include <atomic>
+#include <cstddef>
+#include <memory>
 
 namespace tamsel::web {
 
@@ -29,6 +31,10 @@ public:
 
     DWORD_PTR Context() noexcept { return reinterpret_cast<DWORD_PTR>(this); }
 
+    // A buffer of at least size bytes that lives as long as the completion: a read given up while still
+    // pending goes on writing into its buffer until the platform lets go of the request.
+    char* Buffer(size_t size);
+
     // The status callback of every asynchronous session.
     static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
                                   DWORD length);
@@ -38,6 +44,8 @@ private:
     ~Completion() = default;
 
     UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>> m_event;
+    std::unique_ptr<char[]> m_buffer;
+    size_t m_bufferSize = 0;
     std::atomic<DWORD> m_error{0};
 };
 

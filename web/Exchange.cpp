@@ -2,6 +2,7 @@
 #include "web/Exchange.h"
 
 #include "web/BodyReader.h"
+#include "web/FtpReader.h"
 #include "web/HttpExchange.h"
 #include "web/Internet.h"
 #include "web/RequestBody.h"
@@ -40,10 +41,12 @@ void ReadContentRange(const std::string& text, ReplyHead& head) {
     if (std::sscanf(text.c_str(), "bytes %llu-%llu/%llu", &first, &last, &whole) == 3 && first <= last &&
         last < whole) {
         head.rangeFirst = first;
+        head.rangeLast = last;
         head.rangeWhole = whole;
     } else if (std::sscanf(text.c_str(), "bytes %llu-%llu/%c", &first, &last, &star) == 3 && star == '*' &&
                first <= last) {
         head.rangeFirst = first;
+        head.rangeLast = last;
     }
 }
 
@@ -69,6 +72,39 @@ ProgressPlan PlanFor(const DownloadAsk& ask, const ReplyHead& head) {
     return plan;
 }
 
+// The most of a body the caller takes: what the expected size of the whole file leaves after the bytes
+// already there.
+uint64_t LimitFor(const DownloadAsk& ask, uint64_t already) {
+    if (ask.expectedSize < 0) return NO_BODY_LIMIT;
+    const auto expected = static_cast<uint64_t>(ask.expectedSize);
+    return expected > already ? expected - already : 0;
+}
+
+// A 206's body ends with its range, whatever the connection goes on to carry, and no later than its
+// Content-Length.
+BodySize SizeOf(const ReplyHead& head, const DownloadAsk& ask, const ProgressPlan& plan) {
+    BodySize size{head.length.value_or(0), head.length.has_value(), LimitFor(ask, plan.already)};
+    if (head.status == HTTP_STATUS_PARTIAL_CONTENT && head.rangeFirst && head.rangeLast) {
+        const uint64_t range = *head.rangeLast - *head.rangeFirst + 1;
+        if (!size.announced || range < size.length) {
+            size.length = range;
+            size.announced = true;
+        }
+    }
+    return size;
+}
+
+// Lets go of a reply whose body may not have been read to its end: one that stalled, ran too long or was
+// cut short at its range may go on coming as long as the server likes, so the caller does not wait.
+void LetGoOf(UnreadReply reply, const ReplyHead& head, TransferEnd end) {
+    const bool unframedRange = head.status == HTTP_STATUS_PARTIAL_CONTENT && !head.length;
+    if (end == TransferEnd::Broken || end == TransferEnd::TooLong || unframedRange) {
+        CloseUnreadOnWorker(std::move(reply));
+    } else if (end != TransferEnd::Complete) {
+        CloseUnread(std::move(reply));
+    }
+}
+
 DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
     RequestShape get;
     get.version = "HTTP/1.0";
@@ -83,16 +119,11 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
     const HINTERNET source = answer.reply.request.get();
     const ReplyHead head = ReadHead(answer.status, source);
-    const TransferEnd end =
-        consumer.StartReply(head)
-            ? ReadBody({source, answer.completion}, {head.length.value_or(0), head.length.has_value()},
-                       PlanFor(ask, head), consumer)
-            : TransferEnd::Declined;
-    if (end == TransferEnd::Broken) {
-        CloseUnreadOnWorker(std::move(answer.reply));  // it may have stalled, its rest still trickling in
-    } else if (end != TransferEnd::Complete) {
-        CloseUnread(std::move(answer.reply));
-    }
+    const ProgressPlan plan = PlanFor(ask, head);
+    const TransferEnd end = consumer.StartReply(head)
+                                ? ReadBody({source, answer.completion}, SizeOf(head, ask, plan), plan, consumer)
+                                : TransferEnd::Declined;
+    LetGoOf(std::move(answer.reply), head, end);
     return {answer.status, end};
 }
 
@@ -122,6 +153,17 @@ bool RestartAt(HINTERNET connection, uint64_t offset) {
     return ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
 }
 
+// The file's body, read on a worker thread when one can start. Only a transfer that ended well is
+// closed before this returns: the close of any other may wait for a server that no longer answers.
+TransferEnd ReadFtpFile(UnreadReply& handles, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer) {
+    FtpReader reader(handles);
+    BodySource source{handles.request.get()};
+    if (reader) source.ftp = &reader;
+    const TransferEnd end = ReadBody(source, size, plan, consumer);
+    reader.Finish(end == TransferEnd::Complete);
+    return end;
+}
+
 DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
     InternetSession session = OpenInternet(nullptr);
     if (!session) return {};
@@ -149,7 +191,9 @@ DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyCo
     // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
     // at 2 GiB - 1).
     const ProgressPlan plan{ask.progress, ask.bytes, offset, listing->size};
-    return {head.status, ReadBody({file.get()}, {listing->size - offset, false}, plan, consumer)};
+    const BodySize size{listing->size - offset, false, LimitFor(ask, offset)};
+    UnreadReply handles{std::move(session), std::move(connection), std::move(file)};
+    return {head.status, ReadFtpFile(handles, size, plan, consumer)};
 }
 
 }  // namespace
@@ -182,11 +226,12 @@ WebReply SendPost(const HttpRequest& request, BodyEncoding encoding) {
                               : std::string("Content-Type: application/x-www-form-urlencoded")) +
                    "\r\n";
     post.body = std::move(*body);
+    post.async = true;  // so that no wait for the reply outlasts the time left for it
     HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(post));
     // A connection closed without a status line still counts as sent: there is no reply to keep.
     if (answer.status == 0) return {};
     WebReply reply{answer.status, RawHeaders(answer.reply.request.get()), {}};
-    std::optional<std::string> text = ReadReplyText(answer.reply.request.get());
+    std::optional<std::string> text = ReadReplyText({answer.reply.request.get(), answer.completion});
     if (!text) {
         // Its rest may still be coming, as slowly as the server likes: the caller does not wait for it.
         CloseUnreadOnWorker(std::move(answer.reply));

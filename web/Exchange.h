@@ -31,6 +31,9 @@ struct DownloadAsk {
     // Range and If-Range; ftp: REST, when the listing still gives that validator).
     uint64_t resumeFrom = 0;
     std::string ifRange;
+    // The whole file's expected length (-1: any). A body that would make the file longer stops there:
+    // the transfer ends TooLong, nothing past that length stored or reported.
+    int64_t expectedSize = -1;
 };
 
 // Downloads the request's object over http, https or ftp into consumer, reporting progress as asked.

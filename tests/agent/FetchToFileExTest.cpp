@@ -240,6 +240,52 @@ TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
     EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
 }
 
+TEST_F(FetchToFileExWire, ABodyWithoutALengthStopsAtTheFirstBytePastTheExpectedSize) {
+    // 100,000 bytes expected, and a body of 16 MiB with no length (as good as endless): nothing past
+    // the expected size is stored or reported, in either file mode, and nothing is kept to resume.
+    for (const ULONG flags : {0ul, RESUME}) {
+        SCOPED_TRACE(flags);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(16 << 20).NoContentLength());
+        BytesSink sink;
+        EXPECT_EQ(Fetch(flags, 100000, &sink), AGENT_E_SIZE_MISMATCH);
+        ASSERT_FALSE(sink.bytes.empty());
+        for (const auto& report : sink.bytes) EXPECT_LE(report.first, 100000);
+        if (flags == 0) {
+            EXPECT_TRUE(HoldsPattern(Contents(target), 100000)) << "the file holds what came, up to the size";
+            ::DeleteFileA(target.c_str());
+        } else {
+            EXPECT_FALSE(Exists(target));
+        }
+        EXPECT_TRUE(OnlyTheTargetRemains());
+        const auto gets = Downloads();
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_FALSE(Has(gets[0], "Range: bytes=0-")) << gets[0].raw;
+    }
+}
+
+TEST_F(FetchToFileExWire, ARangeEndsTheBodyOfA206WhateverFollowsIt) {
+    // A cut first attempt keeps 100,000 of 300,007 bytes; the resume's 206 names bytes 100000-300006
+    // but, with no length, sends 200,000 bytes more than that before it closes.
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300007).CloseAfter(100000).Times(2));
+    EXPECT_EQ(Fetch(RESUME), E_FAIL);
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
+    loopback.Add(Route(FILE_PATH, FILES).Status(206).Header(ETAG_LINE).Header("Content-Range: bytes 100000-300006/300007")
+                     .NoContentLength().Body(Pattern(400007, 100000)));
+    BytesSink sink;
+    EXPECT_EQ(Fetch(RESUME, 300007, &sink), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300007));
+    EXPECT_TRUE(OnlyTheTargetRemains());
+    ASSERT_FALSE(sink.bytes.empty());
+    for (const auto& report : sink.bytes) EXPECT_LE(report.first, 300007);
+    EXPECT_EQ(sink.bytes.back(), std::make_pair(300007LL, 300007LL));
+    const auto gets = Downloads();
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_TRUE(Has(gets[0], "Range: bytes=100000-")) << gets[0].raw;
+}
+
 TEST_F(FetchToFileExWire, UnicodeNamesAndPathsPastMaxPathAreWritten) {
     loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
     // CJK and an emoji (a surrogate pair) in the name.

@@ -85,6 +85,7 @@ FtpDouble::FtpDouble(FtpScript script) : m_script(script) {
 
 FtpDouble::~FtpDouble() {
     m_stopping = true;
+    ::SetEvent(m_stopped);
     m_listener.reset();  // ends accept()
     if (m_acceptor.joinable()) m_acceptor.join();
     {
@@ -92,6 +93,7 @@ FtpDouble::~FtpDouble() {
         for (SOCKET socket : m_open) ::shutdown(socket, SD_BOTH);  // ends a session's recv()
     }
     for (std::thread& session : m_sessions) session.join();
+    ::CloseHandle(m_stopped);
     ::WSACleanup();
 }
 
@@ -152,15 +154,16 @@ bool FtpDouble::Answer(Session& session, const std::string& line) {
     if (verb == "RETR") {
         const bool whole = m_script.sendBeforeDrop >= m_script.fileSize;
         const uint64_t bytes = whole ? m_script.fileSize : m_script.sendBeforeDrop;
-        if (!Reply(control, "150 Sending.") || !Transfer(session, {}, bytes)) return false;
+        const bool hold = !whole && ++m_retrs == m_script.holdAtRetr;
+        if (!Reply(control, "150 Sending.") || !Transfer(session, {}, bytes, hold)) return false;
         return whole && Reply(control, "226 Sent.");  // a drop ends the session without a word
     }
     return Reply(control, "502 Not here.");
 }
 
 // Opens the data connection PORT asked for, sends text and then patternBytes of the loopback server's pattern,
-// and closes it.
-bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t patternBytes) {
+// and closes it; with hold, only once the double stops.
+bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t patternBytes, bool hold) {
     web::Socket data(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!data) return false;
     Bound(data.get());
@@ -175,6 +178,7 @@ bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t pat
         if (!SendAll(data.get(), block.data(), piece)) return false;
         patternBytes -= piece;
     }
+    if (hold) ::WaitForSingleObject(m_stopped, INFINITE);
     return true;
 }
 

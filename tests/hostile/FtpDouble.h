@@ -17,10 +17,13 @@ struct FtpScript {
     bool refuseLogin = false;      // answer 530 to USER and PASS
     uint64_t fileSize = 0;         // what LIST and SIZE announce for any file
     uint64_t sendBeforeDrop = 0;   // RETR sends this many pattern bytes, then closes both connections
+    unsigned holdAtRetr = 0;       // the RETR with this number (from 1) keeps both connections open and
+                                   // silent until the double stops, instead of closing them; 0: none
 };
 
 // Serves one script on 127.0.0.1 in active mode (PORT), one thread per control connection. Every
-// socket waits at most a few seconds, and the destructor closes them all and joins.
+// socket waits at most a few seconds (a held transfer waits until the double stops), and the destructor
+// closes them all and joins.
 class FtpDouble {
 public:
     explicit FtpDouble(FtpScript script);
@@ -41,15 +44,17 @@ private:
     void Accept();
     void Serve(SOCKET control);
     bool Answer(Session& session, const std::string& line);
-    bool Transfer(Session& session, const std::string& bytes, uint64_t patternBytes);
+    bool Transfer(Session& session, const std::string& bytes, uint64_t patternBytes, bool hold = false);
 
     FtpScript m_script;
     web::Socket m_listener;
     uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
+    std::atomic<unsigned> m_retrs{0};
     std::mutex m_lock;
     std::vector<std::string> m_commands;
     std::vector<SOCKET> m_open;  // control sockets of live sessions, closed on stop
+    HANDLE m_stopped = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // what a held transfer waits for
     std::vector<std::thread> m_sessions;
     std::thread m_acceptor;
 };

@@ -11,16 +11,23 @@ protected:
         return "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/file.bin";
     }
 
-    // FetchToFile of the double's file into target, given at most 30 s.
-    HRESULT Fetch(const FtpDouble& server) {
+    // FetchToFile of the double's file into target, given at most limitMs; elapsedMs tells how long it ran.
+    HRESULT Fetch(const FtpDouble& server, DWORD limitMs = 30000) {
         auto result = std::make_shared<HRESULT>(S_FALSE);
         auto agent = this->agent;
         const std::string url = Url(server);
         const std::string path = target;
         BoundedRun run([=] { *result = agent->FetchToFile(url.c_str(), path.c_str(), nullptr); });
-        const bool ended = run.Within(30000);
-        EXPECT_TRUE(ended) << "FetchToFile of an FTP file still running after 30 s";
+        const bool ended = run.Within(limitMs);
+        elapsedMs = run.elapsedMs;
+        EXPECT_TRUE(ended) << "FetchToFile of an FTP file still running after " << limitMs << " ms";
         return ended ? *result : S_FALSE;
+    }
+
+    static size_t Retrievals(FtpDouble& server) {
+        size_t count = 0;
+        for (const std::string& command : server.Commands()) count += command.rfind("RETR", 0) == 0 ? 1 : 0;
+        return count;
     }
 };
 
@@ -50,6 +57,23 @@ TEST_F(Ftp, ConnectionsDroppedMidTransferFailTheDownload) {
     FtpDouble whole({false, 200000, 200000});
     EXPECT_EQ(Fetch(whole), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
+}
+
+TEST_F(Ftp, SilentDataConnectionFailsWithinTheBoundedWait) {
+    // The download's RETR sends 300,000 of 1,000,000 bytes, then keeps both connections open and says
+    // nothing (the Location look's RETR before it is dropped). Wine's FTP reads wait for the data
+    // connection with no bound of their own: only the component's wait ends this one.
+    constexpr uint32_t wait = 2000;
+    ShortWaits shortWaits(wait);
+    FtpDouble server({false, 1000000, 300000, 2});
+    ASSERT_NE(server.Port(), 0);
+    EXPECT_EQ(Fetch(server, 20000), E_FAIL) << "a transfer that stopped moving is broken";
+    EXPECT_LT(elapsedMs, wait + 1500) << "the silence was waited out for longer than the bounded wait";
+    EXPECT_TRUE(NoStatusKept(*agent));
+    const std::string stored = Contents(target);
+    EXPECT_LE(stored.size(), 300000u);
+    EXPECT_TRUE(HoldsPattern(stored, stored.size())) << "what was stored is what arrived, in order";
+    EXPECT_EQ(Retrievals(server), 2u) << "the look and the download, nothing asked again";
 }
 
 }  // namespace

@@ -155,6 +155,15 @@ TEST_F(Transfer, TrickledBodyIsBrokenWhileASlowButMovingOneArrives) {
     AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Generated(65536).Trickle(8192, 500), BIG_FILE_PATH);
     EXPECT_EQ(Fetch(nullptr, 20000), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 65536));
+
+    // A byte every 1.9 s comes just inside each wait, yet the body has stalled once the first wait is
+    // over: no read may wait past that point (a read waited out in full would end it at 3.8 s).
+    ASSERT_TRUE(loopback.Reset());
+    AddDownload(Route(BIG_FILE_PATH, FILES_HOST).Generated(100000).Trickle(1, 1900), BIG_FILE_PATH);
+    EXPECT_EQ(Fetch(nullptr, 20000), E_FAIL);
+    EXPECT_LT(elapsedMs, 2000 + 1500) << "the stall was seen late";
+    EXPECT_TRUE(HoldsPattern(Contents(target), SizeOf(target)));
+    EXPECT_LE(SizeOf(target), 1);
 }
 
 TEST_F(Transfer, AtMostFourRepliesCloseAtOnceAndTheRestWaitTheirTurn) {
