@@ -206,6 +206,13 @@ int RunGet(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settin
     if (FAILED(queried)) {
         return Fail("query", queried, agent);
     }
+    // Passed on, a CR or LF in it would add lines to the download's request (the component refuses it
+    // too), and printed, lines to this console.
+    if (HasControlCharacter(url)) {
+        std::fprintf(stderr, "tamsel: the download URL %s holds control characters; nothing downloaded\n",
+                     ShowControlCharacters(url).c_str());
+        return ExitLocalProblem;
+    }
     const std::string name = FileNameFromUrl(url);
     if (name.empty()) {
         std::fprintf(stderr, "tamsel: the download URL %s names no usable file name; nothing downloaded\n", url);

@@ -24,6 +24,10 @@
 // Result codes of FetchToFileEx (InvTamselAgentOps2) beside the ones above and E_ABORT (a cancel).
 #define AGENT_E_SIZE_MISMATCH     ((HRESULT)0x80042F03L)  // the length announced or received is not the one expected
 #define AGENT_E_CERTIFICATE       ((HRESULT)0x80042F04L)  // strict TLS refused the server's certificate
+// Strict TLS refused a redirect from https to a URL that is not https (at the Location look or at any
+// hop of the download); nothing was fetched in clear and no file was touched. Retrying without strict
+// TLS would fetch the file unencrypted: a host should report the URL to whoever gave it out instead.
+#define AGENT_E_INSECURE_REDIRECT ((HRESULT)0x80042F07L)
 
 // Flags of FetchToFileEx; any other bit is refused with E_INVALIDARG before anything is sent.
 #define TAMSEL_FETCH_REPLACE_SAFELY 0x1  // body into a partial file beside the target, replaced only when whole

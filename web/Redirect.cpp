@@ -4,6 +4,7 @@
 #include "web/FixedUrls.h"
 #include "web/Handle.h"
 #include "web/Internet.h"
+#include "web/UrlSplit.h"
 
 namespace tamsel::web {
 namespace {
@@ -12,8 +13,12 @@ InternetSession OpenSession() noexcept {
     return OpenInternet(AGENT_STRING);
 }
 
-InternetRequest OpenUrl(const InternetSession& session, const char* url, bool strictTls = false) noexcept {
-    return OpenUrlBounded(session.get(), url, strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS);
+InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcept {
+    return OpenUrlBounded(session.get(), url, OPEN_FLAGS);
+}
+
+InternetRequest LookAt(const InternetSession& session, const char* url, bool strictTls) {
+    return OpenUrlBounded(session.get(), WithoutUserInfo(url).c_str(), strictTls ? STRICT_LOOK_FLAGS : LOOK_FLAGS);
 }
 
 }  // namespace
@@ -41,11 +46,15 @@ std::string QueryUrlHeader(const char* url, const char* headerName, bool strictT
     if (!session) {
         return {};
     }
-    InternetRequest request = OpenUrl(session, url, strictTls);
+    InternetRequest request = LookAt(session, url, strictTls);
     if (!request) {
         return {};
     }
     std::string value = ReadReplyHeader(request.get(), headerName);
+    if (IsFtpFile(request.get())) {
+        CloseFtpFile(request);  // an FTP look's data connection ends with it: nothing to hand over
+        return value;
+    }
     // The body is never read: a look at a large file leaves all of it still to come.
     UnreadReply reply{std::move(session), {}, std::move(request)};
     if (unread != nullptr) {

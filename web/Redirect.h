@@ -18,9 +18,12 @@ inline constexpr char AGENT_STRING[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windo
 inline constexpr unsigned long OPEN_FLAGS = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                                             INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                             INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_PRAGMA_NOCACHE;
-static_assert(OPEN_FLAGS == 0x04203100, "the look's flags");
-inline constexpr unsigned long STRICT_OPEN_FLAGS =
-    OPEN_FLAGS & ~(INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID);
+static_assert(OPEN_FLAGS == 0x04203100, "the probe's flags");
+// A look at a URL answers no challenge: it wants one header, and credentials the platform keeps for the
+// host (Wine keeps them process-wide) would otherwise go out with it, over plain http too.
+inline constexpr unsigned long LOOK_FLAGS = OPEN_FLAGS | INTERNET_FLAG_NO_AUTH;
+inline constexpr unsigned long STRICT_LOOK_FLAGS =
+    LOOK_FLAGS & ~(INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID);
 
 // The HTTP status of url. 0 when no internet session could be opened (status left untouched) or the
 // status could not be read; 502 when url could not be opened. Writes the result to status too.
@@ -28,9 +31,10 @@ int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
 
 // The value of the first reply header named headerName, exactly as sent; empty when there is none,
 // url cannot be opened, or the value is so long (about 4 KiB) that the platform may have cut it.
-// The body is never read and the status plays no part. With strictTls, an https server must show a
-// certificate for its own name, in date, from a known authority.
-// With `unread`, the reply (its body unread) is handed over there instead of being let go of here.
+// The body is never read and the status plays no part. url goes out as given, less any user info:
+// no look sends credentials. With strictTls, an https server must show a certificate for its own
+// name, in date, from a known authority.
+// With `unread`, an HTTP reply (its body unread) is handed over there instead of being let go of here.
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false,
                            UnreadReply* unread = nullptr);
 
