@@ -70,7 +70,7 @@ bool WebSession::ProbeConnectivity() noexcept {
 bool WebSession::SetUrl(const char* url, bool strictTls) {
     CloseUnread(std::move(m_look));
     m_lookLeftHttps = false;
-    if (HasControlCharacter(url)) {
+    if (url == nullptr || HasControlCharacter(url)) {
         return false;
     }
     const std::string location = QueryUrlHeader(url, "Location", strictTls, &m_look);
