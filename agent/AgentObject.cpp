@@ -207,8 +207,8 @@ HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LO
 }
 
 // What a download that brought no whole file answers: a refused certificate or redirect, a status other
-// than 200 kept for GetLastHttpStatus, a cancel, a broken transfer. A 206 counts as a success only when its body
-// was taken: the answer to a resume that fits.
+// than 200 kept for GetLastHttpStatus, a cancel, a broken transfer. A 206 counts as a success only when
+// its body was taken: the answer to a resume that fits.
 HRESULT AgentObject::CheckDownload(const web::DownloadResult& download) noexcept {
     RETURN_HR_IF(AGENT_E_CERTIFICATE, download.certificateRefused);
     RETURN_HR_IF(AGENT_E_INSECURE_REDIRECT, download.insecureRedirect);

@@ -293,11 +293,10 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesARedirectThatLeavesHttps) {
         std::vector<Route> routes;
     } cases[] = {
         {"at the look", {Route(FILE_PATH, SECURE).Status(302).Header(clear)}},
-        {"at the download", {Route(FILE_PATH, SECURE).Method("GET").Times(1).Body("look"),
-                             Route(FILE_PATH, SECURE).Status(302).Header(clear)}},
-        {"at a later hop", {Route(FILE_PATH, SECURE).Method("GET").Times(1).Body("look"),
-                            Route(FILE_PATH, SECURE).Status(302).Header("Location: /g.bin"),
-                            Route("/g.bin", SECURE).Status(301).Header(clear)}},
+        {"at a later hop of the download",
+         {Route(FILE_PATH, SECURE).Method("GET").Times(1).Body("look"),
+          Route(FILE_PATH, SECURE).Status(302).Header("Location: /g.bin"),
+          Route("/g.bin", SECURE).Status(301).Header(clear)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.where);
