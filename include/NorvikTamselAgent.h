@@ -32,7 +32,8 @@
 // Flags of FetchToFileEx; any other bit is refused with E_INVALIDARG before anything is sent.
 #define TAMSEL_FETCH_REPLACE_SAFELY 0x1  // body into a partial file beside the target, replaced only when whole
 #define TAMSEL_FETCH_RESUME         0x2  // continue a partial file of an earlier attempt (implies 0x1)
-#define TAMSEL_FETCH_STRICT_TLS     0x4  // https: no wrong host names, no out-of-date certificates, no dialog
+#define TAMSEL_FETCH_STRICT_TLS     0x4  // https: no wrong host names, no out-of-date certificates, no dialog,
+                                         // no redirect away from https
 
 // The code that NotifyCode receives before every NotifyProgress.
 #define TAMSEL_PROGRESS_CODE 5913
