@@ -13,12 +13,8 @@ InternetSession OpenSession() noexcept {
     return OpenInternet(AGENT_STRING);
 }
 
-InternetRequest OpenUrl(const InternetSession& session, const char* url) noexcept {
-    return OpenUrlBounded(session.get(), url, OPEN_FLAGS);
-}
-
-InternetRequest LookAt(const InternetSession& session, const char* url, bool strictTls) {
-    return OpenUrlBounded(session.get(), WithoutUserInfo(url).c_str(), strictTls ? STRICT_LOOK_FLAGS : LOOK_FLAGS);
+InternetRequest OpenUrl(const InternetSession& session, const char* url, bool strictTls = false) noexcept {
+    return OpenUrlBounded(session.get(), url, strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS);
 }
 
 }  // namespace
@@ -46,7 +42,9 @@ std::string QueryUrlHeader(const char* url, const char* headerName, bool strictT
     if (!session) {
         return {};
     }
-    InternetRequest request = LookAt(session, url, strictTls);
+    // Given user info, the platform would answer a challenge with it, and Wine's WinINet would keep it for
+    // every later request to that host in the process: the download GET and the POST too.
+    InternetRequest request = OpenUrl(session, WithoutUserInfo(url).c_str(), strictTls);
     if (!request) {
         return {};
     }

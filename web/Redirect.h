@@ -18,12 +18,9 @@ inline constexpr char AGENT_STRING[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windo
 inline constexpr unsigned long OPEN_FLAGS = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                                             INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                             INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_PRAGMA_NOCACHE;
-static_assert(OPEN_FLAGS == 0x04203100, "the probe's flags");
-// A look at a URL answers no challenge: it wants one header, and credentials the platform keeps for the
-// host (Wine keeps them process-wide) would otherwise go out with it, over plain http too.
-inline constexpr unsigned long LOOK_FLAGS = OPEN_FLAGS | INTERNET_FLAG_NO_AUTH;
-inline constexpr unsigned long STRICT_LOOK_FLAGS =
-    LOOK_FLAGS & ~(INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID);
+static_assert(OPEN_FLAGS == 0x04203100, "the look's flags");
+inline constexpr unsigned long STRICT_OPEN_FLAGS =
+    OPEN_FLAGS & ~(INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID);
 
 // The HTTP status of url. 0 when no internet session could be opened (status left untouched) or the
 // status could not be read; 502 when url could not be opened. Writes the result to status too.
