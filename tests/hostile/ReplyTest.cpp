@@ -1,5 +1,6 @@
-// Hostile replies: a 64 KiB Location, a thousand headers, a status line that is not HTTP, a reply of
-// ten million nested elements, a zero byte, and bytes above 127 in every field.
+// Hostile replies and requests: a 64 KiB Location, a thousand headers, a status line that is not HTTP,
+// a reply of ten million nested elements, a zero byte, bytes above 127 in every field, control
+// characters and credentials in arguments, and what the platform's cache keeps.
 #include "hostile/HostileSupport.h"
 
 #include "web/Internet.h"
