@@ -9,6 +9,7 @@
 #include "markup/ReplyField.h"
 #include "web/FixedUrls.h"
 #include "web/Redirect.h"
+#include "web/UrlSplit.h"
 #include "web/WebSession.h"
 
 namespace tamsel::agent {
@@ -18,15 +19,10 @@ bool IsEmpty(const char* text) noexcept {
     return text[0] == '\0';
 }
 
-// Text that goes into a request line or a form part as it is: a control character there (CR and LF
-// above all) would add header lines, form fields or a whole second request.
-bool HasControlCharacter(const char* text) noexcept {
-    for (; *text != '\0'; ++text) {
-        const auto c = static_cast<unsigned char>(*text);
-        if (c < 0x20 || c == 0x7F) return true;
-    }
-    return false;
-}
+// URLs, serials, languages, types and codes go into request lines and form parts as they are: a
+// control character in one (CR and LF above all) would add header lines, form fields or a whole second
+// request. Such an argument is refused before anything is sent, the probe included.
+using web::HasControlCharacter;
 
 // Claims the agent for one network operation for as long as it lives; false when another one holds it.
 class NetworkOperation {
@@ -131,8 +127,8 @@ HRESULT AgentObject::LookupRedirect(char* target, ULONG targetSize, const char* 
                                     const char* language, const char* type) noexcept {
     const NetworkOperation operation(m_busy);
     RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    RETURN_HR_IF(E_INVALIDARG,
-                 HasControlCharacter(serial) || HasControlCharacter(language) || HasControlCharacter(type));
+    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(lookupUrl) || HasControlCharacter(serial) ||
+                                   HasControlCharacter(language) || HasControlCharacter(type));
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(lookupUrl) || IsEmpty(serial) || IsEmpty(language) || IsEmpty(type));
     return ComBoundary([&] {
@@ -150,7 +146,7 @@ HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, con
     const NetworkOperation operation(m_busy);
     RETURN_HR_IF(AGENT_E_BUSY, !operation);
     *fileSize = 0;
-    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(code));
+    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(serviceUrl) || HasControlCharacter(code));
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl) || IsEmpty(code));
     return ComBoundary([&] {
@@ -170,6 +166,7 @@ HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, con
 HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink* progress) noexcept {
     const NetworkOperation operation(m_busy);
     RETURN_HR_IF(AGENT_E_BUSY, !operation);
+    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(url));
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || IsEmpty(path));
     return ComBoundary([&] {
@@ -191,7 +188,7 @@ HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LO
     const NetworkOperation operation(m_busy);
     RETURN_HR_IF(AGENT_E_BUSY, !operation);
     *remaining = -1;
-    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(code));
+    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(serviceUrl) || HasControlCharacter(code));
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl));
     return ComBoundary([&] {
@@ -209,11 +206,12 @@ HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LO
     });
 }
 
-// What a download that brought no whole file answers: a refused certificate, a status other than 200
-// kept for GetLastHttpStatus, a cancel, a broken transfer. A 206 counts as a success only when its body
-// was taken: the answer to a resume that fits.
+// What a download that brought no whole file answers: a refused certificate or redirect, a status other
+// than 200 kept for GetLastHttpStatus, a cancel, a broken transfer. A 206 counts as a success only when
+// its body was taken: the answer to a resume that fits.
 HRESULT AgentObject::CheckDownload(const web::DownloadResult& download) noexcept {
     RETURN_HR_IF(AGENT_E_CERTIFICATE, download.certificateRefused);
+    RETURN_HR_IF(AGENT_E_INSECURE_REDIRECT, download.insecureRedirect);
     const bool partTaken =
         download.status == HTTP_STATUS_PARTIAL_CONTENT && download.end != web::TransferEnd::Declined;
     if (!partTaken) {
@@ -227,7 +225,8 @@ HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, Progres
                                    LONGLONG expectedSize) noexcept {
     const NetworkOperation operation(m_busy);
     RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    RETURN_HR_IF(E_INVALIDARG, (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1);
+    RETURN_HR_IF(E_INVALIDARG,
+                 (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1 || HasControlCharacter(url));
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
     return ComBoundary([&] {

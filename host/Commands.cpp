@@ -206,6 +206,13 @@ int RunGet(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settin
     if (FAILED(queried)) {
         return Fail("query", queried, agent);
     }
+    // Passed on, a CR or LF in it would add lines to the download's request (the component refuses it
+    // too), and printed, lines to this console.
+    if (HasControlCharacter(url)) {
+        std::fprintf(stderr, "tamsel: the download URL %s holds control characters; nothing downloaded\n",
+                     ShowControlCharacters(url).c_str());
+        return ExitLocalProblem;
+    }
     const std::string name = FileNameFromUrl(url);
     if (name.empty()) {
         std::fprintf(stderr, "tamsel: the download URL %s names no usable file name; nothing downloaded\n", url);
@@ -239,7 +246,8 @@ const Command COMMANDS[] = {
      "                    when whole; a later --resume of the same URL continues it (Range/If-Range,\n"
      "                    FTP REST). Without it FILE itself is written and keeps what arrived.\n"
      "  --strict-tls      https: refuse a certificate for another host name, out of date, or from an\n"
-     "                    unknown authority (AGENT_E_CERTIFICATE) instead of accepting or asking.\n"
+     "                    unknown authority (AGENT_E_CERTIFICATE) instead of accepting or asking,\n"
+     "                    and a redirect from https elsewhere (AGENT_E_INSECURE_REDIRECT).\n"
      "  --expect-size N   fail with AGENT_E_SIZE_MISMATCH unless the file is exactly N bytes.",
      OPTION_RESUME | OPTION_STRICT_TLS | OPTION_EXPECT_SIZE, nullptr, RunFetch},
     {"report", 3, "SERVICE_URL CODE success|failure", "tell the service how a download ended",
@@ -256,8 +264,8 @@ const Command COMMANDS[] = {
      "  --retries N       how many times to resume (0 to 10, default 3); 0 fails at the first break.\n"
      "  --strict-tls      as for fetch.\n"
      "Ctrl+C stops the download; tamsel reports the failure and exits with 3, and the next get of the\n"
-     "same code resumes what arrived. A download URL that names no file Windows can hold is refused\n"
-     "before anything is downloaded or reported.",
+     "same code resumes what arrived. A download URL that names no file Windows can hold, or that\n"
+     "holds a control character, is refused before anything is downloaded or reported.",
      OPTION_RETRIES | OPTION_STRICT_TLS, nullptr, RunGet},
 };
 

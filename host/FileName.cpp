@@ -1,11 +1,17 @@
 // File names taken from download URLs, and the checks that keep them to plain files in one folder.
 #include "host/FileName.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace tamsel::host {
 namespace {
+
+bool IsControl(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
 
 bool IsDeviceName(const std::string& name) {
     static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4",
@@ -52,6 +58,24 @@ std::string FileNameFromUrl(const std::string& url) {
     const std::string path = url.substr(pathStart, url.find_first_of("?#", pathStart) - pathStart);
     std::string name = path.substr(path.rfind('/') + 1);
     return IsUsableFileName(name) ? name : std::string();
+}
+
+bool HasControlCharacter(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), IsControl);
+}
+
+std::string ShowControlCharacters(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        if (IsControl(c)) {
+            char escape[5];
+            std::snprintf(escape, sizeof(escape), "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {

@@ -14,6 +14,12 @@ std::string FileNameFromUrl(const std::string& url);
 // names (CON, NUL, COM1, ...) with or without an extension, which would write to no file at all.
 bool IsUsableFileName(const std::string& name);
 
+// Whether text holds a control character (below 0x20, or 0x7F).
+bool HasControlCharacter(const std::string& text);
+
+// text with each control character written as \xNN, fit to be shown on a console.
+std::string ShowControlCharacters(const std::string& text);
+
 // `folder` and `name` joined with one backslash.
 std::string JoinPath(const std::string& folder, const std::string& name);
 

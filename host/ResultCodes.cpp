@@ -49,6 +49,8 @@ const ResultInfo RESULT_TABLE[] = {
     {AGENT_E_CERTIFICATE, "AGENT_E_CERTIFICATE",
      "strict TLS refused the server's certificate (another host name, out of date, or an unknown authority)",
      30},
+    {AGENT_E_INSECURE_REDIRECT, "AGENT_E_INSECURE_REDIRECT",
+     "strict TLS refused a redirect from https to an unencrypted URL; nothing was fetched in clear", 33},
 };
 
 // Its code field is not read: callers print the code they have.

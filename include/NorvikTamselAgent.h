@@ -24,11 +24,16 @@
 // Result codes of FetchToFileEx (InvTamselAgentOps2) beside the ones above and E_ABORT (a cancel).
 #define AGENT_E_SIZE_MISMATCH     ((HRESULT)0x80042F03L)  // the length announced or received is not the one expected
 #define AGENT_E_CERTIFICATE       ((HRESULT)0x80042F04L)  // strict TLS refused the server's certificate
+// Strict TLS refused a redirect from https to a URL that is not https (at the Location look or at any
+// hop of the download); nothing was fetched in clear and no file was touched. Retrying without strict
+// TLS would fetch the file unencrypted: a host should report the URL to whoever gave it out instead.
+#define AGENT_E_INSECURE_REDIRECT ((HRESULT)0x80042F07L)
 
 // Flags of FetchToFileEx; any other bit is refused with E_INVALIDARG before anything is sent.
 #define TAMSEL_FETCH_REPLACE_SAFELY 0x1  // body into a partial file beside the target, replaced only when whole
 #define TAMSEL_FETCH_RESUME         0x2  // continue a partial file of an earlier attempt (implies 0x1)
-#define TAMSEL_FETCH_STRICT_TLS     0x4  // https: no wrong host names, no out-of-date certificates, no dialog
+#define TAMSEL_FETCH_STRICT_TLS     0x4  // https: no wrong host names, no out-of-date certificates, no dialog,
+                                         // no redirect away from https
 
 // The code that NotifyCode receives before every NotifyProgress.
 #define TAMSEL_PROGRESS_CODE 5913

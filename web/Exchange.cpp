@@ -111,12 +111,17 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     get.acceptAnyType = true;
     get.flags = ask.strictTls ? STRICT_GET_FLAGS : GET_FLAGS;
     get.certificateDialog = !ask.strictTls;
+    get.keepHttps = ask.strictTls;
     get.async = true;
     if (ask.resumeFrom > 0) {
         get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\nIf-Range: " + ask.ifRange + "\r\n";
     }
     HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(get));
     if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
+    if (answer.insecureRedirect) {
+        CloseUnread(std::move(answer.reply));
+        return {0, TransferEnd::NoExchange, false, true};
+    }
     const HINTERNET source = answer.reply.request.get();
     const ReplyHead head = ReadHead(answer.status, source);
     const ProgressPlan plan = PlanFor(ask, head);
@@ -160,7 +165,11 @@ TransferEnd ReadFtpFile(UnreadReply& handles, BodySize size, const ProgressPlan&
     BodySource source{handles.request.get()};
     if (reader) source.ftp = &reader;
     const TransferEnd end = ReadBody(source, size, plan, consumer);
-    reader.Finish(end == TransferEnd::Complete);
+    if (reader) {
+        reader.Finish(end == TransferEnd::Complete);
+    } else {
+        CloseFtpFile(handles.request);  // no worker took the handles: they are still ours
+    }
     return end;
 }
 
@@ -187,7 +196,10 @@ DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyCo
         head.rangeFirst = offset;
         head.rangeWhole = listing->size;
     }
-    if (!consumer.StartReply(head)) return {head.status, TransferEnd::Declined};
+    if (!consumer.StartReply(head)) {
+        CloseFtpFile(file);
+        return {head.status, TransferEnd::Declined};
+    }
     // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
     // at 2 GiB - 1).
     const ProgressPlan plan{ask.progress, ask.bytes, offset, listing->size};

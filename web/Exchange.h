@@ -24,8 +24,9 @@ struct DownloadAsk {
     ProgressSink* progress = nullptr;  // the percentage rule; may be null
     ProgressSink2* bytes = nullptr;    // told the bytes after every block; may be null
     // https: a certificate for another host name, out of date or from an unknown authority ends the
-    // exchange at once (certificateRefused), without a dialog. Otherwise such names and dates pass, and
-    // an unknown authority may be accepted by the user.
+    // exchange at once (certificateRefused), without a dialog, and a redirect from https to anything
+    // else is refused (insecureRedirect). Otherwise such names and dates pass, an unknown authority may
+    // be accepted by the user, and redirects go wherever http or https leads.
     bool strictTls = false;
     // Above 0: the rest of the file from there, if the file is still the one ifRange names (http:
     // Range and If-Range; ftp: REST, when the listing still gives that validator).

@@ -39,7 +39,7 @@ void FtpReader::ReadWhenAsked(void* argument) noexcept {
                                               &shared->got) != FALSE;
         ::SetEvent(shared->done.get());
     }
-    shared->handles.request.reset();
+    CloseFtpFile(shared->handles.request);  // and the copy the platform made of it
     shared->handles.connection.reset();
     shared->handles.session.reset();
     LetGo(shared);

@@ -4,6 +4,7 @@
 #include "web/Completion.h"
 #include "web/UrlSplit.h"
 
+#include <optional>
 #include <vector>
 
 namespace tamsel::web {
@@ -126,21 +127,33 @@ std::string UrlOf(const HttpTarget& target) {
            target.object;
 }
 
-// Where the reply's Location points, resolved against the URL it answered as WinINet resolves it; false
-// when there is no Location, or it leads to something other than http or https.
-bool NextTarget(HINTERNET request, HttpTarget& target) {
-    const std::string location = ReadReplyHeader(request, "Location");
-    if (location.empty()) return false;
-    const std::string base = UrlOf(target);
+// location resolved against base as WinINet resolves it, spaces encoded. Each space takes three bytes
+// then, so the buffer is sized by the platform's answer; nullopt when they cannot be combined.
+std::optional<std::string> CombineUrl(const std::string& base, const std::string& location) {
     std::vector<char> combined(base.size() + location.size() + 64);
-    DWORD length = static_cast<DWORD>(combined.size());
-    if (!::InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &length, ICU_ENCODE_SPACES_ONLY)) {
-        return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD length = static_cast<DWORD>(combined.size());
+        if (::InternetCombineUrlA(base.c_str(), location.c_str(), combined.data(), &length,
+                                  ICU_ENCODE_SPACES_ONLY)) {
+            return std::string(combined.data(), length);
+        }
+        // A buffer too short is told by the length asked for (its terminating zero counted), not by the
+        // last error: Wine's WinINet leaves that at 0.
+        if (length <= combined.size()) return std::nullopt;
+        combined.resize(length);
     }
-    const std::optional<UrlParts> parts = SplitUrl(std::string_view(combined.data(), length));
-    if (!parts || (parts->service != UrlService::Http && parts->service != UrlService::Https)) return false;
-    target = {parts->service == UrlService::Https, parts->host, parts->port, parts->object};
-    return true;
+    return std::nullopt;
+}
+
+// Where the reply's Location points, resolved against the URL it answered; nullopt when there is no
+// Location, or it leads to something other than http or https.
+std::optional<HttpTarget> NextTarget(HINTERNET request, const HttpTarget& from) {
+    const std::string location = ReadReplyHeader(request, "Location");
+    if (location.empty()) return std::nullopt;
+    const std::optional<std::string> combined = CombineUrl(UrlOf(from), location);
+    const std::optional<UrlParts> parts = combined ? SplitUrl(*combined) : std::nullopt;
+    if (!parts || (parts->service != UrlService::Http && parts->service != UrlService::Https)) return std::nullopt;
+    return HttpTarget{parts->service == UrlService::Https, parts->host, parts->port, parts->object};
 }
 
 // The request WinINet sends after a redirect: a GET asks again as HTTP/1.1 (its first request may
@@ -167,7 +180,13 @@ HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape) {
     shape.flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     HttpAnswer answer = SendOnce(target, shape);
     for (int hops = 0; hops < MAX_REDIRECTS && IsFollowed(answer.status); ++hops) {
-        if (!NextTarget(answer.reply.request.get(), target)) break;
+        std::optional<HttpTarget> next = NextTarget(answer.reply.request.get(), target);
+        if (!next) break;
+        if (shape.keepHttps && target.secure && !next->secure) {
+            answer.insecureRedirect = true;
+            break;
+        }
+        target = std::move(*next);
         ShapeForRedirect(shape, answer.status);
         CloseUnread(std::move(answer.reply));
         answer = SendOnce(target, shape);

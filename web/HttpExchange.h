@@ -30,6 +30,7 @@ struct RequestShape {
     std::string headers;            // added before sending, each line ending in CRLF
     std::string body;
     bool certificateDialog = true;  // an unknown certificate authority may be accepted by the user
+    bool keepHttps = false;         // a redirect from https to anything else is refused, not followed
     // Sent and read asynchronously, each wait bounded by the caller: a read then takes whatever has
     // arrived, however much, and a server that trickles cannot hold it (see BodyReader).
     bool async = false;
@@ -43,6 +44,7 @@ struct HttpAnswer {
     int32_t status = 0;  // 0: no answer (nothing sent, or no status line came back)
     DWORD sendError = 0;  // why the send failed, when it did
     Completion* completion = nullptr;  // of an asynchronous request; lives as long as its handle
+    bool insecureRedirect = false;  // the answer is a redirect that would have left https (keepHttps)
 };
 
 // Whether a failed send was the server's certificate being refused.
@@ -51,7 +53,8 @@ bool IsCertificateError(DWORD error) noexcept;
 // Sends the request in a session of its own and reads its status. A redirect (301, 302, 303 or 307:
 // those WinINet follows) to an http or https Location is followed the way WinINet follows it, up to
 // MAX_REDIRECTS times, each time in a session of its own; past that, or when there is nowhere to go,
-// the redirect is the answer. A POST goes on as a GET without its body, except after a 307.
+// the redirect is the answer, as is one from https elsewhere when the shape keeps to https. A POST goes
+// on as a GET without its body, except after a 307.
 HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape);
 
 // The raw header block of a reply; empty when it cannot be read.

@@ -168,6 +168,26 @@ std::string ReadReplyHeader(HINTERNET request, const char* headerName) {
     }
 }
 
+bool IsFtpFile(HINTERNET handle) noexcept {
+    DWORD type = 0;
+    DWORD size = sizeof(type);
+    return ::InternetQueryOptionA(handle, INTERNET_OPTION_HANDLE_TYPE, &type, &size) &&
+           type == INTERNET_HANDLE_TYPE_FTP_FILE;
+}
+
+// The copy's name is asked for while the file is open; the copy can go only once the platform has
+// closed it with the file, since it holds it open without sharing it for deletion.
+void CloseFtpFile(FtpFile& file) noexcept {
+    wchar_t copy[MAX_PATH + 1] = {};
+    DWORD size = sizeof(copy) - sizeof(wchar_t);
+    const bool named = ::InternetQueryOptionW(file.get(), INTERNET_OPTION_DATAFILE_NAME, copy, &size) &&
+                       copy[0] != L'\0';
+    file.reset();
+    if (named) {
+        ::DeleteFileW(copy);
+    }
+}
+
 bool MayHoldLongHttpBody(HINTERNET request) noexcept {
     DWORD type = 0;
     DWORD size = sizeof(type);

@@ -36,6 +36,15 @@ std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept;
 // or the value is so long (about 4 KiB) that the platform may have cut it.
 std::string ReadReplyHeader(HINTERNET request, const char* headerName);
 
+// Whether handle is an open FTP file (FtpOpenFileA, or InternetOpenUrlA of an ftp URL).
+bool IsFtpFile(HINTERNET handle) noexcept;
+
+// Closes an open FTP file and deletes the copy of it that the platform made in the WinINet cache
+// folder, where it names one. Wine's WinINet writes every byte read from an FTP file into such a file,
+// whatever the cache flags say, and never indexes it, so nothing would ever remove it: a copy of every
+// download, in the user's profile.
+void CloseFtpFile(FtpFile& file) noexcept;
+
 // A request whose reply body may not have been read to its end, with the handles it was opened under
 // (either parent may be empty). Declared in opening order, so that they close newest first.
 struct UnreadReply {

@@ -4,6 +4,7 @@
 #include "web/FixedUrls.h"
 #include "web/Handle.h"
 #include "web/Internet.h"
+#include "web/UrlSplit.h"
 
 namespace tamsel::web {
 namespace {
@@ -41,11 +42,17 @@ std::string QueryUrlHeader(const char* url, const char* headerName, bool strictT
     if (!session) {
         return {};
     }
-    InternetRequest request = OpenUrl(session, url, strictTls);
+    // Given user info, the platform would answer a challenge with it, and Wine's WinINet would keep it for
+    // every later request to that host in the process: the download GET and the POST too.
+    InternetRequest request = OpenUrl(session, WithoutUserInfo(url).c_str(), strictTls);
     if (!request) {
         return {};
     }
     std::string value = ReadReplyHeader(request.get(), headerName);
+    if (IsFtpFile(request.get())) {
+        CloseFtpFile(request);  // an FTP look's data connection ends with it: nothing to hand over
+        return value;
+    }
     // The body is never read: a look at a large file leaves all of it still to come.
     UnreadReply reply{std::move(session), {}, std::move(request)};
     if (unread != nullptr) {

@@ -28,9 +28,10 @@ int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
 
 // The value of the first reply header named headerName, exactly as sent; empty when there is none,
 // url cannot be opened, or the value is so long (about 4 KiB) that the platform may have cut it.
-// The body is never read and the status plays no part. With strictTls, an https server must show a
-// certificate for its own name, in date, from a known authority.
-// With `unread`, the reply (its body unread) is handed over there instead of being let go of here.
+// The body is never read and the status plays no part. url goes out as given, less any user info:
+// no look sends credentials. With strictTls, an https server must show a certificate for its own
+// name, in date, from a known authority.
+// With `unread`, an HTTP reply (its body unread) is handed over there instead of being let go of here.
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false,
                            UnreadReply* unread = nullptr);
 

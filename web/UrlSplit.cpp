@@ -62,17 +62,39 @@ bool SplitHostPort(std::string_view hostPort, std::string_view& host, std::strin
     return !host.empty();
 }
 
+// Where the authority starts (just after "://") and how long it is; nullopt without "://" after the
+// first ":". The user info runs up to the authority's last "@".
+std::optional<std::pair<size_t, size_t>> FindAuthority(std::string_view url) {
+    const size_t colon = url.find(':');
+    if (colon == std::string_view::npos || url.substr(colon, 3) != "://") return std::nullopt;
+    const size_t start = colon + 3;
+    return std::make_pair(start, std::min(url.find_first_of("/?#", start), url.size()) - start);
+}
+
 }  // namespace
 
+bool HasControlCharacter(std::string_view text) noexcept {
+    return std::any_of(text.begin(), text.end(), IsControl);
+}
+
+std::string WithoutUserInfo(std::string_view url) {
+    std::string kept(url);
+    const auto authority = FindAuthority(url);
+    if (!authority) return kept;
+    const size_t at = url.substr(authority->first, authority->second).rfind('@');
+    if (at != std::string_view::npos) kept.erase(authority->first, at + 1);
+    return kept;
+}
+
 std::optional<UrlParts> SplitUrl(std::string_view url) {
-    if (std::any_of(url.begin(), url.end(), IsControl)) return std::nullopt;
-    size_t colon = url.find(':');
-    if (colon == std::string_view::npos || url.substr(colon, 3) != "://") return std::nullopt;
-    std::string_view scheme = url.substr(0, colon);
+    if (HasControlCharacter(url)) return std::nullopt;
+    const auto authorityAt = FindAuthority(url);
+    if (!authorityAt) return std::nullopt;
+    std::string_view scheme = url.substr(0, authorityAt->first - 3);
     if (!IsScheme(scheme)) return std::nullopt;
 
-    std::string_view rest = url.substr(colon + 3);
-    size_t authorityEnd = std::min(rest.find_first_of("/?#"), rest.size());
+    std::string_view rest = url.substr(authorityAt->first);
+    size_t authorityEnd = authorityAt->second;
     std::string_view authority = rest.substr(0, authorityEnd);
     size_t at = authority.rfind('@');
     if (at != std::string_view::npos) authority.remove_prefix(at + 1);

@@ -31,4 +31,13 @@ struct UrlParts {
 // Nothing is decoded or escaped. Fails (nullopt) on anything it cannot take apart.
 std::optional<UrlParts> SplitUrl(std::string_view url);
 
+// Whether text holds a control character (below 0x20, or 0x7F): in a URL, a form field or a header
+// value a CR or LF would add header lines, fields or a whole second request.
+bool HasControlCharacter(std::string_view text) noexcept;
+
+// url with its "user[:password]@" dropped, as SplitUrl drops it; everything else exactly as given.
+// Handed to the platform whole, such a URL makes it answer a challenge with those credentials and keep
+// them for every later request to that host in the process.
+std::string WithoutUserInfo(std::string_view url);
+
 }  // namespace tamsel::web

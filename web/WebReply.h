@@ -19,6 +19,7 @@ struct DownloadResult {
     int32_t status = 0;  // 0 when the exchange could not be made; 200 for an opened FTP file
     TransferEnd end = TransferEnd::NoExchange;
     bool certificateRefused = false;  // no exchange because the server's certificate was refused
+    bool insecureRedirect = false;    // no download because strict TLS refused a redirect that left https
 };
 
 }  // namespace tamsel::web

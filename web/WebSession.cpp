@@ -4,6 +4,7 @@
 #include "web/Exchange.h"
 #include "base/Handle.h"
 #include "web/Redirect.h"
+#include "web/UrlSplit.h"
 #include "web/Worker.h"
 
 #include <atomic>
@@ -31,6 +32,13 @@ void Probe(void* argument) noexcept {
         result->status.store(200, std::memory_order_release);
     }
     result->Release();
+}
+
+// Whether going from url to location leaves https.
+bool LeavesHttps(const char* url, const std::string& location) {
+    const std::optional<UrlParts> from = SplitUrl(url);
+    const std::optional<UrlParts> to = SplitUrl(location);
+    return from && from->service == UrlService::Https && (!to || to->service != UrlService::Https);
 }
 
 }  // namespace
@@ -61,10 +69,15 @@ bool WebSession::ProbeConnectivity() noexcept {
 
 bool WebSession::SetUrl(const char* url, bool strictTls) {
     CloseUnread(std::move(m_look));
+    m_lookLeftHttps = false;
+    if (url == nullptr || HasControlCharacter(url)) {
+        return false;
+    }
     const std::string location = QueryUrlHeader(url, "Location", strictTls, &m_look);
     if (!MayHoldLongHttpBody(m_look.request.get())) {
-        CloseUnread(std::move(m_look));  // nothing to wait for: an FTP look, or a short body
+        CloseUnread(std::move(m_look));  // nothing to wait for: a short body
     }
+    m_lookLeftHttps = strictTls && !location.empty() && LeavesHttps(url, location);
     return m_request.ParseUrl(location.empty() ? url : location.c_str());
 }
 
@@ -79,6 +92,12 @@ DownloadResult WebSession::Get(ProgressSink* progress, BodyConsumer& consumer) {
 }
 
 DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
+    if (m_lookLeftHttps) {
+        CloseUnread(std::move(m_look));
+        DownloadResult refused;
+        refused.insecureRedirect = true;
+        return refused;
+    }
     DownloadResult result = SendGet(m_request, ask, consumer);
     CloseUnread(std::move(m_look));
     return result;

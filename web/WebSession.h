@@ -26,8 +26,10 @@ public:
     bool ProbeConnectivity() noexcept;
 
     // Looks once for a "Location" header of url (one GET whose body is not read) and parses that
-    // Location, unchanged, or else url itself into the request. False when the parser refuses it.
-    // With strictTls the look trusts only a certificate that strict TLS accepts.
+    // Location, unchanged, or else url itself into the request. False when the parser refuses it, and
+    // at once, with nothing sent, for a url holding a control character.
+    // With strictTls the look trusts only a certificate that strict TLS accepts, and a Location that
+    // leaves https is refused by the download that follows (insecureRedirect), which then sends nothing.
     bool SetUrl(const char* url, bool strictTls = false);
 
     // Appends a form field.
@@ -51,6 +53,7 @@ private:
     // the rest of a closed body, and a look at the file itself would otherwise be read a second time
     // while the download runs, on the same cores.
     UnreadReply m_look;
+    bool m_lookLeftHttps = false;
 };
 
 }  // namespace tamsel::web

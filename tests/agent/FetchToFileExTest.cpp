@@ -331,6 +331,43 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesAnUnknownAuthorityAndAnotherNameAtOnce
     EXPECT_TRUE(HoldsPattern(Contents(target), 5000));
 }
 
+TEST_F(FetchToFileExWire, StrictTlsRefusesARedirectThatLeavesHttps) {
+    constexpr char SECURE[] = "secure.norvik.example";
+    const std::string clear = std::string("Location: ") + FILE_URL;
+    const struct {
+        const char* where;
+        std::vector<Route> routes;
+    } cases[] = {
+        {"at the look", {Route(FILE_PATH, SECURE).Status(302).Header(clear)}},
+        {"at a later hop of the download",
+         {Route(FILE_PATH, SECURE).Method("GET").Times(1).Body("look"),
+          Route(FILE_PATH, SECURE).Status(302).Header("Location: /g.bin"),
+          Route("/g.bin", SECURE).Status(301).Header(clear)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        ASSERT_TRUE(loopback.Reset());
+        for (const Route& route : c.routes) loopback.Add(route);
+        loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
+        EXPECT_EQ(Fetch(TAMSEL_FETCH_STRICT_TLS | SAFE, -1, nullptr, "https://secure.norvik.example/f.bin"),
+                  AGENT_E_INSECURE_REDIRECT);
+        EXPECT_FALSE(Exists(target));
+        EXPECT_TRUE(OnlyTheTargetRemains());
+        for (const RecordedRequest& request : loopback.Requests("http")) {
+            EXPECT_NE(request.host, FILES) << "fetched in clear: " << request.RequestLine();
+        }
+        LONG status = 0;
+        EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL) << "no status to blame: " << status;
+    }
+    // Without strict TLS the same redirect is followed, as FetchToFile follows it.
+    ASSERT_TRUE(loopback.Reset());
+    for (const Route& route : cases[1].routes) loopback.Add(route);
+    loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
+    EXPECT_EQ(Fetch(SAFE, 5000, nullptr, "https://secure.norvik.example/f.bin"), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 5000));
+    EXPECT_EQ(loopback.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.1");
+}
+
 TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
     const std::string served = scratch.File("served");
     ASSERT_TRUE(::CreateDirectoryA(served.c_str(), nullptr));

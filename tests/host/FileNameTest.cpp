@@ -60,6 +60,21 @@ TEST(IsUsableFileName, RefusesWhatWindowsCannotHold) {
     }
 }
 
+TEST(ShowControlCharacters, WritesEachAsItsHexEscapeAndNothingElse) {
+    const struct {
+        std::string text;
+        const char* shown;
+    } cases[] = {
+        {"http://h/f.bin\r\nX-Injected: 1", "http://h/f.bin\\x0D\\x0AX-Injected: 1"},
+        {std::string("nul\0tab\tdel\x7f", 12), "nul\\x00tab\\x09del\\x7F"},
+        {"http://h/na\xC3\xAFve \\x41.bin", "http://h/na\xC3\xAFve \\x41.bin"},  // UTF-8 and a backslash stay
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ShowControlCharacters(c.text), c.shown) << c.shown;
+        EXPECT_EQ(HasControlCharacter(c.text), c.text != c.shown) << c.shown;
+    }
+}
+
 TEST(JoinPath, PutsExactlyOneSeparatorBetween) {
     EXPECT_EQ(JoinPath("C:\\dl", "a.bin"), "C:\\dl\\a.bin");
     EXPECT_EQ(JoinPath("C:\\dl\\", "a.bin"), "C:\\dl\\a.bin");

@@ -128,6 +128,7 @@ class Arguments(unittest.TestCase):
         self.assertIn('13  AGENT_E_SERVICE_STATUS', out)
         self.assertIn('28  AGENT_E_SIZE_MISMATCH', out)
         self.assertIn('30  AGENT_E_CERTIFICATE', out)
+        self.assertIn('33  AGENT_E_INSECURE_REDIRECT', out)
 
     def test_command_help_shows_its_usage(self):
         code, out, _ = run_host('get', '--help', dll=False)

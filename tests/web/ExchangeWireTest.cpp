@@ -238,6 +238,23 @@ TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
     }
 }
 
+TEST_F(ExchangeWire, RedirectToALocationFullOfSpacesIsFollowed) {
+    // Each space grows to "%20" in the combined URL: the platform asks for a larger buffer, and gets it.
+    const std::string spaces(100, ' ');
+    std::string escaped;
+    for (size_t i = 0; i < spaces.size(); ++i) escaped += "%20";
+    loopback.Add(Route("/f", FILES_HOST).Status(302).Header("Location: /moved" + spaces + "here.bin"));
+    loopback.Add(Route("/moved" + escaped + "here.bin", FILES_HOST).Generated(3000));
+    RecordingConsumer consumer;
+    EXPECT_EQ(Download("http://files.norvik.example/f", nullptr, consumer), TransferEnd::Complete);
+    EXPECT_EQ(lastStatus, 200);
+    EXPECT_EQ(consumer.starts, std::vector<int32_t>{200});
+    EXPECT_TRUE(HoldsPattern(consumer.body, 3000));
+    const auto requests = loopback.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].RequestLine(), "GET http://files.norvik.example:80/moved" + escaped + "here.bin HTTP/1.1");
+}
+
 TEST_F(ExchangeWire, ConsumerThatDeclinesTheBodyGetsNoByte) {
     loopback.Add(Route("/big", FILES_HOST).Status(404).Generated(1 << 20));
     RecordingConsumer consumer;

@@ -91,6 +91,24 @@ TEST(UrlSplit, RefusesWhatItCannotTakeApart) {
     }
 }
 
+TEST(UrlSplit, WithoutUserInfoDropsWhatTheSplitterDropsAndKeepsTheRest) {
+    const struct {
+        const char* url;
+        const char* kept;
+    } cases[] = {
+        {"http://user:secret@h/f.bin", "http://h/f.bin"},
+        {"HTTPS://u@h:8443/a b?x=1#f", "HTTPS://h:8443/a b?x=1#f"},
+        {"ftp://a@b@h/f", "ftp://h/f"},                      // up to the last "@" of the authority
+        {"http://h/p@q?r=s@t", "http://h/p@q?r=s@t"},        // an "@" past the authority is the path's
+        {"http://h?u=a@b", "http://h?u=a@b"},
+        {"no scheme u@h", "no scheme u@h"},
+        {"mailto:u@h", "mailto:u@h"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WithoutUserInfo(c.url), c.kept) << c.url;
+    }
+}
+
 TEST(UrlSplit, RefusesEmbeddedZeroByte) {
     using namespace std::string_view_literals;
     EXPECT_FALSE(SplitUrl("http://h\0evil/p"sv));
