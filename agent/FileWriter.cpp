@@ -105,17 +105,19 @@ std::wstring FinalPathOfName(const std::wstring& path) {
 
 }  // namespace
 
-bool IsPlainFileAt(HANDLE file, const std::wstring& path) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1 ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        return false;
-    }
+bool IsFoundAt(HANDLE file, const std::wstring& path) {
     // Wine shows a Unix symbolic link as the file it points to (no reparse point, whatever the open
     // flags): only the path the handle ended at tells it.
     const std::wstring found = FinalPath(file);
     const std::wstring expected = FinalPathOfName(path);
     return !found.empty() && ::CompareStringOrdinal(found.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool IsPlainFileAt(HANDLE file, const std::wstring& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return ::GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
+           (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+           IsFoundAt(file, path);
 }
 
 std::wstring WidenPath(const char* path) {

@@ -39,8 +39,10 @@ private:
     uint64_t m_size = 0;
 };
 
-// Whether an open file is one a download may write into: a plain file with a single name, not a link,
-// found at path itself (path absolute, as PlatformPath makes it).
+// Whether an open file was reached at path itself, not through a link (path absolute, as PlatformPath
+// makes it).
+bool IsFoundAt(HANDLE file, const std::wstring& path);
+// Whether an open file is one a download may write into: a plain file with a single name, found at path.
 bool IsPlainFileAt(HANDLE file, const std::wstring& path);
 
 // An 8-bit path as the platform's 8-bit file calls read it (the ANSI code page), widened.

@@ -70,11 +70,9 @@ bool LeadsElsewhere(const std::wstring& path) {
                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
-    // A file with other names is only unlinked from this one; a reparse point opened as itself is
-    // deleted as itself.
-    return info.nNumberOfLinks == 1 && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-           !IsPlainFileAt(file.get(), path);
+    // A reparse point opened as itself is found at its own name and deleted as itself; a hard link is
+    // only unlinked from this name.
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsFoundAt(file.get(), path);
 }
 
 // ".tamsel-<16 hex>" beside the target: a name that fits whatever the target's, the same for every
