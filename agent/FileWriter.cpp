@@ -107,9 +107,8 @@ std::wstring FinalPathOfName(const std::wstring& path) {
 
 bool IsFoundAt(HANDLE file, const std::wstring& path) {
     // Wine shows a Unix symbolic link as the file it points to (no reparse point, whatever the open
-    // flags): only the path the handle ended at tells it.
-    // Where no final path is known (some network shares), links show as reparse points and the
-    // attributes alone tell.
+    // flags): only the path the handle ended at tells it. Where no final path is known (some network
+    // shares), a link shows as a reparse point and the attributes alone tell.
     const std::wstring found = FinalPath(file);
     const std::wstring expected = found.empty() ? std::wstring() : FinalPathOfName(path);
     return expected.empty() || ::CompareStringOrdinal(found.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;

@@ -16,7 +16,7 @@ constexpr wchar_t PARTIAL_SUFFIX[] = L".tamsel-partial";
 constexpr wchar_t RECORD_SUFFIX[] = L".tamsel-resume";
 constexpr size_t LONGEST_SUFFIX = sizeof(PARTIAL_SUFFIX) / sizeof(wchar_t) - 1;
 constexpr size_t LONGEST_NAME = 255;  // in UTF-16 units, on every file system the product meets
-constexpr size_t RECORD_LIMIT = 4 * 1024;  // a digest, a validator and a number
+constexpr size_t RECORD_LIMIT = 16 * 1024;  // a digest, a validator and a number
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // FNV-1a: enough to tell one URL or name from another, never to keep a secret.
