@@ -466,6 +466,8 @@ def control(bench, sock, request, body):
         elif command == 'symlink':
             paths = dict(decode_fields(body))
             os.symlink(paths['target'].decode('utf-8'), paths['link'].decode('utf-8'))
+        elif command == 'unlink':
+            os.unlink(dict(decode_fields(body))['link'].decode('utf-8'))
         elif command == 'ftp/stop':
             bench.stop_ftp()
         elif command == 'ca':

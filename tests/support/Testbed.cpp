@@ -267,6 +267,12 @@ bool Testbed::Symlink(const std::string& link, const std::string& target) {
     return Call("POST", "symlink", EncodeField("link", unixLink) + EncodeField("target", unixTarget), &reply);
 }
 
+bool Testbed::Unlink(const std::string& link) {
+    const std::string unixLink = UnixPath(link);
+    std::string reply;
+    return !unixLink.empty() && Call("POST", "unlink", EncodeField("link", unixLink), &reply);
+}
+
 bool Testbed::StopFtp() {
     std::string reply;
     return Call("POST", "ftp/stop", {}, &reply);

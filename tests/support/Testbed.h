@@ -85,6 +85,8 @@ public:
     bool StopFtp();
     // Makes a Unix symbolic link at link (a Windows path) to target (one too): what Wine cannot make.
     bool Symlink(const std::string& link, const std::string& target);
+    // Removes such a link, which Wine cannot either (it deletes the file the link points to).
+    bool Unlink(const std::string& link);
 
 private:
     // One control call; the reply body, or a failure added to the running test.

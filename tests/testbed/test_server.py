@@ -181,13 +181,15 @@ class ServerTest(unittest.TestCase):
                 got_status, head, got_body = read_reply(s)
                 self.assertEqual((got_status, got_body), (status, body), head)
 
-    def test_symlink_links_a_path_to_another(self):
+    def test_symlink_links_a_path_to_another_and_unlink_removes_the_link(self):
         with tempfile.TemporaryDirectory() as folder:
             link, target = os.path.join(folder, 'link'), os.path.join(folder, 'target')
             status, reply = self.loopback.control('symlink', fields(('link', link), ('target', target)))
             self.assertEqual(status, 200, reply)
             self.assertEqual(os.readlink(link), target)
             self.assertEqual(self.loopback.control('symlink', fields(('link', link), ('target', target)))[0], 400)
+            self.assertEqual(self.loopback.control('unlink', fields(('link', link)))[0], 200)
+            self.assertFalse(os.path.lexists(link))
 
     def test_held_connections_end_on_reset_and_delays_answer_late(self):
         b = self.loopback
