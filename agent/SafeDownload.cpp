@@ -174,6 +174,10 @@ PartialDownload::PartialDownload(const SafePaths& paths, std::string url, std::o
       m_keepRecord(keepRecord),
       m_file(paths.partial) {}
 
+PartialDownload::~PartialDownload() {
+    if (!m_settled) Abandon();
+}
+
 bool PartialDownload::WholeIsExpected(const web::ReplyHead& head) {
     m_whole = head.status == HTTP_STATUS_PARTIAL_CONTENT ? head.rangeWhole : head.length;
     m_sizeMismatch = m_expectedSize >= 0 && m_whole && *m_whole != static_cast<uint64_t>(m_expectedSize);
@@ -222,10 +226,12 @@ bool PartialDownload::Replace() noexcept {
         return false;
     }
     ::DeleteFileW(m_paths.record.c_str());
+    m_settled = true;
     return true;
 }
 
 void PartialDownload::Abandon() noexcept {
+    m_settled = true;
     m_file.Finish();
     if (!m_keepRecord) {
         ::DeleteFileW(m_paths.partial.c_str());

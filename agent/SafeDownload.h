@@ -44,6 +44,10 @@ public:
     // expectedSize -1 checks nothing; keepRecord writes the record for a later resume.
     PartialDownload(const SafePaths& paths, std::string url, std::optional<ResumePoint> resume,
                     int64_t expectedSize, bool keepRecord);
+    // Left neither replaced nor abandoned (an allocation failed on the way): abandoned.
+    ~PartialDownload() override;
+    PartialDownload(const PartialDownload&) = delete;
+    PartialDownload& operator=(const PartialDownload&) = delete;
 
     // A 200 makes the partial file anew (the server ignored the range, or the file changed); a 206 whose
     // range starts at the resume point, for the same whole length and validator, goes on there.
@@ -83,6 +87,7 @@ private:
     bool m_startOver = false;
     bool m_sizeMismatch = false;
     bool m_refused = false;
+    bool m_settled = false;  // replaced or abandoned
 };
 
 // A path that names a folder: one that ends in a separator, or an existing directory.
