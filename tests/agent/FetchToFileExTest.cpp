@@ -202,7 +202,7 @@ TEST_F(FetchToFileExWire, APartOfAnotherVersionIsNeverSplicedOnTheFileSoFar) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        CutAt100000(c.recorded);
+        ASSERT_NO_FATAL_FAILURE(CutAt100000(c.recorded));
         Route careless = Route(FILE_PATH, FILES).Generated(300000).RangesIgnoringIfRange();
         if (c.answered != nullptr) careless.Header(c.answered);
         loopback.Add(careless);
@@ -219,7 +219,7 @@ TEST_F(FetchToFileExWire, APartOfAnotherVersionIsNeverSplicedOnTheFileSoFar) {
 }
 
 TEST_F(FetchToFileExWire, ARecordIsCheckedWhenReadAndKeepsNoUrl) {
-    CutAt100000(ETAG_LINE);
+    ASSERT_NO_FATAL_FAILURE(CutAt100000(ETAG_LINE));
     const std::string record = Contents(target + ".tamsel-resume");
     EXPECT_EQ(record.find("norvik"), std::string::npos) << "the URL is not kept: " << record;
     EXPECT_EQ(record.find('\n'), 16u) << "a 64-bit digest in hex stands for it: " << record;
@@ -260,7 +260,7 @@ TEST_F(FetchToFileExWire, ALinkPlantedAsThePartialFileIsNeverWrittenThrough) {
     };
     for (const Case& c : {Case{"hard link", false}, Case{"symbolic link", true}}) {
         SCOPED_TRACE(c.what);
-        CutAt100000(ETAG_LINE);
+        ASSERT_NO_FATAL_FAILURE(CutAt100000(ETAG_LINE));
         ASSERT_TRUE(WriteWhole(outside, Pattern(100000)));
         ASSERT_TRUE(::DeleteFileA(partial.c_str()));
         ASSERT_TRUE(c.symbolic ? loopback.Symlink(partial, outside)
@@ -294,7 +294,7 @@ TEST_F(FetchToFileExWire, ALocalRefusalAtA206IsTheFilesFaultNotTheServers) {
     };
     for (const Case& c : {Case{"partial file held open", true, false}, Case{"read-only target", false, true}}) {
         SCOPED_TRACE(c.what);
-        CutAt100000(ETAG_LINE);
+        ASSERT_NO_FATAL_FAILURE(CutAt100000(ETAG_LINE));
         if (c.readOnlyTarget) {
             ASSERT_TRUE(WriteWhole(target, "old"));
             ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
