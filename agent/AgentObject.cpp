@@ -227,6 +227,7 @@ HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, Progres
     RETURN_HR_IF(AGENT_E_BUSY, !operation);
     RETURN_HR_IF(E_INVALIDARG,
                  (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1 || HasControlCharacter(url));
+    RETURN_IF_FAILED(ComBoundary([&] { return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK; }));
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
     return ComBoundary([&] {
@@ -263,10 +264,11 @@ HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& a
 HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
                                  LONGLONG expectedSize) {
     const bool resume = (flags & TAMSEL_FETCH_RESUME) != 0;
-    const SafePaths paths = SafePathsFor(path);
-    std::optional<ResumePoint> point = resume ? FindResumePoint(paths, url) : std::nullopt;
+    const std::optional<SafePaths> paths = UsablePathsFor(path);
+    RETURN_HR_IF(E_FAIL, !paths);  // every name beside the target leads elsewhere: nothing is touched
+    std::optional<ResumePoint> point = resume ? FindResumePoint(*paths, url) : std::nullopt;
     for (;;) {
-        PartialDownload partial(paths, url, point, expectedSize, resume);
+        PartialDownload partial(*paths, url, point, expectedSize, resume);
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();
         const web::DownloadResult download = m_session->Get(ask, partial);
@@ -274,24 +276,23 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;
         }
-        const bool tooLong = download.end == web::TransferEnd::TooLong;
-        HRESULT result = partial.SizeMismatch() || tooLong ? AGENT_E_SIZE_MISMATCH : CheckDownload(download);
-        if (SUCCEEDED(result) && !SizeIsExpected(partial.Size(), expectedSize)) {
-            result = AGENT_E_SIZE_MISMATCH;  // a body without a length that ended at another size
-        } else if (SUCCEEDED(result) && partial.Size() != partial.Whole().value_or(partial.Size())) {
-            result = E_FAIL;
-        }
-        if (FAILED(result)) {
-            partial.Abandon();
-            if (tooLong) {
-                // The start of a body longer than the file expected is no file to resume.
-                ::DeleteFileW(paths.partial.c_str());
-                ::DeleteFileW(paths.record.c_str());
-            }
-            return result;
-        }
-        return partial.Replace() ? S_OK : E_FAIL;
+        HRESULT result = SafeDownloadResult(partial, download, expectedSize);
+        if (SUCCEEDED(result) && !partial.Replace()) result = E_FAIL;
+        // The start of a body longer than the file expected is no file to resume.
+        if (FAILED(result)) partial.Abandon(download.end != web::TransferEnd::TooLong);
+        return result;
     }
+}
+
+// How a safe download ended, before the replace: a local refusal is the file's fault whatever the
+// status, a body of another size than expected or announced is no whole file.
+HRESULT AgentObject::SafeDownloadResult(const PartialDownload& partial, const web::DownloadResult& download,
+                                        LONGLONG expectedSize) noexcept {
+    RETURN_HR_IF(E_FAIL, partial.Refused());
+    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, partial.SizeMismatch() || download.end == web::TransferEnd::TooLong);
+    RETURN_IF_FAILED(CheckDownload(download));
+    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, !SizeIsExpected(partial.Size(), expectedSize));  // no length announced
+    return partial.Size() == partial.Whole().value_or(partial.Size()) ? S_OK : E_FAIL;
 }
 
 HRESULT AgentObject::GetLastHttpStatus(LONG* status) noexcept {

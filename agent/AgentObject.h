@@ -18,6 +18,8 @@ struct WebReply;
 
 namespace tamsel::agent {
 
+class PartialDownload;
+
 class AgentObject {
 public:
     AgentObject() noexcept;
@@ -50,6 +52,8 @@ private:
     HRESULT FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize);
     HRESULT FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
                         LONGLONG expectedSize);
+    HRESULT SafeDownloadResult(const PartialDownload& partial, const web::DownloadResult& download,
+                               LONGLONG expectedSize) noexcept;
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;

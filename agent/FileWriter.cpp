@@ -30,23 +30,30 @@ bool FileWriter::StartReply(const web::ReplyHead& head) {
 bool FileWriter::OpenEmptied() noexcept {
     // Removed and made anew rather than truncated: some file systems write a file truncated to nothing
     // out to the disk when it is closed (a guard for programs that rewrite files in place), which costs
-    // a large download a third of its speed.
-    ::SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(m_path.c_str());
+    // a large download a third of its speed. Made with CREATE_NEW, so that nothing planted under the
+    // name in between is opened.
+    if (!::DeleteFileW(m_path.c_str()) && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        ::SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only name is not deleted
+        ::DeleteFileW(m_path.c_str());
+    }
     m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     m_size = 0;
     return static_cast<bool>(m_file);
 }
 
-bool FileWriter::OpenForAppend() noexcept {
-    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN,
-                               nullptr));
+bool FileWriter::OpenForAppend(uint64_t offset) {
+    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     LARGE_INTEGER end = {};
-    if (!m_file || !::SetFilePointerEx(m_file.get(), LARGE_INTEGER{}, &end, FILE_END)) {
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!m_file || !IsPlainFileAt(m_file.get(), m_path) || !::GetFileSizeEx(m_file.get(), &end) ||
+        static_cast<uint64_t>(end.QuadPart) < offset || !::SetFilePointerEx(m_file.get(), at, nullptr, FILE_BEGIN) ||
+        !::SetEndOfFile(m_file.get())) {
         m_file.reset();
         return false;
     }
-    m_size = static_cast<uint64_t>(end.QuadPart);
+    m_size = offset;
     return true;
 }
 
@@ -69,6 +76,49 @@ bool FileWriter::Finish() noexcept {
         return false;
     }
     return ::CloseHandle(m_file.release()) != FALSE;
+}
+
+namespace {
+
+std::wstring FinalPath(HANDLE handle) {
+    const DWORD needed = ::GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    if (needed == 0) return {};
+    std::wstring path(needed, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), needed, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= needed) return {};
+    path.resize(length);
+    return path;
+}
+
+// Where the file's own folder says it should be found.
+std::wstring FinalPathOfName(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return {};
+    FileHandle folder(::CreateFileW(path.substr(0, slash + 1).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::wstring folderPath = folder ? FinalPath(folder.get()) : std::wstring();
+    if (folderPath.empty()) return {};
+    if (folderPath.back() != L'\\') folderPath += L'\\';
+    return folderPath + path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool IsFoundAt(HANDLE file, const std::wstring& path) {
+    // Wine shows a Unix symbolic link as the file it points to (no reparse point, whatever the open
+    // flags): only the path the handle ended at tells it. Where no final path is known (some network
+    // shares), a link shows as a reparse point and the attributes alone tell.
+    const std::wstring found = FinalPath(file);
+    const std::wstring expected = found.empty() ? std::wstring() : FinalPathOfName(path);
+    return expected.empty() || ::CompareStringOrdinal(found.c_str(), -1, expected.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool IsPlainFileAt(HANDLE file, const std::wstring& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return ::GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
+           (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+           IsFoundAt(file, path);
 }
 
 std::wstring WidenPath(const char* path) {

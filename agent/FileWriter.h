@@ -18,9 +18,11 @@ public:
     // nothing is downloaded for nothing.
     bool StartReply(const web::ReplyHead& head) override;
 
-    // For a partial file: created or emptied, and hidden; or opened to go on at its end.
+    // For a partial file: made anew and hidden (the name removed first, so a link planted there is
+    // never written through); or, when it is a plain file of its own that holds at least offset
+    // bytes, opened to go on at offset (anything past it cut off).
     bool OpenEmptied() noexcept;
-    bool OpenForAppend() noexcept;
+    bool OpenForAppend(uint64_t offset);
 
     // Writes the bytes whole; a short write counts as a failure.
     bool Write(const char* data, size_t size) override;
@@ -36,6 +38,12 @@ private:
     FileHandle m_file;
     uint64_t m_size = 0;
 };
+
+// Whether an open file was reached at path itself, not through a link (path absolute, as PlatformPath
+// makes it).
+bool IsFoundAt(HANDLE file, const std::wstring& path);
+// Whether an open file is one a download may write into: a plain file with a single name, found at path.
+bool IsPlainFileAt(HANDLE file, const std::wstring& path);
 
 // An 8-bit path as the platform's 8-bit file calls read it (the ANSI code page), widened.
 std::wstring WidenPath(const char* path);

@@ -5,6 +5,8 @@
 #include <wininet.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <vector>
 
 namespace tamsel::agent {
@@ -12,8 +14,25 @@ namespace {
 
 constexpr wchar_t PARTIAL_SUFFIX[] = L".tamsel-partial";
 constexpr wchar_t RECORD_SUFFIX[] = L".tamsel-resume";
-constexpr size_t LONGEST_SUFFIX = sizeof(PARTIAL_SUFFIX) / sizeof(wchar_t);
-constexpr size_t RECORD_LIMIT = 16 * 1024;  // a URL, a validator and a number
+constexpr size_t LONGEST_SUFFIX = sizeof(PARTIAL_SUFFIX) / sizeof(wchar_t) - 1;
+constexpr size_t LONGEST_NAME = 255;  // in UTF-16 units, on every file system the product meets
+constexpr size_t RECORD_LIMIT = 16 * 1024;  // a digest, a validator and a number
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// FNV-1a: enough to tell one URL or name from another, never to keep a secret.
+uint64_t Digest(const void* data, size_t size) {
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (size_t i = 0; i < size; ++i) {
+        hash = (hash ^ static_cast<const unsigned char*>(data)[i]) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+std::string Hex(uint64_t value) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
 
 bool ReadWhole(const std::wstring& path, std::string& text) {
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -25,18 +44,51 @@ bool ReadWhole(const std::wstring& path, std::string& text) {
     return got < RECORD_LIMIT;
 }
 
+// Made anew: a link planted under the name is removed, never written through.
 bool WriteWhole(const std::wstring& path, const std::string& text) {
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
-                                  nullptr));
+    ::DeleteFileW(path.c_str());
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     DWORD written = 0;
     return file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size();
 }
 
-std::optional<uint64_t> FileSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+// The partial file's length, when it is a plain file of its own that a resume may go on writing.
+std::optional<uint64_t> PlainFileSize(const std::wstring& path) {
+    FileHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !IsPlainFileAt(file.get(), path) || !::GetFileSizeEx(file.get(), &size)) return std::nullopt;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+// A name that cannot be deleted or renamed without reaching something else: under Wine, deleting or
+// renaming a Unix symbolic link deletes or moves the file it points to, and leaves the link. A folder
+// cannot be made a partial file either.
+bool LeadsElsewhere(const std::wstring& path) {
+    FileHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
+    // A reparse point opened as itself is found at its own name and deleted as itself; a hard link is
+    // only unlinked from this name.
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsFoundAt(file.get(), path);
+}
+
+// ".tamsel-<16 hex>" beside the target: a name that fits whatever the target's, the same for every
+// spelling of it (names are compared without case).
+std::wstring HashedStem(const std::wstring& folder, const std::wstring& name) {
+    std::wstring upper(name);
+    if (!upper.empty()) ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    const std::string hex = Hex(Digest(upper.data(), upper.size() * sizeof(wchar_t)));
+    return folder + L".tamsel-" + std::wstring(hex.begin(), hex.end());
+}
+
+SafePaths HashedPathsFor(const std::wstring& target) {
+    const size_t slash = target.find_last_of(L'\\');
+    const std::wstring folder = target.substr(0, slash + 1);
+    const std::wstring stem = HashedStem(folder, target.substr(slash + 1));
+    return {target, stem + L".partial", stem + L".resume"};
 }
 
 // A strong ETag proves the same bytes; without one, Last-Modified is the weaker proof servers accept
@@ -46,39 +98,71 @@ std::string ValidatorOf(const web::ReplyHead& head) {
     return head.lastModified;
 }
 
-// "url\nvalidator\nwhole\n": control characters never reach either text (the URL splitter refuses
-// them in URLs, and a validator with one is not kept).
+// "url digest\nvalidator\nwhole\n": the URL itself is not kept (it may carry credentials).
 std::string RecordText(const std::string& url, const std::string& validator, uint64_t whole) {
-    return url + "\n" + validator + "\n" + std::to_string(whole) + "\n";
+    return Hex(Digest(url.data(), url.size())) + "\n" + validator + "\n" + std::to_string(whole) + "\n";
 }
 
-bool HasLineBreak(const std::string& text) {
-    return text.find_first_of("\r\n") != std::string::npos;
+// Control characters would reach the GET as header lines (If-Range carries the validator as it is).
+bool HasControlCharacter(const std::string& text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
+// The record's validator and whole length, when it is one written for url and nothing else.
+std::optional<ResumePoint> ReadRecord(const std::wstring& path, const std::string& url) {
+    std::string text;
+    if (!ReadWhole(path, text)) return std::nullopt;
+    const std::string digest = Hex(Digest(url.data(), url.size())) + "\n";
+    const size_t validatorEnd = text.find('\n', digest.size());
+    if (text.compare(0, digest.size(), digest) != 0 || validatorEnd == std::string::npos) return std::nullopt;
+    ResumePoint point;
+    point.validator = text.substr(digest.size(), validatorEnd - digest.size());
+    const std::string whole = text.substr(validatorEnd + 1);
+    if (point.validator.empty() || HasControlCharacter(point.validator) || whole.size() < 2 || whole.size() > 21 ||
+        whole.back() != '\n' || whole.find_first_not_of("0123456789") != whole.size() - 1) {
+        return std::nullopt;
+    }
+    point.whole = std::strtoull(whole.c_str(), nullptr, 10);
+    return point;
 }
 
 }  // namespace
 
 SafePaths SafePathsFor(const std::wstring& target) {
+    const size_t slash = target.find_last_of(L'\\');
+    const size_t nameLength = target.size() - (slash == std::wstring::npos ? 0 : slash + 1);
+    if (nameLength + LONGEST_SUFFIX > LONGEST_NAME) return HashedPathsFor(target);
     return {target, target + PARTIAL_SUFFIX, target + RECORD_SUFFIX};
 }
 
-std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::string& url) {
-    std::string text;
-    if (!ReadWhole(paths.record, text)) return std::nullopt;
-    const size_t urlEnd = text.find('\n');
-    const size_t validatorEnd = urlEnd == std::string::npos ? urlEnd : text.find('\n', urlEnd + 1);
-    if (validatorEnd == std::string::npos || text.compare(0, urlEnd, url) != 0 || urlEnd != url.size()) {
+std::optional<SafePaths> UsablePathsFor(const std::wstring& target) {
+    SafePaths paths = SafePathsFor(target);
+    if (!LeadsElsewhere(paths.partial) && !LeadsElsewhere(paths.record)) return paths;
+    SafePaths hashed = HashedPathsFor(target);
+    if (hashed.partial == paths.partial || LeadsElsewhere(hashed.partial) || LeadsElsewhere(hashed.record)) {
         return std::nullopt;
     }
-    ResumePoint point;
-    point.validator = text.substr(urlEnd + 1, validatorEnd - urlEnd - 1);
-    unsigned long long whole = 0;
-    if (std::sscanf(text.c_str() + validatorEnd + 1, "%llu", &whole) != 1) return std::nullopt;
-    point.whole = whole;
-    const std::optional<uint64_t> size = FileSize(paths.partial);
-    if (point.validator.empty() || !size || *size == 0 || *size >= point.whole) return std::nullopt;
-    point.offset = *size;
+    return hashed;
+}
+
+std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::string& url) {
+    std::optional<ResumePoint> point = ReadRecord(paths.record, url);
+    const std::optional<uint64_t> size = point ? PlainFileSize(paths.partial) : std::nullopt;
+    if (!size || *size == 0 || *size > point->whole) return std::nullopt;
+    // A whole file is proven still current by its last byte, asked for under the same validator.
+    point->offset = *size == point->whole ? *size - 1 : *size;
     return point;
+}
+
+bool NamesFolder(const wchar_t* path) {
+    const size_t length = std::wcslen(path);
+    if (length > 0 && (path[length - 1] == L'\\' || path[length - 1] == L'/')) return true;
+    const std::wstring full = PlatformPath(path);
+    const DWORD attributes = full.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(full.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 PartialDownload::PartialDownload(const SafePaths& paths, std::string url, std::optional<ResumePoint> resume,
@@ -90,29 +174,44 @@ PartialDownload::PartialDownload(const SafePaths& paths, std::string url, std::o
       m_keepRecord(keepRecord),
       m_file(paths.partial) {}
 
+PartialDownload::~PartialDownload() {
+    if (!m_settled) Abandon();
+}
+
 bool PartialDownload::WholeIsExpected(const web::ReplyHead& head) {
     m_whole = head.status == HTTP_STATUS_PARTIAL_CONTENT ? head.rangeWhole : head.length;
     m_sizeMismatch = m_expectedSize >= 0 && m_whole && *m_whole != static_cast<uint64_t>(m_expectedSize);
     return !m_sizeMismatch;
 }
 
+// A 206 goes on at the partial file's end only when it is the part asked for of the very file
+// recorded: a server or proxy that honours Range and ignores If-Range answers with a part of whatever
+// it has now, and its validator is what tells.
+bool PartialDownload::Continues(const web::ReplyHead& head) const {
+    return head.status == HTTP_STATUS_PARTIAL_CONTENT && m_resume && head.rangeFirst &&
+           *head.rangeFirst == m_resume->offset && head.rangeWhole == m_resume->whole &&
+           ValidatorOf(head) == m_resume->validator;
+}
+
 bool PartialDownload::StartReply(const web::ReplyHead& head) {
-    const bool resumed = head.status == HTTP_STATUS_PARTIAL_CONTENT && m_resume && head.rangeFirst &&
-                         *head.rangeFirst == m_resume->offset && head.rangeWhole == m_resume->whole;
+    const bool resumed = Continues(head);
     if (head.status != HTTP_STATUS_OK && !resumed) {
-        // A 416, or a range that does not continue the partial file: ask again for the whole file.
+        // A 416, or a part that does not continue the partial file: ask again for the whole file.
         m_startOver = head.status == HTTP_STATUS_PARTIAL_CONTENT || head.status == 416;
         return false;
     }
     const DWORD targetAttributes = ::GetFileAttributesW(m_paths.target.c_str());
-    if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        return false;  // never replaced, as a read-only target is never overwritten
+    // A read-only target is never replaced, as it is never overwritten.
+    m_refused = targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (m_refused || !WholeIsExpected(head)) return false;
+    if (resumed) {
+        m_refused = !m_file.OpenForAppend(m_resume->offset);
+        return !m_refused;
     }
-    if (!WholeIsExpected(head)) return false;
-    if (resumed) return m_file.OpenForAppend() && m_file.Size() == m_resume->offset;
-    if (!m_file.OpenEmptied()) return false;
+    m_refused = !m_file.OpenEmptied();
+    if (m_refused) return false;
     const std::string validator = ValidatorOf(head);
-    if (m_keepRecord && !HasLineBreak(validator)) {
+    if (m_keepRecord && !HasControlCharacter(validator)) {
         WriteWhole(m_paths.record, RecordText(m_url, validator, m_whole.value_or(0)));
     }
     return true;
@@ -127,12 +226,14 @@ bool PartialDownload::Replace() noexcept {
         return false;
     }
     ::DeleteFileW(m_paths.record.c_str());
+    m_settled = true;
     return true;
 }
 
-void PartialDownload::Abandon() noexcept {
+void PartialDownload::Abandon(bool resumable) noexcept {
+    m_settled = true;
     m_file.Finish();
-    if (!m_keepRecord) {
+    if (!m_keepRecord || !resumable) {
         ::DeleteFileW(m_paths.partial.c_str());
         ::DeleteFileW(m_paths.record.c_str());
     }
@@ -145,7 +246,7 @@ std::wstring PlatformPath(const wchar_t* path) {
     const DWORD length = ::GetFullPathNameW(path, needed, full.data(), nullptr);
     if (length == 0 || length >= needed) return {};
     full.resize(length);
-    if (full.size() + LONGEST_SUFFIX < MAX_PATH || full.rfind(L"\\\\?\\", 0) == 0) return full;
+    if (full.size() + LONGEST_SUFFIX < MAX_PATH - 1 || full.rfind(L"\\\\?\\", 0) == 0) return full;
     if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }

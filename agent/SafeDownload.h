@@ -16,9 +16,14 @@ namespace tamsel::agent {
 struct SafePaths {
     std::wstring target;
     std::wstring partial;  // the body so far
-    std::wstring record;   // where it came from: URL, validator and whole length
+    std::wstring record;   // where it came from: a digest of the URL, the validator and the whole length
 };
+// "<name>.tamsel-partial" and "<name>.tamsel-resume" beside the target while they fit a name's 255
+// characters; beside a longer name ".tamsel-<16 hex>.partial" and ".resume", hex a digest of the name.
 SafePaths SafePathsFor(const std::wstring& target);
+// SafePathsFor's names, or the hashed ones when a name of those cannot be deleted without reaching
+// something else (a link the platform follows, a folder); nothing when neither pair is usable.
+std::optional<SafePaths> UsablePathsFor(const std::wstring& target);
 
 // What an earlier attempt left that a new one may continue: the partial file's length, and the
 // validator and whole length that the server must still answer with.
@@ -28,8 +33,10 @@ struct ResumePoint {
     uint64_t whole = 0;
 };
 
-// The resume point of the partial file, when its record names the same URL, holds a validator and a
-// whole length, and the file is shorter than that length; otherwise nothing (start over).
+// The resume point of the partial file, when its record was written for the same URL and holds a
+// validator free of control characters and a whole length, and the file is a plain file of its own
+// (one name, no link) no longer than that length; otherwise nothing (start over). A whole file resumes
+// at its last byte, which proves cheaply that the server still has the same file.
 std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::string& url);
 
 class PartialDownload final : public web::BodyConsumer {
@@ -37,16 +44,23 @@ public:
     // expectedSize -1 checks nothing; keepRecord writes the record for a later resume.
     PartialDownload(const SafePaths& paths, std::string url, std::optional<ResumePoint> resume,
                     int64_t expectedSize, bool keepRecord);
+    // Left neither replaced nor abandoned (an allocation failed on the way): abandoned.
+    ~PartialDownload() override;
+    PartialDownload(const PartialDownload&) = delete;
+    PartialDownload& operator=(const PartialDownload&) = delete;
 
-    // A 200 empties the partial file (the server ignored the range, or the file changed); a 206 whose
-    // range starts where the partial file ends, for the same whole length, goes on at its end. Anything
-    // else is declined: a 416 or a range that does not fit asks for a start over, a whole length other
-    // than the expected one is a size mismatch, a read-only target is not replaced.
+    // A 200 makes the partial file anew (the server ignored the range, or the file changed); a 206 whose
+    // range starts at the resume point, for the same whole length and validator, goes on there.
+    // Anything else is declined: a 416 or a part that does not fit asks for a start over, a whole
+    // length other than the expected one is a size mismatch, a read-only target or a partial file that
+    // cannot be opened is refused.
     bool StartReply(const web::ReplyHead& head) override;
     bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
 
     bool StartOver() const noexcept { return m_startOver; }
     bool SizeMismatch() const noexcept { return m_sizeMismatch; }
+    // The reply was declined for a local reason: the file, not the server, is at fault.
+    bool Refused() const noexcept { return m_refused; }
     uint64_t Size() const noexcept { return m_file.Size(); }
     // The whole length the reply announced, when it did.
     std::optional<uint64_t> Whole() const noexcept { return m_whole; }
@@ -56,11 +70,13 @@ public:
     // itself is not forced to the disk first: on a fast link that would cost a third of the speed.
     // False when that could not be done.
     bool Replace() noexcept;
-    // After a failure or a cancel: closes the partial file; without a record to resume from, removes it.
-    void Abandon() noexcept;
+    // After a failure or a cancel: closes the partial file; removes it and its record unless a record
+    // is kept to resume from and the bytes are worth resuming (resumable false: they are not).
+    void Abandon(bool resumable = true) noexcept;
 
 private:
     bool WholeIsExpected(const web::ReplyHead& head);
+    bool Continues(const web::ReplyHead& head) const;
 
     SafePaths m_paths;
     std::string m_url;
@@ -71,7 +87,12 @@ private:
     std::optional<uint64_t> m_whole;
     bool m_startOver = false;
     bool m_sizeMismatch = false;
+    bool m_refused = false;
+    bool m_settled = false;  // replaced or abandoned
 };
+
+// A path that names a folder: one that ends in a separator, or an existing directory.
+bool NamesFolder(const wchar_t* path);
 
 // The path as the platform's wide file calls take it: absolute, with the long-path prefix when it, or
 // a partial file beside it, would not fit MAX_PATH. Empty when it cannot be made absolute.

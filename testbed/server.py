@@ -101,7 +101,7 @@ class Route:
         'trickle': lambda r, v: setattr(r, 'trickle', _trickle(v)),
         'raw': lambda r, v: setattr(r, 'raw', v),
         'close': lambda r, v: setattr(r, 'close', v == b'1'),
-        'ranges': lambda r, v: setattr(r, 'ranges', v == b'1'),
+        'ranges': lambda r, v: setattr(r, 'ranges', {b'1': True, b'any': 'any'}.get(v, False)),
     }
 
     def __init__(self, fields=(), **values):
@@ -346,12 +346,13 @@ def validators(route):
 def ranged(route, request):
     """The route as it answers a request for the rest of its body: a 206 from the asked byte, or a 416
     past its end. The route itself when it does not serve ranges, the request asks for none, or its
-    If-Range names another validator (then the whole body is the answer, as a server sends it)."""
+    If-Range names another validator (then the whole body is the answer, as a server sends it); a
+    route whose ranges are 'any' ignores If-Range, as a careless server or proxy does."""
     match = re.fullmatch(r'bytes=(\d+)-', request.header('range') or '')
     if not route.ranges or not match:
         return route
     if_range = request.header('if-range')
-    if if_range is not None and if_range not in validators(route):
+    if if_range is not None and route.ranges != 'any' and if_range not in validators(route):
         return route
     whole = route.generate_bytes() if route.generate is not None else route.body
     first = int(match.group(1))
@@ -462,6 +463,11 @@ def control(bench, sock, request, body):
             if not os.path.isdir(root):
                 raise ValueError('ftp root %r is not a directory' % root)
             reply = encode_fields([('port', b'%d' % bench.start_ftp(root))])
+        elif command == 'symlink':
+            paths = dict(decode_fields(body))
+            os.symlink(paths['target'].decode('utf-8'), paths['link'].decode('utf-8'))
+        elif command == 'unlink':
+            os.unlink(dict(decode_fields(body))['link'].decode('utf-8'))
         elif command == 'ftp/stop':
             bench.stop_ftp()
         elif command == 'ca':
@@ -469,7 +475,7 @@ def control(bench, sock, request, body):
                                    ('untrusted', bench.certs.untrusted_pem.encode())])
         else:
             status, reply = 404, b'unknown control command\n'
-    except (ValueError, KeyError, UnicodeDecodeError) as error:
+    except (ValueError, KeyError, UnicodeDecodeError, OSError) as error:
         status, reply = 400, str(error).encode('utf-8') + b'\n'
     sock.sendall(Route(target='/', status=status, body=reply, close=True).head() + reply)
 

@@ -7,6 +7,7 @@
 #include "support/Pattern.h"
 #include "support/Testbed.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +83,30 @@ protected:
             if (Exists(target + suffix)) return ::testing::AssertionFailure() << target << suffix << " is left";
         }
         return ::testing::AssertionSuccess();
+    }
+
+    // Every name in the scratch folder, hidden ones too, sorted.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        HANDLE search = ::FindFirstFileA((scratch.path + "\\*").c_str(), &found);
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(search, &found)) {
+            if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") {
+                names.push_back(found.cFileName);
+            }
+        }
+        if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // A first attempt cut at 100,000 of 300,000 bytes: a partial file and its record wait beside the target.
+    void CutAt100000(const char* validatorLine) {
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(FILE_PATH, FILES).Header(validatorLine).Generated(300000).CloseAfter(100000).Times(2));
+        ASSERT_EQ(Fetch(RESUME), E_FAIL);
+        ASSERT_EQ(SizeOf(target + ".tamsel-partial"), 100000);
+        ASSERT_TRUE(loopback.Reset());
     }
 
     static bool Has(const RecordedRequest& request, const std::string& line) {
@@ -162,6 +187,187 @@ TEST_F(FetchToFileExWire, AResumeTheServerCannotHonourStartsOverWithTheWholeFile
     }
 }
 
+TEST_F(FetchToFileExWire, APartOfAnotherVersionIsNeverSplicedOnTheFileSoFar) {
+    // A server that honours Range and ignores If-Range answers with a part of what it has now.
+    struct Case {
+        const char* what;
+        const char* recorded;  // the validator of the cut attempt
+        const char* answered;  // the 206's, or none
+    };
+    const Case cases[] = {
+        {"another ETag", ETAG_LINE, "ETag: \"v2\""},
+        {"another Last-Modified", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT",
+         "Last-Modified: Wed, 02 Dec 2026 10:00:00 GMT"},
+        {"no validator", ETAG_LINE, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(CutAt100000(c.recorded));
+        Route careless = Route(FILE_PATH, FILES).Generated(300000).RangesIgnoringIfRange();
+        if (c.answered != nullptr) careless.Header(c.answered);
+        loopback.Add(careless);
+        EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+        EXPECT_TRUE(OnlyTheTargetRemains());
+        const auto gets = Downloads();
+        ASSERT_EQ(gets.size(), 2u) << "the resume, then the start over in the same call";
+        const std::string validator = std::string(c.recorded).substr(std::string(c.recorded).find(": ") + 2);
+        EXPECT_TRUE(Has(gets[0], "Range: bytes=100000-") && Has(gets[0], "If-Range: " + validator)) << gets[0].raw;
+        EXPECT_EQ(gets[1].raw.find("Range"), std::string::npos) << gets[1].raw;
+        ::DeleteFileA(target.c_str());
+    }
+}
+
+TEST_F(FetchToFileExWire, ARecordIsCheckedWhenReadAndKeepsNoUrl) {
+    ASSERT_NO_FATAL_FAILURE(CutAt100000(ETAG_LINE));
+    const std::string record = Contents(target + ".tamsel-resume");
+    EXPECT_EQ(record.find("norvik"), std::string::npos) << "the URL is not kept: " << record;
+    EXPECT_EQ(record.find('\n'), 16u) << "a 64-bit digest in hex stands for it: " << record;
+    const size_t validator = record.find("\"v1\"");
+    ASSERT_NE(validator, std::string::npos) << record;
+    struct Case {
+        const char* what;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"a header line in the validator", std::string(record).insert(validator + 4, "\rX-Injected: yes")},
+        {"a control character in the validator", std::string(record).insert(validator + 4, "\x01")},
+        {"the URL in plain text", std::string(FILE_URL) + record.substr(16)},
+        {"a whole length that is no number", record.substr(0, record.rfind('\n', record.size() - 2) + 1) + "3e5\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(loopback.Reset());
+        ASSERT_TRUE(WriteWhole(target + ".tamsel-partial", Pattern(100000)));
+        ASSERT_TRUE(WriteWhole(target + ".tamsel-resume", c.text));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+        EXPECT_TRUE(OnlyTheTargetRemains());
+        const auto gets = Downloads();
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_EQ(gets[0].raw.find("Range"), std::string::npos) << "no record: a plain GET\n" << gets[0].raw;
+        EXPECT_EQ(gets[0].raw.find("X-Injected"), std::string::npos) << gets[0].raw;
+    }
+}
+
+TEST_F(FetchToFileExWire, ALinkPlantedAsThePartialFileIsNeverWrittenThrough) {
+    const std::string outside = scratch.File("outside.bin");
+    const std::string partial = target + ".tamsel-partial";
+    struct Case {
+        const char* what;
+        bool symbolic;  // a Unix symbolic link (Wine makes none), else a hard link
+    };
+    for (const Case& c : {Case{"hard link", false}, Case{"symbolic link", true}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(CutAt100000(ETAG_LINE));
+        ASSERT_TRUE(WriteWhole(outside, Pattern(100000)));
+        ASSERT_TRUE(::DeleteFileA(partial.c_str()));
+        ASSERT_TRUE(c.symbolic ? loopback.Symlink(partial, outside)
+                               : ::CreateHardLinkA(partial.c_str(), outside.c_str(), nullptr) != FALSE);
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+        EXPECT_EQ(Contents(outside), Pattern(100000)) << "the file outside is untouched";
+        const auto gets = Downloads();
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_EQ(gets[0].raw.find("Range"), std::string::npos) << "started over\n" << gets[0].raw;
+        // A hard link's name is simply removed; Wine would delete the file a symbolic link points to
+        // rather than the link, so that name (and the record beside it) is left alone.
+        const std::vector<std::string> left =
+            c.symbolic ? std::vector<std::string>{"download.bin", "download.bin.tamsel-partial",
+                                                  "download.bin.tamsel-resume", "outside.bin"}
+                       : std::vector<std::string>{"download.bin", "outside.bin"};
+        EXPECT_EQ(Names(), left);
+        if (c.symbolic) {
+            EXPECT_TRUE(loopback.Unlink(partial));
+        }
+        ::DeleteFileA(target.c_str());
+    }
+}
+
+TEST_F(FetchToFileExWire, ALocalRefusalAtA206IsTheFilesFaultNotTheServers) {
+    struct Case {
+        const char* what;
+        bool holdPartial;   // open elsewhere, shared with nobody
+        bool readOnlyTarget;
+    };
+    for (const Case& c : {Case{"partial file held open", true, false}, Case{"read-only target", false, true}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(CutAt100000(ETAG_LINE));
+        if (c.readOnlyTarget) {
+            ASSERT_TRUE(WriteWhole(target, "old"));
+            ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+        }
+        FileHandle held(c.holdPartial ? ::CreateFileA((target + ".tamsel-partial").c_str(), GENERIC_READ, 0, nullptr,
+                                                      OPEN_EXISTING, 0, nullptr)
+                                      : INVALID_HANDLE_VALUE);
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        EXPECT_EQ(Fetch(RESUME, 300000), E_FAIL);
+        LONG status = -7;
+        EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL) << "status " << status << " was kept";
+        const auto gets = Downloads();
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_TRUE(Has(gets[0], "Range: bytes=100000-")) << gets[0].raw;
+        held.reset();
+        EXPECT_EQ(SizeOf(target + ".tamsel-partial"), 100000) << "kept for the next attempt";
+        EXPECT_EQ(Contents(target), c.readOnlyTarget ? "old" : "<missing>");
+        ::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(target.c_str());
+    }
+}
+
+TEST_F(FetchToFileExWire, AWholePartialFileIsProvenByItsLastByteAndPutInPlace) {
+    // The target is held open elsewhere: the replace fails with the whole file beside it.
+    ASSERT_TRUE(WriteWhole(target, "old"));
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    {
+        FileHandle held(::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(Fetch(RESUME, 300000), E_FAIL);
+    }
+    EXPECT_EQ(Contents(target), "old");
+    EXPECT_EQ(SizeOf(target + ".tamsel-partial"), 300000);
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    BytesSink sink;
+    EXPECT_EQ(Fetch(RESUME, 300000, &sink), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    EXPECT_TRUE(OnlyTheTargetRemains());
+    const auto gets = Downloads();
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_TRUE(Has(gets[0], "Range: bytes=299999-") && Has(gets[0], "If-Range: \"v1\"")) << gets[0].raw;
+    EXPECT_EQ(sink.bytes, (std::vector<std::pair<LONGLONG, LONGLONG>>{{300000, 300000}})) << "one byte came";
+}
+
+TEST_F(FetchToFileExWire, ANameTooLongForTheUsualPartialNameGetsAHashedOne) {
+    const std::string name(250, 'n');
+    const std::string longTarget = scratch.File(name);
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000).Times(2));
+    EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(longTarget).c_str(), nullptr, RESUME, 300000), E_FAIL);
+    const std::vector<std::string> beside = Names();
+    ASSERT_EQ(beside.size(), 2u);
+    const std::string partial = beside[0];  // ".tamsel-<16 hex>.partial" sorts before ".resume"
+    EXPECT_EQ(partial.size(), 32u) << partial;
+    EXPECT_EQ(partial.substr(0, 8) + partial.substr(24), ".tamsel-.partial");
+    EXPECT_EQ(beside[1], partial.substr(0, 24) + ".resume");
+    EXPECT_EQ(SizeOf(scratch.File(partial)), 100000);
+    EXPECT_NE(::GetFileAttributesA(scratch.File(partial).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(longTarget).c_str(), nullptr, RESUME, 300000), S_OK);
+    const std::wstring prefixed = L"\\\\?\\" + Wide(longTarget);  // past MAX_PATH
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(::GetFileAttributesExW(prefixed.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 300000u);
+    EXPECT_EQ(Names(), std::vector<std::string>{name});
+    ASSERT_EQ(Downloads().size(), 1u);
+    EXPECT_TRUE(Has(Downloads()[0], "Range: bytes=100000-")) << Downloads()[0].raw;
+    ::DeleteFileW(prefixed.c_str());
+}
+
 TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
     const std::string old = "the host's previous file";
     struct Case {
@@ -170,9 +376,11 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
         LONGLONG expected;
         LONG cancelAtPercent;
         HRESULT result;
+        bool holdTarget = false;  // open elsewhere: the final rename fails
     };
     const Case cases[] = {
         {"cut", Route(FILE_PATH, FILES).Generated(300000).CloseAfter(100000), -1, 1000, E_FAIL},
+        {"target held open", Route(FILE_PATH, FILES).Generated(300000), -1, 1000, E_FAIL, true},
         {"cancelled", Route(FILE_PATH, FILES).Generated(300000), -1, 50, E_ABORT},
         {"announced size differs", Route(FILE_PATH, FILES).Generated(300000), 299999, 1000, AGENT_E_SIZE_MISMATCH},
         {"unannounced body of another size", Route(FILE_PATH, FILES).Generated(300000).NoContentLength(), 300001,
@@ -186,7 +394,11 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
         loopback.Add(Route(c.route).Times(2));
         BytesSink sink;
         sink.cancelAtPercent = c.cancelAtPercent;
+        FileHandle held(c.holdTarget ? ::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE);
         EXPECT_EQ(Fetch(SAFE, c.expected, &sink), c.result);
+        held.reset();
         EXPECT_EQ(Contents(target), old);
         EXPECT_TRUE(OnlyTheTargetRemains()) << "without resume nothing is kept for later";
     }
@@ -402,6 +614,14 @@ TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
 TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(Fetch(0x8), E_INVALIDARG);
     EXPECT_EQ(Fetch(SAFE, -2), E_INVALIDARG);
+    // A folder: the partial file would land inside it, or the replace would fail after the download.
+    for (const std::string& folder : {scratch.path, scratch.path + "\\", scratch.path + "/", target + "\\"}) {
+        for (ULONG flags : {0ul, SAFE, RESUME}) {
+            EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(folder).c_str(), nullptr, flags, -1), E_INVALIDARG) << folder;
+        }
+    }
+    EXPECT_TRUE(loopback.Requests().empty());
+    EXPECT_EQ(Names(), std::vector<std::string>{});
     EXPECT_EQ(agent.FetchToFileEx(FILE_URL, nullptr, nullptr, 0, -1), E_INVALIDARG);
     EXPECT_TRUE(loopback.Requests().size() <= 1u) << "at most the probe of the call with a null path";
 }

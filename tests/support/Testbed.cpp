@@ -142,6 +142,7 @@ Route& Route::NeverAnswer() { return Add("delay", "never"); }
 Route& Route::StallAfter(uint64_t bodyBytes) { return Add("stall-after", std::to_string(bodyBytes)); }
 Route& Route::CloseAfter(uint64_t bodyBytes) { return Add("close-after", std::to_string(bodyBytes)); }
 Route& Route::Ranges() { return Add("ranges", "1"); }
+Route& Route::RangesIgnoringIfRange() { return Add("ranges", "any"); }
 Route& Route::Trickle(unsigned bytes, unsigned everyMs) {
     return Add("trickle", std::to_string(bytes) + " " + std::to_string(everyMs));
 }
@@ -253,6 +254,23 @@ uint16_t Testbed::StartFtp(const std::string& windowsFolder) {
         return 0;
     }
     return static_cast<uint16_t>(std::atoi(fields[0].second.c_str()));
+}
+
+bool Testbed::Symlink(const std::string& link, const std::string& target) {
+    const std::string unixLink = UnixPath(link);
+    const std::string unixTarget = UnixPath(target);
+    if (unixLink.empty() || unixTarget.empty()) {
+        ADD_FAILURE() << "no Unix path for " << link << " or " << target << " (not under Wine?)";
+        return false;
+    }
+    std::string reply;
+    return Call("POST", "symlink", EncodeField("link", unixLink) + EncodeField("target", unixTarget), &reply);
+}
+
+bool Testbed::Unlink(const std::string& link) {
+    const std::string unixLink = UnixPath(link);
+    std::string reply;
+    return !unixLink.empty() && Call("POST", "unlink", EncodeField("link", unixLink), &reply);
 }
 
 bool Testbed::StopFtp() {

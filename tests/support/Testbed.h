@@ -38,6 +38,7 @@ public:
     Route& Trickle(unsigned bytes, unsigned everyMs);    // body in pieces of bytes, a pause before each
     Route& Ranges();  // "Range: bytes=N-" gets a 206 of the rest (416 past the end), unless If-Range names
                       // a validator other than the route's ETag or Last-Modified line
+    Route& RangesIgnoringIfRange();  // as Ranges(), If-Range unheeded: a part of whatever the route has
     Route& Raw(const std::string& bytes);                // send these bytes instead of a reply, close
     Route& CloseWithoutAnswer();                         // close as soon as the request is read
     Route& CloseConnection();                            // close after a well-framed reply
@@ -82,6 +83,10 @@ public:
     // Starts anonymous read-only FTP on 127.0.0.1 serving a local folder; answers its port, 0 on failure.
     uint16_t StartFtp(const std::string& windowsFolder);
     bool StopFtp();
+    // Makes a Unix symbolic link at link (a Windows path) to target (one too): what Wine cannot make.
+    bool Symlink(const std::string& link, const std::string& target);
+    // Removes such a link, which Wine cannot either (it deletes the file the link points to).
+    bool Unlink(const std::string& link);
 
 private:
     // One control call; the reply body, or a failure added to the running test.

@@ -170,6 +170,27 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(len(body), size)
         self.assertEqual(body, bytes(i % 251 for i in range(size)))
 
+    def test_ranges_heed_if_range_unless_told_to_ignore_it(self):
+        b = self.loopback
+        for target, ranges in (('/heeds', '1'), ('/ignores', 'any')):
+            b.route(('target', target), ('header', 'ETag: "v2"'), ('generate', '10'), ('ranges', ranges))
+        asked = b'Range: bytes=4-\r\nIf-Range: "v1"\r\n\r\n'
+        for target, status, body in (('/heeds', 200, bytes(range(10))), ('/ignores', 206, bytes(range(4, 10)))):
+            with self.subTest(target=target), b.connect() as s:
+                s.sendall(b'GET http://www.norvik.example%s HTTP/1.1\r\n' % target.encode() + asked)
+                got_status, head, got_body = read_reply(s)
+                self.assertEqual((got_status, got_body), (status, body), head)
+
+    def test_symlink_links_a_path_to_another_and_unlink_removes_the_link(self):
+        with tempfile.TemporaryDirectory() as folder:
+            link, target = os.path.join(folder, 'link'), os.path.join(folder, 'target')
+            status, reply = self.loopback.control('symlink', fields(('link', link), ('target', target)))
+            self.assertEqual(status, 200, reply)
+            self.assertEqual(os.readlink(link), target)
+            self.assertEqual(self.loopback.control('symlink', fields(('link', link), ('target', target)))[0], 400)
+            self.assertEqual(self.loopback.control('unlink', fields(('link', link)))[0], 200)
+            self.assertFalse(os.path.lexists(link))
+
     def test_held_connections_end_on_reset_and_delays_answer_late(self):
         b = self.loopback
         b.route(('target', '/never'), ('delay', 'never'))
