@@ -31,10 +31,11 @@ bool FileWriter::OpenEmptied() noexcept {
     // Removed and made anew rather than truncated: some file systems write a file truncated to nothing
     // out to the disk when it is closed (a guard for programs that rewrite files in place), which costs
     // a large download a third of its speed.
-    ::SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(m_path.c_str());
-    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     m_size = 0;
+    ::SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A file that cannot be removed is open elsewhere: its own error says so, "exists" would not.
+    if (!::DeleteFileW(m_path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     return static_cast<bool>(m_file);
 }
 
