@@ -283,7 +283,6 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             self.send_text(404, 'no such file\n')
             return None
         if name == TAMPERED_FILE:
-            self.server.say('served %s with byte %d changed, other than the service names it' % (name, TAMPERED_AT))
             return os.path.join(self.server.files_dir, TAMPERED_DIR, name)
         return path
 
@@ -325,6 +324,9 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             # URL's Location, whose body it never reads, so a break there would show nothing.
             download = first is None and self.request_version == 'HTTP/1.0'
             stop = self.server.take_break(name, size) if download else None
+            if download and name == TAMPERED_FILE:
+                self.server.say('served %s with byte %d changed, other bytes than the service names'
+                                % (name, TAMPERED_AT))
             if first is not None:
                 self.server.say('served bytes %d-%d/%d of %s (206, for Range: bytes=%d-)'
                                 % (start, size - 1, size, name, first))
