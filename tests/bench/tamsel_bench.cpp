@@ -3,6 +3,10 @@
 //   tamsel_bench fetch URL PATH [--hold]     FetchToFile through the agent
 //   tamsel_bench fetchsink URL PATH          FetchToFile with a sink that counts its reports, never cancels
 //   tamsel_bench fetchex URL PATH            FetchToFileEx, REPLACE_SAFELY | RESUME, no expected size
+//   tamsel_bench fetchsafe URL PATH          FetchToFileEx, REPLACE_SAFELY
+//   tamsel_bench fetchverified URL PATH SHA256
+//                                            FetchToFileVerified, no flags (REPLACE_SAFELY is implied)
+//   tamsel_bench hash SIZE                   the platform's SHA-256 of SIZE pattern bytes in memory
 //   tamsel_bench steps URL PATH              FetchToFile's steps, each timed (probe, Location look, GET)
 //   tamsel_bench cancel URL PATH             FetchToFile whose sink cancels at the first report
 //   tamsel_bench raw64|raw256|raw1024 URL PATH
@@ -21,6 +25,7 @@
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
 #include "agent/SafeDownload.h"
+#include "agent/Sha256.h"
 #include "markup/ReplyField.h"
 #include "tests/bench/BenchClock.h"
 #include "tests/bench/RawWinInet.h"
@@ -40,8 +45,8 @@ namespace tamsel::bench {
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|steps|cancel|raw64|raw256|raw1024|rawftp"
-                         "|urlmon URL PATH | look URL | query URL CODE N | rawquery PROBE URL CODE N\n");
+    std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|fetchsafe|steps|cancel|raw64|raw256|raw1024|rawftp"
+                         "|urlmon URL PATH | fetchverified URL PATH SHA256 | hash SIZE | look URL | query URL CODE N | rawquery PROBE URL CODE N\n");
     return 2;
 }
 
@@ -108,19 +113,44 @@ int FetchWithSink(const char* url, const char* path) {
     return status;
 }
 
-// FetchToFileEx as a careful host calls it: safe replacement and resume. A partial file left by an
-// earlier run is removed first, so that every run downloads the whole file.
-int FetchEx(const char* url, const char* path) {
+// FetchToFileEx with these flags, as a careful host calls it, or FetchToFileVerified when a digest is
+// given. A partial file left by an earlier run is removed first, so that every run downloads the whole
+// file.
+int FetchEx(const char* url, const char* path, ULONG flags, const char* sha256 = nullptr) {
     const agent::SafePaths paths = agent::SafePathsFor(agent::WidenPath(path));
     for (const std::wstring* leftover : {&paths.target, &paths.partial, &paths.record}) {
         ::DeleteFileW(leftover->c_str());
     }
     agent::AgentObject agent;
     TransferClocks clocks;
-    const HRESULT result = agent.FetchToFileEx(url, paths.target.c_str(), nullptr,
-                                               TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME, -1);
-    if (FAILED(result)) std::fprintf(stderr, "FetchToFileEx: 0x%08lX\n", static_cast<unsigned long>(result));
+    const HRESULT result =
+        sha256 != nullptr ? agent.FetchToFileVerified(url, paths.target.c_str(), nullptr, flags, -1, sha256)
+                          : agent.FetchToFileEx(url, paths.target.c_str(), nullptr, flags, -1);
+    if (FAILED(result)) std::fprintf(stderr, "download: 0x%08lX\n", static_cast<unsigned long>(result));
     return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+}
+
+// The platform's SHA-256 of size bytes of the server's pattern, in memory, 1 MiB at a time (what one
+// download read brings at most): the hashing alone, at the rate a verified download cannot beat.
+int HashPattern(uint64_t size) {
+    constexpr size_t BLOCK = 1024 * 1024;
+    constexpr size_t PERIOD = 251;
+    std::vector<char> pattern(BLOCK + PERIOD);
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i % PERIOD);
+    TransferClocks clocks;
+    agent::Sha256 hash;
+    bool added = static_cast<bool>(hash);
+    for (uint64_t at = 0; at < size && added; at += BLOCK) {
+        added = hash.Add(pattern.data() + at % PERIOD, static_cast<size_t>(std::min<uint64_t>(BLOCK, size - at)));
+    }
+    const auto digest = hash.Finish();
+    const double seconds = clocks.wall.Seconds();
+    if (!added || !digest) return 1;
+    Report("seconds", seconds);
+    Report("cpu_seconds", clocks.cpu.Seconds());
+    Report("mib_per_s", static_cast<double>(size) / seconds / (1024.0 * 1024.0));
+    Report("sha256", agent::DigestText(*digest).c_str());
+    return 0;
 }
 
 // The raw loop's read size from its command (raw64, raw256, raw1024), in bytes; 0 for another command.
@@ -270,6 +300,7 @@ int Run(int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string command = argv[1];
     if (command == "look") return Look(argv[2]);
+    if (command == "hash") return HashPattern(std::strtoull(argv[2], nullptr, 10));
     if (command == "query" && argc == 5) return Query(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "querysteps" && argc == 5) return QueryStepsRepeated(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "rawquery" && argc == 6) return RawQueries(argv[2], argv[3], argv[4], std::atoi(argv[5]));
@@ -280,7 +311,9 @@ int Run(int argc, char** argv) {
         return Fetch(argv[2], argv[3], &sink);
     }
     if (command == "fetchsink") return FetchWithSink(argv[2], argv[3]);
-    if (command == "fetchex") return FetchEx(argv[2], argv[3]);
+    if (command == "fetchex") return FetchEx(argv[2], argv[3], TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME);
+    if (command == "fetchsafe") return FetchEx(argv[2], argv[3], TAMSEL_FETCH_REPLACE_SAFELY);
+    if (command == "fetchverified" && argc == 5) return FetchEx(argv[2], argv[3], 0, argv[4]);
     if (command == "urlmon") return UrlMon(argv[2], argv[3]);
     if (const uint32_t readSize = RawReadSize(command)) {
         TransferClocks clocks;
