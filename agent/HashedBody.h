@@ -19,12 +19,17 @@ struct Verification {
     std::optional<Digest> digest;
 };
 
+class BackgroundHash;
+
 class HashedBody final : public web::BodyConsumer {
 public:
     // expected null: the bytes only pass on. resumeFrom: the bytes an earlier attempt left in the
     // partial file, which a 206 goes on from.
     HashedBody(web::BodyConsumer& file, const Digest* expected, std::wstring partialPath,
                uint64_t resumeFrom) noexcept;
+    ~HashedBody();
+    HashedBody(const HashedBody&) = delete;
+    HashedBody& operator=(const HashedBody&) = delete;
 
     // Before a 206 continues the partial file, hashes what the file already holds: the one read a
     // digest costs, and only after a break.
@@ -46,6 +51,7 @@ private:
     std::wstring m_partialPath;
     uint64_t m_resumeFrom;
     std::unique_ptr<Sha256> m_hash;
+    std::unique_ptr<BackgroundHash> m_background;  // the body's hashing; null: on the caller's thread
     DWORD m_error = 0;
 };
 

@@ -6,7 +6,8 @@
 //   tamsel_bench fetchsafe URL PATH          FetchToFileEx, REPLACE_SAFELY
 //   tamsel_bench fetchverified URL PATH SHA256
 //                                            FetchToFileVerified, no flags (REPLACE_SAFELY is implied)
-//   tamsel_bench hash SIZE                   the platform's SHA-256 of SIZE pattern bytes in memory
+//   tamsel_bench hash SIZE [cryptoapi]       the platform's SHA-256 of SIZE pattern bytes in memory (BCrypt,
+//                                            or CryptoAPI, the fallback)
 //   tamsel_bench steps URL PATH              FetchToFile's steps, each timed (probe, Location look, GET)
 //   tamsel_bench cancel URL PATH             FetchToFile whose sink cancels at the first report
 //   tamsel_bench raw64|raw256|raw1024 URL PATH
@@ -132,13 +133,13 @@ int FetchEx(const char* url, const char* path, ULONG flags, const char* sha256 =
 
 // The platform's SHA-256 of size bytes of the server's pattern, in memory, 1 MiB at a time (what one
 // download read brings at most): the hashing alone, at the rate a verified download cannot beat.
-int HashPattern(uint64_t size) {
+int HashPattern(uint64_t size, agent::Sha256::Provider provider) {
     constexpr size_t BLOCK = 1024 * 1024;
     constexpr size_t PERIOD = 251;
     std::vector<char> pattern(BLOCK + PERIOD);
     for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i % PERIOD);
     TransferClocks clocks;
-    agent::Sha256 hash;
+    agent::Sha256 hash(provider);
     bool added = static_cast<bool>(hash);
     for (uint64_t at = 0; at < size && added; at += BLOCK) {
         added = hash.Add(pattern.data() + at % PERIOD, static_cast<size_t>(std::min<uint64_t>(BLOCK, size - at)));
@@ -300,7 +301,11 @@ int Run(int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string command = argv[1];
     if (command == "look") return Look(argv[2]);
-    if (command == "hash") return HashPattern(std::strtoull(argv[2], nullptr, 10));
+    if (command == "hash") {
+        const bool cryptoApi = argc > 3 && std::strcmp(argv[3], "cryptoapi") == 0;
+        return HashPattern(std::strtoull(argv[2], nullptr, 10),
+                           cryptoApi ? agent::Sha256::Provider::CryptoApi : agent::Sha256::Provider::Any);
+    }
     if (command == "query" && argc == 5) return Query(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "querysteps" && argc == 5) return QueryStepsRepeated(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "rawquery" && argc == 6) return RawQueries(argv[2], argv[3], argv[4], std::atoi(argv[5]));
