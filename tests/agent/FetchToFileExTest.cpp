@@ -4,6 +4,7 @@
 
 #include "agent/Sha256.h"
 #include "base/Handle.h"
+#include "support/Bounded.h"
 #include "support/Files.h"
 #include "support/Pattern.h"
 #include "support/Testbed.h"
@@ -330,32 +331,40 @@ TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
 
 TEST_F(FetchToFileExWire, AVerifiedFileTakesTheTargetsPlaceOnlyWhenItsDigestMatches) {
     const std::string old = "the host's previous file";
-    const std::string digest = DigestOf(Pattern(300000));
+    // Some megabytes: more blocks than the hashing thread has slots.
+    constexpr uint64_t SIZE = 6000001;
+    const std::string digest = DigestOf(Pattern(SIZE));
     // One byte changed anywhere, the length kept: each is found, even with RESUME asked for.
-    for (const uint64_t flipped : {0, 150000, 299999}) {
+    for (const uint64_t flipped : {uint64_t(0), SIZE / 2, SIZE - 1}) {
         SCOPED_TRACE(flipped);
         ASSERT_TRUE(loopback.Reset());
         ASSERT_TRUE(WriteWhole(target, old));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).FlipByte(flipped));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(SIZE).FlipByte(flipped));
         EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_DIGEST_MISMATCH);
         EXPECT_EQ(Contents(target), old);
         EXPECT_TRUE(OnlyTheTargetRemains()) << "wrong bytes are not kept to resume from";
     }
     // No digest checks nothing; an uppercase one is the same digest.
     EXPECT_EQ(Verified(0, nullptr, target), S_OK);
-    EXPECT_EQ(SizeOf(target), 300000);
+    EXPECT_EQ(SizeOf(target), static_cast<int64_t>(SIZE));
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Generated(300000));
+    loopback.Add(Route(FILE_PATH, FILES).Generated(SIZE));
     std::string upper = digest;
     for (char& c : upper) c = static_cast<char>(toupper(c));
     EXPECT_EQ(Verified(0, upper.c_str(), target), S_OK);
-    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    EXPECT_TRUE(HoldsPattern(Contents(target), SIZE));
     EXPECT_TRUE(OnlyTheTargetRemains());
 }
 
 TEST_F(FetchToFileExWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItTampered) {
     const std::string digest = DigestOf(Pattern(300000));
     const std::string partial = target + ".tamsel-partial";
+    {
+        ShortWaits shortWaits(1500);
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).StallAfter(20000).Times(2));
+        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "a stall is a break";
+        EXPECT_TRUE(HoldsPattern(Contents(partial), 20000));
+    }
     for (const bool tampered : {false, true}) {
         SCOPED_TRACE(tampered ? "tampered prefix" : "prefix as it came");
         ::DeleteFileA(target.c_str());
