@@ -25,22 +25,23 @@
 #define AGENT_E_SIZE_MISMATCH     ((HRESULT)0x80042F03L)  // the length announced or received is not the one expected
 #define AGENT_E_CERTIFICATE       ((HRESULT)0x80042F04L)  // strict TLS refused the server's certificate
 
-// Results of FetchToFileVerified (InvTamselAgentOps3), each with what a host should do about it. The
-// target is never touched by a failure. Beside them:
-// - AGENT_E_HTTP_STATUS: the server refused the file (GetLastHttpStatus); ask the service again later.
-// - AGENT_E_SIZE_MISMATCH: other bytes than the service named; give up or ask the service again.
-// - AGENT_E_CERTIFICATE: the server could not prove who it is; do not retry on this network.
-// - E_ABORT: the host's sink cancelled; with RESUME a later call goes on from what arrived.
-// - The platform's own code when the local file could not be written or put in place: disk full
-//   HRESULT_FROM_WIN32(ERROR_DISK_FULL) 0x80070070 (free space, then resume), access denied
-//   E_ACCESSDENIED 0x80070005, also for a read-only target (choose another place or ask the user),
-//   sharing violation 0x80070020 (the target is open elsewhere: close it and retry), path not found
-//   0x80070003 (make the folder). A failed final rename leaves no partial file unless RESUME was asked.
-// The bytes' SHA-256 is not the one asked for: the file is wrong, and its partial file and record are
-// removed so that nothing builds on them. Do not resume; ask the service again or give up.
+// Result codes of FetchToFileVerified (InvTamselAgentOps3). A failure never touches the target.
+// The bytes' SHA-256 is not the one asked for: the partial file and its record are removed, so that
+// nothing builds on them. Do not resume; ask the service again later, or give up.
 #define AGENT_E_DIGEST_MISMATCH   ((HRESULT)0x80042F05L)
-// The transfer broke off or stalled. Worth a retry with TAMSEL_FETCH_RESUME, which goes on from there.
+// The transfer broke off or stalled: call again with TAMSEL_FETCH_RESUME, which goes on from there.
 #define AGENT_E_BROKEN            ((HRESULT)0x80042F06L)
+// Beside them, FetchToFileVerified answers, where FetchToFile and FetchToFileEx answer E_FAIL:
+// - the platform's own code when the local file could not be written or put in place: disk full
+//   HRESULT_FROM_WIN32(ERROR_DISK_FULL) 0x80070070 (free space, then resume); E_ACCESSDENIED
+//   0x80070005, also for a read-only target or one open elsewhere (another place, or ask the user to
+//   close it); HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) 0x80070020, the partial file in use by
+//   another download of the same target (wait, then retry); HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+//   0x80070003 (create the folder). A failed final rename leaves no partial file unless RESUME was asked.
+// And as FetchToFileEx: AGENT_E_HTTP_STATUS, the server refused the file (GetLastHttpStatus; ask the
+// service again later); AGENT_E_SIZE_MISMATCH, other bytes than the service named (as for a digest
+// mismatch); AGENT_E_CERTIFICATE, the server could not prove who it is (do not retry on this network);
+// E_ABORT, the sink cancelled (with RESUME a later call goes on from what arrived).
 
 // Flags of FetchToFileEx; any other bit is refused with E_INVALIDARG before anything is sent.
 #define TAMSEL_FETCH_REPLACE_SAFELY 0x1  // body into a partial file beside the target, replaced only when whole
