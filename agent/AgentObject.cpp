@@ -4,7 +4,9 @@
 #include "agent/CallerBuffer.h"
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
+#include "agent/HashedBody.h"
 #include "agent/SafeDownload.h"
+#include "agent/Sha256.h"
 #include "base/Result.h"
 #include "markup/ReplyField.h"
 #include "web/FixedUrls.h"
@@ -73,6 +75,23 @@ private:
     web::BodyConsumer& m_file;
     LONGLONG m_expected;
 };
+
+bool IsReadOnly(const std::wstring& path) noexcept {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// The verified download's reasons where FetchToFileEx says only E_FAIL: the local file's own error (a
+// read-only target is access denied), a transfer that broke off; then, all else well, the digest.
+HRESULT VerifiedOutcome(HRESULT result, const web::DownloadResult& download, const PartialDownload& partial,
+                        HashedBody& body, const std::wstring& target) noexcept {
+    const bool fileRefused = download.end == web::TransferEnd::ConsumerFailed || partial.Refused();
+    if (fileRefused && IsReadOnly(target)) return E_ACCESSDENIED;
+    if (fileRefused && body.LocalError() != 0) return HRESULT_FROM_WIN32(body.LocalError());
+    if (result == E_FAIL) return AGENT_E_BROKEN;
+    if (SUCCEEDED(result) && !body.Matches()) return AGENT_E_DIGEST_MISMATCH;
+    return result;
+}
 
 // The downloads an operation may still make: total allowed minus done, kept within 32 bits.
 LONG Remaining(int32_t total, int32_t done) noexcept {
@@ -150,14 +169,48 @@ HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, con
     RETURN_IF_FAILED(BeginNetworkOperation());
     RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl) || IsEmpty(code));
     return ComBoundary([&] {
-        RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));
-        m_session->AddField("ActivateCode", code);
-        m_session->AddField("act", "1");
-        const web::WebReply reply = m_session->Post(web::BodyEncoding::MULTIPART_FORM_DATA);
-        RETURN_IF_FAILED(CheckHttpStatus(reply.status));
-        RETURN_IF_FAILED(CheckServiceStatus(reply, false));
+        web::WebReply reply;
+        RETURN_IF_FAILED(AskForDownload(serviceUrl, code, reply));
         RETURN_IF_FAILED(CopyToCallerBuffer(markup::GetReplyField(reply.body, "downloadURL"), downloadUrl,
                                             downloadUrlSize));
+        *fileSize = ReadDecimal64(markup::GetReplyField(reply.body, "filesize"));
+        return S_OK;
+    });
+}
+
+// Posts the code for a download; S_OK when the reply came with status 200 and service status 1.
+HRESULT AgentObject::AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply) {
+    RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));
+    m_session->AddField("ActivateCode", code);
+    m_session->AddField("act", "1");
+    reply = m_session->Post(web::BodyEncoding::MULTIPART_FORM_DATA);
+    RETURN_IF_FAILED(CheckHttpStatus(reply.status));
+    return CheckServiceStatus(reply, false);
+}
+
+HRESULT AgentObject::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
+                                     const char* code, LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept {
+    const NetworkOperation operation(m_busy);
+    RETURN_HR_IF(AGENT_E_BUSY, !operation);
+    *fileSize = 0;
+    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(code));
+    RETURN_IF_FAILED(BeginNetworkOperation());
+    RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl) || IsEmpty(code));
+    return ComBoundary([&] {
+        web::WebReply reply;
+        RETURN_IF_FAILED(AskForDownload(serviceUrl, code, reply));
+        const std::string url = markup::GetReplyField(reply.body, "downloadURL");
+        const std::string named = markup::GetReplyField(reply.body, "sha256");
+        const std::optional<Digest> digest = ParseDigest(named);
+        if (!named.empty() && !digest) {
+            m_lastServiceStatus = 0;  // an unreadable reply, as one that names no StatusCode
+            return AGENT_E_SERVICE_STATUS;
+        }
+        const std::string digestText = digest ? DigestText(*digest) : std::string();
+        RETURN_HR_IF(AGENT_E_BUFFER_TOO_SMALL,
+                     !FitsCallerBuffer(url, downloadUrlSize) || !FitsCallerBuffer(digestText, sha256Size));
+        CopyToCallerBuffer(url, downloadUrl, downloadUrlSize);
+        CopyToCallerBuffer(digestText, sha256, sha256Size);
         *fileSize = ReadDecimal64(markup::GetReplyField(reply.body, "filesize"));
         return S_OK;
     });
@@ -223,6 +276,22 @@ HRESULT AgentObject::CheckDownload(const web::DownloadResult& download) noexcept
 
 HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                    LONGLONG expectedSize) noexcept {
+    return FetchChecked(url, path, progress, flags, expectedSize, nullptr);
+}
+
+HRESULT AgentObject::FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
+                                         LONGLONG expectedSize, const char* sha256) noexcept {
+    Verification verified;
+    if (sha256 != nullptr && sha256[0] != '\0') {
+        verified.digest = ParseDigest(sha256);
+        RETURN_HR_IF(E_INVALIDARG, !verified.digest);
+    }
+    return FetchChecked(url, path, progress, flags | TAMSEL_FETCH_REPLACE_SAFELY, expectedSize, &verified);
+}
+
+// Both downloads of a wide path: the arguments checked, then the body to the target or a partial file.
+HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
+                                  LONGLONG expectedSize, const Verification* verified) {
     const NetworkOperation operation(m_busy);
     RETURN_HR_IF(AGENT_E_BUSY, !operation);
     RETURN_HR_IF(E_INVALIDARG,
@@ -244,7 +313,7 @@ HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, Progres
         if ((flags & (TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME)) == 0) {
             return FetchDirectly(target, ask, expectedSize);
         }
-        return FetchSafely(url, target, ask, flags, expectedSize);
+        return FetchSafely(url, target, ask, flags, expectedSize, verified);
     });
 }
 
@@ -260,34 +329,46 @@ HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& a
     return closed ? S_OK : E_FAIL;
 }
 
-// The body into a partial file beside the target, which takes the target's place only when whole.
+// The body into a partial file beside the target, which takes the target's place only when whole (and,
+// verified, only when its digest matches).
 HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
-                                 LONGLONG expectedSize) {
+                                 LONGLONG expectedSize, const Verification* verified) {
     const bool resume = (flags & TAMSEL_FETCH_RESUME) != 0;
     const std::optional<SafePaths> paths = UsablePathsFor(path);
     RETURN_HR_IF(E_FAIL, !paths);  // every name beside the target leads elsewhere: nothing is touched
+    const Digest* digest = verified != nullptr && verified->digest ? &*verified->digest : nullptr;
     std::optional<ResumePoint> point = resume ? FindResumePoint(*paths, url) : std::nullopt;
     for (;;) {
         PartialDownload partial(*paths, url, point, expectedSize, resume);
+        HashedBody body(partial, digest, paths->partial, point ? point->offset : 0);
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();
-        const web::DownloadResult download = m_session->Get(ask, partial);
+        const web::DownloadResult download = m_session->Get(ask, body);
         if (partial.StartOver() && point) {
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;
         }
-        HRESULT result = SafeDownloadResult(partial, download, expectedSize);
-        if (SUCCEEDED(result) && !partial.Replace()) result = E_FAIL;
-        // The start of a body longer than the file expected is no file to resume.
-        if (FAILED(result)) partial.Abandon(download.end != web::TransferEnd::TooLong);
-        return result;
+        HRESULT result = SafeOutcome(download, partial, expectedSize);
+        if (verified != nullptr) {
+            result = VerifiedOutcome(result, download, partial, body, paths->target);
+        }
+        if (FAILED(result)) {
+            // Bytes past the expected size, or bytes whose digest does not match, are no start to resume.
+            partial.Abandon(download.end != web::TransferEnd::TooLong && result != AGENT_E_DIGEST_MISMATCH);
+            return result;
+        }
+        if (partial.Replace()) return S_OK;
+        const DWORD error = ::GetLastError();
+        partial.Abandon();  // without a record to resume from, nothing stays beside the target
+        return verified != nullptr && error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
 }
 
-// How a safe download ended, before the replace: a local refusal is the file's fault whatever the
-// status, a body of another size than expected or announced is no whole file.
-HRESULT AgentObject::SafeDownloadResult(const PartialDownload& partial, const web::DownloadResult& download,
-                                        LONGLONG expectedSize) noexcept {
+// How a safe download ended, before the replace, as FetchToFileEx reports it: a local refusal is the
+// file's fault whatever the status, a body of another size than expected or announced is no whole file,
+// and every other failure of the file or the transfer is E_FAIL.
+HRESULT AgentObject::SafeOutcome(const web::DownloadResult& download, const PartialDownload& partial,
+                                 LONGLONG expectedSize) noexcept {
     RETURN_HR_IF(E_FAIL, partial.Refused());
     RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, partial.SizeMismatch() || download.end == web::TransferEnd::TooLong);
     RETURN_IF_FAILED(CheckDownload(download));

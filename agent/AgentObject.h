@@ -18,7 +18,10 @@ struct WebReply;
 
 namespace tamsel::agent {
 
+class HashedBody;
 class PartialDownload;
+struct SafePaths;
+struct Verification;
 
 class AgentObject {
 public:
@@ -43,17 +46,27 @@ public:
     // TLS and byte progress; a cancel returns E_ABORT.
     HRESULT FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                           LONGLONG expectedSize) noexcept;
+    // InvTamselAgentOps3's two: the query that also reads the file's digest, and the download that
+    // proves it, with a distinct result for each reason a download fails.
+    HRESULT QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl, const char* code,
+                            LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept;
+    HRESULT FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
+                                LONGLONG expectedSize, const char* sha256) noexcept;
 
 private:
     HRESULT BeginNetworkOperation() noexcept;
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
+    HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
+    HRESULT FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
+                         LONGLONG expectedSize, const Verification* verified);
     HRESULT CheckDownload(const web::DownloadResult& download) noexcept;
     HRESULT FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize);
+    // verified null: FetchToFileEx's results, where every failure of the file or the transfer is E_FAIL.
     HRESULT FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
-                        LONGLONG expectedSize);
-    HRESULT SafeDownloadResult(const PartialDownload& partial, const web::DownloadResult& download,
-                               LONGLONG expectedSize) noexcept;
+                        LONGLONG expectedSize, const Verification* verified);
+    HRESULT SafeOutcome(const web::DownloadResult& download, const PartialDownload& partial,
+                        LONGLONG expectedSize) noexcept;
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;

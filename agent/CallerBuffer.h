@@ -8,9 +8,14 @@
 
 namespace tamsel::agent {
 
+// Whether text fits a buffer of bufferSize bytes with its terminating zero.
+inline bool FitsCallerBuffer(const std::string& text, ULONG bufferSize) noexcept {
+    return static_cast<unsigned long long>(bufferSize) >= text.size() + 1ULL;
+}
+
 // Copies text with its terminating zero only when it fits whole; otherwise the buffer is not touched.
 inline HRESULT CopyToCallerBuffer(const std::string& text, char* buffer, ULONG bufferSize) noexcept {
-    if (static_cast<unsigned long long>(bufferSize) < text.size() + 1ULL) {
+    if (!FitsCallerBuffer(text, bufferSize)) {
         return AGENT_E_BUFFER_TOO_SMALL;
     }
     std::memcpy(buffer, text.c_str(), text.size() + 1);

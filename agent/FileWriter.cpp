@@ -6,6 +6,15 @@ namespace {
 
 constexpr DWORD MAX_WRITE = 0x40000000;  // what one WriteFile is given at most
 
+// Removes the name, read-only or not; false, with the platform's own error (a file open elsewhere says
+// so, where "exists" would not), when it is still there.
+bool RemoveName(const wchar_t* path) noexcept {
+    if (::DeleteFileW(path) || ::GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    if (::GetLastError() != ERROR_ACCESS_DENIED) return false;
+    ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);  // a read-only name is not deleted
+    return ::DeleteFileW(path) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
 }  // namespace
 
 bool FileWriter::StartReply(const web::ReplyHead& head) {
@@ -32,12 +41,9 @@ bool FileWriter::OpenEmptied() noexcept {
     // out to the disk when it is closed (a guard for programs that rewrite files in place), which costs
     // a large download a third of its speed. Made with CREATE_NEW, so that nothing planted under the
     // name in between is opened.
-    if (!::DeleteFileW(m_path.c_str()) && ::GetLastError() == ERROR_ACCESS_DENIED) {
-        ::SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only name is not deleted
-        ::DeleteFileW(m_path.c_str());
-    }
-    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     m_size = 0;
+    if (!RemoveName(m_path.c_str())) return false;
+    m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     return static_cast<bool>(m_file);
 }
 

@@ -39,16 +39,16 @@ HRESULT Library::Load(const std::string& path) noexcept {
     return m_module != nullptr ? S_OK : LastError();
 }
 
-HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps2>& agent) noexcept {
+HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps3>& agent) noexcept {
     CLSID clsid;
     const HRESULT found = ::CLSIDFromProgID(L"" NORVIK_TAMSEL_AGENT_PROGID, &clsid);
     if (FAILED(found)) {
         return found;
     }
-    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps2, agent.put());
+    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps3, agent.put());
 }
 
-HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps2>& agent) noexcept {
+HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps3>& agent) noexcept {
     const HRESULT loaded = library.Load(path);
     if (FAILED(loaded)) {
         return loaded;
@@ -63,7 +63,7 @@ HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<Inv
     if (FAILED(got)) {
         return got;
     }
-    return factory->CreateInstance(nullptr, IID_InvTamselAgentOps2, agent.put());
+    return factory->CreateInstance(nullptr, IID_InvTamselAgentOps3, agent.put());
 }
 
 }  // namespace tamsel::host

@@ -28,10 +28,10 @@ private:
 };
 
 // As any host does it: CLSIDFromProgID("NorvikTamselAgent.nvTamselAgent"), then CoCreateInstance.
-HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps2>& agent) noexcept;
+HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps3>& agent) noexcept;
 
 // Without registration: loads `path`, asks its DllGetClassObject for the class factory and creates
 // the object through it. `library` keeps the DLL loaded for the object's lifetime.
-HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps2>& agent) noexcept;
+HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps3>& agent) noexcept;
 
 }  // namespace tamsel::host

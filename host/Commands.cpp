@@ -16,6 +16,7 @@ namespace {
 
 // Longer than any URL the platform's internet API accepts (INTERNET_MAX_URL_LENGTH is 2084).
 constexpr ULONG TEXT_BUFFER_SIZE = 4096;
+constexpr ULONG DIGEST_BUFFER_SIZE = 65;  // 64 hexadecimal digits and the zero
 
 // Where output moves from one stream to the other: what came before appears first.
 void FlushOutput() {
@@ -45,17 +46,27 @@ bool GetFileSize(const std::string& path, uint64_t& size) {
     return true;
 }
 
+// A digest as the agent writes it: hexadecimal digits in lowercase.
+std::string Lowercase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 bool IsFolder(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// One download as FetchToFileEx takes it; `path` in UTF-8.
+// One download as FetchToFileEx takes it, or FetchToFileVerified when verified; `path` in UTF-8.
 struct FetchPlan {
     std::string url;
     std::string path;
     ULONG flags;
     LONGLONG expectedSize;
+    bool verified = false;
+    std::string sha256;  // empty: no digest to check
 };
 
 ULONG FetchFlags(bool resume, bool strictTls) {
@@ -69,11 +80,14 @@ struct FetchOutcome {
 };
 
 // One attempt, with the progress line.
-FetchOutcome FetchOnce(InvTamselAgentOps2& agent, const FetchPlan& plan) {
+FetchOutcome FetchOnce(InvTamselAgentOps3& agent, const FetchPlan& plan) {
     ConsoleProgress progress;
     FlushOutput();
+    const std::wstring path = Widen(plan.path);
     const HRESULT result =
-        agent.FetchToFileEx(plan.url.c_str(), Widen(plan.path).c_str(), &progress, plan.flags, plan.expectedSize);
+        plan.verified ? agent.FetchToFileVerified(plan.url.c_str(), path.c_str(), &progress, plan.flags,
+                                                  plan.expectedSize, plan.sha256.c_str())
+                      : agent.FetchToFileEx(plan.url.c_str(), path.c_str(), &progress, plan.flags, plan.expectedSize);
     progress.Finish();
     FlushOutput();
     return {result, progress.Received()};
@@ -91,15 +105,17 @@ bool WaitBeforeRetry(DWORD milliseconds) {
 // The download with Ctrl+C as its cancel, resumed after a broken transfer up to `retries` times,
 // waiting 1 s, 2 s, 4 s ... (at most 30 s) in between. Retries need TAMSEL_FETCH_RESUME in the plan:
 // each new attempt goes on where the last one stopped.
-FetchOutcome Fetch(InvTamselAgentOps2& agent, const FetchPlan& plan, int retries) {
+FetchOutcome Fetch(InvTamselAgentOps3& agent, const FetchPlan& plan, int retries) {
     constexpr DWORD FIRST_WAIT_MS = 1000;
     constexpr DWORD LONGEST_WAIT_MS = 30000;
     CtrlCScope ctrlC;
     DWORD wait = FIRST_WAIT_MS;
     for (int attempt = 0;; ++attempt) {
         const FetchOutcome outcome = FetchOnce(agent, plan);
-        // E_FAIL is the transfer breaking off (or a write failing); every other answer would come again.
-        if (outcome.result != E_FAIL || attempt == retries) {
+        // A transfer that broke off (E_FAIL also for a failed write, from FetchToFileEx) is worth another
+        // attempt; every other answer would come again.
+        const bool broken = outcome.result == E_FAIL || outcome.result == AGENT_E_BROKEN;
+        if (!broken || attempt == retries) {
             return outcome;
         }
         std::fprintf(stderr, "tamsel: the download stopped at %s: %s\ntamsel: resuming in %lu s (retry %d of %d)\n",
@@ -123,7 +139,7 @@ void PrintCancelled(const FetchPlan& plan, uint64_t bytes) {
     }
 }
 
-int RunLookup(InvTamselAgentOps2& agent, const Arguments& a, const Settings&) {
+int RunLookup(InvTamselAgentOps3& agent, const Arguments& a, const Settings&) {
     char target[TEXT_BUFFER_SIZE];
     const HRESULT result =
         agent.LookupRedirect(target, TEXT_BUFFER_SIZE, a[0].c_str(), a[1].c_str(), a[2].c_str(), a[3].c_str());
@@ -134,7 +150,7 @@ int RunLookup(InvTamselAgentOps2& agent, const Arguments& a, const Settings&) {
     return ExitSuccess;
 }
 
-int RunQuery(InvTamselAgentOps2& agent, const Arguments& a, const Settings&) {
+int RunQuery(InvTamselAgentOps3& agent, const Arguments& a, const Settings&) {
     char url[TEXT_BUFFER_SIZE];
     LONGLONG size = 0;
     const HRESULT result = agent.QueryDownload(url, TEXT_BUFFER_SIZE, a[0].c_str(), a[1].c_str(), &size);
@@ -159,11 +175,15 @@ int JudgeFetch(InvTamselAgentOps& agent, const FetchPlan& plan, const FetchOutco
     uint64_t size = 0;
     GetFileSize(plan.path, size);
     std::printf("saved %s (%llu bytes)\n", plan.path.c_str(), static_cast<unsigned long long>(size));
+    if (!plan.sha256.empty()) {
+        std::printf("verified sha256 %s\n", Lowercase(plan.sha256).c_str());
+    }
     return ExitSuccess;
 }
 
-int RunFetch(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settings) {
-    const FetchPlan plan{a[0], a[1], FetchFlags(settings.resume, settings.strictTls), settings.expectedSize};
+int RunFetch(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settings) {
+    const FetchPlan plan{a[0], a[1], FetchFlags(settings.resume, settings.strictTls), settings.expectedSize,
+                         !settings.sha256.empty(), settings.sha256};
     return JudgeFetch(agent, plan, Fetch(agent, plan, 0));
 }
 
@@ -188,11 +208,11 @@ bool CheckOutcome(const Arguments& a) {
     return false;
 }
 
-int RunReport(InvTamselAgentOps2& agent, const Arguments& a, const Settings&) {
+int RunReport(InvTamselAgentOps3& agent, const Arguments& a, const Settings&) {
     return Report(agent, a[0], a[1], a[2] == "success");
 }
 
-int RunGet(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settings) {
+int RunGet(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settings) {
     const std::string& serviceUrl = a[0];
     const std::string& code = a[1];
     const std::string& folder = a[2];
@@ -202,7 +222,9 @@ int RunGet(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settin
     }
     char url[TEXT_BUFFER_SIZE];
     LONGLONG announced = 0;
-    const HRESULT queried = agent.QueryDownload(url, TEXT_BUFFER_SIZE, serviceUrl.c_str(), code.c_str(), &announced);
+    char digest[DIGEST_BUFFER_SIZE];
+    const HRESULT queried = agent.QueryDownloadEx(url, TEXT_BUFFER_SIZE, serviceUrl.c_str(), code.c_str(), &announced,
+                                                  digest, DIGEST_BUFFER_SIZE);
     if (FAILED(queried)) {
         return Fail("query", queried, agent);
     }
@@ -219,8 +241,9 @@ int RunGet(InvTamselAgentOps2& agent, const Arguments& a, const Settings& settin
         return ExitLocalProblem;
     }
     // A size of 0 or less is the service's mistake; the download then runs with no size to check.
+    // Whenever the service names the file's digest, only a file with that digest takes the name.
     const FetchPlan plan{url, JoinPath(folder, name), FetchFlags(true, settings.strictTls),
-                         announced > 0 ? announced : -1};
+                         announced > 0 ? announced : -1, digest[0] != '\0', digest};
     std::printf("downloading %s (%s)\n         to %s\n", url,
                 FormatBytes(static_cast<uint64_t>(std::max<LONGLONG>(announced, 0))).c_str(), plan.path.c_str());
     const int fetched = JudgeFetch(agent, plan, Fetch(agent, plan, settings.retries));
@@ -237,7 +260,7 @@ const Command COMMANDS[] = {
      "Posts CODE to the download service at SERVICE_URL and prints the download URL and the file size.\n"
      "A code the service does not accept fails with AGENT_E_SERVICE_STATUS and the service's status.",
      0, nullptr, RunQuery},
-    {"fetch", 2, "URL FILE [--resume] [--strict-tls] [--expect-size N]",
+    {"fetch", 2, "URL FILE [--resume] [--strict-tls] [--expect-size N] [--sha256 HEX]",
      "download a URL into a file, with a progress bar",
      "Downloads URL (http, https or ftp) into FILE, creating or overwriting it, with a progress line on\n"
      "stderr (percent and bytes, or bytes and rate when the server announces no length). An answer\n"
@@ -248,8 +271,12 @@ const Command COMMANDS[] = {
      "  --strict-tls      https: refuse a certificate for another host name, out of date, or from an\n"
      "                    unknown authority (AGENT_E_CERTIFICATE) instead of accepting or asking,\n"
      "                    and a redirect from https elsewhere (AGENT_E_INSECURE_REDIRECT).\n"
-     "  --expect-size N   fail with AGENT_E_SIZE_MISMATCH unless the file is exactly N bytes.",
-     OPTION_RESUME | OPTION_STRICT_TLS | OPTION_EXPECT_SIZE, nullptr, RunFetch},
+     "  --expect-size N   fail with AGENT_E_SIZE_MISMATCH unless the file is exactly N bytes.\n"
+     "  --sha256 HEX      the file's SHA-256 (64 hex digits): the bytes are hashed as they arrive, in a\n"
+     "                    partial file as with --resume, and replace FILE only when the digest matches\n"
+     "                    (else AGENT_E_DIGEST_MISMATCH, FILE untouched, nothing kept); prints\n"
+     "                    \"verified sha256 HEX\" on success.",
+     OPTION_RESUME | OPTION_STRICT_TLS | OPTION_EXPECT_SIZE | OPTION_SHA256, nullptr, RunFetch},
     {"report", 3, "SERVICE_URL CODE success|failure", "tell the service how a download ended",
      "Reports the outcome of CODE's download to the service at SERVICE_URL and prints how many\n"
      "downloads remain.",
@@ -259,8 +286,9 @@ const Command COMMANDS[] = {
      "Queries CODE, downloads its file into FOLDER (which must exist) under the last segment of the\n"
      "download URL's path, reports the outcome to the service and prints how many downloads remain.\n"
      "The file arrives in a hidden partial file beside its final name and replaces a file of that name\n"
-     "only when whole and of the size the service announced; only then is a success reported. A\n"
-     "transfer that breaks off is resumed where it stopped, after 1 s, 2 s, 4 s ...\n"
+     "only when whole and of the size the service announced, and, when the service names the file's\n"
+     "SHA-256, only when its bytes have that digest (\"verified sha256 HEX\" is printed); only then is a\n"
+     "success reported. A transfer that breaks off is resumed where it stopped, after 1 s, 2 s, 4 s ...\n"
      "  --retries N       how many times to resume (0 to 10, default 3); 0 fails at the first break.\n"
      "  --strict-tls      as for fetch.\n"
      "Ctrl+C stops the download; tamsel reports the failure and exits with 3, and the next get of the\n"

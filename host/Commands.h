@@ -17,6 +17,7 @@ enum CommandOption : unsigned {
     OPTION_STRICT_TLS = 0x2,
     OPTION_EXPECT_SIZE = 0x4,
     OPTION_RETRIES = 0x8,
+    OPTION_SHA256 = 0x10,
 };
 
 // What the command options set; each command reads only the ones it takes.
@@ -25,6 +26,7 @@ struct Settings {
     bool strictTls = false;
     LONGLONG expectedSize = -1;  // -1: not checked
     int retries = 3;
+    std::string sha256;  // empty: no digest to check
 };
 
 struct Command {
@@ -36,7 +38,7 @@ struct Command {
     unsigned options;     // the CommandOption bits it takes
     // Null, or a check of the arguments before any agent is made: prints the problem, answers false.
     bool (*check)(const Arguments& arguments);
-    int (*run)(InvTamselAgentOps2& agent, const Arguments& arguments, const Settings& settings);
+    int (*run)(InvTamselAgentOps3& agent, const Arguments& arguments, const Settings& settings);
 };
 
 // Null for an unknown name.

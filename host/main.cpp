@@ -35,6 +35,7 @@ const OptionRule OPTIONS[] = {
     {"--strict-tls", OPTION_STRICT_TLS, nullptr},
     {"--expect-size", OPTION_EXPECT_SIZE, "a size in bytes"},
     {"--retries", OPTION_RETRIES, "a count from 0 to 10"},
+    {"--sha256", OPTION_SHA256, "64 hexadecimal digits"},
 };
 
 constexpr int MOST_RETRIES = 10;
@@ -61,6 +62,10 @@ bool SetOption(const OptionRule& rule, const std::string& value, Options& option
     case OPTION_RETRIES:
         if (!ReadCount(value, MOST_RETRIES, count)) return false;
         options.settings.retries = static_cast<int>(count);
+        break;
+    case OPTION_SHA256:
+        if (value.size() != 64 || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        options.settings.sha256 = value;
         break;
     }
     options.given |= rule.bit;
@@ -167,7 +172,7 @@ int RunWithAgent(const Options& options, const Command& command, const Arguments
     }
     // The library outlives the agent: declared first, freed last.
     Library library;
-    ComPtr<InvTamselAgentOps2> agent;
+    ComPtr<InvTamselAgentOps3> agent;
     const std::string dll = options.dll.empty() ? std::string() : FullPath(options.dll);
     const HRESULT created = dll.empty() ? CreateRegisteredAgent(agent) : CreateAgentFromDll(dll, library, agent);
     if (FAILED(created)) {

@@ -29,6 +29,24 @@
 // TLS would fetch the file unencrypted: a host should report the URL to whoever gave it out instead.
 #define AGENT_E_INSECURE_REDIRECT ((HRESULT)0x80042F07L)
 
+// Result codes of FetchToFileVerified (InvTamselAgentOps3). A failure never touches the target.
+// The bytes' SHA-256 is not the one asked for: the partial file and its record are removed, so that
+// nothing builds on them. Do not resume; ask the service again later, or give up.
+#define AGENT_E_DIGEST_MISMATCH   ((HRESULT)0x80042F05L)
+// The transfer broke off or stalled: call again with TAMSEL_FETCH_RESUME, which goes on from there.
+#define AGENT_E_BROKEN            ((HRESULT)0x80042F06L)
+// Beside them, FetchToFileVerified answers, where FetchToFile and FetchToFileEx answer E_FAIL:
+// - the platform's own code when the local file could not be written or put in place: disk full
+//   HRESULT_FROM_WIN32(ERROR_DISK_FULL) 0x80070070 (free space, then resume); E_ACCESSDENIED
+//   0x80070005, also for a read-only target or one open elsewhere (another place, or ask the user to
+//   close it); HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) 0x80070020, the partial file in use by
+//   another download of the same target (wait, then retry); HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+//   0x80070003 (create the folder). A failed final rename leaves no partial file unless RESUME was asked.
+// And as FetchToFileEx: AGENT_E_HTTP_STATUS, the server refused the file (GetLastHttpStatus; ask the
+// service again later); AGENT_E_SIZE_MISMATCH, other bytes than the service named (as for a digest
+// mismatch); AGENT_E_CERTIFICATE, the server could not prove who it is (do not retry on this network);
+// E_ABORT, the sink cancelled (with RESUME a later call goes on from what arrived).
+
 // Flags of FetchToFileEx; any other bit is refused with E_INVALIDARG before anything is sent.
 #define TAMSEL_FETCH_REPLACE_SAFELY 0x1  // body into a partial file beside the target, replaced only when whole
 #define TAMSEL_FETCH_RESUME         0x2  // continue a partial file of an earlier attempt (implies 0x1)
@@ -48,6 +66,8 @@
       0x43)                                                                                                   \
     X(InvTamselAgentOps2, IID_InvTamselAgentOps2, 0x7DBA49E8, 0xB9A4, 0x46B8, 0x83, 0xBF, 0xB9, 0xEE, 0x24, 0x47,     \
       0x68, 0x57)                                                                                             \
+    X(InvTamselAgentOps3, IID_InvTamselAgentOps3, 0xD4CEF1F4, 0x1363, 0x4B61, 0xAA, 0xCA, 0x2F, 0xAC, 0x79, 0x70,     \
+      0x83, 0xA7)                                                                                             \
     X(InvTamselAgent, IID_InvTamselAgent, 0xA2766F83, 0xCCDE, 0x40C1, 0x96, 0x12, 0xC1, 0xD9, 0x5C, 0x6D, 0x95, 0x85) \
     X(ProgressSink, IID_ProgressSink, 0x641C58E6, 0x250F, 0x43C3, 0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58)     \
     X(ProgressSink2, IID_ProgressSink2, 0xB70EF003, 0x11F2, 0x4CA6, 0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1)   \
@@ -96,6 +116,24 @@ struct DECLSPEC_UUID("7DBA49E8-B9A4-46B8-83BF-B9EE24476857") InvTamselAgentOps2 
                                                     ULONG flags, LONGLONG expectedSize) = 0;
 };
 
+// The seven operations in their slots, and a download that proves its bytes: the service names the
+// file's SHA-256 with its URL (QueryDownloadEx), and FetchToFileVerified hashes the bytes as they are
+// written and puts the file in the target's place only when the digest matches.
+struct DECLSPEC_UUID("D4CEF1F4-1363-4B61-AACA-2FAC797083A7") InvTamselAgentOps3 : public InvTamselAgentOps2 {
+    // QueryDownload, and the digest the reply names as 64 lowercase hex digits with a terminating zero
+    // (empty when it names none; one that is not 64 hex digits is AGENT_E_SERVICE_STATUS with service
+    // status 0). When either text does not fit its buffer, neither is written: AGENT_E_BUFFER_TOO_SMALL.
+    virtual HRESULT STDMETHODCALLTYPE QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize,
+                                                      const char* serviceUrl, const char* code,
+                                                      LONGLONG* fileSize, char* sha256, ULONG sha256Size) = 0;
+    // FetchToFileEx with TAMSEL_FETCH_REPLACE_SAFELY always on. sha256: 64 hex digits in either case,
+    // or null or empty for no check (anything else is E_INVALIDARG before anything is sent). Results:
+    // see AGENT_E_DIGEST_MISMATCH above.
+    virtual HRESULT STDMETHODCALLTYPE FetchToFileVerified(const char* url, const wchar_t* path,
+                                                          ProgressSink* progress, ULONG flags,
+                                                          LONGLONG expectedSize, const char* sha256) = 0;
+};
+
 // The dual dispatch interface of the class; it declares no members of its own.
 struct DECLSPEC_UUID("A2766F83-CCDE-40C1-9612-C1D95C6D9585") InvTamselAgent : public IDispatch {};
 
@@ -114,6 +152,7 @@ typedef struct ProgressSink ProgressSink;
 typedef struct ProgressSink2 ProgressSink2;
 typedef struct InvTamselAgentOps InvTamselAgentOps;
 typedef struct InvTamselAgentOps2 InvTamselAgentOps2;
+typedef struct InvTamselAgentOps3 InvTamselAgentOps3;
 
 // The slots of ProgressSink, which ProgressSink2 repeats before its own.
 #define TAMSEL_SINK_SLOTS(Self)                                                                 \
@@ -168,15 +207,34 @@ struct InvTamselAgentOps {
     const InvTamselAgentOpsVtbl* lpVtbl;
 };
 
+// The slots of InvTamselAgentOps2, which InvTamselAgentOps3 repeats before its own.
+#define TAMSEL_OPS2_SLOTS(Self)                                                                            \
+    TAMSEL_OPS_SLOTS(Self)                                                                                 \
+    HRESULT (STDMETHODCALLTYPE* FetchToFileEx)(Self * This, const char* url, const wchar_t* path,          \
+                                               ProgressSink* progress, ULONG flags, LONGLONG expectedSize);
+
 typedef struct InvTamselAgentOps2Vtbl {
     BEGIN_INTERFACE
-    TAMSEL_OPS_SLOTS(InvTamselAgentOps2)
-    HRESULT (STDMETHODCALLTYPE* FetchToFileEx)(InvTamselAgentOps2* This, const char* url, const wchar_t* path,
-                                               ProgressSink* progress, ULONG flags, LONGLONG expectedSize);
+    TAMSEL_OPS2_SLOTS(InvTamselAgentOps2)
     END_INTERFACE
 } InvTamselAgentOps2Vtbl;
 struct InvTamselAgentOps2 {
     const InvTamselAgentOps2Vtbl* lpVtbl;
+};
+
+typedef struct InvTamselAgentOps3Vtbl {
+    BEGIN_INTERFACE
+    TAMSEL_OPS2_SLOTS(InvTamselAgentOps3)
+    HRESULT (STDMETHODCALLTYPE* QueryDownloadEx)(InvTamselAgentOps3* This, char* downloadUrl, ULONG downloadUrlSize,
+                                                 const char* serviceUrl, const char* code, LONGLONG* fileSize,
+                                                 char* sha256, ULONG sha256Size);
+    HRESULT (STDMETHODCALLTYPE* FetchToFileVerified)(InvTamselAgentOps3* This, const char* url,
+                                                     const wchar_t* path, ProgressSink* progress, ULONG flags,
+                                                     LONGLONG expectedSize, const char* sha256);
+    END_INTERFACE
+} InvTamselAgentOps3Vtbl;
+struct InvTamselAgentOps3 {
+    const InvTamselAgentOps3Vtbl* lpVtbl;
 };
 
 #endif

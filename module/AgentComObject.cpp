@@ -130,8 +130,9 @@ void* AgentFaces::FindFace(REFIID riid) noexcept {
     if (::IsEqualIID(riid, IID_InvTamselAgent) || ::IsEqualIID(riid, IID_IDispatch)) {
         return static_cast<InvTamselAgent*>(this);
     }
-    if (::IsEqualIID(riid, IID_InvTamselAgentOps) || ::IsEqualIID(riid, IID_InvTamselAgentOps2)) {
-        return static_cast<InvTamselAgentOps2*>(this);
+    if (::IsEqualIID(riid, IID_InvTamselAgentOps) || ::IsEqualIID(riid, IID_InvTamselAgentOps2) ||
+        ::IsEqualIID(riid, IID_InvTamselAgentOps3)) {
+        return static_cast<InvTamselAgentOps3*>(this);
     }
     return nullptr;
 }
@@ -188,6 +189,20 @@ HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFileEx(const char* url, const wchar
                                                     ULONG flags, LONGLONG expectedSize) noexcept {
     const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
     return m_agent.FetchToFileEx(url, path, progress, flags, expectedSize);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize,
+                                                      const char* serviceUrl, const char* code, LONGLONG* fileSize,
+                                                      char* sha256, ULONG sha256Size) noexcept {
+    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    return m_agent.QueryDownloadEx(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize, sha256, sha256Size);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFileVerified(const char* url, const wchar_t* path,
+                                                          ProgressSink* progress, ULONG flags,
+                                                          LONGLONG expectedSize, const char* sha256) noexcept {
+    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    return m_agent.FetchToFileVerified(url, path, progress, flags, expectedSize, sha256);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::GetLastHttpStatus(LONG* status) noexcept {

@@ -9,9 +9,9 @@
 namespace tamsel::module {
 
 // The dispatch face (InvTamselAgent and IDispatch; the identity) and the operations face
-// (InvTamselAgentOps2, whose first slots are InvTamselAgentOps, forwarding to the contained AgentObject). Counting and QueryInterface belong to
-// the form that derives from it.
-class AgentFaces : public InvTamselAgent, public InvTamselAgentOps2 {
+// (InvTamselAgentOps3, whose first slots are InvTamselAgentOps2's and InvTamselAgentOps's, forwarding to
+// the contained AgentObject). Counting and QueryInterface belong to the form that derives from it.
+class AgentFaces : public InvTamselAgent, public InvTamselAgentOps3 {
 public:
     AgentFaces() noexcept = default;
     virtual ~AgentFaces() = default;
@@ -43,6 +43,12 @@ public:
     HRESULT STDMETHODCALLTYPE GetLastServiceStatus(LONG* status) noexcept override;
     HRESULT STDMETHODCALLTYPE FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress,
                                             ULONG flags, LONGLONG expectedSize) noexcept override;
+    HRESULT STDMETHODCALLTYPE QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
+                                              const char* code, LONGLONG* fileSize, char* sha256,
+                                              ULONG sha256Size) noexcept override;
+    HRESULT STDMETHODCALLTYPE FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress,
+                                                  ULONG flags, LONGLONG expectedSize,
+                                                  const char* sha256) noexcept override;
 
 private:
     agent::AgentObject m_agent;

@@ -9,7 +9,9 @@
 #   2. download throughput, 64 MiB and 512 MiB, with CPU seconds (user + kernel of the Wine process)
 #      per GiB stored: the raw WinINet loop with 64 KiB, 256 KiB and 1 MiB reads; FetchToFile of the
 #      file's own URL, of a URL that answers its Location look with a 302 to the file, and with a
-#      progress sink; FetchToFileEx with safe replacement and resume; URLDownloadToFileA; FTP:
+#      progress sink; FetchToFileEx with safe replacement and resume, and with safe replacement alone
+#      against FetchToFileVerified with the file's digest, beside the platform's SHA-256 of the same
+#      bytes in memory (which of the link and the hashing binds the verified download); URLDownloadToFileA; FTP:
 #      FetchToFile against a raw FtpOpenFileA loop (medians of N rounds, each round running every
 #      method once, so that a burst of load falls on all of them). Ratios are against the
 #      fastest of the three raw loops, and the sink and FetchToFileEx rows also against FetchToFile;
@@ -151,10 +153,11 @@ fi
 # "seconds cpu_seconds" of one run of: bench COMMAND URL SIZE; the target is removed first so that
 # every method creates it. A run that fails or stores the wrong size prints nothing but its complaint,
 # so that it does not count in the median.
+# A fourth argument and after go to the command after the path (the digest of fetchverified).
 one_run() {
   rm -f "$target"
   local out
-  out=$(bench "$1" "$2" "$target_win") || { echo "bench $1 $2 failed: run left out" >&2; return; }
+  out=$(bench "$1" "$2" "$target_win" "${@:4}") || { echo "bench $1 $2 failed: run left out" >&2; return; }
   if [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" != "$3" ]; then
     echo "bench $1 $2: wrong size, run left out" >&2
     return
@@ -181,13 +184,21 @@ echo "   x raw: speed against the fastest raw loop (FTP rows: against the raw FT
 echo "   (file at the look); CPU x raw: CPU per GiB against the fastest raw loop's"
 row() { printf '   %-7s %-30s %8s %8s %9s %6s %7s %9s\n' "$@"; }
 row size method seconds MiB/s "CPU s/GiB" "x raw" "x fetch" "CPU x raw"
-methods=(raw64 raw256 raw1024 fetch fetch-moved fetchsink fetchex urlmon fetch-ftp rawftp)
+methods=(raw64 raw256 raw1024 fetch fetch-moved fetchsink fetchex fetchsafe fetchverified hash urlmon fetch-ftp rawftp)
 declare -A label=(
   [raw64]="raw loop, 64 KiB reads" [raw256]="raw loop, 256 KiB reads" [raw1024]="raw loop, 1 MiB reads"
   [fetch]="FetchToFile, file at the look" [fetch-moved]="FetchToFile, 302 first"
   [fetchsink]="FetchToFile with a sink" [fetchex]="FetchToFileEx safe+resume"
+  [fetchsafe]="FetchToFileEx safe" [fetchverified]="FetchToFileVerified, digest" [hash]="SHA-256 in memory, no transfer"
   [urlmon]="URLDownloadToFileA" [fetch-ftp]="FetchToFile over FTP" [rawftp]="raw FtpOpenFileA loop"
 )
+# The verified download against the one it is measured by: FetchToFileEx with safe replacement when
+# the platform hashes faster than the link brings bytes, else the hashing alone.
+verified_line() {
+  local size=$1 verified=$2 safe=$3 hashing=$4 binds=$3 name="the link (FetchToFileEx safe)"
+  awk -v h="$hashing" -v s="$safe" 'BEGIN { exit !(h > s) }' && binds=$hashing name="SHA-256 (in memory)"
+  echo "FetchToFileVerified $(mib_per_s "$size" "$verified") MiB/s = $(ratio "$safe" "$verified")x FetchToFileEx safe ($(mib_per_s "$size" "$safe") MiB/s); SHA-256 in memory $(mib_per_s "$size" "$hashing") MiB/s; $name binds: $(ratio "$binds" "$verified")x of it (goal 0.90x)"
+}
 summary=()
 for size in "${sizes[@]}"; do
   direct="http://files.norvik.example/size/$size"
@@ -196,13 +207,21 @@ for size in "${sizes[@]}"; do
     [raw64]="raw64 $direct" [raw256]="raw256 $direct" [raw1024]="raw1024 $direct" [fetch]="fetch $direct"
     [fetch-moved]="fetch http://files.norvik.example/moved/$size" [fetchsink]="fetchsink $direct"
     [fetchex]="fetchex $direct" [urlmon]="urlmon $direct" [fetch-ftp]="fetch $ftp" [rawftp]="rawftp $ftp"
+    [fetchsafe]="fetchsafe $direct" [fetchverified]="fetchverified $direct"
   )
+  digest=$(bench hash "$size" | value sha256)
   # Round after round of every method, so that a burst of load on the machine falls on all of them.
   declare -A pairs=() took=() cpu=()
   for _ in $(seq "$runs"); do
     for method in "${methods[@]}"; do
+      if [ "$method" = hash ]; then
+        out=$(bench hash "$size")
+        pairs[hash]+="$(printf '%s\n' "$out" | value seconds) $(printf '%s\n' "$out" | value cpu_seconds)"$'\n'
+        continue
+      fi
+      extra=(); [ "$method" = fetchverified ] && extra=("$digest")
       # shellcheck disable=SC2086  # the command and its URL, split on purpose
-      pairs[$method]+="$(one_run ${command[$method]} "$size")"$'\n'
+      pairs[$method]+="$(one_run ${command[$method]} "$size" "${extra[@]}")"$'\n'
     done
   done
   for method in "${methods[@]}"; do
@@ -229,6 +248,7 @@ for size in "${sizes[@]}"; do
             "  FetchToFile/raw loop $(ratio "$raw" "${took[fetch]}")x (302 first: $(ratio "$raw" "${took[fetch-moved]}")x); CPU per GiB $(ratio "$fetch_cpu" "$best_cpu")x the raw loop's (302 first: $(ratio "$moved_cpu" "$best_cpu")x)"
             "  with a sink: $(ratio "$raw" "${took[fetchsink]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchsink]}")x FetchToFile without one"
             "  FetchToFileEx safe+resume: $(ratio "$raw" "${took[fetchex]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchex]}")x FetchToFile"
+            "  $(verified_line "$size" "${took[fetchverified]}" "${took[fetchsafe]}" "${took[hash]}")"
             "  FetchToFile/URLDownloadToFileA $(ratio "${took[urlmon]}" "${took[fetch]}")x (302 first: $(ratio "${took[urlmon]}" "${took[fetch-moved]}")x), FTP FetchToFile/raw $(ratio "${took[rawftp]}" "${took[fetch-ftp]}")x")
   unset pairs took cpu command
 done

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the demo: the 32-bit DLL registered in a Wine prefix of its own, the local demo download service,
 # and the command-line host through a lookup, a big download with its progress bar, a download that
-# breaks and resumes into a folder named in other scripts, and a refused code. Installs what is missing
+# breaks and resumes into a folder named in other scripts, a tampered file refused by its digest while
+# the file of that name stays as it was, and a refused code. Every download proves the SHA-256 that the
+# service names. Installs what is missing
 # and builds what is out of date first; stops all it started on any exit. TAMSEL_DEMO_DIR (default
 # build/demo) is where its prefix, service and downloads live.
 set -euo pipefail
@@ -75,6 +77,20 @@ said=$(wc -l <"$demo/said.txt")
 tamsel get "$service_url" DEMO-FLAKY-0005 "$(windows_path "$unicode_folder")"
 echo "-- what the service did:"
 tail -n +$((said + 1)) "$demo/said.txt"
+
+step "tamsel get $service_url DEMO-TAMPERED-0006 $shown/downloads   (served with one byte changed at 70 %)"
+kept="$demo/downloads/tamsel-tools.bin"
+printf 'the tamsel-tools.bin installed last year\n' >"$kept"
+before=$(sha256sum "$kept")
+said=$(wc -l <"$demo/said.txt")
+status=0
+tamsel get "$service_url" DEMO-TAMPERED-0006 "$(windows_path "$demo/downloads")" || status=$?
+[ $status -eq 31 ] || fail "expected exit code 31 (AGENT_E_DIGEST_MISMATCH), got $status"
+echo "-- what the service did:"
+tail -n +$((said + 1)) "$demo/said.txt"
+[ "$(sha256sum "$kept")" = "$before" ] || fail "the existing tamsel-tools.bin was changed"
+if ls -A "$demo/downloads" | grep -q '^tamsel-tools\.bin\.tamsel-'; then fail "a partial file of the tampered download was left"; fi
+echo "exit code 31, as expected; the existing tamsel-tools.bin is as it was: $(cat "$kept")"
 
 step "tamsel get $service_url DEMO-USED-0004 $shown/downloads   (a used-up code)"
 status=0

@@ -15,14 +15,17 @@ host arrive in absolute form:
   http://files.norvik.example/stream/NAME    the same files without a length, ended by closing
 FTP (anonymous, read-only) serves the same files on 127.0.0.1. Codes with their allowed and used
 download counts live in DIR/codes.sqlite3, seeded on start, so counts carry over across runs. Each
-query of a flaky code makes the next whole download of its file break off at 40 %. What the service does
-with ranges and breaks it prints on stdout, one "service: ..." line each.
+query of a flaky code makes the next whole download of its file break off at 40 %. Every query's reply
+names the file's SHA-256; the tampered code's file is served with other bytes of the same length (one
+byte changed at 70 %), as a stale mirror or a meddling proxy would. What the service does with ranges,
+breaks and tampering it prints on stdout, one "service: ..." line each.
 The port file gets "http=n" and "ftp=n" lines once both servers listen. The service ends
 when its parent process (or --parent-pid) is gone, or on SIGTERM/SIGINT.
 """
 
 import argparse
 import email.parser
+import hashlib
 import email.policy
 import http.server
 import logging
@@ -60,10 +63,14 @@ BIG_FILE = 'tamsel-suite.bin'
 SMALL_FILE = 'tamsel-update.bin'
 FTP_FILE = 'tamsel-manual.bin'
 FLAKY_FILE = 'tamsel-patch.bin'
+TAMPERED_FILE = 'tamsel-tools.bin'
 # Odd sizes, so that a lost or doubled buffer shows in a byte count.
 SMALL_SIZE = 200_003
 FTP_SIZE = 150_001
 FLAKY_SIZE = 20_000_003
+TAMPERED_SIZE = 2_000_003
+TAMPERED_AT = TAMPERED_SIZE * 7 // 10  # the one byte served changed
+TAMPERED_DIR = 'tampered'  # beside the files: what is served for them instead
 
 # code, file, scheme, downloads allowed, downloads used
 SEED_CODES = [
@@ -72,6 +79,7 @@ SEED_CODES = [
     ('DEMO-FTP-0003', FTP_FILE, 'ftp', 50, 0),
     ('DEMO-USED-0004', SMALL_FILE, 'http', 1, 1),
     ('DEMO-FLAKY-0005', FLAKY_FILE, 'http', 50, 0),
+    ('DEMO-TAMPERED-0006', TAMPERED_FILE, 'http', 50, 0),
 ]
 FLAKY_CODES = {'DEMO-FLAKY-0005'}
 
@@ -87,6 +95,29 @@ def make_files(files_dir, big_mib):
     loopback.write_pattern_file(os.path.join(files_dir, SMALL_FILE), SMALL_SIZE)
     loopback.write_pattern_file(os.path.join(files_dir, FTP_FILE), FTP_SIZE)
     loopback.write_pattern_file(os.path.join(files_dir, FLAKY_FILE), FLAKY_SIZE)
+    loopback.write_pattern_file(os.path.join(files_dir, TAMPERED_FILE), TAMPERED_SIZE)
+    os.makedirs(os.path.join(files_dir, TAMPERED_DIR), exist_ok=True)
+    with open(os.path.join(files_dir, TAMPERED_FILE), 'rb') as f:
+        tampered = bytearray(f.read())
+    tampered[TAMPERED_AT] ^= 0xFF
+    served = os.path.join(files_dir, TAMPERED_DIR, TAMPERED_FILE)
+    with open(served + '.new', 'wb') as f:
+        f.write(tampered)
+    os.replace(served + '.new', served)
+
+
+def file_digests(files_dir):
+    """{name: SHA-256 in hex} of every file the service names, as the service knows them."""
+    digests = {}
+    for name in os.listdir(files_dir):
+        path = os.path.join(files_dir, name)
+        if os.path.isfile(path):
+            digest = hashlib.sha256()
+            with open(path, 'rb') as f:
+                while chunk := f.read(1 << 20):
+                    digest.update(chunk)
+            digests[name] = digest.hexdigest()
+    return digests
 
 
 # --- codes ---
@@ -133,8 +164,8 @@ def answer_query(book, code, download_url):
     file, scheme, allowed, used = row
     if used >= allowed:
         return [('StatusCode', STATUS_USED_UP), ('dltotalcount', allowed), ('dltimes', used)]
-    url, size = download_url(file, scheme)
-    return [('StatusCode', STATUS_OK), ('downloadURL', url), ('filesize', size)]
+    url, size, digest = download_url(file, scheme)
+    return [('StatusCode', STATUS_OK), ('downloadURL', url), ('filesize', size), ('sha256', digest)]
 
 
 def answer_report(book, code, success):
@@ -193,6 +224,12 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
         host = parts.hostname if parts.scheme else self.headers.get('Host', '').split(':')[0]
         return (host or '').lower(), parts.path or '/', parts.query
 
+    def handle(self):
+        try:
+            super().handle()
+        except ConnectionResetError:
+            pass  # a client that drops a kept-alive connection while the server waits for its next request
+
     def do_GET(self):
         host, path, query = self.target()
         if host == WEB_HOST and path == '/':
@@ -245,6 +282,8 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
         if '/' in name or name.startswith('.') or not os.path.isfile(path):
             self.send_text(404, 'no such file\n')
             return None
+        if name == TAMPERED_FILE:
+            return os.path.join(self.server.files_dir, TAMPERED_DIR, name)
         return path
 
     def range_start(self, name, etag):
@@ -285,6 +324,9 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             # URL's Location, whose body it never reads, so a break there would show nothing.
             download = first is None and self.request_version == 'HTTP/1.0'
             stop = self.server.take_break(name, size) if download else None
+            if download and name == TAMPERED_FILE:
+                self.server.say('served %s with byte %d changed, other bytes than the service names'
+                                % (name, TAMPERED_AT))
             if first is not None:
                 self.server.say('served bytes %d-%d/%d of %s (206, for Range: bytes=%d-)'
                                 % (start, size - 1, size, name, first))
@@ -337,6 +379,7 @@ class DemoServer(http.server.ThreadingHTTPServer):
         super().__init__(('127.0.0.1', 0), DemoHandler)
         self.book = book
         self.files_dir = files_dir
+        self.digests = file_digests(files_dir)
         self.rate_bytes = rate_bytes
         self.ftp_port = 0
         self.breaks = set()  # files whose next whole download breaks off
@@ -361,8 +404,8 @@ class DemoServer(http.server.ThreadingHTTPServer):
     def download_url(self, file, scheme):
         size = os.path.getsize(os.path.join(self.files_dir, file))
         if scheme == 'ftp':
-            return 'ftp://127.0.0.1:%d/%s' % (self.ftp_port, file), size
-        return 'http://%s/files/%s' % (FILES_HOST, file), size
+            return 'ftp://127.0.0.1:%d/%s' % (self.ftp_port, file), size, self.digests[file]
+        return 'http://%s/files/%s' % (FILES_HOST, file), size, self.digests[file]
 
 
 def main():

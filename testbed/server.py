@@ -102,6 +102,7 @@ class Route:
         'raw': lambda r, v: setattr(r, 'raw', v),
         'close': lambda r, v: setattr(r, 'close', v == b'1'),
         'ranges': lambda r, v: setattr(r, 'ranges', {b'1': True, b'any': 'any'}.get(v, False)),
+        'flip': lambda r, v: setattr(r, 'flip', _int(v)),
     }
 
     def __init__(self, fields=(), **values):
@@ -112,6 +113,7 @@ class Route:
         self.stall_after, self.close_after, self.raw, self.close = None, None, None, False
         self.trickle = None
         self.ranges = False
+        self.flip = None
         for name, value in fields:
             if name not in self.SETTERS:
                 raise ValueError('unknown route field %r' % name)
@@ -119,6 +121,16 @@ class Route:
         self.__dict__.update(values)
         if not self.target or not self.target.startswith('/'):
             raise ValueError('a route needs a target that starts with "/"')
+        if self.flip is not None:
+            self._flip_byte()
+
+    def _flip_byte(self):
+        """Other bytes of the same length: the body made whole, with the byte at `flip` inverted."""
+        body = bytearray(self.generate_bytes() if self.generate is not None else self.body)
+        if not 0 <= self.flip < len(body):
+            raise ValueError('flip %d is outside a body of %d bytes' % (self.flip, len(body)))
+        body[self.flip] ^= 0xFF
+        self.generate, self.body = None, bytes(body)
 
     def generate_bytes(self):
         """The whole generated body at once: for trickled bodies, which are small."""

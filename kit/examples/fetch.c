@@ -1,9 +1,11 @@
-/* An integrator's C host: one download through the lpVtbl form of InvTamselAgentOps2.
+/* An integrator's C host: one download through the lpVtbl form of InvTamselAgentOps3.
  *
- *   fetch.exe URL FILE
+ *   fetch.exe URL FILE [SHA256]
  *
- * Downloads URL into FILE with safe replacement and resume (run it again after a break and it goes on
- * where it stopped), without a progress sink, and prints the result code. Needs the registered DLL.
+ * Downloads URL into FILE with safe replacement and resume (run it again after a break, result
+ * AGENT_E_BROKEN, and it goes on where it stopped), without a progress sink, and prints the result
+ * code. With SHA256 (64 hex digits) FILE is replaced only by bytes of that digest. Needs the registered
+ * DLL.
  * MSVC: cl fetch.c ole32.lib; mingw-w64: gcc fetch.c -lole32. */
 #include "NorvikTamselAgent.h"
 
@@ -11,11 +13,11 @@
 
 int main(int argc, char** argv) {
     CLSID clsid;
-    InvTamselAgentOps2* agent = NULL;
+    InvTamselAgentOps3* agent = NULL;
     wchar_t file[MAX_PATH];
     HRESULT hr;
-    if (argc != 3) {
-        fputs("usage: fetch URL FILE\n", stderr);
+    if (argc != 3 && argc != 4) {
+        fputs("usage: fetch URL FILE [SHA256]\n", stderr);
         return 2;
     }
     /* The file name as the platform's wide calls take it; the URL stays 8-bit. */
@@ -24,12 +26,12 @@ int main(int argc, char** argv) {
     if (FAILED(hr)) return 1;
     hr = CLSIDFromProgID(L"" NORVIK_TAMSEL_AGENT_PROGID, &clsid);
     if (SUCCEEDED(hr)) {
-        hr = CoCreateInstance(&clsid, NULL, CLSCTX_INPROC_SERVER, &IID_InvTamselAgentOps2, (void**)&agent);
+        hr = CoCreateInstance(&clsid, NULL, CLSCTX_INPROC_SERVER, &IID_InvTamselAgentOps3, (void**)&agent);
     }
     if (SUCCEEDED(hr)) {
-        /* -1: no size to check. */
-        hr = agent->lpVtbl->FetchToFileEx(agent, argv[1], file, NULL,
-                                          TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME, -1);
+        /* -1: no size to check; a null digest: none to check. */
+        hr = agent->lpVtbl->FetchToFileVerified(agent, argv[1], file, NULL, TAMSEL_FETCH_RESUME, -1,
+                                                argc == 4 ? argv[3] : NULL);
         if (hr == AGENT_E_HTTP_STATUS) {
             LONG status = 0;
             agent->lpVtbl->GetLastHttpStatus(agent, &status);

@@ -1,9 +1,10 @@
-// An integrator's C++ host: one code's whole download through InvTamselAgentOps2, with byte progress.
+// An integrator's C++ host: one code's whole download through InvTamselAgentOps3, with byte progress.
 //
 //   get.exe SERVICE_URL CODE FILE
 //
-// Asks the service for CODE's download, downloads it into FILE (a name in any script) with safe
-// replacement and resume, tries a broken transfer twice more, and reports the outcome. Needs the
+// Asks the service for CODE's download and its SHA-256, downloads it into FILE (a name in any script)
+// with safe replacement and resume, the bytes hashed as they arrive, tries a broken transfer twice
+// more, and reports the outcome. FILE is replaced only by a file whose digest is the service's. Needs the
 // registered DLL (regsvr32 NorvikTamselAgent.dll); links only ole32. MSVC: cl /EHsc get.cpp ole32.lib;
 // mingw-w64: g++ -municode get.cpp -lole32.
 #include "NorvikTamselAgent.h"
@@ -43,19 +44,20 @@ std::string Utf8(const wchar_t* text) {
     return out;
 }
 
-HRESULT Get(InvTamselAgentOps2& agent, const std::string& service, const std::string& code, const wchar_t* file) {
+HRESULT Get(InvTamselAgentOps3& agent, const std::string& service, const std::string& code, const wchar_t* file) {
     char url[4096];
+    char sha256[65];  // 64 hex digits and the zero; empty when the service names no digest
     LONGLONG size = 0;
-    HRESULT hr = agent.QueryDownload(url, sizeof(url), service.c_str(), code.c_str(), &size);
+    HRESULT hr = agent.QueryDownloadEx(url, sizeof(url), service.c_str(), code.c_str(), &size, sha256, sizeof(sha256));
     if (FAILED(hr)) return hr;
     Progress progress;
-    // Each attempt after a break goes on where the last one stopped; the file takes FILE's place only
-    // when whole and of the size the service announced.
-    const ULONG flags = TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME;
+    // Each attempt after a break goes on where the last one stopped (the bytes already there hashed
+    // once); the file takes FILE's place only when whole, of the size and with the digest the service
+    // named.
     for (int attempt = 0;; ++attempt) {
-        hr = agent.FetchToFileEx(url, file, &progress, flags, size > 0 ? size : -1);
-        // E_FAIL: the transfer broke off; anything else would come again.
-        if (hr != E_FAIL || attempt == 2) break;
+        hr = agent.FetchToFileVerified(url, file, &progress, TAMSEL_FETCH_RESUME, size > 0 ? size : -1, sha256);
+        // AGENT_E_BROKEN: the transfer broke off or stalled; anything else would come again.
+        if (hr != AGENT_E_BROKEN || attempt == 2) break;
         ::Sleep(1000u << attempt);
     }
     std::fputc('\n', stderr);
@@ -74,10 +76,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (FAILED(::CoInitialize(nullptr))) return 1;
     CLSID clsid;
-    InvTamselAgentOps2* agent = nullptr;
+    InvTamselAgentOps3* agent = nullptr;
     HRESULT hr = ::CLSIDFromProgID(L"" NORVIK_TAMSEL_AGENT_PROGID, &clsid);
     if (SUCCEEDED(hr)) {
-        hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps2,
+        hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps3,
                                 reinterpret_cast<void**>(&agent));
     }
     if (SUCCEEDED(hr)) {

@@ -2,12 +2,15 @@
 // TLS and byte progress.
 #include "agent/AgentObject.h"
 
+#include "agent/Sha256.h"
 #include "base/Handle.h"
+#include "support/Bounded.h"
 #include "support/Files.h"
 #include "support/Pattern.h"
 #include "support/Testbed.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,6 +67,16 @@ class FetchToFileExWire : public testbed::TestbedTest {
 protected:
     HRESULT Fetch(ULONG flags, LONGLONG expected = -1, ProgressSink* sink = nullptr, const char* url = FILE_URL) {
         return agent.FetchToFileEx(url, Wide(target).c_str(), sink, flags, expected);
+    }
+
+    HRESULT Verified(ULONG flags, const char* sha256, const std::string& path) {
+        return agent.FetchToFileVerified(FILE_URL, Wide(path).c_str(), nullptr, flags, -1, sha256);
+    }
+
+    static std::string DigestOf(const std::string& bytes) {
+        Sha256 hash;
+        hash.Add(bytes.data(), bytes.size());
+        return DigestText(hash.Finish().value_or(Digest{}));
     }
 
     // Only the file's GETs, the Location look left out.
@@ -611,6 +624,106 @@ TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
     ::RemoveDirectoryA(served.c_str());
 }
 
+TEST_F(FetchToFileExWire, AVerifiedFileTakesTheTargetsPlaceOnlyWhenItsDigestMatches) {
+    const std::string old = "the host's previous file";
+    // Some megabytes: more blocks than the hashing thread has slots.
+    constexpr uint64_t SIZE = 6000001;
+    const std::string digest = DigestOf(Pattern(SIZE));
+    // One byte changed anywhere, the length kept: each is found, even with RESUME asked for.
+    for (const uint64_t flipped : {uint64_t(0), SIZE / 2, SIZE - 1}) {
+        SCOPED_TRACE(flipped);
+        ASSERT_TRUE(loopback.Reset());
+        ASSERT_TRUE(WriteWhole(target, old));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(SIZE).FlipByte(flipped));
+        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_DIGEST_MISMATCH);
+        EXPECT_EQ(Contents(target), old);
+        EXPECT_TRUE(OnlyTheTargetRemains()) << "wrong bytes are not kept to resume from";
+    }
+    // No digest checks nothing; an uppercase one is the same digest.
+    EXPECT_EQ(Verified(0, nullptr, target), S_OK);
+    EXPECT_EQ(SizeOf(target), static_cast<int64_t>(SIZE));
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES).Generated(SIZE));
+    std::string upper = digest;
+    for (char& c : upper) c = static_cast<char>(toupper(c));
+    EXPECT_EQ(Verified(0, upper.c_str(), target), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), SIZE));
+    EXPECT_TRUE(OnlyTheTargetRemains());
+}
+
+TEST_F(FetchToFileExWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItTampered) {
+    const std::string digest = DigestOf(Pattern(300000));
+    const std::string partial = target + ".tamsel-partial";
+    {
+        ShortWaits shortWaits(1500);
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).StallAfter(20000).Times(2));
+        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "a stall is a break";
+        EXPECT_TRUE(HoldsPattern(Contents(partial), 20000));
+    }
+    for (const bool tampered : {false, true}) {
+        SCOPED_TRACE(tampered ? "tampered prefix" : "prefix as it came");
+        ::DeleteFileA(target.c_str());
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000).Times(2));
+        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "worth a resume";
+        ASSERT_TRUE(HoldsPattern(Contents(partial), 100000));
+        if (tampered) {
+            std::string bytes = Contents(partial);
+            bytes[5000] ^= 0x01;
+            ASSERT_TRUE(WriteWhole(partial, bytes));
+        }
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), tampered ? AGENT_E_DIGEST_MISMATCH : S_OK);
+        const auto gets = Downloads();
+        ASSERT_EQ(gets.size(), 1u);
+        EXPECT_TRUE(Has(gets[0], "Range: bytes=100000-")) << "only the rest came over the wire";
+        EXPECT_EQ(Exists(target), !tampered);
+        if (!tampered) {
+            EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+        }
+        EXPECT_TRUE(OnlyTheTargetRemains());
+    }
+}
+
+TEST_F(FetchToFileExWire, AVerifiedDownloadNamesTheLocalCauseWhereTheOthersSayEFail) {
+    const std::string old = "kept";
+    const std::string readOnly = scratch.Write("read-only.bin", old);
+    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string held = scratch.Write("held.bin", old);
+    FileHandle holder(::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    // Another download of the same target, in another process, holds the partial file.
+    const std::string busy = scratch.File("busy.bin");
+    scratch.Write("busy.bin.tamsel-partial", old);
+    FileHandle busyHolder(::CreateFileA((busy + ".tamsel-partial").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    ASSERT_TRUE(busyHolder);
+    struct Case {
+        const char* what;
+        std::string path;
+        HRESULT verified;
+        bool partialIsOurs;
+    };
+    const Case cases[] = {
+        {"missing folder", scratch.File("no-such-folder\\f.bin"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), true},
+        {"read-only target", readOnly, E_ACCESSDENIED, true},
+        // The platform refuses a rename onto a file open elsewhere as access denied.
+        {"target open elsewhere", held, E_ACCESSDENIED, true},
+        {"partial file open elsewhere", busy, HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), false},
+    };
+    loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(c.path).c_str(), nullptr, SAFE, -1), E_FAIL);
+        EXPECT_EQ(Verified(SAFE, nullptr, c.path), c.verified);
+        EXPECT_EQ(Exists(c.path + ".tamsel-partial"), !c.partialIsOurs) << "without RESUME ours does not stay";
+    }
+    holder.reset();
+    EXPECT_EQ(Contents(readOnly), old);
+    EXPECT_EQ(Contents(held), old);
+}
+
 TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(Fetch(0x8), E_INVALIDARG);
     EXPECT_EQ(Fetch(SAFE, -2), E_INVALIDARG);
@@ -624,6 +737,13 @@ TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(Names(), std::vector<std::string>{});
     EXPECT_EQ(agent.FetchToFileEx(FILE_URL, nullptr, nullptr, 0, -1), E_INVALIDARG);
     EXPECT_TRUE(loopback.Requests().size() <= 1u) << "at most the probe of the call with a null path";
+    ASSERT_TRUE(loopback.Reset());
+    const std::string digest(64, 'a');
+    for (const std::string& malformed : {digest.substr(1), digest + "a", digest.substr(0, 63) + "g", " " + digest}) {
+        EXPECT_EQ(Verified(0, malformed.c_str(), target), E_INVALIDARG) << malformed;
+    }
+    EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0x8, -1, nullptr), E_INVALIDARG);
+    EXPECT_TRUE(loopback.Requests().empty()) << "a malformed digest is refused before the probe";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "support/ServiceReply.h"
 #include "support/Testbed.h"
 
+#include <cctype>
 #include <climits>
 #include <string>
 #include <utility>
@@ -13,6 +14,7 @@
 namespace tamsel::agent {
 namespace {
 
+using test::ReplyFields;
 using test::ServiceReply;
 using testbed::RecordedRequest;
 using testbed::Route;
@@ -192,6 +194,71 @@ TEST_F(ServiceWire, DownloadUrlOfLengthLNeedsABufferOfLPlusOne) {
     EXPECT_EQ(buffer.substr(0, length + 1), url + '\0');
     EXPECT_EQ(buffer.substr(length + 1), std::string(512 - length - 1, CANARY));
     EXPECT_EQ(fileSize, 1234);
+}
+
+TEST_F(ServiceWire, QueryExReadsTheDigestInLowercaseAndRefusesAMalformedOne) {
+    const std::string digest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    std::string upper = digest;
+    for (char& c : upper) c = static_cast<char>(toupper(c));
+    struct Case {
+        const char* what;
+        ReplyFields extra;  // beside StatusCode 1, the URL and the size
+        HRESULT result;
+        std::string named;  // the digest written, when the call succeeds
+    };
+    const Case cases[] = {
+        {"lowercase", {{"sha256", digest}}, S_OK, digest},
+        {"uppercase, spaces around", {{"sha256", "  " + upper + " "}}, S_OK, digest},
+        {"none", {}, S_OK, ""},
+        {"empty", {{"sha256", ""}}, S_OK, ""},
+        {"63 digits", {{"sha256", digest.substr(1)}}, AGENT_E_SERVICE_STATUS, ""},
+        {"not hex", {{"sha256", digest.substr(0, 63) + "x"}}, AGENT_E_SERVICE_STATUS, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(loopback.Reset());
+        ReplyFields fields = {{"StatusCode", "1"}, {"downloadURL", "http://dl/x"}, {"filesize", "77"}};
+        fields.insert(fields.end(), c.extra.begin(), c.extra.end());
+        loopback.Add(Answer(ServiceReply(fields)).Times(2));
+        buffer.assign(512, CANARY);
+        std::string named(80, CANARY);
+        EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), 512, SERVICE_URL, "C", &fileSize, named.data(), 80), c.result);
+        if (c.result == S_OK) {
+            EXPECT_STREQ(buffer.c_str(), "http://dl/x");
+            EXPECT_STREQ(named.c_str(), c.named.c_str());
+            EXPECT_EQ(fileSize, 77);
+        } else {
+            EXPECT_EQ(ServiceSlot(), 0) << "a malformed digest makes the reply unreadable";
+            EXPECT_EQ(buffer, std::string(512, CANARY));
+            EXPECT_EQ(named, std::string(80, CANARY));
+            EXPECT_EQ(fileSize, 0);
+        }
+        // The first interface ignores the field, malformed or not.
+        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "C", &fileSize), S_OK);
+    }
+}
+
+TEST_F(ServiceWire, QueryExWritesNeitherBufferWhenEitherIsTooSmall) {
+    const std::string url = "http://dl.norvik.example/f.bin";
+    const std::string digest(64, 'a');
+    const ULONG length = static_cast<ULONG>(url.size());
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"filesize", "9"}, {"sha256", digest}})));
+    const std::pair<ULONG, ULONG> tooSmall[] = {{length, 65}, {length + 1, 64}, {length + 1, 0}, {0, 65}};
+    for (const auto& [urlSize, digestSize] : tooSmall) {
+        SCOPED_TRACE(testing::Message() << urlSize << ", " << digestSize);
+        buffer.assign(512, CANARY);
+        std::string named(80, CANARY);
+        EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), urlSize, SERVICE_URL, "C", &fileSize, named.data(), digestSize),
+                  AGENT_E_BUFFER_TOO_SMALL);
+        EXPECT_EQ(buffer, std::string(512, CANARY));
+        EXPECT_EQ(named, std::string(80, CANARY));
+        EXPECT_EQ(fileSize, 0);
+    }
+    std::string named(80, CANARY);
+    EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), length + 1, SERVICE_URL, "C", &fileSize, named.data(), 65), S_OK);
+    EXPECT_EQ(named.substr(0, 66), digest + '\0' + CANARY);
+    EXPECT_EQ(buffer.substr(0, length + 1), url + '\0');
+    EXPECT_EQ(fileSize, 9);
 }
 
 TEST_F(ServiceWire, ServiceStatusAcceptedOrKept) {

@@ -4,6 +4,11 @@
 //   tamsel_bench fetchsink URL PATH          FetchToFile with a sink that counts its reports, never cancels
 //   tamsel_bench fetchex URL PATH            FetchToFileEx, REPLACE_SAFELY | RESUME, no expected size
 //   tamsel_bench queryfetchex URL CODE PATH  QueryDownload, then FetchToFileEx of its URL on the same object
+//   tamsel_bench fetchsafe URL PATH          FetchToFileEx, REPLACE_SAFELY
+//   tamsel_bench fetchverified URL PATH SHA256
+//                                            FetchToFileVerified, no flags (REPLACE_SAFELY is implied)
+//   tamsel_bench hash SIZE [cryptoapi]       the platform's SHA-256 of SIZE pattern bytes in memory (BCrypt,
+//                                            or CryptoAPI, the fallback)
 //   tamsel_bench steps URL PATH              FetchToFile's steps, each timed (probe, Location look, GET)
 //   tamsel_bench cancel URL PATH             FetchToFile whose sink cancels at the first report
 //   tamsel_bench raw64|raw256|raw1024 URL PATH
@@ -22,6 +27,7 @@
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
 #include "agent/SafeDownload.h"
+#include "agent/Sha256.h"
 #include "markup/ReplyField.h"
 #include "tests/bench/BenchClock.h"
 #include "tests/bench/RawWinInet.h"
@@ -41,9 +47,9 @@ namespace tamsel::bench {
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|steps|cancel|raw64|raw256|raw1024|rawftp"
-                         "|urlmon URL PATH | look URL | query URL CODE N | rawquery PROBE URL CODE N"
-                         " | queryfetchex URL CODE PATH\n");
+    std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|fetchsafe|steps|cancel|raw64|raw256|raw1024"
+                         "|rawftp|urlmon URL PATH | fetchverified URL PATH SHA256 | hash SIZE | look URL"
+                         " | query URL CODE N | rawquery PROBE URL CODE N | queryfetchex URL CODE PATH\n");
     return 2;
 }
 
@@ -110,7 +116,7 @@ int FetchWithSink(const char* url, const char* path) {
     return status;
 }
 
-// The target of a FetchToFileEx run without what an earlier run left, so that every run downloads the
+// The target of a download run without what an earlier run left, so that every run downloads the
 // whole file.
 std::wstring FreshTarget(const char* path) {
     const agent::SafePaths paths = agent::SafePathsFor(agent::WidenPath(path));
@@ -120,19 +126,22 @@ std::wstring FreshTarget(const char* path) {
     return paths.target;
 }
 
-// FetchToFileEx as a careful host calls it: safe replacement and resume.
-HRESULT FetchSafely(agent::AgentObject& agent, const char* url, const std::wstring& target) {
-    const HRESULT result = agent.FetchToFileEx(url, target.c_str(), nullptr,
-                                               TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME, -1);
-    if (FAILED(result)) std::fprintf(stderr, "FetchToFileEx: 0x%08lX\n", static_cast<unsigned long>(result));
+// FetchToFileEx with these flags, as a careful host calls it, or FetchToFileVerified when a digest is
+// given.
+HRESULT Download(agent::AgentObject& agent, const char* url, const std::wstring& target, ULONG flags,
+                 const char* sha256 = nullptr) {
+    const HRESULT result =
+        sha256 != nullptr ? agent.FetchToFileVerified(url, target.c_str(), nullptr, flags, -1, sha256)
+                          : agent.FetchToFileEx(url, target.c_str(), nullptr, flags, -1);
+    if (FAILED(result)) std::fprintf(stderr, "download: 0x%08lX\n", static_cast<unsigned long>(result));
     return result;
 }
 
-int FetchEx(const char* url, const char* path) {
+int FetchEx(const char* url, const char* path, ULONG flags, const char* sha256 = nullptr) {
     const std::wstring target = FreshTarget(path);
     agent::AgentObject agent;
     TransferClocks clocks;
-    const HRESULT result = FetchSafely(agent, url, target);
+    const HRESULT result = Download(agent, url, target, flags, sha256);
     return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
 }
 
@@ -144,8 +153,31 @@ int QueryThenFetchEx(const char* serviceUrl, const char* code, const char* path)
     char url[2048];
     LONGLONG size = 0;
     HRESULT result = agent.QueryDownload(url, sizeof(url), serviceUrl, code, &size);
-    if (SUCCEEDED(result)) result = FetchSafely(agent, url, target);
+    if (SUCCEEDED(result)) result = Download(agent, url, target, TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME);
     return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+}
+
+// The platform's SHA-256 of size bytes of the server's pattern, in memory, 1 MiB at a time (what one
+// download read brings at most): the hashing alone, at the rate a verified download cannot beat.
+int HashPattern(uint64_t size, agent::Sha256::Provider provider) {
+    constexpr size_t BLOCK = 1024 * 1024;
+    constexpr size_t PERIOD = 251;
+    std::vector<char> pattern(BLOCK + PERIOD);
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i % PERIOD);
+    TransferClocks clocks;
+    agent::Sha256 hash(provider);
+    bool added = static_cast<bool>(hash);
+    for (uint64_t at = 0; at < size && added; at += BLOCK) {
+        added = hash.Add(pattern.data() + at % PERIOD, static_cast<size_t>(std::min<uint64_t>(BLOCK, size - at)));
+    }
+    const auto digest = hash.Finish();
+    const double seconds = clocks.wall.Seconds();
+    if (!added || !digest) return 1;
+    Report("seconds", seconds);
+    Report("cpu_seconds", clocks.cpu.Seconds());
+    Report("mib_per_s", static_cast<double>(size) / seconds / (1024.0 * 1024.0));
+    Report("sha256", agent::DigestText(*digest).c_str());
+    return 0;
 }
 
 // The raw loop's read size from its command (raw64, raw256, raw1024), in bytes; 0 for another command.
@@ -295,6 +327,11 @@ int Run(int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string command = argv[1];
     if (command == "look") return Look(argv[2]);
+    if (command == "hash") {
+        const bool cryptoApi = argc > 3 && std::strcmp(argv[3], "cryptoapi") == 0;
+        return HashPattern(std::strtoull(argv[2], nullptr, 10),
+                           cryptoApi ? agent::Sha256::Provider::CryptoApi : agent::Sha256::Provider::Any);
+    }
     if (command == "query" && argc == 5) return Query(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "querysteps" && argc == 5) return QueryStepsRepeated(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "rawquery" && argc == 6) return RawQueries(argv[2], argv[3], argv[4], std::atoi(argv[5]));
@@ -306,7 +343,9 @@ int Run(int argc, char** argv) {
         return Fetch(argv[2], argv[3], &sink);
     }
     if (command == "fetchsink") return FetchWithSink(argv[2], argv[3]);
-    if (command == "fetchex") return FetchEx(argv[2], argv[3]);
+    if (command == "fetchex") return FetchEx(argv[2], argv[3], TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME);
+    if (command == "fetchsafe") return FetchEx(argv[2], argv[3], TAMSEL_FETCH_REPLACE_SAFELY);
+    if (command == "fetchverified" && argc == 5) return FetchEx(argv[2], argv[3], 0, argv[4]);
     if (command == "urlmon") return UrlMon(argv[2], argv[3]);
     if (const uint32_t readSize = RawReadSize(command)) {
         TransferClocks clocks;

@@ -4,6 +4,7 @@
 """Usage: test_host_program.py --wine-run SCRIPT --prefix DIR --host EXE --dll DLL --service PY"""
 
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -128,7 +129,7 @@ class Arguments(unittest.TestCase):
         self.assertIn('13  AGENT_E_SERVICE_STATUS', out)
         self.assertIn('28  AGENT_E_SIZE_MISMATCH', out)
         self.assertIn('30  AGENT_E_CERTIFICATE', out)
-        self.assertIn('33  AGENT_E_INSECURE_REDIRECT', out)
+        self.assertIn('35  AGENT_E_INSECURE_REDIRECT', out)
 
     def test_command_help_shows_its_usage(self):
         code, out, _ = run_host('get', '--help', dll=False)
@@ -224,6 +225,8 @@ class AgainstTheDemoService(unittest.TestCase):
             with open(os.path.join(folder, 'tamsel-update.bin'), 'rb') as f:
                 self.assertEqual(self.service.source('tamsel-update.bin'), f.read())
             self.assertIn('reported success', out)
+            self.assertIn('verified sha256 %s\n' % hashlib.sha256(self.service.source('tamsel-update.bin')).hexdigest(),
+                          out, 'the service names the digest, so get proves it')
             counts.append(remaining_count(out))
         self.assertEqual([49, 48], counts, 'seeded with 50 downloads')
         self.assertIn('100% [', err, 'the progress bar reached its end')
@@ -300,8 +303,8 @@ class AgainstTheDemoService(unittest.TestCase):
         folder = self.folder()
         used = self.service.used('DEMO-FLAKY-0005')
         code, out, err = self.host('get', '--retries', '0', SERVICE_URL, 'DEMO-FLAKY-0005', windows_path(folder))
-        self.assertEqual(15, code, err)
-        self.assertIn('fetch failed: E_FAIL (0x80004005)', err)
+        self.assertEqual(32, code, err)
+        self.assertIn('fetch failed: AGENT_E_BROKEN (0x80042F06)', err)
         self.assertNotIn('resuming', err)
         self.assertIn('reported failure', out)
         self.assertEqual(used, self.service.used('DEMO-FLAKY-0005'))
@@ -317,6 +320,37 @@ class AgainstTheDemoService(unittest.TestCase):
         self.assertIn(len(kept), [int(m.group(1)) for m in matches(RANGE_LINE, self.service.said())])
         self.assertEqual([FLAKY], os.listdir(folder))
         self.assertEqual(used + 1, self.service.used('DEMO-FLAKY-0005'))
+
+    def test_get_refuses_a_tampered_file_and_keeps_the_one_there(self):
+        folder = self.folder()
+        kept = os.path.join(folder, 'tamsel-tools.bin')
+        with open(kept, 'wb') as f:
+            f.write(b'the version from before')
+        used = self.service.used('DEMO-TAMPERED-0006')
+        code, out, err = self.host('get', SERVICE_URL, 'DEMO-TAMPERED-0006', windows_path(folder))
+        self.assertEqual(31, code, err)
+        self.assertIn('fetch failed: AGENT_E_DIGEST_MISMATCH (0x80042F05)', err)
+        self.assertNotIn('resuming', err, 'wrong bytes are not worth a retry')
+        self.assertIn('reported failure', out)
+        self.assertEqual(used, self.service.used('DEMO-TAMPERED-0006'))
+        self.assertEqual(['tamsel-tools.bin'], os.listdir(folder), 'no partial file or record is left')
+        with open(kept, 'rb') as f:
+            self.assertEqual(b'the version from before', f.read())
+
+    def test_fetch_verifies_a_digest_in_either_case(self):
+        target = os.path.join(self.folder(), 'update.bin')
+        url = 'http://files.norvik.example/files/tamsel-update.bin'
+        digest = hashlib.sha256(self.service.source('tamsel-update.bin')).hexdigest()
+        code, out, err = self.host('fetch', url, windows_path(target), '--sha256', digest.upper())
+        self.assertEqual(0, code, err)
+        self.assertIn('verified sha256 %s\n' % digest, out)
+        wrong = ('0' if digest[0] != '0' else '1') + digest[1:]
+        code, out, err = self.host('fetch', '--resume', url, windows_path(target) + '.2', '--sha256', wrong)
+        self.assertEqual(31, code, err)
+        self.assertEqual(['update.bin'], os.listdir(os.path.dirname(target)))
+        code, _, err = self.host('fetch', url, windows_path(target), '--sha256', digest[1:])
+        self.assertEqual(2, code, err)
+        self.assertIn('--sha256 needs 64 hexadecimal digits', err)
 
     def test_fetch_checks_an_expected_size(self):
         target = os.path.join(self.folder(), 'update.bin')

@@ -163,6 +163,13 @@ TEST_F(Identity, OperationsFaceReachesTheAgentInSlotOrder) {
     EXPECT_EQ(fromDispatch, fromOps);
     EXPECT_EQ(fromOps->FetchToFileEx("http://files.norvik.example/f", L"f", nullptr, 0x8, -1), E_INVALIDARG)
         << "the new slot reaches the agent";
+    // The third likewise, two slots longer still.
+    InvTamselAgentOps3* third = nullptr;
+    ASSERT_EQ(dispatch->QueryInterface(IID_InvTamselAgentOps3, reinterpret_cast<void**>(&third)), S_OK);
+    EXPECT_EQ(static_cast<void*>(third), static_cast<void*>(ops));
+    EXPECT_EQ(third->FetchToFileVerified("http://files.norvik.example/f", L"f", nullptr, 0, -1, "12"), E_INVALIDARG)
+        << "the last slot reaches the agent";
+    third->Release();
     fromDispatch->Release();
     fromOps->Release();
     dispatch->Release();

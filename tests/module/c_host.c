@@ -1,5 +1,5 @@
 /* A host written in C against the header's C form: it loads the DLL beside it, creates the agent through
- * its class factory, walks the lpVtbl slots of InvTamselAgentOps2 with calls that need no network, and
+ * its class factory, walks the lpVtbl slots of InvTamselAgentOps3 with calls that need no network, and
  * exits 0 when every slot answered as the header promises. */
 #include "include/NorvikTamselAgent.h"
 
@@ -12,7 +12,7 @@ static int Fail(const char* what, HRESULT hr) {
     return 1;
 }
 
-static int UseAgent(InvTamselAgentOps2* agent) {
+static int UseAgent(InvTamselAgentOps3* agent) {
     LONG status = 42;
     HRESULT hr = agent->lpVtbl->GetLastHttpStatus(agent, &status);
     if (hr != E_FAIL || status != 42) return Fail("GetLastHttpStatus of a new agent", hr);
@@ -24,6 +24,8 @@ static int UseAgent(InvTamselAgentOps2* agent) {
     hr = agent->lpVtbl->FetchToFileEx(agent, "http://files.norvik.example/f.bin", L"f.bin", NULL,
                                       TAMSEL_FETCH_REPLACE_SAFELY, -2);
     if (hr != E_INVALIDARG) return Fail("FetchToFileEx with an expected size of -2", hr);
+    hr = agent->lpVtbl->FetchToFileVerified(agent, "http://files.norvik.example/f.bin", L"f.bin", NULL, 0, -1, "abc");
+    if (hr != E_INVALIDARG) return Fail("FetchToFileVerified with a digest of three digits", hr);
     {
         void* sink = NULL;
         hr = agent->lpVtbl->QueryInterface(agent, &IID_ProgressSink2, &sink);
@@ -37,7 +39,7 @@ int main(void) {
     GetClassObjectFunction getClassObject;
     IClassFactory* factory = NULL;
     InvTamselAgentOps* ops = NULL;
-    InvTamselAgentOps2* ops2 = NULL;
+    InvTamselAgentOps3* ops3 = NULL;
     HRESULT hr;
     int result;
     if (module == NULL) return Fail("LoadLibrary", HRESULT_FROM_WIN32(GetLastError()));
@@ -48,11 +50,11 @@ int main(void) {
     hr = factory->lpVtbl->CreateInstance(factory, NULL, &IID_InvTamselAgentOps, (void**)&ops);
     factory->lpVtbl->Release(factory);
     if (FAILED(hr)) return Fail("CreateInstance", hr);
-    hr = ops->lpVtbl->QueryInterface(ops, &IID_InvTamselAgentOps2, (void**)&ops2);
-    if (FAILED(hr)) return Fail("QueryInterface for InvTamselAgentOps2", hr);
-    result = UseAgent(ops2);
-    ops2->lpVtbl->Release(ops2);
+    hr = ops->lpVtbl->QueryInterface(ops, &IID_InvTamselAgentOps3, (void**)&ops3);
+    if (FAILED(hr)) return Fail("QueryInterface for InvTamselAgentOps3", hr);
+    result = UseAgent(ops3);
+    ops3->lpVtbl->Release(ops3);
     if (ops->lpVtbl->Release(ops) != 0) return Fail("Release left references", E_FAIL);
-    if (result == 0) printf("c_host: every slot of InvTamselAgentOps2 answered\n");
+    if (result == 0) printf("c_host: every slot of InvTamselAgentOps3 answered\n");
     return result;
 }

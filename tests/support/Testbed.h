@@ -39,6 +39,7 @@ public:
     Route& Ranges();  // "Range: bytes=N-" gets a 206 of the rest (416 past the end), unless If-Range names
                       // a validator other than the route's ETag or Last-Modified line
     Route& RangesIgnoringIfRange();  // as Ranges(), If-Range unheeded: a part of whatever the route has
+    Route& FlipByte(uint64_t offset);                    // the body's byte at offset inverted, length kept
     Route& Raw(const std::string& bytes);                // send these bytes instead of a reply, close
     Route& CloseWithoutAnswer();                         // close as soon as the request is read
     Route& CloseConnection();                            // close after a well-framed reply

@@ -169,6 +169,10 @@ class ServerTest(unittest.TestCase):
         status, head, body = self.fetch('http://www.norvik.example/big')
         self.assertEqual(len(body), size)
         self.assertEqual(body, bytes(i % 251 for i in range(size)))
+        # A flipped byte keeps the length and changes that byte only, in a ranged answer too.
+        self.loopback.route(('target', '/flipped'), ('generate', str(size)), ('flip', str(size - 1)), ('ranges', '1'))
+        status, head, body = self.fetch('http://www.norvik.example/flipped')
+        self.assertEqual(body, bytes(i % 251 for i in range(size - 1)) + bytes([((size - 1) % 251) ^ 0xFF]))
 
     def test_ranges_heed_if_range_unless_told_to_ignore_it(self):
         b = self.loopback

@@ -1,0 +1,58 @@
+// A download's body on its way to the partial file, hashed as it is written, and why the file refused it.
+#pragma once
+
+#include "agent/Sha256.h"
+#include "web/BodyConsumer.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tamsel::agent {
+
+// What the verified download adds to a safe one: a digest to prove (none: nothing is hashed) and
+// failures told apart.
+struct Verification {
+    std::optional<Digest> digest;
+};
+
+class BackgroundHash;
+
+class HashedBody final : public web::BodyConsumer {
+public:
+    // expected null: the bytes only pass on. resumeFrom: the bytes an earlier attempt left in the
+    // partial file, which a 206 goes on from.
+    HashedBody(web::BodyConsumer& file, const Digest* expected, std::wstring partialPath,
+               uint64_t resumeFrom) noexcept;
+    ~HashedBody();
+    HashedBody(const HashedBody&) = delete;
+    HashedBody& operator=(const HashedBody&) = delete;
+
+    // Before a 206 continues the partial file, hashes what the file already holds: the one read a
+    // digest costs, and only after a break.
+    bool StartReply(const web::ReplyHead& head) override;
+    bool Write(const char* data, size_t size) override;
+
+    // Whether the bytes of the whole file (prefix and body) have the expected digest; true when none was
+    // asked for. Call once, after the transfer.
+    bool Matches() noexcept;
+    // The platform's error when the file (or the hash) refused the reply or its bytes; 0 otherwise.
+    DWORD LocalError() const noexcept { return m_error; }
+
+private:
+    bool HashPrefix() noexcept;
+    bool Refused(DWORD fallback) noexcept;
+
+    web::BodyConsumer& m_file;
+    const Digest* m_expected;
+    std::wstring m_partialPath;
+    uint64_t m_resumeFrom;
+    std::unique_ptr<Sha256> m_hash;
+    std::unique_ptr<BackgroundHash> m_background;  // the body's hashing; null: on the caller's thread
+    DWORD m_error = 0;
+};
+
+}  // namespace tamsel::agent
