@@ -17,7 +17,8 @@ namespace {
 class Progress final : public ProgressSink2 {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != IID_ProgressSink && iid != IID_ProgressSink2) {
+        // __uuidof rather than IID_IUnknown, whose definition lives in a library of its own (uuid).
+        if (iid != __uuidof(IUnknown) && iid != IID_ProgressSink && iid != IID_ProgressSink2) {
             *object = nullptr;
             return E_NOINTERFACE;
         }

@@ -31,7 +31,7 @@ TEST_F(Registered, InprocServerIsTheFullLongPathOfTheModule) {
 }
 
 TEST_F(Registered, TypeLibraryPointsAtTheModule) {
-    EXPECT_EQ(DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey()), L"NorvikTamselAgent 1.0 Type Library");
+    EXPECT_EQ(DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey()), L"NorvikTamselAgent 1.2 Type Library");
     EXPECT_EQ(RegisteredTypeLibraryFile(), AgentModulePath());
     EXPECT_EQ(DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey() + L"\\HELPDIR"), ProgramFolder());
 }
