@@ -91,7 +91,11 @@ for (var attempt = 0; ; ++attempt) {
     // E_FAIL: the transfer broke off; what arrived waits beside the file for the next attempt.
     if (failure == null || codeOf(failure) != E_FAIL || attempt == RETRIES) break;
     WScript.Echo("get.js: " + failure.message + "; resuming in " + Math.pow(2, attempt) + " s");
-    WScript.Sleep(1000 * Math.pow(2, attempt));
+    try {
+        WScript.Sleep(1000 * Math.pow(2, attempt));
+    } catch (e) {
+        // Wine's script host has no Sleep: there the next attempt starts at once.
+    }
 }
 if (failure == null) WScript.Echo("saved " + target);
 

@@ -114,7 +114,10 @@ For attempt = 0 To RETRIES
     ' E_FAIL: the transfer broke off; what arrived waits beside the file for the next attempt.
     If number <> &H80004005 Or attempt = RETRIES Then Exit For
     WScript.Echo "get.vbs: " & description & "; resuming in " & (2 ^ attempt) & " s"
+    ' Wine's script host has no Sleep: there the next attempt starts at once.
+    On Error Resume Next
     WScript.Sleep 1000 * 2 ^ attempt
+    On Error GoTo 0
 Next
 If number = 0 Then WScript.Echo "saved " & target
 
