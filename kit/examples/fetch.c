@@ -4,7 +4,8 @@
  *
  * Downloads URL into FILE with safe replacement and resume (run it again after a break and it goes on
  * where it stopped), without a progress sink, and prints the result code. Needs the registered DLL.
- * MSVC: cl fetch.c ole32.lib; mingw-w64: gcc fetch.c -lole32. */
+ * In the kit's examples folder, MSVC: cl /I..\include fetch.c ole32.lib;
+ * mingw-w64: gcc -I../include fetch.c -lole32 */
 #include "NorvikTamselAgent.h"
 
 #include <stdio.h>

@@ -4,8 +4,9 @@
 //
 // Asks the service for CODE's download, downloads it into FILE (a name in any script) with safe
 // replacement and resume, tries a broken transfer twice more, and reports the outcome. Needs the
-// registered DLL (regsvr32 NorvikTamselAgent.dll); links only ole32. MSVC: cl /EHsc get.cpp ole32.lib;
-// mingw-w64: g++ -municode get.cpp -lole32.
+// registered DLL (regsvr32 NorvikTamselAgent.dll); links only ole32. In the kit's examples folder,
+// MSVC: cl /EHsc /I..\include get.cpp ole32.lib;
+// mingw-w64: g++ -municode -I../include get.cpp -lole32
 #include "NorvikTamselAgent.h"
 
 #include <cstdio>
