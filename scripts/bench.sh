@@ -9,7 +9,9 @@
 #   2. download throughput, 64 MiB and 512 MiB, with CPU seconds (user + kernel of the Wine process)
 #      per GiB stored: the raw WinINet loop with 64 KiB, 256 KiB and 1 MiB reads; FetchToFile of the
 #      file's own URL, of a URL that answers its Location look with a 302 to the file, and with a
-#      progress sink; FetchToFileEx with safe replacement and resume; URLDownloadToFileA; FTP:
+#      progress sink; FetchToFileEx with safe replacement and resume; the same download from JScript
+#      (InvTamselAgent2's Download with an OnProgress handler, under Wine's cscript, timed inside the
+#      script, so without a CPU figure); URLDownloadToFileA; FTP:
 #      FetchToFile against a raw FtpOpenFileA loop (medians of N rounds, each round running every
 #      method once, so that a burst of load falls on all of them). Ratios are against the
 #      fastest of the three raw loops, and the sink and FetchToFileEx rows also against FetchToFile;
@@ -59,10 +61,14 @@ trap cleanup EXIT
 scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target tamsel_bench >/dev/null
+cmake --build "$build" --target tamsel_bench NorvikTamselAgent >/dev/null
 bench_exe="$root/$build/tests/bench/tamsel_bench.exe"
 
 bench() { scripts/wine-run.sh "$prefix" "$bench_exe" "$@"; }
+# The script row: the Release DLL registered in the bench prefix, driven by JScript.
+script_bench() {
+  scripts/wine-run.sh "$prefix" cscript //nologo "$(windows_path "$root/tests/bench/bench_download.js")" "$@"
+}
 value() { sed -n "s/^$1=//p" | tr -d '\r' | tail -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -86,6 +92,7 @@ target_win="$(windows_path "$target")"
 
 echo "== machine: $(nproc) cores, $(uptime | sed 's/.*load/load/'), $(wine --version), $arch"
 bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the server answers
+scripts/wine-run.sh "$prefix" regsvr32 /s "$(windows_path "$root/$build/bin/NorvikTamselAgent.dll")"
 
 # "seconds cpu_seconds" of one run of: bench COMMAND URL SIZE; the target is removed first so that
 # every method creates it. A run that fails or stores the wrong size prints nothing but its complaint,
@@ -93,7 +100,11 @@ bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the se
 one_run() {
   rm -f "$target"
   local out
-  out=$(bench "$1" "$2" "$target_win") || { echo "bench $1 $2 failed: run left out" >&2; return; }
+  if [ "$1" = script ]; then
+    out=$(script_bench "$2" "$target_win") || { echo "script $2 failed: run left out" >&2; return; }
+  else
+    out=$(bench "$1" "$2" "$target_win") || { echo "bench $1 $2 failed: run left out" >&2; return; }
+  fi
   if [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" != "$3" ]; then
     echo "bench $1 $2: wrong size, run left out" >&2
     return
@@ -120,11 +131,12 @@ echo "   x raw: speed against the fastest raw loop (FTP rows: against the raw FT
 echo "   (file at the look); CPU x raw: CPU per GiB against the fastest raw loop's"
 row() { printf '   %-7s %-30s %8s %8s %9s %6s %7s %9s\n' "$@"; }
 row size method seconds MiB/s "CPU s/GiB" "x raw" "x fetch" "CPU x raw"
-methods=(raw64 raw256 raw1024 fetch fetch-moved fetchsink fetchex urlmon fetch-ftp rawftp)
+methods=(raw64 raw256 raw1024 fetch fetch-moved fetchsink fetchex script urlmon fetch-ftp rawftp)
 declare -A label=(
   [raw64]="raw loop, 64 KiB reads" [raw256]="raw loop, 256 KiB reads" [raw1024]="raw loop, 1 MiB reads"
   [fetch]="FetchToFile, file at the look" [fetch-moved]="FetchToFile, 302 first"
   [fetchsink]="FetchToFile with a sink" [fetchex]="FetchToFileEx safe+resume"
+  [script]="JScript Download+OnProgress"
   [urlmon]="URLDownloadToFileA" [fetch-ftp]="FetchToFile over FTP" [rawftp]="raw FtpOpenFileA loop"
 )
 summary=()
@@ -134,7 +146,7 @@ for size in "${sizes[@]}"; do
   declare -A command=(
     [raw64]="raw64 $direct" [raw256]="raw256 $direct" [raw1024]="raw1024 $direct" [fetch]="fetch $direct"
     [fetch-moved]="fetch http://files.norvik.example/moved/$size" [fetchsink]="fetchsink $direct"
-    [fetchex]="fetchex $direct" [urlmon]="urlmon $direct" [fetch-ftp]="fetch $ftp" [rawftp]="rawftp $ftp"
+    [fetchex]="fetchex $direct" [script]="script $direct" [urlmon]="urlmon $direct" [fetch-ftp]="fetch $ftp" [rawftp]="rawftp $ftp"
   )
   # Round after round of every method, so that a burst of load on the machine falls on all of them.
   declare -A pairs=() took=() cpu=()
@@ -168,6 +180,7 @@ for size in "${sizes[@]}"; do
             "  FetchToFile/raw loop $(ratio "$raw" "${took[fetch]}")x (302 first: $(ratio "$raw" "${took[fetch-moved]}")x); CPU per GiB $(ratio "$fetch_cpu" "$best_cpu")x the raw loop's (302 first: $(ratio "$moved_cpu" "$best_cpu")x)"
             "  with a sink: $(ratio "$raw" "${took[fetchsink]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchsink]}")x FetchToFile without one"
             "  FetchToFileEx safe+resume: $(ratio "$raw" "${took[fetchex]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchex]}")x FetchToFile"
+            "  Download from JScript with OnProgress, same flags: $(ratio "${took[fetchex]}" "${took[script]}")x FetchToFileEx"
             "  FetchToFile/URLDownloadToFileA $(ratio "${took[urlmon]}" "${took[fetch]}")x (302 first: $(ratio "${took[urlmon]}" "${took[fetch-moved]}")x), FTP FetchToFile/raw $(ratio "${took[rawftp]}" "${took[fetch-ftp]}")x")
   unset pairs took cpu command
 done
