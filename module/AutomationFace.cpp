@@ -164,6 +164,7 @@ Outcome AgentFaces::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expect
     FailureFacts facts = Facts(Operation::DOWNLOAD);
     facts.received = progress.Received();
     facts.total = progress.Total();
+    facts.expected = static_cast<double>(size);
     return Failure(hr, DescribeFailure(hr, facts));
 }
 

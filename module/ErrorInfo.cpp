@@ -96,7 +96,8 @@ std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts) {
         case AGENT_E_BUFFER_TOO_SMALL: return L"the service answered a URL longer than 64 KiB";
         case AGENT_E_BUSY: return L"another operation of this object is still running";
         case AGENT_E_SIZE_MISMATCH:
-            return L"the file is not of the expected size (" + BytesSoFar(facts) + L" arrived)";
+            return L"the file is not of the expected size of " + Number(static_cast<long long>(facts.expected)) +
+                   L" bytes" + (facts.total >= 0 ? L" (the server announced " + FormatBytes(facts.total) + L")" : L"");
         case AGENT_E_CERTIFICATE: return L"strict TLS refused the server's certificate";
         case E_ABORT: return L"the download was cancelled after " + BytesSoFar(facts);
         case E_OUTOFMEMORY: return L"the component ran out of memory";

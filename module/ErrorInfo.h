@@ -31,6 +31,7 @@ struct FailureFacts {
     LONG serviceStatus = 0;  // 0: none kept
     double received = 0;     // bytes of the file when the download ended
     double total = -1;       // its whole length; -1 when none was announced
+    double expected = -1;    // the size the caller expected; -1 when none
 };
 
 // The sentence for a result code of the agent: "the server answered 404 Not Found".
