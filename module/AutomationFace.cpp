@@ -1,6 +1,4 @@
-// The automation members of the agent (InvTamselAgent2): BSTR arguments checked and turned into the
-// operations' 8-bit text, results as automation types, failures with error information; and the
-// class information, error support and connection point container that scripts and .NET look for.
+// The agent's automation face: InvTamselAgent2's members, error support, class information, event container.
 #include "module/AgentComObject.h"
 
 #include "base/Result.h"

@@ -1,5 +1,4 @@
-// The OnProgress handler and the Progress event at a script's pace: at each whole percent, at least
-// every 250 ms while bytes arrive, and once at the end; a true answer or a raised error cancels.
+// The OnProgress handler and the Progress event at a script's pace, and their cancel.
 #include "module/ScriptProgress.h"
 
 #include "base/Handle.h"
