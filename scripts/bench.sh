@@ -65,9 +65,16 @@ cmake --build "$build" --target tamsel_bench NorvikTamselAgent >/dev/null
 bench_exe="$root/$build/tests/bench/tamsel_bench.exe"
 
 bench() { scripts/wine-run.sh "$prefix" "$bench_exe" "$@"; }
-# The script row: the Release DLL registered in the bench prefix, driven by JScript.
+# The script row: the Release DLL registered in the bench prefix, driven by JScript. `wine cscript`
+# starts the 32-bit script host even in a 64-bit prefix: the 64-bit one needs the 64-bit loader.
 script_bench() {
-  scripts/wine-run.sh "$prefix" cscript //nologo "$(windows_path "$root/tests/bench/bench_download.js")" "$@"
+  local script
+  script="$(windows_path "$root/tests/bench/bench_download.js")"
+  if [ "$arch" = x86_64 ]; then
+    WINEPREFIX="$prefix" WINEDEBUG=-all "$(command -v wine64 || echo /usr/lib/wine/wine64)" cscript //nologo "$script" "$@"
+  else
+    scripts/wine-run.sh "$prefix" cscript //nologo "$script" "$@"
+  fi
 }
 value() { sed -n "s/^$1=//p" | tr -d '\r' | tail -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }

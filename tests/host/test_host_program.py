@@ -62,12 +62,27 @@ def run_host(*words, dll=True, proxy=None):
         return code, text(out), text(err)
 
 
+def is_64_bit(path):
+    with open(path, 'rb') as f:
+        head = f.read(4096)
+    offset = int.from_bytes(head[0x3C:0x40], 'little')
+    return head[offset + 4:offset + 6] == b'\x64\x86'  # IMAGE_FILE_MACHINE_AMD64
+
+
 def run_script(script, *words, proxy=None):
-    """Runs a kit example under cscript and answers (exit code, what it echoed)."""
-    command = [ARGS.wine_run, ARGS.prefix, 'cscript', '//nologo', windows_path(os.path.join(EXAMPLES, script))]
+    """Runs a kit example under cscript of the DLL's width and answers (exit code, what it echoed).
+
+    `wine cscript` starts the 32-bit script host even in a 64-bit prefix, so a 64-bit DLL's scripts go
+    to the 64-bit loader, in the prefix that earlier runs made ready."""
+    environment = wine_environment(proxy)
+    host = [ARGS.wine_run, ARGS.prefix]
+    if is_64_bit(ARGS.dll):
+        host = [shutil.which('wine64') or '/usr/lib/wine/wine64']
+        environment.update(WINEPREFIX=ARGS.prefix, WINEDLLOVERRIDES='mscoree,mshtml=')
+    command = host + ['cscript', '//nologo', windows_path(os.path.join(EXAMPLES, script))]
     with tempfile.TemporaryFile() as out:
         code = subprocess.run(command + list(words), stdout=out, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT,
-                              env=wine_environment(proxy)).returncode
+                              env=environment).returncode
         return code, text(out)
 
 
