@@ -178,9 +178,10 @@ for size in "${sizes[@]}"; do
     base=$raw base_cpu=$best_cpu; [[ $method == *ftp ]] && base=${took[rawftp]} base_cpu=$ftp_cpu
     against_fetch=""; [[ $method == fetchsink || $method == fetchex ]] && against_fetch=$(ratio "${took[fetch]}" "${took[$method]}")
     per_gib=$(cpu_per_gib "${cpu[$method]}" "$size")
+    cpu_ratio=n/a; [ "$per_gib" = n/a ] || cpu_ratio=$(ratio "$per_gib" "$base_cpu")
     row "$((size / MiB))MiB" "${label[$method]}" "$(printf '%.3f' "${took[$method]}")" \
            "$(mib_per_s "$size" "${took[$method]}")" "$per_gib" "$(ratio "$base" "${took[$method]}")" \
-           "$against_fetch" "$(ratio "$per_gib" "$base_cpu")"
+           "$against_fetch" "$cpu_ratio"
   done
   fetch_cpu=$(cpu_per_gib "${cpu[fetch]}" "$size") moved_cpu=$(cpu_per_gib "${cpu[fetch-moved]}" "$size")
   summary+=("$((size / MiB)) MiB: the fastest raw loop: ${label[$best]#raw loop, }, $(mib_per_s "$size" "$raw") MiB/s, $best_cpu CPU s/GiB"
