@@ -7,6 +7,7 @@
 #include <dispex.h>
 
 #include <cmath>
+#include <cwchar>
 
 namespace tamsel::module {
 namespace {
@@ -133,7 +134,12 @@ void ScriptProgress::KeepRaised(HRESULT hr, EXCEPINFO& exception) noexcept {
     }
     ComBoundary([&] {
         std::wstring text = exception.bstrDescription != nullptr ? exception.bstrDescription : L"";
-        if (text.empty()) text = L"the OnProgress handler failed and cancelled the download";
+        if (text.empty()) {  // Wine's script engines raise without a description
+            wchar_t code[96];
+            std::swprintf(code, 96, L"the OnProgress handler failed with 0x%08lX and cancelled the download",
+                          static_cast<unsigned long>(raised));
+            text = code;
+        }
         m_raised = Failure(raised, std::move(text));
         return S_OK;
     });
