@@ -268,9 +268,7 @@ HRESULT STDMETHODCALLTYPE AgentFaces::GetGUID(DWORD kind, GUID* guid) noexcept {
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::EnumConnectionPoints(IEnumConnectionPoints** points) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, points);
-    *points = nullptr;
-    return E_NOTIMPL;
+    return EnumerateOnePoint(&m_events, points);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FindConnectionPoint(REFIID riid, IConnectionPoint** point) noexcept {

@@ -6,7 +6,74 @@
 
 #include <olectl.h>
 
+#include <new>
+
 namespace tamsel::module {
+namespace {
+
+// Counted by itself: a host may keep it after it let go of the container.
+class OnePointEnumerator final : public IEnumConnectionPoints {
+public:
+    OnePointEnumerator(IConnectionPoint* point, ULONG position) noexcept : m_point(point), m_position(position) {
+        point->AddRef();
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, object);
+        const bool known = ::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_IEnumConnectionPoints);
+        *object = known ? this : nullptr;
+        RETURN_HR_IF(E_NOINTERFACE, !known);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        const ULONG count = --m_count;
+        if (count == 0) delete this;
+        return count;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG wanted, IConnectionPoint** points, ULONG* fetched) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, points);
+        ULONG given = 0;
+        if (wanted > 0 && m_position == 0) {
+            points[0] = m_point.get();
+            points[0]->AddRef();
+            given = 1;
+            m_position = 1;
+        }
+        if (fetched != nullptr) *fetched = given;
+        return given == wanted ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) noexcept override {
+        const ULONG skipped = count > 0 && m_position == 0 ? 1 : 0;
+        m_position += skipped;
+        return skipped == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() noexcept override {
+        m_position = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** copy) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, copy);
+        *copy = new (std::nothrow) OnePointEnumerator(m_point.get(), m_position);
+        RETURN_HR_IF_NULL(E_OUTOFMEMORY, *copy);
+        return S_OK;
+    }
+
+private:
+    ComPointer<IConnectionPoint> m_point;
+    ULONG m_position;
+    ULONG m_count = 1;
+};
+
+}  // namespace
+
+HRESULT EnumerateOnePoint(IConnectionPoint* point, IEnumConnectionPoints** points) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, points);
+    *points = new (std::nothrow) OnePointEnumerator(point, 0);
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, *points);
+    return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID riid, void** object) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, object);

@@ -42,4 +42,7 @@ private:
     DWORD m_nextCookie = 1;
 };
 
+// An enumerator of one connection point, as EnumConnectionPoints hands it out; it holds the point.
+HRESULT EnumerateOnePoint(IConnectionPoint* point, IEnumConnectionPoints** points) noexcept;
+
 }  // namespace tamsel::module

@@ -170,6 +170,15 @@ TEST_F(CarelessHost, EventSinkStopsTheDownloadAndFailuresCarryTheirSentence) {
     IConnectionPoint* point = nullptr;
     EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
     ASSERT_EQ(container->FindConnectionPoint(DIID__InvTamselAgentEvents, &point), S_OK);
+    IEnumConnectionPoints* points = nullptr;
+    ASSERT_EQ(container->EnumConnectionPoints(&points), S_OK);
+    IConnectionPoint* listed[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(points->Next(2, listed, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(listed[0], point) << "the container has the one point it finds";
+    listed[0]->Release();
+    points->Release();
 
     EventSink sink(10);
     DWORD cookie = 0;
