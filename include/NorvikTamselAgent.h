@@ -56,6 +56,20 @@
 // The code that NotifyCode receives before every NotifyProgress.
 #define TAMSEL_PROGRESS_CODE 5913
 
+// The fixed dispatch ids of InvTamselAgent2 (OnProgress: get, put and putref) and of the event
+// interface _InvTamselAgentEvents.
+#define DISPID_TAMSEL_LOOKUPREDIRECT    1
+#define DISPID_TAMSEL_QUERYDOWNLOAD     2
+#define DISPID_TAMSEL_DOWNLOAD          3
+#define DISPID_TAMSEL_REPORTDOWNLOAD    4
+#define DISPID_TAMSEL_LASTFILESIZE      5
+#define DISPID_TAMSEL_LASTSHA256        6
+#define DISPID_TAMSEL_LASTHTTPSTATUS    7
+#define DISPID_TAMSEL_LASTSERVICESTATUS 8
+#define DISPID_TAMSEL_ONPROGRESS        9
+#define DISPID_TAMSEL_VERSION           10
+#define DISPID_TAMSEL_EVENT_PROGRESS    1
+
 #define NORVIK_TAMSEL_AGENT_PROGID   "NorvikTamselAgent.nvTamselAgent"
 #define NORVIK_TAMSEL_AGENT_PROGID_1 "NorvikTamselAgent.nvTamselAgent.1"
 
@@ -69,6 +83,10 @@
     X(InvTamselAgentOps3, IID_InvTamselAgentOps3, 0xD4CEF1F4, 0x1363, 0x4B61, 0xAA, 0xCA, 0x2F, 0xAC, 0x79, 0x70,     \
       0x83, 0xA7)                                                                                             \
     X(InvTamselAgent, IID_InvTamselAgent, 0xA2766F83, 0xCCDE, 0x40C1, 0x96, 0x12, 0xC1, 0xD9, 0x5C, 0x6D, 0x95, 0x85) \
+    X(InvTamselAgent2, IID_InvTamselAgent2, 0xD1558FFD, 0x2CCD, 0x4C66, 0x93, 0xE7, 0x4F, 0x3E, 0xEC, 0x7E, 0xB3,    \
+      0xB6)                                                                                                   \
+    X(_InvTamselAgentEvents, DIID__InvTamselAgentEvents, 0xBF136510, 0x2C7E, 0x41D3, 0xA7, 0xCB, 0xC3, 0x74, 0x93,  \
+      0x0D, 0x0E, 0x1F)                                                                                       \
     X(ProgressSink, IID_ProgressSink, 0x641C58E6, 0x250F, 0x43C3, 0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58)     \
     X(ProgressSink2, IID_ProgressSink2, 0xB70EF003, 0x11F2, 0x4CA6, 0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1)   \
     X(NORVIKTAMSELAGENTLib, LIBID_NORVIKTAMSELAGENTLib, 0xD86D7702, 0x0FB0, 0x4A4C, 0x89, 0x06, 0xD5, 0xC5, 0x08,    \
@@ -134,8 +152,33 @@ struct DECLSPEC_UUID("D4CEF1F4-1363-4B61-AACA-2FAC797083A7") InvTamselAgentOps3 
                                                           LONGLONG expectedSize, const char* sha256) = 0;
 };
 
-// The dual dispatch interface of the class; it declares no members of its own.
+// The dual dispatch interface of version 1.0; it declares no members of its own.
 struct DECLSPEC_UUID("A2766F83-CCDE-40C1-9612-C1D95C6D9585") InvTamselAgent : public IDispatch {};
+
+// The automation interface (dual; the class's default): what scripts, macros and .NET call. Strings
+// other than the path must be ASCII. Sizes are doubles. A failure sets error information (IErrorInfo)
+// with a sentence naming what failed. expectedSize: VT_ERROR (missing) or VT_EMPTY means -1.
+struct DECLSPEC_UUID("D1558FFD-2CCD-4C66-93E7-4F3EEC7EB3B6") InvTamselAgent2 : public InvTamselAgent {
+    virtual HRESULT STDMETHODCALLTYPE LookupRedirect(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type,
+                                                     BSTR* target) = 0;
+    virtual HRESULT STDMETHODCALLTYPE QueryDownload(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Download(BSTR url, BSTR path, LONG flags, VARIANT expectedSize,
+                                               BSTR sha256) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReportDownload(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
+                                                     LONG* remaining) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastFileSize(double* size) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastSha256(BSTR* digest) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastHttpStatus(LONG* status) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastServiceStatus(LONG* status) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_OnProgress(IDispatch** handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_OnProgress(IDispatch* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE putref_OnProgress(IDispatch* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Version(BSTR* version) = 0;
+};
+
+// The event interface (a dispinterface: sinks answer IDispatch::Invoke with DISPID_TAMSEL_EVENT_PROGRESS
+// and the arguments received, total, percent, cancel in reverse order, as IDispatch passes them).
+struct DECLSPEC_UUID("BF136510-2C7E-41D3-A7CB-C374930D0E1F") _InvTamselAgentEvents : public IDispatch {};
 
 class DECLSPEC_UUID("5AFB664D-72FD-41B8-ACA5-597D9CC21424") nvTamselAgent;
 struct DECLSPEC_UUID("D86D7702-0FB0-4A4C-8906-D5C508854F2C") NORVIKTAMSELAGENTLib;
@@ -153,6 +196,7 @@ typedef struct ProgressSink2 ProgressSink2;
 typedef struct InvTamselAgentOps InvTamselAgentOps;
 typedef struct InvTamselAgentOps2 InvTamselAgentOps2;
 typedef struct InvTamselAgentOps3 InvTamselAgentOps3;
+typedef struct InvTamselAgent2 InvTamselAgent2;
 
 // The slots of ProgressSink, which ProgressSink2 repeats before its own.
 #define TAMSEL_SINK_SLOTS(Self)                                                                 \
@@ -235,6 +279,39 @@ typedef struct InvTamselAgentOps3Vtbl {
 } InvTamselAgentOps3Vtbl;
 struct InvTamselAgentOps3 {
     const InvTamselAgentOps3Vtbl* lpVtbl;
+};
+
+typedef struct InvTamselAgent2Vtbl {
+    BEGIN_INTERFACE
+    HRESULT (STDMETHODCALLTYPE* QueryInterface)(InvTamselAgent2* This, REFIID riid, void** object);
+    ULONG (STDMETHODCALLTYPE* AddRef)(InvTamselAgent2* This);
+    ULONG (STDMETHODCALLTYPE* Release)(InvTamselAgent2* This);
+    HRESULT (STDMETHODCALLTYPE* GetTypeInfoCount)(InvTamselAgent2* This, UINT* count);
+    HRESULT (STDMETHODCALLTYPE* GetTypeInfo)(InvTamselAgent2* This, UINT index, LCID locale, ITypeInfo** info);
+    HRESULT (STDMETHODCALLTYPE* GetIDsOfNames)(InvTamselAgent2* This, REFIID riid, LPOLESTR* names, UINT count,
+                                               LCID locale, DISPID* ids);
+    HRESULT (STDMETHODCALLTYPE* Invoke)(InvTamselAgent2* This, DISPID member, REFIID riid, LCID locale, WORD flags,
+                                        DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                        UINT* argumentError);
+    HRESULT (STDMETHODCALLTYPE* LookupRedirect)(InvTamselAgent2* This, BSTR lookupUrl, BSTR serial, BSTR language,
+                                                BSTR type, BSTR* target);
+    HRESULT (STDMETHODCALLTYPE* QueryDownload)(InvTamselAgent2* This, BSTR serviceUrl, BSTR code, BSTR* downloadUrl);
+    HRESULT (STDMETHODCALLTYPE* Download)(InvTamselAgent2* This, BSTR url, BSTR path, LONG flags,
+                                          VARIANT expectedSize, BSTR sha256);
+    HRESULT (STDMETHODCALLTYPE* ReportDownload)(InvTamselAgent2* This, BSTR serviceUrl, BSTR code,
+                                                VARIANT_BOOL success, LONG* remaining);
+    HRESULT (STDMETHODCALLTYPE* get_LastFileSize)(InvTamselAgent2* This, double* size);
+    HRESULT (STDMETHODCALLTYPE* get_LastSha256)(InvTamselAgent2* This, BSTR* digest);
+    HRESULT (STDMETHODCALLTYPE* get_LastHttpStatus)(InvTamselAgent2* This, LONG* status);
+    HRESULT (STDMETHODCALLTYPE* get_LastServiceStatus)(InvTamselAgent2* This, LONG* status);
+    HRESULT (STDMETHODCALLTYPE* get_OnProgress)(InvTamselAgent2* This, IDispatch** handler);
+    HRESULT (STDMETHODCALLTYPE* put_OnProgress)(InvTamselAgent2* This, IDispatch* handler);
+    HRESULT (STDMETHODCALLTYPE* putref_OnProgress)(InvTamselAgent2* This, IDispatch* handler);
+    HRESULT (STDMETHODCALLTYPE* get_Version)(InvTamselAgent2* This, BSTR* version);
+    END_INTERFACE
+} InvTamselAgent2Vtbl;
+struct InvTamselAgent2 {
+    const InvTamselAgent2Vtbl* lpVtbl;
 };
 
 #endif

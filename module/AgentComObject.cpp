@@ -11,8 +11,24 @@ namespace tamsel::module {
 namespace {
 
 DispatchTypeInfo& AgentTypeInfo() noexcept {
-    static DispatchTypeInfo holder(IID_InvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 0);
+    static DispatchTypeInfo holder(IID_InvTamselAgent2, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
     return holder;
+}
+
+DispatchTypeInfo& ClassTypeInfo() noexcept {
+    static DispatchTypeInfo holder(CLSID_nvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
+    return holder;
+}
+
+// Scripts assign null (JScript) or Empty to drop a handler; the type information would refuse to turn
+// either into an IDispatch*.
+bool ClearsHandler(DISPID member, WORD flags, const DISPPARAMS* parameters) noexcept {
+    if (member != DISPID_TAMSEL_ONPROGRESS || (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) == 0 ||
+        parameters == nullptr || parameters->cArgs != 1) {
+        return false;
+    }
+    const VARTYPE type = parameters->rgvarg[0].vt;
+    return type == VT_NULL || type == VT_EMPTY;
 }
 
 // A form with a count of its own. The class is registered "Apartment", but a host may still hand the
@@ -90,19 +106,6 @@ private:
     ContainedAgent m_contained;
 };
 
-// Holds a reference to the object for the length of one operation: a progress sink may release the
-// host's last reference while a download is still writing into the object.
-class KeepAlive {
-public:
-    explicit KeepAlive(IUnknown* object) noexcept : m_object(object) { m_object->AddRef(); }
-    ~KeepAlive() { m_object->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-
-private:
-    IUnknown* m_object;
-};
-
 template <typename Form, typename... Arguments>
 HRESULT CreateForm(REFIID riid, void** object, Arguments... arguments) noexcept {
     auto* form = new (std::nothrow) Form(arguments...);
@@ -127,12 +130,22 @@ HRESULT CreateAgentInstance(IUnknown* outer, REFIID riid, void** object) noexcep
 }
 
 void* AgentFaces::FindFace(REFIID riid) noexcept {
-    if (::IsEqualIID(riid, IID_InvTamselAgent) || ::IsEqualIID(riid, IID_IDispatch)) {
-        return static_cast<InvTamselAgent*>(this);
+    if (::IsEqualIID(riid, IID_InvTamselAgent) || ::IsEqualIID(riid, IID_IDispatch) ||
+        ::IsEqualIID(riid, IID_InvTamselAgent2)) {
+        return static_cast<InvTamselAgent2*>(this);
     }
     if (::IsEqualIID(riid, IID_InvTamselAgentOps) || ::IsEqualIID(riid, IID_InvTamselAgentOps2) ||
         ::IsEqualIID(riid, IID_InvTamselAgentOps3)) {
         return static_cast<InvTamselAgentOps3*>(this);
+    }
+    if (::IsEqualIID(riid, IID_ISupportErrorInfo)) {
+        return static_cast<ISupportErrorInfo*>(this);
+    }
+    if (::IsEqualIID(riid, IID_IProvideClassInfo) || ::IsEqualIID(riid, IID_IProvideClassInfo2)) {
+        return static_cast<IProvideClassInfo2*>(this);
+    }
+    if (::IsEqualIID(riid, IID_IConnectionPointContainer)) {
+        return static_cast<IConnectionPointContainer*>(this);
     }
     return nullptr;
 }
@@ -155,7 +168,11 @@ HRESULT STDMETHODCALLTYPE AgentFaces::GetIDsOfNames(REFIID, LPOLESTR* names, UIN
 HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale, WORD flags,
                                              DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
                                              UINT* argumentError) noexcept {
-    return AgentTypeInfo().Invoke(static_cast<InvTamselAgent*>(this), member, locale, flags, parameters,
+    if (ClearsHandler(member, flags, parameters)) {
+        m_onProgress.reset();
+        return S_OK;
+    }
+    return AgentTypeInfo().Invoke(static_cast<InvTamselAgent2*>(this), member, locale, flags, parameters,
                                   result, exception, argumentError);
 }
 
@@ -211,6 +228,10 @@ HRESULT STDMETHODCALLTYPE AgentFaces::GetLastHttpStatus(LONG* status) noexcept {
 
 HRESULT STDMETHODCALLTYPE AgentFaces::GetLastServiceStatus(LONG* status) noexcept {
     return m_agent.GetLastServiceStatus(status);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::GetClassInfo(ITypeInfo** info) noexcept {
+    return ClassTypeInfo().GetTypeInfo(LOCALE_NEUTRAL, info);
 }
 
 }  // namespace tamsel::module

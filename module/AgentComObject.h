@@ -3,17 +3,29 @@
 
 #include "agent/AgentObject.h"
 #include "module/ComModule.h"
+#include "module/ConnectionPoint.h"
+#include "module/ErrorInfo.h"
 
 #include "include/NorvikTamselAgent.h"
 
+#include <ocidl.h>
+
+#include <string>
+
 namespace tamsel::module {
 
-// The dispatch face (InvTamselAgent and IDispatch; the identity) and the operations face
-// (InvTamselAgentOps3, whose first slots are InvTamselAgentOps2's and InvTamselAgentOps's, forwarding to
-// the contained AgentObject). Counting and QueryInterface belong to the form that derives from it.
-class AgentFaces : public InvTamselAgent, public InvTamselAgentOps3 {
+// The dispatch face (InvTamselAgent2, InvTamselAgent and IDispatch; the identity), the operations face
+// (InvTamselAgentOps3, whose first slots are InvTamselAgentOps2's and InvTamselAgentOps's), both over
+// the contained AgentObject, and the automation plumbing: error information, class information and the
+// events' connection point. Counting and QueryInterface belong to the form that derives from it. The
+// automation members live in AutomationFace.cpp.
+class AgentFaces : public InvTamselAgent2,
+                   public InvTamselAgentOps3,
+                   public ISupportErrorInfo,
+                   public IProvideClassInfo2,
+                   public IConnectionPointContainer {
 public:
-    AgentFaces() noexcept = default;
+    AgentFaces() noexcept : m_events(*this) {}
     virtual ~AgentFaces() = default;
     AgentFaces(const AgentFaces&) = delete;
     AgentFaces& operator=(const AgentFaces&) = delete;
@@ -29,6 +41,29 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID locale, WORD flags,
                                      DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
                                      UINT* argumentError) noexcept override;
+
+    // InvTamselAgent2 (AutomationFace.cpp).
+    HRESULT STDMETHODCALLTYPE LookupRedirect(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type,
+                                             BSTR* target) noexcept override;
+    HRESULT STDMETHODCALLTYPE QueryDownload(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) noexcept override;
+    HRESULT STDMETHODCALLTYPE Download(BSTR url, BSTR path, LONG flags, VARIANT expectedSize,
+                                       BSTR sha256) noexcept override;
+    HRESULT STDMETHODCALLTYPE ReportDownload(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
+                                             LONG* remaining) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastFileSize(double* size) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastSha256(BSTR* digest) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastHttpStatus(LONG* status) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastServiceStatus(LONG* status) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_OnProgress(IDispatch** handler) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_OnProgress(IDispatch* handler) noexcept override;
+    HRESULT STDMETHODCALLTYPE putref_OnProgress(IDispatch* handler) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Version(BSTR* version) noexcept override;
+
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) noexcept override;
+    HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) noexcept override;
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) noexcept override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) noexcept override;
 
     HRESULT STDMETHODCALLTYPE LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
                                              const char* serial, const char* language,
@@ -51,7 +86,30 @@ public:
                                                   const char* sha256) noexcept override;
 
 private:
+    Outcome Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type, BSTR* target);
+    Outcome Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl);
+    Outcome Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256);
+    Outcome Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining);
+    FailureFacts Facts(Operation operation) noexcept;
+
     agent::AgentObject m_agent;
+    double m_lastFileSize = -1;
+    std::wstring m_lastSha256;
+    ComPointer<IDispatch> m_onProgress;
+    ConnectionPoint m_events;
+};
+
+// Holds a reference to the object for the length of one operation: a progress sink or a script's
+// handler may release the host's last reference while a download is still writing into the object.
+class KeepAlive {
+public:
+    explicit KeepAlive(IUnknown* object) noexcept : m_object(object) { m_object->AddRef(); }
+    ~KeepAlive() { m_object->Release(); }
+    KeepAlive(const KeepAlive&) = delete;
+    KeepAlive& operator=(const KeepAlive&) = delete;
+
+private:
+    IUnknown* m_object;
 };
 
 // The instance creator of the class table: the plain form without an outer object, else the

@@ -11,7 +11,9 @@
 #      file's own URL, of a URL that answers its Location look with a 302 to the file, and with a
 #      progress sink; FetchToFileEx with safe replacement and resume, and with safe replacement alone
 #      against FetchToFileVerified with the file's digest, beside the platform's SHA-256 of the same
-#      bytes in memory (which of the link and the hashing binds the verified download); URLDownloadToFileA; FTP:
+#      bytes in memory (which of the link and the hashing binds the verified download); the same
+#      download from JScript (InvTamselAgent2's Download with an OnProgress handler, under Wine's
+#      cscript, timed inside the script, so without a CPU figure); URLDownloadToFileA; FTP:
 #      FetchToFile against a raw FtpOpenFileA loop (medians of N rounds, each round running every
 #      method once, so that a burst of load falls on all of them). Ratios are against the
 #      fastest of the three raw loops, and the sink and FetchToFileEx rows also against FetchToFile;
@@ -69,10 +71,21 @@ trap cleanup EXIT
 scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target tamsel_bench >/dev/null
+cmake --build "$build" --target tamsel_bench NorvikTamselAgent >/dev/null
 bench_exe="$root/$build/tests/bench/tamsel_bench.exe"
 
 bench() { scripts/wine-run.sh "$prefix" "$bench_exe" "$@"; }
+# The script row: the Release DLL registered in the bench prefix, driven by JScript. `wine cscript`
+# starts the 32-bit script host even in a 64-bit prefix: the 64-bit one needs the 64-bit loader.
+script_bench() {
+  local script
+  script="$(windows_path "$root/tests/bench/bench_download.js")"
+  if [ "$arch" = x86_64 ]; then
+    WINEPREFIX="$prefix" WINEDEBUG=-all "$(command -v wine64 || echo /usr/lib/wine/wine64)" cscript //nologo "$script" "$@"
+  else
+    scripts/wine-run.sh "$prefix" cscript //nologo "$script" "$@"
+  fi
+}
 value() { sed -n "s/^$1=//p" | tr -d '\r' | tail -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -96,6 +109,7 @@ target_win="$(windows_path "$target")"
 
 echo "== machine: $(nproc) cores, $(uptime | sed 's/.*load/load/'), $(wine --version), $arch"
 bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the server answers
+scripts/wine-run.sh "$prefix" regsvr32 /s "$(windows_path "$root/$build/bin/NorvikTamselAgent.dll")"
 
 # Section 7: each method's median time over the played link, and the connections and requests of its
 # last run (they are the same in every run).
@@ -157,7 +171,11 @@ fi
 one_run() {
   rm -f "$target"
   local out
-  out=$(bench "$1" "$2" "$target_win" "${@:4}") || { echo "bench $1 $2 failed: run left out" >&2; return; }
+  if [ "$1" = script ]; then
+    out=$(script_bench "$2" "$target_win") || { echo "script $2 failed: run left out" >&2; return; }
+  else
+    out=$(bench "$1" "$2" "$target_win" "${@:4}") || { echo "bench $1 $2 failed: run left out" >&2; return; }
+  fi
   if [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" != "$3" ]; then
     echo "bench $1 $2: wrong size, run left out" >&2
     return
@@ -184,12 +202,14 @@ echo "   x raw: speed against the fastest raw loop (FTP rows: against the raw FT
 echo "   (file at the look); CPU x raw: CPU per GiB against the fastest raw loop's"
 row() { printf '   %-7s %-30s %8s %8s %9s %6s %7s %9s\n' "$@"; }
 row size method seconds MiB/s "CPU s/GiB" "x raw" "x fetch" "CPU x raw"
-methods=(raw64 raw256 raw1024 fetch fetch-moved fetchsink fetchex fetchsafe fetchverified hash urlmon fetch-ftp rawftp)
+methods=(raw64 raw256 raw1024 fetch fetch-moved fetchsink fetchex fetchsafe fetchverified hash script urlmon
+         fetch-ftp rawftp)
 declare -A label=(
   [raw64]="raw loop, 64 KiB reads" [raw256]="raw loop, 256 KiB reads" [raw1024]="raw loop, 1 MiB reads"
   [fetch]="FetchToFile, file at the look" [fetch-moved]="FetchToFile, 302 first"
   [fetchsink]="FetchToFile with a sink" [fetchex]="FetchToFileEx safe+resume"
   [fetchsafe]="FetchToFileEx safe" [fetchverified]="FetchToFileVerified, digest" [hash]="SHA-256 in memory, no transfer"
+  [script]="JScript Download+OnProgress"
   [urlmon]="URLDownloadToFileA" [fetch-ftp]="FetchToFile over FTP" [rawftp]="raw FtpOpenFileA loop"
 )
 # The verified download against the one it is measured by: FetchToFileEx with safe replacement when
@@ -208,6 +228,7 @@ for size in "${sizes[@]}"; do
     [fetch-moved]="fetch http://files.norvik.example/moved/$size" [fetchsink]="fetchsink $direct"
     [fetchex]="fetchex $direct" [urlmon]="urlmon $direct" [fetch-ftp]="fetch $ftp" [rawftp]="rawftp $ftp"
     [fetchsafe]="fetchsafe $direct" [fetchverified]="fetchverified $direct"
+    [script]="script $direct"
   )
   digest=$(bench hash "$size" | value sha256)
   # Round after round of every method, so that a burst of load on the machine falls on all of them.
@@ -239,9 +260,10 @@ for size in "${sizes[@]}"; do
     base=$raw base_cpu=$best_cpu; [[ $method == *ftp ]] && base=${took[rawftp]} base_cpu=$ftp_cpu
     against_fetch=""; [[ $method == fetchsink || $method == fetchex ]] && against_fetch=$(ratio "${took[fetch]}" "${took[$method]}")
     per_gib=$(cpu_per_gib "${cpu[$method]}" "$size")
+    cpu_ratio=n/a; [ "$per_gib" = n/a ] || cpu_ratio=$(ratio "$per_gib" "$base_cpu")
     row "$((size / MiB))MiB" "${label[$method]}" "$(printf '%.3f' "${took[$method]}")" \
            "$(mib_per_s "$size" "${took[$method]}")" "$per_gib" "$(ratio "$base" "${took[$method]}")" \
-           "$against_fetch" "$(ratio "$per_gib" "$base_cpu")"
+           "$against_fetch" "$cpu_ratio"
   done
   fetch_cpu=$(cpu_per_gib "${cpu[fetch]}" "$size") moved_cpu=$(cpu_per_gib "${cpu[fetch-moved]}" "$size")
   summary+=("$((size / MiB)) MiB: the fastest raw loop: ${label[$best]#raw loop, }, $(mib_per_s "$size" "$raw") MiB/s, $best_cpu CPU s/GiB"
@@ -249,6 +271,7 @@ for size in "${sizes[@]}"; do
             "  with a sink: $(ratio "$raw" "${took[fetchsink]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchsink]}")x FetchToFile without one"
             "  FetchToFileEx safe+resume: $(ratio "$raw" "${took[fetchex]}")x the raw loop, $(ratio "${took[fetch]}" "${took[fetchex]}")x FetchToFile"
             "  $(verified_line "$size" "${took[fetchverified]}" "${took[fetchsafe]}" "${took[hash]}")"
+            "  Download from JScript with OnProgress, same flags: $(ratio "${took[fetchex]}" "${took[script]}")x FetchToFileEx"
             "  FetchToFile/URLDownloadToFileA $(ratio "${took[urlmon]}" "${took[fetch]}")x (302 first: $(ratio "${took[urlmon]}" "${took[fetch-moved]}")x), FTP FetchToFile/raw $(ratio "${took[rawftp]}" "${took[fetch-ftp]}")x")
   unset pairs took cpu command
 done

@@ -98,4 +98,13 @@ tamsel get "$service_url" DEMO-USED-0004 "$(windows_path "$demo/downloads")" || 
 [ $status -eq 13 ] || fail "expected exit code 13 (AGENT_E_SERVICE_STATUS), got $status"
 echo "exit code 13, as expected"
 
+# The same flow from a script, through the automation interface and Wine's own VBScript engine; its
+# OnProgress handler prints a line per report.
+step "cscript //nologo kit/examples/get.vbs $service_url DEMO-SMALL-0002 $shown/downloads/script"
+mkdir -p "$demo/downloads/script"
+status=0
+"$root/scripts/wine-run.sh" "$prefix" cscript //nologo "$(windows_path "$root/kit/examples/get.vbs")" \
+  "$service_url" DEMO-SMALL-0002 "$(windows_path "$demo/downloads/script")" | tr -d '\r' || status=$?
+[ $status -eq 0 ] || fail "get.vbs failed with exit code $status"
+
 step "Done"

@@ -30,11 +30,12 @@ cp build/i686/bin/NorvikTamselAgent.dll build/i686/bin/tamsel.exe "$stage/bin/x8
 cp build/x86_64/bin/NorvikTamselAgent.dll build/x86_64/bin/tamsel.exe "$stage/bin/x64/"
 cp include/NorvikTamselAgent.h "$stage/include/"
 cp module/NorvikTamselAgent.idl "$stage/idl/"
-cp kit/examples/get.cpp kit/examples/fetch.c "$stage/examples/"
+cp kit/examples/get.cpp kit/examples/fetch.c kit/examples/get.vbs kit/examples/get.js kit/examples/get.ps1 "$stage/examples/"
 # The page with its version, and each example written in where it is named.
 awk -v version="$version" '
   /^<!-- include .* -->$/ {
-    file = "kit/" $3; fence = file ~ /\.c$/ ? "c" : "cpp"
+    file = "kit/" $3; n = split(file, parts, "."); extension = parts[n]
+    fence = extension == "vbs" ? "vb" : extension == "ps1" ? "powershell" : extension
     print "```" fence
     while ((getline line < file) > 0) print line
     close(file); print "```"; next

@@ -5,8 +5,8 @@
  * Downloads URL into FILE with safe replacement and resume (run it again after a break, result
  * AGENT_E_BROKEN, and it goes on where it stopped), without a progress sink, and prints the result
  * code. With SHA256 (64 hex digits) FILE is replaced only by bytes of that digest. Needs the registered
- * DLL.
- * MSVC: cl fetch.c ole32.lib; mingw-w64: gcc fetch.c -lole32. */
+ * DLL. In the kit's examples folder, MSVC: cl /I..\include fetch.c ole32.lib;
+ * mingw-w64: gcc -I../include fetch.c -lole32 */
 #include "NorvikTamselAgent.h"
 
 #include <stdio.h>

@@ -5,8 +5,9 @@
 // Asks the service for CODE's download and its SHA-256, downloads it into FILE (a name in any script)
 // with safe replacement and resume, the bytes hashed as they arrive, tries a broken transfer twice
 // more, and reports the outcome. FILE is replaced only by a file whose digest is the service's. Needs the
-// registered DLL (regsvr32 NorvikTamselAgent.dll); links only ole32. MSVC: cl /EHsc get.cpp ole32.lib;
-// mingw-w64: g++ -municode get.cpp -lole32.
+// registered DLL (regsvr32 NorvikTamselAgent.dll); links only ole32. In the kit's examples folder,
+// MSVC: cl /EHsc /I..\include get.cpp ole32.lib;
+// mingw-w64: g++ -municode -I../include get.cpp -lole32
 #include "NorvikTamselAgent.h"
 
 #include <cstdio>
@@ -18,7 +19,8 @@ namespace {
 class Progress final : public ProgressSink2 {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid != IID_IUnknown && iid != IID_ProgressSink && iid != IID_ProgressSink2) {
+        // __uuidof rather than IID_IUnknown, whose definition lives in a library of its own (uuid).
+        if (iid != __uuidof(IUnknown) && iid != IID_ProgressSink && iid != IID_ProgressSink2) {
             *object = nullptr;
             return E_NOINTERFACE;
         }

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 # tamsel.exe run as a user runs it under Wine: arguments, error messages and exit codes, and the
 # whole get flow against the demo download service.
+# The kit's get.vbs and get.js run the same flow under Wine's script host (cscript with Wine's own
+# VBScript and JScript engines) through the automation interface.
 """Usage: test_host_program.py --wine-run SCRIPT --prefix DIR --host EXE --dll DLL --service PY"""
 
 import argparse
@@ -24,6 +26,7 @@ ARGS = None
 SERVICE_URL = 'http://service.norvik.example/activate'
 LOOKUP_URL = 'http://www.norvik.example/lookup'
 RUN_TIMEOUT = 120
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'kit', 'examples')
 
 
 def host_command(*words, dll=True):
@@ -58,6 +61,30 @@ def run_host(*words, dll=True, proxy=None):
         code = subprocess.run(host_command(*words, dll=dll), stdout=out, stderr=err, timeout=RUN_TIMEOUT,
                               env=wine_environment(proxy)).returncode
         return code, text(out), text(err)
+
+
+def is_64_bit(path):
+    with open(path, 'rb') as f:
+        head = f.read(4096)
+    offset = int.from_bytes(head[0x3C:0x40], 'little')
+    return head[offset + 4:offset + 6] == b'\x64\x86'  # IMAGE_FILE_MACHINE_AMD64
+
+
+def run_script(script, *words, proxy=None):
+    """Runs a kit example under cscript of the DLL's width and answers (exit code, what it echoed).
+
+    `wine cscript` starts the 32-bit script host even in a 64-bit prefix, so a 64-bit DLL's scripts go
+    to the 64-bit loader, in the prefix that earlier runs made ready."""
+    environment = wine_environment(proxy)
+    host = [ARGS.wine_run, ARGS.prefix]
+    if is_64_bit(ARGS.dll):
+        host = [shutil.which('wine64') or '/usr/lib/wine/wine64']
+        environment.update(WINEPREFIX=ARGS.prefix, WINEDLLOVERRIDES='mscoree,mshtml=')
+    command = host + ['cscript', '//nologo', windows_path(os.path.join(EXAMPLES, script))]
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.run(command + list(words), stdout=out, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT,
+                              env=environment).returncode
+        return code, text(out)
 
 
 def run_wine(*words):
@@ -439,6 +466,69 @@ class SlowService(unittest.TestCase):
         self.assertIsNotNone(match, err)
         self.assertTrue(256 < float(match.group(1)) < 1024, last)
         self.assertNotIn('%', err)
+
+
+class ScriptHost(unittest.TestCase):
+    """get.vbs and get.js, as the kit ships them, against the demo service: both engines call the
+    OnProgress handler, read the error text and exit with the host's codes."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix='tamsel-demo.')
+        cls.service = DemoService(cls.work)
+        run_wine('regsvr32', '/s', windows_path(ARGS.dll))
+
+    @classmethod
+    def tearDownClass(cls):
+        run_wine('regsvr32', '/u', '/s', windows_path(ARGS.dll))
+        cls.service.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def get(self, script, code, folder, *options):
+        return run_script(script, SERVICE_URL, code, windows_path(folder), *options, proxy=self.service.proxy)
+
+    def test_whole_download_into_a_folder_named_in_other_scripts(self):
+        for script in ('get.vbs', 'get.js'):
+            with self.subTest(script):
+                folder = tempfile.mkdtemp(dir=self.work, prefix='Загрузки 下载 ' + script + '.')
+                used = self.service.used('DEMO-FLAKY-0005')
+                code, out = self.get(script, 'DEMO-FLAKY-0005', folder)
+                self.assertEqual(0, code, out)
+                with open(os.path.join(folder, FLAKY), 'rb') as f:
+                    self.assertEqual(self.service.source(FLAKY), f.read())
+                self.assertEqual([FLAKY], os.listdir(folder), 'no partial file left')
+                # The break at 40 % is resumed; the handler saw both attempts and the end.
+                self.assertIn('the download broke off after 7.6 MiB of 19.1 MiB; resuming', out)
+                digest = hashlib.sha256(self.service.source(FLAKY)).hexdigest()
+                self.assertIn('verified sha256 ' + digest, out, 'the service named the digest: the download proved it')
+                progress = re.findall(r'^progress (\d+)% ', out, re.M)
+                self.assertGreaterEqual(len(progress), 10, out)
+                self.assertEqual('100', progress[-1])
+                self.assertIn('39', progress, 'the last report before the break')
+                self.assertEqual(used + 1, self.service.used('DEMO-FLAKY-0005'))
+                self.assertEqual(remaining_count(out), 50 - used - 1)
+
+    def test_failures_show_their_description_and_exit_code(self):
+        cases = [
+            ('DEMO-SMALL-0002', ('/stop:50',), 3, 'download: the download was cancelled after '),
+            ('DEMO-USED-0004', (), 13, 'query: the download service refused the code (service status 3) (0x80042F02)'),
+            ('DEMO-SMÅLL-0002', (), 14, 'query: the argument code holds a character other than printable ASCII'),
+            ('DEMO-TAMPERED-0006', (), 31, "download: the file's bytes are not the ones the service named"),
+        ]
+        for script in ('get.vbs', 'get.js'):
+            for service_code, options, exit_code, message in cases:
+                with self.subTest(script=script, code=service_code):
+                    folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+                    used = self.service.used('DEMO-SMALL-0002')
+                    code, out = self.get(script, service_code, folder, *options)
+                    self.assertEqual(exit_code, code, out)
+                    self.assertIn(message, out)
+                    self.assertFalse(os.path.exists(os.path.join(folder, 'tamsel-update.bin')), out)
+                    self.assertEqual(used, self.service.used('DEMO-SMALL-0002'), 'a failure counts nothing')
+                    if exit_code == 3:
+                        # Stopped where the handler asked: at 50 % or later, before the end.
+                        percents = [int(p) for p in re.findall(r'^progress (\d+)% ', out, re.M)]
+                        self.assertTrue(50 <= percents[-1] < 100, out)
 
 
 def main():

@@ -1,7 +1,10 @@
 // Careless hosts through the DLL's exports: a progress sink that calls the agent again and lets go of
-// it while its download is still running.
+// it while its download is still running; an event sink on the automation face that stops a download.
 #include "hostile/HostileSupport.h"
 #include "support/AgentModule.h"
+
+#include <ocidl.h>
+#include <olectl.h>
 
 namespace tamsel::hostile {
 namespace {
@@ -51,6 +54,62 @@ private:
     InvTamselAgentOps* m_agent;
 };
 
+// A late-bound client's event sink, as Visual Basic or .NET makes one: IDispatch under the event
+// interface's name. Stops the download at the first report of stopAt percent or more.
+class EventSink final : public IDispatch {
+public:
+    explicit EventSink(LONG stopAt) : m_stopAt(stopAt) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const bool known = riid == __uuidof(IUnknown) || riid == IID_IDispatch || riid == DIID__InvTamselAgentEvents;
+        *out = known ? this : nullptr;
+        if (known) AddRef();
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
+    ULONG STDMETHODCALLTYPE Release() override { return --count; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        // Progress(received, total, percent, cancel), in IDispatch's reverse order.
+        const VARIANTARG* a = parameters->rgvarg;
+        const bool shaped = member == DISPID_TAMSEL_EVENT_PROGRESS && flags == DISPATCH_METHOD &&
+                            parameters->cArgs == 4 && a[3].vt == VT_R8 && a[2].vt == VT_R8 && a[1].vt == VT_I4 &&
+                            a[0].vt == (VT_BOOL | VT_BYREF) && *a[0].pboolVal == VARIANT_FALSE;
+        if (!shaped) return ++misshapen, DISP_E_BADPARAMCOUNT;
+        reports.push_back({a[3].dblVal, a[2].dblVal, a[1].lVal});
+        if (a[1].lVal >= m_stopAt) *a[0].pboolVal = VARIANT_TRUE;
+        return S_OK;
+    }
+
+    struct Report {
+        double received, total;
+        LONG percent;
+    };
+    std::vector<Report> reports;
+    int misshapen = 0;
+    ULONG count = 1;
+
+private:
+    LONG m_stopAt;
+};
+
+// The description and source of the thread's error record, as a script would show them.
+std::wstring ErrorText() {
+    IErrorInfo* info = nullptr;
+    if (::GetErrorInfo(0, &info) != S_OK) return L"<no error information>";
+    BSTR source = nullptr, description = nullptr;
+    info->GetSource(&source);
+    info->GetDescription(&description);
+    std::wstring text = std::wstring(source ? source : L"") + L": " + (description ? description : L"");
+    ::SysFreeString(source);
+    ::SysFreeString(description);
+    info->Release();
+    return text;
+}
+
 class CarelessHost : public HostileTest {
 protected:
     void SetUp() override {
@@ -89,6 +148,78 @@ TEST_F(CarelessHost, SinkThatCallsAgainAndReleasesTheLastReferenceLeavesTheDownl
     EXPECT_TRUE(HoldsPattern(Contents(target), 1000000));
     EXPECT_EQ(loopback.Requests().size(), 3u) << "probe, look and download: the nested calls sent nothing";
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK) << "the object went when the call returned";
+}
+
+TEST_F(CarelessHost, EventSinkStopsTheDownloadAndFailuresCarryTheirSentence) {
+    AddDownload(Route(FILE_PATH, FILES_HOST).Generated(8000000), FILE_PATH);
+    ASSERT_TRUE(loopback.Add(Route("/missing.bin", FILES_HOST).Status(404)));
+    InvTamselAgentOps* ops = Create();
+    ASSERT_NE(ops, nullptr);
+    InvTamselAgent2* agent = nullptr;
+    IConnectionPointContainer* container = nullptr;
+    IProvideClassInfo2* classInfo = nullptr;
+    ISupportErrorInfo* errors = nullptr;
+    ASSERT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
+    ASSERT_EQ(ops->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    ASSERT_EQ(ops->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&classInfo)), S_OK);
+    ASSERT_EQ(ops->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&errors)), S_OK);
+    GUID source = GUID_NULL;
+    EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+    EXPECT_TRUE(source == DIID__InvTamselAgentEvents);
+    EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_InvTamselAgent2), S_OK);
+    IConnectionPoint* point = nullptr;
+    EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
+    ASSERT_EQ(container->FindConnectionPoint(DIID__InvTamselAgentEvents, &point), S_OK);
+    IEnumConnectionPoints* points = nullptr;
+    ASSERT_EQ(container->EnumConnectionPoints(&points), S_OK);
+    IConnectionPoint* listed[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(points->Next(2, listed, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(listed[0], point) << "the container has the one point it finds";
+    listed[0]->Release();
+    points->Release();
+
+    EventSink sink(10);
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    const std::wstring path(target.begin(), target.end());
+    BSTR url = ::SysAllocString(L"http://files.norvik.example/f.bin");
+    BSTR file = ::SysAllocString(path.c_str());
+    VARIANT missing;
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    EXPECT_EQ(agent->Download(url, file, 0, missing, nullptr), E_ABORT);
+    const std::wstring cancelled = ErrorText();
+    EXPECT_EQ(cancelled.find(L"NorvikTamselAgent.nvTamselAgent: the download was cancelled after "), 0u) << cancelled;
+    EXPECT_EQ(sink.misshapen, 0);
+    ASSERT_FALSE(sink.reports.empty());
+    EXPECT_GE(sink.reports.back().percent, 10);
+    EXPECT_LT(sink.reports.back().received, 8000000) << "stopped at the report that asked";
+    for (const auto& report : sink.reports) EXPECT_EQ(report.total, 8000000);
+
+    // Once unadvised the sink hears nothing, and a failure's sentence names the status behind it.
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(sink.count, 1u) << "the point let go of the sink";
+    const size_t heard = sink.reports.size();
+    ::SysFreeString(url);
+    url = ::SysAllocString(L"http://files.norvik.example/missing.bin");
+    EXPECT_EQ(agent->Download(url, file, 0, missing, nullptr), AGENT_E_HTTP_STATUS);
+    EXPECT_EQ(ErrorText(), L"NorvikTamselAgent.nvTamselAgent: the server answered 404 Not Found");
+    EXPECT_EQ(sink.reports.size(), heard);
+    ::SysFreeString(url);
+    ::SysFreeString(file);
+
+    point->Release();
+    errors->Release();
+    classInfo->Release();
+    container->Release();
+    agent->Release();
+    EXPECT_EQ(ops->Release(), 0u);
+    // The cancelled reply's rest is read off on a worker that holds the module until it is done.
+    for (int wait = 0; wait < 600 && Agent().DllCanUnloadNow() != S_OK; ++wait) ::Sleep(50);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK);
 }
 
 }  // namespace

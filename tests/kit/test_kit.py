@@ -6,14 +6,20 @@
 import hashlib
 import os
 import re
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 import unittest
 import zipfile
 
 ZIP = None
 # IMAGE_FILE_MACHINE_I386 and IMAGE_FILE_MACHINE_AMD64.
 MACHINES = {'bin/x86/': 0x014C, 'bin/x64/': 0x8664}
+EXAMPLES = ('examples/get.cpp', 'examples/fetch.c', 'examples/get.vbs', 'examples/get.js', 'examples/get.ps1')
+# The compilers the examples' mingw-w64 commands name, for each width.
+TRIPLES = ('i686-w64-mingw32', 'x86_64-w64-mingw32')
 
 
 def pe_machine(data):
@@ -66,11 +72,36 @@ class Kit(unittest.TestCase):
         self.assertIn('# NorvikTamselAgent %s for integrators' % self.version, self.page)
         self.assertNotIn('@VERSION@', self.page)
         self.assertNotIn('<!-- include', self.page)
-        for example in ('examples/get.cpp', 'examples/fetch.c'):
+        for example in EXAMPLES:
             self.assertIn(self.files[example].decode('utf-8'), self.page, example)
         # The DLL's version block says the kit's version (UTF-16 in its resources).
         for folder in MACHINES:
             self.assertIn(self.version.encode('utf-16-le'), self.files[folder + 'NorvikTamselAgent.dll'])
+
+    def test_compiled_examples_build_with_the_command_their_comment_gives(self):
+        """The comment's mingw-w64 command, run in the unpacked kit's examples folder with nothing added
+        but the cross compiler's prefix: no library beyond what the command names."""
+        folder = tempfile.mkdtemp(prefix='tamsel-kit.')
+        try:
+            with zipfile.ZipFile(ZIP) as kit:
+                kit.extractall(folder)
+            examples = os.path.join(folder, self.top, 'examples')
+            for example in ('get.cpp', 'fetch.c'):
+                source = self.files['examples/' + example].decode('utf-8')
+                match = re.search(r'mingw-w64: ((g\+\+|gcc) [^\n;*]*?)\s*(\*/)?$', source, re.M)
+                self.assertIsNotNone(match, example + ' gives no mingw-w64 command')
+                words = match.group(1).split()
+                for triple in TRIPLES:
+                    with self.subTest(example=example, triple=triple):
+                        output = '%s-%s.exe' % (example, triple)
+                        command = ['%s-%s' % (triple, words[0])] + words[1:] + ['-o', output]
+                        built = subprocess.run(command, cwd=examples, capture_output=True, text=True)
+                        self.assertEqual(0, built.returncode, ' '.join(command) + '\n' + built.stderr)
+                        with open(os.path.join(examples, output), 'rb') as f:
+                            self.assertEqual(MACHINES['bin/x86/' if triple.startswith('i686') else 'bin/x64/'],
+                                             pe_machine(f.read()))
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == '__main__':

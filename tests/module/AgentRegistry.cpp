@@ -41,7 +41,7 @@ std::wstring AgentKeys() {
 }
 
 std::wstring TypeLibraryKey() {
-    return L"TypeLib\\" + RegistryForm(LIBID_NORVIKTAMSELAGENTLib) + L"\\1.0";
+    return L"TypeLib\\" + RegistryForm(LIBID_NORVIKTAMSELAGENTLib) + L"\\1.2";
 }
 
 std::wstring RegisteredTypeLibraryFile() {

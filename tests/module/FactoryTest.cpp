@@ -132,7 +132,7 @@ TEST_F(Identity, OtherInterfacesAreRefusedFromEitherFace) {
     ASSERT_EQ(ops->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
     for (IUnknown* face : {static_cast<IUnknown*>(ops), unknown}) {
         for (const IID* iid : {&IID_IClassFactory, &IID_ProgressSink, &IID_ITypeInfo, &IID_IPersist,
-                               &IID_IProvideClassInfo, &IID_IConnectionPointContainer}) {
+                               &IID_IPersistStreamInit, &IID_IConnectionPoint, &IID_IEnumConnectionPoints}) {
             void* object = JUNK;
             EXPECT_EQ(face->QueryInterface(*iid, &object), E_NOINTERFACE);
             EXPECT_EQ(object, nullptr);

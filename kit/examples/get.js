@@ -1,0 +1,115 @@
+// A script host's whole download of one code through the automation interface (InvTamselAgent2).
+//
+//   cscript //nologo get.js SERVICE_URL CODE FOLDER [/stop:PERCENT]
+//
+// Asks the service for CODE's download, downloads it into FOLDER under the last segment of the
+// download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times), shows
+// a progress line from OnProgress, reports the outcome and prints how many downloads remain.
+// /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
+// 3 cancelled, 10-30 one per result code as tamsel.exe gives them. Needs the registered DLL.
+// Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
+// neither StdErr nor named arguments.
+var FETCH_REPLACE_SAFELY = 1, FETCH_RESUME = 2, RETRIES = 3;
+var E_FAIL = 0x80004005;
+var AGENT_E_BROKEN = 0x80042F06;
+
+// tamsel.exe's exit codes, by result code.
+var EXIT_CODES = {
+    0x80004004: 3,   // E_ABORT: cancelled
+    0x80042EFF: 10,  // AGENT_E_NO_SESSION
+    0x80042F01: 12,  // AGENT_E_HTTP_STATUS
+    0x80042F02: 13,  // AGENT_E_SERVICE_STATUS
+    0x80070057: 14,  // E_INVALIDARG
+    0x80004005: 15,  // E_FAIL: the transfer broke off, or the file could not be written
+    0x800700AA: 27,  // AGENT_E_BUSY
+    0x80042F03: 28,  // AGENT_E_SIZE_MISMATCH
+    0x80042F04: 30,  // AGENT_E_CERTIFICATE
+    0x80042F05: 31,  // AGENT_E_DIGEST_MISMATCH: not the bytes the service named
+    0x80042F06: 32,  // AGENT_E_BROKEN: the verified download broke off
+    0x80042F07: 35   // AGENT_E_INSECURE_REDIRECT
+};
+
+// Script errors carry the result code as a signed number.
+function codeOf(error) {
+    return error.number < 0 ? error.number + 0x100000000 : error.number;
+}
+
+function fail(what, error) {
+    var code = codeOf(error);
+    WScript.Echo("get.js: " + what + ": " + error.message + " (0x" + code.toString(16).toUpperCase() + ")");
+    WScript.Quit(EXIT_CODES[code] || 29);
+}
+
+function size(bytes) {
+    return bytes >= 1048576 ? (bytes / 1048576).toFixed(1) + " MiB" : bytes + " bytes";
+}
+
+// The last segment of the URL's path, without query or fragment.
+function fileNameOf(url) {
+    var path = url.split("?")[0].split("#")[0];
+    return path.substring(path.lastIndexOf("/") + 1);
+}
+
+var args = [], stopAt = -1;
+for (var index = 0; index < WScript.Arguments.Count(); ++index) {
+    var arg = WScript.Arguments(index);
+    if (arg.toLowerCase().indexOf("/stop:") == 0) stopAt = Number(arg.substring(6));
+    else args.push(arg);
+}
+if (args.length != 3) {
+    WScript.Echo("usage: cscript //nologo get.js SERVICE_URL CODE FOLDER [/stop:PERCENT]");
+    WScript.Quit(2);
+}
+var serviceUrl = args[0], code = args[1], folder = args[2];
+
+var agent = new ActiveXObject("NorvikTamselAgent.nvTamselAgent");
+// Any function serves; a true answer cancels the download.
+agent.OnProgress = function (received, total, percent) {
+    WScript.Echo("progress " + (total >= 0 ? percent + "% " + size(received) + " of " + size(total)
+                                           : size(received)));
+    return stopAt >= 0 && percent >= stopAt;
+};
+
+var url;
+try {
+    url = agent.QueryDownload(serviceUrl, code);
+} catch (e) {
+    fail("query", e);
+}
+if (fileNameOf(url) == "") {
+    WScript.Echo("get.js: the download URL names no file: " + url);
+    WScript.Quit(4);
+}
+var target = folder + "\\" + fileNameOf(url);
+WScript.Echo("downloading " + url + " (" + size(agent.LastFileSize) + ")");
+
+var failure = null;
+for (var attempt = 0; ; ++attempt) {
+    failure = null;
+    try {
+        agent.Download(url, target, FETCH_REPLACE_SAFELY | FETCH_RESUME,
+                       agent.LastFileSize > 0 ? agent.LastFileSize : -1, agent.LastSha256);
+    } catch (e) {
+        failure = e;
+    }
+    // E_FAIL, or AGENT_E_BROKEN when verified: the transfer broke off; what arrived waits beside the
+    // file for the next attempt.
+    if (failure == null || (codeOf(failure) != E_FAIL && codeOf(failure) != AGENT_E_BROKEN) || attempt == RETRIES) break;
+    WScript.Echo("get.js: " + failure.message + "; resuming in " + Math.pow(2, attempt) + " s");
+    try {
+        WScript.Sleep(1000 * Math.pow(2, attempt));
+    } catch (e) {
+        // Wine's script host has no Sleep: there the next attempt starts at once.
+    }
+}
+if (failure == null && agent.LastSha256 != "") WScript.Echo("verified sha256 " + agent.LastSha256);
+if (failure == null) WScript.Echo("saved " + target);
+
+var remaining;
+try {
+    remaining = agent.ReportDownload(serviceUrl, code, failure == null);
+} catch (e) {
+    fail("report", e);
+}
+WScript.Echo("reported " + (failure == null ? "success" : "failure") + "; remaining downloads: " + remaining);
+if (failure != null) fail("download", failure);

@@ -1,0 +1,58 @@
+# A PowerShell host's whole download of one code through the automation interface (InvTamselAgent2).
+#
+#   powershell -File get.ps1 SERVICE_URL CODE FOLDER
+#
+# Asks the service for CODE's download, downloads it into FOLDER under the last segment of the
+# download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times), shows
+# progress from OnProgress, reports the outcome and prints how many downloads remain. Exit codes as in
+# get.vbs. Needs the DLL registered for the PowerShell's width (32-bit DLL for 32-bit PowerShell).
+param([Parameter(Mandatory)] [string] $ServiceUrl,
+      [Parameter(Mandatory)] [string] $Code,
+      [Parameter(Mandatory)] [string] $Folder)
+
+$FETCH_REPLACE_SAFELY = 1
+$FETCH_RESUME = 2
+$E_FAIL = 0x80004005
+$ExitCodes = @{ 0x80004004 = 3; 0x80042EFF = 10; 0x80042F01 = 12; 0x80042F02 = 13; 0x80070057 = 14;
+                0x80004005 = 15; 0x800700AA = 27; 0x80042F03 = 28; 0x80042F04 = 30 }
+
+# A failing member raises a COMException whose message is the component's own sentence.
+function ResultOf($failure) { [uint32]($failure.Exception.InnerException.HResult -band 0xFFFFFFFF) }
+function Fail($what, $failure) {
+    $code = ResultOf $failure
+    Write-Error ("get.ps1: {0}: {1} (0x{2:X8})" -f $what, $failure.Exception.InnerException.Message, $code)
+    if ($ExitCodes.ContainsKey([int64]$code)) { exit $ExitCodes[[int64]$code] } else { exit 29 }
+}
+
+$agent = New-Object -ComObject NorvikTamselAgent.nvTamselAgent
+# A script block is no COM object; a small class is, and the agent calls its Progress method.
+Add-Type -TypeDefinition @"
+using System;
+using System.Runtime.InteropServices;
+[ComVisible(true), ClassInterface(ClassInterfaceType.AutoDispatch)]
+public class TamselProgress {
+    public bool Progress(double received, double total, double percent) {
+        if (total >= 0) Console.Error.Write("\r{0}% {1} of {2} bytes   ", percent, received, total);
+        else Console.Error.Write("\r{0} bytes   ", received);
+        return false;  // true cancels the download
+    }
+}
+"@
+$agent.OnProgress = New-Object TamselProgress
+
+try { $url = $agent.QueryDownload($ServiceUrl, $Code) } catch { Fail "query" $_ }
+$name = ([uri]$url).Segments[-1]
+$target = Join-Path $Folder $name
+$expected = if ($agent.LastFileSize -gt 0) { $agent.LastFileSize } else { -1 }
+$failure = $null
+for ($attempt = 0; $attempt -le 3; $attempt++) {
+    $failure = $null
+    try { $agent.Download($url, $target, $FETCH_REPLACE_SAFELY -bor $FETCH_RESUME, $expected, $agent.LastSha256) } catch { $failure = $_ }
+    # E_FAIL, or AGENT_E_BROKEN (0x80042F06) when verified: the transfer broke off; a resume goes on.
+    if ($null -eq $failure -or ((ResultOf $failure) -ne $E_FAIL -and (ResultOf $failure) -ne 0x80042F06)) { break }
+    Start-Sleep -Seconds ([math]::Pow(2, $attempt))
+}
+try { $remaining = $agent.ReportDownload($ServiceUrl, $Code, $null -eq $failure) } catch { Fail "report" $_ }
+"reported {0}; remaining downloads: {1}" -f $(if ($null -eq $failure) { "success" } else { "failure" }), $remaining
+if ($null -ne $failure) { Fail "download" $failure }
+"saved $target"

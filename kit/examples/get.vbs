@@ -1,0 +1,143 @@
+' A script host's whole download of one code through the automation interface (InvTamselAgent2).
+'
+'   cscript //nologo get.vbs SERVICE_URL CODE FOLDER [/stop:PERCENT]
+'
+' Asks the service for CODE's download, downloads it into FOLDER under the last segment of the
+' download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times; when
+' the service names the file's SHA-256, only bytes of that digest take the name), shows
+' a progress line from OnProgress, reports the outcome and prints how many downloads remain.
+' /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
+' 3 cancelled, 10-35 one per result code as tamsel.exe gives them. Needs the registered DLL.
+' Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
+' neither StdErr nor named arguments.
+Option Explicit
+
+Const FETCH_REPLACE_SAFELY = 1
+Const FETCH_RESUME = 2
+Const RETRIES = 3
+
+' VBScript has no GetRef in every engine: an object whose Progress function the agent calls serves
+' in all of them (its default member would be called first, when it has one).
+Class ProgressLine
+    Public StopAt
+
+    Public Function Progress(received, total, percent)
+        If total >= 0 Then
+            WScript.Echo "progress " & percent & "% " & Size(received) & " of " & Size(total)
+        Else
+            WScript.Echo "progress " & Size(received)
+        End If
+        ' A true answer cancels the download.
+        Progress = (StopAt >= 0 And percent >= StopAt)
+    End Function
+End Class
+
+Function Size(bytes)
+    If bytes >= 1048576 Then
+        Size = FormatNumber(bytes / 1048576, 1, True, False, False) & " MiB"
+    Else
+        Size = bytes & " bytes"
+    End If
+End Function
+
+' tamsel.exe's exit code for a result code.
+Function ExitCodeOf(number)
+    Select Case number
+        Case &H80004004: ExitCodeOf = 3     ' E_ABORT: cancelled
+        Case &H80042EFF: ExitCodeOf = 10    ' AGENT_E_NO_SESSION
+        Case &H80042F01: ExitCodeOf = 12    ' AGENT_E_HTTP_STATUS
+        Case &H80042F02: ExitCodeOf = 13    ' AGENT_E_SERVICE_STATUS
+        Case &H80070057: ExitCodeOf = 14    ' E_INVALIDARG
+        Case &H80004005: ExitCodeOf = 15    ' E_FAIL: the transfer broke off, or the file could not be written
+        Case &H800700AA: ExitCodeOf = 27    ' AGENT_E_BUSY
+        Case &H80042F03: ExitCodeOf = 28    ' AGENT_E_SIZE_MISMATCH
+        Case &H80042F04: ExitCodeOf = 30    ' AGENT_E_CERTIFICATE
+        Case &H80042F05: ExitCodeOf = 31    ' AGENT_E_DIGEST_MISMATCH: not the bytes the service named
+        Case &H80042F06: ExitCodeOf = 32    ' AGENT_E_BROKEN: the verified download broke off
+        Case &H80042F07: ExitCodeOf = 35    ' AGENT_E_INSECURE_REDIRECT
+        Case Else: ExitCodeOf = 29
+    End Select
+End Function
+
+Sub Fail(what)
+    Dim number
+    number = Err.Number
+    WScript.Echo "get.vbs: " & what & ": " & Err.Description & " (0x" & Hex(number) & ")"
+    WScript.Quit ExitCodeOf(number)
+End Sub
+
+' The last segment of the URL's path, without query or fragment.
+Function FileNameOf(url)
+    Dim path, cut
+    path = url
+    cut = InStr(path, "#")
+    If cut > 0 Then path = Left(path, cut - 1)
+    cut = InStr(path, "?")
+    If cut > 0 Then path = Left(path, cut - 1)
+    FileNameOf = Mid(path, InStrRev(path, "/") + 1)
+End Function
+
+Dim args(2), count, index, stopAt, agent, handler, url, target, attempt, number, description, remaining
+count = 0
+stopAt = -1
+For index = 0 To WScript.Arguments.Count - 1
+    If LCase(Left(WScript.Arguments(index), 6)) = "/stop:" Then
+        stopAt = CLng(Mid(WScript.Arguments(index), 7))
+    Else
+        If count < 3 Then args(count) = WScript.Arguments(index)
+        count = count + 1
+    End If
+Next
+If count <> 3 Then
+    WScript.Echo "usage: cscript //nologo get.vbs SERVICE_URL CODE FOLDER [/stop:PERCENT]"
+    WScript.Quit 2
+End If
+
+Set agent = CreateObject("NorvikTamselAgent.nvTamselAgent")
+Set handler = New ProgressLine
+handler.StopAt = stopAt
+Set agent.OnProgress = handler
+
+On Error Resume Next
+url = agent.QueryDownload(args(0), args(1))
+If Err.Number <> 0 Then Fail "query"
+On Error GoTo 0
+If FileNameOf(url) = "" Then
+    WScript.Echo "get.vbs: the download URL names no file: " & url
+    WScript.Quit 4
+End If
+target = args(2) & "\" & FileNameOf(url)
+WScript.Echo "downloading " & url & " (" & Size(agent.LastFileSize) & ")"
+
+For attempt = 0 To RETRIES
+    On Error Resume Next
+    agent.Download url, target, FETCH_REPLACE_SAFELY Or FETCH_RESUME, _
+                   IIf(agent.LastFileSize > 0, agent.LastFileSize, -1), agent.LastSha256
+    number = Err.Number
+    description = Err.Description
+    On Error GoTo 0
+    ' E_FAIL, or AGENT_E_BROKEN when verified: the transfer broke off; what arrived waits beside the
+    ' file for the next attempt.
+    If (number <> &H80004005 And number <> &H80042F06) Or attempt = RETRIES Then Exit For
+    WScript.Echo "get.vbs: " & description & "; resuming in " & (2 ^ attempt) & " s"
+    ' Wine's script host has no Sleep: there the next attempt starts at once.
+    On Error Resume Next
+    WScript.Sleep 1000 * 2 ^ attempt
+    On Error GoTo 0
+Next
+If number = 0 And agent.LastSha256 <> "" Then WScript.Echo "verified sha256 " & agent.LastSha256
+If number = 0 Then WScript.Echo "saved " & target
+
+On Error Resume Next
+remaining = agent.ReportDownload(args(0), args(1), number = 0)
+If Err.Number <> 0 Then Fail "report"
+On Error GoTo 0
+WScript.Echo "reported " & IIf(number = 0, "success", "failure") & "; remaining downloads: " & remaining
+If number <> 0 Then
+    WScript.Echo "get.vbs: download: " & description & " (0x" & Hex(number) & ")"
+    WScript.Quit ExitCodeOf(number)
+End If
+
+Function IIf(condition, yes, no)
+    If condition Then IIf = yes Else IIf = no
+End Function

@@ -1,0 +1,280 @@
+// The agent's automation face: InvTamselAgent2's members, error support, class information, event container.
+#include "module/AgentComObject.h"
+
+#include "base/Result.h"
+#include "module/ScriptProgress.h"
+
+#include <olectl.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace tamsel::module {
+namespace {
+
+const wchar_t* const VERSION = L"1.2.0";
+// The longest URL a query or lookup answer may carry: a header line or reply value of this size is no
+// URL a download could use.
+constexpr ULONG URL_BUFFER_SIZE = 64 * 1024;
+// Sizes travel as doubles, which hold every whole number up to 2^53 exactly.
+constexpr double LARGEST_EXACT_SIZE = 9007199254740992.0;
+constexpr size_t SHA256_HEX_LENGTH = 64;
+
+// The argument as the 8-bit text the operations send, when it is printable ASCII: anything else would
+// need an encoding that the service and the lookup pages do not agree on.
+std::optional<Outcome> ToAscii(BSTR text, const wchar_t* name, std::string& ascii) {
+    const UINT length = ::SysStringLen(text);
+    ascii.assign(length, '\0');
+    for (UINT index = 0; index < length; ++index) {
+        if (text[index] < 0x20 || text[index] > 0x7E) {
+            return Failure(E_INVALIDARG, std::wstring(L"the argument ") + name +
+                                             L" holds a character other than printable ASCII");
+        }
+        ascii[index] = static_cast<char>(text[index]);
+    }
+    return std::nullopt;
+}
+
+std::optional<Outcome> NotEmpty(const std::string& text, const wchar_t* name) {
+    if (!text.empty()) return std::nullopt;
+    return Failure(E_INVALIDARG, std::wstring(L"the argument ") + name + L" is empty");
+}
+
+// expectedSize: missing or Empty means no check (-1); otherwise a whole number of bytes, as exact
+// numbers or text that reads as one.
+std::optional<Outcome> ToExpectedSize(const VARIANT& given, LONGLONG& size) {
+    size = -1;
+    if (given.vt == VT_EMPTY || given.vt == VT_NULL || (given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND)) {
+        return std::nullopt;
+    }
+    VARIANT number;
+    ::VariantInit(&number);
+    const bool read = SUCCEEDED(::VariantChangeType(&number, const_cast<VARIANT*>(&given), 0, VT_R8));
+    if (!read || number.dblVal < -1 || number.dblVal > LARGEST_EXACT_SIZE || std::floor(number.dblVal) != number.dblVal) {
+        return Failure(E_INVALIDARG, L"the argument expectedSize is not -1 or a whole number of bytes");
+    }
+    size = static_cast<LONGLONG>(number.dblVal);
+    return std::nullopt;
+}
+
+std::optional<Outcome> CheckSha256(const std::string& digest) {
+    bool hex = digest.size() == SHA256_HEX_LENGTH;
+    for (const char c : digest) hex = hex && std::isxdigit(static_cast<unsigned char>(c));
+    if (hex) return std::nullopt;
+    return Failure(E_INVALIDARG, L"the argument sha256 is not 64 hexadecimal digits");
+}
+
+HRESULT NewString(const std::string& text, BSTR* out) {
+    const std::wstring wide(text.begin(), text.end());  // ASCII or the service's 8-bit text, byte by byte
+    *out = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+// Runs one member's work so that nothing escapes and the outcome is reported.
+template <typename Work>
+HRESULT Member(Work&& work) noexcept {
+    Outcome outcome;
+    const HRESULT hr = ComBoundary([&] {
+        outcome = work();
+        return S_OK;
+    });
+    if (FAILED(hr)) outcome = Outcome{hr, {}};
+    return Report(outcome);
+}
+
+}  // namespace
+
+FailureFacts AgentFaces::Facts(Operation operation) noexcept {
+    FailureFacts facts;
+    facts.operation = operation;
+    m_agent.GetLastHttpStatus(&facts.httpStatus);
+    m_agent.GetLastServiceStatus(&facts.serviceStatus);
+    return facts;
+}
+
+Outcome AgentFaces::Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type, BSTR* target) {
+    std::string url, serialText, languageText, typeText;
+    for (auto& failure : {ToAscii(lookupUrl, L"lookupUrl", url), ToAscii(serial, L"serial", serialText),
+                          ToAscii(language, L"language", languageText), ToAscii(type, L"type", typeText),
+                          NotEmpty(url, L"lookupUrl"), NotEmpty(serialText, L"serial"),
+                          NotEmpty(languageText, L"language"), NotEmpty(typeText, L"type")}) {
+        if (failure) return *failure;
+    }
+    std::vector<char> buffer(URL_BUFFER_SIZE);
+    HRESULT hr = m_agent.LookupRedirect(buffer.data(), URL_BUFFER_SIZE, url.c_str(), serialText.c_str(),
+                                        languageText.c_str(), typeText.c_str());
+    // With the arguments checked above, the first interface's E_INVALIDARG means "nothing found".
+    if (hr == E_INVALIDARG) buffer[0] = '\0';
+    else if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::LOOKUP)));
+    hr = NewString(buffer.data(), target);
+    return Outcome{hr, {}};
+}
+
+Outcome AgentFaces::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
+    std::string url, codeText;
+    for (auto& failure : {ToAscii(serviceUrl, L"serviceUrl", url), ToAscii(code, L"code", codeText),
+                          NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
+        if (failure) return *failure;
+    }
+    m_lastFileSize = -1;
+    m_lastSha256.clear();
+    std::vector<char> buffer(URL_BUFFER_SIZE);
+    char digest[SHA256_HEX_LENGTH + 1] = {};
+    LONGLONG size = 0;
+    const HRESULT hr = m_agent.QueryDownloadEx(buffer.data(), URL_BUFFER_SIZE, url.c_str(), codeText.c_str(), &size,
+                                               digest, sizeof(digest));
+    if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::QUERY)));
+    m_lastFileSize = static_cast<double>(size);
+    m_lastSha256.assign(digest, digest + std::strlen(digest));
+    return Outcome{NewString(buffer.data(), downloadUrl), {}};
+}
+
+Outcome AgentFaces::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256) {
+    std::string urlText, digest;
+    LONGLONG size = -1;
+    for (auto& failure : {ToAscii(url, L"url", urlText), NotEmpty(urlText, L"url"),
+                          ToExpectedSize(expectedSize, size), ToAscii(sha256, L"sha256", digest)}) {
+        if (failure) return *failure;
+    }
+    if (::SysStringLen(path) == 0) return Failure(E_INVALIDARG, L"the argument path is empty");
+    if (!digest.empty()) {
+        if (auto failure = CheckSha256(digest)) return *failure;
+    }
+    // The handler is the one set when the download starts: the script may change it meanwhile.
+    const ComPointer<IDispatch> handler(m_onProgress.get());
+    if (handler) handler.get()->AddRef();
+    ScriptProgress progress(handler.get(), m_events);
+    const ULONG bits = static_cast<ULONG>(flags);
+    const HRESULT hr = digest.empty()
+                           ? m_agent.FetchToFileEx(urlText.c_str(), path, &progress, bits, size)
+                           : m_agent.FetchToFileVerified(urlText.c_str(), path, &progress, bits, size, digest.c_str());
+    if (progress.Raised()) return *progress.Raised();
+    if (SUCCEEDED(hr)) {
+        progress.Finish();
+        return progress.Raised() ? *progress.Raised() : Outcome{};
+    }
+    FailureFacts facts = Facts(Operation::DOWNLOAD);
+    facts.received = progress.Received();
+    facts.total = progress.Total();
+    facts.expected = static_cast<double>(size);
+    return Failure(hr, DescribeFailure(hr, facts));
+}
+
+Outcome AgentFaces::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining) {
+    std::string url, codeText;
+    for (auto& failure : {ToAscii(serviceUrl, L"serviceUrl", url), ToAscii(code, L"code", codeText),
+                          NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
+        if (failure) return *failure;
+    }
+    const HRESULT hr = m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining);
+    if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::REPORT)));
+    return Outcome{};
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type,
+                                                     BSTR* target) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, target);
+    *target = nullptr;
+    const KeepAlive alive(Identity());
+    return Member([&] { return Lookup(lookupUrl, serial, language, type, target); });
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, downloadUrl);
+    *downloadUrl = nullptr;
+    const KeepAlive alive(Identity());
+    return Member([&] { return Query(serviceUrl, code, downloadUrl); });
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::Download(BSTR url, BSTR path, LONG flags, VARIANT expectedSize,
+                                               BSTR sha256) noexcept {
+    const KeepAlive alive(Identity());
+    return Member([&] { return Fetch(url, path, flags, expectedSize, sha256); });
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
+                                                     LONG* remaining) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, remaining);
+    const KeepAlive alive(Identity());
+    return Member([&] { return Tell(serviceUrl, code, success, remaining); });
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::get_LastFileSize(double* size) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, size);
+    *size = m_lastFileSize;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::get_LastSha256(BSTR* digest) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, digest);
+    *digest = ::SysAllocStringLen(m_lastSha256.data(), static_cast<UINT>(m_lastSha256.size()));
+    return *digest != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+// 0 where the first interface's getters answer that nothing is kept.
+HRESULT STDMETHODCALLTYPE AgentFaces::get_LastHttpStatus(LONG* status) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, status);
+    *status = 0;
+    m_agent.GetLastHttpStatus(status);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::get_LastServiceStatus(LONG* status) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, status);
+    *status = 0;
+    m_agent.GetLastServiceStatus(status);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::get_OnProgress(IDispatch** handler) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, handler);
+    *handler = m_onProgress.get();
+    if (*handler != nullptr) (*handler)->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::put_OnProgress(IDispatch* handler) noexcept {
+    if (handler != nullptr) handler->AddRef();
+    m_onProgress.reset(handler);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::putref_OnProgress(IDispatch* handler) noexcept {
+    return put_OnProgress(handler);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::get_Version(BSTR* version) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, version);
+    *version = ::SysAllocString(VERSION);
+    return *version != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::InterfaceSupportsErrorInfo(REFIID riid) noexcept {
+    return ::IsEqualIID(riid, IID_InvTamselAgent2) ? S_OK : S_FALSE;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::GetGUID(DWORD kind, GUID* guid) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, guid);
+    *guid = GUID_NULL;
+    RETURN_HR_IF(E_INVALIDARG, kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID);
+    *guid = DIID__InvTamselAgentEvents;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::EnumConnectionPoints(IEnumConnectionPoints** points) noexcept {
+    return EnumerateOnePoint(&m_events, points);
+}
+
+HRESULT STDMETHODCALLTYPE AgentFaces::FindConnectionPoint(REFIID riid, IConnectionPoint** point) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, point);
+    *point = nullptr;
+    RETURN_HR_IF(CONNECT_E_NOCONNECTION, !::IsEqualIID(riid, DIID__InvTamselAgentEvents));
+    *point = &m_events;
+    m_events.AddRef();
+    return S_OK;
+}
+
+}  // namespace tamsel::module

@@ -1,0 +1,170 @@
+// The events' connection point: advising, unadvising, and the Progress event.
+#include "module/ConnectionPoint.h"
+
+#include "base/Result.h"
+#include "include/NorvikTamselAgent.h"
+
+#include <olectl.h>
+
+#include <new>
+
+namespace tamsel::module {
+namespace {
+
+// Counted by itself: a host may keep it after it let go of the container.
+class OnePointEnumerator final : public IEnumConnectionPoints {
+public:
+    OnePointEnumerator(IConnectionPoint* point, ULONG position) noexcept : m_point(point), m_position(position) {
+        point->AddRef();
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, object);
+        const bool known = ::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_IEnumConnectionPoints);
+        *object = known ? this : nullptr;
+        RETURN_HR_IF(E_NOINTERFACE, !known);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        const ULONG count = --m_count;
+        if (count == 0) delete this;
+        return count;
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG wanted, IConnectionPoint** points, ULONG* fetched) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, points);
+        ULONG given = 0;
+        if (wanted > 0 && m_position == 0) {
+            points[0] = m_point.get();
+            points[0]->AddRef();
+            given = 1;
+            m_position = 1;
+        }
+        if (fetched != nullptr) *fetched = given;
+        return given == wanted ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) noexcept override {
+        const ULONG skipped = count > 0 && m_position == 0 ? 1 : 0;
+        m_position += skipped;
+        return skipped == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() noexcept override {
+        m_position = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** copy) noexcept override {
+        RETURN_HR_IF_NULL(E_POINTER, copy);
+        *copy = new (std::nothrow) OnePointEnumerator(m_point.get(), m_position);
+        RETURN_HR_IF_NULL(E_OUTOFMEMORY, *copy);
+        return S_OK;
+    }
+
+private:
+    ComPointer<IConnectionPoint> m_point;
+    ULONG m_position;
+    ULONG m_count = 1;
+};
+
+}  // namespace
+
+HRESULT EnumerateOnePoint(IConnectionPoint* point, IEnumConnectionPoints** points) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, points);
+    *points = new (std::nothrow) OnePointEnumerator(point, 0);
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, *points);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID riid, void** object) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    *object = nullptr;
+    RETURN_HR_IF(E_NOINTERFACE, !::IsEqualIID(riid, IID_IUnknown) && !::IsEqualIID(riid, IID_IConnectionPoint));
+    *object = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, iid);
+    *iid = DIID__InvTamselAgentEvents;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::GetConnectionPointContainer(
+    IConnectionPointContainer** container) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, container);
+    *container = &m_container;
+    m_container.AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, cookie);
+    *cookie = 0;
+    RETURN_HR_IF_NULL(E_POINTER, sink);
+    // Script engines' sinks answer only IDispatch, under the event interface's name or their own.
+    void* dispatch = nullptr;
+    if (FAILED(sink->QueryInterface(DIID__InvTamselAgentEvents, &dispatch)) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, &dispatch))) {
+        return CONNECT_E_CANNOTCONNECT;
+    }
+    ComPointer<IDispatch> held(static_cast<IDispatch*>(dispatch));
+    return ComBoundary([&] {
+        m_sinks.push_back(Connection{m_nextCookie, std::move(held)});
+        *cookie = m_nextCookie++;
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::Unadvise(DWORD cookie) noexcept {
+    for (auto it = m_sinks.begin(); it != m_sinks.end(); ++it) {
+        if (it->cookie == cookie) {
+            // Released after it left the list: its Release may call back into this point.
+            ComPointer<IDispatch> sink = std::move(it->sink);
+            m_sinks.erase(it);
+            return S_OK;
+        }
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+HRESULT STDMETHODCALLTYPE ConnectionPoint::EnumConnections(IEnumConnections** connections) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, connections);
+    *connections = nullptr;
+    return E_NOTIMPL;
+}
+
+bool ConnectionPoint::FireProgress(double received, double total, LONG percent) noexcept {
+    bool cancel = false;
+    // By cookie, not by position: a sink may advise or unadvise from inside its handler.
+    for (DWORD cookie = 0;;) {
+        IDispatch* sink = nullptr;
+        for (const Connection& connection : m_sinks) {
+            if (connection.cookie > cookie) {
+                sink = connection.sink.get();
+                cookie = connection.cookie;
+                break;
+            }
+        }
+        if (sink == nullptr) return cancel;
+        ComPointer<IDispatch> held(sink);
+        sink->AddRef();
+        VARIANT_BOOL stop = VARIANT_FALSE;
+        VARIANTARG arguments[4];
+        arguments[3].vt = VT_R8;
+        arguments[3].dblVal = received;
+        arguments[2].vt = VT_R8;
+        arguments[2].dblVal = total;
+        arguments[1].vt = VT_I4;
+        arguments[1].lVal = percent;
+        arguments[0].vt = VT_BOOL | VT_BYREF;
+        arguments[0].pboolVal = &stop;
+        DISPPARAMS parameters = {arguments, nullptr, 4, 0};
+        // A sink's failure is its own: the download goes on unless it asked to stop.
+        sink->Invoke(DISPID_TAMSEL_EVENT_PROGRESS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
+                     nullptr, nullptr, nullptr);
+        cancel = cancel || stop != VARIANT_FALSE;
+    }
+}
+
+}  // namespace tamsel::module

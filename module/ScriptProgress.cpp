@@ -1,0 +1,151 @@
+// The OnProgress handler and the Progress event at a script's pace, and their cancel.
+#include "module/ScriptProgress.h"
+
+#include "base/Handle.h"
+#include "base/Result.h"
+
+#include <dispex.h>
+
+#include <cmath>
+#include <cwchar>
+
+namespace tamsel::module {
+namespace {
+
+constexpr ULONGLONG REPORT_INTERVAL_MS = 250;
+
+// A handler's answer read as scripts read a condition: Empty, Null, 0, False and "" go on.
+bool IsTrue(VARIANT& value) noexcept {
+    switch (value.vt) {
+        case VT_EMPTY:
+        case VT_NULL: return false;
+        case VT_BSTR: return ::SysStringLen(value.bstrVal) != 0;
+        case VT_DISPATCH:
+        case VT_UNKNOWN: return value.punkVal != nullptr;
+        default: break;
+    }
+    VARIANT flag;
+    ::VariantInit(&flag);
+    return FAILED(::VariantChangeType(&flag, &value, 0, VT_BOOL)) || flag.boolVal != VARIANT_FALSE;
+}
+
+// The handler's member named Progress. Script objects are asked through IDispatchEx first: Wine's
+// VBScript answers GetIDsOfNames of a class instance with E_NOTIMPL.
+HRESULT FindProgressMember(IDispatch* handler, DISPID& member) noexcept {
+    BSTR name = ::SysAllocString(L"Progress");
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, name);
+    const PlatformString held(name);
+    IDispatchEx* script = nullptr;
+    if (SUCCEEDED(handler->QueryInterface(__uuidof(IDispatchEx), reinterpret_cast<void**>(&script)))) {
+        const HRESULT hr = script->GetDispID(name, fdexNameCaseInsensitive, &member);
+        script->Release();
+        if (SUCCEEDED(hr)) return hr;
+    }
+    return handler->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &member);
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE ScriptProgress::QueryInterface(REFIID riid, void** object) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    const bool known = ::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_ProgressSink) ||
+                       ::IsEqualIID(riid, IID_ProgressSink2);
+    *object = known ? static_cast<ProgressSink2*>(this) : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE ScriptProgress::NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) noexcept {
+    m_received = static_cast<double>(received);
+    m_total = static_cast<double>(total);
+    if (m_handler == nullptr && !m_events.HasSinks()) return S_OK;
+    if (Tell()) *cancel = 1;
+    return S_OK;
+}
+
+void ScriptProgress::Finish() noexcept {
+    if ((m_handler != nullptr || m_events.HasSinks()) && (!m_told || m_toldReceived != m_received)) {
+        m_told = false;  // the end is told whatever the pace
+        Tell();
+    }
+}
+
+bool ScriptProgress::Due(LONG percent) const noexcept {
+    return !m_told || percent != m_toldPercent || ::GetTickCount64() - m_toldAt >= REPORT_INTERVAL_MS;
+}
+
+bool ScriptProgress::Tell() noexcept {
+    const double percent = m_total > 0 ? std::floor(std::min(m_received, m_total) * 100 / m_total) : -1;
+    const LONG wholePercent = static_cast<LONG>(percent);
+    if (!Due(wholePercent)) return false;
+    m_told = true;
+    m_toldReceived = m_received;
+    m_toldPercent = wholePercent;
+    m_toldAt = ::GetTickCount64();
+    const bool handlerStops = m_handler != nullptr && CallHandler(percent);
+    const bool sinkStops = m_events.HasSinks() && m_events.FireProgress(m_received, m_total, wholePercent);
+    return handlerStops || sinkStops;
+}
+
+bool ScriptProgress::CallHandler(double percent) noexcept {
+    VARIANTARG arguments[3];
+    arguments[2].vt = VT_R8;
+    arguments[2].dblVal = m_received;
+    arguments[1].vt = VT_R8;
+    arguments[1].dblVal = m_total;
+    arguments[0].vt = VT_R8;
+    arguments[0].dblVal = percent;
+    DISPPARAMS parameters = {arguments, nullptr, 3, 0};
+    VARIANT result;
+    ::VariantInit(&result);
+    EXCEPINFO exception = {};
+    const HRESULT hr = InvokeHandler(parameters, result, exception);
+    if (FAILED(hr)) {
+        KeepRaised(hr, exception);
+        return true;
+    }
+    const bool stop = IsTrue(result);
+    ::VariantClear(&result);
+    return stop;
+}
+
+// The default member, or, for an object without one (a VBScript class), its member named Progress.
+HRESULT ScriptProgress::InvokeHandler(DISPPARAMS& parameters, VARIANT& result, EXCEPINFO& exception) noexcept {
+    HRESULT hr = m_handler->Invoke(m_member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, &result,
+                                   &exception, nullptr);
+    if (m_member == DISPID_VALUE && (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_UNKNOWNNAME)) {
+        DISPID member = DISPID_UNKNOWN;
+        if (SUCCEEDED(FindProgressMember(m_handler, member))) {
+            m_member = member;
+            hr = m_handler->Invoke(m_member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
+                                   &result, &exception, nullptr);
+        }
+    }
+    return hr;
+}
+
+// The handler's own error becomes Download's: its number and its text.
+void ScriptProgress::KeepRaised(HRESULT hr, EXCEPINFO& exception) noexcept {
+    if (hr == DISP_E_EXCEPTION && exception.pfnDeferredFillIn != nullptr) {
+        exception.pfnDeferredFillIn(&exception);
+    }
+    HRESULT raised = hr;
+    if (hr == DISP_E_EXCEPTION) {
+        raised = exception.scode != 0 ? exception.scode : E_FAIL;
+    }
+    ComBoundary([&] {
+        std::wstring text = exception.bstrDescription != nullptr ? exception.bstrDescription : L"";
+        if (text.empty()) {  // Wine's script engines raise without a description
+            wchar_t code[96];
+            std::swprintf(code, 96, L"the OnProgress handler failed with 0x%08lX and cancelled the download",
+                          static_cast<unsigned long>(raised));
+            text = code;
+        }
+        m_raised = Failure(raised, std::move(text));
+        return S_OK;
+    });
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrHelpFile);
+}
+
+}  // namespace tamsel::module
