@@ -5,6 +5,7 @@
 #include "agent/Decimal.h"
 #include "agent/FileWriter.h"
 #include "agent/HashedBody.h"
+#include "agent/HostProgress.h"
 #include "agent/SafeDownload.h"
 #include "agent/Sha256.h"
 #include "base/Result.h"
@@ -227,7 +228,8 @@ HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink
         // The file is opened only once the reply is a 200 and written as the body arrives, so a
         // download of any size keeps memory flat and a failed one leaves any existing file alone.
         FileWriter file(WidenPath(path));
-        const web::DownloadResult download = m_session->Get(progress, file);
+        HostProgress reported(file, {progress, nullptr});
+        const web::DownloadResult download = m_session->Get({}, reported);
         RETURN_IF_FAILED(CheckHttpStatus(download.status));
         // A cancel keeps what arrived and counts as success; a cut or failed transfer does not.
         const bool stored =
@@ -306,22 +308,24 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url, strictTls));
         const ComPointer<ProgressSink2> bytes = BytesSinkOf(progress);
         web::DownloadAsk ask;
-        ask.progress = progress;
-        ask.bytes = bytes.get();
         ask.strictTls = strictTls;
         ask.expectedSize = expectedSize;
+        const ProgressSinks sinks{progress, bytes.get()};
         if ((flags & (TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME)) == 0) {
-            return FetchDirectly(target, ask, expectedSize);
+            return FetchDirectly(target, ask, sinks);
         }
-        return FetchSafely(url, target, ask, flags, expectedSize, verified);
+        return FetchSafely(url, target, ask, flags, sinks, verified);
     });
 }
 
 // The file handling of FetchToFile: the target itself, opened on a 200 and written as the body comes.
-HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize) {
+HRESULT AgentObject::FetchDirectly(const std::wstring& path, const web::DownloadAsk& ask,
+                                   const ProgressSinks& sinks) {
+    const LONGLONG expectedSize = ask.expectedSize;
     FileWriter file(path);
     ExpectedSize checked(file, expectedSize);
-    const web::DownloadResult download = m_session->Get(ask, checked);
+    HostProgress reported(checked, sinks);
+    const web::DownloadResult download = m_session->Get(ask, reported);
     const bool closed = file.Finish();
     RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, checked.mismatch || download.end == web::TransferEnd::TooLong);
     RETURN_IF_FAILED(CheckDownload(download));
@@ -332,7 +336,8 @@ HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& a
 // The body into a partial file beside the target, which takes the target's place only when whole (and,
 // verified, only when its digest matches).
 HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
-                                 LONGLONG expectedSize, const Verification* verified) {
+                                 const ProgressSinks& sinks, const Verification* verified) {
+    const LONGLONG expectedSize = ask.expectedSize;
     const bool resume = (flags & TAMSEL_FETCH_RESUME) != 0;
     const std::optional<SafePaths> paths = UsablePathsFor(path);
     RETURN_HR_IF(E_FAIL, !paths);  // every name beside the target leads elsewhere: nothing is touched
@@ -341,9 +346,10 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
     for (;;) {
         PartialDownload partial(*paths, url, point, expectedSize, resume);
         HashedBody body(partial, digest, paths->partial, point ? point->offset : 0);
+        HostProgress reported(body, sinks);
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();
-        const web::DownloadResult download = m_session->Get(ask, body);
+        const web::DownloadResult download = m_session->Get(ask, reported);
         if (partial.StartOver() && point) {
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;

@@ -20,6 +20,7 @@ namespace tamsel::agent {
 
 class HashedBody;
 class PartialDownload;
+struct ProgressSinks;
 struct SafePaths;
 struct Verification;
 
@@ -61,10 +62,10 @@ private:
     HRESULT FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                          LONGLONG expectedSize, const Verification* verified);
     HRESULT CheckDownload(const web::DownloadResult& download) noexcept;
-    HRESULT FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize);
+    HRESULT FetchDirectly(const std::wstring& path, const web::DownloadAsk& ask, const ProgressSinks& sinks);
     // verified null: FetchToFileEx's results, where every failure of the file or the transfer is E_FAIL.
     HRESULT FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
-                        LONGLONG expectedSize, const Verification* verified);
+                        const ProgressSinks& sinks, const Verification* verified);
     HRESULT SafeOutcome(const web::DownloadResult& download, const PartialDownload& partial,
                         LONGLONG expectedSize) noexcept;
 

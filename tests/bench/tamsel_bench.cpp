@@ -199,7 +199,7 @@ int Steps(const char* url, const char* path) {
     Report("look_ms", look.Milliseconds());
     agent::FileWriter file(agent::WidenPath(path));
     Stopwatch get;
-    const web::TransferEnd end = session.Get(nullptr, file).end;
+    const web::TransferEnd end = session.Get({}, file).end;
     const bool stored = file.Finish() && end == web::TransferEnd::Complete;
     Report("get_ms", get.Milliseconds());
     return stored ? 0 : 1;

@@ -11,7 +11,7 @@
 namespace tamsel::test {
 
 // What NotifyCode is called with before every report.
-inline constexpr LONG PROGRESS_CODE = 5913;
+inline constexpr LONG PROGRESS_CODE = TAMSEL_PROGRESS_CODE;
 
 // One call a download made on the sink: NotifyCode(value), or NotifyProgress(value, &flag) with the
 // flag as it was handed over (-1 for a null flag).
