@@ -33,9 +33,9 @@ struct DownloadAsk {
 };
 
 // Downloads the request's object over http, https or ftp into consumer, which may stop it at any chunk
-// (web/BodyReader.h); the head tells the consumer where the body stands in the file. An FTP file has no status: an opened one is a 200, one that the server agreed to start at
-// ask.resumeFrom a 206 whose range starts there; its validator (in the head's lastModified) is its
-// listed size and time.
+// (web/BodyReader.h); the head tells the consumer where the body stands in the file. An FTP file has no
+// status: an opened one is a 200, one that the server agreed to start at ask.resumeFrom a 206 whose range
+// starts there; its validator (in the head's lastModified) is its listed size and time.
 DownloadResult SendGet(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer);
 
 }  // namespace tamsel::web

@@ -336,21 +336,14 @@ protected:
         return result.end;
     }
 
-    int32_t lastStatus = -1;
-};
-
-class FtpProgressWire : public ProgressWire {
-protected:
-    void SetUp() override {
-        ProgressWire::SetUp();
-        port = loopback.StartFtp(folder.path);
-        ASSERT_NE(port, 0) << "no FTP server";
-    }
-
-    std::string Url(const std::string& name) const {
+    // The ftp URL of name in folder, which an FTP server started at the first call serves.
+    std::string FtpUrl(const std::string& name) {
+        if (port == 0) port = loopback.StartFtp(folder.path);
+        EXPECT_NE(port, 0) << "no FTP server";
         return "ftp://127.0.0.1:" + std::to_string(port) + "/" + name;
     }
 
+    int32_t lastStatus = -1;
     ScratchFolder folder;
     uint16_t port = 0;
 };
@@ -463,12 +456,12 @@ TEST_F(ProgressWire, CloseBeforeTheAnnouncedLengthIsBrokenWithTheBytesSoFar) {
     EXPECT_EQ(sink.Percents().back(), 30);
 }
 
-TEST_F(FtpProgressWire, FileArrivesWholeWithStatus200AndReportsAgainstItsSize) {
+TEST_F(ProgressWire, FtpFileArrivesWholeWithStatus200AndReportsAgainstItsSize) {
     constexpr uint64_t size = 150000;
     folder.Write("file.bin", Pattern(size));
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
-    EXPECT_EQ(Download(Url("file.bin"), &sink, consumer), web::TransferEnd::Complete);
+    EXPECT_EQ(Download(FtpUrl("file.bin"), &sink, consumer), web::TransferEnd::Complete);
     EXPECT_EQ(lastStatus, 200);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{200});
     EXPECT_TRUE(HoldsPattern(consumer.body, size));
@@ -477,7 +470,7 @@ TEST_F(FtpProgressWire, FileArrivesWholeWithStatus200AndReportsAgainstItsSize) {
     EXPECT_EQ(sink.Percents().back(), 100);
 }
 
-TEST_F(FtpProgressWire, LargeFileGivesPercentsFormedIn64Bits) {
+TEST_F(ProgressWire, LargeFtpFileGivesPercentsFormedIn64Bits) {
     // A sparse file of 2 GiB - 1, the largest size Wine's WinINet reads from an FTP listing (it
     // takes the size with a 32-bit atol). Past about 41 MiB the product total * 100 no longer fits
     // 32 bits: the third report, at 3 %, comes only from a percentage formed in 64 bits.
@@ -491,17 +484,17 @@ TEST_F(FtpProgressWire, LargeFileGivesPercentsFormedIn64Bits) {
     }
     RecordingSink sink(Failing(3));
     RecordingConsumer consumer;
-    EXPECT_EQ(Download(Url("large.bin"), &sink, consumer), web::TransferEnd::Cancelled);
+    EXPECT_EQ(Download(FtpUrl("large.bin"), &sink, consumer), web::TransferEnd::Cancelled);
     EXPECT_EQ(sink.Percents(), (std::vector<LONG>{1, 2, 3}));
     const uint64_t threePercent = (3 * size + 99) / 100;
     EXPECT_EQ(consumer.body.size(), (threePercent + 4095) / 4096 * 4096);
 }
 
-TEST_F(FtpProgressWire, EmptyFileIsCompleteWithoutBytesOrReports) {
+TEST_F(ProgressWire, EmptyFtpFileIsCompleteWithoutBytesOrReports) {
     folder.Write("empty.bin", "");
     RecordingSink sink(Failing());
     RecordingConsumer consumer;
-    EXPECT_EQ(Download(Url("empty.bin"), &sink, consumer), web::TransferEnd::Complete);
+    EXPECT_EQ(Download(FtpUrl("empty.bin"), &sink, consumer), web::TransferEnd::Complete);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{200});
     EXPECT_EQ(consumer.body, "");
     EXPECT_TRUE(sink.calls.empty());
