@@ -46,7 +46,7 @@ public:
     std::vector<LONG> Codes() const { return Values(SinkCall::Code); }
     std::vector<LONG> Percents() const { return Values(SinkCall::Progress); }
 
-    // Whole pairs of NotifyCode(5913) then NotifyProgress with the flag cleared; percents strictly
+    // Whole pairs of NotifyCode(PROGRESS_CODE) then NotifyProgress with the flag cleared; percents strictly
     // rise within 1..100.
     ::testing::AssertionResult WellFormed() const;
 

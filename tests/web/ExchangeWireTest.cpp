@@ -214,7 +214,8 @@ TEST_F(ExchangeWire, GetKeepsEveryByteAndTheBodyOfAnyStatus) {
 }
 
 TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
-    // A read takes at most 1 MiB, whatever more has arrived: the body streams through in pieces.
+    // A read takes at most 1 MiB, whatever more has arrived: the body streams through in pieces, each
+    // but the last a whole number of chunks, so that a consumer stopping at a chunk stops at its byte.
     constexpr uint64_t block = 1024 * 1024;
     constexpr uint64_t size = 5 * block + 1234;
     loopback.Add(Route("/big", FILES_HOST).Generated(size));
@@ -222,9 +223,12 @@ TEST_F(ExchangeWire, BodyOfManyReadBlocksArrivesWholeAndInOrder) {
     EXPECT_EQ(Download("http://files.norvik.example/big", consumer), TransferEnd::Complete);
     EXPECT_TRUE(HoldsPattern(consumer.body, size));
     EXPECT_GE(consumer.writes.size(), 6u) << "streamed, not gathered";
-    for (const size_t write : consumer.writes) {
-        EXPECT_GT(write, 0u);
-        EXPECT_LE(write, block);
+    for (size_t i = 0; i < consumer.writes.size(); ++i) {
+        EXPECT_GT(consumer.writes[i], 0u);
+        EXPECT_LE(consumer.writes[i], block);
+        const bool last = i + 1 == consumer.writes.size();
+        EXPECT_TRUE(last || consumer.writes[i] % BODY_CHUNK_SIZE == 0)
+            << "write " << i << " of " << consumer.writes[i] << " bytes: whole chunks but for the last";
     }
 }
 
