@@ -3,8 +3,9 @@
 
 #include "agent/CallerBuffer.h"
 #include "agent/Decimal.h"
-#include "agent/FileWriter.h"
 #include "agent/HashedBody.h"
+#include "agent/HostProgress.h"
+#include "agent/LocalFile.h"
 #include "agent/SafeDownload.h"
 #include "agent/Sha256.h"
 #include "base/Result.h"
@@ -13,6 +14,8 @@
 #include "web/Redirect.h"
 #include "web/UrlSplit.h"
 #include "web/WebSession.h"
+
+#include <algorithm>
 
 namespace tamsel::agent {
 namespace {
@@ -36,7 +39,7 @@ public:
     }
     NetworkOperation(const NetworkOperation&) = delete;
     NetworkOperation& operator=(const NetworkOperation&) = delete;
-    explicit operator bool() const noexcept { return m_claimed; }
+    bool Claimed() const noexcept { return m_claimed; }
 
 private:
     std::atomic<bool>& m_busy;
@@ -54,31 +57,11 @@ ComPointer<ProgressSink2> BytesSinkOf(ProgressSink* sink) noexcept {
     return ComPointer<ProgressSink2>(static_cast<ProgressSink2*>(bytes));
 }
 
-// Whether the body's size is the one the host expects (-1: any).
-bool SizeIsExpected(uint64_t size, LONGLONG expectedSize) noexcept {
-    return expectedSize < 0 || size == static_cast<uint64_t>(expectedSize);
-}
-
-// Checks a reply's announced length against the expected size before the body goes to the file.
-class ExpectedSize final : public web::BodyConsumer {
-public:
-    ExpectedSize(web::BodyConsumer& file, LONGLONG expected) noexcept : m_file(file), m_expected(expected) {}
-    bool StartReply(const web::ReplyHead& head) override {
-        mismatch = head.status == 200 && head.length && !SizeIsExpected(*head.length, m_expected);
-        return !mismatch && m_file.StartReply(head);
-    }
-    bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
-
-    bool mismatch = false;
-
-private:
-    web::BodyConsumer& m_file;
-    LONGLONG m_expected;
-};
-
-bool IsReadOnly(const std::wstring& path) noexcept {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+// The download's own refusals of its arguments, before anything is sent: unknown flags, an expected
+// size below -1, a path that names a folder.
+HRESULT CheckFetchArguments(const wchar_t* path, ULONG flags, LONGLONG expectedSize) noexcept {
+    RETURN_HR_IF(E_INVALIDARG, (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1);
+    return ComBoundary([&] { return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK; });
 }
 
 // The verified download's reasons where FetchToFileEx says only E_FAIL: the local file's own error (a
@@ -107,6 +90,22 @@ AgentObject::AgentObject() noexcept = default;
 
 AgentObject::~AgentObject() = default;
 
+// The opening of every network operation, in this order: busy first, so that a call from a sink changes
+// nothing; control characters, then the operation's own refusals, before the probe, so that such an
+// argument sends nothing at all; the probe, which replaces the session and clears the status slots; and
+// only then empty arguments, as the first interface always answered them (without the internet, an
+// empty argument is AGENT_E_NO_SESSION, which hosts and the tests of the probe hold to).
+HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own, bool missing) noexcept {
+    RETURN_HR_IF(AGENT_E_BUSY, !claimed);
+    RETURN_HR_IF(E_INVALIDARG, std::any_of(sent.begin(), sent.end(), [](const char* text) {
+                     return HasControlCharacter(text);
+                 }));
+    RETURN_IF_FAILED(own);
+    RETURN_IF_FAILED(BeginNetworkOperation());
+    RETURN_HR_IF(E_INVALIDARG, missing || std::any_of(required.begin(), required.end(), IsEmpty));
+    return S_OK;
+}
+
 // Replaces the session with a fresh one and keeps it only if its probe saw the internet; resets the
 // status slots. AGENT_E_NO_SESSION when there is no usable session.
 HRESULT AgentObject::BeginNetworkOperation() noexcept {
@@ -125,7 +124,7 @@ HRESULT AgentObject::BeginNetworkOperation() noexcept {
 
 // A status other than 200 is kept for GetLastHttpStatus.
 HRESULT AgentObject::CheckHttpStatus(int32_t status) noexcept {
-    if (status == 200) {
+    if (status == HTTP_STATUS_OK) {
         return S_OK;
     }
     m_lastHttpStatus = status;
@@ -145,11 +144,8 @@ HRESULT AgentObject::CheckServiceStatus(const web::WebReply& reply, bool acceptT
 HRESULT AgentObject::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl, const char* serial,
                                     const char* language, const char* type) noexcept {
     const NetworkOperation operation(m_busy);
-    RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(lookupUrl) || HasControlCharacter(serial) ||
-                                   HasControlCharacter(language) || HasControlCharacter(type));
-    RETURN_IF_FAILED(BeginNetworkOperation());
-    RETURN_HR_IF(E_INVALIDARG, IsEmpty(lookupUrl) || IsEmpty(serial) || IsEmpty(language) || IsEmpty(type));
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {lookupUrl, serial, language, type},
+                                   {lookupUrl, serial, language, type}));
     return ComBoundary([&] {
         // Plain concatenation: nothing is escaped, and a lookup URL with a query gets a second "?".
         const std::string query =
@@ -163,11 +159,8 @@ HRESULT AgentObject::LookupRedirect(char* target, ULONG targetSize, const char* 
 HRESULT AgentObject::QueryDownload(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
                                    const char* code, LONGLONG* fileSize) noexcept {
     const NetworkOperation operation(m_busy);
-    RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    *fileSize = 0;
-    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(serviceUrl) || HasControlCharacter(code));
-    RETURN_IF_FAILED(BeginNetworkOperation());
-    RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl) || IsEmpty(code));
+    if (operation.Claimed()) *fileSize = 0;
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {serviceUrl, code}, {serviceUrl, code}));
     return ComBoundary([&] {
         web::WebReply reply;
         RETURN_IF_FAILED(AskForDownload(serviceUrl, code, reply));
@@ -191,11 +184,8 @@ HRESULT AgentObject::AskForDownload(const char* serviceUrl, const char* code, we
 HRESULT AgentObject::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
                                      const char* code, LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept {
     const NetworkOperation operation(m_busy);
-    RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    *fileSize = 0;
-    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(code));
-    RETURN_IF_FAILED(BeginNetworkOperation());
-    RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl) || IsEmpty(code));
+    if (operation.Claimed()) *fileSize = 0;
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {code}, {serviceUrl, code}));
     return ComBoundary([&] {
         web::WebReply reply;
         RETURN_IF_FAILED(AskForDownload(serviceUrl, code, reply));
@@ -218,16 +208,15 @@ HRESULT AgentObject::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, c
 
 HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink* progress) noexcept {
     const NetworkOperation operation(m_busy);
-    RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(url));
-    RETURN_IF_FAILED(BeginNetworkOperation());
-    RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || IsEmpty(path));
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {url, path}));
     return ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url));
         // The file is opened only once the reply is a 200 and written as the body arrives, so a
         // download of any size keeps memory flat and a failed one leaves any existing file alone.
-        FileWriter file(WidenPath(path));
-        const web::DownloadResult download = m_session->Get(progress, file);
+        LocalFile file(WidenPath(path));
+        DirectTarget target(file, ExpectedSize(-1));
+        HostProgress reported(target, {progress, nullptr});
+        const web::DownloadResult download = m_session->Get({}, reported);
         RETURN_IF_FAILED(CheckHttpStatus(download.status));
         // A cancel keeps what arrived and counts as success; a cut or failed transfer does not.
         const bool stored =
@@ -239,11 +228,8 @@ HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink
 HRESULT AgentObject::ReportDownload(const char* serviceUrl, const char* code, LONG success,
                                     LONG* remaining) noexcept {
     const NetworkOperation operation(m_busy);
-    RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    *remaining = -1;
-    RETURN_HR_IF(E_INVALIDARG, HasControlCharacter(serviceUrl) || HasControlCharacter(code));
-    RETURN_IF_FAILED(BeginNetworkOperation());
-    RETURN_HR_IF(E_INVALIDARG, IsEmpty(serviceUrl));
+    if (operation.Claimed()) *remaining = -1;
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {serviceUrl, code}, {serviceUrl}));
     return ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(serviceUrl));
         m_session->AddField("ActivateCode", code);
@@ -274,6 +260,16 @@ HRESULT AgentObject::CheckDownload(const web::DownloadResult& download) noexcept
     return download.end == web::TransferEnd::Complete ? S_OK : E_FAIL;
 }
 
+// The expected size's verdict beside the download's: a whole length announced otherwise, or a body that
+// ran past it, before how the transfer ended; then, when no length was announced, the size the file came to.
+HRESULT AgentObject::CheckSizedDownload(const web::DownloadResult& download, bool announcedOtherwise,
+                                        uint64_t stored, const ExpectedSize& expected) noexcept {
+    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, announcedOtherwise || download.end == web::TransferEnd::TooLong);
+    RETURN_IF_FAILED(CheckDownload(download));
+    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, !expected.Fits(stored));
+    return S_OK;
+}
+
 HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                    LONGLONG expectedSize) noexcept {
     return FetchChecked(url, path, progress, flags, expectedSize, nullptr);
@@ -293,12 +289,8 @@ HRESULT AgentObject::FetchToFileVerified(const char* url, const wchar_t* path, P
 HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                   LONGLONG expectedSize, const Verification* verified) {
     const NetworkOperation operation(m_busy);
-    RETURN_HR_IF(AGENT_E_BUSY, !operation);
-    RETURN_HR_IF(E_INVALIDARG,
-                 (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1 || HasControlCharacter(url));
-    RETURN_IF_FAILED(ComBoundary([&] { return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK; }));
-    RETURN_IF_FAILED(BeginNetworkOperation());
-    RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
+    const HRESULT own = operation.Claimed() ? CheckFetchArguments(path, flags, expectedSize) : S_OK;
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {url}, own, path == nullptr || path[0] == L'\0'));
     return ComBoundary([&] {
         const std::wstring target = PlatformPath(path);
         RETURN_HR_IF(E_INVALIDARG, target.empty());
@@ -306,49 +298,51 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
         RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url, strictTls));
         const ComPointer<ProgressSink2> bytes = BytesSinkOf(progress);
         web::DownloadAsk ask;
-        ask.progress = progress;
-        ask.bytes = bytes.get();
         ask.strictTls = strictTls;
         ask.expectedSize = expectedSize;
+        const ProgressSinks sinks{progress, bytes.get()};
         if ((flags & (TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME)) == 0) {
-            return FetchDirectly(target, ask, expectedSize);
+            return FetchDirectly(target, ask, sinks);
         }
-        return FetchSafely(url, target, ask, flags, expectedSize, verified);
+        return FetchSafely(url, target, ask, flags, sinks, verified);
     });
 }
 
 // The file handling of FetchToFile: the target itself, opened on a 200 and written as the body comes.
-HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize) {
-    FileWriter file(path);
-    ExpectedSize checked(file, expectedSize);
-    const web::DownloadResult download = m_session->Get(ask, checked);
+HRESULT AgentObject::FetchDirectly(const std::wstring& path, const web::DownloadAsk& ask,
+                                   const ProgressSinks& sinks) {
+    const ExpectedSize expected(ask.expectedSize);
+    LocalFile file(path);
+    DirectTarget target(file, expected);
+    HostProgress reported(target, sinks);
+    const web::DownloadResult download = m_session->Get(ask, reported);
     const bool closed = file.Finish();
-    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, checked.mismatch || download.end == web::TransferEnd::TooLong);
-    RETURN_IF_FAILED(CheckDownload(download));
-    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, !SizeIsExpected(file.Size(), expectedSize));
+    RETURN_IF_FAILED(CheckSizedDownload(download, target.mismatch, file.Size(), expected));
     return closed ? S_OK : E_FAIL;
 }
 
 // The body into a partial file beside the target, which takes the target's place only when whole (and,
 // verified, only when its digest matches).
 HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
-                                 LONGLONG expectedSize, const Verification* verified) {
+                                 const ProgressSinks& sinks, const Verification* verified) {
+    const ExpectedSize expected(ask.expectedSize);
     const bool resume = (flags & TAMSEL_FETCH_RESUME) != 0;
     const std::optional<SafePaths> paths = UsablePathsFor(path);
     RETURN_HR_IF(E_FAIL, !paths);  // every name beside the target leads elsewhere: nothing is touched
     const Digest* digest = verified != nullptr && verified->digest ? &*verified->digest : nullptr;
     std::optional<ResumePoint> point = resume ? FindResumePoint(*paths, url) : std::nullopt;
     for (;;) {
-        PartialDownload partial(*paths, url, point, expectedSize, resume);
+        PartialDownload partial(*paths, url, point, expected, resume);
         HashedBody body(partial, digest, paths->partial, point ? point->offset : 0);
+        HostProgress reported(body, sinks);
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();
-        const web::DownloadResult download = m_session->Get(ask, body);
+        const web::DownloadResult download = m_session->Get(ask, reported);
         if (partial.StartOver() && point) {
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;
         }
-        HRESULT result = SafeOutcome(download, partial, expectedSize);
+        HRESULT result = SafeOutcome(download, partial, expected);
         if (verified != nullptr) {
             result = VerifiedOutcome(result, download, partial, body, paths->target);
         }
@@ -368,11 +362,9 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
 // file's fault whatever the status, a body of another size than expected or announced is no whole file,
 // and every other failure of the file or the transfer is E_FAIL.
 HRESULT AgentObject::SafeOutcome(const web::DownloadResult& download, const PartialDownload& partial,
-                                 LONGLONG expectedSize) noexcept {
+                                 const ExpectedSize& expected) noexcept {
     RETURN_HR_IF(E_FAIL, partial.Refused());
-    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, partial.SizeMismatch() || download.end == web::TransferEnd::TooLong);
-    RETURN_IF_FAILED(CheckDownload(download));
-    RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, !SizeIsExpected(partial.Size(), expectedSize));  // no length announced
+    RETURN_IF_FAILED(CheckSizedDownload(download, partial.SizeMismatch(), partial.Size(), expected));
     return partial.Size() == partial.Whole().value_or(partial.Size()) ? S_OK : E_FAIL;
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -18,8 +19,10 @@ struct WebReply;
 
 namespace tamsel::agent {
 
+class ExpectedSize;
 class HashedBody;
 class PartialDownload;
+struct ProgressSinks;
 struct SafePaths;
 struct Verification;
 
@@ -54,6 +57,12 @@ public:
                                 LONGLONG expectedSize, const char* sha256) noexcept;
 
 private:
+    using Texts = std::initializer_list<const char*>;
+    // claimed: whether this call holds the agent. sent: refused holding a control character; own: the
+    // operation's own verdict on its arguments; both before the probe. required (and missing, for an
+    // argument of another kind): refused empty, after it.
+    HRESULT OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own = S_OK,
+                          bool missing = false) noexcept;
     HRESULT BeginNetworkOperation() noexcept;
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
@@ -61,12 +70,14 @@ private:
     HRESULT FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                          LONGLONG expectedSize, const Verification* verified);
     HRESULT CheckDownload(const web::DownloadResult& download) noexcept;
-    HRESULT FetchDirectly(const std::wstring& path, web::DownloadAsk& ask, LONGLONG expectedSize);
+    HRESULT CheckSizedDownload(const web::DownloadResult& download, bool announcedOtherwise, uint64_t stored,
+                               const ExpectedSize& expected) noexcept;
+    HRESULT FetchDirectly(const std::wstring& path, const web::DownloadAsk& ask, const ProgressSinks& sinks);
     // verified null: FetchToFileEx's results, where every failure of the file or the transfer is E_FAIL.
     HRESULT FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
-                        LONGLONG expectedSize, const Verification* verified);
+                        const ProgressSinks& sinks, const Verification* verified);
     HRESULT SafeOutcome(const web::DownloadResult& download, const PartialDownload& partial,
-                        LONGLONG expectedSize) noexcept;
+                        const ExpectedSize& expected) noexcept;
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;

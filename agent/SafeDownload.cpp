@@ -18,6 +18,7 @@ constexpr size_t LONGEST_SUFFIX = sizeof(PARTIAL_SUFFIX) / sizeof(wchar_t) - 1;
 constexpr size_t LONGEST_NAME = 255;  // in UTF-16 units, on every file system the product meets
 constexpr size_t RECORD_LIMIT = 16 * 1024;  // a digest, a validator and a number
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr int32_t HTTP_RANGE_NOT_SATISFIABLE = 416;  // WinINet names no status past 415
 
 // FNV-1a: enough to tell one URL or name from another, never to keep a secret.
 uint64_t Digest(const void* data, size_t size) {
@@ -166,22 +167,16 @@ bool NamesFolder(const wchar_t* path) {
 }
 
 PartialDownload::PartialDownload(const SafePaths& paths, std::string url, std::optional<ResumePoint> resume,
-                                 int64_t expectedSize, bool keepRecord)
+                                 ExpectedSize expected, bool keepRecord)
     : m_paths(paths),
       m_url(std::move(url)),
       m_resume(std::move(resume)),
-      m_expectedSize(expectedSize),
+      m_expected(expected),
       m_keepRecord(keepRecord),
       m_file(paths.partial) {}
 
 PartialDownload::~PartialDownload() {
     if (!m_settled) Abandon();
-}
-
-bool PartialDownload::WholeIsExpected(const web::ReplyHead& head) {
-    m_whole = head.status == HTTP_STATUS_PARTIAL_CONTENT ? head.rangeWhole : head.length;
-    m_sizeMismatch = m_expectedSize >= 0 && m_whole && *m_whole != static_cast<uint64_t>(m_expectedSize);
-    return !m_sizeMismatch;
 }
 
 // A 206 goes on at the partial file's end only when it is the part asked for of the very file
@@ -197,13 +192,14 @@ bool PartialDownload::StartReply(const web::ReplyHead& head) {
     const bool resumed = Continues(head);
     if (head.status != HTTP_STATUS_OK && !resumed) {
         // A 416, or a part that does not continue the partial file: ask again for the whole file.
-        m_startOver = head.status == HTTP_STATUS_PARTIAL_CONTENT || head.status == 416;
+        m_startOver = head.status == HTTP_STATUS_PARTIAL_CONTENT || head.status == HTTP_RANGE_NOT_SATISFIABLE;
         return false;
     }
-    const DWORD targetAttributes = ::GetFileAttributesW(m_paths.target.c_str());
-    // A read-only target is never replaced, as it is never overwritten.
-    m_refused = targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (m_refused || !WholeIsExpected(head)) return false;
+    m_refused = IsReadOnly(m_paths.target);  // never replaced, as it is never overwritten
+    if (m_refused) return false;
+    m_whole = AnnouncedWhole(head);
+    m_sizeMismatch = !m_expected.Admits(head);
+    if (m_sizeMismatch) return false;
     if (resumed) {
         m_refused = !m_file.OpenForAppend(m_resume->offset);
         return !m_refused;

@@ -2,7 +2,8 @@
 // target, with a record of where it came from so that a later attempt can resume it.
 #pragma once
 
-#include "agent/FileWriter.h"
+#include "agent/ExpectedSize.h"
+#include "agent/LocalFile.h"
 #include "web/BodyConsumer.h"
 
 #include <cstdint>
@@ -41,9 +42,9 @@ std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::st
 
 class PartialDownload final : public web::BodyConsumer {
 public:
-    // expectedSize -1 checks nothing; keepRecord writes the record for a later resume.
+    // keepRecord writes the record for a later resume.
     PartialDownload(const SafePaths& paths, std::string url, std::optional<ResumePoint> resume,
-                    int64_t expectedSize, bool keepRecord);
+                    ExpectedSize expected, bool keepRecord);
     // Left neither replaced nor abandoned (an allocation failed on the way): abandoned.
     ~PartialDownload() override;
     PartialDownload(const PartialDownload&) = delete;
@@ -75,15 +76,14 @@ public:
     void Abandon(bool resumable = true) noexcept;
 
 private:
-    bool WholeIsExpected(const web::ReplyHead& head);
     bool Continues(const web::ReplyHead& head) const;
 
     SafePaths m_paths;
     std::string m_url;
     std::optional<ResumePoint> m_resume;
-    int64_t m_expectedSize;
+    ExpectedSize m_expected;
     bool m_keepRecord;
-    FileWriter m_file;
+    LocalFile m_file;
     std::optional<uint64_t> m_whole;
     bool m_startOver = false;
     bool m_sizeMismatch = false;

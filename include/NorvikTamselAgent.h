@@ -94,9 +94,10 @@
 
 #if defined(__cplusplus) && !defined(CINTERFACE)
 
-// Progress callback a host may pass to FetchToFile. NotifyCode(5913) comes right before every
-// NotifyProgress; the agent sets *cancel to 0 before each NotifyProgress, and a non-zero value written
-// by the sink stops the download (the bytes received so far are kept). Return values are ignored.
+// Progress callback a host may pass to FetchToFile. NotifyCode(TAMSEL_PROGRESS_CODE) comes right
+// before every NotifyProgress; the agent sets *cancel to 0 before each NotifyProgress, and a non-zero
+// value written by the sink stops the download (the bytes received so far are kept). Return values are
+// ignored.
 struct DECLSPEC_UUID("641C58E6-250F-43C3-87A5-7618ED189A58") ProgressSink : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE NotifyCode(LONG code) = 0;
     virtual HRESULT STDMETHODCALLTYPE NotifyProgress(LONG percent, LONG* cancel) = 0;

@@ -18,7 +18,16 @@ struct ReplyHead {
     std::optional<uint64_t> rangeWhole;
     std::string etag;          // as sent, quotes and all
     std::string lastModified;  // as sent
+    // Where the body stands in the whole file, for whoever counts its progress: the bytes before it (a
+    // part's first byte) and the whole file's length (0 when unknown: an FTP file's listed size counts
+    // even where no length is bound by it).
+    uint64_t bodyStart = 0;
+    uint64_t fileLength = 0;
 };
+
+// The body reaches Write in whole chunks of this many bytes but for its last piece, counted from the
+// body's first byte however the bytes arrived: a consumer that stops at a chunk stops at the same byte.
+inline constexpr size_t BODY_CHUNK_SIZE = 4096;
 
 class BodyConsumer {
 public:
@@ -28,14 +37,19 @@ public:
     // wanted and the transfer ends there (nothing more is read).
     virtual bool StartReply(const ReplyHead& head) = 0;
 
-    // The body's bytes, in order. False: they could not be taken (a failed write); the transfer ends.
+    // The body's bytes, in order. False: the transfer ends; they could not be taken (a failed write), or
+    // the consumer stopped it (Cancelled).
     virtual bool Write(const char* data, size_t size) = 0;
+
+    // After a Write answered false: the consumer stopped the transfer on purpose (the host cancelled),
+    // keeping what it took, rather than failing to take the bytes.
+    virtual bool Cancelled() const noexcept { return false; }
 };
 
 enum class TransferEnd {
     NoExchange,      // nothing was received: no connection, no status, or no known service
     Complete,        // every byte the server announced (or sent, when it announced nothing)
-    Cancelled,       // the progress sink asked to stop; what arrived until then was delivered
+    Cancelled,       // the consumer stopped it (the host cancelled); what it took until then stands
     Broken,          // a read failed, or fewer bytes arrived than announced, with no cancel
     Declined,        // the consumer did not want the body (Start answered false)
     ConsumerFailed,  // the consumer could not take bytes (Write answered false)

@@ -1,8 +1,7 @@
-// Reading a reply's body over WinINet: a download streamed to its consumer with progress, cancel and a
-// stall watch, and a service reply read whole within its bounds.
+// Reading a reply's body over WinINet: a download streamed to its consumer in whole chunks with a stall
+// watch, and a service reply read whole within its bounds.
 #include "web/BodyReader.h"
 
-#include "include/NorvikTamselAgent.h"
 #include "web/Completion.h"
 #include "web/FtpReader.h"
 #include "web/Internet.h"
@@ -14,63 +13,14 @@
 namespace tamsel::web {
 namespace {
 
-constexpr LONG PROGRESS_CODE = 5913;
 constexpr DWORD READ_BLOCK_SIZE = 1024 * 1024;  // the most one read asks for
-constexpr DWORD PROGRESS_CHUNK_SIZE = 4096;   // the unit the progress rule counts in
+constexpr DWORD CHUNK_SIZE = BODY_CHUNK_SIZE;
 // A service reply is a few hundred bytes: one longer than this is not the service's.
 constexpr size_t REPLY_TEXT_LIMIT = 1024 * 1024;
 constexpr DWORD REPLY_READ_SIZE = 64 * 1024;
 // A download that gains fewer bytes than this within one bounded wait has stalled: a server that
 // trickles a byte now and then would otherwise hold the caller, with no progress report to cancel from.
 constexpr uint64_t STALL_FLOOR = 4096;
-
-// The progress rule over the whole file: a report whenever the whole percentage changes, each preceded
-// by NotifyCode; the cancel flag is cleared before every report. No whole length (none announced)
-// gives no percentage at all, rather than a division by zero; a body longer than its length (an FTP
-// file that grew after it was listed) stays at 100 %. The bytes sink hears of every block.
-class ProgressReporter {
-public:
-    explicit ProgressReporter(const ProgressPlan& plan) noexcept
-        : m_plan(plan), m_lastPercent(PercentOf(plan.already)) {}
-
-    // Whether anyone hears of chunks: without a percentage sink the rule has nothing to do.
-    bool CountsChunks() const noexcept { return m_plan.sink != nullptr && m_plan.whole != 0; }
-
-    // True when the sink asked to stop after a total of `total` bytes of this body.
-    bool CancelAfterChunk(uint64_t total) noexcept {
-        if (m_plan.sink == nullptr || m_plan.whole == 0) {
-            return false;
-        }
-        const LONG percent = PercentOf(m_plan.already + total);
-        if (percent == m_lastPercent) {
-            return false;
-        }
-        m_lastPercent = percent;
-        m_plan.sink->NotifyCode(PROGRESS_CODE);
-        LONG cancel = 0;
-        m_plan.sink->NotifyProgress(percent, &cancel);
-        return cancel != 0;
-    }
-
-    // True when the bytes sink asked to stop after a block that brought this body to `total` bytes.
-    bool CancelAfterBlock(uint64_t total) noexcept {
-        if (m_plan.bytes == nullptr) {
-            return false;
-        }
-        LONG cancel = 0;
-        const LONGLONG whole = m_plan.whole == 0 ? -1 : static_cast<LONGLONG>(m_plan.whole);
-        m_plan.bytes->NotifyBytes(static_cast<LONGLONG>(m_plan.already + total), whole, &cancel);
-        return cancel != 0;
-    }
-
-private:
-    LONG PercentOf(uint64_t bytes) const noexcept {
-        return m_plan.whole == 0 ? 0 : static_cast<LONG>(std::min<uint64_t>(bytes * 100 / m_plan.whole, 100));
-    }
-
-    ProgressPlan m_plan;
-    LONG m_lastPercent;
-};
 
 // Tells a transfer that moves, however slowly, from one that has stalled: fewer than STALL_FLOOR
 // bytes gained within one bounded wait.
@@ -152,10 +102,9 @@ char* ReadBuffer(const BodySource& source, size_t size, std::unique_ptr<char[]>&
 
 }  // namespace
 
-TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer) {
+TransferEnd ReadBody(const BodySource& source, BodySize size, BodyConsumer& consumer) {
     std::unique_ptr<char[]> own;
     char* const block = ReadBuffer(source, READ_BLOCK_SIZE, own);
-    ProgressReporter reporter(plan);
     StallWatch stall;
     uint64_t total = 0;  // handed on to the consumer
     DWORD pending = 0;   // at the block's start, read but not handed on: less than one chunk
@@ -169,27 +118,19 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan
         const bool ended = readWell && got == 0 && !tooLong;  // the end, or every announced byte is in
         readWell = readWell && (got == 0 || stall.Moving(total + pending + got));
         const DWORD filled = pending + got;
-        // Whole chunks go on now, so that progress and cancel points stay aligned to the body; the last,
+        // Whole chunks go on now, so that the consumer's stops stay aligned to the body; the last,
         // shorter chunk only when nothing more will come.
         const bool last = ended || tooLong || !readWell;
-        const DWORD ready = last ? filled : filled - filled % PROGRESS_CHUNK_SIZE;
-        DWORD keep = reporter.CountsChunks() ? 0 : ready;
-        bool cancelled = false;
-        while (keep < ready && !cancelled) {
-            keep += std::min<DWORD>(PROGRESS_CHUNK_SIZE, ready - keep);
-            cancelled = reporter.CancelAfterChunk(total + keep);
+        const DWORD ready = last ? filled : filled - filled % CHUNK_SIZE;
+        if (ready > 0 && !consumer.Write(block, ready)) {
+            return consumer.Cancelled() ? TransferEnd::Cancelled : TransferEnd::ConsumerFailed;
         }
-        if (keep > 0 && !consumer.Write(block, keep)) {
-            return TransferEnd::ConsumerFailed;
-        }
-        total += keep;
-        cancelled = (keep > 0 && reporter.CancelAfterBlock(total)) || cancelled;
-        if (cancelled) return TransferEnd::Cancelled;
+        total += ready;
         if (tooLong) return TransferEnd::TooLong;
         if (!readWell) return TransferEnd::Broken;
         if (ended) return total < size.length ? TransferEnd::Broken : TransferEnd::Complete;
-        pending = filled - keep;
-        std::memmove(block, block + keep, pending);
+        pending = filled - ready;
+        std::memmove(block, block + ready, pending);
     }
 }
 

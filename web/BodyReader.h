@@ -1,5 +1,5 @@
-// Reading a reply's body over WinINet: a download streamed to its consumer with progress, cancel and a
-// stall watch, and a service reply read whole within its bounds.
+// Reading a reply's body over WinINet: a download streamed to its consumer in whole chunks with a stall
+// watch, and a service reply read whole within its bounds.
 #pragma once
 
 #include "web/BodyConsumer.h"
@@ -10,9 +10,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-
-struct ProgressSink;
-struct ProgressSink2;
 
 namespace tamsel::web {
 
@@ -39,23 +36,13 @@ struct BodySize {
     uint64_t limit = NO_BODY_LIMIT;  // the most the caller takes: a byte past it ends the body TooLong
 };
 
-// Who hears of a download's progress, and over what.
-struct ProgressPlan {
-    ProgressSink* sink = nullptr;    // the percentage rule; may be null
-    ProgressSink2* bytes = nullptr;  // told the bytes after every block written; may be null
-    uint64_t already = 0;            // bytes of the file there before this body (a resumed download)
-    uint64_t whole = 0;              // the whole file's length; 0 when unknown (no percentages)
-};
-
-// Reads the body into consumer, each read as large as what has arrived (up to 1 MiB), and runs the
-// progress rule on each 4096-byte chunk of the body in order, so that a cancel keeps exactly the bytes up
-// to the chunk that caused it. A report comes
-// whenever the whole percentage of the file changes (never for the percentage already there, never
-// above 100 %), each preceded by NotifyCode(5913), with the cancel flag cleared before it. NotifyBytes
-// follows every block written. A transfer that gains fewer than 4 KiB within one bounded wait has
-// stalled and is Broken, as is one that ends short of its size; no wait outlasts that bounded wait. A
-// body that runs past size.limit is TooLong, with exactly the bytes up to the limit delivered.
-TransferEnd ReadBody(const BodySource& source, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer);
+// Reads the body into consumer, each read as large as what has arrived (up to 1 MiB), handed on in whole
+// BODY_CHUNK_SIZE chunks (a shorter last piece only when nothing more will come); a consumer that
+// answers false ends it (Cancelled when the consumer says so). A transfer that gains fewer than 4 KiB
+// within one bounded wait has stalled and is Broken, as is one that ends short of its size; no wait
+// outlasts that bounded wait. A body that runs past size.limit is TooLong, with exactly the bytes up to
+// the limit delivered.
+TransferEnd ReadBody(const BodySource& source, BodySize size, BodyConsumer& consumer);
 
 // The reply of an asynchronous request as text; a zero byte ends the text of the read it arrives in.
 // Nothing when more than 1 MiB arrives or the reply has not arrived whole within one bounded wait of

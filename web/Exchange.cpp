@@ -50,6 +50,15 @@ void ReadContentRange(const std::string& text, ReplyHead& head) {
     }
 }
 
+// Where the body stands in the file: a part of a file counts from where it starts.
+void PlaceBody(ReplyHead& head) {
+    head.fileLength = head.length.value_or(0);
+    if (head.status == HTTP_STATUS_PARTIAL_CONTENT && head.rangeFirst) {
+        head.bodyStart = *head.rangeFirst;
+        head.fileLength = head.rangeWhole.value_or(0);
+    }
+}
+
 ReplyHead ReadHead(int32_t status, HINTERNET request) {
     ReplyHead head;
     head.status = status;
@@ -59,17 +68,8 @@ ReplyHead ReadHead(int32_t status, HINTERNET request) {
     if (status == HTTP_STATUS_PARTIAL_CONTENT) {
         ReadContentRange(ReadReplyHeader(request, "Content-Range"), head);
     }
+    PlaceBody(head);
     return head;
-}
-
-// Where the percentages of a body stand: a part of a file counts from where it starts.
-ProgressPlan PlanFor(const DownloadAsk& ask, const ReplyHead& head) {
-    ProgressPlan plan{ask.progress, ask.bytes, 0, head.length.value_or(0)};
-    if (head.status == HTTP_STATUS_PARTIAL_CONTENT && head.rangeFirst) {
-        plan.already = *head.rangeFirst;
-        plan.whole = head.rangeWhole.value_or(0);
-    }
-    return plan;
 }
 
 // The most of a body the caller takes: what the expected size of the whole file leaves after the bytes
@@ -82,8 +82,8 @@ uint64_t LimitFor(const DownloadAsk& ask, uint64_t already) {
 
 // A 206's body ends with its range, whatever the connection goes on to carry, and no later than its
 // Content-Length.
-BodySize SizeOf(const ReplyHead& head, const DownloadAsk& ask, const ProgressPlan& plan) {
-    BodySize size{head.length.value_or(0), head.length.has_value(), LimitFor(ask, plan.already)};
+BodySize SizeOf(const ReplyHead& head, const DownloadAsk& ask) {
+    BodySize size{head.length.value_or(0), head.length.has_value(), LimitFor(ask, head.bodyStart)};
     if (head.status == HTTP_STATUS_PARTIAL_CONTENT && head.rangeFirst && head.rangeLast) {
         const uint64_t range = *head.rangeLast - *head.rangeFirst + 1;
         if (!size.announced || range < size.length) {
@@ -124,9 +124,8 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     }
     const HINTERNET source = answer.reply.request.get();
     const ReplyHead head = ReadHead(answer.status, source);
-    const ProgressPlan plan = PlanFor(ask, head);
     const TransferEnd end = consumer.StartReply(head)
-                                ? ReadBody({source, answer.completion}, SizeOf(head, ask, plan), plan, consumer)
+                                ? ReadBody({source, answer.completion}, SizeOf(head, ask), consumer)
                                 : TransferEnd::Declined;
     LetGoOf(std::move(answer.reply), head, end);
     return {answer.status, end};
@@ -160,11 +159,11 @@ bool RestartAt(HINTERNET connection, uint64_t offset) {
 
 // The file's body, read on a worker thread when one can start. Only a transfer that ended well is
 // closed before this returns: the close of any other may wait for a server that no longer answers.
-TransferEnd ReadFtpFile(UnreadReply& handles, BodySize size, const ProgressPlan& plan, BodyConsumer& consumer) {
+TransferEnd ReadFtpFile(UnreadReply& handles, BodySize size, BodyConsumer& consumer) {
     FtpReader reader(handles);
     BodySource source{handles.request.get()};
     if (reader) source.ftp = &reader;
-    const TransferEnd end = ReadBody(source, size, plan, consumer);
+    const TransferEnd end = ReadBody(source, size, consumer);
     if (reader) {
         reader.Finish(end == TransferEnd::Complete);
     } else {
@@ -196,16 +195,17 @@ DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyCo
         head.rangeFirst = offset;
         head.rangeWhole = listing->size;
     }
+    // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
+    // at 2 GiB - 1).
+    head.bodyStart = offset;
+    head.fileLength = listing->size;
     if (!consumer.StartReply(head)) {
         CloseFtpFile(file);
         return {head.status, TransferEnd::Declined};
     }
-    // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
-    // at 2 GiB - 1).
-    const ProgressPlan plan{ask.progress, ask.bytes, offset, listing->size};
     const BodySize size{listing->size - offset, false, LimitFor(ask, offset)};
     UnreadReply handles{std::move(session), std::move(connection), std::move(file)};
-    return {head.status, ReadFtpFile(handles, size, plan, consumer)};
+    return {head.status, ReadFtpFile(handles, size, consumer)};
 }
 
 }  // namespace

@@ -9,9 +9,6 @@
 #include <cstdint>
 #include <string>
 
-struct ProgressSink;
-struct ProgressSink2;
-
 namespace tamsel::web {
 
 // POSTs the request's fields and returns the reply: its status, raw headers and text (a zero byte
@@ -21,8 +18,6 @@ WebReply SendPost(const HttpRequest& request, BodyEncoding encoding);
 
 // How a download asks, beyond its URL.
 struct DownloadAsk {
-    ProgressSink* progress = nullptr;  // the percentage rule; may be null
-    ProgressSink2* bytes = nullptr;    // told the bytes after every block; may be null
     // https: a certificate for another host name, out of date or from an unknown authority ends the
     // exchange at once (certificateRefused), without a dialog, and a redirect from https to anything
     // else is refused (insecureRedirect). Otherwise such names and dates pass, an unknown authority may
@@ -37,17 +32,10 @@ struct DownloadAsk {
     int64_t expectedSize = -1;
 };
 
-// Downloads the request's object over http, https or ftp into consumer, reporting progress as asked.
-// An FTP file has no status: an opened one is a 200, one that the server agreed to start at
-// ask.resumeFrom a 206 whose range starts there; its validator (in the head's lastModified) is its
-// listed size and time.
+// Downloads the request's object over http, https or ftp into consumer, which may stop it at any chunk
+// (web/BodyReader.h); the head tells the consumer where the body stands in the file. An FTP file has no
+// status: an opened one is a 200, one that the server agreed to start at ask.resumeFrom a 206 whose range
+// starts there; its validator (in the head's lastModified) is its listed size and time.
 DownloadResult SendGet(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer);
-
-// The plain download: progress to the optional sink, which can cancel.
-inline DownloadResult SendGet(const HttpRequest& request, ProgressSink* progress, BodyConsumer& consumer) {
-    DownloadAsk ask;
-    ask.progress = progress;
-    return SendGet(request, ask, consumer);
-}
 
 }  // namespace tamsel::web

@@ -85,12 +85,6 @@ void WebSession::AddField(const char* name, const char* value) {
     m_request.AddFormField(name, value);
 }
 
-DownloadResult WebSession::Get(ProgressSink* progress, BodyConsumer& consumer) {
-    DownloadAsk ask;
-    ask.progress = progress;
-    return Get(ask, consumer);
-}
-
 DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
     if (m_lookLeftHttps) {
         CloseUnread(std::move(m_look));

@@ -10,8 +10,6 @@
 
 #include <cstdint>
 
-struct ProgressSink;
-
 namespace tamsel::web {
 
 class WebSession {
@@ -35,9 +33,7 @@ public:
     // Appends a form field.
     void AddField(const char* name, const char* value);
 
-    // Downloads the request's object chunk by chunk into consumer, with progress to the optional sink;
-    // or as ask says.
-    DownloadResult Get(ProgressSink* progress, BodyConsumer& consumer);
+    // Downloads the request's object chunk by chunk into consumer, as ask says.
     DownloadResult Get(const DownloadAsk& ask, BodyConsumer& consumer);
 
     // POSTs the form fields in the given encoding.

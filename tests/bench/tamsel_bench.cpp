@@ -25,7 +25,7 @@
 // so that the script can read the process's peak memory while it is still there.
 #include "agent/AgentObject.h"
 #include "agent/Decimal.h"
-#include "agent/FileWriter.h"
+#include "agent/LocalFile.h"
 #include "agent/SafeDownload.h"
 #include "agent/Sha256.h"
 #include "markup/ReplyField.h"
@@ -197,9 +197,10 @@ int Steps(const char* url, const char* path) {
     Stopwatch look;
     if (!session.SetUrl(url)) return 1;
     Report("look_ms", look.Milliseconds());
-    agent::FileWriter file(agent::WidenPath(path));
+    agent::LocalFile file(agent::WidenPath(path));
+    agent::DirectTarget target(file, agent::ExpectedSize(-1));
     Stopwatch get;
-    const web::TransferEnd end = session.Get(nullptr, file).end;
+    const web::TransferEnd end = session.Get({}, target).end;
     const bool stored = file.Finish() && end == web::TransferEnd::Complete;
     Report("get_ms", get.Milliseconds());
     return stored ? 0 : 1;

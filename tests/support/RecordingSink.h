@@ -11,7 +11,7 @@
 namespace tamsel::test {
 
 // What NotifyCode is called with before every report.
-inline constexpr LONG PROGRESS_CODE = 5913;
+inline constexpr LONG PROGRESS_CODE = TAMSEL_PROGRESS_CODE;
 
 // One call a download made on the sink: NotifyCode(value), or NotifyProgress(value, &flag) with the
 // flag as it was handed over (-1 for a null flag).
@@ -46,7 +46,7 @@ public:
     std::vector<LONG> Codes() const { return Values(SinkCall::Code); }
     std::vector<LONG> Percents() const { return Values(SinkCall::Progress); }
 
-    // Whole pairs of NotifyCode(5913) then NotifyProgress with the flag cleared; percents strictly
+    // Whole pairs of NotifyCode(PROGRESS_CODE) then NotifyProgress with the flag cleared; percents strictly
     // rise within 1..100.
     ::testing::AssertionResult WellFormed() const;
 

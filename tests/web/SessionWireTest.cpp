@@ -71,7 +71,7 @@ TEST_F(SessionWire, RelativeLocationIsHandedOverUnchanged) {
     EXPECT_EQ(session.Request().service, SERVICE_NONE);
 
     RecordingConsumer consumer;
-    EXPECT_EQ(session.Get(nullptr, consumer).status, 0);
+    EXPECT_EQ(session.Get({}, consumer).status, 0);
     EXPECT_EQ(loopback.Requests().size(), 1u) << "only the look went out";
 }
 
@@ -98,7 +98,7 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
         WebSession session;
         ASSERT_TRUE(session.SetUrl("http://files.norvik.example/f"));
         RecordingConsumer consumer;
-        const DownloadResult result = session.Get(nullptr, consumer);
+        const DownloadResult result = session.Get({}, consumer);
         EXPECT_EQ(result.status, status);
         EXPECT_EQ(result.end, TransferEnd::Complete);
         EXPECT_EQ(consumer.starts, std::vector<int32_t>{status});
@@ -110,7 +110,7 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
     WebSession session;
     ASSERT_TRUE(session.SetUrl("http://files.norvik.example/big"));
     RecordingConsumer consumer;
-    const DownloadResult result = session.Get(nullptr, consumer);
+    const DownloadResult result = session.Get({}, consumer);
     EXPECT_EQ(result.end, TransferEnd::Complete);
     EXPECT_EQ(result.status, 206);
     EXPECT_EQ(consumer.starts, std::vector<int32_t>{206});
@@ -121,7 +121,7 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
     WebSession session;
     ASSERT_TRUE(session.SetUrl("gopher://files.norvik.example:70/x"));
     RecordingConsumer consumer;
-    const DownloadResult result = session.Get(nullptr, consumer);
+    const DownloadResult result = session.Get({}, consumer);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.end, TransferEnd::NoExchange);
     EXPECT_TRUE(consumer.starts.empty());

@@ -1,6 +1,8 @@
-// The download's target file (or partial file), opened only once the reply says what to do with it.
+// A local file that a download writes (its target, or a partial file beside it), the direct download's
+// rule on top of its target, and what lies at a path.
 #pragma once
 
+#include "agent/ExpectedSize.h"
 #include "base/Handle.h"
 #include "web/BodyConsumer.h"
 
@@ -9,14 +11,13 @@
 
 namespace tamsel::agent {
 
-class FileWriter final : public web::BodyConsumer {
+// Opened one of three ways, written whole, closed.
+class LocalFile {
 public:
-    explicit FileWriter(std::wstring path) noexcept : m_path(std::move(path)) {}
+    explicit LocalFile(std::wstring path) noexcept : m_path(std::move(path)) {}
 
-    // The download's own rule: declines any status but 200 without touching the file; on 200 creates
-    // the file, or else empties an existing one that is not read-only. Declines when neither works, so
-    // nothing is downloaded for nothing.
-    bool StartReply(const web::ReplyHead& head) override;
+    // A download's target itself: created, or else an existing file that is not read-only emptied.
+    bool Open() noexcept;
 
     // For a partial file: made anew and hidden (the name removed first, so a link planted there is
     // never written through); or, when it is a plain file of its own that holds at least offset
@@ -25,7 +26,7 @@ public:
     bool OpenForAppend(uint64_t offset);
 
     // Writes the bytes whole; a short write counts as a failure.
-    bool Write(const char* data, size_t size) override;
+    bool Write(const char* data, size_t size);
 
     // The bytes the file holds: what it had when opened for appending, and what was written since.
     uint64_t Size() const noexcept { return m_size; }
@@ -38,6 +39,25 @@ private:
     FileHandle m_file;
     uint64_t m_size = 0;
 };
+
+// The direct download's rule: any status but 200, or a whole length announced other than the expected
+// one, is declined without touching the file; a 200 opens the target. Declined when it cannot be opened,
+// so nothing is downloaded for nothing.
+class DirectTarget final : public web::BodyConsumer {
+public:
+    DirectTarget(LocalFile& file, ExpectedSize expected) noexcept : m_file(file), m_expected(expected) {}
+    bool StartReply(const web::ReplyHead& head) override;
+    bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
+
+    bool mismatch = false;  // declined for its announced length
+
+private:
+    LocalFile& m_file;
+    ExpectedSize m_expected;
+};
+
+// Whether the file at path is read-only: such a file is never overwritten, nor replaced.
+bool IsReadOnly(const std::wstring& path) noexcept;
 
 // Whether an open file was reached at path itself, not through a link (path absolute, as PlatformPath
 // makes it).

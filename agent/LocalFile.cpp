@@ -1,5 +1,6 @@
-// The download's target file (or partial file), opened only once the reply says what to do with it.
-#include "agent/FileWriter.h"
+// A local file that a download writes (its target, or a partial file beside it), the direct download's
+// rule on top of its target, and what lies at a path.
+#include "agent/LocalFile.h"
 
 namespace tamsel::agent {
 namespace {
@@ -17,18 +18,14 @@ bool RemoveName(const wchar_t* path) noexcept {
 
 }  // namespace
 
-bool FileWriter::StartReply(const web::ReplyHead& head) {
-    if (head.status != 200) {
-        return false;
-    }
+bool LocalFile::Open() noexcept {
     m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (m_file) {
         return true;
     }
     // Windows refuses to truncate a read-only file, but a platform run with full rights (Wine as
     // root) does not: the attribute is honoured here so that such a file is never overwritten.
-    const DWORD attributes = ::GetFileAttributesW(m_path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    if (IsReadOnly(m_path)) {
         return false;
     }
     m_file.reset(
@@ -36,7 +33,7 @@ bool FileWriter::StartReply(const web::ReplyHead& head) {
     return static_cast<bool>(m_file);
 }
 
-bool FileWriter::OpenEmptied() noexcept {
+bool LocalFile::OpenEmptied() noexcept {
     // Removed and made anew rather than truncated: some file systems write a file truncated to nothing
     // out to the disk when it is closed (a guard for programs that rewrite files in place), which costs
     // a large download a third of its speed. Made with CREATE_NEW, so that nothing planted under the
@@ -47,7 +44,7 @@ bool FileWriter::OpenEmptied() noexcept {
     return static_cast<bool>(m_file);
 }
 
-bool FileWriter::OpenForAppend(uint64_t offset) {
+bool LocalFile::OpenForAppend(uint64_t offset) {
     m_file.reset(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     LARGE_INTEGER end = {};
@@ -63,7 +60,7 @@ bool FileWriter::OpenForAppend(uint64_t offset) {
     return true;
 }
 
-bool FileWriter::Write(const char* data, size_t size) {
+bool LocalFile::Write(const char* data, size_t size) {
     while (size > 0) {
         const DWORD piece = size > MAX_WRITE ? MAX_WRITE : static_cast<DWORD>(size);
         DWORD written = 0;
@@ -77,11 +74,24 @@ bool FileWriter::Write(const char* data, size_t size) {
     return true;
 }
 
-bool FileWriter::Finish() noexcept {
+bool LocalFile::Finish() noexcept {
     if (!m_file) {
         return false;
     }
     return ::CloseHandle(m_file.release()) != FALSE;
+}
+
+bool DirectTarget::StartReply(const web::ReplyHead& head) {
+    if (head.status != HTTP_STATUS_OK) {
+        return false;
+    }
+    mismatch = !m_expected.Admits(head);
+    return !mismatch && m_file.Open();
+}
+
+bool IsReadOnly(const std::wstring& path) noexcept {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 namespace {
