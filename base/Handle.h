@@ -83,13 +83,14 @@ using FileHandle = UniqueHandle<FileTraits>;
 using LibraryHandle = UniqueHandle<NullIsInvalid<HMODULE, ::FreeLibrary>>;
 template <typename Interface>
 using ComPointer = UniqueHandle<ComTraits<Interface>>;
+using PlatformString = UniqueHandle<NullIsInvalid<BSTR, ::SysFreeString>>;  // SysAllocString
+using RegistryKey = UniqueHandle<NullIsInvalid<HKEY, ::RegCloseKey>>;        // RegOpenKeyExW
+
 // A second owner of an interface pointer that is held elsewhere: one more reference, taken here.
 template <typename Interface>
 ComPointer<Interface> ShareComPointer(Interface* pointer) noexcept {
     if (pointer != nullptr) pointer->AddRef();
     return ComPointer<Interface>(pointer);
 }
-using PlatformString = UniqueHandle<NullIsInvalid<BSTR, ::SysFreeString>>;  // SysAllocString
-using RegistryKey = UniqueHandle<NullIsInvalid<HKEY, ::RegCloseKey>>;        // RegOpenKeyExW
 
 }  // namespace tamsel
