@@ -164,8 +164,8 @@ HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale,
         m_onProgress.reset();
         return S_OK;
     }
-    return agentTypeInfo.Invoke(static_cast<InvTamselAgent2*>(this), member, locale, flags, parameters,
-                                  result, exception, argumentError);
+    return agentTypeInfo.Invoke(static_cast<InvTamselAgent2*>(this), member, locale, flags, parameters, result,
+                                exception, argumentError);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
