@@ -85,4 +85,8 @@ private:
     LONG m_lastServiceStatus = -1;
 };
 
+// Whether the request of a download is still closing: until it is gone the platform may call back into
+// this module, which must stay loaded.
+bool DownloadsStillClosing() noexcept;
+
 }  // namespace tamsel::agent

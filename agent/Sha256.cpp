@@ -107,13 +107,10 @@ struct CryptHashTraits {
 class CryptoApiHash final : public Sha256::Hash {
 public:
     bool Open() noexcept {
-        HCRYPTPROV provider = 0;
-        if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return false;
-        m_provider.reset(provider);
-        HCRYPTHASH hash = 0;
-        if (!::CryptCreateHash(m_provider.get(), CALG_SHA_256, 0, 0, &hash)) return false;
-        m_hash.reset(hash);
-        return true;
+        if (!::CryptAcquireContextW(m_provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+            return false;
+        }
+        return ::CryptCreateHash(m_provider.get(), CALG_SHA_256, 0, 0, m_hash.put()) != FALSE;
     }
     bool Add(const uint8_t* data, ULONG size) noexcept override {
         return ::CryptHashData(m_hash.get(), data, size, 0) != FALSE;

@@ -36,6 +36,8 @@ public:
         assert(m_value == Traits::invalid());
         return &m_value;
     }
+    // The same for the untyped out-parameter of QueryInterface and CoCreateInstance.
+    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
     type release() noexcept { return std::exchange(m_value, Traits::invalid()); }
     // Closing keeps the thread's last error, so that a failure can be read after its handles are gone.
@@ -83,5 +85,12 @@ template <typename Interface>
 using ComPointer = UniqueHandle<ComTraits<Interface>>;
 using PlatformString = UniqueHandle<NullIsInvalid<BSTR, ::SysFreeString>>;  // SysAllocString
 using RegistryKey = UniqueHandle<NullIsInvalid<HKEY, ::RegCloseKey>>;        // RegOpenKeyExW
+
+// A second owner of an interface pointer that is held elsewhere: one more reference, taken here.
+template <typename Interface>
+ComPointer<Interface> ShareComPointer(Interface* pointer) noexcept {
+    if (pointer != nullptr) pointer->AddRef();
+    return ComPointer<Interface>(pointer);
+}
 
 }  // namespace tamsel

@@ -39,16 +39,16 @@ HRESULT Library::Load(const std::string& path) noexcept {
     return m_module != nullptr ? S_OK : LastError();
 }
 
-HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps3>& agent) noexcept {
+HRESULT CreateRegisteredAgent(ComPointer<InvTamselAgentOps3>& agent) noexcept {
     CLSID clsid;
     const HRESULT found = ::CLSIDFromProgID(L"" NORVIK_TAMSEL_AGENT_PROGID, &clsid);
     if (FAILED(found)) {
         return found;
     }
-    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps3, agent.put());
+    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_InvTamselAgentOps3, agent.put_void());
 }
 
-HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps3>& agent) noexcept {
+HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPointer<InvTamselAgentOps3>& agent) noexcept {
     const HRESULT loaded = library.Load(path);
     if (FAILED(loaded)) {
         return loaded;
@@ -58,12 +58,12 @@ HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<Inv
         return LastError();
     }
     const auto getClassObject = reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(export_));
-    ComPtr<IClassFactory> factory;
-    const HRESULT got = getClassObject(CLSID_nvTamselAgent, IID_IClassFactory, factory.put());
+    ComPointer<IClassFactory> factory;
+    const HRESULT got = getClassObject(CLSID_nvTamselAgent, IID_IClassFactory, factory.put_void());
     if (FAILED(got)) {
         return got;
     }
-    return factory->CreateInstance(nullptr, IID_InvTamselAgentOps3, agent.put());
+    return factory->CreateInstance(nullptr, IID_InvTamselAgentOps3, agent.put_void());
 }
 
 }  // namespace tamsel::host

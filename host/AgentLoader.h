@@ -1,7 +1,7 @@
 // Getting an agent object: from the registration (by ProgID), or straight from a DLL file.
 #pragma once
 
-#include "host/ComPtr.h"
+#include "base/Handle.h"
 #include "include/NorvikTamselAgent.h"
 
 #include <string>
@@ -9,7 +9,7 @@
 namespace tamsel::host {
 
 // A DLL loaded by the host itself; let go of last, after every object it served is released (declare
-// it before the ComPtr of such an object). Freed only when the DLL says it can be (DllCanUnloadNow):
+// it before the ComPointer of such an object). Freed only when the DLL says it can be (DllCanUnloadNow):
 // a download's request may still be closing on the platform's threads, which call back into the DLL.
 // While it says no, the DLL stays loaded until the process ends.
 class Library {
@@ -28,10 +28,10 @@ private:
 };
 
 // As any host does it: CLSIDFromProgID("NorvikTamselAgent.nvTamselAgent"), then CoCreateInstance.
-HRESULT CreateRegisteredAgent(ComPtr<InvTamselAgentOps3>& agent) noexcept;
+HRESULT CreateRegisteredAgent(ComPointer<InvTamselAgentOps3>& agent) noexcept;
 
 // Without registration: loads `path`, asks its DllGetClassObject for the class factory and creates
 // the object through it. `library` keeps the DLL loaded for the object's lifetime.
-HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPtr<InvTamselAgentOps3>& agent) noexcept;
+HRESULT CreateAgentFromDll(const std::string& path, Library& library, ComPointer<InvTamselAgentOps3>& agent) noexcept;
 
 }  // namespace tamsel::host

@@ -1,7 +1,7 @@
 // tamsel: the command-line host of NorvikTamselAgent: options, help, creating the agent, dispatch.
 #include "host/AgentLoader.h"
+#include "host/ComApartment.h"
 #include "host/Commands.h"
-#include "host/ComPtr.h"
 #include "host/ResultCodes.h"
 #include "host/Text.h"
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 using namespace tamsel::host;
+using tamsel::ComPointer;
 
 namespace {
 
@@ -172,7 +173,7 @@ int RunWithAgent(const Options& options, const Command& command, const Arguments
     }
     // The library outlives the agent: declared first, freed last.
     Library library;
-    ComPtr<InvTamselAgentOps3> agent;
+    ComPointer<InvTamselAgentOps3> agent;
     const std::string dll = options.dll.empty() ? std::string() : FullPath(options.dll);
     const HRESULT created = dll.empty() ? CreateRegisteredAgent(agent) : CreateAgentFromDll(dll, library, agent);
     if (FAILED(created)) {

@@ -1,8 +1,7 @@
-// Value processing, the failure messages, and the element tree that MarkupElement::Parse builds.
+// Value processing and the failure messages of the forgiving parser.
 #include "markup/MarkupParser.h"
 
 #include <algorithm>
-#include <memory>
 
 namespace tamsel::markup {
 namespace {
@@ -55,47 +54,6 @@ std::string FailureMessage(MarkupFailure code, std::string_view open, std::strin
         return "'<" + std::string(open) + "> ... </" + std::string(closing) + ">' is not wel-formed.";
     default: return "<" + std::string(open) + "> attribute has error ";  // the trailing blank is intended
     }
-}
-
-// Every element, attribute and text of a parse, kept in the MarkupElement on which it started.
-class ElementTree {
-public:
-    using Node = MarkupElement*;
-
-    explicit ElementTree(const MarkupOptions& parseOptions) : options(parseOptions) {}
-
-    Node AddChild(Node parent) {
-        if (parent->children.empty()) parent->children.reserve(8);  // a reply's container holds a handful
-        parent->children.push_back(std::make_unique<MarkupElement>());
-        MarkupElement* child = parent->children.back().get();
-        child->parent = parent;
-        return child;
-    }
-    void DropLastChild(Node parent) noexcept { parent->children.pop_back(); }
-    Node Parent(Node element) const noexcept { return element->parent; }
-    void SetName(Node element, std::string_view name) { element->name.assign(name); }
-    std::string_view Name(Node element) const noexcept { return element->name; }
-
-    void AddAttribute(Node element, std::string_view name, const char* valueBegin, const char* valueEnd) {
-        if (element->attributes.empty()) element->attributes.reserve(4);  // fields carry two; one allocation
-        element->attributes.push_back(MarkupAttribute{std::string(name), std::string(), element});
-        CopyRange(valueBegin, valueEnd, element->attributes.back().value, options);
-    }
-
-    void SetText(Node element, const char* begin, const char* end) {
-        CopyRange(begin, end, element->text, options);
-    }
-    bool TextIsBlank(Node element) const noexcept { return IsBlank(element->text); }
-
-private:
-    const MarkupOptions& options;
-};
-
-const char* MarkupElement::Parse(const char* position, const MarkupOptions& options, MarkupError* error) {
-    Clear();
-    if (position == nullptr) return nullptr;
-    ElementTree tree(options);
-    return MarkupParser<ElementTree>(tree, options, error).Parse(this, position);
 }
 
 }  // namespace tamsel::markup

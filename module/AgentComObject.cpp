@@ -10,15 +10,8 @@
 namespace tamsel::module {
 namespace {
 
-DispatchTypeInfo& AgentTypeInfo() noexcept {
-    static DispatchTypeInfo holder(IID_InvTamselAgent2, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
-    return holder;
-}
-
-DispatchTypeInfo& ClassTypeInfo() noexcept {
-    static DispatchTypeInfo holder(CLSID_nvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
-    return holder;
-}
+DispatchTypeInfo agentTypeInfo(IID_InvTamselAgent2, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
+DispatchTypeInfo classTypeInfo(CLSID_nvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
 
 // Scripts assign null (JScript) or Empty to drop a handler; the type information would refuse to turn
 // either into an IDispatch*.
@@ -120,13 +113,12 @@ HRESULT CreateForm(REFIID riid, void** object, Arguments... arguments) noexcept 
 }  // namespace
 
 HRESULT CreateAgentInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, object);
-    *object = nullptr;
-    if (outer == nullptr) {
-        return CreateForm<PlainAgent>(riid, object);
-    }
-    RETURN_HR_IF(CLASS_E_NOAGGREGATION, !::IsEqualIID(riid, IID_IUnknown));
-    return CreateForm<AggregatedAgent>(riid, object, outer);
+    return outer == nullptr ? CreateForm<PlainAgent>(riid, object) : CreateForm<AggregatedAgent>(riid, object, outer);
+}
+
+void UnloadTypeInformation() noexcept {
+    agentTypeInfo.Unload();
+    classTypeInfo.Unload();
 }
 
 void* AgentFaces::FindFace(REFIID riid) noexcept {
@@ -157,12 +149,12 @@ HRESULT STDMETHODCALLTYPE AgentFaces::GetTypeInfoCount(UINT* count) noexcept {
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::GetTypeInfo(UINT, LCID locale, ITypeInfo** info) noexcept {
-    return AgentTypeInfo().GetTypeInfo(locale, info);
+    return agentTypeInfo.GetTypeInfo(locale, info);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale,
                                                     DISPID* ids) noexcept {
-    return AgentTypeInfo().GetIDsOfNames(names, count, locale, ids);
+    return agentTypeInfo.GetIDsOfNames(names, count, locale, ids);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale, WORD flags,
@@ -172,8 +164,8 @@ HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale,
         m_onProgress.reset();
         return S_OK;
     }
-    return AgentTypeInfo().Invoke(static_cast<InvTamselAgent2*>(this), member, locale, flags, parameters,
-                                  result, exception, argumentError);
+    return agentTypeInfo.Invoke(static_cast<InvTamselAgent2*>(this), member, locale, flags, parameters, result,
+                                exception, argumentError);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
@@ -231,7 +223,7 @@ HRESULT STDMETHODCALLTYPE AgentFaces::GetLastServiceStatus(LONG* status) noexcep
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::GetClassInfo(ITypeInfo** info) noexcept {
-    return ClassTypeInfo().GetTypeInfo(LOCALE_NEUTRAL, info);
+    return classTypeInfo.GetTypeInfo(LOCALE_NEUTRAL, info);
 }
 
 }  // namespace tamsel::module

@@ -113,7 +113,11 @@ private:
 };
 
 // The instance creator of the class table: the plain form without an outer object, else the
-// aggregated one (whose factory has already made sure that riid is IUnknown).
+// aggregated one. Its factory has already checked object and made sure that an outer object asks for
+// IUnknown.
 HRESULT CreateAgentInstance(IUnknown* outer, REFIID riid, void** object) noexcept;
+
+// Lets go of the type information the faces loaded: at module end.
+void UnloadTypeInformation() noexcept;
 
 }  // namespace tamsel::module

@@ -144,8 +144,7 @@ Outcome AgentFaces::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expect
         if (auto failure = CheckSha256(digest)) return *failure;
     }
     // The handler is the one set when the download starts: the script may change it meanwhile.
-    const ComPointer<IDispatch> handler(m_onProgress.get());
-    if (handler) handler.get()->AddRef();
+    const ComPointer<IDispatch> handler = ShareComPointer(m_onProgress.get());
     ScriptProgress progress(handler.get(), m_events);
     const ULONG bits = static_cast<ULONG>(flags);
     const HRESULT hr = digest.empty()
@@ -237,8 +236,7 @@ HRESULT STDMETHODCALLTYPE AgentFaces::get_OnProgress(IDispatch** handler) noexce
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::put_OnProgress(IDispatch* handler) noexcept {
-    if (handler != nullptr) handler->AddRef();
-    m_onProgress.reset(handler);
+    m_onProgress = ShareComPointer(handler);
     return S_OK;
 }
 

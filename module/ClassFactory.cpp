@@ -1,9 +1,8 @@
-// The class factory that the class table caches, and its creator.
+// The class factory that serves one class from static data.
 #include "module/ClassFactory.h"
 
 #include "base/Result.h"
-
-#include <new>
+#include "module/ComModule.h"
 
 namespace tamsel::module {
 
@@ -17,25 +16,13 @@ HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID riid, void** objec
 }
 
 ULONG STDMETHODCALLTYPE ClassFactory::AddRef() noexcept {
-    CriticalSectionLock lock(m_cacheLock);
-    const LONG count = ++m_count;
-    if (count == 2) {
-        ComModule::Instance().LockModule();
-    }
-    return count;
+    LockModule();
+    return ++m_count;
 }
 
 ULONG STDMETHODCALLTYPE ClassFactory::Release() noexcept {
-    LONG count = 0;
-    {
-        CriticalSectionLock lock(m_cacheLock);
-        count = --m_count;
-    }
-    if (count == 0) {
-        delete this;
-    } else if (count == 1) {
-        ComModule::Instance().UnlockModule();
-    }
+    const ULONG count = --m_count;
+    UnlockModule();
     return count;
 }
 
@@ -49,21 +36,11 @@ HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID r
 
 HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) noexcept {
     if (lock) {
-        ComModule::Instance().LockModule();
+        LockModule();
     } else {
-        ComModule::Instance().UnlockModule();
+        UnlockModule();
     }
     return S_OK;
-}
-
-HRESULT CreateCachedFactory(InstanceCreator createInstance, REFIID riid, void** object) noexcept {
-    auto* factory = new (std::nothrow) ClassFactory(createInstance);
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, factory);
-    const HRESULT hr = factory->QueryInterface(riid, object);
-    if (FAILED(hr)) {
-        delete factory;
-    }
-    return hr;
 }
 
 }  // namespace tamsel::module

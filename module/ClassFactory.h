@@ -1,8 +1,5 @@
-// The class factory that the class table caches: one per class, shared by every caller.
+// The class factory as static data: one object per class, picked by CLSID, never built or freed.
 #pragma once
-
-#include "module/ComModule.h"
-#include "base/CriticalSection.h"
 
 #include <unknwn.h>
 
@@ -10,11 +7,16 @@
 
 namespace tamsel::module {
 
-// The class-table's own reference does not hold the module; every reference beyond it does, which is
-// why the count moves under a lock: AddRef and Release must see the 1 <-> 2 step they just made.
+using InstanceCreator = HRESULT (*)(IUnknown* outer, REFIID riid, void** object) noexcept;
+
+// Lives as long as the module. Every reference a caller holds holds the module, so no count of its
+// own decides anything: the one it keeps only makes AddRef and Release answer as a counted object
+// would, the class table's own reference included.
 class ClassFactory final : public IClassFactory {
 public:
-    explicit ClassFactory(InstanceCreator createInstance) noexcept : m_createInstance(createInstance) {}
+    constexpr explicit ClassFactory(InstanceCreator createInstance) noexcept : m_createInstance(createInstance) {}
+    ClassFactory(const ClassFactory&) = delete;
+    ClassFactory& operator=(const ClassFactory&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override;
     ULONG STDMETHODCALLTYPE AddRef() noexcept override;
@@ -23,12 +25,15 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override;
 
 private:
-    std::atomic<LONG> m_count{0};
     InstanceCreator m_createInstance;
-    CriticalSection m_cacheLock;
+    std::atomic<ULONG> m_count{1};  // the class table's reference, which never goes
 };
 
-// The class-object creator of the class table: a new factory serving createInstance, asked for riid.
-HRESULT CreateCachedFactory(InstanceCreator createInstance, REFIID riid, void** object) noexcept;
+// One creatable class: what DllGetClassObject picks by CLSID and DllRegisterServer registers.
+struct ClassEntry {
+    const CLSID& clsid;
+    UINT registryScript;  // the id of the "REGISTRY" resource that registers it
+    ClassFactory& factory;
+};
 
 }  // namespace tamsel::module

@@ -14,9 +14,8 @@ namespace {
 // Counted by itself: a host may keep it after it let go of the container.
 class OnePointEnumerator final : public IEnumConnectionPoints {
 public:
-    OnePointEnumerator(IConnectionPoint* point, ULONG position) noexcept : m_point(point), m_position(position) {
-        point->AddRef();
-    }
+    OnePointEnumerator(IConnectionPoint* point, ULONG position) noexcept
+        : m_point(ShareComPointer(point)), m_position(position) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
         RETURN_HR_IF_NULL(E_POINTER, object);
@@ -103,12 +102,11 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
     *cookie = 0;
     RETURN_HR_IF_NULL(E_POINTER, sink);
     // Script engines' sinks answer only IDispatch, under the event interface's name or their own.
-    void* dispatch = nullptr;
-    if (FAILED(sink->QueryInterface(DIID__InvTamselAgentEvents, &dispatch)) &&
-        FAILED(sink->QueryInterface(IID_IDispatch, &dispatch))) {
+    ComPointer<IDispatch> held;
+    if (FAILED(sink->QueryInterface(DIID__InvTamselAgentEvents, held.put_void())) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, held.put_void()))) {
         return CONNECT_E_CANNOTCONNECT;
     }
-    ComPointer<IDispatch> held(static_cast<IDispatch*>(dispatch));
     return ComBoundary([&] {
         m_sinks.push_back(Connection{m_nextCookie, std::move(held)});
         *cookie = m_nextCookie++;
@@ -147,8 +145,7 @@ bool ConnectionPoint::FireProgress(double received, double total, LONG percent) 
             }
         }
         if (sink == nullptr) return cancel;
-        ComPointer<IDispatch> held(sink);
-        sink->AddRef();
+        const ComPointer<IDispatch> held = ShareComPointer(sink);  // the handler may unadvise it
         VARIANT_BOOL stop = VARIANT_FALSE;
         VARIANTARG arguments[4];
         arguments[3].vt = VT_R8;

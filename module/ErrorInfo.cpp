@@ -132,16 +132,14 @@ HRESULT Report(const Outcome& outcome) noexcept {
         ::SetErrorInfo(0, nullptr);
         return outcome.hr;
     }
-    ICreateErrorInfo* rawCreate = nullptr;
-    if (FAILED(::CreateErrorInfo(&rawCreate))) return outcome.hr;
-    ComPointer<ICreateErrorInfo> create(rawCreate);
-    create.get()->SetGUID(IID_InvTamselAgent2);
-    create.get()->SetSource(const_cast<LPOLESTR>(ERROR_SOURCE));
-    create.get()->SetDescription(const_cast<LPOLESTR>(outcome.description.c_str()));
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create.get()->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        ::SetErrorInfo(0, info);
-        info->Release();
+    ComPointer<ICreateErrorInfo> create;
+    if (FAILED(::CreateErrorInfo(create.put()))) return outcome.hr;
+    create->SetGUID(IID_InvTamselAgent2);
+    create->SetSource(const_cast<LPOLESTR>(ERROR_SOURCE));
+    create->SetDescription(const_cast<LPOLESTR>(outcome.description.c_str()));
+    ComPointer<IErrorInfo> info;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.put_void()))) {
+        ::SetErrorInfo(0, info.get());
     }
     return outcome.hr;
 }

@@ -1,48 +1,58 @@
-// The DLL's entry point and its four exports, over the one-entry class table.
+// The DLL's entry point, its four exports and the class table they serve.
+#include "base/Result.h"
 #include "include/NorvikTamselAgent.h"
 #include "module/AgentComObject.h"
 #include "module/ClassFactory.h"
 #include "module/ComModule.h"
 #include "module/Registration.h"
+#include "module/ResourceIds.h"
 
-using tamsel::module::ClassEntry;
-using tamsel::module::ComModule;
+#include <iterator>
+
+using namespace tamsel::module;
 
 namespace {
 
-ClassEntry g_classTable[] = {
-    {&CLSID_nvTamselAgent, &tamsel::module::UpdateAgentRegistration, &tamsel::module::CreateCachedFactory,
-     &tamsel::module::CreateAgentInstance, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+ClassFactory agentFactory(&CreateAgentInstance);
+
+const ClassEntry CLASSES[] = {
+    {CLSID_nvTamselAgent, IDR_NVTAMSELAGENT, agentFactory},
 };
 
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
-        ComModule::Instance().Start(instance, g_classTable);
+        SetModuleHandle(instance);
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         // Module end only on FreeLibrary. When the process exits (reserved non-null) the other DLLs
         // may already be detached and other threads are gone: releasing the cached type information
         // would call into oleaut32, which may no longer work. The memory goes with the process.
-        ComModule::Instance().End();
+        UnloadTypeInformation();
     }
     return TRUE;
 }
 
 // The exports are declared by the platform headers without noexcept; each only calls noexcept code.
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
-    return ComModule::Instance().GetClassObject(clsid, riid, object);
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    *object = nullptr;
+    for (const ClassEntry& entry : CLASSES) {
+        if (::IsEqualCLSID(entry.clsid, clsid)) {
+            return entry.factory.QueryInterface(riid, object);
+        }
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 STDAPI DllCanUnloadNow() {
-    return ComModule::Instance().CanUnloadNow();
+    return CanUnloadNow();
 }
 
 STDAPI DllRegisterServer() {
-    return tamsel::module::RegisterServer(g_classTable);
+    return RegisterServer(CLASSES, std::size(CLASSES));
 }
 
 STDAPI DllUnregisterServer() {
-    return tamsel::module::UnregisterServer(g_classTable);
+    return UnregisterServer(CLASSES, std::size(CLASSES));
 }

@@ -2,10 +2,10 @@
 // (from its own resources, or from the ".tlb" file beside it).
 #include "module/Registration.h"
 
-#include "base/Result.h"
-#include "module/Registrar.h"
-#include "module/ResourceIds.h"
 #include "base/Handle.h"
+#include "base/Result.h"
+#include "module/ComModule.h"
+#include "module/Registrar.h"
 
 #include <oleauto.h>
 
@@ -26,7 +26,7 @@ HRESULT LastErrorResult() noexcept {
 // The module's full path as the loader reports it. Read wide, so that a folder name outside the ANSI
 // code page is registered as it is. A path that does not fit is refused: a cut one names another file.
 HRESULT GetModulePath(wchar_t* path) noexcept {
-    const DWORD length = ::GetModuleFileNameW(ComModule::Instance().ModuleHandle(), path, PATH_CAPACITY);
+    const DWORD length = ::GetModuleFileNameW(ModuleHandle(), path, PATH_CAPACITY);
     RETURN_HR_IF(LastErrorResult(), length == 0);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), length >= PATH_CAPACITY);
     return S_OK;
@@ -67,12 +67,10 @@ void DoubleQuotes(const wchar_t* path, wchar_t* doubled) noexcept {
 HRESULT LoadModuleTypeLibrary(ComPointer<ITypeLib>& library, PlatformString& path) noexcept {
     wchar_t file[TYPELIB_PATH_CAPACITY];
     RETURN_IF_FAILED(GetModulePath(file));
-    ITypeLib* raw = nullptr;
-    if (FAILED(::LoadTypeLib(file, &raw))) {
+    if (FAILED(::LoadTypeLib(file, library.put()))) {
         ReplaceExtension(file, L".tlb");
-        RETURN_IF_FAILED(::LoadTypeLib(file, &raw));
+        RETURN_IF_FAILED(::LoadTypeLib(file, library.put()));
     }
-    library.reset(raw);
     path.reset(::SysAllocString(file));
     RETURN_HR_IF(E_OUTOFMEMORY, !path);
     return S_OK;
@@ -81,18 +79,17 @@ HRESULT LoadModuleTypeLibrary(ComPointer<ITypeLib>& library, PlatformString& pat
 }  // namespace
 
 HRESULT RunRegistryScript(UINT resourceId, bool doRegister) noexcept {
-    IRegistrar* raw = nullptr;
-    RETURN_IF_FAILED(::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar,
-                                        reinterpret_cast<void**>(&raw)));
-    ComPointer<IRegistrar> registrar(raw);
+    ComPointer<IRegistrar> registrar;
+    RETURN_IF_FAILED(
+        ::CoCreateInstance(CLSID_Registrar, nullptr, CLSCTX_INPROC_SERVER, IID_IRegistrar, registrar.put_void()));
 
     wchar_t path[PATH_CAPACITY];
     RETURN_IF_FAILED(GetModulePath(path));
     wchar_t doubled[2 * PATH_CAPACITY + 1];
     DoubleQuotes(path, doubled);
-    RETURN_IF_FAILED(registrar.get()->AddReplacement(L"Module", doubled));
-    return doRegister ? registrar.get()->ResourceRegister(path, resourceId, L"REGISTRY")
-                      : registrar.get()->ResourceUnregister(path, resourceId, L"REGISTRY");
+    RETURN_IF_FAILED(registrar->AddReplacement(L"Module", doubled));
+    return doRegister ? registrar->ResourceRegister(path, resourceId, L"REGISTRY")
+                      : registrar->ResourceUnregister(path, resourceId, L"REGISTRY");
 }
 
 HRESULT RegisterTypeLibrary() noexcept {
@@ -114,7 +111,7 @@ HRESULT UnregisterTypeLibrary() noexcept {
     PlatformString path;
     RETURN_IF_FAILED(LoadModuleTypeLibrary(library, path));
     TLIBATTR* attributes = nullptr;
-    RETURN_IF_FAILED(library.get()->GetLibAttr(&attributes));
+    RETURN_IF_FAILED(library->GetLibAttr(&attributes));
 
     // Looked up at run time: an oleaut32 without it leaves the library registered, and that is all.
     using UnRegisterTypeLibFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
@@ -127,28 +124,24 @@ HRESULT UnregisterTypeLibrary() noexcept {
                        attributes->syskind);
         }
     }
-    library.get()->ReleaseTLibAttr(attributes);
+    library->ReleaseTLibAttr(attributes);
     return S_OK;
 }
 
-HRESULT RegisterServer(ClassEntry* classTable) noexcept {
-    for (ClassEntry* entry = classTable; entry->clsid != nullptr; ++entry) {
-        RETURN_IF_FAILED(entry->UpdateClassRegistration(true));
+HRESULT RegisterServer(const ClassEntry* classes, size_t count) noexcept {
+    for (size_t index = 0; index < count; ++index) {
+        RETURN_IF_FAILED(RunRegistryScript(classes[index].registryScript, true));
     }
     return RegisterTypeLibrary();
 }
 
-HRESULT UnregisterServer(ClassEntry* classTable) noexcept {
+HRESULT UnregisterServer(const ClassEntry* classes, size_t count) noexcept {
     // Everything is attempted; nothing that fails here is reported.
-    for (ClassEntry* entry = classTable; entry->clsid != nullptr; ++entry) {
-        entry->UpdateClassRegistration(false);
+    for (size_t index = 0; index < count; ++index) {
+        RunRegistryScript(classes[index].registryScript, false);
     }
     UnregisterTypeLibrary();
     return S_OK;
-}
-
-HRESULT UpdateAgentRegistration(bool doRegister) noexcept {
-    return RunRegistryScript(IDR_NVTAMSELAGENT, doRegister);
 }
 
 }  // namespace tamsel::module

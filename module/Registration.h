@@ -1,7 +1,7 @@
 // Self-registration: the registry script through the platform registrar, and the module's type library.
 #pragma once
 
-#include "module/ComModule.h"
+#include "module/ClassFactory.h"
 
 #include <windows.h>
 
@@ -9,15 +9,12 @@ namespace tamsel::module {
 
 // Registers (or unregisters) every class of the table, then the type library: the work of
 // DllRegisterServer and DllUnregisterServer.
-HRESULT RegisterServer(ClassEntry* classTable) noexcept;
-HRESULT UnregisterServer(ClassEntry* classTable) noexcept;
+HRESULT RegisterServer(const ClassEntry* classes, size_t count) noexcept;
+HRESULT UnregisterServer(const ClassEntry* classes, size_t count) noexcept;
 
 // Runs the "REGISTRY" resource with this id, with %MODULE% standing for the module's path.
 HRESULT RunRegistryScript(UINT resourceId, bool doRegister) noexcept;
 HRESULT RegisterTypeLibrary() noexcept;
 HRESULT UnregisterTypeLibrary() noexcept;
-
-// The agent class's registration hook.
-HRESULT UpdateAgentRegistration(bool doRegister) noexcept;
 
 }  // namespace tamsel::module

@@ -32,16 +32,14 @@ bool IsTrue(VARIANT& value) noexcept {
 // The handler's member named Progress. Script objects are asked through IDispatchEx first: Wine's
 // VBScript answers GetIDsOfNames of a class instance with E_NOTIMPL.
 HRESULT FindProgressMember(IDispatch* handler, DISPID& member) noexcept {
-    BSTR name = ::SysAllocString(L"Progress");
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, name);
-    const PlatformString held(name);
-    IDispatchEx* script = nullptr;
-    if (SUCCEEDED(handler->QueryInterface(__uuidof(IDispatchEx), reinterpret_cast<void**>(&script)))) {
-        const HRESULT hr = script->GetDispID(name, fdexNameCaseInsensitive, &member);
-        script->Release();
+    const PlatformString name(::SysAllocString(L"Progress"));
+    RETURN_HR_IF(E_OUTOFMEMORY, !name);
+    if (ComPointer<IDispatchEx> script; SUCCEEDED(handler->QueryInterface(__uuidof(IDispatchEx), script.put_void()))) {
+        const HRESULT hr = script->GetDispID(name.get(), fdexNameCaseInsensitive, &member);
         if (SUCCEEDED(hr)) return hr;
     }
-    return handler->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &member);
+    LPOLESTR names[] = {name.get()};
+    return handler->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member);
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST_F(SelfRegistration, DispatchReportsTheLoadFailureUntilTheLibraryIsRegistere
     LPOLESTR otherCase = const_cast<LPOLESTR>(L"gettypeinfocount");
     DISPID otherId = 0;
     EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &otherCase, 1, LOCALE_USER_DEFAULT, &otherId), S_OK)
-        << "a name the cache does not hold goes to the type information";
+        << "names are matched without regard to case, as late binding expects";
     EXPECT_EQ(id, otherId);
     LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"NoSuchMember")};
     EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, unknown, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
