@@ -53,9 +53,9 @@ constexpr ULONG KNOWN_FETCH_FLAGS = TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_R
 
 // The host's sink as a ProgressSink2, when it is one.
 ComPointer<ProgressSink2> BytesSinkOf(ProgressSink* sink) noexcept {
-    void* bytes = nullptr;
-    if (sink == nullptr || FAILED(sink->QueryInterface(IID_ProgressSink2, &bytes))) return {};
-    return ComPointer<ProgressSink2>(static_cast<ProgressSink2*>(bytes));
+    ComPointer<ProgressSink2> bytes;
+    if (sink != nullptr && FAILED(sink->QueryInterface(IID_ProgressSink2, bytes.put_void()))) bytes.release();
+    return bytes;
 }
 
 // The download's own refusals of its arguments, before anything is sent: unknown flags, an expected

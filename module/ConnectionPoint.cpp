@@ -3,6 +3,7 @@
 
 #include "base/Result.h"
 #include "include/NorvikTamselAgent.h"
+#include "module/DispatchTypeInfo.h"
 
 #include <olectl.h>
 
@@ -147,15 +148,8 @@ bool ConnectionPoint::FireProgress(double received, double total, LONG percent) 
         if (sink == nullptr) return cancel;
         const ComPointer<IDispatch> held = ShareComPointer(sink);  // the handler may unadvise it
         VARIANT_BOOL stop = VARIANT_FALSE;
-        VARIANTARG arguments[4];
-        arguments[3].vt = VT_R8;
-        arguments[3].dblVal = received;
-        arguments[2].vt = VT_R8;
-        arguments[2].dblVal = total;
-        arguments[1].vt = VT_I4;
-        arguments[1].lVal = percent;
-        arguments[0].vt = VT_BOOL | VT_BYREF;
-        arguments[0].pboolVal = &stop;
+        VARIANTARG arguments[] = {BoolReference(&stop), LongArgument(percent), DoubleArgument(total),
+                                  DoubleArgument(received)};
         DISPPARAMS parameters = {arguments, nullptr, 4, 0};
         // A sink's failure is its own: the download goes on unless it asked to stop.
         sink->Invoke(DISPID_TAMSEL_EVENT_PROGRESS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,

@@ -37,4 +37,24 @@ private:
     std::atomic<ITypeInfo*> m_info{nullptr};  // holds one reference once published
 };
 
+// The arguments of an IDispatch call, each as a VARIANTARG (a call takes them last first).
+inline VARIANTARG DoubleArgument(double value) noexcept {
+    VARIANTARG argument;
+    argument.vt = VT_R8;
+    argument.dblVal = value;
+    return argument;
+}
+inline VARIANTARG LongArgument(LONG value) noexcept {
+    VARIANTARG argument;
+    argument.vt = VT_I4;
+    argument.lVal = value;
+    return argument;
+}
+inline VARIANTARG BoolReference(VARIANT_BOOL* value) noexcept {
+    VARIANTARG argument;
+    argument.vt = VT_BOOL | VT_BYREF;
+    argument.pboolVal = value;
+    return argument;
+}
+
 }  // namespace tamsel::module

@@ -3,6 +3,7 @@
 
 #include "base/Handle.h"
 #include "base/Result.h"
+#include "module/DispatchTypeInfo.h"
 
 #include <dispex.h>
 
@@ -85,13 +86,7 @@ bool ScriptProgress::Tell() noexcept {
 }
 
 bool ScriptProgress::CallHandler(double percent) noexcept {
-    VARIANTARG arguments[3];
-    arguments[2].vt = VT_R8;
-    arguments[2].dblVal = m_received;
-    arguments[1].vt = VT_R8;
-    arguments[1].dblVal = m_total;
-    arguments[0].vt = VT_R8;
-    arguments[0].dblVal = percent;
+    VARIANTARG arguments[] = {DoubleArgument(percent), DoubleArgument(m_total), DoubleArgument(m_received)};
     DISPPARAMS parameters = {arguments, nullptr, 3, 0};
     VARIANT result;
     ::VariantInit(&result);
