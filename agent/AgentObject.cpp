@@ -118,9 +118,45 @@ HRESULT AgentObject::BeginNetworkOperation() noexcept {
     if (SUCCEEDED(built) && !m_session->ProbeConnectivity()) {
         m_session.reset();
     }
+    if (m_session) NoteProbePassed();
     m_lastHttpStatus = -1;
     m_lastServiceStatus = -1;
     return m_session ? S_OK : AGENT_E_NO_SESSION;
+}
+
+// The prologue of the later interfaces' downloads: a fresh session whose probe runs alongside the
+// download's first request, or none when one passed on this object a moment ago. Every result after
+// it goes through ProbedOutcome, so that no answer but AGENT_E_NO_SESSION comes without a probe's 200.
+HRESULT AgentObject::BeginLaterOperation() noexcept {
+    m_session.reset();
+    const HRESULT built = ComBoundary([&] {
+        m_session = std::make_unique<web::WebSession>();
+        return S_OK;
+    });
+    m_lastHttpStatus = -1;
+    m_lastServiceStatus = -1;
+    RETURN_HR_IF(AGENT_E_NO_SESSION, FAILED(built));
+    if (m_probePassed && ::GetTickCount() - m_probePassedAt < RECENT_PROBE_MS) {
+        m_session->TrustProbe();
+    } else {
+        m_session->StartProbe();
+    }
+    return S_OK;
+}
+
+// result, once the probe has passed; AGENT_E_NO_SESSION, and no session kept, when it did not.
+HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
+    if (!m_session || !m_session->ProbePassed()) {
+        m_session.reset();
+        return AGENT_E_NO_SESSION;
+    }
+    if (m_session->ProbeAnswered()) NoteProbePassed();
+    return result;
+}
+
+void AgentObject::NoteProbePassed() noexcept {
+    m_probePassed = true;
+    m_probePassedAt = ::GetTickCount();
 }
 
 // A status other than 200 is kept for GetLastHttpStatus.
@@ -297,13 +333,13 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
     RETURN_HR_IF(E_INVALIDARG,
                  (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1 || HasControlCharacter(url));
     RETURN_IF_FAILED(ComBoundary([&] { return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK; }));
-    RETURN_IF_FAILED(BeginNetworkOperation());
-    RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
-    return ComBoundary([&] {
+    RETURN_IF_FAILED(BeginLaterOperation());
+    return ProbedOutcome(ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
         const std::wstring target = PlatformPath(path);
         RETURN_HR_IF(E_INVALIDARG, target.empty());
         const bool strictTls = (flags & TAMSEL_FETCH_STRICT_TLS) != 0;
-        RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url, strictTls));
+        RETURN_HR_IF(E_INVALIDARG, !m_session->SetDownloadUrl(url, strictTls));
         const ComPointer<ProgressSink2> bytes = BytesSinkOf(progress);
         web::DownloadAsk ask;
         ask.progress = progress;
@@ -314,7 +350,7 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
             return FetchDirectly(target, ask, expectedSize);
         }
         return FetchSafely(url, target, ask, flags, expectedSize, verified);
-    });
+    }));
 }
 
 // The file handling of FetchToFile: the target itself, opened on a 200 and written as the body comes.
@@ -322,6 +358,8 @@ HRESULT AgentObject::FetchDirectly(const std::wstring& path, web::DownloadAsk& a
     FileWriter file(path);
     ExpectedSize checked(file, expectedSize);
     const web::DownloadResult download = m_session->Get(ask, checked);
+    RETURN_HR_IF(AGENT_E_NO_SESSION, !m_session->ProbePassed());
+    RETURN_HR_IF(E_INVALIDARG, download.urlRefused);
     const bool closed = file.Finish();
     RETURN_HR_IF(AGENT_E_SIZE_MISMATCH, checked.mismatch || download.end == web::TransferEnd::TooLong);
     RETURN_IF_FAILED(CheckDownload(download));
@@ -344,6 +382,10 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();
         const web::DownloadResult download = m_session->Get(ask, body);
+        if (!m_session->ProbePassed() || download.urlRefused) {
+            partial.LeaveAlone();  // nothing was sent to it: what an earlier attempt left stays
+            return m_session->ProbePassed() ? E_INVALIDARG : AGENT_E_NO_SESSION;
+        }
         if (partial.StartOver() && point) {
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;

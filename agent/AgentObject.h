@@ -42,6 +42,10 @@ public:
                            LONG* remaining) noexcept;
     HRESULT GetLastHttpStatus(LONG* status) noexcept;
     HRESULT GetLastServiceStatus(LONG* status) noexcept;
+    // The later interfaces' downloads run their probe alongside the first request, and one that passed
+    // on this object less than this long ago stands for theirs.
+    static constexpr DWORD RECENT_PROBE_MS = 10000;
+
     // InvTamselAgentOps2's download: a UTF-16 path, safe replacement, resume, an expected size, strict
     // TLS and byte progress; a cancel returns E_ABORT.
     HRESULT FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
@@ -55,6 +59,9 @@ public:
 
 private:
     HRESULT BeginNetworkOperation() noexcept;
+    HRESULT BeginLaterOperation() noexcept;
+    HRESULT ProbedOutcome(HRESULT result) noexcept;
+    void NoteProbePassed() noexcept;
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
     HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
@@ -72,6 +79,9 @@ private:
     std::unique_ptr<web::WebSession> m_session;
     LONG m_lastHttpStatus = -1;
     LONG m_lastServiceStatus = -1;
+    // When a probe of this object last answered 200 (tick count), if one did.
+    bool m_probePassed = false;
+    DWORD m_probePassedAt = 0;
 };
 
 }  // namespace tamsel::agent

@@ -79,7 +79,7 @@ protected:
         return DigestText(hash.Finish().value_or(Digest{}));
     }
 
-    // Only the file's GETs, the Location look left out.
+    // Only the file's GETs: the probe and any separate Location look left out.
     std::vector<RecordedRequest> Downloads(const char* channel = "http") {
         std::vector<RecordedRequest> gets;
         for (RecordedRequest& request : loopback.Requests(channel)) {
@@ -116,7 +116,7 @@ protected:
     // A first attempt cut at 100,000 of 300,000 bytes: a partial file and its record wait beside the target.
     void CutAt100000(const char* validatorLine) {
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(validatorLine).Generated(300000).CloseAfter(100000).Times(2));
+        loopback.Add(Route(FILE_PATH, FILES).Header(validatorLine).Generated(300000).CloseAfter(100000));
         ASSERT_EQ(Fetch(RESUME), E_FAIL);
         ASSERT_EQ(SizeOf(target + ".tamsel-partial"), 100000);
         ASSERT_TRUE(loopback.Reset());
@@ -135,7 +135,7 @@ protected:
 };
 
 TEST_F(FetchToFileExWire, ResumeAfterACutAsksForTheRestAndKeepsTheFileByteExact) {
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000).Times(2));
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
     BytesSink first;
     EXPECT_EQ(Fetch(RESUME, -1, &first), E_FAIL) << "a cut transfer";
     EXPECT_FALSE(Exists(target));
@@ -179,12 +179,12 @@ TEST_F(FetchToFileExWire, AResumeTheServerCannotHonourStartsOverWithTheWholeFile
         {"weak validator", Route(FILE_PATH, FILES).Header("ETag: W/\"v1\"").Generated(300000).CloseAfter(100000),
          Route(FILE_PATH, FILES).Generated(300000).Ranges(), false, 1},
         {"416", Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
-         Route(FILE_PATH, FILES).Header(ETAG_LINE).Status(416).Times(2), true, 2},
+         Route(FILE_PATH, FILES).Header(ETAG_LINE).Status(416).Times(1), true, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(c.cut).Times(2));
+        loopback.Add(Route(c.cut));
         EXPECT_EQ(Fetch(RESUME), E_FAIL);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route(c.second).Method("GET"));
@@ -357,7 +357,7 @@ TEST_F(FetchToFileExWire, AWholePartialFileIsProvenByItsLastByteAndPutInPlace) {
 TEST_F(FetchToFileExWire, ANameTooLongForTheUsualPartialNameGetsAHashedOne) {
     const std::string name(250, 'n');
     const std::string longTarget = scratch.File(name);
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000).Times(2));
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
     EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(longTarget).c_str(), nullptr, RESUME, 300000), E_FAIL);
     const std::vector<std::string> beside = Names();
     ASSERT_EQ(beside.size(), 2u);
@@ -404,7 +404,7 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
         ASSERT_TRUE(WriteWhole(target, old));
-        loopback.Add(Route(c.route).Times(2));
+        loopback.Add(Route(c.route));
         BytesSink sink;
         sink.cancelAtPercent = c.cancelAtPercent;
         FileHandle held(c.holdTarget ? ::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -444,10 +444,7 @@ TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
 }
 
 TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
-    // Each download's Location look takes a small answer of its own first.
-    loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
     loopback.Add(Route(FILE_PATH, FILES).Times(1).Generated(200000));
-    loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
     loopback.Add(Route(FILE_PATH, FILES).Generated(200000).NoContentLength());
     BytesSink known;
     EXPECT_EQ(Fetch(0, -1, &known), S_OK);
@@ -471,7 +468,6 @@ TEST_F(FetchToFileExWire, ABodyWithoutALengthStopsAtTheFirstBytePastTheExpectedS
     for (const ULONG flags : {0ul, RESUME}) {
         SCOPED_TRACE(flags);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
         loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(16 << 20).NoContentLength());
         BytesSink sink;
         EXPECT_EQ(Fetch(flags, 100000, &sink), AGENT_E_SIZE_MISMATCH);
@@ -493,10 +489,9 @@ TEST_F(FetchToFileExWire, ABodyWithoutALengthStopsAtTheFirstBytePastTheExpectedS
 TEST_F(FetchToFileExWire, ARangeEndsTheBodyOfA206WhateverFollowsIt) {
     // A cut first attempt keeps 100,000 of 300,007 bytes; the resume's 206 names bytes 100000-300006
     // but, with no length, sends 200,000 bytes more than that before it closes.
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300007).CloseAfter(100000).Times(2));
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300007).CloseAfter(100000));
     EXPECT_EQ(Fetch(RESUME), E_FAIL);
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Times(1).Body("look"));
     loopback.Add(Route(FILE_PATH, FILES).Status(206).Header(ETAG_LINE).Header("Content-Range: bytes 100000-300006/300007")
                      .NoContentLength().Body(Pattern(400007, 100000)));
     BytesSink sink;
@@ -565,8 +560,7 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesARedirectThatLeavesHttps) {
     } cases[] = {
         {"at the look", {Route(FILE_PATH, SECURE).Status(302).Header(clear)}},
         {"at a later hop of the download",
-         {Route(FILE_PATH, SECURE).Method("GET").Times(1).Body("look"),
-          Route(FILE_PATH, SECURE).Status(302).Header("Location: /g.bin"),
+         {Route(FILE_PATH, SECURE).Status(302).Header("Location: https://secure.norvik.example/g.bin"),
           Route("/g.bin", SECURE).Status(301).Header(clear)}},
     };
     for (const auto& c : cases) {
@@ -656,7 +650,7 @@ TEST_F(FetchToFileExWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItTampere
     const std::string partial = target + ".tamsel-partial";
     {
         ShortWaits shortWaits(1500);
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).StallAfter(20000).Times(2));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).StallAfter(20000));
         EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "a stall is a break";
         EXPECT_TRUE(HoldsPattern(Contents(partial), 20000));
     }
@@ -664,7 +658,7 @@ TEST_F(FetchToFileExWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItTampere
         SCOPED_TRACE(tampered ? "tampered prefix" : "prefix as it came");
         ::DeleteFileA(target.c_str());
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000).Times(2));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
         EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "worth a resume";
         ASSERT_TRUE(HoldsPattern(Contents(partial), 100000));
         if (tampered) {
