@@ -7,10 +7,12 @@
 #include "support/Bounded.h"
 #include "support/Files.h"
 #include "support/Pattern.h"
+#include "support/ServiceReply.h"
 #include "support/Testbed.h"
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -716,6 +718,113 @@ TEST_F(FetchToFileExWire, AVerifiedDownloadNamesTheLocalCauseWhereTheOthersSayEF
     holder.reset();
     EXPECT_EQ(Contents(readOnly), old);
     EXPECT_EQ(Contents(held), old);
+}
+
+// Each request as "host request-line", in order, and how many connections carried them.
+struct Sequence {
+    std::vector<std::string> lines;
+    size_t connections = 0;
+};
+
+Sequence SequenceOf(const std::vector<RecordedRequest>& requests) {
+    Sequence sequence;
+    std::set<int> connections;
+    for (const RecordedRequest& request : requests) {
+        sequence.lines.push_back(request.host + " " + request.RequestLine());
+        connections.insert(request.connection);
+    }
+    sequence.connections = connections.size();
+    return sequence;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+TEST_F(FetchToFileExWire, EachDownloadMakesOnlyTheRequestsItNeeds) {
+    // The probe runs beside the first request, which is the download itself unless its reply names a
+    // Location; a probe that passed on the object a moment ago stands for the next one. Wine's WinINet
+    // never carries a second request on a proxied connection: each request comes on one of its own.
+    const std::string probe = std::string(testbed::MAKER_HOST) + " GET http://www.norvik.example:80/ HTTP/1.1";
+    const std::string get = std::string(FILES) + " GET http://files.norvik.example:80/f.bin HTTP/1.0";
+    const struct {
+        const char* what;
+        const char* url;
+        bool onTheFixturesObject;  // new at the first case, probed by it for the second
+        bool probed;
+        std::vector<std::string> expected;  // in order, the probe left out (its place is the platform's)
+    } cases[] = {
+        {"file at the URL", FILE_URL, true, true, {get}},
+        {"the same object again", FILE_URL, true, false, {get}},
+        {"a 302 first", "http://files.norvik.example/moved.bin", false, true,
+         {std::string(FILES) + " GET http://files.norvik.example:80/moved.bin HTTP/1.0", get}},
+        {"a query: looked at first, sent without it", "http://files.norvik.example/f.bin?v=1", false, true,
+         {std::string(FILES) + " GET http://files.norvik.example:80/f.bin?v=1 HTTP/1.1", get}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/moved.bin", FILES).Status(302).Header(std::string("Location: ") + FILE_URL));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(100000));
+        AgentObject fresh;
+        AgentObject& used = c.onTheFixturesObject ? agent : fresh;
+        ASSERT_EQ(used.FetchToFileEx(c.url, Wide(target).c_str(), nullptr, RESUME, 100000), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
+        const Sequence sequence = SequenceOf(loopback.Requests());
+        std::vector<std::string> others = sequence.lines;
+        others.erase(std::remove(others.begin(), others.end(), probe), others.end());
+        EXPECT_EQ(others, c.expected) << Joined(sequence.lines);
+        EXPECT_EQ(sequence.lines.size() - others.size(), c.probed ? 1u : 0u) << Joined(sequence.lines);
+        EXPECT_EQ(sequence.connections, sequence.lines.size()) << Joined(sequence.lines);
+    }
+}
+
+TEST_F(FetchToFileExWire, AQueryThenADownloadOnOneObjectMakeFourRequests) {
+    constexpr char SERVICE[] = "http://svc.norvik.example/dl/service.php";
+    loopback.Add(Route("/dl/service.php", "svc.norvik.example").Method("POST").Body(
+        ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "100000"}})));
+    loopback.Add(Route(FILE_PATH, FILES).Generated(100000));
+    char url[256] = "";
+    LONGLONG size = 0;
+    ASSERT_EQ(agent.QueryDownload(url, sizeof url, SERVICE, "CODE", &size), S_OK);
+    ASSERT_EQ(agent.FetchToFileEx(url, Wide(target).c_str(), nullptr, SAFE, size), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
+    const Sequence sequence = SequenceOf(loopback.Requests());
+    const std::vector<std::string> expected = {
+        std::string(testbed::MAKER_HOST) + " GET http://www.norvik.example:80/ HTTP/1.1",
+        "svc.norvik.example GET http://svc.norvik.example:80/dl/service.php HTTP/1.1",
+        "svc.norvik.example POST http://svc.norvik.example:80/dl/service.php HTTP/1.1",
+        std::string(FILES) + " GET http://files.norvik.example:80/f.bin HTTP/1.0",
+    };
+    EXPECT_EQ(sequence.lines, expected) << "the query's own three, then the file alone";
+    EXPECT_EQ(sequence.connections, 4u) << Joined(sequence.lines);
+}
+
+TEST_F(FetchToFileExWire, AFailedProbeLetsTheFirstReplyGoAndTouchesNoFile) {
+    // A probe that fails while the download's first request is answered: nothing reaches the target or
+    // what an earlier attempt left beside it, for either download.
+    CutAt100000(ETAG_LINE);
+    const std::string partial = Contents(target + ".tamsel-partial");
+    const std::string record = Contents(target + ".tamsel-resume");
+    ASSERT_TRUE(WriteWhole(target, "old"));
+    for (const bool verified : {false, true}) {
+        SCOPED_TRACE(verified ? "FetchToFileVerified" : "FetchToFileEx");
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/").Status(500));
+        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        AgentObject fresh;
+        const HRESULT result = verified ? fresh.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, RESUME,
+                                                                    -1, DigestOf(Pattern(300000)).c_str())
+                                        : fresh.FetchToFileEx(FILE_URL, Wide(target).c_str(), nullptr, 0, -1);
+        EXPECT_EQ(result, AGENT_E_NO_SESSION);
+        EXPECT_EQ(Contents(target), "old");
+        EXPECT_EQ(Contents(target + ".tamsel-partial"), partial);
+        EXPECT_EQ(Contents(target + ".tamsel-resume"), record);
+        LONG status = 0;
+        EXPECT_EQ(fresh.GetLastHttpStatus(&status), E_FAIL);
+    }
 }
 
 TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
