@@ -96,13 +96,16 @@ AgentObject::~AgentObject() = default;
 // argument sends nothing at all; the probe, which replaces the session and clears the status slots; and
 // only then empty arguments, as the first interface always answered them (without the internet, an
 // empty argument is AGENT_E_NO_SESSION, which hosts and the tests of the probe hold to).
-HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own, bool missing) noexcept {
+// A later interface's probe runs alongside the first request: its empty arguments are refused inside
+// ProbedOutcome, which still answers AGENT_E_NO_SESSION first.
+HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own, bool missing,
+                                   ProbeTiming timing) noexcept {
     RETURN_HR_IF(AGENT_E_BUSY, !claimed);
     RETURN_HR_IF(E_INVALIDARG, std::any_of(sent.begin(), sent.end(), [](const char* text) {
                      return HasControlCharacter(text);
                  }));
     RETURN_IF_FAILED(own);
-    RETURN_IF_FAILED(BeginNetworkOperation());
+    RETURN_IF_FAILED(timing == ProbeTiming::BEFORE ? BeginNetworkOperation() : BeginLaterOperation());
     RETURN_HR_IF(E_INVALIDARG, missing || std::any_of(required.begin(), required.end(), IsEmpty));
     return S_OK;
 }
@@ -118,9 +121,45 @@ HRESULT AgentObject::BeginNetworkOperation() noexcept {
     if (SUCCEEDED(built) && !m_session->ProbeConnectivity()) {
         m_session.reset();
     }
+    if (m_session) NoteProbePassed();
     m_lastHttpStatus = -1;
     m_lastServiceStatus = -1;
     return m_session ? S_OK : AGENT_E_NO_SESSION;
+}
+
+// The prologue of the later interfaces' downloads: a fresh session whose probe runs alongside the
+// download's first request, or none when one passed on this object a moment ago. Every result after
+// it goes through ProbedOutcome, so that no answer but AGENT_E_NO_SESSION comes without a probe's 200.
+HRESULT AgentObject::BeginLaterOperation() noexcept {
+    m_session.reset();
+    const HRESULT built = ComBoundary([&] {
+        m_session = std::make_unique<web::WebSession>();
+        return S_OK;
+    });
+    m_lastHttpStatus = -1;
+    m_lastServiceStatus = -1;
+    RETURN_HR_IF(AGENT_E_NO_SESSION, FAILED(built));
+    if (m_probePassed && ::GetTickCount() - m_probePassedAt < RECENT_PROBE_MS) {
+        m_session->TrustProbe();
+    } else {
+        m_session->StartProbe();
+    }
+    return S_OK;
+}
+
+// result, once the probe has passed; AGENT_E_NO_SESSION, and no session kept, when it did not.
+HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
+    if (!m_session || !m_session->ProbePassed()) {
+        m_session.reset();
+        return AGENT_E_NO_SESSION;
+    }
+    if (m_session->ProbeAnswered()) NoteProbePassed();
+    return result;
+}
+
+void AgentObject::NoteProbePassed() noexcept {
+    m_probePassed = true;
+    m_probePassedAt = ::GetTickCount();
 }
 
 // A status other than 200 is kept for GetLastHttpStatus.
@@ -291,12 +330,13 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
                                   LONGLONG expectedSize, const Verification* verified) {
     const NetworkOperation operation(m_busy);
     const HRESULT own = operation.Claimed() ? CheckFetchArguments(path, flags, expectedSize) : S_OK;
-    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {url}, own, path == nullptr || path[0] == L'\0'));
-    return ComBoundary([&] {
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {}, own, false, ProbeTiming::ALONGSIDE));
+    return ProbedOutcome(ComBoundary([&] {
+        RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
         const std::wstring target = PlatformPath(path);
         RETURN_HR_IF(E_INVALIDARG, target.empty());
         const bool strictTls = (flags & TAMSEL_FETCH_STRICT_TLS) != 0;
-        RETURN_HR_IF(E_INVALIDARG, !m_session->SetUrl(url, strictTls));
+        RETURN_HR_IF(E_INVALIDARG, !m_session->SetDownloadUrl(url, strictTls));
         const ComPointer<ProgressSink2> bytes = BytesSinkOf(progress);
         web::DownloadAsk ask;
         ask.strictTls = strictTls;
@@ -306,7 +346,7 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
             return FetchDirectly(target, ask, sinks);
         }
         return FetchSafely(url, target, ask, flags, sinks, verified);
-    });
+    }));
 }
 
 // The file handling of FetchToFile: the target itself, opened on a 200 and written as the body comes.
@@ -317,6 +357,8 @@ HRESULT AgentObject::FetchDirectly(const std::wstring& path, const web::Download
     DirectTarget target(file, expected);
     HostProgress reported(target, sinks);
     const web::DownloadResult download = m_session->Get(ask, reported);
+    RETURN_HR_IF(AGENT_E_NO_SESSION, !m_session->ProbePassed());
+    RETURN_HR_IF(E_INVALIDARG, download.urlRefused);
     const bool closed = file.Finish();
     RETURN_IF_FAILED(CheckSizedDownload(download, target.mismatch, file.Size(), expected));
     return closed ? S_OK : E_FAIL;
@@ -339,6 +381,10 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();
         const web::DownloadResult download = m_session->Get(ask, reported);
+        if (!m_session->ProbePassed() || download.urlRefused) {
+            partial.LeaveAlone();  // nothing was sent to it: what an earlier attempt left stays
+            return m_session->ProbePassed() ? E_INVALIDARG : AGENT_E_NO_SESSION;
+        }
         if (partial.StartOver() && point) {
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;

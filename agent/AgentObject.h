@@ -45,6 +45,10 @@ public:
                            LONG* remaining) noexcept;
     HRESULT GetLastHttpStatus(LONG* status) noexcept;
     HRESULT GetLastServiceStatus(LONG* status) noexcept;
+    // The later interfaces' downloads run their probe alongside the first request, and one that passed
+    // on this object less than this long ago stands for theirs.
+    static constexpr DWORD RECENT_PROBE_MS = 10000;
+
     // InvTamselAgentOps2's download: a UTF-16 path, safe replacement, resume, an expected size, strict
     // TLS and byte progress; a cancel returns E_ABORT.
     HRESULT FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
@@ -58,12 +62,18 @@ public:
 
 private:
     using Texts = std::initializer_list<const char*>;
+    // When the probe runs: before anything else is sent (the first interface), or alongside the
+    // operation's first request (the later interfaces, whose outcome then goes through ProbedOutcome).
+    enum class ProbeTiming { BEFORE, ALONGSIDE };
     // claimed: whether this call holds the agent. sent: refused holding a control character; own: the
     // operation's own verdict on its arguments; both before the probe. required (and missing, for an
     // argument of another kind): refused empty, after it.
-    HRESULT OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own = S_OK,
-                          bool missing = false) noexcept;
+    HRESULT OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own = S_OK, bool missing = false,
+                          ProbeTiming timing = ProbeTiming::BEFORE) noexcept;
     HRESULT BeginNetworkOperation() noexcept;
+    HRESULT BeginLaterOperation() noexcept;
+    HRESULT ProbedOutcome(HRESULT result) noexcept;
+    void NoteProbePassed() noexcept;
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
     HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
@@ -83,6 +93,9 @@ private:
     std::unique_ptr<web::WebSession> m_session;
     LONG m_lastHttpStatus = -1;
     LONG m_lastServiceStatus = -1;
+    // When a probe of this object last answered 200 (tick count), if one did.
+    bool m_probePassed = false;
+    DWORD m_probePassedAt = 0;
 };
 
 // Whether the request of a download is still closing: until it is gone the platform may call back into

@@ -74,6 +74,8 @@ public:
     // After a failure or a cancel: closes the partial file; removes it and its record unless a record
     // is kept to resume from and the bytes are worth resuming (resumable false: they are not).
     void Abandon(bool resumable = true) noexcept;
+    // Before any reply reached it: leaves the partial file and its record as they were.
+    void LeaveAlone() noexcept { m_settled = true; }
 
 private:
     bool Continues(const web::ReplyHead& head) const;

@@ -26,7 +26,7 @@
 #      source that waits one round trip before a new connection's first request and one before every
 #      reply), with the connections and requests each method made: the raw loop, URLDownloadToFileA,
 #      FetchToFile and FetchToFileEx on a fresh object (file at the look and after a 302), and
-#      QueryDownload then FetchToFileEx on one object (medians of N rounds).
+#      QueryDownload then FetchToFileEx on one object (medians of N rounds, with the fastest and slowest).
 # --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. --round-trips: only 7.
 # Not part of test.sh.
 set -euo pipefail
@@ -114,7 +114,7 @@ scripts/wine-run.sh "$prefix" regsvr32 /s "$(windows_path "$root/$build/bin/Norv
 # Section 7: each method's median time over the played link, and the connections and requests of its
 # last run (they are the same in every run).
 round_trips() {
-  local log="$work/link.log" size=$((100 * 1024)) link_proxy method out before took
+  local log="$work/link.log" size=$((100 * 1024)) link_proxy method out before took spread
   echo "== 7. round trips: 100 KiB over a link of 50 ms round-trip time (median of $runs; connections and requests made)"
   : >"$log"
   /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/link-ports" --ftp-root "$data" --parent-pid $$ \
@@ -150,10 +150,12 @@ round_trips() {
   done
   local raw_ms
   raw_ms=$(printf '%s' "${times[raw64]}" | grep . | median | awk '{ printf "%.0f", $1 * 1000 }')
-  printf '   %-36s %8s %8s %11s %8s\n' method ms "x raw" connections requests
+  printf '   %-36s %8s %10s %8s %11s %8s\n' method ms "rounds" "x raw" connections requests
   for method in "${methods[@]}"; do
     took=$(printf '%s' "${times[$method]}" | grep . | median | awk '{ printf "%.0f", $1 * 1000 }')
-    printf '   %-36s %8s %8s %11s %8s\n' "${label[$method]}" "$took" "$(ratio "$took" "$raw_ms")" \
+    spread=$(printf '%s' "${times[$method]}" | grep . | sort -g |
+             awk 'NR == 1 { low = $1 } { high = $1 } END { if (NR) printf "%.0f-%.0f", low * 1000, high * 1000 }')
+    printf '   %-36s %8s %10s %8s %11s %8s\n' "${label[$method]}" "$took" "$spread" "$(ratio "$took" "$raw_ms")" \
            "${connections[$method]:-?}" "${requests[$method]:-?}"
   done
   stop_server "$link_pid"

@@ -320,8 +320,9 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
                 self.send_header('Content-Range', 'bytes %d-%d/%d' % (start, size - 1, size))
             self.send_header('Content-Length', str(size - start))
             self.end_headers()
-            # The component's download GET is HTTP/1.0; the HTTP/1.1 GET before it is its look at the
-            # URL's Location, whose body it never reads, so a break there would show nothing.
+            # The component's download GET is HTTP/1.0; an HTTP/1.1 GET before it is a separate look at
+            # the URL's Location (the first interface's), whose body it never reads, so a break there
+            # would show nothing.
             download = first is None and self.request_version == 'HTTP/1.0'
             stop = self.server.take_break(name, size) if download else None
             if download and name == TAMPERED_FILE:

@@ -176,6 +176,7 @@ class Bench:
         self.lock = threading.Lock()
         self.routes, self.records = [], []
         self.generation = 0  # bumped by reset; waiting connections of an older one give up
+        self.connections = 0  # numbers the accepted connections, from 1; a tunnel keeps its own
         self.ftp = None
         self.certs = certs
 
@@ -191,17 +192,23 @@ class Bench:
         with self.lock:
             self.routes.append(route)
 
-    def record(self, channel, host, target, raw):
+    def next_connection(self):
         with self.lock:
-            self.records.append((channel, host, target, raw))
+            self.connections += 1
+            return self.connections
+
+    def record(self, channel, host, target, raw, connection=0):
+        with self.lock:
+            self.records.append((channel, host, target, raw, connection))
 
     def encoded_records(self):
         with self.lock:
             records = list(self.records)
         fields = []
-        for channel, host, target, raw in records:
+        for channel, host, target, raw, connection in records:
             fields += [('channel', channel.encode('ascii')), ('host', host.encode('latin-1')),
-                       ('target', target.encode('latin-1')), ('raw', raw)]
+                       ('target', target.encode('latin-1')), ('raw', raw),
+                       ('connection', b'%d' % connection)]
         return encode_fields(fields)
 
     def take_route(self, method, host, target):
@@ -414,7 +421,7 @@ def answer(bench, sock, route, request):
     return route.keeps_connection() and not request.wants_close()
 
 
-def serve(bench, sock, channel, tunnel_host=None):
+def serve(bench, sock, channel, tunnel_host=None, connection=0):
     stream = Stream(sock)
     while True:
         head = stream.read_head()
@@ -424,22 +431,22 @@ def serve(bench, sock, channel, tunnel_host=None):
         raw = head + stream.read_exact(request.content_length())
         if channel == 'http' and request.method == 'CONNECT':
             host = split_authority(request.target)
-            bench.record(channel, host, request.target, raw)
-            return tunnel(bench, sock, host)
+            bench.record(channel, host, request.target, raw, connection)
+            return tunnel(bench, sock, host, connection)
         if channel == 'http' and request.target.startswith(CONTROL_PREFIX):
             return control(bench, sock, request, raw[len(head):])
         host, target = route_key(request, tunnel_host)
-        bench.record(channel, host, target, raw)
+        bench.record(channel, host, target, raw, connection)
         route = bench.take_route(request.method, host, target) or default_route(host, target)
         if not answer(bench, sock, ranged(route, request), request):
             return
 
 
-def tunnel(bench, sock, host):
+def tunnel(bench, sock, host, connection):
     sock.sendall(b'HTTP/1.1 200 Connection established\r\n\r\n')
     tls = bench.certs.context(host).wrap_socket(sock, server_side=True)
     try:
-        serve(bench, tls, 'https', host)
+        serve(bench, tls, 'https', host, connection)
     finally:
         tls.close()
 
@@ -447,7 +454,7 @@ def tunnel(bench, sock, host):
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         try:
-            serve(self.server.bench, self.request, 'http')
+            serve(self.server.bench, self.request, 'http', connection=self.server.bench.next_connection())
         except (OSError, EOFError, ValueError):
             pass  # the client went away or sent garbage: nothing to answer
 

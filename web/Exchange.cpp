@@ -105,7 +105,7 @@ void LetGoOf(UnreadReply reply, const ReplyHead& head, TransferEnd end) {
     }
 }
 
-DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
+RequestShape DownloadShape(const DownloadAsk& ask) {
     RequestShape get;
     get.version = "HTTP/1.0";
     get.acceptAnyType = true;
@@ -116,6 +116,14 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
     if (ask.resumeFrom > 0) {
         get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\nIf-Range: " + ask.ifRange + "\r\n";
     }
+    return get;
+}
+
+// location: null follows redirects; else the request is the look too (SendGetOrLocation).
+DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer,
+                       std::string* location) {
+    RequestShape get = DownloadShape(ask);
+    if (location != nullptr) get.redirects = 0;
     HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(get));
     if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
     if (answer.insecureRedirect) {
@@ -123,6 +131,13 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
         return {0, TransferEnd::NoExchange, false, true};
     }
     const HINTERNET source = answer.reply.request.get();
+    if (location != nullptr) {
+        *location = ReadReplyHeader(source, "Location");
+        if (!location->empty()) {
+            CloseUnread(std::move(answer.reply));
+            return {answer.status, TransferEnd::Declined};
+        }
+    }
     const ReplyHead head = ReadHead(answer.status, source);
     const TransferEnd end = consumer.StartReply(head)
                                 ? ReadBody({source, answer.completion}, SizeOf(head, ask), consumer)
@@ -214,12 +229,19 @@ DownloadResult SendGet(const HttpRequest& request, const DownloadAsk& ask, BodyC
     switch (request.service) {
         case SERVICE_HTTP:
         case SERVICE_HTTPS:
-            return GetHttp(request, ask, consumer);
+            return GetHttp(request, ask, consumer, nullptr);
         case SERVICE_FTP:
             return GetFtp(request, ask, consumer);
         default:
             return {};
     }
+}
+
+DownloadResult SendGetOrLocation(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer,
+                                 std::string& location) {
+    location.clear();
+    if (request.service != SERVICE_HTTP && request.service != SERVICE_HTTPS) return {};
+    return GetHttp(request, ask, consumer, &location);
 }
 
 WebReply SendPost(const HttpRequest& request, BodyEncoding encoding) {

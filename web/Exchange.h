@@ -38,4 +38,11 @@ struct DownloadAsk {
 // starts there; its validator (in the head's lastModified) is its listed size and time.
 DownloadResult SendGet(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer);
 
+// SendGet's first request made the Location look of the download as well: sent once, no redirect
+// followed. When its reply names a Location, whatever its status, the reply goes nowhere (end Declined)
+// and location holds it, for the caller to ask there as the look would have; otherwise the reply is the
+// download's and location is empty. http and https only.
+DownloadResult SendGetOrLocation(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer,
+                                 std::string& location);
+
 }  // namespace tamsel::web

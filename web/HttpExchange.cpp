@@ -179,7 +179,7 @@ void ShapeForRedirect(RequestShape& shape, int32_t status) {
 HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape) {
     shape.flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     HttpAnswer answer = SendOnce(target, shape);
-    for (int hops = 0; hops < MAX_REDIRECTS && IsFollowed(answer.status); ++hops) {
+    for (int hops = 0; hops < shape.redirects && IsFollowed(answer.status); ++hops) {
         std::optional<HttpTarget> next = NextTarget(answer.reply.request.get(), target);
         if (!next) break;
         if (shape.keepHttps && target.secure && !next->secure) {

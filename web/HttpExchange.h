@@ -34,6 +34,7 @@ struct RequestShape {
     // Sent and read asynchronously, each wait bounded by the caller: a read then takes whatever has
     // arrived, however much, and a server that trickles cannot hold it (see BodyReader).
     bool async = false;
+    int redirects = MAX_REDIRECTS;  // how many redirects to follow at most
 };
 
 class Completion;
@@ -52,7 +53,7 @@ bool IsCertificateError(DWORD error) noexcept;
 
 // Sends the request in a session of its own and reads its status. A redirect (301, 302, 303 or 307:
 // those WinINet follows) to an http or https Location is followed the way WinINet follows it, up to
-// MAX_REDIRECTS times, each time in a session of its own; past that, or when there is nowhere to go,
+// shape.redirects times, each time in a session of its own; past that, or when there is nowhere to go,
 // the redirect is the answer, as is one from https elsewhere when the shape keeps to https. A POST goes
 // on as a GET without its body, except after a 307.
 HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape);

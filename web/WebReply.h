@@ -20,6 +20,7 @@ struct DownloadResult {
     TransferEnd end = TransferEnd::NoExchange;
     bool certificateRefused = false;  // no exchange because the server's certificate was refused
     bool insecureRedirect = false;    // no download because strict TLS refused a redirect that left https
+    bool urlRefused = false;          // no download: the Location the first reply named cannot be parsed
 };
 
 }  // namespace tamsel::web

@@ -13,25 +13,29 @@
 namespace tamsel::web {
 namespace {
 
-// The probe's result, co-owned by the waiting caller and the worker: whichever lets go last frees it,
-// so a worker that outlives the wait still writes into live memory.
-struct ProbeResult {
-    std::atomic<LONG> owners{2};
-    std::atomic<int32_t> status{0};
+// A download's reply held until the probe has passed: one that failed sends the reply away unread, and
+// nothing reaches the file.
+class ProbeGate final : public BodyConsumer {
+public:
+    ProbeGate(WebSession& session, BodyConsumer& consumer) noexcept : m_session(session), m_consumer(consumer) {}
+    bool StartReply(const ReplyHead& head) override { return m_session.ProbePassed() && m_consumer.StartReply(head); }
+    bool Write(const char* data, size_t size) override { return m_consumer.Write(data, size); }
+    bool Cancelled() const noexcept override { return m_consumer.Cancelled(); }
 
-    void Release() noexcept {
-        if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            delete this;
-        }
-    }
+private:
+    WebSession& m_session;
+    BodyConsumer& m_consumer;
 };
 
-void Probe(void* argument) noexcept {
-    auto* result = static_cast<ProbeResult*>(argument);
-    if (CheckInternet() == 200) {
-        result->status.store(200, std::memory_order_release);
+// Whether the download's own request asks for exactly what a look at url would: an http or https URL
+// without query, fragment, user info or a byte that the platform would escape when opening it.
+bool IsSentAsItIs(const char* url) {
+    const std::optional<UrlParts> parts = SplitUrl(url);
+    if (!parts || (parts->service != UrlService::Http && parts->service != UrlService::Https)) return false;
+    for (const char* c = url; *c != '\0'; ++c) {
+        if (*c == '?' || *c == '#' || *c == ' ' || static_cast<unsigned char>(*c) >= 0x80) return false;
     }
-    result->Release();
+    return WithoutUserInfo(url) == url;
 }
 
 // Whether going from url to location leaves https.
@@ -43,28 +47,66 @@ bool LeavesHttps(const char* url, const std::string& location) {
 
 }  // namespace
 
+// The probe's result, co-owned by the waiting caller and the worker: whichever lets go last frees it,
+// so a worker that outlives the wait still writes into live memory.
+struct WebSession::ProbeResult {
+    std::atomic<LONG> owners{2};
+    std::atomic<int32_t> status{0};
+
+    void Release() noexcept {
+        if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            delete this;
+        }
+    }
+
+    static void Run(void* argument) noexcept {
+        auto* result = static_cast<ProbeResult*>(argument);
+        if (CheckInternet() == 200) {
+            result->status.store(200, std::memory_order_release);
+        }
+        result->Release();
+    }
+};
+
 WebSession::WebSession() = default;
 
 WebSession::~WebSession() {
     CloseUnread(std::move(m_look));
+    if (m_probe != nullptr) m_probe->Release();
 }
 
 bool WebSession::ProbeConnectivity() noexcept {
-    auto* result = new (std::nothrow) ProbeResult;
-    if (result == nullptr) {
-        return false;
-    }
-    ThreadHandle worker = StartWorker(Probe, result);
-    if (!worker) {
+    StartProbe();
+    return ProbePassed();
+}
+
+void WebSession::StartProbe() noexcept {
+    m_probeState = ProbeState::Failed;
+    m_probe = new (std::nothrow) ProbeResult;
+    if (m_probe == nullptr) return;
+    m_probeWorker = StartWorker(ProbeResult::Run, m_probe);
+    if (!m_probeWorker) {
         // The worker never ran: its share of the result is ours to drop.
-        result->Release();
-        result->Release();
-        return false;
+        m_probe->Release();
+        m_probe->Release();
+        m_probe = nullptr;
+        return;
     }
-    ::WaitForSingleObject(worker.get(), PROBE_WAIT_MS);
-    const bool reachable = result->status.load(std::memory_order_acquire) == 200;
-    result->Release();
-    return reachable;
+    m_probeStart = ::GetTickCount();
+    m_probeState = ProbeState::Running;
+}
+
+bool WebSession::ProbePassed() noexcept {
+    if (m_probeState == ProbeState::Running) {
+        const uint32_t elapsed = ::GetTickCount() - m_probeStart;
+        ::WaitForSingleObject(m_probeWorker.get(), elapsed < PROBE_WAIT_MS ? PROBE_WAIT_MS - elapsed : 0);
+        const bool passed = m_probe->status.load(std::memory_order_acquire) == 200;
+        m_probe->Release();
+        m_probe = nullptr;
+        m_probeWorker.reset();
+        m_probeState = passed ? ProbeState::Passed : ProbeState::Failed;
+    }
+    return m_probeState != ProbeState::Failed;
 }
 
 bool WebSession::SetUrl(const char* url, bool strictTls) {
@@ -77,8 +119,26 @@ bool WebSession::SetUrl(const char* url, bool strictTls) {
     if (!MayHoldLongHttpBody(m_look.request.get())) {
         CloseUnread(std::move(m_look));  // nothing to wait for: a short body
     }
-    m_lookLeftHttps = strictTls && !location.empty() && LeavesHttps(url, location);
-    return m_request.ParseUrl(location.empty() ? url : location.c_str());
+    if (location.empty()) return m_request.ParseUrl(url);
+    return TakeLocation(url, location, strictTls);
+}
+
+bool WebSession::SetDownloadUrl(const char* url, bool strictTls) {
+    m_lookPending = false;
+    if (url == nullptr || HasControlCharacter(url) || !IsSentAsItIs(url)) return SetUrl(url, strictTls);
+    CloseUnread(std::move(m_look));
+    m_lookLeftHttps = false;
+    if (!m_request.ParseUrl(url)) return SetUrl(url, strictTls);
+    m_lookUrl = url;
+    m_lookStrictTls = strictTls;
+    m_lookPending = true;
+    return true;
+}
+
+// What SetUrl does with the Location its look found.
+bool WebSession::TakeLocation(const char* url, const std::string& location, bool strictTls) {
+    m_lookLeftHttps = strictTls && LeavesHttps(url, location);
+    return m_request.ParseUrl(location.c_str());
 }
 
 void WebSession::AddField(const char* name, const char* value) {
@@ -86,6 +146,22 @@ void WebSession::AddField(const char* name, const char* value) {
 }
 
 DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
+    ProbeGate gated(*this, consumer);
+    if (m_lookPending) {
+        m_lookPending = false;
+        std::string location;
+        DownloadResult result = SendGetOrLocation(m_request, ask, gated, location);
+        if (location.empty()) return result;
+        if (!TakeLocation(m_lookUrl.c_str(), location, m_lookStrictTls)) {
+            DownloadResult refused;
+            refused.urlRefused = true;
+            return refused;
+        }
+    }
+    return GetAfterLook(ask, gated);
+}
+
+DownloadResult WebSession::GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer) {
     if (m_lookLeftHttps) {
         CloseUnread(std::move(m_look));
         DownloadResult refused;

@@ -7,6 +7,7 @@
 #include "web/Internet.h"
 #include "web/RequestBody.h"
 #include "web/WebReply.h"
+#include "base/Handle.h"
 
 #include <cstdint>
 
@@ -23,12 +24,31 @@ public:
     // long, without dispatching messages; a probe still running afterwards is left to finish alone.
     bool ProbeConnectivity() noexcept;
 
+    // The same probe, run alongside the requests that follow: it starts here, and ProbePassed tells its
+    // answer, waiting at most for what is left of PROBE_WAIT_MS. Until it has passed, no download reply
+    // reaches its consumer: a reply that comes first waits for it, and is let go of unread if it fails.
+    // A session that never probed passes.
+    void StartProbe() noexcept;
+    bool ProbePassed() noexcept;
+    // Lets a probe that passed a moment ago stand for this session's: ProbePassed answers true.
+    void TrustProbe() noexcept { m_probeState = ProbeState::Trusted; }
+    // Whether this session's own probe ran and answered 200.
+    bool ProbeAnswered() const noexcept { return m_probeState == ProbeState::Passed; }
+
     // Looks once for a "Location" header of url (one GET whose body is not read) and parses that
     // Location, unchanged, or else url itself into the request. False when the parser refuses it, and
     // at once, with nothing sent, for a url holding a control character.
     // With strictTls the look trusts only a certificate that strict TLS accepts, and a Location that
     // leaves https is refused by the download that follows (insecureRedirect), which then sends nothing.
     bool SetUrl(const char* url, bool strictTls = false);
+
+    // SetUrl for a download whose first request may be its own look: for an http or https URL that the
+    // parser takes whole (no query, no user info), nothing is sent now, and the first Get sends the
+    // download's request to url itself. A reply that carries a Location is then taken as the look's:
+    // the download goes there, as after SetUrl; any other reply is the download's, so the file is sent
+    // once. Other URLs are looked at now, as SetUrl does. False where SetUrl would be; a Location that
+    // the parser refuses makes that Get's result urlRefused.
+    bool SetDownloadUrl(const char* url, bool strictTls);
 
     // Appends a form field.
     void AddField(const char* name, const char* value);
@@ -44,7 +64,21 @@ public:
     static constexpr uint32_t PROBE_WAIT_MS = 12000;
 
 private:
+    enum class ProbeState { None, Running, Passed, Failed, Trusted };
+    struct ProbeResult;
+
+    DownloadResult GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer);
+    bool TakeLocation(const char* url, const std::string& location, bool strictTls);
+
     HttpRequest m_request;
+    ProbeState m_probeState = ProbeState::None;
+    ProbeResult* m_probe = nullptr;  // co-owned with the worker while Running
+    ThreadHandle m_probeWorker;
+    uint32_t m_probeStart = 0;  // tick count
+    // The URL whose look the first Get makes, when SetDownloadUrl left it to the download.
+    std::string m_lookUrl;
+    bool m_lookPending = false;
+    bool m_lookStrictTls = false;
     // The Location look's reply, let go of once the exchange it led to is over: Wine's WinINet reads
     // the rest of a closed body, and a look at the file itself would otherwise be read a second time
     // while the download runs, on the same cores.

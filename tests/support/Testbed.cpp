@@ -222,12 +222,13 @@ std::vector<RecordedRequest> Testbed::Requests() {
     if (!Call("GET", "requests", {}, &reply)) {
         return requests;
     }
-    if (!DecodeFields(reply, &fields) || fields.size() % 4 != 0) {
+    if (!DecodeFields(reply, &fields) || fields.size() % 5 != 0) {
         ADD_FAILURE() << "test server: malformed request log";
         return requests;
     }
-    for (size_t i = 0; i < fields.size(); i += 4) {
-        requests.push_back({fields[i].second, fields[i + 1].second, fields[i + 2].second, fields[i + 3].second});
+    for (size_t i = 0; i < fields.size(); i += 5) {
+        requests.push_back({fields[i].second, fields[i + 1].second, fields[i + 2].second, fields[i + 3].second,
+                            std::atoi(fields[i + 4].second.c_str())});
     }
     return requests;
 }

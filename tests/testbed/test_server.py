@@ -54,7 +54,11 @@ class Loopback:
 
     def requests(self):
         items = testbed.decode_fields(self.control('requests')[1])
-        return [tuple(v for _, v in items[i:i + 4]) for i in range(0, len(items), 4)]
+        return [tuple(v for _, v in items[i:i + 4]) for i in range(0, len(items), 5)]
+
+    def connections(self):
+        items = testbed.decode_fields(self.control('requests')[1])
+        return [int(items[i + 4][1]) for i in range(0, len(items), 5)]
 
 
 def read_reply(sock, until_close=False):
@@ -136,6 +140,12 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(self.loopback.requests(), [
             (b'http', b'www.norvik.example', b'/up?x', raw),
             (b'http', b'www.norvik.example', b'/', b'GET http://www.norvik.example/ HTTP/1.1\r\n\r\n')])
+        with self.loopback.connect() as s:
+            s.sendall(b'GET http://www.norvik.example/ HTTP/1.1\r\n\r\n')
+            read_reply(s)
+        first, second, third = self.loopback.connections()
+        self.assertEqual(first, second, 'two requests on one connection')
+        self.assertGreater(third, second, 'a new connection gets a new number')
         self.loopback.control('reset')
         self.assertEqual(self.loopback.requests(), [])
 
@@ -249,6 +259,8 @@ class ServerTest(unittest.TestCase):
         self.assertEqual([(c, h, t) for c, h, t, _ in self.loopback.requests()],
                          [(b'http', b'www.norvik.example', b'www.norvik.example:443'),
                           (b'https', b'www.norvik.example', b'/s?q')])
+        connect, inside = self.loopback.connections()
+        self.assertEqual(connect, inside, 'a tunnel\'s requests are its CONNECT\'s connection')
 
     def test_untrusted_host_is_signed_by_the_other_authority(self):
         with self.assertRaises(ssl.SSLCertVerificationError):
