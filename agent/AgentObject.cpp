@@ -12,7 +12,7 @@
 #include "markup/ReplyField.h"
 #include "web/Completion.h"
 #include "web/FixedUrls.h"
-#include "web/Redirect.h"
+#include "web/HeaderLook.h"
 #include "web/UrlSplit.h"
 #include "web/WebSession.h"
 

@@ -2,6 +2,7 @@
 #include "web/Exchange.h"
 
 #include "web/BodyReader.h"
+#include "web/CloseQueue.h"
 #include "web/FtpReader.h"
 #include "web/HttpExchange.h"
 #include "web/Internet.h"
@@ -29,10 +30,6 @@ constexpr DWORD FTP_FIND_FLAGS = COMMON_FLAGS;
 static_assert((POST_FLAGS & ~INTERNET_FLAG_NO_CACHE_WRITE) == 0x804C3200, "POST flags");
 static_assert(GET_FLAGS == 0x84403000, "GET flags");
 static_assert((FTP_OPEN_FLAGS & ~INTERNET_FLAG_NO_CACHE_WRITE) == 0x80000002, "FTP flags");
-
-HttpTarget TargetOf(const HttpRequest& request) {
-    return {request.service == SERVICE_HTTPS, request.server, request.port, request.objectPath};
-}
 
 // "bytes first-last/whole" into the head; a range that does not read as one leaves it unset.
 void ReadContentRange(const std::string& text, ReplyHead& head) {
@@ -124,7 +121,7 @@ DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyC
                        std::string* location) {
     RequestShape get = DownloadShape(ask);
     if (location != nullptr) get.redirects = 0;
-    HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(get));
+    HttpAnswer answer = SendFollowingRedirects(request, std::move(get));
     if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
     if (answer.insecureRedirect) {
         CloseUnread(std::move(answer.reply));
@@ -261,7 +258,7 @@ WebReply SendPost(const HttpRequest& request, BodyEncoding encoding) {
                    "\r\n";
     post.body = std::move(*body);
     post.async = true;  // so that no wait for the reply outlasts the time left for it
-    HttpAnswer answer = SendFollowingRedirects(TargetOf(request), std::move(post));
+    HttpAnswer answer = SendFollowingRedirects(request, std::move(post));
     // A connection closed without a status line still counts as sent: there is no reply to keep.
     if (answer.status == 0) return {};
     WebReply reply{answer.status, RawHeaders(answer.reply.request.get()), {}};

@@ -1,6 +1,7 @@
 // One HTTP exchange over WinINet: a request opened and sent, its status read, its redirects followed.
 #include "web/HttpExchange.h"
 
+#include "web/CloseQueue.h"
 #include "web/Completion.h"
 #include "web/UrlSplit.h"
 
@@ -85,7 +86,7 @@ int32_t ReadStatus(HINTERNET request) {
 }
 
 // One request, in a session of its own, sent and its status read.
-HttpAnswer SendOnce(const HttpTarget& target, RequestShape& shape) {
+HttpAnswer SendOnce(const UrlParts& target, RequestShape& shape) {
     HttpAnswer answer;
     UnreadReply& reply = answer.reply;
     reply.session = OpenInternet(shape.agent, shape.async);
@@ -96,9 +97,9 @@ HttpAnswer SendOnce(const HttpTarget& target, RequestShape& shape) {
     Completion* completion = shape.async ? Completion::Create() : nullptr;
     if (shape.async && completion == nullptr) return answer;
     const char* anyType[] = {"*/*", nullptr};
-    reply.request.reset(::HttpOpenRequestA(reply.connection.get(), shape.verb, target.object.c_str(), shape.version,
+    reply.request.reset(::HttpOpenRequestA(reply.connection.get(), shape.verb, target.objectPath.c_str(), shape.version,
                                            shape.acceptAnyType ? "" : nullptr, shape.acceptAnyType ? anyType : nullptr,
-                                           shape.flags | (target.secure ? INTERNET_FLAG_SECURE : 0),
+                                           shape.flags | (target.service == SERVICE_HTTPS ? INTERNET_FLAG_SECURE : 0),
                                            completion != nullptr ? completion->Context() : 0));
     if (!reply.request) {
         if (completion != nullptr) completion->Discard();
@@ -122,9 +123,9 @@ bool IsFollowed(int32_t status) noexcept {
            status == HTTP_STATUS_REDIRECT_KEEP_VERB;
 }
 
-std::string UrlOf(const HttpTarget& target) {
-    return std::string(target.secure ? "https://" : "http://") + target.server + ":" + std::to_string(target.port) +
-           target.object;
+std::string UrlOf(const UrlParts& target) {
+    return std::string(target.service == SERVICE_HTTPS ? "https://" : "http://") + target.server + ":" +
+           std::to_string(target.port) + target.objectPath;
 }
 
 // location resolved against base as WinINet resolves it, spaces encoded. Each space takes three bytes
@@ -147,13 +148,13 @@ std::optional<std::string> CombineUrl(const std::string& base, const std::string
 
 // Where the reply's Location points, resolved against the URL it answered; nullopt when there is no
 // Location, or it leads to something other than http or https.
-std::optional<HttpTarget> NextTarget(HINTERNET request, const HttpTarget& from) {
+std::optional<UrlParts> NextTarget(HINTERNET request, const UrlParts& from) {
     const std::string location = ReadReplyHeader(request, "Location");
     if (location.empty()) return std::nullopt;
     const std::optional<std::string> combined = CombineUrl(UrlOf(from), location);
-    const std::optional<UrlParts> parts = combined ? SplitUrl(*combined) : std::nullopt;
-    if (!parts || (parts->service != UrlService::Http && parts->service != UrlService::Https)) return std::nullopt;
-    return HttpTarget{parts->service == UrlService::Https, parts->host, parts->port, parts->object};
+    std::optional<UrlParts> parts = combined ? SplitUrl(*combined) : std::nullopt;
+    if (!parts || (parts->service != SERVICE_HTTP && parts->service != SERVICE_HTTPS)) return std::nullopt;
+    return parts;
 }
 
 // The request WinINet sends after a redirect: a GET asks again as HTTP/1.1 (its first request may
@@ -176,13 +177,13 @@ void ShapeForRedirect(RequestShape& shape, int32_t status) {
 
 }  // namespace
 
-HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape) {
+HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape) {
     shape.flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     HttpAnswer answer = SendOnce(target, shape);
     for (int hops = 0; hops < shape.redirects && IsFollowed(answer.status); ++hops) {
-        std::optional<HttpTarget> next = NextTarget(answer.reply.request.get(), target);
+        std::optional<UrlParts> next = NextTarget(answer.reply.request.get(), target);
         if (!next) break;
-        if (shape.keepHttps && target.secure && !next->secure) {
+        if (shape.keepHttps && target.service == SERVICE_HTTPS && next->service != SERVICE_HTTPS) {
             answer.insecureRedirect = true;
             break;
         }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "web/Internet.h"
+#include "web/UrlSplit.h"
 
 #include <cstdint>
 #include <string>
@@ -11,14 +12,6 @@ namespace tamsel::web {
 // How many redirects one exchange follows, the common default of platform HTTP stacks. WinINet's own
 // following knows no limit: a URL that redirects to itself would be asked again for ever.
 inline constexpr int MAX_REDIRECTS = 10;
-
-// Where a request goes.
-struct HttpTarget {
-    bool secure = false;  // https
-    std::string server;
-    uint16_t port = 0;
-    std::string object;  // path and query, sent as they are
-};
 
 // What a request sends, apart from where it goes.
 struct RequestShape {
@@ -56,7 +49,7 @@ bool IsCertificateError(DWORD error) noexcept;
 // shape.redirects times, each time in a session of its own; past that, or when there is nowhere to go,
 // the redirect is the answer, as is one from https elsewhere when the shape keeps to https. A POST goes
 // on as a GET without its body, except after a 307.
-HttpAnswer SendFollowingRedirects(HttpTarget target, RequestShape shape);
+HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape);
 
 // The raw header block of a reply; empty when it cannot be read.
 std::string RawHeaders(HINTERNET request);

@@ -34,15 +34,8 @@ bool HttpRequest::ParseUrl(const char* url) {
     AddQueryFields(url);
     std::optional<UrlParts> parts = SplitUrl(url);
     if (!parts) return false;
-    switch (parts->service) {
-        case UrlService::Http: service = SERVICE_HTTP; break;
-        case UrlService::Https: service = SERVICE_HTTPS; break;
-        case UrlService::Ftp: service = SERVICE_FTP; break;
-        case UrlService::Other: break;  // keeps the earlier service
-    }
-    server = std::move(parts->host);
-    objectPath = std::move(parts->object);
-    port = parts->port;
+    if (parts->service == SERVICE_NONE) parts->service = service;  // keeps the earlier service
+    static_cast<UrlParts&>(*this) = std::move(*parts);
     // The path ends at the first "?" while the query pairs start after the last one: with two
     // question marks the text between them is in neither.
     objectPath.erase(std::min(objectPath.find('?'), objectPath.size()));

@@ -1,19 +1,13 @@
 // What one HTTP or FTP exchange sends: target, form and file fields, boundary.
 #pragma once
 
+#include "web/UrlSplit.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace tamsel::web {
-
-// The exchange code treats every value other than these three known ones as no service.
-enum ServiceKind : int32_t {
-    SERVICE_NONE = 0,
-    SERVICE_HTTP = 1,
-    SERVICE_HTTPS = 2,
-    SERVICE_FTP = 3,
-};
 
 struct FormField {
     std::string name;
@@ -28,7 +22,9 @@ struct FileField {
     std::string contentType;  // the part's Content-Type
 };
 
-class HttpRequest {
+// Where it goes is the URL's parts (server, port, service, and objectPath, here without its query,
+// which went into formFields); then what it carries.
+class HttpRequest : public UrlParts {
 public:
     // Seeds the C runtime's generator with the current second, then draws the boundary: two
     // requests made within the same second therefore share their boundary.
@@ -45,10 +41,6 @@ public:
     // 27 dashes and three rand() draws as "%04X%04X%04X": 39 characters.
     static std::string MakeBoundary();
 
-    std::string server;
-    std::string objectPath;  // without its query, which went into formFields
-    uint16_t port = 0;
-    ServiceKind service = SERVICE_NONE;
     std::string boundary;
     std::vector<FormField> formFields;
     std::vector<FileField> fileFields;

@@ -1,14 +1,11 @@
 // WinINet sessions: opening them with the component's bounded waits, and letting go of unread replies.
 #include "web/Internet.h"
 
-#include "base/CriticalSection.h"
 #include "web/Completion.h"
-#include "web/Worker.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace tamsel::web {
@@ -26,62 +23,6 @@ void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD stat
     if (context == BOUNDED_URL_CONTEXT &&
         (status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_SENDING_REQUEST)) {
         ApplyTimeouts(handle);
-    }
-}
-
-// A reply this long or shorter is closed on the caller's thread: the platform's reading of its rest,
-// if any, is over at once.
-constexpr uint64_t SHORT_BODY_LIMIT = 256 * 1024;
-
-// At most this many threads close unread replies at once; further closes wait for one of them. A host
-// that lets go of many large replies in a row would otherwise gain a thread, and its stack, for each.
-constexpr size_t MAX_CLOSE_WORKERS = 4;
-
-struct PendingClose {
-    UnreadReply reply;
-    PendingClose* next = nullptr;
-};
-
-// The closes waiting for a worker, oldest first, and the workers running.
-PendingClose* firstWaiting = nullptr;
-PendingClose* lastWaiting = nullptr;
-size_t closeWorkers = 0;
-
-CriticalSection& CloseQueueSection() noexcept {
-    static CriticalSection section;
-    return section;
-}
-
-// True when the caller is to run close on a new worker; false when it was queued for a running one.
-bool ClaimWorkerOrQueue(PendingClose* close) noexcept {
-    const CriticalSectionLock lock(CloseQueueSection());
-    if (closeWorkers < MAX_CLOSE_WORKERS) {
-        ++closeWorkers;
-        return true;
-    }
-    (lastWaiting != nullptr ? lastWaiting->next : firstWaiting) = close;
-    lastWaiting = close;
-    return false;
-}
-
-// The next waiting close; when none waits, the calling worker retires.
-PendingClose* NextCloseOrRetire() noexcept {
-    const CriticalSectionLock lock(CloseQueueSection());
-    PendingClose* next = firstWaiting;
-    if (next == nullptr) {
-        --closeWorkers;
-        return nullptr;
-    }
-    firstWaiting = next->next;
-    if (firstWaiting == nullptr) {
-        lastWaiting = nullptr;
-    }
-    return next;
-}
-
-void CloseWorker(void* argument) noexcept {
-    for (auto* close = static_cast<PendingClose*>(argument); close != nullptr; close = NextCloseOrRetire()) {
-        delete close;
     }
 }
 
@@ -186,38 +127,6 @@ void CloseFtpFile(FtpFile& file) noexcept {
     if (named) {
         ::DeleteFileW(copy);
     }
-}
-
-bool MayHoldLongHttpBody(HINTERNET request) noexcept {
-    DWORD type = 0;
-    DWORD size = sizeof(type);
-    if (!::InternetQueryOptionA(request, INTERNET_OPTION_HANDLE_TYPE, &type, &size) ||
-        type != INTERNET_HANDLE_TYPE_HTTP_REQUEST) {
-        return false;
-    }
-    const std::optional<uint64_t> length = QueryContentLength(request);
-    return !length || *length > SHORT_BODY_LIMIT;
-}
-
-void CloseUnread(UnreadReply reply) noexcept {
-    if (MayHoldLongHttpBody(reply.request.get())) {
-        CloseUnreadOnWorker(std::move(reply));
-    }
-}
-
-void CloseUnreadOnWorker(UnreadReply reply) noexcept {
-    auto* close = new (std::nothrow) PendingClose{std::move(reply)};
-    if (close == nullptr || !ClaimWorkerOrQueue(close)) {
-        return;
-    }
-    if (!StartWorker(CloseWorker, close)) {
-        CloseWorker(close);  // no thread to be had: this caller does the worker's job
-    }
-}
-
-size_t CloseWorkersRunning() noexcept {
-    const CriticalSectionLock lock(CloseQueueSection());
-    return closeWorkers;
 }
 
 }  // namespace tamsel::web

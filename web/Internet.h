@@ -1,4 +1,4 @@
-// WinINet sessions: opening them with the component's bounded waits, and letting go of unread replies.
+// WinINet sessions: opening them with the component's bounded waits, and what a reply's handles are.
 #pragma once
 
 #include "web/Handle.h"
@@ -52,25 +52,6 @@ struct UnreadReply {
     InternetConnection connection;
     InternetRequest request;
 };
-
-// Whether closing the request may make the platform read a long rest of its body: an HTTP reply that
-// announces more than a few blocks, or no length at all. An FTP file's close ends its data connection.
-bool MayHoldLongHttpBody(HINTERNET request) noexcept;
-
-// Closes the reply's handles. Wine's WinINet reads the rest of an unread body before the close
-// returns, a kilobyte at a time, about 5 MiB/s on loopback: letting go of a 512 MiB file after its
-// headers, or after a cancel, would hold the caller for nearly two minutes. So an HTTP reply that announces
-// more than a few blocks, or no length at all, is closed on a worker thread while the caller goes on;
-// nothing is sent either way.
-void CloseUnread(UnreadReply reply) noexcept;
-
-// Closes the reply's handles on a worker whatever its length: for a reply whose rest may trickle in
-// for as long as the server likes. At most four workers close at once; further closes wait their
-// turn. If no worker can start, the close runs here.
-void CloseUnreadOnWorker(UnreadReply reply) noexcept;
-
-// How many close workers are running now (for tests and diagnostics).
-size_t CloseWorkersRunning() noexcept;
 
 // The wait in force, and a way for tests to shorten it (never used by the product).
 uint32_t ExchangeTimeoutMs() noexcept;

@@ -26,11 +26,11 @@ bool IsScheme(std::string_view scheme) {
 }
 
 // Service and default port (0: none) of a scheme.
-std::pair<UrlService, uint16_t> ServiceOf(std::string_view scheme) {
-    if (EqualsNoCase(scheme, "http")) return {UrlService::Http, 80};
-    if (EqualsNoCase(scheme, "https")) return {UrlService::Https, 443};
-    if (EqualsNoCase(scheme, "ftp")) return {UrlService::Ftp, 21};
-    return {UrlService::Other, 0};
+std::pair<ServiceKind, uint16_t> ServiceOf(std::string_view scheme) {
+    if (EqualsNoCase(scheme, "http")) return {SERVICE_HTTP, 80};
+    if (EqualsNoCase(scheme, "https")) return {SERVICE_HTTPS, 443};
+    if (EqualsNoCase(scheme, "ftp")) return {SERVICE_FTP, 21};
+    return {SERVICE_NONE, 0};
 }
 
 // Decimal 1..65535; an empty text gives the default. nullopt when it is anything else.
@@ -110,10 +110,10 @@ std::optional<UrlParts> SplitUrl(std::string_view url) {
     object = object.substr(0, std::min(object.find('#'), object.size()));
     UrlParts parts;
     parts.service = service;
-    parts.host.assign(host);
+    parts.server.assign(host);
     parts.port = *port;
-    parts.object = (object.empty() || object[0] != '/') ? "/" : "";
-    parts.object.append(object);
+    parts.objectPath = (object.empty() || object[0] != '/') ? "/" : "";
+    parts.objectPath.append(object);
     return parts;
 }
 

@@ -1,4 +1,5 @@
-// Taking an absolute URL apart into service, host, port and object, without any platform call.
+// Taking an absolute URL apart into service, server, port and object path, without any platform call:
+// the one form of a URL that a request holds and a redirect produces.
 #pragma once
 
 #include <cstdint>
@@ -8,13 +9,19 @@
 
 namespace tamsel::web {
 
-enum class UrlService { Http, Https, Ftp, Other };
+// The exchange code treats every value other than these three known ones as no service.
+enum ServiceKind : int32_t {
+    SERVICE_NONE = 0,
+    SERVICE_HTTP = 1,
+    SERVICE_HTTPS = 2,
+    SERVICE_FTP = 3,
+};
 
 struct UrlParts {
-    UrlService service = UrlService::Other;
-    std::string host;
-    uint16_t port = 0;   // never 0 in a successful split
-    std::string object;  // path with its query, always starting with "/"
+    ServiceKind service = SERVICE_NONE;  // SERVICE_NONE: a scheme other than http, https and ftp
+    std::string server;
+    uint16_t port = 0;       // never 0 in a successful split
+    std::string objectPath;  // path, with its query as split (a request keeps the path alone); starts with "/"
 };
 
 // Splits "scheme://[user[:password]@]host[:port][/path][?query][#fragment]".

@@ -1,9 +1,10 @@
 // The per-operation HTTP client: construction and the connectivity probe on its worker thread.
 #include "web/WebSession.h"
 
+#include "web/CloseQueue.h"
 #include "web/Exchange.h"
 #include "base/Handle.h"
-#include "web/Redirect.h"
+#include "web/HeaderLook.h"
 #include "web/UrlSplit.h"
 #include "web/Worker.h"
 
@@ -31,7 +32,7 @@ private:
 // without query, fragment, user info or a byte that the platform would escape when opening it.
 bool IsSentAsItIs(const char* url) {
     const std::optional<UrlParts> parts = SplitUrl(url);
-    if (!parts || (parts->service != UrlService::Http && parts->service != UrlService::Https)) return false;
+    if (!parts || (parts->service != SERVICE_HTTP && parts->service != SERVICE_HTTPS)) return false;
     for (const char* c = url; *c != '\0'; ++c) {
         if (*c == '?' || *c == '#' || *c == ' ' || static_cast<unsigned char>(*c) >= 0x80) return false;
     }
@@ -42,7 +43,7 @@ bool IsSentAsItIs(const char* url) {
 bool LeavesHttps(const char* url, const std::string& location) {
     const std::optional<UrlParts> from = SplitUrl(url);
     const std::optional<UrlParts> to = SplitUrl(location);
-    return from && from->service == UrlService::Https && (!to || to->service != UrlService::Https);
+    return from && from->service == SERVICE_HTTPS && (!to || to->service != SERVICE_HTTPS);
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ static void Check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     if (std::optional<UrlParts> parts = SplitUrl(input)) {
-        Check(parts->port != 0 && !parts->host.empty());
-        Check(!parts->object.empty() && parts->object[0] == '/');
-        Check(parts->object.find('#') == std::string::npos);
+        Check(parts->port != 0 && !parts->server.empty());
+        Check(!parts->objectPath.empty() && parts->objectPath[0] == '/');
+        Check(parts->objectPath.find('#') == std::string::npos);
     }
 
     // ParseUrl takes a zero-terminated string: the input up to its first zero byte.

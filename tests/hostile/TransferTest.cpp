@@ -1,6 +1,7 @@
 // Hostile downloads: lengths past 4 GiB, bodies longer than announced, stalls, and sinks that misbehave.
 #include "hostile/HostileSupport.h"
 
+#include "web/CloseQueue.h"
 #include "web/Internet.h"
 
 #include <climits>

@@ -8,7 +8,7 @@ namespace {
 
 struct SplitCase {
     const char* url;
-    UrlService service;
+    ServiceKind service;
     const char* host;
     uint16_t port;
     const char* object;
@@ -16,40 +16,40 @@ struct SplitCase {
 
 TEST(UrlSplit, TakesApartWhatItCan) {
     const SplitCase cases[] = {
-        {"http://h/p?a=1&b=2", UrlService::Http, "h", 80, "/p?a=1&b=2"},
-        {"https://h/p", UrlService::Https, "h", 443, "/p"},
-        {"ftp://files.example/f.bin", UrlService::Ftp, "files.example", 21, "/f.bin"},
-        {"HTTP://h/", UrlService::Http, "h", 80, "/"},
-        {"hTTpS://h", UrlService::Https, "h", 443, "/"},
-        {"Ftp://h:2121/x", UrlService::Ftp, "h", 2121, "/x"},
-        {"http://h", UrlService::Http, "h", 80, "/"},
-        {"http://h?a=1", UrlService::Http, "h", 80, "/?a=1"},
-        {"http://h:8080/p", UrlService::Http, "h", 8080, "/p"},
-        {"http://h:/p", UrlService::Http, "h", 80, "/p"},
-        {"http://h:1/", UrlService::Http, "h", 1, "/"},
-        {"http://h:65535/", UrlService::Http, "h", 65535, "/"},
-        {"http://h:00080/", UrlService::Http, "h", 80, "/"},
-        {"https://h:80/", UrlService::Https, "h", 80, "/"},
-        {"http://u:pw@h:81/p", UrlService::Http, "h", 81, "/p"},
-        {"http://u@h/p", UrlService::Http, "h", 80, "/p"},
-        {"http://a@b@h/p", UrlService::Http, "h", 80, "/p"},
-        {"http://h/p?x=1#frag", UrlService::Http, "h", 80, "/p?x=1"},
-        {"http://h#frag", UrlService::Http, "h", 80, "/"},
-        {"http://h/p#f?a=1", UrlService::Http, "h", 80, "/p"},
-        {"http://h/p?x=http://o/q?y=2", UrlService::Http, "h", 80, "/p?x=http://o/q?y=2"},
-        {"http://h/a b/%20+", UrlService::Http, "h", 80, "/a b/%20+"},
-        {"http://[::1]:8080/p", UrlService::Http, "[::1]", 8080, "/p"},
-        {"http://[::1]/p", UrlService::Http, "[::1]", 80, "/p"},
-        {"gopher://h:70/x", UrlService::Other, "h", 70, "/x"},
-        {"svn+ssh://h:22/r", UrlService::Other, "h", 22, "/r"},
+        {"http://h/p?a=1&b=2", SERVICE_HTTP, "h", 80, "/p?a=1&b=2"},
+        {"https://h/p", SERVICE_HTTPS, "h", 443, "/p"},
+        {"ftp://files.example/f.bin", SERVICE_FTP, "files.example", 21, "/f.bin"},
+        {"HTTP://h/", SERVICE_HTTP, "h", 80, "/"},
+        {"hTTpS://h", SERVICE_HTTPS, "h", 443, "/"},
+        {"Ftp://h:2121/x", SERVICE_FTP, "h", 2121, "/x"},
+        {"http://h", SERVICE_HTTP, "h", 80, "/"},
+        {"http://h?a=1", SERVICE_HTTP, "h", 80, "/?a=1"},
+        {"http://h:8080/p", SERVICE_HTTP, "h", 8080, "/p"},
+        {"http://h:/p", SERVICE_HTTP, "h", 80, "/p"},
+        {"http://h:1/", SERVICE_HTTP, "h", 1, "/"},
+        {"http://h:65535/", SERVICE_HTTP, "h", 65535, "/"},
+        {"http://h:00080/", SERVICE_HTTP, "h", 80, "/"},
+        {"https://h:80/", SERVICE_HTTPS, "h", 80, "/"},
+        {"http://u:pw@h:81/p", SERVICE_HTTP, "h", 81, "/p"},
+        {"http://u@h/p", SERVICE_HTTP, "h", 80, "/p"},
+        {"http://a@b@h/p", SERVICE_HTTP, "h", 80, "/p"},
+        {"http://h/p?x=1#frag", SERVICE_HTTP, "h", 80, "/p?x=1"},
+        {"http://h#frag", SERVICE_HTTP, "h", 80, "/"},
+        {"http://h/p#f?a=1", SERVICE_HTTP, "h", 80, "/p"},
+        {"http://h/p?x=http://o/q?y=2", SERVICE_HTTP, "h", 80, "/p?x=http://o/q?y=2"},
+        {"http://h/a b/%20+", SERVICE_HTTP, "h", 80, "/a b/%20+"},
+        {"http://[::1]:8080/p", SERVICE_HTTP, "[::1]", 8080, "/p"},
+        {"http://[::1]/p", SERVICE_HTTP, "[::1]", 80, "/p"},
+        {"gopher://h:70/x", SERVICE_NONE, "h", 70, "/x"},
+        {"svn+ssh://h:22/r", SERVICE_NONE, "h", 22, "/r"},
     };
     for (const SplitCase& c : cases) {
         std::optional<UrlParts> parts = SplitUrl(c.url);
         ASSERT_TRUE(parts) << c.url;
         EXPECT_EQ(parts->service, c.service) << c.url;
-        EXPECT_EQ(parts->host, c.host) << c.url;
+        EXPECT_EQ(parts->server, c.host) << c.url;
         EXPECT_EQ(parts->port, c.port) << c.url;
-        EXPECT_EQ(parts->object, c.object) << c.url;
+        EXPECT_EQ(parts->objectPath, c.object) << c.url;
     }
 }
 

@@ -22,9 +22,11 @@ static_assert(OPEN_FLAGS == 0x04203100, "the look's flags");
 inline constexpr unsigned long STRICT_OPEN_FLAGS =
     OPEN_FLAGS & ~(INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID);
 
-// The HTTP status of url. 0 when no internet session could be opened (status left untouched) or the
-// status could not be read; 502 when url could not be opened. Writes the result to status too.
-int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
+// What a look at url answers. The HTTP status of url, no redirect followed; 0 when the status could
+// not be read; 502 when url could not be opened; NO_INTERNET_SESSION when no internet session could be
+// opened at all.
+inline constexpr int32_t NO_INTERNET_SESSION = -999;
+int32_t GetUrlStatus(const char* url) noexcept;
 
 // The value of the first reply header named headerName, exactly as sent; empty when there is none,
 // url cannot be opened, or the value is so long (about 4 KiB) that the platform may have cut it.
@@ -35,8 +37,7 @@ int32_t GetUrlStatus(const char* url, int32_t* status) noexcept;
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false,
                            UnreadReply* unread = nullptr);
 
-// The status of the probe page: 200 means the internet is reachable; -999 when no internet session
-// could be opened, 502 when the page could not be opened.
+// The status of the probe page, as GetUrlStatus answers it: 200 means the internet is reachable.
 int32_t CheckInternet() noexcept;
 
 }  // namespace tamsel::web

@@ -1,6 +1,7 @@
 // Header-only looks at a URL through WinINet: status, one named header, and the connectivity probe.
-#include "web/Redirect.h"
+#include "web/HeaderLook.h"
 
+#include "web/CloseQueue.h"
 #include "web/FixedUrls.h"
 #include "web/Handle.h"
 #include "web/Internet.h"
@@ -19,22 +20,20 @@ InternetRequest OpenUrl(const InternetSession& session, const char* url, bool st
 
 }  // namespace
 
-int32_t GetUrlStatus(const char* url, int32_t* status) noexcept {
+int32_t GetUrlStatus(const char* url) noexcept {
     InternetSession session = OpenSession();
     if (!session) {
-        return 0;
+        return NO_INTERNET_SESSION;
     }
     InternetRequest request = OpenUrl(session, url);
     if (!request) {
-        *status = 502;
-        return 0;
+        return 502;
     }
     // A failed query leaves the value at 0, which callers read as "status unknown".
     DWORD value = 0;
     DWORD length = sizeof(value);
     ::HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length, nullptr);
-    *status = static_cast<int32_t>(value);
-    return *status;
+    return static_cast<int32_t>(value);
 }
 
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls, UnreadReply* unread) {
@@ -64,9 +63,7 @@ std::string QueryUrlHeader(const char* url, const char* headerName, bool strictT
 }
 
 int32_t CheckInternet() noexcept {
-    int32_t status = -999;
-    GetUrlStatus(ProbeUrl, &status);
-    return status;
+    return GetUrlStatus(ProbeUrl);
 }
 
 }  // namespace tamsel::web
