@@ -21,8 +21,9 @@
 namespace tamsel::agent {
 namespace {
 
+// A null text is refused as an empty one, never read.
 bool IsEmpty(const char* text) noexcept {
-    return text[0] == '\0';
+    return text == nullptr || text[0] == '\0';
 }
 
 // URLs, serials, languages, types and codes go into request lines and form parts as they are: a
@@ -102,7 +103,7 @@ HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRE
                                    ProbeTiming timing) noexcept {
     RETURN_HR_IF(AGENT_E_BUSY, !claimed);
     RETURN_HR_IF(E_INVALIDARG, std::any_of(sent.begin(), sent.end(), [](const char* text) {
-                     return HasControlCharacter(text);
+                     return text != nullptr && HasControlCharacter(text);
                  }));
     RETURN_IF_FAILED(own);
     RETURN_IF_FAILED(timing == ProbeTiming::BEFORE ? BeginNetworkOperation() : BeginLaterOperation());
