@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the agent against plain WinINet and urlmon over loopback, under Wine, and prints the ratios.
 #
-#   scripts/bench.sh [--arch i686|x86_64] [--runs N] [--quick]
+#   scripts/bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips]
 #
 # Builds tamsel_bench.exe in build/perf-<arch>, starts tests/bench/bench_server.py (HTTP proxy + FTP)
 # and reports, all in one run on the same machine:
@@ -35,13 +35,14 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 root="$PWD"
 
-arch=i686 runs=5 quick=0 round_trips_only=0
+arch=i686 runs=5 quick=0 round_trips_only=0 direct_link=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --quick) quick=1; runs=3; shift ;;
     --round-trips) round_trips_only=1; shift ;;
+    --direct-link) direct_link=1; round_trips_only=1; shift ;;  # section 7's direct table (internal)
     *) echo "usage: bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips]" >&2; exit 2 ;;
   esac
 done
@@ -56,6 +57,8 @@ fi
 
 build="build/perf-$arch"
 prefix="$root/$build/wineprefix"
+# The direct link's Wine server lives on its private network: a prefix of its own, stopped with it.
+[ $direct_link -eq 1 ] && prefix="$root/$build/wineprefix-direct"
 data="$root/$build/bench-data"
 work="$(mktemp -d "${TMPDIR:-/tmp}/tamsel-bench.XXXXXX")"
 server_pid="" link_pid=""
@@ -98,30 +101,38 @@ for size in "${sizes[@]}"; do
 loopback.write_pattern_file(sys.argv[1], int(sys.argv[2]))' "$data/f$size.bin" "$size"
 done
 
-/usr/bin/python3 tests/bench/bench_server.py --port-file "$work/ports" --ftp-root "$data" --parent-pid $$ &
-server_pid=$!
-wait_for_port_file "$work/ports" "$server_pid" 10
-http_port=$(port_in "$work/ports" http)
-ftp_port=$(port_in "$work/ports" ftp)
-export http_proxy="http://127.0.0.1:$http_port"
 target="$work/target.bin"
 target_win="$(windows_path "$target")"
-
-echo "== machine: $(nproc) cores, $(uptime | sed 's/.*load/load/'), $(wine --version), $arch"
-bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the server answers
+if [ $direct_link -eq 0 ]; then
+  /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/ports" --ftp-root "$data" --parent-pid $$ &
+  server_pid=$!
+  wait_for_port_file "$work/ports" "$server_pid" 10
+  http_port=$(port_in "$work/ports" http)
+  ftp_port=$(port_in "$work/ports" ftp)
+  export http_proxy="http://127.0.0.1:$http_port"
+  echo "== machine: $(nproc) cores, $(uptime | sed 's/.*load/load/'), $(wine --version), $arch"
+  bench look http://www.norvik.example/ >/dev/null  # the prefix exists and the server answers
+fi
 scripts/wine-run.sh "$prefix" regsvr32 /s "$(windows_path "$root/$build/bin/NorvikTamselAgent.dll")"
 
 # Section 7: each method's median time over the played link, and the connections and requests of its
-# last run (they are the same in every run).
+# last run (they are the same in every run). "proxy": the source is the system's HTTP proxy, as
+# everywhere else here. "direct": the source is the hosts themselves on port 80, as on a machine
+# without a proxy; run only inside scripts/direct-net.sh (see --direct-link).
 round_trips() {
-  local log="$work/link.log" size=$((100 * 1024)) link_proxy method out before took spread
-  echo "== 7. round trips: 100 KiB over a link of 50 ms round-trip time (median of $runs; connections and requests made)"
+  local link="$1" log="$work/link.log" size=$((100 * 1024)) method out before took spread
+  local port_option=()
+  [ "$link" = direct ] && port_option=(--port 80)
+  echo "== 7. round trips ($link): 100 KiB over a link of 50 ms round-trip time (median of $runs; connections and requests made)"
   : >"$log"
   /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/link-ports" --ftp-root "$data" --parent-pid $$ \
-                   --latency-ms 50 --log "$log" &
+                   --latency-ms 50 --log "$log" "${port_option[@]}" &
   link_pid=$!
   wait_for_port_file "$work/link-ports" "$link_pid" 10
-  link_proxy="http://127.0.0.1:$(port_in "$work/link-ports" http)"
+  if [ "$link" = proxy ]; then
+    local -x http_proxy
+    http_proxy="http://127.0.0.1:$(port_in "$work/link-ports" http)"
+  fi
   local files=http://files.norvik.example svc=http://svc.norvik.example/svc/$size
   local methods=(raw64 urlmon fetch fetch-moved fetchex fetchex-moved queryfetchex)
   declare -A label=(
@@ -141,7 +152,7 @@ round_trips() {
       rm -f "$target"
       before=$(wc -l <"$log")
       # shellcheck disable=SC2086  # the command and its arguments, split on purpose
-      out=$(http_proxy="$link_proxy" bench ${command[$method]} "$target_win") || { echo "$method failed" >&2; continue; }
+      out=$(bench ${command[$method]} "$target_win") || { echo "$method failed" >&2; continue; }
       [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$size" ] || { echo "$method: wrong size" >&2; continue; }
       times[$method]+="$(printf '%s\n' "$out" | value seconds)"$'\n'
       connections[$method]=$(tail -n +"$((before + 1))" "$log" | grep -c '^connect$' || true)
@@ -161,8 +172,24 @@ round_trips() {
   stop_server "$link_pid"
   link_pid=""
 }
+# Both links in one run: through the proxy, then direct on a private network where the machine makes one.
+round_trips_both_links() {
+  round_trips proxy
+  local status=0
+  scripts/direct-net.sh www.norvik.example svc.norvik.example files.norvik.example -- \
+    scripts/bench.sh --arch "$arch" --runs "$runs" --direct-link || status=$?
+  if [ $status -eq 77 ]; then
+    echo "== 7. round trips (direct): skipped, this machine makes no private network"
+  elif [ $status -ne 0 ]; then
+    return "$status"
+  fi
+}
+if [ $direct_link -eq 1 ]; then
+  round_trips direct
+  exit 0
+fi
 if [ $round_trips_only -eq 1 ]; then
-  round_trips
+  round_trips_both_links
   exit 0
 fi
 
@@ -336,7 +363,7 @@ else
   echo "   scripts/bench-markup.sh is not there: skipped"
 fi
 
-round_trips
+round_trips_both_links
 
 echo "== summary ($arch, $(uptime | sed 's/.*load/load/'))"
 printf '   %s\n' "${summary[@]}"

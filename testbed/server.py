@@ -2,7 +2,7 @@
 # The loopback "internet" of the wire tests: a scripted HTTP proxy, TLS tunnels, FTP and a request log.
 """Loopback test server that Wine's WinINet reaches as its HTTP proxy.
 
-Usage: server.py --port-file FILE [--parent-pid PID] [--cert-dir DIR]
+Usage: server.py --port-file FILE [--parent-pid PID] [--cert-dir DIR] [--port N]
 
 Proxied requests arrive in absolute form and are answered from scripted routes keyed by host and
 path; CONNECT tunnels are wrapped in TLS with certificates of a test CA; an anonymous FTP server
@@ -583,10 +583,11 @@ def main():
     parser.add_argument('--port-file', required=True)
     parser.add_argument('--parent-pid', type=int)
     parser.add_argument('--cert-dir', help='where the test CAs live (made on first use)')
+    parser.add_argument('--port', type=int, default=0, help='80 where the hosts reach it directly')
     args = parser.parse_args()
 
     cert_dir = args.cert_dir or tempfile.mkdtemp(prefix='testbed-certs.')
-    server = Server(('127.0.0.1', 0), Handler)
+    server = Server(('127.0.0.1', args.port), Handler)
     server.bench = Bench(Certificates(cert_dir))
     return loopback.serve_until_stopped(server, args.port_file, args.parent_pid, http=server.server_address[1])
 

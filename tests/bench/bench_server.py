@@ -2,7 +2,7 @@
 # The benchmarks' loopback source: a proxy-style HTTP server for large bodies and the service, and FTP.
 """Loopback server for scripts/bench.sh, reached by Wine's WinINet as its HTTP proxy.
 
-Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--latency-ms MS --log FILE]
+Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--latency-ms MS --log FILE] [--port N]
 
 Answers, for any host:
   GET  /               200, a small page (the connectivity probe)
@@ -150,11 +150,12 @@ def main():
     parser.add_argument('--parent-pid', type=int)
     parser.add_argument('--latency-ms', type=float, default=0)
     parser.add_argument('--log')
+    parser.add_argument('--port', type=int, default=0)
     args = parser.parse_args()
     Link.latency = args.latency_ms / 1000.0
     if args.log:
         Link.log = open(args.log, 'a', encoding='ascii')
-    server = Server(('127.0.0.1', 0), Handler)
+    server = Server(('127.0.0.1', args.port), Handler)
     ftp = loopback.FtpServer(args.ftp_root)
     return loopback.serve_until_stopped(server, args.port_file, args.parent_pid, http=server.server_address[1],
                                         ftp=ftp.port)
