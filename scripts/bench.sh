@@ -26,7 +26,10 @@
 #      source that waits one round trip before a new connection's first request and one before every
 #      reply), with the connections and requests each method made: the raw loop, URLDownloadToFileA,
 #      FetchToFile and FetchToFileEx on a fresh object (file at the look and after a 302), and
-#      QueryDownload then FetchToFileEx on one object (medians of N rounds, with the fastest and slowest).
+#      QueryDownload then FetchToFileEx on one object, the file on a host of its own and on the
+#      service's (medians of N rounds, with the fastest and slowest). Twice: through the proxy, and
+#      direct, as on a machine without one (scripts/direct-net.sh: a private network where the hosts'
+#      names lead to the source on 127.0.0.1:80; skipped where the machine makes none).
 # --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. --round-trips: only 7.
 # Not part of test.sh.
 set -euo pipefail
@@ -134,17 +137,19 @@ round_trips() {
     http_proxy="http://127.0.0.1:$(port_in "$work/link-ports" http)"
   fi
   local files=http://files.norvik.example svc=http://svc.norvik.example/svc/$size
-  local methods=(raw64 urlmon fetch fetch-moved fetchex fetchex-moved queryfetchex)
+  local methods=(raw64 urlmon fetch fetch-moved fetchex fetchex-moved queryfetchex queryfetchex-here)
   declare -A label=(
     [raw64]="raw loop (InternetOpenUrl + reads)" [urlmon]="URLDownloadToFileA"
     [fetch]="FetchToFile, file at the look" [fetch-moved]="FetchToFile, 302 first"
     [fetchex]="FetchToFileEx, file at the look" [fetchex-moved]="FetchToFileEx, 302 first"
     [queryfetchex]="QueryDownload + FetchToFileEx"
+    [queryfetchex-here]="the same, file on the service's host"
   )
   declare -A command=(
     [raw64]="raw64 $files/size/$size" [urlmon]="urlmon $files/size/$size" [fetch]="fetch $files/size/$size"
     [fetch-moved]="fetch $files/moved/$size" [fetchex]="fetchex $files/size/$size"
     [fetchex-moved]="fetchex $files/moved/$size" [queryfetchex]="queryfetchex $svc CODE-1234"
+    [queryfetchex-here]="queryfetchex http://svc.norvik.example/svc-here/$size CODE-1234"
   )
   declare -A times=() connections=() requests=()
   for _ in $(seq "$runs"); do

@@ -10,7 +10,8 @@ Answers, for any host:
   GET  /moved/N        302 to http://files.norvik.example/size/N, no body
   GET  /svc[/N]        200, a small page without Location (the service URL's redirect look)
   POST /svc[/N]        200, a service reply: StatusCode 1, the download URL /size/N (1 MiB without N)
-                       and its size
+                       on files.norvik.example, and its size
+  POST /svc-here/N     the same, the download URL on svc.norvik.example, the service's own host
 and serves DIR read-only over anonymous FTP. Writes "http=PORT" and "ftp=PORT" lines to FILE.
 
 Unlike the wire tests' bench it keeps no request log and has no control API, so that the source is
@@ -37,7 +38,7 @@ BLOCK = memoryview(loopback.pattern(16384))  # about 4 MiB: few sends per body
 PAGE = b'<html><body>bench</body></html>\r\n'
 SERVICE_REPLY = ('<!-- bench -->\r\n<reply>\r\n'
                  '  <field name="StatusCode" value="1"/>\r\n'
-                 '  <field name="downloadURL" value="http://files.norvik.example/size/%d"/>\r\n'
+                 '  <field name="downloadURL" value="http://%s.norvik.example/size/%d"/>\r\n'
                  '  <field name="filesize" value="%d"/>\r\n'
                  '</reply>\r\n')
 
@@ -98,9 +99,13 @@ def answer(sock, method, path):
     elif path.startswith('/moved/'):
         location = 'Location: http://files.norvik.example/size/%s\r\n' % path[len('/moved/'):]
         sock.sendall((head % (302, 'Found', 0, location)).encode())
+    elif path.startswith('/svc-here/') and method == 'POST':
+        size = int(path[len('/svc-here/'):])
+        reply = (SERVICE_REPLY % ('svc', size, size)).encode()
+        sock.sendall((head % (200, 'OK', len(reply), '')).encode() + reply)
     elif (path == '/svc' or path.startswith('/svc/')) and method == 'POST':
         size = int(path[len('/svc/'):]) if path.startswith('/svc/') else 1048576
-        reply = (SERVICE_REPLY % (size, size)).encode()
+        reply = (SERVICE_REPLY % ('files', size, size)).encode()
         sock.sendall((head % (200, 'OK', len(reply), '')).encode() + reply)
     else:
         sock.sendall((head % (200, 'OK', len(PAGE), '')).encode() + PAGE)
