@@ -18,9 +18,10 @@ shift
 
 if [ "${TAMSEL_DIRECT_NET:-}" != inside ]; then
   # Root makes the namespaces directly; anyone else through a user namespace, where the machine allows it.
-  for unshare in "unshare -n -m" "unshare -r -n -m"; do
-    if $unshare true 2>/dev/null; then
-      exec env TAMSEL_DIRECT_NET=inside $unshare "$0" "${hosts[@]}" -- "$@"
+  for options in "-n -m" "-r -n -m"; do
+    read -ra flags <<<"$options"
+    if unshare "${flags[@]}" true 2>/dev/null; then
+      exec env TAMSEL_DIRECT_NET=inside unshare "${flags[@]}" "$0" "${hosts[@]}" -- "$@"
     fi
   done
   echo "direct-net: this machine makes no private network (unshare -n -m refused): skipped" >&2
