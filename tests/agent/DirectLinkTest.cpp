@@ -15,11 +15,10 @@ namespace tamsel::agent {
 namespace {
 
 using namespace test;
-using testbed::RecordedRequest;
+using testbed::FILES_HOST;
 using testbed::Route;
+using testbed::SERVICE_HOST;
 
-constexpr char FILES[] = "files.norvik.example";
-constexpr char SERVICE_HOST[] = "svc.norvik.example";
 constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
 constexpr char MOVED_URL[] = "http://files.norvik.example/moved.bin";
 constexpr char SERVICE_URL[] = "http://svc.norvik.example/dl/service.php";
@@ -30,7 +29,7 @@ protected:
     void Read() {
         lines.clear();
         connections.clear();
-        for (const RecordedRequest& request : loopback.Requests()) {
+        for (const testbed::RecordedRequest& request : loopback.Requests()) {
             lines.push_back(request.host + " " + request.RequestLine());
             connections.push_back(request.connection);
         }
@@ -57,8 +56,8 @@ TEST_F(DirectLink, AQueryAndTwoDownloadsOnOneObjectOpenOneConnectionPerHost) {
     // its first request opened: three connections for six requests, each host's opened once.
     loopback.Add(Route("/dl/service.php", SERVICE_HOST).Method("POST").Body(
         ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "100000"}})));
-    loopback.Add(Route("/moved.bin", FILES).Status(302).Header(std::string("Location: ") + FILE_URL));
-    loopback.Add(Route("/f.bin", FILES).Generated(100000));
+    loopback.Add(Route("/moved.bin", FILES_HOST).Status(302).Header(std::string("Location: ") + FILE_URL));
+    loopback.Add(Route("/f.bin", FILES_HOST).Generated(100000));
     char url[256] = "";
     LONGLONG size = 0;
     ASSERT_EQ(agent.QueryDownload(url, sizeof url, SERVICE_URL, "CODE", &size), S_OK);
@@ -72,9 +71,9 @@ TEST_F(DirectLink, AQueryAndTwoDownloadsOnOneObjectOpenOneConnectionPerHost) {
         std::string(testbed::MAKER_HOST) + " GET / HTTP/1.1",
         std::string(SERVICE_HOST) + " GET /dl/service.php HTTP/1.1",
         std::string(SERVICE_HOST) + " POST /dl/service.php HTTP/1.1",
-        std::string(FILES) + " GET /f.bin HTTP/1.0",
-        std::string(FILES) + " GET /moved.bin HTTP/1.0",
-        std::string(FILES) + " GET /f.bin HTTP/1.0",
+        std::string(FILES_HOST) + " GET /f.bin HTTP/1.0",
+        std::string(FILES_HOST) + " GET /moved.bin HTTP/1.0",
+        std::string(FILES_HOST) + " GET /f.bin HTTP/1.0",
     };
     ASSERT_EQ(lines, expected) << Joined();
     EXPECT_EQ(connections[2], connections[1]) << "the POST on the look's connection\n" << Joined();

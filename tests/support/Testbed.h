@@ -14,6 +14,9 @@ namespace tamsel::testbed {
 
 // Host of the maker's web site, where the probe page lives.
 inline constexpr char MAKER_HOST[] = "www.norvik.example";
+// Hosts of the service and of the files it hands out, as the wire tests name them.
+inline constexpr char SERVICE_HOST[] = "svc.norvik.example";
+inline constexpr char FILES_HOST[] = "files.norvik.example";
 
 // One scripted answer, built fluently: Route("/svc").Status(302).Header("Location: http://x/").
 // A route answers requests for its host whose path and query equal target exactly, or, failing that,
