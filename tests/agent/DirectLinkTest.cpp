@@ -22,6 +22,8 @@ using testbed::SERVICE_HOST;
 constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
 constexpr char MOVED_URL[] = "http://files.norvik.example/moved.bin";
 constexpr char SERVICE_URL[] = "http://svc.norvik.example/dl/service.php";
+// SHA-256 of the first 100,000 bytes of the generated pattern (i % 251).
+constexpr char PATTERN_100000_SHA256[] = "cd2df694e424bc7968cc37f47751019e5ca0cd1bdf2e479ea537c3a1c32ee1aa";
 
 class DirectLink : public testbed::TestbedTest {
 protected:
@@ -51,7 +53,8 @@ protected:
 
 TEST_F(DirectLink, AQueryAndTwoDownloadsOnOneObjectOpenOneConnectionPerHost) {
     // The query probes, looks at the service URL and posts to it; the first download goes to the file at
-    // once (the query's probe stands for its own); the second asks a URL that moves to the same file.
+    // once (the query's probe stands for its own); the second, a verified one, asks a URL that moves to
+    // the same file.
     // The look and the POST share a connection, and every request to the file's host comes on the one
     // its first request opened: three connections for six requests, each host's opened once.
     loopback.Add(Route("/dl/service.php", SERVICE_HOST).Method("POST").Body(
@@ -63,7 +66,9 @@ TEST_F(DirectLink, AQueryAndTwoDownloadsOnOneObjectOpenOneConnectionPerHost) {
     ASSERT_EQ(agent.QueryDownload(url, sizeof url, SERVICE_URL, "CODE", &size), S_OK);
     ASSERT_EQ(agent.FetchToFileEx(url, wideTarget.c_str(), nullptr, TAMSEL_FETCH_REPLACE_SAFELY, size), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
-    ASSERT_EQ(agent.FetchToFileEx(MOVED_URL, wideTarget.c_str(), nullptr, TAMSEL_FETCH_REPLACE_SAFELY, size), S_OK);
+    ASSERT_EQ(agent.FetchToFileVerified(MOVED_URL, wideTarget.c_str(), nullptr, TAMSEL_FETCH_REPLACE_SAFELY, size,
+                                        PATTERN_100000_SHA256),
+              S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
 
     Read();
