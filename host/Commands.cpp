@@ -59,13 +59,12 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// One download as FetchToFileEx takes it, or FetchToFileVerified when verified; `path` in UTF-8.
+// One download as FetchToFileEx takes it, or FetchToFileVerified when it names a digest; `path` in UTF-8.
 struct FetchPlan {
     std::string url;
     std::string path;
     ULONG flags;
     LONGLONG expectedSize;
-    bool verified = false;
     std::string sha256;  // empty: no digest to check
 };
 
@@ -84,10 +83,11 @@ FetchOutcome FetchOnce(InvTamselAgentOps3& agent, const FetchPlan& plan) {
     ConsoleProgress progress;
     FlushOutput();
     const std::wstring path = Widen(plan.path);
-    const HRESULT result =
-        plan.verified ? agent.FetchToFileVerified(plan.url.c_str(), path.c_str(), &progress, plan.flags,
-                                                  plan.expectedSize, plan.sha256.c_str())
-                      : agent.FetchToFileEx(plan.url.c_str(), path.c_str(), &progress, plan.flags, plan.expectedSize);
+    const HRESULT result = plan.sha256.empty()
+                               ? agent.FetchToFileEx(plan.url.c_str(), path.c_str(), &progress, plan.flags,
+                                                     plan.expectedSize)
+                               : agent.FetchToFileVerified(plan.url.c_str(), path.c_str(), &progress, plan.flags,
+                                                           plan.expectedSize, plan.sha256.c_str());
     progress.Finish();
     FlushOutput();
     return {result, progress.Received()};
@@ -183,7 +183,7 @@ int JudgeFetch(InvTamselAgentOps& agent, const FetchPlan& plan, const FetchOutco
 
 int RunFetch(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settings) {
     const FetchPlan plan{a[0], a[1], FetchFlags(settings.resume, settings.strictTls), settings.expectedSize,
-                         !settings.sha256.empty(), settings.sha256};
+                         settings.sha256};
     return JudgeFetch(agent, plan, Fetch(agent, plan, 0));
 }
 
@@ -243,7 +243,7 @@ int RunGet(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settin
     // A size of 0 or less is the service's mistake; the download then runs with no size to check.
     // Whenever the service names the file's digest, only a file with that digest takes the name.
     const FetchPlan plan{url, JoinPath(folder, name), FetchFlags(true, settings.strictTls),
-                         announced > 0 ? announced : -1, digest[0] != '\0', digest};
+                         announced > 0 ? announced : -1, digest};
     std::printf("downloading %s (%s)\n         to %s\n", url,
                 FormatBytes(static_cast<uint64_t>(std::max<LONGLONG>(announced, 0))).c_str(), plan.path.c_str());
     const int fetched = JudgeFetch(agent, plan, Fetch(agent, plan, settings.retries));
