@@ -65,8 +65,8 @@ struct RecordedRequest {
     std::string host;     // host without port: of the URL, of the CONNECT, or 127.0.0.1 for FTP
     std::string target;   // path and query as routed; CONNECT: host:port; FTP: the command word
     std::string raw;      // request line, header lines and body; FTP: the command line without CRLF
-    int connection = 0;   // the proxy connection it came on, numbered from 1 as accepted (a tunnel's
-                          // requests share their CONNECT's); 0 for FTP
+    int connection = 0;   // the connection it came on (to the proxy, or to the host when direct), numbered
+                          // from 1 as accepted (a tunnel's requests share their CONNECT's); 0 for FTP
 
     std::string RequestLine() const;
     std::vector<std::string> HeaderLines() const;  // in order, without CRLF
