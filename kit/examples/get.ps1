@@ -30,12 +30,14 @@ function Fail($what, $failure) {
 }
 
 $agent = New-Object -ComObject NorvikTamselAgent.nvTamselAgent
-# A script block is no COM object; a small class is, and the agent calls its Progress method.
+# A script block is no COM object; a small class is, and the agent calls its Progress method. The
+# agent calls a handler's default member first: a .NET class's is ToString unless one says DispId(0).
 Add-Type -TypeDefinition @"
 using System;
 using System.Runtime.InteropServices;
 [ComVisible(true), ClassInterface(ClassInterfaceType.AutoDispatch)]
 public class TamselProgress {
+    [DispId(0)]
     public bool Progress(double received, double total, double percent) {
         if (total >= 0) Console.Error.Write("\r{0}% {1} of {2} bytes   ", percent, received, total);
         else Console.Error.Write("\r{0} bytes   ", received);
