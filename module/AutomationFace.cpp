@@ -119,16 +119,17 @@ Outcome AgentFaces::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    m_lastFileSize = -1;
-    m_lastSha256.clear();
     std::vector<char> buffer(URL_BUFFER_SIZE);
     char digest[SHA256_HEX_LENGTH + 1] = {};
     LONGLONG size = 0;
     const HRESULT hr = m_agent.QueryDownloadEx(buffer.data(), URL_BUFFER_SIZE, url.c_str(), codeText.c_str(), &size,
                                                digest, sizeof(digest));
+    // A call refused as busy (from a handler, during a download) changes nothing, the last answer included.
+    if (hr != AGENT_E_BUSY) {
+        m_lastFileSize = SUCCEEDED(hr) ? static_cast<double>(size) : -1;
+        m_lastSha256.assign(digest, digest + (SUCCEEDED(hr) ? std::strlen(digest) : 0));
+    }
     if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::QUERY)));
-    m_lastFileSize = static_cast<double>(size);
-    m_lastSha256.assign(digest, digest + std::strlen(digest));
     return Outcome{NewString(buffer.data(), downloadUrl), {}};
 }
 
