@@ -45,8 +45,11 @@ std::optional<Outcome> NotEmpty(const std::string& text, const wchar_t* name) {
 
 // expectedSize: missing or Empty means no check (-1); otherwise a whole number of bytes, as exact
 // numbers or text that reads as one.
-std::optional<Outcome> ToExpectedSize(const VARIANT& given, LONGLONG& size) {
+std::optional<Outcome> ToExpectedSize(const VARIANT& argument, LONGLONG& size) {
     size = -1;
+    // VBScript passes a variable by reference: the VARIANT it refers to is the argument.
+    const bool byReference = argument.vt == (VT_BYREF | VT_VARIANT) && argument.pvarVal != nullptr;
+    const VARIANT& given = byReference ? *argument.pvarVal : argument;
     if (given.vt == VT_EMPTY || given.vt == VT_NULL || (given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND)) {
         return std::nullopt;
     }

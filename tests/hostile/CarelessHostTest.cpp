@@ -290,6 +290,15 @@ TEST_F(CarelessHost, HandlerThatQueriesDuringTheDownloadLeavesTheLastQuerysAnswe
     EXPECT_EQ(size, 300000) << "a query refused as busy changes nothing";
     EXPECT_EQ(std::wstring(sha256 ? sha256 : L""), std::wstring(digest.begin(), digest.end()));
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+
+    // VBScript passes a variable by reference: one that holds Empty checks no size, as Empty itself.
+    VARIANT empty;
+    empty.vt = VT_EMPTY;
+    VARIANT byReference;
+    byReference.vt = VT_BYREF | VT_VARIANT;
+    byReference.pvarVal = &empty;
+    EXPECT_EQ(agent->Download(url, file, 0, byReference, nullptr), S_OK) << ErrorText();
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
     ::SysFreeString(sha256);
     ::SysFreeString(file);
     ::SysFreeString(url);
