@@ -171,46 +171,46 @@ HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale,
 HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
                                                      const char* serial, const char* language,
                                                      const char* type) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.LookupRedirect(target, targetSize, lookupUrl, serial, language, type);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(char* downloadUrl, ULONG downloadUrlSize,
                                                     const char* serviceUrl, const char* code,
                                                     LONGLONG* fileSize) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.QueryDownload(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFile(const char* url, const char* path,
                                                   ProgressSink* progress) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.FetchToFile(url, path, progress);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(const char* serviceUrl, const char* code, LONG success,
                                                      LONG* remaining) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.ReportDownload(serviceUrl, code, success, remaining);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress,
                                                     ULONG flags, LONGLONG expectedSize) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.FetchToFileEx(url, path, progress, flags, expectedSize);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize,
                                                       const char* serviceUrl, const char* code, LONGLONG* fileSize,
                                                       char* sha256, ULONG sha256Size) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.QueryDownloadEx(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize, sha256, sha256Size);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFileVerified(const char* url, const wchar_t* path,
                                                           ProgressSink* progress, ULONG flags,
                                                           LONGLONG expectedSize, const char* sha256) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.FetchToFileVerified(url, path, progress, flags, expectedSize, sha256);
 }
 

@@ -181,27 +181,27 @@ HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(BSTR lookupUrl, BSTR serial
                                                      BSTR* target) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, target);
     *target = nullptr;
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Lookup(lookupUrl, serial, language, type, target); });
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, downloadUrl);
     *downloadUrl = nullptr;
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Query(serviceUrl, code, downloadUrl); });
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::Download(BSTR url, BSTR path, LONG flags, VARIANT expectedSize,
                                                BSTR sha256) noexcept {
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Fetch(url, path, flags, expectedSize, sha256); });
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
                                                      LONG* remaining) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, remaining);
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Tell(serviceUrl, code, success, remaining); });
 }
 
