@@ -24,6 +24,15 @@ bool ClearsHandler(DISPID member, WORD flags, const DISPPARAMS* parameters) noex
     return type == VT_NULL || type == VT_EMPTY;
 }
 
+// QueryInterface's answer: face, counted through its own AddRef (the form's, or the outer object's).
+HRESULT AnswerFace(void* face, void** object) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    *object = face;
+    RETURN_HR_IF(E_NOINTERFACE, face == nullptr);
+    static_cast<IUnknown*>(face)->AddRef();
+    return S_OK;
+}
+
 // A form with a count of its own. The class is registered "Apartment", but a host may still hand the
 // object to another thread, and the agent promises such calls AGENT_E_BUSY: every call holds a
 // reference for its length, so the count moves from several threads at once and must be interlocked.
@@ -51,11 +60,7 @@ private:
 class PlainAgent final : public Counted<PlainAgent, AgentFaces> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        RETURN_HR_IF_NULL(E_POINTER, object);
-        *object = ::IsEqualIID(riid, IID_IUnknown) ? Identity() : FindFace(riid);
-        RETURN_HR_IF(E_NOINTERFACE, *object == nullptr);
-        AddRef();
-        return S_OK;
+        return AnswerFace(::IsEqualIID(riid, IID_IUnknown) ? Identity() : FindFace(riid), object);
     }
 };
 
@@ -81,18 +86,10 @@ class AggregatedAgent final : public Counted<AggregatedAgent, IUnknown> {
 public:
     explicit AggregatedAgent(IUnknown* outer) noexcept : m_contained(outer) {}
 
+    // Its own unknown counts itself; the faces count through the outer object.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        RETURN_HR_IF_NULL(E_POINTER, object);
-        *object = nullptr;
-        if (::IsEqualIID(riid, IID_IUnknown)) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = m_contained.FindFace(riid);
-        RETURN_HR_IF(E_NOINTERFACE, *object == nullptr);
-        static_cast<IUnknown*>(*object)->AddRef();  // through the outer object
-        return S_OK;
+        return AnswerFace(::IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(this) : m_contained.FindFace(riid),
+                          object);
     }
 
 private:
