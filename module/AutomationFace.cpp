@@ -6,6 +6,7 @@
 
 #include <olectl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -71,7 +72,9 @@ std::optional<Outcome> CheckSha256(const std::string& digest) {
 }
 
 HRESULT NewString(const std::string& text, BSTR* out) {
-    const std::wstring wide(text.begin(), text.end());  // ASCII or the service's 8-bit text, byte by byte
+    // ASCII or the service's 8-bit text, byte by byte: unsigned, or a byte above 127 would become U+FFxx.
+    std::wstring wide(text.size(), L'\0');
+    std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<unsigned char>(c); });
     *out = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }

@@ -309,5 +309,25 @@ TEST_F(CarelessHost, HandlerThatQueriesDuringTheDownloadLeavesTheLastQuerysAnswe
     EXPECT_EQ(ops->Release(), 0u);
 }
 
+// The service's 8-bit text reaches a script byte by byte: each byte the character of that number.
+TEST_F(CarelessHost, AnswerWithBytesAboveAsciiReachesTheScriptByteByByte) {
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
+        {{"StatusCode", "1"}, {"downloadURL", "http://files.norvik.example/caf\xE9\xFF.bin"}, {"filesize", "5"}}))));
+    InvTamselAgentOps* ops = Create();
+    ASSERT_NE(ops, nullptr);
+    InvTamselAgent2* agent = nullptr;
+    ASSERT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
+    BSTR service = ::SysAllocString(L"http://svc.norvik.example/svc");
+    BSTR code = ::SysAllocString(L"CODE");
+    BSTR url = nullptr;
+    EXPECT_EQ(agent->QueryDownload(service, code, &url), S_OK) << ErrorText();
+    EXPECT_EQ(std::wstring(url ? url : L""), L"http://files.norvik.example/caf\u00E9\u00FF.bin");
+    ::SysFreeString(url);
+    ::SysFreeString(code);
+    ::SysFreeString(service);
+    agent->Release();
+    EXPECT_EQ(ops->Release(), 0u);
+}
+
 }  // namespace
 }  // namespace tamsel::hostile
