@@ -24,6 +24,15 @@ bool ClearsHandler(DISPID member, WORD flags, const DISPPARAMS* parameters) noex
     return type == VT_NULL || type == VT_EMPTY;
 }
 
+// QueryInterface's answer: face, counted through its own AddRef (the form's, or the outer object's).
+HRESULT AnswerFace(void* face, void** object) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, object);
+    *object = face;
+    RETURN_HR_IF(E_NOINTERFACE, face == nullptr);
+    static_cast<IUnknown*>(face)->AddRef();
+    return S_OK;
+}
+
 // A form with a count of its own. The class is registered "Apartment", but a host may still hand the
 // object to another thread, and the agent promises such calls AGENT_E_BUSY: every call holds a
 // reference for its length, so the count moves from several threads at once and must be interlocked.
@@ -51,11 +60,7 @@ private:
 class PlainAgent final : public Counted<PlainAgent, AgentFaces> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        RETURN_HR_IF_NULL(E_POINTER, object);
-        *object = ::IsEqualIID(riid, IID_IUnknown) ? Identity() : FindFace(riid);
-        RETURN_HR_IF(E_NOINTERFACE, *object == nullptr);
-        AddRef();
-        return S_OK;
+        return AnswerFace(::IsEqualIID(riid, IID_IUnknown) ? Identity() : FindFace(riid), object);
     }
 };
 
@@ -81,18 +86,10 @@ class AggregatedAgent final : public Counted<AggregatedAgent, IUnknown> {
 public:
     explicit AggregatedAgent(IUnknown* outer) noexcept : m_contained(outer) {}
 
+    // Its own unknown counts itself; the faces count through the outer object.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        RETURN_HR_IF_NULL(E_POINTER, object);
-        *object = nullptr;
-        if (::IsEqualIID(riid, IID_IUnknown)) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = m_contained.FindFace(riid);
-        RETURN_HR_IF(E_NOINTERFACE, *object == nullptr);
-        static_cast<IUnknown*>(*object)->AddRef();  // through the outer object
-        return S_OK;
+        return AnswerFace(::IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(this) : m_contained.FindFace(riid),
+                          object);
     }
 
 private:
@@ -171,46 +168,46 @@ HRESULT STDMETHODCALLTYPE AgentFaces::Invoke(DISPID member, REFIID, LCID locale,
 HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl,
                                                      const char* serial, const char* language,
                                                      const char* type) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.LookupRedirect(target, targetSize, lookupUrl, serial, language, type);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(char* downloadUrl, ULONG downloadUrlSize,
                                                     const char* serviceUrl, const char* code,
                                                     LONGLONG* fileSize) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.QueryDownload(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFile(const char* url, const char* path,
                                                   ProgressSink* progress) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.FetchToFile(url, path, progress);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(const char* serviceUrl, const char* code, LONG success,
                                                      LONG* remaining) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.ReportDownload(serviceUrl, code, success, remaining);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress,
                                                     ULONG flags, LONGLONG expectedSize) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.FetchToFileEx(url, path, progress, flags, expectedSize);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize,
                                                       const char* serviceUrl, const char* code, LONGLONG* fileSize,
                                                       char* sha256, ULONG sha256Size) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.QueryDownloadEx(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize, sha256, sha256Size);
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::FetchToFileVerified(const char* url, const wchar_t* path,
                                                           ProgressSink* progress, ULONG flags,
                                                           LONGLONG expectedSize, const char* sha256) noexcept {
-    const KeepAlive alive(static_cast<InvTamselAgentOps*>(this));
+    const auto alive = ShareComPointer(Identity());
     return m_agent.FetchToFileVerified(url, path, progress, flags, expectedSize, sha256);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "agent/AgentObject.h"
+#include "base/Handle.h"
 #include "module/ComModule.h"
 #include "module/ConnectionPoint.h"
 #include "module/ErrorInfo.h"
@@ -30,6 +31,8 @@ public:
     AgentFaces(const AgentFaces&) = delete;
     AgentFaces& operator=(const AgentFaces&) = delete;
 
+    // Every operation holds a reference to it for its length: a progress sink or a script's handler may
+    // release the host's last reference while a download is still writing into the object.
     IUnknown* Identity() noexcept { return static_cast<InvTamselAgent*>(this); }
     // The interface table: the face that answers riid, or null. Takes no reference.
     void* FindFace(REFIID riid) noexcept;
@@ -97,19 +100,6 @@ private:
     std::wstring m_lastSha256;
     ComPointer<IDispatch> m_onProgress;
     ConnectionPoint m_events;
-};
-
-// Holds a reference to the object for the length of one operation: a progress sink or a script's
-// handler may release the host's last reference while a download is still writing into the object.
-class KeepAlive {
-public:
-    explicit KeepAlive(IUnknown* object) noexcept : m_object(object) { m_object->AddRef(); }
-    ~KeepAlive() { m_object->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-
-private:
-    IUnknown* m_object;
 };
 
 // The instance creator of the class table: the plain form without an outer object, else the

@@ -6,6 +6,7 @@
 
 #include <olectl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -45,8 +46,11 @@ std::optional<Outcome> NotEmpty(const std::string& text, const wchar_t* name) {
 
 // expectedSize: missing or Empty means no check (-1); otherwise a whole number of bytes, as exact
 // numbers or text that reads as one.
-std::optional<Outcome> ToExpectedSize(const VARIANT& given, LONGLONG& size) {
+std::optional<Outcome> ToExpectedSize(const VARIANT& argument, LONGLONG& size) {
     size = -1;
+    // VBScript passes a variable by reference: the VARIANT it refers to is the argument.
+    const bool byReference = argument.vt == (VT_BYREF | VT_VARIANT) && argument.pvarVal != nullptr;
+    const VARIANT& given = byReference ? *argument.pvarVal : argument;
     if (given.vt == VT_EMPTY || given.vt == VT_NULL || (given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND)) {
         return std::nullopt;
     }
@@ -68,7 +72,9 @@ std::optional<Outcome> CheckSha256(const std::string& digest) {
 }
 
 HRESULT NewString(const std::string& text, BSTR* out) {
-    const std::wstring wide(text.begin(), text.end());  // ASCII or the service's 8-bit text, byte by byte
+    // ASCII or the service's 8-bit text, byte by byte: unsigned, or a byte above 127 would become U+FFxx.
+    std::wstring wide(text.size(), L'\0');
+    std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<unsigned char>(c); });
     *out = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
@@ -119,16 +125,17 @@ Outcome AgentFaces::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    m_lastFileSize = -1;
-    m_lastSha256.clear();
     std::vector<char> buffer(URL_BUFFER_SIZE);
     char digest[SHA256_HEX_LENGTH + 1] = {};
     LONGLONG size = 0;
     const HRESULT hr = m_agent.QueryDownloadEx(buffer.data(), URL_BUFFER_SIZE, url.c_str(), codeText.c_str(), &size,
                                                digest, sizeof(digest));
+    // A call refused as busy (from a handler, during a download) changes nothing, the last answer included.
+    if (hr != AGENT_E_BUSY) {
+        m_lastFileSize = SUCCEEDED(hr) ? static_cast<double>(size) : -1;
+        m_lastSha256.assign(digest, digest + (SUCCEEDED(hr) ? std::strlen(digest) : 0));
+    }
     if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::QUERY)));
-    m_lastFileSize = static_cast<double>(size);
-    m_lastSha256.assign(digest, digest + std::strlen(digest));
     return Outcome{NewString(buffer.data(), downloadUrl), {}};
 }
 
@@ -177,27 +184,27 @@ HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(BSTR lookupUrl, BSTR serial
                                                      BSTR* target) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, target);
     *target = nullptr;
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Lookup(lookupUrl, serial, language, type, target); });
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, downloadUrl);
     *downloadUrl = nullptr;
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Query(serviceUrl, code, downloadUrl); });
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::Download(BSTR url, BSTR path, LONG flags, VARIANT expectedSize,
                                                BSTR sha256) noexcept {
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Fetch(url, path, flags, expectedSize, sha256); });
 }
 
 HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
                                                      LONG* remaining) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, remaining);
-    const KeepAlive alive(Identity());
+    const auto alive = ShareComPointer(Identity());
     return Member([&] { return Tell(serviceUrl, code, success, remaining); });
 }
 

@@ -6,7 +6,7 @@
 // download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times), shows
 // a progress line from OnProgress, reports the outcome and prints how many downloads remain.
 // /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
-// 3 cancelled, 10-30 one per result code as tamsel.exe gives them. Needs the registered DLL.
+// 3 cancelled, 10-35 one per result code as tamsel.exe gives them. Needs the registered DLL.
 // Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
 // neither StdErr nor named arguments.
 var FETCH_REPLACE_SAFELY = 1, FETCH_RESUME = 2, RETRIES = 3;
@@ -17,15 +17,21 @@ var AGENT_E_BROKEN = 0x80042F06;
 var EXIT_CODES = {
     0x80004004: 3,   // E_ABORT: cancelled
     0x80042EFF: 10,  // AGENT_E_NO_SESSION
+    0x80042F00: 11,  // AGENT_E_BUFFER_TOO_SMALL
     0x80042F01: 12,  // AGENT_E_HTTP_STATUS
     0x80042F02: 13,  // AGENT_E_SERVICE_STATUS
     0x80070057: 14,  // E_INVALIDARG
     0x80004005: 15,  // E_FAIL: the transfer broke off, or the file could not be written
+    0x8007000E: 16,  // E_OUTOFMEMORY
+    0x80070003: 22,  // the target's folder does not exist
+    0x80070005: 26,  // E_ACCESSDENIED: a read-only target, or one open elsewhere
     0x800700AA: 27,  // AGENT_E_BUSY
     0x80042F03: 28,  // AGENT_E_SIZE_MISMATCH
     0x80042F04: 30,  // AGENT_E_CERTIFICATE
     0x80042F05: 31,  // AGENT_E_DIGEST_MISMATCH: not the bytes the service named
     0x80042F06: 32,  // AGENT_E_BROKEN: the verified download broke off
+    0x80070070: 33,  // the disk is full
+    0x80070020: 34,  // the partial file is in use by another download
     0x80042F07: 35   // AGENT_E_INSECURE_REDIRECT
 };
 

@@ -12,25 +12,32 @@ param([Parameter(Mandatory)] [string] $ServiceUrl,
 
 $FETCH_REPLACE_SAFELY = 1
 $FETCH_RESUME = 2
+# PowerShell reads a hex literal with the top bit set as a negative [int], which is what .NET's HResult
+# holds too: result codes stay [int] on both sides of every comparison and as the table's keys.
 $E_FAIL = 0x80004005
-$ExitCodes = @{ 0x80004004 = 3; 0x80042EFF = 10; 0x80042F01 = 12; 0x80042F02 = 13; 0x80070057 = 14;
-                0x80004005 = 15; 0x800700AA = 27; 0x80042F03 = 28; 0x80042F04 = 30 }
+$AGENT_E_BROKEN = 0x80042F06
+$ExitCodes = @{ 0x80004004 = 3; 0x80042EFF = 10; 0x80042F00 = 11; 0x80042F01 = 12; 0x80042F02 = 13;
+                0x80070057 = 14; 0x80004005 = 15; 0x8007000E = 16; 0x80070003 = 22; 0x80070005 = 26;
+                0x800700AA = 27; 0x80042F03 = 28; 0x80042F04 = 30; 0x80042F05 = 31; 0x80042F06 = 32;
+                0x80070070 = 33; 0x80070020 = 34; 0x80042F07 = 35 }
 
 # A failing member raises a COMException whose message is the component's own sentence.
-function ResultOf($failure) { [uint32]($failure.Exception.InnerException.HResult -band 0xFFFFFFFF) }
+function ResultOf($failure) { $failure.Exception.InnerException.HResult }
 function Fail($what, $failure) {
     $code = ResultOf $failure
     Write-Error ("get.ps1: {0}: {1} (0x{2:X8})" -f $what, $failure.Exception.InnerException.Message, $code)
-    if ($ExitCodes.ContainsKey([int64]$code)) { exit $ExitCodes[[int64]$code] } else { exit 29 }
+    if ($null -ne $code -and $ExitCodes.ContainsKey($code)) { exit $ExitCodes[$code] } else { exit 29 }
 }
 
 $agent = New-Object -ComObject NorvikTamselAgent.nvTamselAgent
-# A script block is no COM object; a small class is, and the agent calls its Progress method.
+# A script block is no COM object; a small class is, and the agent calls its Progress method. The
+# agent calls a handler's default member first: a .NET class's is ToString unless one says DispId(0).
 Add-Type -TypeDefinition @"
 using System;
 using System.Runtime.InteropServices;
 [ComVisible(true), ClassInterface(ClassInterfaceType.AutoDispatch)]
 public class TamselProgress {
+    [DispId(0)]
     public bool Progress(double received, double total, double percent) {
         if (total >= 0) Console.Error.Write("\r{0}% {1} of {2} bytes   ", percent, received, total);
         else Console.Error.Write("\r{0} bytes   ", received);
@@ -41,15 +48,18 @@ public class TamselProgress {
 $agent.OnProgress = New-Object TamselProgress
 
 try { $url = $agent.QueryDownload($ServiceUrl, $Code) } catch { Fail "query" $_ }
-$name = ([uri]$url).Segments[-1]
+# The last segment of the URL's path, without query or fragment.
+$name = ($url -split '[?#]')[0] -replace '^.*/', ''
+if (-not $name) { Write-Error "get.ps1: the download URL names no file: $url"; exit 4 }
 $target = Join-Path $Folder $name
 $expected = if ($agent.LastFileSize -gt 0) { $agent.LastFileSize } else { -1 }
-$failure = $null
-for ($attempt = 0; $attempt -le 3; $attempt++) {
+for ($attempt = 0; ; $attempt++) {
     $failure = $null
     try { $agent.Download($url, $target, $FETCH_REPLACE_SAFELY -bor $FETCH_RESUME, $expected, $agent.LastSha256) } catch { $failure = $_ }
-    # E_FAIL, or AGENT_E_BROKEN (0x80042F06) when verified: the transfer broke off; a resume goes on.
-    if ($null -eq $failure -or ((ResultOf $failure) -ne $E_FAIL -and (ResultOf $failure) -ne 0x80042F06)) { break }
+    if ($null -eq $failure -or $attempt -eq 3) { break }
+    # E_FAIL, or AGENT_E_BROKEN when verified: the transfer broke off; a resume goes on.
+    $code = ResultOf $failure
+    if ($code -ne $E_FAIL -and $code -ne $AGENT_E_BROKEN) { break }
     Start-Sleep -Seconds ([math]::Pow(2, $attempt))
 }
 try { $remaining = $agent.ReportDownload($ServiceUrl, $Code, $null -eq $failure) } catch { Fail "report" $_ }

@@ -45,15 +45,21 @@ Function ExitCodeOf(number)
     Select Case number
         Case &H80004004: ExitCodeOf = 3     ' E_ABORT: cancelled
         Case &H80042EFF: ExitCodeOf = 10    ' AGENT_E_NO_SESSION
+        Case &H80042F00: ExitCodeOf = 11    ' AGENT_E_BUFFER_TOO_SMALL
         Case &H80042F01: ExitCodeOf = 12    ' AGENT_E_HTTP_STATUS
         Case &H80042F02: ExitCodeOf = 13    ' AGENT_E_SERVICE_STATUS
         Case &H80070057: ExitCodeOf = 14    ' E_INVALIDARG
         Case &H80004005: ExitCodeOf = 15    ' E_FAIL: the transfer broke off, or the file could not be written
+        Case &H8007000E: ExitCodeOf = 16    ' E_OUTOFMEMORY
+        Case &H80070003: ExitCodeOf = 22    ' the target's folder does not exist
+        Case &H80070005: ExitCodeOf = 26    ' E_ACCESSDENIED: a read-only target, or one open elsewhere
         Case &H800700AA: ExitCodeOf = 27    ' AGENT_E_BUSY
         Case &H80042F03: ExitCodeOf = 28    ' AGENT_E_SIZE_MISMATCH
         Case &H80042F04: ExitCodeOf = 30    ' AGENT_E_CERTIFICATE
         Case &H80042F05: ExitCodeOf = 31    ' AGENT_E_DIGEST_MISMATCH: not the bytes the service named
         Case &H80042F06: ExitCodeOf = 32    ' AGENT_E_BROKEN: the verified download broke off
+        Case &H80070070: ExitCodeOf = 33    ' the disk is full
+        Case &H80070020: ExitCodeOf = 34    ' the partial file is in use by another download
         Case &H80042F07: ExitCodeOf = 35    ' AGENT_E_INSECURE_REDIRECT
         Case Else: ExitCodeOf = 29
     End Select

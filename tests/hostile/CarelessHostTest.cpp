@@ -96,6 +96,43 @@ private:
     LONG m_stopAt;
 };
 
+// A script's OnProgress handler (its default member) that asks the same object for a query at its
+// first call, as a script that checks for a newer file might.
+class QueryingHandler final : public IDispatch {
+public:
+    explicit QueryingHandler(InvTamselAgent2* agent) : m_agent(agent) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const bool known = riid == __uuidof(IUnknown) || riid == IID_IDispatch;
+        *out = known ? this : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        if (member != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+        if (nested.empty()) {
+            BSTR service = ::SysAllocString(L"http://svc.norvik.example/svc");
+            BSTR code = ::SysAllocString(L"CODE");
+            BSTR url = nullptr;
+            nested.push_back(m_agent->QueryDownload(service, code, &url));
+            ::SysFreeString(url);
+            ::SysFreeString(code);
+            ::SysFreeString(service);
+        }
+        return S_OK;
+    }
+
+    std::vector<HRESULT> nested;
+
+private:
+    InvTamselAgent2* m_agent;
+};
+
 // The description and source of the thread's error record, as a script would show them.
 std::wstring ErrorText() {
     IErrorInfo* info = nullptr;
@@ -221,6 +258,75 @@ TEST_F(CarelessHost, EventSinkStopsTheDownloadAndFailuresCarryTheirSentence) {
     // The cancelled reply's rest is read off on a worker that holds the module until it is done.
     for (int wait = 0; wait < 600 && Agent().DllCanUnloadNow() != S_OK; ++wait) ::Sleep(50);
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK);
+}
+
+TEST_F(CarelessHost, HandlerThatQueriesDuringTheDownloadLeavesTheLastQuerysAnswer) {
+    const std::string digest(64, 'a');
+    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300000)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
+        {{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "300000"}, {"sha256", digest}}))));
+    InvTamselAgentOps* ops = Create();
+    ASSERT_NE(ops, nullptr);
+    InvTamselAgent2* agent = nullptr;
+    ASSERT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
+    BSTR service = ::SysAllocString(L"http://svc.norvik.example/svc");
+    BSTR code = ::SysAllocString(L"CODE");
+    BSTR url = nullptr;
+    ASSERT_EQ(agent->QueryDownload(service, code, &url), S_OK);
+    QueryingHandler handler(agent);
+    ASSERT_EQ(agent->put_OnProgress(&handler), S_OK);
+
+    const std::wstring path(target.begin(), target.end());
+    BSTR file = ::SysAllocString(path.c_str());
+    VARIANT missing;
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    EXPECT_EQ(agent->Download(url, file, 0, missing, nullptr), S_OK) << ErrorText();
+    EXPECT_EQ(handler.nested, std::vector<HRESULT>{AGENT_E_BUSY});
+    double size = 0;
+    BSTR sha256 = nullptr;
+    EXPECT_EQ(agent->get_LastFileSize(&size), S_OK);
+    EXPECT_EQ(agent->get_LastSha256(&sha256), S_OK);
+    EXPECT_EQ(size, 300000) << "a query refused as busy changes nothing";
+    EXPECT_EQ(std::wstring(sha256 ? sha256 : L""), std::wstring(digest.begin(), digest.end()));
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+
+    // VBScript passes a variable by reference: one that holds Empty checks no size, as Empty itself.
+    VARIANT empty;
+    empty.vt = VT_EMPTY;
+    VARIANT byReference;
+    byReference.vt = VT_BYREF | VT_VARIANT;
+    byReference.pvarVal = &empty;
+    EXPECT_EQ(agent->Download(url, file, 0, byReference, nullptr), S_OK) << ErrorText();
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    ::SysFreeString(sha256);
+    ::SysFreeString(file);
+    ::SysFreeString(url);
+    ::SysFreeString(code);
+    ::SysFreeString(service);
+    EXPECT_EQ(agent->put_OnProgress(nullptr), S_OK);
+    agent->Release();
+    EXPECT_EQ(ops->Release(), 0u);
+}
+
+// The service's 8-bit text reaches a script byte by byte: each byte the character of that number.
+TEST_F(CarelessHost, AnswerWithBytesAboveAsciiReachesTheScriptByteByByte) {
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
+        {{"StatusCode", "1"}, {"downloadURL", "http://files.norvik.example/caf\xE9\xFF.bin"}, {"filesize", "5"}}))));
+    InvTamselAgentOps* ops = Create();
+    ASSERT_NE(ops, nullptr);
+    InvTamselAgent2* agent = nullptr;
+    ASSERT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
+    BSTR service = ::SysAllocString(L"http://svc.norvik.example/svc");
+    BSTR code = ::SysAllocString(L"CODE");
+    BSTR url = nullptr;
+    EXPECT_EQ(agent->QueryDownload(service, code, &url), S_OK) << ErrorText();
+    EXPECT_EQ(std::wstring(url ? url : L""), L"http://files.norvik.example/caf\u00E9\u00FF.bin");
+    ::SysFreeString(url);
+    ::SysFreeString(code);
+    ::SysFreeString(service);
+    agent->Release();
+    EXPECT_EQ(ops->Release(), 0u);
 }
 
 }  // namespace
