@@ -153,6 +153,9 @@ DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
         std::string location;
         DownloadResult result = SendGetOrLocation(m_request, ask, gated, location);
         if (location.empty()) return result;
+        // SetUrl parses the Location into a request that holds no service yet: one of another scheme
+        // leads nowhere, rather than to its host and port over the service of url.
+        m_request.service = SERVICE_NONE;
         if (!TakeLocation(m_lookUrl.c_str(), location, m_lookStrictTls)) {
             DownloadResult refused;
             refused.urlRefused = true;
