@@ -116,25 +116,15 @@ RequestShape DownloadShape(const DownloadAsk& ask) {
     return get;
 }
 
-// location: null follows redirects; else the request is the look too (SendGetOrLocation).
-DownloadResult GetHttp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer,
-                       std::string* location) {
-    RequestShape get = DownloadShape(ask);
-    if (location != nullptr) get.redirects = 0;
-    HttpAnswer answer = SendFollowingRedirects(request, std::move(get));
+// The body of the download's answer to consumer; an answer without a status, or a redirect refused,
+// is no download.
+DownloadResult ReceiveHttp(HttpAnswer answer, const DownloadAsk& ask, BodyConsumer& consumer) {
     if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
     if (answer.insecureRedirect) {
         CloseUnread(std::move(answer.reply));
         return {0, TransferEnd::NoExchange, false, true};
     }
     const HINTERNET source = answer.reply.request.get();
-    if (location != nullptr) {
-        *location = ReadReplyHeader(source, "Location");
-        if (!location->empty()) {
-            CloseUnread(std::move(answer.reply));
-            return {answer.status, TransferEnd::Declined};
-        }
-    }
     const ReplyHead head = ReadHead(answer.status, source);
     const TransferEnd end = consumer.StartReply(head)
                                 ? ReadBody({source, answer.completion}, SizeOf(head, ask), consumer)
@@ -226,7 +216,7 @@ DownloadResult SendGet(const HttpRequest& request, const DownloadAsk& ask, BodyC
     switch (request.service) {
         case SERVICE_HTTP:
         case SERVICE_HTTPS:
-            return GetHttp(request, ask, consumer, nullptr);
+            return ReceiveHttp(SendFollowingRedirects(request, DownloadShape(ask)), ask, consumer);
         case SERVICE_FTP:
             return GetFtp(request, ask, consumer);
         default:
@@ -238,7 +228,13 @@ DownloadResult SendGetOrLocation(const HttpRequest& request, const DownloadAsk& 
                                  std::string& location) {
     location.clear();
     if (request.service != SERVICE_HTTP && request.service != SERVICE_HTTPS) return {};
-    return GetHttp(request, ask, consumer, &location);
+    RequestShape get = DownloadShape(ask);
+    get.redirects = 0;  // the first reply is the look's
+    HttpAnswer answer = SendFollowingRedirects(request, std::move(get));
+    if (answer.status != 0) location = ReadReplyHeader(answer.reply.request.get(), "Location");
+    if (location.empty()) return ReceiveHttp(std::move(answer), ask, consumer);
+    CloseUnread(std::move(answer.reply));
+    return {answer.status, TransferEnd::Declined};
 }
 
 WebReply SendPost(const HttpRequest& request, BodyEncoding encoding) {

@@ -1,4 +1,4 @@
-// WinINet sessions: opening them with the component's bounded waits, and letting go of unread replies.
+// WinINet sessions: opening them with the component's bounded waits, and what a reply's handles are.
 #include "web/Internet.h"
 
 #include "web/Completion.h"

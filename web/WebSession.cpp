@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 namespace tamsel::web {
 namespace {
@@ -39,11 +40,15 @@ bool IsSentAsItIs(const char* url) {
     return WithoutUserInfo(url) == url;
 }
 
-// Whether going from url to location leaves https.
-bool LeavesHttps(const char* url, const std::string& location) {
-    const std::optional<UrlParts> from = SplitUrl(url);
+// Whether going from a URL of service from to location leaves https.
+bool LeavesHttps(ServiceKind from, const std::string& location) {
     const std::optional<UrlParts> to = SplitUrl(location);
-    return from && from->service == SERVICE_HTTPS && (!to || to->service != SERVICE_HTTPS);
+    return from == SERVICE_HTTPS && (!to || to->service != SERVICE_HTTPS);
+}
+
+ServiceKind ServiceOf(const char* url) {
+    const std::optional<UrlParts> parts = SplitUrl(url);
+    return parts ? parts->service : SERVICE_NONE;
 }
 
 }  // namespace
@@ -112,7 +117,7 @@ bool WebSession::ProbePassed() noexcept {
 
 bool WebSession::SetUrl(const char* url, bool strictTls) {
     CloseUnread(std::move(m_look));
-    m_lookLeftHttps = false;
+    m_lookStep = LookStep::Done;
     if (url == nullptr || HasControlCharacter(url)) {
         return false;
     }
@@ -121,24 +126,19 @@ bool WebSession::SetUrl(const char* url, bool strictTls) {
         CloseUnread(std::move(m_look));  // nothing to wait for: a short body
     }
     if (location.empty()) return m_request.ParseUrl(url);
-    return TakeLocation(url, location, strictTls);
+    return TakeLocation(ServiceOf(url), location, strictTls);
 }
 
 bool WebSession::SetDownloadUrl(const char* url, bool strictTls) {
-    m_lookPending = false;
-    if (url == nullptr || HasControlCharacter(url) || !IsSentAsItIs(url)) return SetUrl(url, strictTls);
+    if (url == nullptr || !IsSentAsItIs(url)) return SetUrl(url, strictTls);
     CloseUnread(std::move(m_look));
-    m_lookLeftHttps = false;
-    if (!m_request.ParseUrl(url)) return SetUrl(url, strictTls);
-    m_lookUrl = url;
-    m_lookStrictTls = strictTls;
-    m_lookPending = true;
-    return true;
+    m_lookStep = LookStep::InFirstGet;
+    return m_request.ParseUrl(url);  // which takes any url that IsSentAsItIs split
 }
 
 // What SetUrl does with the Location its look found.
-bool WebSession::TakeLocation(const char* url, const std::string& location, bool strictTls) {
-    m_lookLeftHttps = strictTls && LeavesHttps(url, location);
+bool WebSession::TakeLocation(ServiceKind from, const std::string& location, bool strictTls) {
+    m_lookStep = strictTls && LeavesHttps(from, location) ? LookStep::LeftHttps : LookStep::Done;
     return m_request.ParseUrl(location.c_str());
 }
 
@@ -148,12 +148,15 @@ void WebSession::AddField(const char* name, const char* value) {
 
 DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
     ProbeGate gated(*this, consumer);
-    if (m_lookPending) {
-        m_lookPending = false;
+    if (m_lookStep == LookStep::InFirstGet) {
+        m_lookStep = LookStep::Done;
         std::string location;
         DownloadResult result = SendGetOrLocation(m_request, ask, gated, location);
         if (location.empty()) return result;
-        if (!TakeLocation(m_lookUrl.c_str(), location, m_lookStrictTls)) {
+        // SetUrl parses the Location into a request that holds no service yet: one of another scheme
+        // leads nowhere, rather than to its host and port over the service of url.
+        const ServiceKind from = std::exchange(m_request.service, SERVICE_NONE);
+        if (!TakeLocation(from, location, ask.strictTls)) {
             DownloadResult refused;
             refused.urlRefused = true;
             return refused;
@@ -163,7 +166,7 @@ DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
 }
 
 DownloadResult WebSession::GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer) {
-    if (m_lookLeftHttps) {
+    if (m_lookStep == LookStep::LeftHttps) {
         CloseUnread(std::move(m_look));
         DownloadResult refused;
         refused.insecureRedirect = true;

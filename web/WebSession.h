@@ -45,9 +45,9 @@ public:
     // SetUrl for a download whose first request may be its own look: for an http or https URL that the
     // parser takes whole (no query, no user info), nothing is sent now, and the first Get sends the
     // download's request to url itself. A reply that carries a Location is then taken as the look's:
-    // the download goes there, as after SetUrl; any other reply is the download's, so the file is sent
-    // once. Other URLs are looked at now, as SetUrl does. False where SetUrl would be; a Location that
-    // the parser refuses makes that Get's result urlRefused.
+    // the download goes there, as after SetUrl (strict as that Get's ask says); any other reply is the
+    // download's, so the file is sent once. Other URLs are looked at now, as SetUrl does. False where
+    // SetUrl would be; a Location that the parser refuses makes that Get's result urlRefused.
     bool SetDownloadUrl(const char* url, bool strictTls);
 
     // Appends a form field.
@@ -67,23 +67,23 @@ private:
     enum class ProbeState { None, Running, Passed, Failed, Trusted };
     struct ProbeResult;
 
+    // What the Location look leaves to the download: nothing, the look itself (SetDownloadUrl left it to
+    // the first Get), or the refusal of a Location that leaves https under strict TLS.
+    enum class LookStep { Done, InFirstGet, LeftHttps };
+
     DownloadResult GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer);
-    bool TakeLocation(const char* url, const std::string& location, bool strictTls);
+    bool TakeLocation(ServiceKind from, const std::string& location, bool strictTls);
 
     HttpRequest m_request;
     ProbeState m_probeState = ProbeState::None;
     ProbeResult* m_probe = nullptr;  // co-owned with the worker while Running
     ThreadHandle m_probeWorker;
     uint32_t m_probeStart = 0;  // tick count
-    // The URL whose look the first Get makes, when SetDownloadUrl left it to the download.
-    std::string m_lookUrl;
-    bool m_lookPending = false;
-    bool m_lookStrictTls = false;
+    LookStep m_lookStep = LookStep::Done;
     // The Location look's reply, let go of once the exchange it led to is over: Wine's WinINet reads
     // the rest of a closed body, and a look at the file itself would otherwise be read a second time
     // while the download runs, on the same cores.
     UnreadReply m_look;
-    bool m_lookLeftHttps = false;
 };
 
 }  // namespace tamsel::web

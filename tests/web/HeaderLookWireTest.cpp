@@ -112,6 +112,14 @@ TEST_F(HeaderLookWire, QueryOfTheUrlReachesTheServerUnchanged) {
     const auto requests = loopback.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "/lookup?SN=A1&LN=en") << requests[0].RequestLine();
+
+    // A fragment too: the platform opens the URL with it, where the download GET and the POST drop it.
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route("/page#part").Status(302).Header("Location: http://x.example/"));
+    EXPECT_EQ(QueryUrlHeader("http://www.norvik.example/page#part", "Location"), "http://x.example/");
+    const auto withFragment = loopback.Requests();
+    ASSERT_EQ(withFragment.size(), 1u);
+    EXPECT_EQ(withFragment[0].RequestLine(), "GET http://www.norvik.example:80/page#part HTTP/1.1");
 }
 
 }  // namespace

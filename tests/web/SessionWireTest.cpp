@@ -130,6 +130,27 @@ TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
     }
 }
 
+TEST_F(SessionWire, ALocationOfAnUnknownSchemeLeadsNowhereWhicheverRequestFoundIt) {
+    // Its host and port serve something else: nothing there may be fetched over http instead.
+    for (const bool lookInGet : {false, true}) {
+        SCOPED_TRACE(lookInGet ? "the look made by the first Get" : "the look made by SetUrl");
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/f", FILES_HOST).Status(302).Header("Location: gopher://files.norvik.example:70/x"));
+        loopback.Add(Route("/x", FILES_HOST).Body("not the file"));
+        WebSession session;
+        ASSERT_TRUE(lookInGet ? session.SetDownloadUrl("http://files.norvik.example/f", false)
+                              : session.SetUrl("http://files.norvik.example/f"));
+        RecordingConsumer consumer;
+        const DownloadResult result = session.Get({}, consumer);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.end, TransferEnd::NoExchange);
+        EXPECT_TRUE(consumer.starts.empty());
+        const auto requests = loopback.Requests();
+        ASSERT_EQ(requests.size(), 1u) << "only the look; then " << requests.back().RequestLine();
+        EXPECT_EQ(requests[0].target, "/f");
+    }
+}
+
 // --- bounded waits ---
 
 TEST_F(SessionWire, LocationLookAtAServerThatNeverAnswersEndsWithinItsBound) {
