@@ -147,14 +147,12 @@ std::optional<std::string> CombineUrl(const std::string& base, const std::string
 }
 
 // Where the reply's Location points, resolved against the URL it answered; nullopt when there is no
-// Location, or it leads to something other than http or https.
+// Location or it does not split. A scheme other than http or https is the caller's to refuse.
 std::optional<UrlParts> NextTarget(HINTERNET request, const UrlParts& from) {
     const std::string location = ReadReplyHeader(request, "Location");
     if (location.empty()) return std::nullopt;
     const std::optional<std::string> combined = CombineUrl(UrlOf(from), location);
-    std::optional<UrlParts> parts = combined ? SplitUrl(*combined) : std::nullopt;
-    if (!parts || (parts->service != SERVICE_HTTP && parts->service != SERVICE_HTTPS)) return std::nullopt;
-    return parts;
+    return combined ? SplitUrl(*combined) : std::nullopt;
 }
 
 // The request WinINet sends after a redirect: a GET asks again as HTTP/1.1 (its first request may
@@ -183,10 +181,13 @@ HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape) {
     for (int hops = 0; hops < shape.redirects && IsFollowed(answer.status); ++hops) {
         std::optional<UrlParts> next = NextTarget(answer.reply.request.get(), target);
         if (!next) break;
+        // Strict TLS refuses whatever leaves https, as the look does; otherwise only http and https are
+        // followed, and any other scheme leaves the redirect's own status as the answer.
         if (shape.keepHttps && target.service == SERVICE_HTTPS && next->service != SERVICE_HTTPS) {
             answer.insecureRedirect = true;
             break;
         }
+        if (next->service != SERVICE_HTTP && next->service != SERVICE_HTTPS) break;
         target = std::move(*next);
         ShapeForRedirect(shape, answer.status);
         CloseUnread(std::move(answer.reply));

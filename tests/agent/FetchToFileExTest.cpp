@@ -565,6 +565,9 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesARedirectThatLeavesHttps) {
         {"at a later hop of the download",
          {Route(FILE_PATH, SECURE).Status(302).Header("Location: https://secure.norvik.example/g.bin"),
           Route("/g.bin", SECURE).Status(301).Header(clear)}},
+        {"to ftp at a later hop",
+         {Route(FILE_PATH, SECURE).Status(302).Header("Location: https://secure.norvik.example/g.bin"),
+          Route("/g.bin", SECURE).Status(301).Header("Location: ftp://files.norvik.example/f.bin")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.where);
