@@ -99,7 +99,7 @@ AgentObject::~AgentObject() = default;
 // empty argument is AGENT_E_NO_SESSION, which hosts and the tests of the probe hold to).
 // A later interface's probe runs alongside the first request: its empty arguments are refused inside
 // ProbedOutcome, which still answers AGENT_E_NO_SESSION first.
-HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own, bool missing,
+HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own,
                                    ProbeTiming timing) noexcept {
     RETURN_HR_IF(AGENT_E_BUSY, !claimed);
     RETURN_HR_IF(E_INVALIDARG, std::any_of(sent.begin(), sent.end(), [](const char* text) {
@@ -107,24 +107,29 @@ HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRE
                  }));
     RETURN_IF_FAILED(own);
     RETURN_IF_FAILED(timing == ProbeTiming::BEFORE ? BeginNetworkOperation() : BeginLaterOperation());
-    RETURN_HR_IF(E_INVALIDARG, missing || std::any_of(required.begin(), required.end(), IsEmpty));
+    RETURN_HR_IF(E_INVALIDARG, std::any_of(required.begin(), required.end(), IsEmpty));
     return S_OK;
 }
 
-// Replaces the session with a fresh one and keeps it only if its probe saw the internet; resets the
-// status slots. AGENT_E_NO_SESSION when there is no usable session.
-HRESULT AgentObject::BeginNetworkOperation() noexcept {
+// Replaces the session with a fresh one and resets the status slots; false when none could be made.
+bool AgentObject::FreshSession() noexcept {
     m_session.reset();
     const HRESULT built = ComBoundary([&] {
         m_session = std::make_unique<web::WebSession>();
         return S_OK;
     });
-    if (SUCCEEDED(built) && !m_session->ProbeConnectivity()) {
+    m_lastHttpStatus = -1;
+    m_lastServiceStatus = -1;
+    return SUCCEEDED(built);
+}
+
+// A fresh session, kept only if its probe saw the internet. AGENT_E_NO_SESSION when there is no usable
+// session.
+HRESULT AgentObject::BeginNetworkOperation() noexcept {
+    if (FreshSession() && !m_session->ProbeConnectivity()) {
         m_session.reset();
     }
     if (m_session) NoteProbePassed();
-    m_lastHttpStatus = -1;
-    m_lastServiceStatus = -1;
     return m_session ? S_OK : AGENT_E_NO_SESSION;
 }
 
@@ -132,15 +137,8 @@ HRESULT AgentObject::BeginNetworkOperation() noexcept {
 // download's first request, or none when one passed on this object a moment ago. Every result after
 // it goes through ProbedOutcome, so that no answer but AGENT_E_NO_SESSION comes without a probe's 200.
 HRESULT AgentObject::BeginLaterOperation() noexcept {
-    m_session.reset();
-    const HRESULT built = ComBoundary([&] {
-        m_session = std::make_unique<web::WebSession>();
-        return S_OK;
-    });
-    m_lastHttpStatus = -1;
-    m_lastServiceStatus = -1;
-    RETURN_HR_IF(AGENT_E_NO_SESSION, FAILED(built));
-    if (m_probePassed && ::GetTickCount() - m_probePassedAt < RECENT_PROBE_MS) {
+    RETURN_HR_IF(AGENT_E_NO_SESSION, !FreshSession());
+    if (m_probePassedAt && ::GetTickCount() - *m_probePassedAt < RECENT_PROBE_MS) {
         m_session->TrustProbe();
     } else {
         m_session->StartProbe();
@@ -159,7 +157,6 @@ HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
 }
 
 void AgentObject::NoteProbePassed() noexcept {
-    m_probePassed = true;
     m_probePassedAt = ::GetTickCount();
 }
 
@@ -331,7 +328,7 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
                                   LONGLONG expectedSize, const Verification* verified) {
     const NetworkOperation operation(m_busy);
     const HRESULT own = operation.Claimed() ? CheckFetchArguments(path, flags, expectedSize) : S_OK;
-    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {}, own, false, ProbeTiming::ALONGSIDE));
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {}, own, ProbeTiming::ALONGSIDE));
     return ProbedOutcome(ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
         const std::wstring target = PlatformPath(path);
