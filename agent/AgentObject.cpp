@@ -223,7 +223,7 @@ HRESULT AgentObject::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, c
                                      const char* code, LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept {
     const NetworkOperation operation(m_busy);
     if (operation.Claimed()) *fileSize = 0;
-    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {code}, {serviceUrl, code}));
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {serviceUrl, code}, {serviceUrl, code}));
     return ComBoundary([&] {
         web::WebReply reply;
         RETURN_IF_FAILED(AskForDownload(serviceUrl, code, reply));
