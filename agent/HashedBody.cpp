@@ -132,11 +132,16 @@ bool HashedBody::StartReply(const web::ReplyHead& head) {
         if (head.status == HTTP_STATUS_PARTIAL_CONTENT && m_resumeFrom > 0 && !HashPrefix()) {
             return Refused(ERROR_READ_FAULT);
         }
+    }
+    ::SetLastError(0);
+    if (!m_file.StartReply(head)) return Refused(0);
+    // The thread and its slots only for a body the file took: not for a status it declines, nor for a
+    // part it cannot continue (the start over makes its own).
+    if (m_hash) {
         m_background.reset(new (std::nothrow) BackgroundHash(*m_hash));
         if (m_background && !m_background->Started()) m_background.reset();
     }
-    ::SetLastError(0);
-    return m_file.StartReply(head) || Refused(0);
+    return true;
 }
 
 bool HashedBody::HashPrefix() noexcept {
