@@ -60,10 +60,18 @@ ComPointer<ProgressSink2> BytesSinkOf(ProgressSink* sink) noexcept {
 }
 
 // The download's own refusals of its arguments, before anything is sent: unknown flags, an expected
-// size below -1, a path that names a folder.
-HRESULT CheckFetchArguments(const wchar_t* path, ULONG flags, LONGLONG expectedSize) noexcept {
+// size below -1, a path that names a folder, a digest to prove that is not 64 hex digits (one read
+// into verified).
+HRESULT CheckFetchArguments(const wchar_t* path, ULONG flags, LONGLONG expectedSize,
+                            std::optional<const char*> sha256, Verification& verified) noexcept {
     RETURN_HR_IF(E_INVALIDARG, (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1);
-    return ComBoundary([&] { return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK; });
+    return ComBoundary([&] {
+        if (sha256 && !IsEmpty(*sha256)) {
+            verified.digest = ParseDigest(*sha256);
+            RETURN_HR_IF(E_INVALIDARG, !verified.digest);
+        }
+        return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK;
+    });
 }
 
 // The verified download's reasons where FetchToFileEx says only E_FAIL: the local file's own error (a
@@ -310,25 +318,24 @@ HRESULT AgentObject::CheckSizedDownload(const web::DownloadResult& download, boo
 
 HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                    LONGLONG expectedSize) noexcept {
-    return FetchChecked(url, path, progress, flags, expectedSize, nullptr);
+    return FetchChecked(url, path, progress, flags, expectedSize, std::nullopt);
 }
 
 HRESULT AgentObject::FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                          LONGLONG expectedSize, const char* sha256) noexcept {
-    Verification verified;
-    if (sha256 != nullptr && sha256[0] != '\0') {
-        verified.digest = ParseDigest(sha256);
-        RETURN_HR_IF(E_INVALIDARG, !verified.digest);
-    }
-    return FetchChecked(url, path, progress, flags | TAMSEL_FETCH_REPLACE_SAFELY, expectedSize, &verified);
+    return FetchChecked(url, path, progress, flags | TAMSEL_FETCH_REPLACE_SAFELY, expectedSize, sha256);
 }
 
 // Both downloads of a wide path: the arguments checked, then the body to the target or a partial file.
+// sha256: the verified download's text (null or empty: no digest to prove); nothing: FetchToFileEx.
 HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
-                                  LONGLONG expectedSize, const Verification* verified) {
+                                  LONGLONG expectedSize, std::optional<const char*> sha256) noexcept {
     const NetworkOperation operation(m_busy);
-    const HRESULT own = operation.Claimed() ? CheckFetchArguments(path, flags, expectedSize) : S_OK;
+    Verification verification;
+    const HRESULT own = operation.Claimed() ? CheckFetchArguments(path, flags, expectedSize, sha256, verification)
+                                            : S_OK;
     RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {}, own, ProbeTiming::ALONGSIDE));
+    const Verification* verified = sha256 ? &verification : nullptr;
     return ProbedOutcome(ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
         const std::wstring target = PlatformPath(path);

@@ -79,7 +79,7 @@ private:
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
     HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
     HRESULT FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
-                         LONGLONG expectedSize, const Verification* verified);
+                         LONGLONG expectedSize, std::optional<const char*> sha256) noexcept;
     HRESULT CheckDownload(const web::DownloadResult& download) noexcept;
     HRESULT CheckSizedDownload(const web::DownloadResult& download, bool announcedOtherwise, uint64_t stored,
                                const ExpectedSize& expected) noexcept;

@@ -53,6 +53,11 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) override {
+        if (meddler != nullptr && nested.empty()) {
+            // Arguments the agent would refuse of a call of its own: busy comes first all the same.
+            nested.push_back(meddler->FetchToFileVerified(FILE_URL, L"x.bin", nullptr, 0, -1, "not a digest"));
+            nested.push_back(meddler->FetchToFileEx(FILE_URL, L"x.bin", nullptr, 0x8, -1));
+        }
         bytes.emplace_back(received, total);
         if (received >= cancelAtBytes) *cancel = 1;
         return S_OK;
@@ -63,6 +68,8 @@ public:
     LONGLONG cancelAtBytes = INT64_MAX;
     std::vector<LONG> percents;
     std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
+    AgentObject* meddler = nullptr;  // called again from the first NotifyBytes
+    std::vector<HRESULT> nested;
 };
 
 class FetchToFileExWire : public testbed::TestbedTest {
@@ -848,6 +855,15 @@ TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     }
     EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0x8, -1, nullptr), E_INVALIDARG);
     EXPECT_TRUE(loopback.Requests().empty()) << "a malformed digest is refused before the probe";
+}
+
+TEST_F(FetchToFileExWire, ACallFromTheSinkIsBusyBeforeItsArgumentsAreRead) {
+    loopback.Add(Route(FILE_PATH, FILES).Generated(200000));
+    BytesSink sink;
+    sink.meddler = &agent;
+    EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), &sink, 0, -1, nullptr), S_OK);
+    EXPECT_EQ(sink.nested, (std::vector<HRESULT>{AGENT_E_BUSY, AGENT_E_BUSY}));
+    EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
 }
 
 }  // namespace
