@@ -381,7 +381,7 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
     std::optional<ResumePoint> point = resume ? FindResumePoint(*paths, url) : std::nullopt;
     for (;;) {
         PartialDownload partial(*paths, url, point, expected, resume);
-        HashedBody body(partial, digest, paths->partial, point ? point->offset : 0);
+        HashedBody body(partial, digest);
         HostProgress reported(body, sinks);
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();
