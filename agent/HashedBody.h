@@ -6,10 +6,8 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 
 namespace tamsel::agent {
 
