@@ -75,12 +75,13 @@ HRESULT CheckFetchArguments(const wchar_t* path, ULONG flags, LONGLONG expectedS
 }
 
 // The verified download's reasons where FetchToFileEx says only E_FAIL: the local file's own error (a
-// read-only target is access denied), a transfer that broke off; then, all else well, the digest.
+// read-only target is access denied; the hash's own, such as the partial file unreadable at a resume,
+// comes before the file saw the reply), a transfer that broke off; then, all else well, the digest.
 HRESULT VerifiedOutcome(HRESULT result, const web::DownloadResult& download, const PartialDownload& partial,
                         HashedBody& body, const std::wstring& target) noexcept {
     const bool fileRefused = download.end == web::TransferEnd::ConsumerFailed || partial.Refused();
     if (fileRefused && IsReadOnly(target)) return E_ACCESSDENIED;
-    if (fileRefused && body.LocalError() != 0) return HRESULT_FROM_WIN32(body.LocalError());
+    if (body.LocalError() != 0) return HRESULT_FROM_WIN32(body.LocalError());
     if (result == E_FAIL) return AGENT_E_BROKEN;
     if (SUCCEEDED(result) && !body.Matches()) return AGENT_E_DIGEST_MISMATCH;
     return result;

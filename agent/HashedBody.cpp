@@ -132,7 +132,10 @@ bool HashedBody::StartReply(const web::ReplyHead& head) {
         }
     }
     ::SetLastError(0);
-    if (!m_file.StartReply(head)) return Refused(0);
+    if (!m_file.StartReply(head)) {
+        // A reply the partial file declines for the server's sake (a status, a size) is no local error.
+        return m_file.Refused() ? Refused(0) : false;
+    }
     // The thread and its slots only for a body the file took: not for a status it declines, nor for a
     // part it cannot continue (the start over makes its own).
     if (m_hash) {

@@ -728,6 +728,25 @@ TEST_F(FetchToFileExWire, AVerifiedDownloadNamesTheLocalCauseWhereTheOthersSayEF
     EXPECT_EQ(Contents(held), old);
 }
 
+TEST_F(FetchToFileExWire, AVerifiedResumeThatCannotReadThePartialFileSaysWhyRatherThanBroken) {
+    const std::string digest = DigestOf(Pattern(300000));
+    const std::string partial = target + ".tamsel-partial";
+    CutAt100000(ETAG_LINE);
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    {
+        // Another download of the same target writes the partial file this one would hash and go on from.
+        FileHandle holder(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))
+            << "the partial file's fault, not the server's (AGENT_E_HTTP_STATUS for its 206)";
+        ASSERT_FALSE(Downloads().empty());
+        EXPECT_TRUE(Has(Downloads().back(), "Range: bytes=100000-"));
+    }
+    EXPECT_TRUE(HoldsPattern(Contents(partial), 100000)) << "kept for the next attempt";
+    EXPECT_EQ(Verified(RESUME, digest.c_str(), target), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+}
+
 // Each request as "host request-line", in order, and how many connections carried them.
 struct Sequence {
     std::vector<std::string> lines;
