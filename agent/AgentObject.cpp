@@ -60,19 +60,28 @@ ComPointer<ProgressSink2> BytesSinkOf(ProgressSink* sink) noexcept {
 }
 
 // The download's own refusals of its arguments, before anything is sent: unknown flags, an expected
-// size below -1, a path that names a folder.
-HRESULT CheckFetchArguments(const wchar_t* path, ULONG flags, LONGLONG expectedSize) noexcept {
+// size below -1, a path that names a folder, a digest to prove that is not 64 hex digits (one read
+// into verified).
+HRESULT CheckFetchArguments(const wchar_t* path, ULONG flags, LONGLONG expectedSize,
+                            std::optional<const char*> sha256, Verification& verified) noexcept {
     RETURN_HR_IF(E_INVALIDARG, (flags & ~KNOWN_FETCH_FLAGS) != 0 || expectedSize < -1);
-    return ComBoundary([&] { return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK; });
+    return ComBoundary([&] {
+        if (sha256 && !IsEmpty(*sha256)) {
+            verified.digest = ParseDigest(*sha256);
+            RETURN_HR_IF(E_INVALIDARG, !verified.digest);
+        }
+        return path != nullptr && NamesFolder(path) ? E_INVALIDARG : S_OK;
+    });
 }
 
 // The verified download's reasons where FetchToFileEx says only E_FAIL: the local file's own error (a
-// read-only target is access denied), a transfer that broke off; then, all else well, the digest.
+// read-only target is access denied; the hash's own, such as the partial file unreadable at a resume,
+// comes before the file saw the reply), a transfer that broke off; then, all else well, the digest.
 HRESULT VerifiedOutcome(HRESULT result, const web::DownloadResult& download, const PartialDownload& partial,
                         HashedBody& body, const std::wstring& target) noexcept {
     const bool fileRefused = download.end == web::TransferEnd::ConsumerFailed || partial.Refused();
     if (fileRefused && IsReadOnly(target)) return E_ACCESSDENIED;
-    if (fileRefused && body.LocalError() != 0) return HRESULT_FROM_WIN32(body.LocalError());
+    if (body.LocalError() != 0) return HRESULT_FROM_WIN32(body.LocalError());
     if (result == E_FAIL) return AGENT_E_BROKEN;
     if (SUCCEEDED(result) && !body.Matches()) return AGENT_E_DIGEST_MISMATCH;
     return result;
@@ -99,7 +108,7 @@ AgentObject::~AgentObject() = default;
 // empty argument is AGENT_E_NO_SESSION, which hosts and the tests of the probe hold to).
 // A later interface's probe runs alongside the first request: its empty arguments are refused inside
 // ProbedOutcome, which still answers AGENT_E_NO_SESSION first.
-HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own, bool missing,
+HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own,
                                    ProbeTiming timing) noexcept {
     RETURN_HR_IF(AGENT_E_BUSY, !claimed);
     RETURN_HR_IF(E_INVALIDARG, std::any_of(sent.begin(), sent.end(), [](const char* text) {
@@ -107,24 +116,29 @@ HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRE
                  }));
     RETURN_IF_FAILED(own);
     RETURN_IF_FAILED(timing == ProbeTiming::BEFORE ? BeginNetworkOperation() : BeginLaterOperation());
-    RETURN_HR_IF(E_INVALIDARG, missing || std::any_of(required.begin(), required.end(), IsEmpty));
+    RETURN_HR_IF(E_INVALIDARG, std::any_of(required.begin(), required.end(), IsEmpty));
     return S_OK;
 }
 
-// Replaces the session with a fresh one and keeps it only if its probe saw the internet; resets the
-// status slots. AGENT_E_NO_SESSION when there is no usable session.
-HRESULT AgentObject::BeginNetworkOperation() noexcept {
+// Replaces the session with a fresh one and resets the status slots; false when none could be made.
+bool AgentObject::FreshSession() noexcept {
     m_session.reset();
     const HRESULT built = ComBoundary([&] {
         m_session = std::make_unique<web::WebSession>();
         return S_OK;
     });
-    if (SUCCEEDED(built) && !m_session->ProbeConnectivity()) {
+    m_lastHttpStatus = -1;
+    m_lastServiceStatus = -1;
+    return SUCCEEDED(built);
+}
+
+// A fresh session, kept only if its probe saw the internet. AGENT_E_NO_SESSION when there is no usable
+// session.
+HRESULT AgentObject::BeginNetworkOperation() noexcept {
+    if (FreshSession() && !m_session->ProbeConnectivity()) {
         m_session.reset();
     }
     if (m_session) NoteProbePassed();
-    m_lastHttpStatus = -1;
-    m_lastServiceStatus = -1;
     return m_session ? S_OK : AGENT_E_NO_SESSION;
 }
 
@@ -132,15 +146,8 @@ HRESULT AgentObject::BeginNetworkOperation() noexcept {
 // download's first request, or none when one passed on this object a moment ago. Every result after
 // it goes through ProbedOutcome, so that no answer but AGENT_E_NO_SESSION comes without a probe's 200.
 HRESULT AgentObject::BeginLaterOperation() noexcept {
-    m_session.reset();
-    const HRESULT built = ComBoundary([&] {
-        m_session = std::make_unique<web::WebSession>();
-        return S_OK;
-    });
-    m_lastHttpStatus = -1;
-    m_lastServiceStatus = -1;
-    RETURN_HR_IF(AGENT_E_NO_SESSION, FAILED(built));
-    if (m_probePassed && ::GetTickCount() - m_probePassedAt < RECENT_PROBE_MS) {
+    RETURN_HR_IF(AGENT_E_NO_SESSION, !FreshSession());
+    if (m_probePassedAt && ::GetTickCount() - *m_probePassedAt < RECENT_PROBE_MS) {
         m_session->TrustProbe();
     } else {
         m_session->StartProbe();
@@ -159,7 +166,6 @@ HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
 }
 
 void AgentObject::NoteProbePassed() noexcept {
-    m_probePassed = true;
     m_probePassedAt = ::GetTickCount();
 }
 
@@ -226,7 +232,7 @@ HRESULT AgentObject::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, c
                                      const char* code, LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept {
     const NetworkOperation operation(m_busy);
     if (operation.Claimed()) *fileSize = 0;
-    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {code}, {serviceUrl, code}));
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {serviceUrl, code}, {serviceUrl, code}));
     return ComBoundary([&] {
         web::WebReply reply;
         RETURN_IF_FAILED(AskForDownload(serviceUrl, code, reply));
@@ -313,25 +319,24 @@ HRESULT AgentObject::CheckSizedDownload(const web::DownloadResult& download, boo
 
 HRESULT AgentObject::FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                    LONGLONG expectedSize) noexcept {
-    return FetchChecked(url, path, progress, flags, expectedSize, nullptr);
+    return FetchChecked(url, path, progress, flags, expectedSize, std::nullopt);
 }
 
 HRESULT AgentObject::FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                          LONGLONG expectedSize, const char* sha256) noexcept {
-    Verification verified;
-    if (sha256 != nullptr && sha256[0] != '\0') {
-        verified.digest = ParseDigest(sha256);
-        RETURN_HR_IF(E_INVALIDARG, !verified.digest);
-    }
-    return FetchChecked(url, path, progress, flags | TAMSEL_FETCH_REPLACE_SAFELY, expectedSize, &verified);
+    return FetchChecked(url, path, progress, flags | TAMSEL_FETCH_REPLACE_SAFELY, expectedSize, sha256);
 }
 
 // Both downloads of a wide path: the arguments checked, then the body to the target or a partial file.
+// sha256: the verified download's text (null or empty: no digest to prove); nothing: FetchToFileEx.
 HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
-                                  LONGLONG expectedSize, const Verification* verified) {
+                                  LONGLONG expectedSize, std::optional<const char*> sha256) noexcept {
     const NetworkOperation operation(m_busy);
-    const HRESULT own = operation.Claimed() ? CheckFetchArguments(path, flags, expectedSize) : S_OK;
-    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {}, own, false, ProbeTiming::ALONGSIDE));
+    Verification verification;
+    const HRESULT own = operation.Claimed() ? CheckFetchArguments(path, flags, expectedSize, sha256, verification)
+                                            : S_OK;
+    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {}, own, ProbeTiming::ALONGSIDE));
+    const Verification* verified = sha256 ? &verification : nullptr;
     return ProbedOutcome(ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
         const std::wstring target = PlatformPath(path);
@@ -377,7 +382,7 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
     std::optional<ResumePoint> point = resume ? FindResumePoint(*paths, url) : std::nullopt;
     for (;;) {
         PartialDownload partial(*paths, url, point, expected, resume);
-        HashedBody body(partial, digest, paths->partial, point ? point->offset : 0);
+        HashedBody body(partial, digest);
         HostProgress reported(body, sinks);
         ask.resumeFrom = point ? point->offset : 0;
         ask.ifRange = point ? point->validator : std::string();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tamsel::web {
@@ -66,10 +67,10 @@ private:
     // operation's first request (the later interfaces, whose outcome then goes through ProbedOutcome).
     enum class ProbeTiming { BEFORE, ALONGSIDE };
     // claimed: whether this call holds the agent. sent: refused holding a control character; own: the
-    // operation's own verdict on its arguments; both before the probe. required (and missing, for an
-    // argument of another kind): refused empty, after it.
-    HRESULT OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own = S_OK, bool missing = false,
+    // operation's own verdict on its arguments; both before the probe. required: refused empty, after it.
+    HRESULT OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own = S_OK,
                           ProbeTiming timing = ProbeTiming::BEFORE) noexcept;
+    bool FreshSession() noexcept;
     HRESULT BeginNetworkOperation() noexcept;
     HRESULT BeginLaterOperation() noexcept;
     HRESULT ProbedOutcome(HRESULT result) noexcept;
@@ -78,7 +79,7 @@ private:
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
     HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
     HRESULT FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
-                         LONGLONG expectedSize, const Verification* verified);
+                         LONGLONG expectedSize, std::optional<const char*> sha256) noexcept;
     HRESULT CheckDownload(const web::DownloadResult& download) noexcept;
     HRESULT CheckSizedDownload(const web::DownloadResult& download, bool announcedOtherwise, uint64_t stored,
                                const ExpectedSize& expected) noexcept;
@@ -94,8 +95,7 @@ private:
     LONG m_lastHttpStatus = -1;
     LONG m_lastServiceStatus = -1;
     // When a probe of this object last answered 200 (tick count), if one did.
-    bool m_probePassed = false;
-    DWORD m_probePassedAt = 0;
+    std::optional<DWORD> m_probePassedAt;
 };
 
 // Whether the request of a download is still closing: until it is gone the platform may call back into

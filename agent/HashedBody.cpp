@@ -1,10 +1,9 @@
 // A download's body on its way to the partial file, hashed as it is written, and why the file refused it.
 #include "agent/HashedBody.h"
 
+#include "agent/SafeDownload.h"
 #include "base/Handle.h"
 #include "web/Worker.h"
-
-#include <wininet.h>
 
 #include <algorithm>
 #include <atomic>
@@ -107,9 +106,8 @@ private:
     ThreadHandle m_thread;
 };
 
-HashedBody::HashedBody(web::BodyConsumer& file, const Digest* expected, std::wstring partialPath,
-                       uint64_t resumeFrom) noexcept
-    : m_file(file), m_expected(expected), m_partialPath(std::move(partialPath)), m_resumeFrom(resumeFrom) {}
+HashedBody::HashedBody(PartialDownload& file, const Digest* expected) noexcept
+    : m_file(file), m_expected(expected) {}
 
 HashedBody::~HashedBody() = default;
 
@@ -128,24 +126,32 @@ bool HashedBody::StartReply(const web::ReplyHead& head) {
             m_error = ERROR_NOT_SUPPORTED;
             return false;
         }
-        // A 206 that the partial file then declines wastes this read; the start over hashes afresh.
-        if (head.status == HTTP_STATUS_PARTIAL_CONTENT && m_resumeFrom > 0 && !HashPrefix()) {
+        // Asked of the partial file before it takes the reply: once it has, it shares the file with no one.
+        if (m_file.Continues(head) && !HashPrefix()) {
             return Refused(ERROR_READ_FAULT);
         }
+    }
+    ::SetLastError(0);
+    if (!m_file.StartReply(head)) {
+        // A reply the partial file declines for the server's sake (a status, a size) is no local error.
+        return m_file.Refused() ? Refused(0) : false;
+    }
+    // The thread and its slots only for a body the file took: not for a status it declines, nor for a
+    // part it cannot continue (the start over makes its own).
+    if (m_hash) {
         m_background.reset(new (std::nothrow) BackgroundHash(*m_hash));
         if (m_background && !m_background->Started()) m_background.reset();
     }
-    ::SetLastError(0);
-    return m_file.StartReply(head) || Refused(0);
+    return true;
 }
 
 bool HashedBody::HashPrefix() noexcept {
     // Closed again before the partial file is opened for appending, which shares it with no one.
-    FileHandle file(::CreateFileW(m_partialPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    FileHandle file(::CreateFileW(m_file.Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     std::unique_ptr<char[]> block(new (std::nothrow) char[PREFIX_BLOCK]);
     if (!file || !block) return false;
-    for (uint64_t left = m_resumeFrom; left > 0;) {
+    for (uint64_t left = m_file.ResumeOffset(); left > 0;) {
         const DWORD want = static_cast<DWORD>(std::min<uint64_t>(left, PREFIX_BLOCK));
         DWORD got = 0;
         if (!::ReadFile(file.get(), block.get(), want, &got, nullptr) || got == 0) return false;

@@ -6,10 +6,8 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 
 namespace tamsel::agent {
 
@@ -20,19 +18,18 @@ struct Verification {
 };
 
 class BackgroundHash;
+class PartialDownload;
 
 class HashedBody final : public web::BodyConsumer {
 public:
-    // expected null: the bytes only pass on. resumeFrom: the bytes an earlier attempt left in the
-    // partial file, which a 206 goes on from.
-    HashedBody(web::BodyConsumer& file, const Digest* expected, std::wstring partialPath,
-               uint64_t resumeFrom) noexcept;
+    // expected null: the bytes only pass on.
+    HashedBody(PartialDownload& file, const Digest* expected) noexcept;
     ~HashedBody();
     HashedBody(const HashedBody&) = delete;
     HashedBody& operator=(const HashedBody&) = delete;
 
     // Before a 206 continues the partial file, hashes what the file already holds: the one read a
-    // digest costs, and only after a break.
+    // digest costs, and only after a break (never for a part the partial file will not take).
     bool StartReply(const web::ReplyHead& head) override;
     bool Write(const char* data, size_t size) override;
 
@@ -46,10 +43,8 @@ private:
     bool HashPrefix() noexcept;
     bool Refused(DWORD fallback) noexcept;
 
-    web::BodyConsumer& m_file;
+    PartialDownload& m_file;
     const Digest* m_expected;
-    std::wstring m_partialPath;
-    uint64_t m_resumeFrom;
     std::unique_ptr<Sha256> m_hash;
     std::unique_ptr<BackgroundHash> m_background;  // the body's hashing; null: on the caller's thread
     DWORD m_error = 0;

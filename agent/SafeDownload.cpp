@@ -2,6 +2,8 @@
 // target, with a record of where it came from so that a later attempt can resume it.
 #include "agent/SafeDownload.h"
 
+#include "web/UrlSplit.h"
+
 #include <wininet.h>
 
 #include <cstdio>
@@ -105,12 +107,7 @@ std::string RecordText(const std::string& url, const std::string& validator, uin
 }
 
 // Control characters would reach the GET as header lines (If-Range carries the validator as it is).
-bool HasControlCharacter(const std::string& text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
-    }
-    return false;
-}
+using web::HasControlCharacter;
 
 // The record's validator and whole length, when it is one written for url and nothing else.
 std::optional<ResumePoint> ReadRecord(const std::wstring& path, const std::string& url) {

@@ -58,6 +58,12 @@ public:
     bool StartReply(const web::ReplyHead& head) override;
     bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
 
+    // Whether the reply is a 206 that goes on at the resume point, of the very file recorded.
+    bool Continues(const web::ReplyHead& head) const;
+    // The bytes of an earlier attempt that a reply which Continues goes on from.
+    uint64_t ResumeOffset() const noexcept { return m_resume ? m_resume->offset : 0; }
+    const std::wstring& Path() const noexcept { return m_paths.partial; }
+
     bool StartOver() const noexcept { return m_startOver; }
     bool SizeMismatch() const noexcept { return m_sizeMismatch; }
     // The reply was declined for a local reason: the file, not the server, is at fault.
@@ -78,8 +84,6 @@ public:
     void LeaveAlone() noexcept { m_settled = true; }
 
 private:
-    bool Continues(const web::ReplyHead& head) const;
-
     SafePaths m_paths;
     std::string m_url;
     std::optional<ResumePoint> m_resume;

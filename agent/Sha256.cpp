@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -23,11 +24,22 @@ public:
 
 namespace {
 
+// bcrypt.dll by its full path in the system folder: by name alone, where it is not one of the
+// platform's known DLLs, a file of that name beside the host's program (a downloads folder) loads first.
+HMODULE LoadSystemBCrypt() noexcept {
+    static constexpr wchar_t NAME[] = L"\\bcrypt.dll";
+    wchar_t path[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + std::size(NAME) > MAX_PATH) return nullptr;
+    std::copy(std::begin(NAME), std::end(NAME), path + length);
+    return ::LoadLibraryW(path);
+}
+
 // BCrypt is looked up at run time: bcrypt.dll is missing on the oldest systems the DLL still loads on,
 // and a static import would keep it from loading there at all.
 class BCryptHash final : public Sha256::Hash {
 public:
-    BCryptHash() noexcept : m_library(::LoadLibraryW(L"bcrypt.dll")) {}
+    BCryptHash() noexcept : m_library(LoadSystemBCrypt()) {}
     ~BCryptHash() override {
         // The closing functions live in the library looked up at run time, so no handle traits can name
         // them: they are closed here, hash before provider, while the library is still loaded.

@@ -53,6 +53,11 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) override {
+        if (meddler != nullptr && nested.empty()) {
+            // Arguments the agent would refuse of a call of its own: busy comes first all the same.
+            nested.push_back(meddler->FetchToFileVerified(FILE_URL, L"x.bin", nullptr, 0, -1, "not a digest"));
+            nested.push_back(meddler->FetchToFileEx(FILE_URL, L"x.bin", nullptr, 0x8, -1));
+        }
         bytes.emplace_back(received, total);
         if (received >= cancelAtBytes) *cancel = 1;
         return S_OK;
@@ -63,6 +68,8 @@ public:
     LONGLONG cancelAtBytes = INT64_MAX;
     std::vector<LONG> percents;
     std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
+    AgentObject* meddler = nullptr;  // called again from the first NotifyBytes
+    std::vector<HRESULT> nested;
 };
 
 class FetchToFileExWire : public testbed::TestbedTest {
@@ -724,6 +731,25 @@ TEST_F(FetchToFileExWire, AVerifiedDownloadNamesTheLocalCauseWhereTheOthersSayEF
     EXPECT_EQ(Contents(held), old);
 }
 
+TEST_F(FetchToFileExWire, AVerifiedResumeThatCannotReadThePartialFileSaysWhyRatherThanBroken) {
+    const std::string digest = DigestOf(Pattern(300000));
+    const std::string partial = target + ".tamsel-partial";
+    CutAt100000(ETAG_LINE);
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    {
+        // Another download of the same target writes the partial file this one would hash and go on from.
+        FileHandle holder(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))
+            << "the partial file's fault, not the server's (AGENT_E_HTTP_STATUS for its 206)";
+        ASSERT_FALSE(Downloads().empty());
+        EXPECT_TRUE(Has(Downloads().back(), "Range: bytes=100000-"));
+    }
+    EXPECT_TRUE(HoldsPattern(Contents(partial), 100000)) << "kept for the next attempt";
+    EXPECT_EQ(Verified(RESUME, digest.c_str(), target), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+}
+
 // Each request as "host request-line", in order, and how many connections carried them.
 struct Sequence {
     std::vector<std::string> lines;
@@ -851,6 +877,15 @@ TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     }
     EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0x8, -1, nullptr), E_INVALIDARG);
     EXPECT_TRUE(loopback.Requests().empty()) << "a malformed digest is refused before the probe";
+}
+
+TEST_F(FetchToFileExWire, ACallFromTheSinkIsBusyBeforeItsArgumentsAreRead) {
+    loopback.Add(Route(FILE_PATH, FILES).Generated(200000));
+    BytesSink sink;
+    sink.meddler = &agent;
+    EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), &sink, 0, -1, nullptr), S_OK);
+    EXPECT_EQ(sink.nested, (std::vector<HRESULT>{AGENT_E_BUSY, AGENT_E_BUSY}));
+    EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
 }
 
 }  // namespace

@@ -238,6 +238,21 @@ TEST_F(ServiceWire, QueryExReadsTheDigestInLowercaseAndRefusesAMalformedOne) {
     }
 }
 
+// As QueryDownload: a service URL or code that would split the request's lines goes nowhere.
+TEST_F(ServiceWire, QueryExRefusesAControlCharacterInEitherTextBeforeAnythingIsSent) {
+    const std::string serviceUrl = std::string(SERVICE_URL) + "?a=1\r\nX-Injected: 1";
+    std::string named(80, CANARY);
+    buffer.assign(512, CANARY);
+    EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), 512, serviceUrl.c_str(), "C", &fileSize, named.data(), 80),
+              E_INVALIDARG);
+    EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), 512, SERVICE_URL, "C\x7f", &fileSize, named.data(), 80),
+              E_INVALIDARG);
+    EXPECT_EQ(fileSize, 0);
+    EXPECT_EQ(buffer, std::string(512, CANARY));
+    EXPECT_EQ(named, std::string(80, CANARY));
+    EXPECT_TRUE(loopback.Requests().empty()) << "not even the probe goes out";
+}
+
 TEST_F(ServiceWire, QueryExWritesNeitherBufferWhenEitherIsTooSmall) {
     const std::string url = "http://dl.norvik.example/f.bin";
     const std::string digest(64, 'a');
