@@ -137,6 +137,7 @@ bool AgentObject::FreshSession() noexcept {
 HRESULT AgentObject::BeginNetworkOperation() noexcept {
     if (FreshSession() && !m_session->ProbeConnectivity()) {
         m_session.reset();
+        NoteProbeFailed();
     }
     if (m_session) NoteProbePassed();
     return m_session ? S_OK : AGENT_E_NO_SESSION;
@@ -159,6 +160,7 @@ HRESULT AgentObject::BeginLaterOperation() noexcept {
 HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
     if (!m_session || !m_session->ProbePassed()) {
         m_session.reset();
+        NoteProbeFailed();
         return AGENT_E_NO_SESSION;
     }
     if (m_session->ProbeAnswered()) NoteProbePassed();
@@ -167,6 +169,12 @@ HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
 
 void AgentObject::NoteProbePassed() noexcept {
     m_probePassedAt = ::GetTickCount();
+}
+
+// The network is not what it was when the last probe passed (a captive portal may have taken it over):
+// that pass no longer stands for the next download, which probes again.
+void AgentObject::NoteProbeFailed() noexcept {
+    m_probePassedAt.reset();
 }
 
 // A status other than 200 is kept for GetLastHttpStatus.
