@@ -66,9 +66,8 @@ std::optional<Outcome> ToExpectedSize(const VARIANT& argument, LONGLONG& size) {
     if (given.vt == VT_EMPTY || given.vt == VT_NULL || (given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND)) {
         return std::nullopt;
     }
-    const BSTR text = given.vt == VT_BSTR                ? given.bstrVal
-                      : given.vt == (VT_BYREF | VT_BSTR) ? *given.pbstrVal
-                                                         : nullptr;
+    const bool textByReference = given.vt == (VT_BYREF | VT_BSTR) && given.pbstrVal != nullptr;
+    const BSTR text = given.vt == VT_BSTR ? given.bstrVal : textByReference ? *given.pbstrVal : nullptr;
     if (auto failure = CheckWhole(text, L"expectedSize")) return failure;
     VARIANT number;
     ::VariantInit(&number);
