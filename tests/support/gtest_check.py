@@ -10,15 +10,18 @@ listed test as run without a failure: Wine can end a program that crashed with 0
 FILE only at the end of a whole run, so a crash after the first test leaves no FILE or too few tests.
 """
 
+import ctypes
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
 LIST_TIMEOUT = 120
+PR_SET_PDEATHSIG = 1
 # "Suite." or "  Name", each maybe followed by "  # GetParam() = ..." or "  # TypeParam = ...".
 SUITE_LINE = re.compile(r'^(\S+)\.(?:\s+#.*)?$')
 TEST_LINE = re.compile(r'^  (\S+)(?:\s+#.*)?$')
@@ -62,13 +65,19 @@ def result_problems(listed, xml_path):
     return problems
 
 
+def end_with_this_process():
+    """Run in each child before it starts: it gets SIGTERM when this process ends (ctest kills this one
+    at a timeout), rather than running on and holding ctest's output open."""
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 def list_program(command):
     """The tests the program names, or None (said why) when it cannot list them. Its output goes to a
     file, not a pipe: a Wine server started by the call may outlive it holding what it inherited."""
     with tempfile.TemporaryFile() as out:
         try:
             code = subprocess.run(command + ['--gtest_list_tests'], stdout=out, stderr=subprocess.STDOUT,
-                                  timeout=LIST_TIMEOUT).returncode
+                                  timeout=LIST_TIMEOUT, preexec_fn=end_with_this_process).returncode
         except subprocess.TimeoutExpired:
             print('gtest_check: listing the tests took more than %d s' % LIST_TIMEOUT, file=sys.stderr)
             return None
@@ -98,7 +107,7 @@ def main(argv):
     folder = tempfile.mkdtemp(prefix='gtest-result.', dir='.')
     try:
         result = os.path.join(os.path.basename(folder), 'result.xml')
-        code = subprocess.run(run + ['--gtest_output=xml:' + result]).returncode
+        code = subprocess.run(run + ['--gtest_output=xml:' + result], preexec_fn=end_with_this_process).returncode
         if code != 0:
             return code
         problems = result_problems(listed, result)
