@@ -387,6 +387,9 @@ def main():
                 print('FAIL %-32s %5.1f s  (%s)\n%s' % (case.name, time.monotonic() - begun, case.why,
                                                         indent(str(failure))), flush=True)
     finally:
+        # A second signal (the shell runner's TERM after a Ctrl+C) must not cut the clean-up short.
+        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            signal.signal(number, signal.SIG_IGN)
         stage.stop()
     print('interop: %.0f s; logs and downloads in %s' % (time.monotonic() - started, stage.run))
     if failed:
