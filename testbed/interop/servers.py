@@ -71,17 +71,42 @@ def signal_all(pids, number):
             pass
 
 
-class Process:
-    """One server process of the run, with its output in a file. stop() ends it and its children:
-    SIGTERM to the server, then SIGKILL to whatever of the family is left after STOP_SECONDS."""
+class Processes:
+    """The run's server processes. Each is noted as it starts, before anything can fail, in `started`
+    and in the pid list `run/pids` that the shell runner reads; stop_all() stops them, newest first,
+    and removes the list."""
 
-    def __init__(self, name, command, run, pid_list):
+    def __init__(self, run):
+        self.run = run
+        self.pid_list = os.path.join(run, 'pids')
+        self.started = []
+
+    def start(self, name, command):
+        process = Process(name, command, self.run)
+        self.started.append(process)
+        with open(self.pid_list, 'a') as f:
+            f.write('%d\n' % process.process.pid)
+        return process
+
+    def named(self, name):
+        return next(process for process in self.started if process.name == name)
+
+    def stop_all(self):
+        for process in reversed(self.started):
+            process.stop()
+        if os.path.exists(self.pid_list):
+            os.remove(self.pid_list)
+
+
+class Process:
+    """One server process, with its output in run/NAME.out. stop() ends it and its children: SIGTERM to
+    the server, then SIGKILL to whatever of the family is left after STOP_SECONDS."""
+
+    def __init__(self, name, command, run):
         self.name = name
         self.output = os.path.join(run, name + '.out')
         with open(self.output, 'wb') as out:
             self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        with open(pid_list, 'a') as f:
-            f.write('%d\n' % self.process.pid)
 
     def wait_for_port(self, port):
         """Until something accepts on 127.0.0.1:port; RuntimeError, with the server's output, when the
@@ -120,14 +145,14 @@ class Process:
 
 # --- the servers ---
 
-def start_nginx(run, pid_list, demo_port, demo_files, files, certificate, key):
+def start_nginx(processes, demo_port, demo_files, files, certificate, key):
+    run = processes.run
     for folder in ('body', 'proxy', 'fastcgi', 'uwsgi', 'scgi'):
         os.makedirs(os.path.join(run, 'nginx-temp', folder), exist_ok=True)
     conf = render('nginx.conf.in', os.path.join(run, 'nginx.conf'), RUN=run, DEMO_PORT=demo_port,
                   DEMO_FILES=demo_files, FILES=files, CERTIFICATE=certificate, CERTIFICATE_KEY=key)
     # -e: its own error log from the start, before the configuration names one.
-    nginx = Process('nginx', ['nginx', '-c', conf, '-p', run, '-e', os.path.join(run, 'nginx-error.log')],
-                    run, pid_list)
+    nginx = processes.start('nginx', ['nginx', '-c', conf, '-p', run, '-e', os.path.join(run, 'nginx-error.log')])
     nginx.wait_for_port(80)
     nginx.wait_for_port(443)
     return nginx
@@ -139,10 +164,10 @@ PROXY_USER = 'tamsel'
 PROXY_PASSWORD = 'open sesame'
 
 
-def start_squid(run, pid_list):
+def start_squid(processes):
     """squid, open on SQUID_OPEN_PORT and asking for PROXY_USER's Basic credentials on SQUID_AUTH_PORT.
     squid refuses to run as root, so its folder belongs to its own user."""
-    folder = os.path.join(run, 'squid')
+    folder = os.path.join(processes.run, 'squid')
     os.makedirs(folder, exist_ok=True)
     hashed = subprocess.run(['openssl', 'passwd', '-apr1', PROXY_PASSWORD], check=True, capture_output=True,
                             text=True).stdout.strip()
@@ -152,20 +177,20 @@ def start_squid(run, pid_list):
     user = pwd.getpwnam('proxy')
     for path in [folder] + [os.path.join(folder, name) for name in os.listdir(folder)]:
         os.chown(path, user.pw_uid, user.pw_gid)
-    squid = Process('squid', ['squid', '-N', '-f', conf], run, pid_list)
+    squid = processes.start('squid', ['squid', '-N', '-f', conf])
     squid.wait_for_port(SQUID_OPEN_PORT)
     squid.wait_for_port(SQUID_AUTH_PORT)
     return squid
 
 
-def start_vsftpd(run, pid_list, name, port, root, allow_port, pasv_range, rate):
-    folder = os.path.join(run, name)
+def start_vsftpd(processes, name, port, root, allow_port, pasv_range, rate):
+    folder = os.path.join(processes.run, name)
     empty = os.path.join(folder, 'empty')
     os.makedirs(empty, exist_ok=True)
     conf = render('vsftpd.conf.in', os.path.join(folder, 'vsftpd.conf'), RUN=folder, PORT=port, ROOT=root,
                   EMPTY=empty, PORT_ENABLE='YES' if allow_port else 'NO', PASV_MIN=pasv_range[0],
                   PASV_MAX=pasv_range[1], RATE=rate)
-    vsftpd = Process(name, ['vsftpd', conf], run, pid_list)
+    vsftpd = processes.start(name, ['vsftpd', conf])
     vsftpd.wait_for_port(port)
     return vsftpd
 

@@ -82,8 +82,7 @@ class Stage:
         self.run = os.path.join(self.work, 'run')
         self.prefix = os.path.join(self.work, 'wineprefix')
         self.build = os.path.abspath(args.build)
-        self.pid_list = os.path.join(self.run, 'pids')
-        self.processes = []
+        self.processes = None
         self.relay = None
         self.logs = {}
         self.roots = {}
@@ -98,16 +97,15 @@ class Stage:
         shutil.rmtree(self.run, ignore_errors=True)
         os.makedirs(self.run)
         os.chmod(self.run, 0o755)
+        self.processes = servers.Processes(self.run)
         self.make_files()
         certificates = Certificates(os.path.join(self.work, 'certs'))
         demo_port = self.start_demo()
-        self.processes.append(servers.start_nginx(
-            self.run, self.pid_list, demo_port, self.roots['demo'], self.roots['nginx'],
-            certificates.leaf('files.norvik.example'), certificates.path('leaf.key')))
-        self.processes.append(servers.start_squid(self.run, self.pid_list))
+        servers.start_nginx(self.processes, demo_port, self.roots['demo'], self.roots['nginx'],
+                            certificates.leaf('files.norvik.example'), certificates.path('leaf.key'))
+        servers.start_squid(self.processes)
         for name, (port, allow_port, pasv) in FTP_SERVERS.items():
-            self.processes.append(servers.start_vsftpd(self.run, self.pid_list, name, port, self.roots[name],
-                                                       allow_port, pasv, FTP_RATE))
+            servers.start_vsftpd(self.processes, name, port, self.roots[name], allow_port, pasv, FTP_RATE)
         self.relay = servers.CutRelay(RELAY_PORT, 80)
         self.logs = {
             'nginx': servers.LogFile(os.path.join(self.run, 'nginx-access.log'), servers.parse_nginx),
@@ -121,11 +119,8 @@ class Stage:
     def stop(self):
         if self.relay:
             self.relay.close()
-        for process in reversed(self.processes):
-            process.stop()
-        # Every server is gone: the shell runner's list of them has nothing left to end.
-        if os.path.exists(self.pid_list):
-            os.remove(self.pid_list)
+        if self.processes:
+            self.processes.stop_all()
 
     def make_files(self):
         self.roots = {'nginx': os.path.join(self.run, 'files'), 'demo': os.path.join(self.run, 'service', 'files')}
@@ -157,10 +152,10 @@ class Stage:
         folder = os.path.join(self.run, 'service')
         os.makedirs(folder, exist_ok=True)
         port_file = os.path.join(folder, 'ports')
-        demo = servers.Process('demo-service', [sys.executable, '-B', os.path.join(ROOT, 'testbed', 'demo_service.py'),
-                                                '--work', folder, '--port-file', port_file, '--big-mib', '1',
-                                                '--parent-pid', str(os.getpid())], self.run, self.pid_list)
-        self.processes.append(demo)
+        demo = self.processes.start('demo-service', [sys.executable, '-B',
+                                                     os.path.join(ROOT, 'testbed', 'demo_service.py'), '--work', folder,
+                                                     '--port-file', port_file, '--big-mib', '1',
+                                                     '--parent-pid', str(os.getpid())])
         return loopback.wait_for_ports(port_file, demo.process)['http']
 
     def check_gzip(self):
@@ -272,7 +267,7 @@ class Stage:
 
     def cut_sessions(self, cut, folder):
         """Kills the FTP server's sessions once the partial file holds `at_least` bytes."""
-        server = next(p for p in self.processes if p.name == cut.server)
+        server = self.processes.named(cut.server)
         partial = os.path.join(folder, cut.name + '.tamsel-partial')
         done = threading.Event()
         made = []
