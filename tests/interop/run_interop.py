@@ -12,6 +12,7 @@ name is enough); without, every case runs. Prints one line per case and ends wit
 """
 
 import argparse
+import ftplib
 import gzip
 import hashlib
 import http.client
@@ -295,9 +296,34 @@ class Stage:
         mtime = int(old.st_mtime) + step.seconds
         if step.same_minute and mtime // 60 != int(old.st_mtime) // 60:
             raise RuntimeError('%s: %d s later is another minute' % (step.served.name, step.seconds))
+        before = self.ftp_view(step.served) if step.served.where in FTP_SERVERS else None
         key = (step.served.where, step.served.name)
         self.generations[key] = self.generations.get(key, 0) + 1
         self.write_served(step.served, file_bytes(step.served.name, old.st_size, self.generations[key]), mtime)
+        if before:
+            self.check_ftp_view(step, before, self.ftp_view(step.served))
+
+    def ftp_view(self, served):
+        """What an FTP client can learn of a served file without reading it: its listing line, SIZE and
+        MDTM (asked passively, with Python's own client)."""
+        port = FTP_SERVERS[served.where][0]
+        folder, name = os.path.split(served.name)
+        with ftplib.FTP() as ftp:
+            ftp.connect('127.0.0.1', port, timeout=10)
+            ftp.login()
+            ftp.voidcmd('TYPE I')
+            lines = []
+            ftp.retrlines('LIST /' + folder, lines.append)
+            listing = [line for line in lines if line.endswith(' ' + name)]
+            return listing, ftp.size('/' + served.name), ftp.voidcmd('MDTM /' + served.name)
+
+    @staticmethod
+    def check_ftp_view(step, before, after):
+        """A same-minute replacement is the case it stands for only while the listing shows both files
+        alike and only MDTM's seconds tell them apart."""
+        if step.same_minute and (before[:2] != after[:2] or before[2] == after[2]):
+            raise CaseFailed('the replacement of %s is not what the case needs (listing, SIZE and MDTM '
+                             'before: %r, after: %r)' % (step.served.name, before, after))
 
     def check_disk(self, case, folder):
         problems = []
