@@ -179,7 +179,8 @@ class Stage:
         helper = os.path.join(self.build, 'tests', 'support', 'tamsel_trust_ca.exe')
         code, out, err = self.wine(helper, loopback.windows_path(ca))
         if code != 0:
-            raise RuntimeError('could not trust the test CA in %s (exit code %d):\n%s%s' % (self.prefix, code, out, err))
+            raise RuntimeError('could not trust the test CA in %s (exit code %d):\n%s%s'
+                               % (self.prefix, code, out, err))
         open(marker, 'w').close()
 
     # --- running tamsel ---
@@ -201,8 +202,6 @@ class Stage:
     def word(self, word, folder):
         if isinstance(word, Local):
             return loopback.windows_path(os.path.join(folder, word.name)) + ('' if word.name else '\\')
-        if isinstance(word, Served):
-            return loopback.windows_path(self.served_path(word))
         if isinstance(word, Digest):
             return sha256_of(self.served_path(word.served))
         return word
