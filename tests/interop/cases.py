@@ -141,6 +141,14 @@ CASES = [
           Saw('nginx', dict(method='GET', path='/files/' + DEMO_FILE, status=200, bytes=DEMO_SIZE,
                             via=NonEmpty()))]),
 
+    Case('squid-registry-get', 'the whole get flow through squid set as the proxy in the registry, where '
+         'Internet Options puts it (ProxyEnable, ProxyServer), with no http_proxy',
+         [get_demo(proxy='registry', says=('verified sha256', 'reported success'))],
+         DEMO_ON_DISK,
+         [Saw('squid', dict(port=3128, method='POST', url=SERVICE, status=200),
+              dict(port=3128, method='GET', url=FILES + '/files/' + DEMO_FILE, status=200),
+              dict(port=3128, method='POST', url=SERVICE, status=200))]),
+
     Case('squid-open-https', 'https with strict TLS through squid\'s CONNECT tunnel',
          [fetch_verified(TLS_FILES + '/interop/plain.bin', 'plain.bin', '--strict-tls', proxy='open')],
          {'plain.bin': served('plain.bin')},

@@ -237,7 +237,8 @@ class SessionCut:
 class Run:
     """One run of tamsel.exe: its words (Local and Digest are filled in), the exit code it must
     end with (an int or a Matcher), texts its output must hold, the proxy it is given ('open', 'auth',
-    'auth-anonymous' or None: the hosts themselves) and the cut made while it runs. A step with a cut
+    'auth-anonymous' in http_proxy; 'registry': the open one in the prefix's Internet Settings; None: the
+    hosts themselves) and the cut made while it runs. A step with a cut
     must leave a partial file of the download behind (partial=NAME), whose size becomes KEPT."""
 
     def __init__(self, *words, exit=0, says=(), proxy=None, cut=None, partial=None):

@@ -34,6 +34,7 @@ from server import Certificates  # noqa: E402  (the testbed's test CA, whose lea
 import cases  # noqa: E402
 from facts import Digest, Local, RelayCut, Replace, Served, SessionCut, UnknownField  # noqa: E402
 
+INTERNET_SETTINGS = r'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
 RUN_SECONDS = 90        # one tamsel run, a guard: a hung one fails its case
 SETTLE_SECONDS = 3      # how long a log may take to show a request that has ended
 RELAY_PORT = 8080
@@ -45,6 +46,7 @@ FTP_SERVERS = {
 }
 PROXIES = {
     'open': 'http://127.0.0.1:%d' % servers.SQUID_OPEN_PORT,
+    'registry': None,  # the open squid, in the prefix's registry instead (set for the step)
     # Wine's WinINet takes proxy credentials from http_proxy's user information only (its registry
     # setting, ProxyServer, holds a host and port): this is how a user's system setting gives them.
     'auth': 'http://%s:%s@127.0.0.1:%d' % (servers.PROXY_USER, servers.PROXY_PASSWORD, servers.SQUID_AUTH_PORT),
@@ -116,6 +118,8 @@ class Stage:
             self.logs[name] = servers.LogFile(os.path.join(self.run, name, 'vsftpd.log'), servers.parse_vsftpd)
         self.check_gzip()
         self.trust_ca(os.path.join(self.work, 'certs', 'ca.der'))
+        # A run ended in the middle of a registry row may have left the proxy set.
+        self.set_registry_proxy(None)
 
     def stop(self):
         if self.relay:
@@ -189,10 +193,21 @@ class Stage:
         environment = dict(os.environ, WINEDEBUG='-all', LC_ALL='C.UTF-8')
         for name in ('http_proxy', 'https_proxy', 'HTTP_PROXY', 'HTTPS_PROXY', 'no_proxy', 'NO_PROXY'):
             environment.pop(name, None)
-        if proxy:
+        if proxy and PROXIES[proxy]:
             environment['http_proxy'] = PROXIES[proxy]
         return loopback.run_program([self.args.wine_run, self.prefix, program] + list(words), environment,
                                     RUN_SECONDS)
+
+    def set_registry_proxy(self, server):
+        """The proxy as Internet Options sets it (ProxyEnable, ProxyServer under Internet Settings, which
+        WinINet reads for INTERNET_OPEN_TYPE_PRECONFIG); None turns it off."""
+        values = [('ProxyEnable', 'REG_DWORD', '1' if server else '0')]
+        if server:
+            values.append(('ProxyServer', 'REG_SZ', server))
+        for name, kind, value in values:
+            code, out, err = self.wine('reg', 'add', INTERNET_SETTINGS, '/v', name, '/t', kind, '/d', value, '/f')
+            if code != 0:
+                raise RuntimeError('reg add %s %s failed (exit code %d):\n%s%s' % (name, value, code, out, err))
 
     def tamsel(self, words, proxy):
         return self.wine(os.path.join(self.build, 'bin', 'tamsel.exe'), '--dll',
@@ -226,12 +241,16 @@ class Stage:
     def run_step(self, step, number, folder, kept):
         cut = self.arm(step.cut, folder)
         words = [self.word(word, folder) for word in step.words]
+        if step.proxy == 'registry':
+            self.set_registry_proxy('127.0.0.1:%d' % servers.SQUID_OPEN_PORT)
         try:
             code, out, err = self.tamsel(words, step.proxy)
         except subprocess.TimeoutExpired:
             raise CaseFailed('step %d: tamsel %s did not end within %d s' % (number, ' '.join(words), RUN_SECONDS))
         finally:
             cut_problem = cut() if cut else None
+            if step.proxy == 'registry':
+                self.set_registry_proxy(None)
         said = out + err
         expected = step.exit
         if not (expected(code, kept) if callable(expected) else code == expected):
