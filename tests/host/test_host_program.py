@@ -20,7 +20,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed'))
-from loopback import wait_for_ports, windows_path  # noqa: E402
+from loopback import read_output as text, run_program, wait_for_ports, windows_path  # noqa: E402
 
 ARGS = None
 SERVICE_URL = 'http://service.norvik.example/activate'
@@ -45,22 +45,9 @@ def wine_environment(proxy=None):
     return environment
 
 
-def text(output):
-    """What was written so far (UTF-8, the host's output encoding), read without moving the offset the
-    writer shares; with the Windows runtime's CRLF line ends as LF."""
-    data = os.pread(output.fileno(), os.fstat(output.fileno()).st_size, 0)
-    return data.decode('utf-8', errors='replace').replace('\r\n', '\n')
-
-
 def run_host(*words, dll=True, proxy=None):
-    """Runs tamsel.exe and answers (exit code, stdout, stderr).
-
-    Output goes to files, not pipes: a wineserver started by this run inherits the descriptors and
-    outlives it, so a pipe would never report its end."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(host_command(*words, dll=dll), stdout=out, stderr=err, timeout=RUN_TIMEOUT,
-                              env=wine_environment(proxy)).returncode
-        return code, text(out), text(err)
+    """Runs tamsel.exe and answers (exit code, stdout, stderr)."""
+    return run_program(host_command(*words, dll=dll), wine_environment(proxy), RUN_TIMEOUT)
 
 
 def is_64_bit(path):
