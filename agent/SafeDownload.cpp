@@ -199,6 +199,7 @@ bool PartialDownload::StartReply(const web::ReplyHead& head) {
     if (m_sizeMismatch) return false;
     if (resumed) {
         m_refused = !m_file.OpenForAppend(m_resume->offset);
+        m_maySplice = !m_refused && head.weakValidator;
         return !m_refused;
     }
     m_refused = !m_file.OpenEmptied();

@@ -4,6 +4,7 @@
 #include "web/Completion.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -13,17 +14,31 @@ namespace {
 
 std::atomic<uint32_t> timeoutMs{DEFAULT_EXCHANGE_TIMEOUT_MS};
 
-// WinINet calls a status callback only for handles with a nonzero context.
-constexpr DWORD_PTR BOUNDED_URL_CONTEXT = 1;
+// The context of an InternetOpenUrlA call (WinINet calls a status callback only for handles with a
+// nonzero context): what its request is given before it is sent.
+struct BoundedOpen {
+    const ProxyCredentials* proxy;
+};
 
 // Runs on the caller's thread, inside InternetOpenUrlA, with the request it has just made: before it
 // connects (a proxy's answer to CONNECT is waited for too) and before every send (a kept connection
 // is not connected again).
 void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD status, void*, DWORD) {
-    if (context == BOUNDED_URL_CONTEXT &&
+    if (context != 0 &&
         (status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_SENDING_REQUEST)) {
         ApplyTimeouts(handle);
+        OfferProxyCredentials(handle, reinterpret_cast<const BoundedOpen*>(context)->proxy);
     }
+}
+
+// A string option of request, wiped where it was read.
+SecretText<wchar_t> QueryText(HINTERNET request, DWORD option) {
+    wchar_t text[256] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    SecretText<wchar_t> value;
+    if (::InternetQueryOptionW(request, option, text, &size)) value = SecretText<wchar_t>(text, wcsnlen(text, 255));
+    ::SecureZeroMemory(text, sizeof(text));
+    return value;
 }
 
 constexpr DWORD FIRST_HEADER_BUFFER_SIZE = 2048;
@@ -55,11 +70,35 @@ void ApplyTimeouts(HINTERNET handle) noexcept {
     }
 }
 
-InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) noexcept {
+InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags,
+                               const ProxyCredentials* proxy) noexcept {
+    BoundedOpen context{proxy};
     ::InternetSetStatusCallbackA(session, BoundBeforeSending);
-    InternetRequest request(::InternetOpenUrlA(session, url, nullptr, 0, flags, BOUNDED_URL_CONTEXT));
+    InternetRequest request(
+        ::InternetOpenUrlA(session, url, nullptr, 0, flags, reinterpret_cast<DWORD_PTR>(&context)));
     ::InternetSetStatusCallbackA(session, nullptr);
     return request;
+}
+
+// The platform copies both strings and never wipes its copies: they last as long as the session.
+void OfferProxyCredentials(HINTERNET request, const ProxyCredentials* proxy) noexcept {
+    if (proxy == nullptr || proxy->Empty()) return;
+    try {
+        const SecretText<wchar_t> user = proxy->User().Terminated();
+        const SecretText<wchar_t> password = proxy->Password().Terminated();
+        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(user.Data()),
+                             static_cast<DWORD>(user.Size() - 1));
+        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(password.Data()),
+                             static_cast<DWORD>(password.Size() - 1));
+    } catch (...) {
+        // Out of memory: the platform's own credentials answer, as without any.
+    }
+}
+
+ProxyCredentials PlatformProxyCredentials(HINTERNET request) {
+    const SecretText<wchar_t> user = QueryText(request, INTERNET_OPTION_PROXY_USERNAME).Terminated();
+    const SecretText<wchar_t> password = QueryText(request, INTERNET_OPTION_PROXY_PASSWORD).Terminated();
+    return ProxyCredentials(user.Data(), password.Data());
 }
 
 InternetSession OpenInternet(const char* agent, bool async) noexcept {
