@@ -175,8 +175,8 @@ Outcome AgentFaces::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG*
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    const HRESULT hr =
-        m_agent.AsLaterInterface(m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining));
+    const HRESULT hr = m_agent.AsLaterInterface(
+        m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining));
     if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::REPORT)));
     return Outcome{};
 }

@@ -14,20 +14,21 @@ namespace {
 
 std::atomic<uint32_t> timeoutMs{DEFAULT_EXCHANGE_TIMEOUT_MS};
 
-// The context of an InternetOpenUrlA call (WinINet calls a status callback only for handles with a
-// nonzero context): what its request is given before it is sent.
-struct BoundedOpen {
-    const ProxyCredentials* proxy;
-};
+// WinINet calls a status callback only for handles with a nonzero context.
+constexpr DWORD_PTR BOUNDED_URL_CONTEXT = 1;
+
+// The credentials that the request InternetOpenUrlA is making on this thread offers its proxy. Not the
+// context: the request keeps its context, and the callback, for its whole life, long after the call.
+thread_local const ProxyCredentials* openingWith = nullptr;
 
 // Runs on the caller's thread, inside InternetOpenUrlA, with the request it has just made: before it
 // connects (a proxy's answer to CONNECT is waited for too) and before every send (a kept connection
 // is not connected again).
 void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD status, void*, DWORD) {
-    if (context != 0 &&
+    if (context == BOUNDED_URL_CONTEXT &&
         (status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_SENDING_REQUEST)) {
         ApplyTimeouts(handle);
-        OfferProxyCredentials(handle, reinterpret_cast<const BoundedOpen*>(context)->proxy);
+        OfferProxyCredentials(handle, openingWith);
     }
 }
 
@@ -72,10 +73,10 @@ void ApplyTimeouts(HINTERNET handle) noexcept {
 
 InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags,
                                const ProxyCredentials* proxy) noexcept {
-    BoundedOpen context{proxy};
+    openingWith = proxy;
     ::InternetSetStatusCallbackA(session, BoundBeforeSending);
-    InternetRequest request(
-        ::InternetOpenUrlA(session, url, nullptr, 0, flags, reinterpret_cast<DWORD_PTR>(&context)));
+    InternetRequest request(::InternetOpenUrlA(session, url, nullptr, 0, flags, BOUNDED_URL_CONTEXT));
+    openingWith = nullptr;
     ::InternetSetStatusCallbackA(session, nullptr);
     return request;
 }

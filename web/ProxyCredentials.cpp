@@ -14,10 +14,11 @@ constexpr char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0
 SecretText<char> Utf8Pair(const ProxyCredentials& credentials) {
     const SecretText<wchar_t>& user = credentials.User();
     std::vector<wchar_t> pair;
-    pair.reserve(user.Size() + 1 + credentials.Password().Size());  // no growth: no unwiped old buffer
+    pair.reserve(user.Size() + 1 + credentials.Password().Size());  // never grown: no old buffer left unwiped
     pair.insert(pair.end(), user.Data(), user.Data() + user.Size());
     pair.push_back(L':');
-    pair.insert(pair.end(), credentials.Password().Data(), credentials.Password().Data() + credentials.Password().Size());
+    const SecretText<wchar_t>& password = credentials.Password();
+    pair.insert(pair.end(), password.Data(), password.Data() + password.Size());
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, pair.data(), static_cast<int>(pair.size()), nullptr, 0,
                                            nullptr, nullptr);
     std::vector<char> bytes(size > 0 ? static_cast<size_t>(size) : 0);

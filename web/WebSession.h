@@ -37,8 +37,8 @@ public:
     void TrustProbe() noexcept { m_probeState = ProbeState::Trusted; }
     // Whether this session's own probe ran and answered 200.
     bool ProbeAnswered() const noexcept { return m_probeState == ProbeState::Passed; }
-    // The HTTP status a probe that failed saw (407: a proxy asked for credentials it did not get); 0
-    // when it saw none in time.
+    // What a probe that failed saw, as GetUrlStatus answers it (407: a proxy asked for credentials it did
+    // not get; 502: the page could not be opened); 0 when it saw nothing in time.
     int32_t ProbeStatus() const noexcept { return m_probeStatus; }
 
     // Looks once for a "Location" header of url (one GET whose body is not read) and parses that

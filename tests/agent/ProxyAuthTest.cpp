@@ -135,6 +135,15 @@ TEST_F(ProxyAuthWire, ThePlatformsCredentialsAnswerTheProxyOnceAtEveryRequest) {
     size_t answered = 0;
     EXPECT_TRUE(AnsweredOnlyTheProxy(PLATFORM_ANSWER, &answered));
     EXPECT_EQ(loopback.Requests().size(), 2 * answered) << "one challenge and one answer per request";
+
+    // A service behind https: the POST's tunnel is asked for the credentials, and its answer goes on the
+    // CONNECT alone, never into the tunnel.
+    ASSERT_TRUE(loopback.Reset());
+    ASSERT_TRUE(loopback.RequireProxyAuth("ann", "s3cret"));
+    ScriptServiceAndFile();
+    EXPECT_EQ(agent.QueryDownload(url, sizeof(url), "https://svc.norvik.example/svc", "CODE-1", &size), S_OK);
+    EXPECT_EQ(Posts().size(), 1u) << "the POST itself went into the tunnel once";
+    EXPECT_TRUE(AnsweredOnlyTheProxy(PLATFORM_ANSWER));
 }
 
 TEST_F(ProxyAuthWire, WithoutCredentialsTheProxysRefusalIsToldAsSuch) {
@@ -158,7 +167,8 @@ TEST_F(ProxyAuthWire, WithoutCredentialsTheProxysRefusalIsToldAsSuch) {
 
     // A proxy that lets the probe pass and refuses the POST alone (no credentials to answer with).
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Status(407).Header("Proxy-Authenticate: Basic realm=\"x\""));
+    loopback.Add(
+        Route("/svc", SERVICE_HOST).Method("POST").Status(407).Header("Proxy-Authenticate: Basic realm=\"x\""));
     EXPECT_EQ(agent.QueryDownloadEx(url, sizeof(url), SERVICE_URL, "CODE-1", &size, digest, sizeof(digest)),
               AGENT_E_PROXY_AUTH);
     EXPECT_EQ(agent.QueryDownload(url, sizeof(url), SERVICE_URL, "CODE-1", &size), AGENT_E_HTTP_STATUS);

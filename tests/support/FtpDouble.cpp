@@ -217,7 +217,9 @@ web::Socket FtpDouble::DataConnection(Session& session) {
         FD_SET(session.passive.get(), &ready);
         timeval wait{static_cast<long>(SOCKET_WAIT_MS / 1000), 0};
         web::Socket data;
-        if (::select(0, &ready, nullptr, nullptr, &wait) == 1) data.reset(::accept(session.passive.get(), nullptr, nullptr));
+        if (::select(0, &ready, nullptr, nullptr, &wait) == 1) {
+            data.reset(::accept(session.passive.get(), nullptr, nullptr));
+        }
         session.passive.reset();
         return data;
     }
