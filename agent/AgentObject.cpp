@@ -137,8 +137,9 @@ bool AgentObject::FreshSession() noexcept {
 // session.
 HRESULT AgentObject::BeginNetworkOperation() noexcept {
     if (FreshSession() && !m_session->ProbeConnectivity()) {
-        NoteProbeFailure();
+        NoteProxyRefusal();
         m_session.reset();
+        NoteProbeFailed();
     }
     if (m_session) NoteProbePassed();
     return m_session ? S_OK : AGENT_E_NO_SESSION;
@@ -160,8 +161,9 @@ HRESULT AgentObject::BeginLaterOperation() noexcept {
 // result, once the probe has passed; AGENT_E_NO_SESSION, and no session kept, when it did not.
 HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
     if (!m_session || !m_session->ProbePassed()) {
-        if (m_session) NoteProbeFailure();
+        if (m_session) NoteProxyRefusal();
         m_session.reset();
+        NoteProbeFailed();
         return AGENT_E_NO_SESSION;
     }
     if (m_session->ProbeAnswered()) NoteProbePassed();
@@ -172,9 +174,15 @@ void AgentObject::NoteProbePassed() noexcept {
     m_probePassedAt = ::GetTickCount();
 }
 
+// The network is not what it was when the last probe passed (a captive portal may have taken it over):
+// that pass no longer stands for the next download, which probes again.
+void AgentObject::NoteProbeFailed() noexcept {
+    m_probePassedAt.reset();
+}
+
 // A probe that a proxy asked for credentials is no machine without the internet: its 407 is kept for
 // GetLastHttpStatus (no other status of the probe is: it tells nothing the host can act on).
-void AgentObject::NoteProbeFailure() noexcept {
+void AgentObject::NoteProxyRefusal() noexcept {
     if (m_session->ProbeStatus() == HTTP_STATUS_PROXY_AUTH_REQ) m_lastHttpStatus = HTTP_STATUS_PROXY_AUTH_REQ;
 }
 

@@ -48,7 +48,7 @@ public:
     HRESULT GetLastHttpStatus(LONG* status) noexcept;
     HRESULT GetLastServiceStatus(LONG* status) noexcept;
     // The later interfaces' downloads run their probe alongside the first request, and one that passed
-    // on this object less than this long ago stands for theirs.
+    // on this object less than this long ago, with no probe failed since, stands for theirs.
     static constexpr DWORD RECENT_PROBE_MS = 10000;
 
     // InvTamselAgentOps2's download: a UTF-16 path, safe replacement, resume, an expected size, strict
@@ -87,8 +87,9 @@ private:
     HRESULT BeginNetworkOperation() noexcept;
     HRESULT BeginLaterOperation() noexcept;
     HRESULT ProbedOutcome(HRESULT result) noexcept;
-    void NoteProbeFailure() noexcept;
+    void NoteProxyRefusal() noexcept;
     void NoteProbePassed() noexcept;
+    void NoteProbeFailed() noexcept;
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
     HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
@@ -108,7 +109,7 @@ private:
     std::unique_ptr<web::WebSession> m_session;
     LONG m_lastHttpStatus = -1;
     LONG m_lastServiceStatus = -1;
-    // When a probe of this object last answered 200 (tick count), if one did.
+    // When a probe of this object last answered 200 (tick count), if one did and none failed since.
     std::optional<DWORD> m_probePassedAt;
     web::ProxyCredentials m_proxyCredentials;
 };

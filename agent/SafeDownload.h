@@ -80,8 +80,9 @@ public:
     // itself is not forced to the disk first: on a fast link that would cost a third of the speed.
     // False when that could not be done.
     bool Replace() noexcept;
-    // After a failure or a cancel: closes the partial file; removes it and its record unless a record
-    // is kept to resume from and the bytes are worth resuming (resumable false: they are not).
+    // After a failure or a cancel: closes the partial file; when this download opened it, removes it and
+    // its record unless a record is kept to resume from and the bytes are worth resuming (resumable
+    // false: they are not). One it never opened, and the record beside it, stay as they were.
     void Abandon(bool resumable = true) noexcept;
     // Before any reply reached it: leaves the partial file and its record as they were.
     void LeaveAlone() noexcept { m_settled = true; }
@@ -99,6 +100,7 @@ private:
     bool m_sizeMismatch = false;
     bool m_refused = false;
     bool m_settled = false;  // replaced or abandoned
+    bool m_opened = false;   // the partial file was made or opened by this download
 };
 
 // A path that names a folder: one that ends in a separator, or an existing directory.

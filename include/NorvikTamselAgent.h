@@ -12,7 +12,13 @@
 #include <oaidl.h>
 
 // Result codes of the agent (facility ITF, and one platform code). Beside them the agent answers S_OK,
-// E_INVALIDARG and E_FAIL.
+// E_INVALIDARG and E_FAIL, and every network operation of every interface (the automation members too)
+// may answer two platform codes for a call it stopped where it was:
+// - E_OUTOFMEMORY 0x8007000E: memory ran out inside the call. Nothing is reported as done; a download
+//   leaves its file as a broken one (E_FAIL) does. Free memory or give up; a later call may succeed.
+// - E_UNEXPECTED 0x8000FFFF: the component met a fault of its own, an error it has no code for (no
+//   known input leads there). Report it with the call's arguments; calling again may succeed, but do
+//   not retry in a loop.
 #define AGENT_E_NO_SESSION        ((HRESULT)0x80042EFFL)  // the connectivity probe did not see status 200
 #define AGENT_E_BUFFER_TOO_SMALL  ((HRESULT)0x80042F00L)  // a text result does not fit with its terminating zero
 #define AGENT_E_HTTP_STATUS       ((HRESULT)0x80042F01L)  // the exchange answered a status other than 200

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <cwchar>
 #include <optional>
 #include <vector>
 
@@ -24,9 +25,20 @@ constexpr ULONG URL_BUFFER_SIZE = 64 * 1024;
 constexpr double LARGEST_EXACT_SIZE = 9007199254740992.0;
 constexpr size_t SHA256_HEX_LENGTH = 64;
 
+// Every text argument, before it is read: a BSTR is counted, but the operations, the file system and
+// the platform's number reading stop at its first NUL, and would act on a shorter text than the caller
+// gave: a path "C:\dl\av" & Chr(0) & ".exe" would write C:\dl\av.
+std::optional<Outcome> CheckWhole(BSTR text, const wchar_t* name) {
+    const UINT length = ::SysStringLen(text);
+    if (length == 0 || std::wmemchr(text, L'\0', length) == nullptr) return std::nullopt;
+    return Failure(E_INVALIDARG,
+                   std::wstring(L"the argument ") + name + L" holds a NUL character, which would cut it short");
+}
+
 // The argument as the 8-bit text the operations send, when it is printable ASCII: anything else would
 // need an encoding that the service and the lookup pages do not agree on.
 std::optional<Outcome> ToAscii(BSTR text, const wchar_t* name, std::string& ascii) {
+    if (auto failure = CheckWhole(text, name)) return failure;
     const UINT length = ::SysStringLen(text);
     ascii.assign(length, '\0');
     for (UINT index = 0; index < length; ++index) {
@@ -54,6 +66,9 @@ std::optional<Outcome> ToExpectedSize(const VARIANT& argument, LONGLONG& size) {
     if (given.vt == VT_EMPTY || given.vt == VT_NULL || (given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND)) {
         return std::nullopt;
     }
+    const bool textByReference = given.vt == (VT_BYREF | VT_BSTR) && given.pbstrVal != nullptr;
+    const BSTR text = given.vt == VT_BSTR ? given.bstrVal : textByReference ? *given.pbstrVal : nullptr;
+    if (auto failure = CheckWhole(text, L"expectedSize")) return failure;
     VARIANT number;
     ::VariantInit(&number);
     const bool read = SUCCEEDED(::VariantChangeType(&number, const_cast<VARIANT*>(&given), 0, VT_R8));
@@ -143,7 +158,8 @@ Outcome AgentFaces::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expect
     std::string urlText, digest;
     LONGLONG size = -1;
     for (auto& failure : {ToAscii(url, L"url", urlText), NotEmpty(urlText, L"url"),
-                          ToExpectedSize(expectedSize, size), ToAscii(sha256, L"sha256", digest)}) {
+                          CheckWhole(path, L"path"), ToExpectedSize(expectedSize, size),
+                          ToAscii(sha256, L"sha256", digest)}) {
         if (failure) return *failure;
     }
     if (::SysStringLen(path) == 0) return Failure(E_INVALIDARG, L"the argument path is empty");

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -60,6 +61,7 @@ public:
             nested.push_back(meddler->FetchToFileVerified(FILE_URL, L"x.bin", nullptr, 0, -1, "not a digest"));
             nested.push_back(meddler->FetchToFileEx(FILE_URL, L"x.bin", nullptr, 0x8, -1));
         }
+        if (rival && bytes.empty()) rival();
         bytes.emplace_back(received, total);
         if (received >= cancelAtBytes) *cancel = 1;
         return S_OK;
@@ -72,6 +74,7 @@ public:
     std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
     AgentObject* meddler = nullptr;  // called again from the first NotifyBytes
     std::vector<HRESULT> nested;
+    std::function<void()> rival;  // run at the first NotifyBytes, the download held mid-way
 };
 
 class FetchToFileExWire : public testbed::TestbedTest {
@@ -453,6 +456,35 @@ TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
     EXPECT_TRUE(OnlyTheTargetRemains());
     EXPECT_TRUE(Has(Downloads().back(), "Range: bytes=" + std::to_string(kept) + "-"));
+}
+
+TEST_F(FetchToFileExWire, ADownloadThatLosesTheTargetToAnotherLeavesThatOnesFilesAlone) {
+    // While this object's resumable download is under way, another object downloads the same target
+    // without RESUME: it finds the partial file in use, and must not remove it or its record on its way out.
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    AgentObject other;
+    std::vector<HRESULT> lost;
+    BytesSink sink;
+    sink.cancelAtBytes = 1;  // the first block is all this attempt keeps
+    sink.rival = [&] {
+        lost.push_back(other.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0, -1, nullptr));
+        lost.push_back(other.FetchToFileEx(FILE_URL, Wide(target).c_str(), nullptr, SAFE, -1));
+    };
+    EXPECT_EQ(Fetch(RESUME, -1, &sink), E_ABORT);
+    EXPECT_EQ(lost, (std::vector<HRESULT>{HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), E_FAIL}));
+    ASSERT_EQ(sink.bytes.size(), 1u);
+    const LONGLONG kept = sink.bytes.front().first;
+    EXPECT_TRUE(HoldsPattern(Contents(target + ".tamsel-partial"), static_cast<uint64_t>(kept)));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"download.bin.tamsel-partial", "download.bin.tamsel-resume"}));
+    EXPECT_EQ(Downloads().size(), 3u) << "this download, and the other's two";
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    ASSERT_EQ(Downloads().size(), 1u);
+    EXPECT_TRUE(Has(Downloads()[0], "Range: bytes=" + std::to_string(kept) + "-")) << Downloads()[0].raw;
+    EXPECT_TRUE(Has(Downloads()[0], "If-Range: \"v1\"")) << Downloads()[0].raw;
 }
 
 TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
