@@ -200,6 +200,7 @@ bool PartialDownload::StartReply(const web::ReplyHead& head) {
     if (resumed) {
         m_refused = !m_file.OpenForAppend(m_resume->offset);
         m_opened = !m_refused;
+        m_maySplice = m_opened && head.weakValidator;
         return m_opened;
     }
     m_refused = !m_file.OpenEmptied();

@@ -65,6 +65,9 @@ public:
     const std::wstring& Path() const noexcept { return m_paths.partial; }
 
     bool StartOver() const noexcept { return m_startOver; }
+    // The reply went on from an earlier attempt's bytes under a validator that cannot tell two versions
+    // of the file apart: the whole may be two files spliced.
+    bool MaySplice() const noexcept { return m_maySplice; }
     bool SizeMismatch() const noexcept { return m_sizeMismatch; }
     // The reply was declined for a local reason: the file, not the server, is at fault.
     bool Refused() const noexcept { return m_refused; }
@@ -93,6 +96,7 @@ private:
     LocalFile m_file;
     std::optional<uint64_t> m_whole;
     bool m_startOver = false;
+    bool m_maySplice = false;
     bool m_sizeMismatch = false;
     bool m_refused = false;
     bool m_settled = false;  // replaced or abandoned

@@ -34,6 +34,12 @@
 // hop of the download); nothing was fetched in clear and no file was touched. Retrying without strict
 // TLS would fetch the file unencrypted: a host should report the URL to whoever gave it out instead.
 #define AGENT_E_INSECURE_REDIRECT ((HRESULT)0x80042F07L)
+// A proxy asked for credentials (HTTP 407, kept for GetLastHttpStatus) that the component does not have,
+// or refused those it gave, at the connectivity probe or at any request. Answered by FetchToFileEx,
+// QueryDownloadEx, FetchToFileVerified and the automation face, where the first interface answers
+// AGENT_E_NO_SESSION (at the probe) or AGENT_E_HTTP_STATUS. Retrying will not help: have the user set
+// the proxy's credentials for the system (or correct them), then call again.
+#define AGENT_E_PROXY_AUTH        ((HRESULT)0x80042F09L)
 
 // Result codes of FetchToFileVerified (InvTamselAgentOps3). A failure never touches the target.
 // The bytes' SHA-256 is not the one asked for: the partial file and its record are removed, so that

@@ -125,8 +125,8 @@ Outcome AgentFaces::Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type
         if (failure) return *failure;
     }
     std::vector<char> buffer(URL_BUFFER_SIZE);
-    HRESULT hr = m_agent.LookupRedirect(buffer.data(), URL_BUFFER_SIZE, url.c_str(), serialText.c_str(),
-                                        languageText.c_str(), typeText.c_str());
+    HRESULT hr = m_agent.AsLaterInterface(m_agent.LookupRedirect(
+        buffer.data(), URL_BUFFER_SIZE, url.c_str(), serialText.c_str(), languageText.c_str(), typeText.c_str()));
     // With the arguments checked above, the first interface's E_INVALIDARG means "nothing found".
     if (hr == E_INVALIDARG) buffer[0] = '\0';
     else if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::LOOKUP)));
@@ -191,7 +191,8 @@ Outcome AgentFaces::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG*
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    const HRESULT hr = m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining);
+    const HRESULT hr = m_agent.AsLaterInterface(
+        m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining));
     if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::REPORT)));
     return Outcome{};
 }

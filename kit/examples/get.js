@@ -7,7 +7,7 @@
 // a progress line from OnProgress, reports the outcome and prints how many downloads remain.
 // /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
 // 3 cancelled, 4 a download URL that names no usable file name (nothing downloaded or reported),
-// 10-35 one per result code as tamsel.exe gives them. Needs the registered DLL.
+// 10-36 one per result code as tamsel.exe gives them. Needs the registered DLL.
 // Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
 // neither StdErr nor named arguments.
 var FETCH_REPLACE_SAFELY = 1, FETCH_RESUME = 2, RETRIES = 3;
@@ -33,7 +33,8 @@ var EXIT_CODES = {
     0x80042F06: 32,  // AGENT_E_BROKEN: the verified download broke off
     0x80070070: 33,  // the disk is full
     0x80070020: 34,  // the partial file is in use by another download
-    0x80042F07: 35   // AGENT_E_INSECURE_REDIRECT
+    0x80042F07: 35,  // AGENT_E_INSECURE_REDIRECT
+    0x80042F09: 36   // AGENT_E_PROXY_AUTH: the proxy wants credentials
 };
 
 // Script errors carry the result code as a signed number.

@@ -20,7 +20,7 @@ $AGENT_E_BROKEN = 0x80042F06
 $ExitCodes = @{ 0x80004004 = 3; 0x80042EFF = 10; 0x80042F00 = 11; 0x80042F01 = 12; 0x80042F02 = 13;
                 0x80070057 = 14; 0x80004005 = 15; 0x8007000E = 16; 0x80070003 = 22; 0x80070005 = 26;
                 0x800700AA = 27; 0x80042F03 = 28; 0x80042F04 = 30; 0x80042F05 = 31; 0x80042F06 = 32;
-                0x80070070 = 33; 0x80070020 = 34; 0x80042F07 = 35 }
+                0x80070070 = 33; 0x80070020 = 34; 0x80042F07 = 35; 0x80042F09 = 36 }
 
 # A failing member raises a COMException whose message is the component's own sentence.
 function ResultOf($failure) { $failure.Exception.InnerException.HResult }

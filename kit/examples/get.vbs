@@ -8,7 +8,7 @@
 ' a progress line from OnProgress, reports the outcome and prints how many downloads remain.
 ' /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
 ' 3 cancelled, 4 a download URL that names no usable file name (nothing downloaded or reported),
-' 10-35 one per result code as tamsel.exe gives them. Needs the registered DLL.
+' 10-36 one per result code as tamsel.exe gives them. Needs the registered DLL.
 ' Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
 ' neither StdErr nor named arguments.
 Option Explicit
@@ -62,6 +62,7 @@ Function ExitCodeOf(number)
         Case &H80070070: ExitCodeOf = 33    ' the disk is full
         Case &H80070020: ExitCodeOf = 34    ' the partial file is in use by another download
         Case &H80042F07: ExitCodeOf = 35    ' AGENT_E_INSECURE_REDIRECT
+        Case &H80042F09: ExitCodeOf = 36    ' AGENT_E_PROXY_AUTH: the proxy wants credentials
         Case Else: ExitCodeOf = 29
     End Select
 End Function

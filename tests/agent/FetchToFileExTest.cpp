@@ -6,7 +6,9 @@
 #include "base/Handle.h"
 #include "support/Bounded.h"
 #include "support/Files.h"
+#include "support/FtpDouble.h"
 #include "support/Pattern.h"
+#include "support/RecordingSink.h"
 #include "support/ServiceReply.h"
 #include "support/Testbed.h"
 
@@ -661,6 +663,72 @@ TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
     EXPECT_TRUE(loopback.StopFtp());
     ::DeleteFileA(source.c_str());
     ::RemoveDirectoryA(served.c_str());
+}
+
+// A file of 300,000 bytes whose bytes are the pattern's XOR version: another file of the same size.
+std::string Version(unsigned char version) {
+    std::string bytes = Pattern(300000);
+    for (char& byte : bytes) byte = static_cast<char>(byte ^ version);
+    return bytes;
+}
+
+TEST_F(FetchToFileExWire, FtpResumesOnlyUnderAValidatorThatTellsSameSizeFilesApart) {
+    // The listing's time goes down to the minute at best: a same-size file put in place within it lists
+    // the same. A first attempt keeps 4096 bytes of version 0; the server then has version `after`.
+    constexpr char OLD[] = "20240101120005";
+    struct Row {
+        const char* name;
+        const char* mdtmBefore;
+        const char* mdtmAfter;
+        unsigned char after;
+        int digestOf;  // -1: no digest; otherwise the version whose SHA-256 the download proves
+        HRESULT result;
+        bool restarted;  // the second attempt asked for the rest (REST)
+    };
+    const Row rows[] = {
+        {"unchanged, MDTM unchanged: resumed", OLD, OLD, 0, -1, S_OK, true},
+        {"replaced within the minute, MDTM seconds differ: started over", OLD, "20240101120042", 0x5A, -1, S_OK, false},
+        {"replaced, no MDTM, no digest: started over", "", "", 0x5A, -1, S_OK, false},
+        {"unchanged, no MDTM, no digest: nothing proves it, started over", "", "", 0, -1, S_OK, false},
+        {"unchanged, no MDTM, the digest proves the whole: resumed", "", "", 0, 0, S_OK, true},
+        {"replaced, no MDTM, the new file's digest: the splice fails it, started over", "", "", 0x5A, 0x5A, S_OK, true},
+        {"replaced, no MDTM, the old file's digest: nothing kept", "", "", 0x5A, 0, AGENT_E_DIGEST_MISMATCH, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FtpScript script;
+        script.fileSize = script.sendBeforeDrop = 300000;
+        script.mdtm = row.mdtmBefore;
+        test::FtpDouble server(script);
+        ASSERT_NE(server.Port(), 0);
+        const std::string url = "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/file.bin";
+        const std::string digest = row.digestOf < 0 ? "" : DigestOf(Version(static_cast<unsigned char>(row.digestOf)));
+        ASSERT_TRUE(WriteWhole(target, "the host's own file"));
+        test::RecordingSink first({1000, false, 1, S_OK, 1});  // cancels at the first report, 4096 bytes in
+        EXPECT_EQ(agent.FetchToFileVerified(url.c_str(), Wide(target).c_str(), &first, RESUME, -1, digest.c_str()),
+                  E_ABORT);
+        ASSERT_EQ(SizeOf(target + ".tamsel-partial"), 4096);
+
+        script.mdtm = row.mdtmAfter;
+        script.version = row.after;
+        server.SetScript(script);
+        const size_t before = server.Commands().size();
+        EXPECT_EQ(agent.FetchToFileVerified(url.c_str(), Wide(target).c_str(), nullptr, RESUME, -1, digest.c_str()),
+                  row.result);
+        const std::vector<std::string> commands = server.Commands();
+        const auto rest = std::find(commands.begin() + before, commands.end(), "REST 4096");
+        EXPECT_EQ(rest != commands.end(), row.restarted);
+        if (SUCCEEDED(row.result)) {
+            EXPECT_TRUE(Contents(target) == Version(row.after)) << "the file whole, of one version";
+        } else {
+            EXPECT_EQ(Contents(target), "the host's own file");
+        }
+        EXPECT_TRUE(OnlyTheTargetRemains());
+        if (rest != commands.end() && row.after != 0) {
+            EXPECT_GE(std::count_if(rest, commands.end(), [](const std::string& c) { return c.rfind("RETR", 0) == 0; }),
+                      2) << "after the splice failed its digest, the whole file was asked for once more";
+        }
+    }
 }
 
 TEST_F(FetchToFileExWire, AVerifiedFileTakesTheTargetsPlaceOnlyWhenItsDigestMatches) {

@@ -144,6 +144,7 @@ class Arguments(unittest.TestCase):
         self.assertIn('28  AGENT_E_SIZE_MISMATCH', out)
         self.assertIn('30  AGENT_E_CERTIFICATE', out)
         self.assertIn('35  AGENT_E_INSECURE_REDIRECT', out)
+        self.assertIn('36  AGENT_E_PROXY_AUTH', out)
 
     def test_command_help_shows_its_usage(self):
         code, out, _ = run_host('get', '--help', dll=False)
