@@ -44,6 +44,7 @@ DEMO_SIZE = 200_003
 EXIT_NO_SESSION = 10
 EXIT_FAIL = 15    # E_FAIL: FetchToFileEx's answer for a transfer that broke off
 EXIT_BROKEN = 32  # AGENT_E_BROKEN: FetchToFileVerified's
+EXIT_PROXY_AUTH = 36  # AGENT_E_PROXY_AUTH: the proxy asks for credentials the component lacks
 CUT_AFTER = 256 * 1024
 SESSION_CUT_AT = 64 * 1024
 HTTP_DATE = Like(r'\w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d GMT')
@@ -184,7 +185,7 @@ CASES = [
     Case('squid-auth-no-credentials', 'squid asks for credentials that the system\'s setting does not hold: '
          'the probe\'s 407 is a proxy asking to log in (AGENT_E_PROXY_AUTH, 0x80042F09), not a missing '
          'internet; nothing reaches the origin',
-         [get_demo(proxy='auth-anonymous', exit=NoneOf(0, EXIT_NO_SESSION), says=('0x80042F09', 'HTTP status 407'))],
+         [get_demo(proxy='auth-anonymous', exit=EXIT_PROXY_AUTH, says=('0x80042F09', 'HTTP status 407'))],
          {DEMO_FILE: None},
          [Saw('squid', dict(port=3129, method='GET', url=PROBE, status=407, result=Prefix('TCP_DENIED'), user='-')),
           Never('squid', dict(status=200)),
