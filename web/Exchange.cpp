@@ -3,7 +3,7 @@
 
 #include "web/BodyReader.h"
 #include "web/CloseQueue.h"
-#include "web/FtpReader.h"
+#include "web/FtpWorker.h"
 #include "web/HttpExchange.h"
 #include "web/Internet.h"
 #include "web/RequestBody.h"
@@ -137,77 +137,63 @@ DownloadResult ReceiveHttp(HttpAnswer answer, const DownloadAsk& ask, BodyConsum
 constexpr uint64_t WINE_LISTING_CAP = 0x7FFFFFFF;
 
 // What the directory listing says of a file: its size and, as the validator a resume must match, its
-// size and time. The search handle is closed at once, since an FTP connection runs one transfer at a time.
+// size and time.
 struct FtpListing {
     uint64_t size = 0;
     std::string validator;
 };
 
-std::optional<FtpListing> ListFtpFile(HINTERNET connection, const char* path) {
+std::optional<FtpListing> ListFtpFile(FtpWorker& ftp, const std::string& path) {
     WIN32_FIND_DATAA found = {};
-    FtpFile search(::FtpFindFirstFileA(connection, path, &found, FTP_FIND_FLAGS, 0));
-    if (!search) return std::nullopt;
+    if (!ftp.Find(path, FTP_FIND_FLAGS, found)) return std::nullopt;
     const uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     const uint64_t time =
         (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
     return FtpListing{size, "ftp " + std::to_string(size) + " " + std::to_string(time)};
 }
 
-// Asks the server to start the next transfer at offset; false when it would not.
-bool RestartAt(HINTERNET connection, uint64_t offset) {
-    const std::string command = "REST " + std::to_string(offset);
-    return ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
-}
-
-// The file's body, read on a worker thread when one can start. Only a transfer that ended well is
-// closed before this returns: the close of any other may wait for a server that no longer answers.
-TransferEnd ReadFtpFile(UnreadReply& handles, BodySize size, BodyConsumer& consumer) {
-    FtpReader reader(handles);
-    BodySource source{handles.request.get()};
-    if (reader) source.ftp = &reader;
-    const TransferEnd end = ReadBody(source, size, consumer);
-    if (reader) {
-        reader.Finish(end == TransferEnd::Complete);
-    } else {
-        CloseFtpFile(handles.request);  // no worker took the handles: they are still ours
+// An FTP file has no status: an opened one is a 200, one that the server agreed to start at offset (above
+// 0) a 206 whose range starts there. The listed size guides progress and tells a cut transfer; it binds
+// nothing (Wine's listing stops at 2 GiB - 1).
+ReplyHead FtpHead(const FtpListing& listing, uint64_t offset) {
+    ReplyHead head;
+    head.status = offset > 0 ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
+    head.lastModified = listing.validator;
+    if (listing.size < WINE_LISTING_CAP) {
+        head.length = listing.size;  // at the cap the listing says only "at least"
     }
-    return end;
+    if (offset > 0) {
+        head.rangeFirst = offset;
+        head.rangeWhole = listing.size;
+    }
+    head.bodyStart = offset;
+    head.fileLength = listing.size;
+    return head;
 }
 
+// Every step runs on the worker, each given up when it has not returned within the stall bound: one
+// given up before the file opened is no exchange. Only a transfer that ended well, or a reply the
+// consumer declined, is waited for while it closes: the close of any other may wait for a server that
+// no longer answers.
 DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
-    InternetSession session = OpenInternet(nullptr);
-    if (!session) return {};
-    InternetConnection connection(::InternetConnectA(session.get(), request.server.c_str(), request.port, "",
-                                                     "", INTERNET_SERVICE_FTP, 0, 0));
-    if (!connection) return {};
-    const std::optional<FtpListing> listing = ListFtpFile(connection.get(), request.objectPath.c_str());
+    FtpWorker ftp;
+    if (!ftp.Connect(request.server, request.port)) return {};
+    const std::optional<FtpListing> listing = ListFtpFile(ftp, request.objectPath);
     if (!listing) return {};
     const bool restarted = ask.resumeFrom > 0 && ask.resumeFrom < listing->size &&
-                           ask.ifRange == listing->validator && RestartAt(connection.get(), ask.resumeFrom);
-    FtpFile file(::FtpOpenFileA(connection.get(), request.objectPath.c_str(), GENERIC_READ, FTP_OPEN_FLAGS, 0));
-    if (!file) return {};
-    ReplyHead head;
-    head.status = restarted ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
-    head.lastModified = listing->validator;
-    if (listing->size < WINE_LISTING_CAP) {
-        head.length = listing->size;  // at the cap the listing says only "at least"
-    }
+                           ask.ifRange == listing->validator &&
+                           ftp.Command("REST " + std::to_string(ask.resumeFrom));
+    if (!ftp.Open(request.objectPath, FTP_OPEN_FLAGS)) return {};
     const uint64_t offset = restarted ? ask.resumeFrom : 0;
-    if (restarted) {
-        head.rangeFirst = offset;
-        head.rangeWhole = listing->size;
-    }
-    // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
-    // at 2 GiB - 1).
-    head.bodyStart = offset;
-    head.fileLength = listing->size;
+    const ReplyHead head = FtpHead(*listing, offset);
     if (!consumer.StartReply(head)) {
-        CloseFtpFile(file);
+        ftp.Finish(true);
         return {head.status, TransferEnd::Declined};
     }
     const BodySize size{listing->size - offset, false, LimitFor(ask, offset)};
-    UnreadReply handles{std::move(session), std::move(connection), std::move(file)};
-    return {head.status, ReadFtpFile(handles, size, consumer)};
+    const TransferEnd end = ReadBody(BodySource{nullptr, nullptr, &ftp}, size, consumer);
+    ftp.Finish(end == TransferEnd::Complete);
+    return {head.status, end};
 }
 
 }  // namespace

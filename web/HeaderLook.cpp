@@ -3,6 +3,7 @@
 
 #include "web/CloseQueue.h"
 #include "web/FixedUrls.h"
+#include "web/FtpWorker.h"
 #include "web/Handle.h"
 #include "web/Internet.h"
 #include "web/UrlSplit.h"
@@ -10,13 +11,33 @@
 namespace tamsel::web {
 namespace {
 
+// Whether the platform opens url over FTP, by its own reading of the scheme, as InternetOpenUrlA reads it.
+bool OpensOverFtp(const char* url) noexcept {
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    return ::InternetCrackUrlA(url, 0, 0, &parts) && parts.nScheme == INTERNET_SCHEME_FTP;
+}
+
+// A look at an ftp URL: a whole login and the file opened, then closed unread, each on a worker and
+// given up at the stall bound (Wine's FTP calls know no bound of their own). An FTP file has no headers:
+// nothing is handed back unless a proxy made the look an HTTP request.
+UnreadReply OpenFtpLook(const std::string& url, DWORD flags) {
+    FtpWorker look;
+    if (!look.OpenUrl(url, flags, AGENT_STRING)) return {};
+    if (IsFtpFile(look.File())) {
+        look.Finish(true);  // the server's last reply, and the copy the platform made, go before the download
+        return {};
+    }
+    return look.TakeHandles();
+}
+
 // A look at url in a session of its own: no session, or a session without a request when url could
 // not be opened.
-UnreadReply OpenLook(const char* url, bool strictTls) noexcept {
+UnreadReply OpenLook(const char* url, DWORD flags) noexcept {
     UnreadReply look;
     look.session = OpenInternet(AGENT_STRING);
     if (look.session) {
-        look.request = OpenUrlBounded(look.session.get(), url, strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS);
+        look.request = OpenUrlBounded(look.session.get(), url, flags);
     }
     return look;
 }
@@ -24,7 +45,7 @@ UnreadReply OpenLook(const char* url, bool strictTls) noexcept {
 }  // namespace
 
 int32_t GetUrlStatus(const char* url) noexcept {
-    const UnreadReply look = OpenLook(url, false);
+    const UnreadReply look = OpenLook(url, OPEN_FLAGS);
     if (!look.session) {
         return NO_INTERNET_SESSION;
     }
@@ -41,15 +62,13 @@ int32_t GetUrlStatus(const char* url) noexcept {
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls, UnreadReply* unread) {
     // Given user info, the platform would answer a challenge with it, and Wine's WinINet would keep it for
     // every later request to that host in the process: the download GET and the POST too.
-    UnreadReply look = OpenLook(WithoutUserInfo(url).c_str(), strictTls);
+    const std::string address = WithoutUserInfo(url);
+    const DWORD flags = strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS;
+    UnreadReply look = OpensOverFtp(address.c_str()) ? OpenFtpLook(address, flags) : OpenLook(address.c_str(), flags);
     if (!look.request) {
         return {};
     }
     std::string value = ReadReplyHeader(look.request.get(), headerName);
-    if (IsFtpFile(look.request.get())) {
-        CloseFtpFile(look.request);  // an FTP look's data connection ends with it: nothing to hand over
-        return value;
-    }
     // The body is never read: a look at a large file leaves all of it still to come.
     if (unread != nullptr) {
         *unread = std::move(look);

@@ -1,4 +1,4 @@
-// A scripted FTP server inside the test process: refused logins and transfers cut off mid-file.
+// A scripted FTP server inside the test process: refused logins, transfers cut off mid-file, silences.
 #include "hostile/FtpDouble.h"
 
 #include "support/Testbed.h"
@@ -117,13 +117,13 @@ void FtpDouble::Serve(SOCKET control) {
     Bound(control);
     Session session{control, {}};
     std::string line;
-    if (!Reply(control, "220 hostile double")) return;
-    while (!m_stopping && ReadLine(control, line)) {
+    bool open = Silent("greeting") ? Hold() : Reply(control, "220 hostile double");
+    while (open && !m_stopping && ReadLine(control, line)) {
         {
             std::lock_guard<std::mutex> hold(m_lock);
             m_commands.push_back(line);
         }
-        if (!Answer(session, line)) break;
+        open = Answer(session, line);
     }
     std::lock_guard<std::mutex> hold(m_lock);
     m_open.erase(std::remove(m_open.begin(), m_open.end(), control), m_open.end());
@@ -134,6 +134,7 @@ bool FtpDouble::Answer(Session& session, const std::string& line) {
     const std::string verb = line.substr(0, line.find(' '));
     const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : std::string();
     const SOCKET control = session.control;
+    if (Silent(verb)) return Hold();
     if (verb == "USER") return Reply(control, m_script.refuseLogin ? "530 Not for you." : "331 Password, please.");
     if (verb == "PASS") return Reply(control, m_script.refuseLogin ? "530 Not for you." : "230 Logged in.");
     if (verb == "TYPE" || verb == "MODE" || verb == "STRU") return Reply(control, "200 Fine.");
@@ -148,17 +149,30 @@ bool FtpDouble::Answer(Session& session, const std::string& line) {
         return Reply(control, ParsePort(argument, session.data) ? "200 PORT taken." : "501 Bad PORT.");
     }
     if (verb == "LIST" || verb == "NLST") {
-        return Reply(control, "150 Listing.") && Transfer(session, Listing(m_script.fileSize), 0) &&
-               Reply(control, "226 Listed.");
+        return Reply(control, "150 Listing.") &&
+               Transfer(session, Listing(m_script.fileSize), 0, m_script.holdListing) && Reply(control, "226 Listed.");
     }
     if (verb == "RETR") {
         const bool whole = m_script.sendBeforeDrop >= m_script.fileSize;
         const uint64_t bytes = whole ? m_script.fileSize : m_script.sendBeforeDrop;
         const bool hold = !whole && ++m_retrs == m_script.holdAtRetr;
         if (!Reply(control, "150 Sending.") || !Transfer(session, {}, bytes, hold)) return false;
-        return whole && Reply(control, "226 Sent.");  // a drop ends the session without a word
+        if (!whole) return false;  // a drop ends the session without a word
+        return Silent("226") ? Hold() : Reply(control, "226 Sent.");
     }
     return Reply(control, "502 Not here.");
+}
+
+bool FtpDouble::Silent(const std::string& reply) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const unsigned count = ++m_replies[reply];
+    return m_script.silentAt != nullptr && reply == m_script.silentAt &&
+           (m_script.silentNth == 0 || count == m_script.silentNth);
+}
+
+bool FtpDouble::Hold() {
+    ::WaitForSingleObject(m_stopped, INFINITE);
+    return false;
 }
 
 // Opens the data connection PORT asked for, sends text and then patternBytes of the loopback server's pattern,
