@@ -1,5 +1,5 @@
 // Hostile FTP servers: a login refused, a mode refused, a transfer whose connections drop halfway through,
-// and silences at every step of a download.
+// and silences at every step of a download, in passive mode and in active.
 #include "support/FtpDouble.h"
 #include "hostile/HostileSupport.h"
 
@@ -32,6 +32,12 @@ FtpScript SilentAt(FtpScript script, const char* reply, unsigned nth) {
 // The file of script, whose listing's data connection stays open and silent.
 FtpScript ListingHeld(FtpScript script) {
     script.holdListing = true;
+    return script;
+}
+
+// The file of script, in active mode only: PASV and EPSV refused.
+FtpScript PassiveRefused(FtpScript script) {
+    script.refusePassive = true;
     return script;
 }
 
@@ -179,10 +185,22 @@ TEST_F(Ftp, ASilenceBeforeTheFirstByteIsGivenUpWithinTheBoundedWait) {
         {"the download's RETR gets no reply", SilentAt(file, "RETR", 2), Call::FETCH_TO_FILE, AGENT_E_HTTP_STATUS, 1,
          2},
         {"the verified download's listing never ends", ListingHeld(file), Call::VERIFIED, AGENT_E_HTTP_STATUS, 1, 1},
+        // A resume's validator is asked on the same worker: SIZE, then MDTM, which this server never answers.
+        {"the resuming download's MDTM gets no reply", SilentAt(file, "MDTM", 1), Call::RESUMING, AGENT_E_HTTP_STATUS,
+         1, 1},
         // A look given up is a look that found no Location: the download goes on.
         {"the look's login gets no reply", SilentAt(file, "PASS", 1), Call::FETCH_TO_FILE, S_OK, 1, 1},
         // The bytes are all there; the close that waits for the server's last word is given up.
         {"no transfer ever gets its 226", SilentAt(file, "226", 0), Call::FETCH_TO_FILE, S_OK, 2, 2},
+        // The look's PASV is the first; a PASV given up ends the download, with no try in active mode.
+        {"the download's PASV gets no reply", SilentAt(file, "PASV", 2), Call::FETCH_TO_FILE, AGENT_E_HTTP_STATUS,
+         1, 1},
+        // Passive refused: the look fails at once (it tries no active mode) and the download lists in
+        // active mode, where the silence meets it.
+        {"passive refused, the active listing never ends", ListingHeld(PassiveRefused(file)), Call::FETCH_TO_FILE,
+         AGENT_E_HTTP_STATUS, 1, 0},
+        {"passive refused, the active RETR gets no reply", SilentAt(PassiveRefused(file), "RETR", 1),
+         Call::FETCH_TO_FILE, AGENT_E_HTTP_STATUS, 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -191,6 +209,7 @@ TEST_F(Ftp, ASilenceBeforeTheFirstByteIsGivenUpWithinTheBoundedWait) {
         ASSERT_NE(server.Port(), 0);
         EXPECT_EQ(Fetch(server, 20000, c.call), c.expected);
         EXPECT_LT(elapsedMs, c.stalls * wait + 1500) << "a silence was waited out for longer than the bounded wait";
+        EXPECT_GE(elapsedMs + 100, c.stalls * wait) << "the silences the row meets were not all met";
         EXPECT_EQ(Retrievals(server), c.retrievals);
         if (c.expected == S_OK) {
             EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
