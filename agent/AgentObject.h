@@ -1,5 +1,5 @@
 // The agent behind InvTamselAgentOps: its session, its two status slots and its six operations.
-// The COM identity around it (faces, counting, aggregation) lives in module/.
+// The faces that translate it for each interface live in faces/ and automation/, its COM identity in module/.
 #pragma once
 
 #include "include/NorvikTamselAgent.h"

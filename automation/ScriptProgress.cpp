@@ -1,16 +1,16 @@
 // The OnProgress handler and the Progress event at a script's pace, and their cancel.
-#include "module/ScriptProgress.h"
+#include "automation/ScriptProgress.h"
 
 #include "base/Handle.h"
 #include "base/Result.h"
-#include "module/DispatchTypeInfo.h"
+#include "automation/DispatchTypeInfo.h"
 
 #include <dispex.h>
 
 #include <cmath>
 #include <cwchar>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 namespace {
 
 constexpr ULONGLONG REPORT_INTERVAL_MS = 250;
@@ -141,4 +141,4 @@ void ScriptProgress::KeepRaised(HRESULT hr, EXCEPINFO& exception) noexcept {
     ::SysFreeString(exception.bstrHelpFile);
 }
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation

@@ -1,15 +1,15 @@
-// The events' connection point: advising, unadvising, and the Progress event.
-#include "module/ConnectionPoint.h"
+// The events' connection point (advising, unadvising, the Progress event) and its container.
+#include "automation/ConnectionPoint.h"
 
 #include "base/Result.h"
 #include "include/NorvikTamselAgent.h"
-#include "module/DispatchTypeInfo.h"
+#include "automation/DispatchTypeInfo.h"
 
 #include <olectl.h>
 
 #include <new>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 namespace {
 
 // Counted by itself: a host may keep it after it let go of the container.
@@ -68,10 +68,19 @@ private:
 
 }  // namespace
 
-HRESULT EnumerateOnePoint(IConnectionPoint* point, IEnumConnectionPoints** points) noexcept {
+HRESULT STDMETHODCALLTYPE EventSource::EnumConnectionPoints(IEnumConnectionPoints** points) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, points);
-    *points = new (std::nothrow) OnePointEnumerator(point, 0);
+    *points = new (std::nothrow) OnePointEnumerator(&m_events, 0);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, *points);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE EventSource::FindConnectionPoint(REFIID riid, IConnectionPoint** point) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, point);
+    *point = nullptr;
+    RETURN_HR_IF(CONNECT_E_NOCONNECTION, !::IsEqualIID(riid, DIID__InvTamselAgentEvents));
+    *point = &m_events;
+    m_events.AddRef();
     return S_OK;
 }
 
@@ -158,4 +167,4 @@ bool ConnectionPoint::FireProgress(double received, double total, LONG percent) 
     }
 }
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
-#include "module/ConnectionPoint.h"
-#include "module/ErrorInfo.h"
+#include "automation/ConnectionPoint.h"
+#include "automation/ErrorInfo.h"
 
 #include <optional>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 
 // Lives on the stack for one download; the agent holds no reference past the call.
 class ScriptProgress final : public ProgressSink2 {
@@ -53,4 +53,4 @@ private:
     std::optional<Outcome> m_raised;
 };
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation
