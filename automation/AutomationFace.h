@@ -5,9 +5,20 @@
 #include "automation/ConnectionPoint.h"
 #include "automation/ErrorInfo.h"
 #include "base/Handle.h"
+#include "base/Implements.h"
 #include "include/NorvikTamselAgent.h"
 
 #include <string>
+
+// Answering InvTamselAgent2 answers InvTamselAgent and IDispatch too.
+template <>
+struct tamsel::InterfaceBases<InvTamselAgent2> {
+    using type = tamsel::InterfaceList<InvTamselAgent>;
+};
+template <>
+struct tamsel::InterfaceBases<InvTamselAgent> {
+    using type = tamsel::InterfaceList<IDispatch>;
+};
 
 namespace tamsel::automation {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/Handle.h"
+#include "base/Implements.h"
 
 #include <ocidl.h>
 
@@ -10,14 +11,14 @@
 
 namespace tamsel::automation {
 
-// Lives inside the agent and counts through it: a sink that holds the point holds the agent.
-class ConnectionPoint final : public IConnectionPoint {
+// A part of the agent rather than an object of its own: it counts through its container, the agent, so
+// that a sink holding the point holds the agent.
+class ConnectionPoint final : public Answers<ConnectionPoint, IConnectionPoint> {
 public:
     explicit ConnectionPoint(IConnectionPointContainer& container) noexcept : m_container(container) {}
     ConnectionPoint(const ConnectionPoint&) = delete;
     ConnectionPoint& operator=(const ConnectionPoint&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override;
     ULONG STDMETHODCALLTYPE AddRef() noexcept override { return m_container.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() noexcept override { return m_container.Release(); }
 

@@ -45,14 +45,6 @@ HRESULT FindProgressMember(IDispatch* handler, DISPID& member) noexcept {
 
 }  // namespace
 
-HRESULT STDMETHODCALLTYPE ScriptProgress::QueryInterface(REFIID riid, void** object) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, object);
-    const bool known = ::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_ProgressSink) ||
-                       ::IsEqualIID(riid, IID_ProgressSink2);
-    *object = known ? static_cast<ProgressSink2*>(this) : nullptr;
-    return known ? S_OK : E_NOINTERFACE;
-}
-
 HRESULT STDMETHODCALLTYPE ScriptProgress::NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) noexcept {
     m_received = static_cast<double>(received);
     m_total = static_cast<double>(total);

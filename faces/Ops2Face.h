@@ -3,6 +3,12 @@
 
 #include "faces/OpsFace.h"
 
+// Answering InvTamselAgentOps2 answers the generation it extends too.
+template <>
+struct tamsel::InterfaceBases<InvTamselAgentOps2> {
+    using type = tamsel::InterfaceList<InvTamselAgentOps>;
+};
+
 namespace tamsel::faces {
 
 template <typename Interface = InvTamselAgentOps2>

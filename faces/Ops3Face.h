@@ -4,6 +4,12 @@
 
 #include "faces/Ops2Face.h"
 
+// Answering InvTamselAgentOps3 answers the generations it extends too.
+template <>
+struct tamsel::InterfaceBases<InvTamselAgentOps3> {
+    using type = tamsel::InterfaceList<InvTamselAgentOps2>;
+};
+
 namespace tamsel::faces {
 
 template <typename Interface = InvTamselAgentOps3>

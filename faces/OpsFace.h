@@ -3,6 +3,7 @@
 
 #include "agent/AgentObject.h"
 #include "base/Handle.h"
+#include "base/Implements.h"
 #include "include/NorvikTamselAgent.h"
 
 namespace tamsel::faces {

@@ -7,12 +7,9 @@
 #include "automation/ClassInformation.h"
 #include "automation/ConnectionPoint.h"
 #include "automation/ErrorInfo.h"
-#include "base/Result.h"
+#include "base/Implements.h"
 #include "faces/Ops3Face.h"
 #include "module/ComModule.h"
-
-#include <atomic>
-#include <new>
 
 namespace tamsel::module {
 namespace {
@@ -35,79 +32,24 @@ class AgentFaces : private AgentCore,
                    public automation::ErrorSupport,
                    public automation::ClassInformation {
 public:
+    // What the object answers, each with the interfaces it derives from (InvTamselAgent2 with
+    // InvTamselAgent and IDispatch, InvTamselAgentOps3 with both earlier generations). The first is the
+    // identity: IUnknown from any face is the dispatch face.
+    using Interfaces = InterfaceList<InvTamselAgent2, InvTamselAgentOps3, ISupportErrorInfo, IProvideClassInfo2,
+                                     IConnectionPointContainer>;
+
     AgentFaces() noexcept : faces::Ops3Face<>(agentObject), automation::AutomationFace(agentObject, Events()) {}
-
-    // The identity: the dispatch face.
-    IUnknown* Identity() noexcept { return static_cast<InvTamselAgent2*>(this); }
-    // The interface table: the face that answers riid, or null. Takes no reference.
-    void* FindFace(REFIID riid) noexcept;
 };
 
-void* AgentFaces::FindFace(REFIID riid) noexcept {
-    if (::IsEqualIID(riid, IID_InvTamselAgent) || ::IsEqualIID(riid, IID_IDispatch) ||
-        ::IsEqualIID(riid, IID_InvTamselAgent2)) {
-        return static_cast<InvTamselAgent2*>(this);
-    }
-    if (::IsEqualIID(riid, IID_InvTamselAgentOps) || ::IsEqualIID(riid, IID_InvTamselAgentOps2) ||
-        ::IsEqualIID(riid, IID_InvTamselAgentOps3)) {
-        return static_cast<InvTamselAgentOps3*>(this);
-    }
-    if (::IsEqualIID(riid, IID_ISupportErrorInfo)) {
-        return static_cast<ISupportErrorInfo*>(this);
-    }
-    if (::IsEqualIID(riid, IID_IProvideClassInfo) || ::IsEqualIID(riid, IID_IProvideClassInfo2)) {
-        return static_cast<IProvideClassInfo2*>(this);
-    }
-    if (::IsEqualIID(riid, IID_IConnectionPointContainer)) {
-        return static_cast<IConnectionPointContainer*>(this);
-    }
-    return nullptr;
-}
-
-// QueryInterface's answer: face, counted through its own AddRef (the form's, or the outer object's).
-HRESULT AnswerFace(void* face, void** object) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, object);
-    *object = face;
-    RETURN_HR_IF(E_NOINTERFACE, face == nullptr);
-    static_cast<IUnknown*>(face)->AddRef();
-    return S_OK;
-}
-
-// A form with a count of its own. The class is registered "Apartment", but a host may still hand the
-// object to another thread, and the agent promises such calls AGENT_E_BUSY: every call holds a
-// reference for its length, so the count moves from several threads at once and must be interlocked.
-template <typename Form, typename Face>
-class Counted : public Face {
-public:
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override {
-        return m_count.fetch_add(1, std::memory_order_relaxed) + 1;
-    }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG count = m_count.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (count == 0) {
-            delete static_cast<Form*>(this);
-        }
-        return count;
-    }
-
-private:
-    std::atomic<ULONG> m_count{0};
-};
-
-// The plain form: every face answers from its own table.
-class PlainAgent final : public Counted<PlainAgent, AgentFaces> {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        return AnswerFace(::IsEqualIID(riid, IID_IUnknown) ? Identity() : FindFace(riid), object);
-    }
-};
+// The plain form: its own identity and count.
+class PlainAgent final : public Implements<PlainAgent, AgentFaces> {};
 
 // The faces of an aggregated agent: identity and counting belong to the outer object.
 class ContainedAgent final : public AgentFaces {
 public:
     explicit ContainedAgent(IUnknown* outer) noexcept : m_outer(outer) {}
 
-    // Only the outer object knows which interfaces the aggregate shows; asking the contained table
+    // Only the outer object knows which interfaces the aggregate shows; asking the contained list
     // behind its back would hand out faces that the outer object's own QueryInterface denies.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
         return m_outer->QueryInterface(riid, object);
@@ -119,36 +61,25 @@ private:
     IUnknown* m_outer;  // not counted: the outer object owns us
 };
 
-// The inner unknown of the aggregated form, which the outer object holds.
-class AggregatedAgent final : public Counted<AggregatedAgent, IUnknown> {
+// The inner unknown of the aggregated form, which the outer object holds. It counts itself; the faces it
+// hands out count through the outer object.
+class AggregatedAgent final : public Implements<AggregatedAgent, IUnknown> {
 public:
     explicit AggregatedAgent(IUnknown* outer) noexcept : m_contained(outer) {}
 
-    // Its own unknown counts itself; the faces count through the outer object.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        return AnswerFace(::IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(this) : m_contained.FindFace(riid),
-                          object);
+        if (::IsEqualIID(riid, IID_IUnknown)) return Implements::QueryInterface(riid, object);
+        return AnswerInterface(FindInterface<AgentFaces>(&m_contained, riid), object);
     }
 
 private:
     ContainedAgent m_contained;
 };
 
-template <typename Form, typename... Arguments>
-HRESULT CreateForm(REFIID riid, void** object, Arguments... arguments) noexcept {
-    auto* form = new (std::nothrow) Form(arguments...);
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, form);
-    const HRESULT hr = form->QueryInterface(riid, object);
-    if (FAILED(hr)) {
-        delete form;
-    }
-    return hr;
-}
-
 }  // namespace
 
 HRESULT CreateAgentInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
-    return outer == nullptr ? CreateForm<PlainAgent>(riid, object) : CreateForm<AggregatedAgent>(riid, object, outer);
+    return outer == nullptr ? CreateObject<PlainAgent>(riid, object) : CreateObject<AggregatedAgent>(riid, object, outer);
 }
 
 }  // namespace tamsel::module
