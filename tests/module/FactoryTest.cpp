@@ -48,9 +48,25 @@ TEST_F(Factory, SameFactoryTwiceHoldsModuleUntilBothReleased) {
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first, second);
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(first->Release(), 2u) << "the class table keeps one reference of its own";
+    EXPECT_EQ(first->Release(), 1u) << "a static factory answers as an object that someone else still holds";
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
     EXPECT_EQ(second->Release(), 1u);
+}
+
+TEST_F(Factory, CountsAreConstantsAndTheModuleLockAloneDecidesUnloading) {
+    IClassFactory* factory = GetFactory(Agent());
+    ASSERT_NE(factory, nullptr);
+    EXPECT_EQ(factory->AddRef(), 2u);
+    EXPECT_EQ(factory->AddRef(), 2u) << "no count of its own";
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE) << "the reference from DllGetClassObject still holds the module";
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE) << "the reference from QueryInterface still holds the module";
+    EXPECT_EQ(unknown->Release(), 1u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK) << "every reference was given back";
 }
 
 TEST_F(Factory, RefusesUnknownClassesInterfacesAndNullOutputs) {
