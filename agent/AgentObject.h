@@ -98,8 +98,4 @@ private:
     std::optional<DWORD> m_probePassedAt;
 };
 
-// Whether the request of a download is still closing: until it is gone the platform may call back into
-// this module, which must stay loaded.
-bool DownloadsStillClosing() noexcept;
-
 }  // namespace tamsel::agent

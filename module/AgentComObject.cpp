@@ -8,17 +8,17 @@
 #include "automation/ConnectionPoint.h"
 #include "automation/ErrorInfo.h"
 #include "base/Implements.h"
+#include "base/ModuleLife.h"
 #include "faces/Ops3Face.h"
-#include "module/ComModule.h"
 
 namespace tamsel::module {
 namespace {
 
-// What the object holds before its faces: the module reference first, so that it goes last, after the
-// agent and its session are gone, and the module is never released while this code still runs; then the
-// agent, which every face refers to.
+// What the object holds before its faces: the module lock first, so that it goes last, after the agent
+// and its session are gone, and the module is never released while this code still runs; then the agent,
+// which every face refers to.
 struct AgentCore {
-    ModuleReference moduleReference;
+    ModuleLock moduleLock;
     agent::AgentObject agentObject;
 };
 

@@ -2,7 +2,7 @@
 #include "module/ClassFactory.h"
 
 #include "base/Result.h"
-#include "module/ComModule.h"
+#include "base/ModuleLife.h"
 
 namespace tamsel::module {
 

@@ -1,5 +1,6 @@
 // The DLL's entry point, its four exports and the class table they serve.
 #include "automation/DispatchTypeInfo.h"
+#include "base/ModuleLife.h"
 #include "base/Result.h"
 #include "include/NorvikTamselAgent.h"
 #include "module/AgentComObject.h"
@@ -46,8 +47,10 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
+// The module lock alone decides: every object, factory reference and request whose callback may still
+// come holds it.
 STDAPI DllCanUnloadNow() {
-    return CanUnloadNow();
+    return tamsel::CanUnloadNow();
 }
 
 STDAPI DllRegisterServer() {
