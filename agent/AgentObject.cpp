@@ -16,6 +16,7 @@
 #include "web/WebSession.h"
 
 #include <algorithm>
+#include <cwchar>
 
 namespace tamsel::agent {
 namespace {
@@ -123,7 +124,7 @@ HRESULT AgentObject::OpenOperation(bool claimed, Texts sent, Texts required, HRE
 bool AgentObject::FreshSession() noexcept {
     m_session.reset();
     const HRESULT built = ComBoundary([&] {
-        m_session = std::make_unique<web::WebSession>();
+        m_session = std::make_unique<web::WebSession>(m_proxyCredentials);
         return S_OK;
     });
     m_lastHttpStatus = -1;
@@ -135,7 +136,9 @@ bool AgentObject::FreshSession() noexcept {
 // session.
 HRESULT AgentObject::BeginNetworkOperation() noexcept {
     if (FreshSession() && !m_session->ProbeConnectivity()) {
+        NoteProxyRefusal();
         m_session.reset();
+        NoteProbeFailed();
     }
     if (m_session) NoteProbePassed();
     return m_session ? S_OK : AGENT_E_NO_SESSION;
@@ -157,7 +160,9 @@ HRESULT AgentObject::BeginLaterOperation() noexcept {
 // result, once the probe has passed; AGENT_E_NO_SESSION, and no session kept, when it did not.
 HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
     if (!m_session || !m_session->ProbePassed()) {
+        if (m_session) NoteProxyRefusal();
         m_session.reset();
+        NoteProbeFailed();
         return AGENT_E_NO_SESSION;
     }
     if (m_session->ProbeAnswered()) NoteProbePassed();
@@ -166,6 +171,35 @@ HRESULT AgentObject::ProbedOutcome(HRESULT result) noexcept {
 
 void AgentObject::NoteProbePassed() noexcept {
     m_probePassedAt = ::GetTickCount();
+}
+
+// The network is not what it was when the last probe passed (a captive portal may have taken it over):
+// that pass no longer stands for the next download, which probes again.
+void AgentObject::NoteProbeFailed() noexcept {
+    m_probePassedAt.reset();
+}
+
+// A probe that a proxy asked for credentials is no machine without the internet: its 407 is kept for
+// GetLastHttpStatus (no other status of the probe is: it tells nothing the host can act on).
+void AgentObject::NoteProxyRefusal() noexcept {
+    if (m_session->ProbeStatus() == HTTP_STATUS_PROXY_AUTH_REQ) m_lastHttpStatus = HTTP_STATUS_PROXY_AUTH_REQ;
+}
+
+HRESULT AgentObject::AsLaterInterface(HRESULT hr) const noexcept {
+    const bool proxyRefused = (hr == AGENT_E_NO_SESSION || hr == AGENT_E_HTTP_STATUS) &&
+                              m_lastHttpStatus == HTTP_STATUS_PROXY_AUTH_REQ;
+    return proxyRefused ? AGENT_E_PROXY_AUTH : hr;
+}
+
+HRESULT AgentObject::SetProxyCredentials(const wchar_t* user, const wchar_t* password) noexcept {
+    const NetworkOperation operation(m_busy);
+    RETURN_HR_IF(AGENT_E_BUSY, !operation.Claimed());
+    RETURN_HR_IF(E_INVALIDARG, user != nullptr && std::wcschr(user, L':') != nullptr);
+    m_proxyCredentials.Clear();
+    return ComBoundary([&] {
+        m_proxyCredentials = web::ProxyCredentials(user, password);
+        return S_OK;
+    });
 }
 
 // A status other than 200 is kept for GetLastHttpStatus.
@@ -196,7 +230,11 @@ HRESULT AgentObject::LookupRedirect(char* target, ULONG targetSize, const char* 
         // Plain concatenation: nothing is escaped, and a lookup URL with a query gets a second "?".
         const std::string query =
             std::string(lookupUrl) + "?SN=" + serial + "&LN=" + language + "&TYPE=" + type;
-        const std::string location = web::QueryUrlHeader(query.c_str(), "Location");
+        int32_t status = 0;
+        const std::string location =
+            web::QueryUrlHeader(query.c_str(), "Location", false, nullptr, &m_proxyCredentials, &status);
+        // A proxy that refused the look found nothing either way, but the host can do something about it.
+        if (location.empty() && status == HTTP_STATUS_PROXY_AUTH_REQ) return CheckHttpStatus(status);
         RETURN_HR_IF(E_INVALIDARG, location.empty() || location == HomePageUrl);
         return CopyToCallerBuffer(location, target, targetSize);
     });
@@ -231,8 +269,8 @@ HRESULT AgentObject::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, c
                                      const char* code, LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept {
     const NetworkOperation operation(m_busy);
     if (operation.Claimed()) *fileSize = 0;
-    RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {serviceUrl, code}, {serviceUrl, code}));
-    return ComBoundary([&] {
+    RETURN_IF_FAILED(AsLaterInterface(OpenOperation(operation.Claimed(), {serviceUrl, code}, {serviceUrl, code})));
+    return AsLaterInterface(ComBoundary([&] {
         web::WebReply reply;
         RETURN_IF_FAILED(AskForDownload(serviceUrl, code, reply));
         const std::string url = markup::GetReplyField(reply.body, "downloadURL");
@@ -249,7 +287,7 @@ HRESULT AgentObject::QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, c
         CopyToCallerBuffer(digestText, sha256, sha256Size);
         *fileSize = ReadDecimal64(markup::GetReplyField(reply.body, "filesize"));
         return S_OK;
-    });
+    }));
 }
 
 HRESULT AgentObject::FetchToFile(const char* url, const char* path, ProgressSink* progress) noexcept {
@@ -336,7 +374,7 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
                                             : S_OK;
     RETURN_IF_FAILED(OpenOperation(operation.Claimed(), {url}, {}, own, ProbeTiming::ALONGSIDE));
     const Verification* verified = sha256 ? &verification : nullptr;
-    return ProbedOutcome(ComBoundary([&] {
+    return AsLaterInterface(ProbedOutcome(ComBoundary([&] {
         RETURN_HR_IF(E_INVALIDARG, IsEmpty(url) || path == nullptr || path[0] == L'\0');
         const std::wstring target = PlatformPath(path);
         RETURN_HR_IF(E_INVALIDARG, target.empty());
@@ -351,7 +389,7 @@ HRESULT AgentObject::FetchChecked(const char* url, const wchar_t* path, Progress
             return FetchDirectly(target, ask, sinks);
         }
         return FetchSafely(url, target, ask, flags, sinks, verified);
-    }));
+    })));
 }
 
 // The file handling of FetchToFile: the target itself, opened on a 200 and written as the body comes.
@@ -379,6 +417,8 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
     RETURN_HR_IF(E_FAIL, !paths);  // every name beside the target leads elsewhere: nothing is touched
     const Digest* digest = verified != nullptr && verified->digest ? &*verified->digest : nullptr;
     std::optional<ResumePoint> point = resume ? FindResumePoint(*paths, url) : std::nullopt;
+    ask.wantsValidator = resume;
+    ask.digestProvesWhole = digest != nullptr;
     for (;;) {
         PartialDownload partial(*paths, url, point, expected, resume);
         HashedBody body(partial, digest);
@@ -397,6 +437,14 @@ HRESULT AgentObject::FetchSafely(const char* url, const std::wstring& path, web:
         HRESULT result = SafeOutcome(download, partial, expected);
         if (verified != nullptr) {
             result = VerifiedOutcome(result, download, partial, body, paths->target);
+        }
+        if (result == AGENT_E_DIGEST_MISMATCH && partial.MaySplice()) {
+            // The earlier bytes and the rest may be of two versions of the file (an FTP file replaced by
+            // one of the same size within the minute its listing tells), which only the digest could
+            // tell: the whole file once more, from its first byte, before its digest is called wrong.
+            partial.Abandon(false);
+            point.reset();
+            continue;
         }
         if (FAILED(result)) {
             // Bytes past the expected size, or bytes whose digest does not match, are no start to resume.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
+#include "web/ProxyCredentials.h"
 
 #include <atomic>
 #include <cstdint>
@@ -47,7 +48,7 @@ public:
     HRESULT GetLastHttpStatus(LONG* status) noexcept;
     HRESULT GetLastServiceStatus(LONG* status) noexcept;
     // The later interfaces' downloads run their probe alongside the first request, and one that passed
-    // on this object less than this long ago stands for theirs.
+    // on this object less than this long ago, with no probe failed since, stands for theirs.
     static constexpr DWORD RECENT_PROBE_MS = 10000;
 
     // InvTamselAgentOps2's download: a UTF-16 path, safe replacement, resume, an expected size, strict
@@ -60,6 +61,18 @@ public:
                             LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept;
     HRESULT FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
                                 LONGLONG expectedSize, const char* sha256) noexcept;
+
+    // Credentials that the object's later requests answer a proxy's challenge (407) with, in place of
+    // those the platform holds: Basic, and whatever scheme the platform knows. Held in memory only,
+    // wiped when replaced, cleared (a null or empty user) or the object ends; never sent to a server,
+    // never written anywhere. A user holding ':' (which Basic cannot carry) is E_INVALIDARG; while a
+    // network operation runs, AGENT_E_BUSY, nothing changed.
+    HRESULT SetProxyCredentials(const wchar_t* user, const wchar_t* password) noexcept;
+
+    // hr as the later interfaces answer it: a proxy that asked for credentials it did not get (the last
+    // HTTP status 407, at the probe or at any request) is AGENT_E_PROXY_AUTH, where the first interface
+    // answers AGENT_E_NO_SESSION or AGENT_E_HTTP_STATUS.
+    HRESULT AsLaterInterface(HRESULT hr) const noexcept;
 
 private:
     using Texts = std::initializer_list<const char*>;
@@ -74,7 +87,9 @@ private:
     HRESULT BeginNetworkOperation() noexcept;
     HRESULT BeginLaterOperation() noexcept;
     HRESULT ProbedOutcome(HRESULT result) noexcept;
+    void NoteProxyRefusal() noexcept;
     void NoteProbePassed() noexcept;
+    void NoteProbeFailed() noexcept;
     HRESULT CheckHttpStatus(int32_t status) noexcept;
     HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
     HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
@@ -94,8 +109,9 @@ private:
     std::unique_ptr<web::WebSession> m_session;
     LONG m_lastHttpStatus = -1;
     LONG m_lastServiceStatus = -1;
-    // When a probe of this object last answered 200 (tick count), if one did.
+    // When a probe of this object last answered 200 (tick count), if one did and none failed since.
     std::optional<DWORD> m_probePassedAt;
+    web::ProxyCredentials m_proxyCredentials;
 };
 
 }  // namespace tamsel::agent

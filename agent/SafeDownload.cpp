@@ -199,10 +199,13 @@ bool PartialDownload::StartReply(const web::ReplyHead& head) {
     if (m_sizeMismatch) return false;
     if (resumed) {
         m_refused = !m_file.OpenForAppend(m_resume->offset);
-        return !m_refused;
+        m_opened = !m_refused;
+        m_maySplice = m_opened && head.weakValidator;
+        return m_opened;
     }
     m_refused = !m_file.OpenEmptied();
     if (m_refused) return false;
+    m_opened = true;
     const std::string validator = ValidatorOf(head);
     if (m_keepRecord && !HasControlCharacter(validator)) {
         WriteWhole(m_paths.record, RecordText(m_url, validator, m_whole.value_or(0)));
@@ -226,7 +229,9 @@ bool PartialDownload::Replace() noexcept {
 void PartialDownload::Abandon(bool resumable) noexcept {
     m_settled = true;
     m_file.Finish();
-    if (!m_keepRecord || !resumable) {
+    // A partial file this call never opened is not its to remove: another download of the same target
+    // may be writing it (the open failed for that), or may come back to resume it.
+    if (m_opened && (!m_keepRecord || !resumable)) {
         ::DeleteFileW(m_paths.partial.c_str());
         ::DeleteFileW(m_paths.record.c_str());
     }

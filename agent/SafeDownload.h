@@ -65,6 +65,9 @@ public:
     const std::wstring& Path() const noexcept { return m_paths.partial; }
 
     bool StartOver() const noexcept { return m_startOver; }
+    // The reply went on from an earlier attempt's bytes under a validator that cannot tell two versions
+    // of the file apart: the whole may be two files spliced.
+    bool MaySplice() const noexcept { return m_maySplice; }
     bool SizeMismatch() const noexcept { return m_sizeMismatch; }
     // The reply was declined for a local reason: the file, not the server, is at fault.
     bool Refused() const noexcept { return m_refused; }
@@ -77,8 +80,9 @@ public:
     // itself is not forced to the disk first: on a fast link that would cost a third of the speed.
     // False when that could not be done.
     bool Replace() noexcept;
-    // After a failure or a cancel: closes the partial file; removes it and its record unless a record
-    // is kept to resume from and the bytes are worth resuming (resumable false: they are not).
+    // After a failure or a cancel: closes the partial file; when this download opened it, removes it and
+    // its record unless a record is kept to resume from and the bytes are worth resuming (resumable
+    // false: they are not). One it never opened, and the record beside it, stay as they were.
     void Abandon(bool resumable = true) noexcept;
     // Before any reply reached it: leaves the partial file and its record as they were.
     void LeaveAlone() noexcept { m_settled = true; }
@@ -92,9 +96,11 @@ private:
     LocalFile m_file;
     std::optional<uint64_t> m_whole;
     bool m_startOver = false;
+    bool m_maySplice = false;
     bool m_sizeMismatch = false;
     bool m_refused = false;
     bool m_settled = false;  // replaced or abandoned
+    bool m_opened = false;   // the partial file was made or opened by this download
 };
 
 // A path that names a folder: one that ends in a separator, or an existing directory.

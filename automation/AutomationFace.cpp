@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <cwchar>
 #include <optional>
 #include <vector>
 
@@ -23,9 +24,20 @@ constexpr ULONG URL_BUFFER_SIZE = 64 * 1024;
 constexpr double LARGEST_EXACT_SIZE = 9007199254740992.0;
 constexpr size_t SHA256_HEX_LENGTH = 64;
 
+// Every text argument, before it is read: a BSTR is counted, but the operations, the file system and
+// the platform's number reading stop at its first NUL, and would act on a shorter text than the caller
+// gave: a path "C:\dl\av" & Chr(0) & ".exe" would write C:\dl\av.
+std::optional<Outcome> CheckWhole(BSTR text, const wchar_t* name) {
+    const UINT length = ::SysStringLen(text);
+    if (length == 0 || std::wmemchr(text, L'\0', length) == nullptr) return std::nullopt;
+    return Failure(E_INVALIDARG,
+                   std::wstring(L"the argument ") + name + L" holds a NUL character, which would cut it short");
+}
+
 // The argument as the 8-bit text the operations send, when it is printable ASCII: anything else would
 // need an encoding that the service and the lookup pages do not agree on.
 std::optional<Outcome> ToAscii(BSTR text, const wchar_t* name, std::string& ascii) {
+    if (auto failure = CheckWhole(text, name)) return failure;
     const UINT length = ::SysStringLen(text);
     ascii.assign(length, '\0');
     for (UINT index = 0; index < length; ++index) {
@@ -53,6 +65,9 @@ std::optional<Outcome> ToExpectedSize(const VARIANT& argument, LONGLONG& size) {
     if (given.vt == VT_EMPTY || given.vt == VT_NULL || (given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND)) {
         return std::nullopt;
     }
+    const bool textByReference = given.vt == (VT_BYREF | VT_BSTR) && given.pbstrVal != nullptr;
+    const BSTR text = given.vt == VT_BSTR ? given.bstrVal : textByReference ? *given.pbstrVal : nullptr;
+    if (auto failure = CheckWhole(text, L"expectedSize")) return failure;
     VARIANT number;
     ::VariantInit(&number);
     const bool read = SUCCEEDED(::VariantChangeType(&number, const_cast<VARIANT*>(&given), 0, VT_R8));
@@ -109,8 +124,8 @@ Outcome AutomationFace::Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR 
         if (failure) return *failure;
     }
     std::vector<char> buffer(URL_BUFFER_SIZE);
-    HRESULT hr = m_agent.LookupRedirect(buffer.data(), URL_BUFFER_SIZE, url.c_str(), serialText.c_str(),
-                                        languageText.c_str(), typeText.c_str());
+    HRESULT hr = m_agent.AsLaterInterface(m_agent.LookupRedirect(
+        buffer.data(), URL_BUFFER_SIZE, url.c_str(), serialText.c_str(), languageText.c_str(), typeText.c_str()));
     // With the arguments checked above, the first interface's E_INVALIDARG means "nothing found".
     if (hr == E_INVALIDARG) buffer[0] = '\0';
     else if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::LOOKUP)));
@@ -142,7 +157,8 @@ Outcome AutomationFace::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& ex
     std::string urlText, digest;
     LONGLONG size = -1;
     for (auto& failure : {ToAscii(url, L"url", urlText), NotEmpty(urlText, L"url"),
-                          ToExpectedSize(expectedSize, size), ToAscii(sha256, L"sha256", digest)}) {
+                          CheckWhole(path, L"path"), ToExpectedSize(expectedSize, size),
+                          ToAscii(sha256, L"sha256", digest)}) {
         if (failure) return *failure;
     }
     if (::SysStringLen(path) == 0) return Failure(E_INVALIDARG, L"the argument path is empty");
@@ -174,7 +190,8 @@ Outcome AutomationFace::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, L
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    const HRESULT hr = m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining);
+    const HRESULT hr = m_agent.AsLaterInterface(
+        m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining));
     if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::REPORT)));
     return Outcome{};
 }

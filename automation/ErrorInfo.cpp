@@ -112,6 +112,9 @@ std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts) {
         case AGENT_E_CERTIFICATE: return L"strict TLS refused the server's certificate";
         case AGENT_E_INSECURE_REDIRECT:
             return L"strict TLS refused a redirect that leaves https; nothing was fetched in clear";
+        case AGENT_E_PROXY_AUTH:
+            return L"the proxy asked for credentials (407 Proxy Authentication Required) that it was not given or "
+                   L"refused; set the proxy's user name and password for the system";
         case AGENT_E_DIGEST_MISMATCH:
             return L"the file's bytes are not the ones the service named (its SHA-256 differs); nothing was kept";
         case AGENT_E_BROKEN: return L"the download broke off after " + BytesSoFar(facts);

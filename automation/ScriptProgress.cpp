@@ -15,19 +15,16 @@ namespace {
 
 constexpr ULONGLONG REPORT_INTERVAL_MS = 250;
 
-// A handler's answer read as scripts read a condition: Empty, Null, 0, False and "" go on.
+// A handler's answer converted to a Boolean as the platform converts it: True, -1 and other non-zero
+// numbers, "True" and "-1" cancel; False, 0, "False", "0" and Empty go on. The words are the English
+// ones and, as VARIANT_LOCALBOOL adds, the user's language's. An answer that does not convert (Null, an
+// object, "maybe", an error value) goes on and is no error: only a raised error is. An object is not
+// asked for its value (VARIANT_NOVALUEPROP), which would call back into the script for a mere answer.
 bool IsTrue(VARIANT& value) noexcept {
-    switch (value.vt) {
-        case VT_EMPTY:
-        case VT_NULL: return false;
-        case VT_BSTR: return ::SysStringLen(value.bstrVal) != 0;
-        case VT_DISPATCH:
-        case VT_UNKNOWN: return value.punkVal != nullptr;
-        default: break;
-    }
     VARIANT flag;
     ::VariantInit(&flag);
-    return FAILED(::VariantChangeType(&flag, &value, 0, VT_BOOL)) || flag.boolVal != VARIANT_FALSE;
+    const HRESULT hr = ::VariantChangeType(&flag, &value, VARIANT_NOVALUEPROP | VARIANT_LOCALBOOL, VT_BOOL);
+    return SUCCEEDED(hr) && flag.boolVal != VARIANT_FALSE;
 }
 
 // The handler's member named Progress. Script objects are asked through IDispatchEx first: Wine's

@@ -60,6 +60,10 @@ const ResultInfo RESULT_TABLE[] = {
      "the file is in use by another program", 34},
     {AGENT_E_INSECURE_REDIRECT, "AGENT_E_INSECURE_REDIRECT",
      "strict TLS refused a redirect from https to an unencrypted URL; nothing was fetched in clear", 35},
+    {AGENT_E_PROXY_AUTH, "AGENT_E_PROXY_AUTH",
+     "the proxy asks for credentials that were not given or that it refused (set the proxy's user name and "
+     "password for the system)",
+     36},
 };
 
 // Its code field is not read: callers print the code they have.

@@ -12,7 +12,13 @@
 #include <oaidl.h>
 
 // Result codes of the agent (facility ITF, and one platform code). Beside them the agent answers S_OK,
-// E_INVALIDARG and E_FAIL.
+// E_INVALIDARG and E_FAIL, and every network operation of every interface (the automation members too)
+// may answer two platform codes for a call it stopped where it was:
+// - E_OUTOFMEMORY 0x8007000E: memory ran out inside the call. Nothing is reported as done; a download
+//   leaves its file as a broken one (E_FAIL) does. Free memory or give up; a later call may succeed.
+// - E_UNEXPECTED 0x8000FFFF: the component met a fault of its own, an error it has no code for (no
+//   known input leads there). Report it with the call's arguments; calling again may succeed, but do
+//   not retry in a loop.
 #define AGENT_E_NO_SESSION        ((HRESULT)0x80042EFFL)  // the connectivity probe did not see status 200
 #define AGENT_E_BUFFER_TOO_SMALL  ((HRESULT)0x80042F00L)  // a text result does not fit with its terminating zero
 #define AGENT_E_HTTP_STATUS       ((HRESULT)0x80042F01L)  // the exchange answered a status other than 200
@@ -28,6 +34,12 @@
 // hop of the download); nothing was fetched in clear and no file was touched. Retrying without strict
 // TLS would fetch the file unencrypted: a host should report the URL to whoever gave it out instead.
 #define AGENT_E_INSECURE_REDIRECT ((HRESULT)0x80042F07L)
+// A proxy asked for credentials (HTTP 407, kept for GetLastHttpStatus) that the component does not have,
+// or refused those it gave, at the connectivity probe or at any request. Answered by FetchToFileEx,
+// QueryDownloadEx, FetchToFileVerified and the automation face, where the first interface answers
+// AGENT_E_NO_SESSION (at the probe) or AGENT_E_HTTP_STATUS. Retrying will not help: have the user set
+// the proxy's credentials for the system (or correct them), then call again.
+#define AGENT_E_PROXY_AUTH        ((HRESULT)0x80042F09L)
 
 // Result codes of FetchToFileVerified (InvTamselAgentOps3). A failure never touches the target.
 // The bytes' SHA-256 is not the one asked for: the partial file and its record are removed, so that

@@ -35,4 +35,7 @@ printf '127.0.0.1 localhost %s\n::1 localhost\n' "${hosts[*]}" >"$hosts_file"
 chmod 644 "$hosts_file"
 mount --bind "$hosts_file" /etc/hosts
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+# A signal sent to the whole group (Ctrl+C, timeout) reaches the command too: this shell waits for it to
+# end, cleaned up, rather than ending first and leaving it running on the private network.
+trap : HUP INT TERM
 "$@"

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(wine wine32:i386 wine64 libwine-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
           mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake ninja-build
           googletest libgtest-dev libbenchmark-dev libpugixml-dev clang python3 python3-pyftpdlib
-          python3-openssl openssl zip iproute2)
+          python3-openssl openssl zip iproute2 procps nginx squid vsftpd)
 
 missing=()
 for p in "${packages[@]}"; do

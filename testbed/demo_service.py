@@ -3,6 +3,7 @@
 """A local stand-in for the maker's web site and download service, for the demo and the host's tests.
 
 Usage: demo_service.py --work DIR --port-file FILE [--parent-pid PID] [--big-mib N] [--rate-kib N]
+                       [--named-code CODE NAME]...
 
 Wine's WinINet reaches it as its HTTP proxy (http_proxy=http://127.0.0.1:PORT), so requests for any
 host arrive in absolute form:
@@ -19,6 +20,11 @@ query of a flaky code makes the next whole download of its file break off at 40 
 names the file's SHA-256; the tampered code's file is served with other bytes of the same length (one
 byte changed at 70 %), as a stale mirror or a meddling proxy would. What the service does with ranges,
 breaks and tampering it prints on stdout, one "service: ..." line each.
+--named-code CODE NAME adds CODE for the small file under a download URL that ends in NAME as it is
+written (http://files.norvik.example/files/named/NAME, nothing escaped), as a careless service or
+anything in its path might name it ("..\\..\\x.bin", "CON"); a GET of any URL of the files host whose
+last segment is what is left of NAME in a request path (the client may resolve "..\\", undo escapes,
+trim spaces) serves the small file.
 The port file gets "http=n" and "ftp=n" lines once both servers listen. The service ends
 when its parent process (or --parent-pid) is gone, or on SIGTERM/SIGINT.
 """
@@ -126,13 +132,15 @@ class CodeBook:
     """Activation codes and their download counts, in SQLite. One connection per call: handler threads
     share nothing but the file, and each change is one statement."""
 
-    def __init__(self, path):
+    def __init__(self, path, named_codes=()):
         self.path = path
         with self.connect() as db:
             db.execute('CREATE TABLE IF NOT EXISTS codes (code TEXT PRIMARY KEY, file TEXT NOT NULL, '
                        'scheme TEXT NOT NULL, allowed INTEGER NOT NULL, used INTEGER NOT NULL)')
             # Codes added since a database was made join it; the counts of the others stay.
             db.executemany('INSERT OR IGNORE INTO codes VALUES (?, ?, ?, ?, ?)', SEED_CODES)
+            db.executemany('INSERT OR IGNORE INTO codes VALUES (?, ?, ?, ?, ?)',
+                           [(code, name, 'http', 50, 0) for code, name in named_codes])
 
     def connect(self):
         return sqlite3.connect(self.path, timeout=30)
@@ -152,7 +160,8 @@ class CodeBook:
 # --- the service's answers ---
 
 def markup_reply(fields):
-    items = ''.join('<field name=%s value=%s/>' % (quoteattr(name), quoteattr(str(value)))
+    # A backslash escapes the next character in the component's reader: one that is meant is doubled.
+    items = ''.join('<field name=%s value=%s/>' % (quoteattr(name), quoteattr(str(value).replace('\\', '\\\\')))
                     for name, value in fields)
     return '<!-- Norvik download service -->\n<reply>%s</reply>\n' % items
 
@@ -240,6 +249,8 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             self.send_text(200, '<html><body>Support page %s</body></html>\n' % path, 'text/html')
         elif host == SERVICE_HOST and path == '/activate':
             self.send_text(200, 'The activation service takes POST requests.\n')
+        elif host == FILES_HOST and self.server.is_named(path):
+            self.send_file(SMALL_FILE)
         elif host == FILES_HOST and path.startswith('/files/'):
             self.send_file(path[len('/files/'):])
         elif host == FILES_HOST and path.startswith('/stream/'):
@@ -376,9 +387,11 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
 class DemoServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, book, files_dir, rate_bytes):
+    def __init__(self, book, files_dir, rate_bytes, names=()):
         super().__init__(('127.0.0.1', 0), DemoHandler)
         self.book = book
+        self.names = set(names)  # the names --named-code gives the small file
+        self.named_files = {self.file_part(name) for name in names}
         self.files_dir = files_dir
         self.digests = file_digests(files_dir)
         self.rate_bytes = rate_bytes
@@ -402,7 +415,22 @@ class DemoServer(http.server.ThreadingHTTPServer):
     def say(text):
         print('service: ' + text, flush=True)
 
+    @staticmethod
+    def file_part(name):
+        """The last segment of a name or request path before any query, escapes undone, backslashes read
+        as slashes, spaces trimmed: what is left of a name however a client made a request of it."""
+        path = urllib.parse.unquote(re.split('[?#]', name)[0]).replace('\\', '/')
+        return path.rsplit('/', 1)[-1].strip()
+
+    def is_named(self, path):
+        """Whether a request path is what a client made of a name --named-code gives."""
+        return self.file_part(path) in self.named_files
+
     def download_url(self, file, scheme):
+        if file in self.names:
+            # One folder down, so that what a client resolves "..\\..\\" to stays below the host.
+            size = os.path.getsize(os.path.join(self.files_dir, SMALL_FILE))
+            return 'http://%s/files/named/%s' % (FILES_HOST, file), size, self.digests[SMALL_FILE]
         size = os.path.getsize(os.path.join(self.files_dir, file))
         if scheme == 'ftp':
             return 'ftp://127.0.0.1:%d/%s' % (self.ftp_port, file), size, self.digests[file]
@@ -416,6 +444,8 @@ def main():
     parser.add_argument('--parent-pid', type=int, default=os.getppid(), help='stop when this process ends')
     parser.add_argument('--big-mib', type=int, default=300, help='size of the big demo file in MiB')
     parser.add_argument('--rate-kib', type=int, default=0, help='limit HTTP file transfers to this many KiB/s')
+    parser.add_argument('--named-code', nargs=2, action='append', default=[], metavar=('CODE', 'NAME'),
+                        help='a code for the small file under a download URL ending in NAME, unescaped')
     args = parser.parse_args()
 
     os.makedirs(args.work, exist_ok=True)
@@ -423,9 +453,9 @@ def main():
                         format='%(asctime)s %(message)s')
     files_dir = os.path.join(args.work, 'files')
     make_files(files_dir, args.big_mib)
-    book = CodeBook(os.path.join(args.work, 'codes.sqlite3'))
+    book = CodeBook(os.path.join(args.work, 'codes.sqlite3'), args.named_code)
 
-    server = DemoServer(book, files_dir, args.rate_kib * 1024)
+    server = DemoServer(book, files_dir, args.rate_kib * 1024, [name for _, name in args.named_code])
     # pyftpdlib's warnings go to the service's log; the FTP thread ends with the process.
     server.ftp_port = loopback.FtpServer(files_dir, banner='Norvik demo files', log_level=logging.WARNING).port
 

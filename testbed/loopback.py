@@ -10,6 +10,8 @@ reads the same format (`port_in FILE NAME`).
 
 import logging
 import os
+import subprocess
+import tempfile
 import threading
 import time
 
@@ -38,6 +40,27 @@ def write_pattern_file(path, size):
 def windows_path(path):
     """The path as a Windows program under Wine sees it: Wine maps the Unix root to drive Z:."""
     return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+# --- programs ---
+
+def read_output(output):
+    """What a program wrote so far into the file `output` (UTF-8), read without moving the offset the
+    writer shares; with the Windows runtime's CRLF line ends as LF."""
+    data = os.pread(output.fileno(), os.fstat(output.fileno()).st_size, 0)
+    return data.decode('utf-8', errors='replace').replace('\r\n', '\n')
+
+
+def run_program(command, environment, timeout):
+    """Runs a program to its end; answers (exit code, stdout, stderr). subprocess.TimeoutExpired after
+    `timeout` seconds.
+
+    Output goes to files, not pipes: a wineserver started by a Wine program inherits the descriptors
+    and outlives it, so a pipe would never report its end."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout,
+                              env=environment).returncode
+        return code, read_output(out), read_output(err)
 
 
 # --- port files ---

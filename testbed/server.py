@@ -11,6 +11,7 @@ control API under /__testbed/ (see README.md beside this file).
 """
 
 import argparse
+import base64
 import copy
 import fcntl
 import http
@@ -179,10 +180,12 @@ class Bench:
         self.connections = 0  # numbers the accepted connections, from 1; a tunnel keeps its own
         self.ftp = None
         self.certs = certs
+        self.proxy_credentials = None  # the Proxy-Authorization value a proxied request must carry
 
     def reset(self):
         with self.lock:
             self.routes, self.records = [], []
+            self.proxy_credentials = None
             self.generation += 1
             ftp, self.ftp = self.ftp, None
         if ftp:
@@ -421,6 +424,35 @@ def answer(bench, sock, route, request):
     return route.keeps_connection() and not request.wants_close()
 
 
+PROXY_REALM = b'Norvik test proxy'
+
+
+def require_proxy_auth(bench, fields):
+    """Proxied requests (absolute form and CONNECT) must carry these Basic credentials from now on; an
+    empty or missing user lifts the requirement."""
+    values = dict(fields)
+    user, password = values.get('user', b''), values.get('password', b'')
+    if b':' in user:
+        raise ValueError('a Basic user name holds no ":"')
+    bench.proxy_credentials = b'Basic ' + base64.b64encode(user + b':' + password) if user else None
+
+
+def proxy_refuses(bench, request):
+    """Whether the proxy asks this request for credentials: one addressed to the proxy (absolute form, or
+    CONNECT) whose Proxy-Authorization is not the one required. Requests inside a tunnel, and those in
+    origin form (the hosts reached directly), are the servers' own."""
+    wanted = bench.proxy_credentials
+    scheme, sep, _ = request.target.partition('://')
+    proxied = request.method == 'CONNECT' or bool(sep) and '/' not in scheme
+    given = request.header('proxy-authorization')
+    return wanted is not None and proxied and (given is None or given.encode('latin-1') != wanted)
+
+
+def proxy_challenge():
+    return Route(target='/', status=407, body=b'proxy credentials required\n',
+                 headers=[b'Proxy-Authenticate: Basic realm="%s"' % PROXY_REALM])
+
+
 def serve(bench, sock, channel, tunnel_host=None, connection=0):
     stream = Stream(sock)
     while True:
@@ -429,6 +461,13 @@ def serve(bench, sock, channel, tunnel_host=None, connection=0):
             return
         request = Request(head)
         raw = head + stream.read_exact(request.content_length())
+        if channel == 'http' and not request.target.startswith(CONTROL_PREFIX) and proxy_refuses(bench, request):
+            host, target = (split_authority(request.target), request.target) if request.method == 'CONNECT' \
+                else route_key(request, tunnel_host)
+            bench.record(channel, host, target, raw, connection)
+            if not answer(bench, sock, proxy_challenge(), request):
+                return
+            continue
         if channel == 'http' and request.method == 'CONNECT':
             host = split_authority(request.target)
             bench.record(channel, host, request.target, raw, connection)
@@ -482,6 +521,8 @@ def control(bench, sock, request, body):
             if not os.path.isdir(root):
                 raise ValueError('ftp root %r is not a directory' % root)
             reply = encode_fields([('port', b'%d' % bench.start_ftp(root))])
+        elif command == 'proxy-auth':
+            require_proxy_auth(bench, decode_fields(body))
         elif command == 'symlink':
             paths = dict(decode_fields(body))
             os.symlink(paths['target'].decode('utf-8'), paths['link'].decode('utf-8'))

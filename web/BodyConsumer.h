@@ -18,6 +18,9 @@ struct ReplyHead {
     std::optional<uint64_t> rangeWhole;
     std::string etag;          // as sent, quotes and all
     std::string lastModified;  // as sent
+    // The validator cannot tell two versions of the file apart (an FTP listing's size and time): a part
+    // continued under it is proven only by a digest of the whole file.
+    bool weakValidator = false;
     // Where the body stands in the whole file, for whoever counts its progress: the bytes before it (a
     // part's first byte) and the whole file's length (0 when unknown: an FTP file's listed size counts
     // even where no length is bound by it).

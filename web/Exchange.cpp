@@ -9,6 +9,7 @@
 #include "web/RequestBody.h"
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 namespace tamsel::web {
@@ -110,6 +111,7 @@ RequestShape DownloadShape(const DownloadAsk& ask) {
     get.certificateDialog = !ask.strictTls;
     get.keepHttps = ask.strictTls;
     get.async = true;
+    get.proxy = ask.proxy;
     if (ask.resumeFrom > 0) {
         get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\nIf-Range: " + ask.ifRange + "\r\n";
     }
@@ -136,8 +138,9 @@ DownloadResult ReceiveHttp(HttpAnswer answer, const DownloadAsk& ask, BodyConsum
 // Wine's FTP listing gives no size above 2 GiB - 1.
 constexpr uint64_t WINE_LISTING_CAP = 0x7FFFFFFF;
 
-// What the directory listing says of a file: its size and, as the validator a resume must match, its
-// size and time. The search handle is closed at once, since an FTP connection runs one transfer at a time.
+// What the directory listing says of a file: its size, and its size and time as a validator that only a
+// digest of the whole file may rely on (see FtpValidator). The search handle is closed at once, since an
+// FTP connection runs one transfer at a time.
 struct FtpListing {
     uint64_t size = 0;
     std::string validator;
@@ -150,7 +153,80 @@ std::optional<FtpListing> ListFtpFile(HINTERNET connection, const char* path) {
     const uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     const uint64_t time =
         (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
-    return FtpListing{size, "ftp " + std::to_string(size) + " " + std::to_string(time)};
+    return FtpListing{size, "ftp list " + std::to_string(size) + " " + std::to_string(time)};
+}
+
+// An FTP connection to request's server, logged in, and what its listing says of the file.
+struct FtpStart {
+    InternetConnection connection;
+    std::optional<FtpListing> listing;
+};
+
+FtpStart ConnectAndList(HINTERNET session, const HttpRequest& request, bool passive) {
+    FtpStart start;
+    start.connection.reset(::InternetConnectA(session, request.server.c_str(), request.port, "", "",
+                                              INTERNET_SERVICE_FTP, passive ? INTERNET_FLAG_PASSIVE : 0, 0));
+    if (start.connection) start.listing = ListFtpFile(start.connection.get(), request.objectPath.c_str());
+    return start;
+}
+
+// Passive mode first: many servers, and the firewalls in front of clients, refuse the server's
+// connection back that PORT asks for. Active mode once more only when the logged-in passive connection
+// could not list the file (the server refused PASV, or its data address could not be reached); a server
+// that answers PASV with 550, as some do when passive is off, reads like a missing file, so a missing
+// file is asked for twice.
+FtpStart StartFtp(HINTERNET session, const HttpRequest& request) {
+    FtpStart passive = ConnectAndList(session, request, true);
+    if (!passive.connection || passive.listing) return passive;
+    passive.connection.reset();
+    return ConnectAndList(session, request, false);
+}
+
+// The text after "code " in the server's reply to command; nothing when the server refused it. Wine's
+// WinINet hands out a reply's text only while the thread's last WinINet error is set, and a command
+// that succeeds leaves that alone: an empty command, refused before anything is sent, sets one first.
+std::optional<std::string> AskFtp(HINTERNET connection, const std::string& command, const char* code) {
+    ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "", 0, nullptr);
+    if (!::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr)) {
+        return std::nullopt;
+    }
+    // Below Wine's own reply buffer (1460 bytes), which it copies as much of as the buffer is long.
+    char text[1024] = {};
+    DWORD error = 0;
+    DWORD length = sizeof(text) - 1;
+    if (!::InternetGetLastResponseInfoA(&error, text, &length)) return std::nullopt;
+    const std::string reply(text, strnlen(text, sizeof(text) - 1));
+    const size_t at = reply.rfind(std::string(code) + " ");
+    if (at == std::string::npos || (at != 0 && reply[at - 1] != '\n')) return std::nullopt;
+    const size_t end = reply.find_first_of("\r\n", at);
+    return reply.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
+}
+
+// MDTM's "YYYYMMDDHHMMSS", perhaps with a fraction: a time to the second.
+bool IsTimeToTheSecond(const std::string& time) {
+    if (time.size() < 14) return false;
+    for (size_t i = 0; i < 14; ++i) {
+        if (time[i] < '0' || time[i] > '9') return false;
+    }
+    return time.size() == 14 || time[14] == '.';
+}
+
+// What tells a later attempt that the server still has the very same file: its SIZE and its MDTM, which
+// has seconds (asked in binary mode, where SIZE counts the bytes a download gets). A server without them
+// gives none, unless a digest will prove the whole file: then the listing's size and time do, which a
+// same-size file replaced within the same minute (within the same day, for files older than six months)
+// passes.
+std::string FtpValidator(HINTERNET connection, const HttpRequest& request, const FtpListing& listing,
+                         const DownloadAsk& ask) {
+    if (!ask.wantsValidator) return {};
+    const std::string& path = request.objectPath;
+    std::optional<std::string> size;
+    if (::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr)) {
+        size = AskFtp(connection, "SIZE " + path, "213");
+    }
+    const std::optional<std::string> time = size ? AskFtp(connection, "MDTM " + path, "213") : std::nullopt;
+    if (time && IsTimeToTheSecond(*time)) return "ftp mdtm " + *size + " " + *time;
+    return ask.digestProvesWhole ? listing.validator : std::string();
 }
 
 // Asks the server to start the next transfer at offset; false when it would not.
@@ -177,18 +253,19 @@ TransferEnd ReadFtpFile(UnreadReply& handles, BodySize size, BodyConsumer& consu
 DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
     InternetSession session = OpenInternet(nullptr);
     if (!session) return {};
-    InternetConnection connection(::InternetConnectA(session.get(), request.server.c_str(), request.port, "",
-                                                     "", INTERNET_SERVICE_FTP, 0, 0));
-    if (!connection) return {};
-    const std::optional<FtpListing> listing = ListFtpFile(connection.get(), request.objectPath.c_str());
-    if (!listing) return {};
-    const bool restarted = ask.resumeFrom > 0 && ask.resumeFrom < listing->size &&
-                           ask.ifRange == listing->validator && RestartAt(connection.get(), ask.resumeFrom);
+    FtpStart start = StartFtp(session.get(), request);
+    if (!start.listing) return {};
+    InternetConnection connection = std::move(start.connection);
+    const std::optional<FtpListing>& listing = start.listing;
+    const std::string validator = FtpValidator(connection.get(), request, *listing, ask);
+    const bool restarted = ask.resumeFrom > 0 && ask.resumeFrom < listing->size && !validator.empty() &&
+                           ask.ifRange == validator && RestartAt(connection.get(), ask.resumeFrom);
     FtpFile file(::FtpOpenFileA(connection.get(), request.objectPath.c_str(), GENERIC_READ, FTP_OPEN_FLAGS, 0));
     if (!file) return {};
     ReplyHead head;
     head.status = restarted ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
-    head.lastModified = listing->validator;
+    head.lastModified = validator;
+    head.weakValidator = !validator.empty() && validator == listing->validator;
     if (listing->size < WINE_LISTING_CAP) {
         head.length = listing->size;  // at the cap the listing says only "at least"
     }
@@ -237,7 +314,7 @@ DownloadResult SendGetOrLocation(const HttpRequest& request, const DownloadAsk& 
     return {answer.status, TransferEnd::Declined};
 }
 
-WebReply SendPost(const HttpRequest& request, BodyEncoding encoding) {
+WebReply SendPost(const HttpRequest& request, BodyEncoding encoding, const ProxyCredentials* proxy) {
     const bool multipart = encoding == BodyEncoding::MULTIPART_FORM_DATA;
     std::optional<std::string> body =
         multipart ? BuildMultipartBody(request) : std::optional<std::string>(BuildUrlEncodedBody(request));
@@ -254,6 +331,7 @@ WebReply SendPost(const HttpRequest& request, BodyEncoding encoding) {
                    "\r\n";
     post.body = std::move(*body);
     post.async = true;  // so that no wait for the reply outlasts the time left for it
+    post.proxy = proxy;
     HttpAnswer answer = SendFollowingRedirects(request, std::move(post));
     // A connection closed without a status line still counts as sent: there is no reply to keep.
     if (answer.status == 0) return {};

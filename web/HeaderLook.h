@@ -25,8 +25,9 @@ inline constexpr unsigned long STRICT_OPEN_FLAGS =
 // What a look at url answers. The HTTP status of url, no redirect followed; 0 when the status could
 // not be read; 502 when url could not be opened; NO_INTERNET_SESSION when no internet session could be
 // opened at all.
+// A proxy's challenge is answered with proxy (null or empty: the platform's own credentials).
 inline constexpr int32_t NO_INTERNET_SESSION = -999;
-int32_t GetUrlStatus(const char* url) noexcept;
+int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy = nullptr) noexcept;
 
 // The value of the first reply header named headerName, exactly as sent; empty when there is none,
 // url cannot be opened, or the value is so long (about 4 KiB) that the platform may have cut it.
@@ -34,10 +35,13 @@ int32_t GetUrlStatus(const char* url) noexcept;
 // no look sends credentials. With strictTls, an https server must show a certificate for its own
 // name, in date, from a known authority.
 // With `unread`, an HTTP reply (its body unread) is handed over there instead of being let go of here.
+// A proxy's challenge is answered with proxy (null or empty: the platform's own credentials); status,
+// when given, receives the look's HTTP status (left alone when url could not be opened).
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false,
-                           UnreadReply* unread = nullptr);
+                           UnreadReply* unread = nullptr, const ProxyCredentials* proxy = nullptr,
+                           int32_t* status = nullptr);
 
 // The status of the probe page, as GetUrlStatus answers it: 200 means the internet is reachable.
-int32_t CheckInternet() noexcept;
+int32_t CheckInternet(const ProxyCredentials* proxy = nullptr) noexcept;
 
 }  // namespace tamsel::web

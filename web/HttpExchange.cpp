@@ -85,8 +85,9 @@ int32_t ReadStatus(HINTERNET request) {
     return static_cast<int32_t>(status);
 }
 
-// One request, in a session of its own, sent and its status read.
-HttpAnswer SendOnce(const UrlParts& target, RequestShape& shape) {
+// One request, in a session of its own, sent and its status read; proxyAnswer, when given, is added to
+// its header lines.
+HttpAnswer SendOnce(const UrlParts& target, RequestShape& shape, const SecretText<char>* proxyAnswer = nullptr) {
     HttpAnswer answer;
     UnreadReply& reply = answer.reply;
     reply.session = OpenInternet(shape.agent, shape.async);
@@ -107,15 +108,72 @@ HttpAnswer SendOnce(const UrlParts& target, RequestShape& shape) {
     }
     answer.completion = completion;
     ApplyTimeouts(reply.request.get());
+    OfferProxyCredentials(reply.request.get(), shape.proxy);
     if (!shape.headers.empty()) {
         ::HttpAddRequestHeadersA(reply.request.get(), shape.headers.c_str(), static_cast<DWORD>(-1),
                                  HTTP_ADDREQ_FLAG_ADD);
+    }
+    if (proxyAnswer != nullptr) {
+        const SecretText<char> line = proxyAnswer->Terminated();
+        ::HttpAddRequestHeadersA(reply.request.get(), line.Data(), static_cast<DWORD>(-1),
+                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
     }
     answer.sendError = SendRequest(reply.request.get(), shape, completion);
     if (answer.sendError == 0) {
         answer.status = ReadStatus(reply.request.get());
     }
     return answer;
+}
+
+// Whether the reply's Proxy-Authenticate lines offer Basic.
+bool OffersBasic(HINTERNET request) {
+    for (DWORD index = 0;;) {
+        char challenge[512] = {};
+        DWORD length = sizeof(challenge) - 1;
+        const DWORD at = index;
+        if (!::HttpQueryInfoA(request, HTTP_QUERY_PROXY_AUTHENTICATE, challenge, &length, &index)) {
+            if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+            index = at + 1;  // a challenge this long is no Basic one worth answering
+            continue;
+        }
+        if (_strnicmp(challenge, "Basic", 5) == 0 && (challenge[5] == ' ' || challenge[5] == '\0')) return true;
+    }
+}
+
+// A 407 that the proxy itself sent: to a request made through a proxy, before any tunnel to the server
+// was secured. A 407 from inside a tunnel, or from a server reached directly, is the server's, and no
+// proxy credentials go to a server.
+bool IsProxysOwnChallenge(HINTERNET request) {
+    DWORD flags = 0;
+    DWORD size = sizeof(flags);
+    if (!::InternetQueryOptionA(request, INTERNET_OPTION_REQUEST_FLAGS, &flags, &size) ||
+        (flags & INTERNET_REQFLAG_VIA_PROXY) == 0) {
+        return false;
+    }
+    DWORD security = 0;
+    size = sizeof(security);
+    return !::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &security, &size) ||
+           (security & SECURITY_FLAG_SECURE) == 0;
+}
+
+// The line that answers the proxy's Basic challenge to request: with the given credentials, else with
+// those the platform holds for the proxy (under Wine, the user and password of the http_proxy URL).
+// Empty when the challenge is no proxy's own, offers no Basic, or there is nothing to answer with.
+SecretText<char> ProxyBasicAnswer(HINTERNET request, const ProxyCredentials* proxy) {
+    if (!IsProxysOwnChallenge(request) || !OffersBasic(request)) return {};
+    if (proxy != nullptr && !proxy->Empty()) return proxy->BasicAnswer();
+    return PlatformProxyCredentials(request).BasicAnswer();
+}
+
+// The request sent, and a proxy's challenge answered where the platform will not (INTERNET_FLAG_NO_AUTH):
+// once, in a request of its own, the same in every other byte.
+HttpAnswer SendAnsweringProxy(const UrlParts& target, RequestShape& shape) {
+    HttpAnswer answer = SendOnce(target, shape);
+    if (answer.status != HTTP_STATUS_PROXY_AUTH_REQ || (shape.flags & INTERNET_FLAG_NO_AUTH) == 0) return answer;
+    const SecretText<char> line = ProxyBasicAnswer(answer.reply.request.get(), shape.proxy);
+    if (line.Empty()) return answer;
+    CloseUnread(std::move(answer.reply));
+    return SendOnce(target, shape, &line);
 }
 
 bool IsFollowed(int32_t status) noexcept {
@@ -177,7 +235,7 @@ void ShapeForRedirect(RequestShape& shape, int32_t status) {
 
 HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape) {
     shape.flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
-    HttpAnswer answer = SendOnce(target, shape);
+    HttpAnswer answer = SendAnsweringProxy(target, shape);
     for (int hops = 0; hops < shape.redirects && IsFollowed(answer.status); ++hops) {
         std::optional<UrlParts> next = NextTarget(answer.reply.request.get(), target);
         if (!next) break;
@@ -191,7 +249,7 @@ HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape) {
         target = std::move(*next);
         ShapeForRedirect(shape, answer.status);
         CloseUnread(std::move(answer.reply));
-        answer = SendOnce(target, shape);
+        answer = SendAnsweringProxy(target, shape);
     }
     return answer;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "web/Internet.h"
+#include "web/ProxyCredentials.h"
 #include "web/UrlSplit.h"
 
 #include <cstdint>
@@ -28,6 +29,10 @@ struct RequestShape {
     // arrived, however much, and a server that trickles cannot hold it (see BodyReader).
     bool async = false;
     int redirects = MAX_REDIRECTS;  // how many redirects to follow at most
+    // What a proxy's challenge (407) is answered with instead of the platform's own credentials; null or
+    // empty: the platform's. A request with INTERNET_FLAG_NO_AUTH, which keeps the platform from
+    // answering any challenge, answers a proxy's Basic challenge itself, once.
+    const ProxyCredentials* proxy = nullptr;
 };
 
 class Completion;

@@ -4,6 +4,7 @@
 #include "web/Completion.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -16,6 +17,10 @@ std::atomic<uint32_t> timeoutMs{DEFAULT_EXCHANGE_TIMEOUT_MS};
 // WinINet calls a status callback only for handles with a nonzero context.
 constexpr DWORD_PTR BOUNDED_URL_CONTEXT = 1;
 
+// The credentials that the request InternetOpenUrlA is making on this thread offers its proxy. Not the
+// context: the request keeps its context, and the callback, for its whole life, long after the call.
+thread_local const ProxyCredentials* openingWith = nullptr;
+
 // Runs on the caller's thread, inside InternetOpenUrlA, with the request it has just made: before it
 // connects (a proxy's answer to CONNECT is waited for too) and before every send (a kept connection
 // is not connected again).
@@ -23,7 +28,18 @@ void CALLBACK BoundBeforeSending(HINTERNET handle, DWORD_PTR context, DWORD stat
     if (context == BOUNDED_URL_CONTEXT &&
         (status == INTERNET_STATUS_CONNECTING_TO_SERVER || status == INTERNET_STATUS_SENDING_REQUEST)) {
         ApplyTimeouts(handle);
+        OfferProxyCredentials(handle, openingWith);
     }
+}
+
+// A string option of request, wiped where it was read.
+SecretText<wchar_t> QueryText(HINTERNET request, DWORD option) {
+    wchar_t text[256] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    SecretText<wchar_t> value;
+    if (::InternetQueryOptionW(request, option, text, &size)) value = SecretText<wchar_t>(text, wcsnlen(text, 255));
+    ::SecureZeroMemory(text, sizeof(text));
+    return value;
 }
 
 constexpr DWORD FIRST_HEADER_BUFFER_SIZE = 2048;
@@ -55,11 +71,35 @@ void ApplyTimeouts(HINTERNET handle) noexcept {
     }
 }
 
-InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) noexcept {
+InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags,
+                               const ProxyCredentials* proxy) noexcept {
+    openingWith = proxy;
     ::InternetSetStatusCallbackA(session, BoundBeforeSending);
     InternetRequest request(::InternetOpenUrlA(session, url, nullptr, 0, flags, BOUNDED_URL_CONTEXT));
+    openingWith = nullptr;
     ::InternetSetStatusCallbackA(session, nullptr);
     return request;
+}
+
+// The platform copies both strings and never wipes its copies: they last as long as the session.
+void OfferProxyCredentials(HINTERNET request, const ProxyCredentials* proxy) noexcept {
+    if (proxy == nullptr || proxy->Empty()) return;
+    try {
+        const SecretText<wchar_t> user = proxy->User().Terminated();
+        const SecretText<wchar_t> password = proxy->Password().Terminated();
+        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(user.Data()),
+                             static_cast<DWORD>(user.Size() - 1));
+        ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(password.Data()),
+                             static_cast<DWORD>(password.Size() - 1));
+    } catch (...) {
+        // Out of memory: the platform's own credentials answer, as without any.
+    }
+}
+
+ProxyCredentials PlatformProxyCredentials(HINTERNET request) {
+    const SecretText<wchar_t> user = QueryText(request, INTERNET_OPTION_PROXY_USERNAME).Terminated();
+    const SecretText<wchar_t> password = QueryText(request, INTERNET_OPTION_PROXY_PASSWORD).Terminated();
+    return ProxyCredentials(user.Data(), password.Data());
 }
 
 InternetSession OpenInternet(const char* agent, bool async) noexcept {

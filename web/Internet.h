@@ -2,6 +2,7 @@
 #pragma once
 
 #include "web/Handle.h"
+#include "web/ProxyCredentials.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +26,19 @@ void ApplyTimeouts(HINTERNET handle) noexcept;
 // InternetOpenUrlA on session with flags, the request it makes given the bounded waits before it is
 // sent. That call makes and sends its request in one go, and a session's send and receive timeouts
 // do not always reach it: Wine's WinINet passes on only the connect timeout, so a server that
-// accepts and never answers would hold the caller for ever.
-InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags) noexcept;
+// accepts and never answers would hold the caller for ever. proxy: as OfferProxyCredentials.
+InternetRequest OpenUrlBounded(HINTERNET session, const char* url, DWORD flags,
+                               const ProxyCredentials* proxy = nullptr) noexcept;
+
+// Gives an HTTP request the credentials its proxy's challenge (407) is to be answered with, in place of
+// those the platform holds; nothing when proxy is null or empty. The platform answers with them, in
+// whatever scheme the proxy asks for that it knows, unless the request was opened with
+// INTERNET_FLAG_NO_AUTH; they never answer a server's own challenge (401).
+void OfferProxyCredentials(HINTERNET request, const ProxyCredentials* proxy) noexcept;
+
+// The credentials the platform holds for request's proxy (under Wine: the user and password of the
+// http_proxy URL); empty when it holds none.
+ProxyCredentials PlatformProxyCredentials(HINTERNET request);
 
 // A reply's Content-Length as a 64-bit count, read as text since it may not fit 32 bits; nothing when
 // the header is absent or unreadable.

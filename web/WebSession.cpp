@@ -56,8 +56,11 @@ ServiceKind ServiceOf(const char* url) {
 // The probe's result, co-owned by the waiting caller and the worker: whichever lets go last frees it,
 // so a worker that outlives the wait still writes into live memory.
 struct WebSession::ProbeResult {
+    explicit ProbeResult(const ProxyCredentials& credentials) : proxy(credentials) {}
+
     std::atomic<LONG> owners{2};
     std::atomic<int32_t> status{0};
+    const ProxyCredentials proxy;  // the worker's own copy: it may outlive the session
 
     void Release() noexcept {
         if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
@@ -67,14 +70,12 @@ struct WebSession::ProbeResult {
 
     static void Run(void* argument) noexcept {
         auto* result = static_cast<ProbeResult*>(argument);
-        if (CheckInternet() == 200) {
-            result->status.store(200, std::memory_order_release);
-        }
+        result->status.store(CheckInternet(&result->proxy), std::memory_order_release);
         result->Release();
     }
 };
 
-WebSession::WebSession() = default;
+WebSession::WebSession(const ProxyCredentials& proxy) : m_proxy(proxy) {}
 
 WebSession::~WebSession() {
     CloseUnread(std::move(m_look));
@@ -88,8 +89,11 @@ bool WebSession::ProbeConnectivity() noexcept {
 
 void WebSession::StartProbe() noexcept {
     m_probeState = ProbeState::Failed;
-    m_probe = new (std::nothrow) ProbeResult;
-    if (m_probe == nullptr) return;
+    try {
+        m_probe = new ProbeResult(m_proxy);
+    } catch (...) {
+        return;  // out of memory: no probe, which fails
+    }
     m_probeWorker = StartWorker(ProbeResult::Run, m_probe);
     if (!m_probeWorker) {
         // The worker never ran: its share of the result is ours to drop.
@@ -106,7 +110,9 @@ bool WebSession::ProbePassed() noexcept {
     if (m_probeState == ProbeState::Running) {
         const uint32_t elapsed = ::GetTickCount() - m_probeStart;
         ::WaitForSingleObject(m_probeWorker.get(), elapsed < PROBE_WAIT_MS ? PROBE_WAIT_MS - elapsed : 0);
-        const bool passed = m_probe->status.load(std::memory_order_acquire) == 200;
+        const int32_t status = m_probe->status.load(std::memory_order_acquire);
+        const bool passed = status == 200;
+        m_probeStatus = status > 0 && !passed ? status : 0;
         m_probe->Release();
         m_probe = nullptr;
         m_probeWorker.reset();
@@ -121,7 +127,7 @@ bool WebSession::SetUrl(const char* url, bool strictTls) {
     if (url == nullptr || HasControlCharacter(url)) {
         return false;
     }
-    const std::string location = QueryUrlHeader(url, "Location", strictTls, &m_look);
+    const std::string location = QueryUrlHeader(url, "Location", strictTls, &m_look, &m_proxy);
     if (!MayHoldLongHttpBody(m_look.request.get())) {
         CloseUnread(std::move(m_look));  // nothing to wait for: a short body
     }
@@ -146,7 +152,9 @@ void WebSession::AddField(const char* name, const char* value) {
     m_request.AddFormField(name, value);
 }
 
-DownloadResult WebSession::Get(const DownloadAsk& ask, BodyConsumer& consumer) {
+DownloadResult WebSession::Get(const DownloadAsk& given, BodyConsumer& consumer) {
+    DownloadAsk ask = given;
+    ask.proxy = &m_proxy;
     ProbeGate gated(*this, consumer);
     if (m_lookStep == LookStep::InFirstGet) {
         m_lookStep = LookStep::Done;
@@ -178,7 +186,7 @@ DownloadResult WebSession::GetAfterLook(const DownloadAsk& ask, BodyConsumer& co
 }
 
 WebReply WebSession::Post(BodyEncoding encoding) {
-    WebReply reply = SendPost(m_request, encoding);
+    WebReply reply = SendPost(m_request, encoding, &m_proxy);
     CloseUnread(std::move(m_look));
     return reply;
 }

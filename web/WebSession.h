@@ -5,6 +5,7 @@
 #include "web/Exchange.h"
 #include "web/HttpRequest.h"
 #include "web/Internet.h"
+#include "web/ProxyCredentials.h"
 #include "web/RequestBody.h"
 #include "web/WebReply.h"
 #include "base/Handle.h"
@@ -15,7 +16,9 @@ namespace tamsel::web {
 
 class WebSession {
 public:
-    WebSession();
+    // Every request of the session, the probe included, answers a proxy's challenge with proxy (empty:
+    // with the credentials the platform holds). The session keeps a copy, wiped when it ends.
+    explicit WebSession(const ProxyCredentials& proxy = {});
     ~WebSession();
     WebSession(const WebSession&) = delete;
     WebSession& operator=(const WebSession&) = delete;
@@ -34,6 +37,9 @@ public:
     void TrustProbe() noexcept { m_probeState = ProbeState::Trusted; }
     // Whether this session's own probe ran and answered 200.
     bool ProbeAnswered() const noexcept { return m_probeState == ProbeState::Passed; }
+    // What a probe that failed saw, as GetUrlStatus answers it (407: a proxy asked for credentials it did
+    // not get; 502: the page could not be opened); 0 when it saw nothing in time.
+    int32_t ProbeStatus() const noexcept { return m_probeStatus; }
 
     // Looks once for a "Location" header of url (one GET whose body is not read) and parses that
     // Location, unchanged, or else url itself into the request. False when the parser refuses it, and
@@ -75,7 +81,9 @@ private:
     bool TakeLocation(ServiceKind from, const std::string& location, bool strictTls);
 
     HttpRequest m_request;
+    ProxyCredentials m_proxy;
     ProbeState m_probeState = ProbeState::None;
+    int32_t m_probeStatus = 0;
     ProbeResult* m_probe = nullptr;  // co-owned with the worker while Running
     ThreadHandle m_probeWorker;
     uint32_t m_probeStart = 0;  // tick count

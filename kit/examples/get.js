@@ -6,7 +6,8 @@
 // download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times), shows
 // a progress line from OnProgress, reports the outcome and prints how many downloads remain.
 // /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
-// 3 cancelled, 10-35 one per result code as tamsel.exe gives them. Needs the registered DLL.
+// 3 cancelled, 4 a download URL that names no usable file name (nothing downloaded or reported),
+// 10-36 one per result code as tamsel.exe gives them. Needs the registered DLL.
 // Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
 // neither StdErr nor named arguments.
 var FETCH_REPLACE_SAFELY = 1, FETCH_RESUME = 2, RETRIES = 3;
@@ -32,7 +33,8 @@ var EXIT_CODES = {
     0x80042F06: 32,  // AGENT_E_BROKEN: the verified download broke off
     0x80070070: 33,  // the disk is full
     0x80070020: 34,  // the partial file is in use by another download
-    0x80042F07: 35   // AGENT_E_INSECURE_REDIRECT
+    0x80042F07: 35,  // AGENT_E_INSECURE_REDIRECT
+    0x80042F09: 36   // AGENT_E_PROXY_AUTH: the proxy wants credentials
 };
 
 // Script errors carry the result code as a signed number.
@@ -50,10 +52,21 @@ function size(bytes) {
     return bytes >= 1048576 ? (bytes / 1048576).toFixed(1) + " MiB" : bytes + " bytes";
 }
 
-// The last segment of the URL's path, without query or fragment.
+// tamsel.exe's rule for a file name taken from a URL: the last segment of its path (after scheme and
+// host, before any "?" or "#"), unchanged (nothing unescaped), or "" when it would not be a plain file
+// in FOLDER: empty, "." or "..", a control character or one of <>:"/\|?* (so no ..\, C: or \\server
+// prefix), a trailing dot or space (Windows would drop it), a device name (CON, NUL.txt, COM1, ...).
 function fileNameOf(url) {
-    var path = url.split("?")[0].split("#")[0];
-    return path.substring(path.lastIndexOf("/") + 1);
+    var scheme = url.indexOf("://");
+    if (scheme < 0) return "";
+    var rest = url.substring(scheme + 3);
+    var pathStart = rest.search(/[\/?#]/);
+    if (pathStart < 0 || rest.charAt(pathStart) != "/") return "";
+    var path = rest.substring(pathStart).split(/[?#]/)[0];
+    var name = path.substring(path.lastIndexOf("/") + 1);
+    var usable = /^[^\x00-\x1f\x7f<>:"\/\\|?*]*[^\x00-\x1f\x7f<>:"\/\\|?*. ]$/.test(name) &&
+                 !/^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\.|$)/i.test(name);
+    return usable ? name : "";
 }
 
 var args = [], stopAt = -1;
@@ -83,7 +96,7 @@ try {
     fail("query", e);
 }
 if (fileNameOf(url) == "") {
-    WScript.Echo("get.js: the download URL names no file: " + url);
+    WScript.Echo("get.js: the download URL " + url + " names no usable file name; nothing downloaded");
     WScript.Quit(4);
 }
 var target = folder + "\\" + fileNameOf(url);

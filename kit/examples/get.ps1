@@ -5,7 +5,8 @@
 # Asks the service for CODE's download, downloads it into FOLDER under the last segment of the
 # download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times), shows
 # progress from OnProgress, reports the outcome and prints how many downloads remain. Exit codes as in
-# get.vbs. Needs the DLL registered for the PowerShell's width (32-bit DLL for 32-bit PowerShell).
+# get.vbs (4: a download URL that names no usable file name, nothing downloaded or reported). Needs the
+# DLL registered for the PowerShell's width (32-bit DLL for 32-bit PowerShell).
 param([Parameter(Mandatory)] [string] $ServiceUrl,
       [Parameter(Mandatory)] [string] $Code,
       [Parameter(Mandatory)] [string] $Folder)
@@ -19,7 +20,7 @@ $AGENT_E_BROKEN = 0x80042F06
 $ExitCodes = @{ 0x80004004 = 3; 0x80042EFF = 10; 0x80042F00 = 11; 0x80042F01 = 12; 0x80042F02 = 13;
                 0x80070057 = 14; 0x80004005 = 15; 0x8007000E = 16; 0x80070003 = 22; 0x80070005 = 26;
                 0x800700AA = 27; 0x80042F03 = 28; 0x80042F04 = 30; 0x80042F05 = 31; 0x80042F06 = 32;
-                0x80070070 = 33; 0x80070020 = 34; 0x80042F07 = 35 }
+                0x80070070 = 33; 0x80070020 = 34; 0x80042F07 = 35; 0x80042F09 = 36 }
 
 # A failing member raises a COMException whose message is the component's own sentence.
 function ResultOf($failure) { $failure.Exception.InnerException.HResult }
@@ -27,6 +28,23 @@ function Fail($what, $failure) {
     $code = ResultOf $failure
     Write-Error ("get.ps1: {0}: {1} (0x{2:X8})" -f $what, $failure.Exception.InnerException.Message, $code)
     if ($null -ne $code -and $ExitCodes.ContainsKey($code)) { exit $ExitCodes[$code] } else { exit 29 }
+}
+
+# tamsel.exe's rule for a file name taken from a URL: the last segment of its path (after scheme and
+# host, before any "?" or "#"), unchanged (nothing unescaped), or '' when it would not be a plain file
+# in $Folder: empty, "." or "..", a control character or one of <>:"/\|?* (so no ..\, C: or \\server
+# prefix), a trailing dot or space (Windows would drop it), a device name (CON, NUL.txt, COM1, ...).
+function FileNameOf([string] $url) {
+    $scheme = $url.IndexOf('://')
+    if ($scheme -lt 0) { return '' }
+    $pathStart = $url.IndexOfAny([char[]]'/?#', $scheme + 3)
+    if ($pathStart -lt 0 -or $url[$pathStart] -ne [char]'/') { return '' }
+    $path = ($url.Substring($pathStart) -split '[?#]')[0]
+    $name = $path.Substring($path.LastIndexOf('/') + 1)
+    # \z, not $: .NET's $ also matches before a final line feed.
+    if ($name -cnotmatch '^[^\x00-\x1F\x7F<>:"/\\|?*]*[^\x00-\x1F\x7F<>:"/\\|?*. ]\z') { return '' }
+    if ($name -match '^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\.|$)') { return '' }
+    return $name
 }
 
 $agent = New-Object -ComObject NorvikTamselAgent.nvTamselAgent
@@ -48,9 +66,8 @@ public class TamselProgress {
 $agent.OnProgress = New-Object TamselProgress
 
 try { $url = $agent.QueryDownload($ServiceUrl, $Code) } catch { Fail "query" $_ }
-# The last segment of the URL's path, without query or fragment.
-$name = ($url -split '[?#]')[0] -replace '^.*/', ''
-if (-not $name) { Write-Error "get.ps1: the download URL names no file: $url"; exit 4 }
+$name = FileNameOf $url
+if (-not $name) { Write-Error "get.ps1: the download URL $url names no usable file name; nothing downloaded"; exit 4 }
 $target = Join-Path $Folder $name
 $expected = if ($agent.LastFileSize -gt 0) { $agent.LastFileSize } else { -1 }
 for ($attempt = 0; ; $attempt++) {

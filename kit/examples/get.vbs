@@ -7,7 +7,8 @@
 ' the service names the file's SHA-256, only bytes of that digest take the name), shows
 ' a progress line from OnProgress, reports the outcome and prints how many downloads remain.
 ' /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
-' 3 cancelled, 10-35 one per result code as tamsel.exe gives them. Needs the registered DLL.
+' 3 cancelled, 4 a download URL that names no usable file name (nothing downloaded or reported),
+' 10-36 one per result code as tamsel.exe gives them. Needs the registered DLL.
 ' Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
 ' neither StdErr nor named arguments.
 Option Explicit
@@ -61,6 +62,7 @@ Function ExitCodeOf(number)
         Case &H80070070: ExitCodeOf = 33    ' the disk is full
         Case &H80070020: ExitCodeOf = 34    ' the partial file is in use by another download
         Case &H80042F07: ExitCodeOf = 35    ' AGENT_E_INSECURE_REDIRECT
+        Case &H80042F09: ExitCodeOf = 36    ' AGENT_E_PROXY_AUTH: the proxy wants credentials
         Case Else: ExitCodeOf = 29
     End Select
 End Function
@@ -72,15 +74,29 @@ Sub Fail(what)
     WScript.Quit ExitCodeOf(number)
 End Sub
 
-' The last segment of the URL's path, without query or fragment.
+' tamsel.exe's rule for a file name taken from a URL: the last segment of its path (after scheme and
+' host, before any "?" or "#"), unchanged (nothing unescaped), or "" when it would not be a plain file
+' in FOLDER: empty, "." or "..", a control character or one of <>:"/\|?* (so no ..\, C: or \\server
+' prefix), a trailing dot or space (Windows would drop it), a device name (CON, NUL.txt, COM1, ...).
 Function FileNameOf(url)
-    Dim path, cut
-    path = url
-    cut = InStr(path, "#")
-    If cut > 0 Then path = Left(path, cut - 1)
-    cut = InStr(path, "?")
-    If cut > 0 Then path = Left(path, cut - 1)
-    FileNameOf = Mid(path, InStrRev(path, "/") + 1)
+    Dim cut, path, plain, device, name
+    FileNameOf = ""
+    cut = InStr(url, "://")
+    If cut = 0 Then Exit Function
+    ' The host ends at the first "/", "?" or "#"; only a "/" starts a path, and "?" or "#" ends it.
+    Set path = New RegExp
+    path.Pattern = "^[^/?#]*(/[^?#]*)"
+    If Not path.Test(Mid(url, cut + 3)) Then Exit Function
+    name = path.Execute(Mid(url, cut + 3))(0).SubMatches(0)
+    name = Mid(name, InStrRev(name, "/") + 1)
+    ' A pattern, not AscW: Wine's VBScript has no AscW, and Asc of a character beyond the code page is no
+    ' code point.
+    Set plain = New RegExp
+    plain.Pattern = "^[^\x00-\x1f\x7f<>:""/\\|?*]*[^\x00-\x1f\x7f<>:""/\\|?*. ]$"
+    Set device = New RegExp
+    device.Pattern = "^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\.|$)"
+    device.IgnoreCase = True
+    If plain.Test(name) And Not device.Test(name) Then FileNameOf = name
 End Function
 
 Dim args(2), count, index, stopAt, agent, handler, url, target, attempt, number, description, remaining
@@ -109,7 +125,7 @@ url = agent.QueryDownload(args(0), args(1))
 If Err.Number <> 0 Then Fail "query"
 On Error GoTo 0
 If FileNameOf(url) = "" Then
-    WScript.Echo "get.vbs: the download URL names no file: " & url
+    WScript.Echo "get.vbs: the download URL " & url & " names no usable file name; nothing downloaded"
     WScript.Quit 4
 End If
 target = args(2) & "\" & FileNameOf(url)

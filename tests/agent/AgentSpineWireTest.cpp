@@ -7,8 +7,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tamsel::agent {
 namespace {
@@ -16,6 +20,8 @@ namespace {
 using testbed::Route;
 
 constexpr char SERVICE_URL[] = "http://www.norvik.example/svc";
+constexpr char FILES[] = "files.norvik.example";
+constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
 
 class AgentSpineWire : public testbed::TestbedTest {};
 
@@ -110,6 +116,60 @@ TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
     status = 77;
     EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
     EXPECT_EQ(status, 77);
+}
+
+// A captive portal takes the network over moments after a download's probe passed: the probe page is
+// sent to its login page, and so is every other URL. The next operation's probe fails, and from then on
+// no download may take the earlier pass for its own, whatever interface the failed probe came from.
+TEST_F(AgentSpineWire, AFailedProbeRevokesTheRecentPassOfADownload) {
+    const test::ScratchFolder folder;
+    const std::string target = folder.File("download.bin");
+    const std::string other = folder.File("other.bin");
+    const std::wstring wideTarget(target.begin(), target.end());  // the scratch folder's path is ASCII
+    char buffer[256] = "";
+    char digest[65] = "";
+    LONGLONG size = 0;
+    LONG remaining = 0;
+    const struct {
+        const char* why;
+        std::function<HRESULT(AgentObject&)> failing;
+    } cases[] = {
+        {"QueryDownload",
+         [&](AgentObject& a) { return a.QueryDownload(buffer, sizeof buffer, SERVICE_URL, "c", &size); }},
+        {"LookupRedirect",
+         [&](AgentObject& a) { return a.LookupRedirect(buffer, sizeof buffer, SERVICE_URL, "S", "en", "t"); }},
+        {"ReportDownload", [&](AgentObject& a) { return a.ReportDownload(SERVICE_URL, "c", 1, &remaining); }},
+        {"FetchToFile", [&](AgentObject& a) { return a.FetchToFile(FILE_URL, other.c_str(), nullptr); }},
+        {"QueryDownloadEx", [&](AgentObject& a) {
+             return a.QueryDownloadEx(buffer, sizeof buffer, SERVICE_URL, "c", &size, digest, sizeof digest);
+         }},
+    };
+    const std::string probeLine = "GET http://www.norvik.example:80/ HTTP/1.1";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/f.bin", FILES).Times(1).Body("the file"));
+        AgentObject agent;
+        ASSERT_EQ(agent.FetchToFileEx(FILE_URL, wideTarget.c_str(), nullptr, 0, -1), S_OK);
+        const DWORD passed = ::GetTickCount();
+        loopback.Add(Route("/").Status(302).Header("Location: http://portal.example/login"));
+        loopback.Add(Route("/f.bin", FILES).Body("<html>log in to the hotel's network</html>"));
+        EXPECT_EQ(c.failing(agent), AGENT_E_NO_SESSION);
+        const size_t before = loopback.Requests().size();
+
+        EXPECT_EQ(agent.FetchToFileEx(FILE_URL, wideTarget.c_str(), nullptr, 0, -1), AGENT_E_NO_SESSION);
+        ASSERT_LT(::GetTickCount() - passed, AgentObject::RECENT_PROBE_MS) << "the pass was no longer recent";
+        EXPECT_EQ(test::Contents(target), "the file");
+        EXPECT_FALSE(test::Exists(other));
+        // The download probed afresh beside its own request, whose reply was let go of (in whichever
+        // order the platform sent them).
+        std::vector<std::string> lines;
+        for (const auto& request : loopback.Requests()) lines.push_back(request.RequestLine());
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())));
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, (std::vector<std::string>{"GET http://files.norvik.example:80/f.bin HTTP/1.0", probeLine}));
+        ::DeleteFileA(target.c_str());
+    }
 }
 
 // A probe answered after 13 s: the operation gives up at the 12 s bound, and the answer that comes

@@ -6,12 +6,15 @@
 #include "base/Handle.h"
 #include "support/Bounded.h"
 #include "support/Files.h"
+#include "support/FtpDouble.h"
 #include "support/Pattern.h"
+#include "support/RecordingSink.h"
 #include "support/ServiceReply.h"
 #include "support/Testbed.h"
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -58,6 +61,7 @@ public:
             nested.push_back(meddler->FetchToFileVerified(FILE_URL, L"x.bin", nullptr, 0, -1, "not a digest"));
             nested.push_back(meddler->FetchToFileEx(FILE_URL, L"x.bin", nullptr, 0x8, -1));
         }
+        if (rival && bytes.empty()) rival();
         bytes.emplace_back(received, total);
         if (received >= cancelAtBytes) *cancel = 1;
         return S_OK;
@@ -70,6 +74,7 @@ public:
     std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
     AgentObject* meddler = nullptr;  // called again from the first NotifyBytes
     std::vector<HRESULT> nested;
+    std::function<void()> rival;  // run at the first NotifyBytes, the download held mid-way
 };
 
 class FetchToFileExWire : public testbed::TestbedTest {
@@ -453,6 +458,35 @@ TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
     EXPECT_TRUE(Has(Downloads().back(), "Range: bytes=" + std::to_string(kept) + "-"));
 }
 
+TEST_F(FetchToFileExWire, ADownloadThatLosesTheTargetToAnotherLeavesThatOnesFilesAlone) {
+    // While this object's resumable download is under way, another object downloads the same target
+    // without RESUME: it finds the partial file in use, and must not remove it or its record on its way out.
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    AgentObject other;
+    std::vector<HRESULT> lost;
+    BytesSink sink;
+    sink.cancelAtBytes = 1;  // the first block is all this attempt keeps
+    sink.rival = [&] {
+        lost.push_back(other.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0, -1, nullptr));
+        lost.push_back(other.FetchToFileEx(FILE_URL, Wide(target).c_str(), nullptr, SAFE, -1));
+    };
+    EXPECT_EQ(Fetch(RESUME, -1, &sink), E_ABORT);
+    EXPECT_EQ(lost, (std::vector<HRESULT>{HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), E_FAIL}));
+    ASSERT_EQ(sink.bytes.size(), 1u);
+    const LONGLONG kept = sink.bytes.front().first;
+    EXPECT_TRUE(HoldsPattern(Contents(target + ".tamsel-partial"), static_cast<uint64_t>(kept)));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"download.bin.tamsel-partial", "download.bin.tamsel-resume"}));
+    EXPECT_EQ(Downloads().size(), 3u) << "this download, and the other's two";
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
+    ASSERT_EQ(Downloads().size(), 1u);
+    EXPECT_TRUE(Has(Downloads()[0], "Range: bytes=" + std::to_string(kept) + "-")) << Downloads()[0].raw;
+    EXPECT_TRUE(Has(Downloads()[0], "If-Range: \"v1\"")) << Downloads()[0].raw;
+}
+
 TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
     loopback.Add(Route(FILE_PATH, FILES).Times(1).Generated(200000));
     loopback.Add(Route(FILE_PATH, FILES).Generated(200000).NoContentLength());
@@ -629,6 +663,72 @@ TEST_F(FetchToFileExWire, FtpResumesWithRestWhileTheListingIsUnchanged) {
     EXPECT_TRUE(loopback.StopFtp());
     ::DeleteFileA(source.c_str());
     ::RemoveDirectoryA(served.c_str());
+}
+
+// A file of 300,000 bytes whose bytes are the pattern's XOR version: another file of the same size.
+std::string Version(unsigned char version) {
+    std::string bytes = Pattern(300000);
+    for (char& byte : bytes) byte = static_cast<char>(byte ^ version);
+    return bytes;
+}
+
+TEST_F(FetchToFileExWire, FtpResumesOnlyUnderAValidatorThatTellsSameSizeFilesApart) {
+    // The listing's time goes down to the minute at best: a same-size file put in place within it lists
+    // the same. A first attempt keeps 4096 bytes of version 0; the server then has version `after`.
+    constexpr char OLD[] = "20240101120005";
+    struct Row {
+        const char* name;
+        const char* mdtmBefore;
+        const char* mdtmAfter;
+        unsigned char after;
+        int digestOf;  // -1: no digest; otherwise the version whose SHA-256 the download proves
+        HRESULT result;
+        bool restarted;  // the second attempt asked for the rest (REST)
+    };
+    const Row rows[] = {
+        {"unchanged, MDTM unchanged: resumed", OLD, OLD, 0, -1, S_OK, true},
+        {"replaced within the minute, MDTM seconds differ: started over", OLD, "20240101120042", 0x5A, -1, S_OK, false},
+        {"replaced, no MDTM, no digest: started over", "", "", 0x5A, -1, S_OK, false},
+        {"unchanged, no MDTM, no digest: nothing proves it, started over", "", "", 0, -1, S_OK, false},
+        {"unchanged, no MDTM, the digest proves the whole: resumed", "", "", 0, 0, S_OK, true},
+        {"replaced, no MDTM, the new file's digest: the splice fails it, started over", "", "", 0x5A, 0x5A, S_OK, true},
+        {"replaced, no MDTM, the old file's digest: nothing kept", "", "", 0x5A, 0, AGENT_E_DIGEST_MISMATCH, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FtpScript script;
+        script.fileSize = script.sendBeforeDrop = 300000;
+        script.mdtm = row.mdtmBefore;
+        test::FtpDouble server(script);
+        ASSERT_NE(server.Port(), 0);
+        const std::string url = "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/file.bin";
+        const std::string digest = row.digestOf < 0 ? "" : DigestOf(Version(static_cast<unsigned char>(row.digestOf)));
+        ASSERT_TRUE(WriteWhole(target, "the host's own file"));
+        test::RecordingSink first({1000, false, 1, S_OK, 1});  // cancels at the first report, 4096 bytes in
+        EXPECT_EQ(agent.FetchToFileVerified(url.c_str(), Wide(target).c_str(), &first, RESUME, -1, digest.c_str()),
+                  E_ABORT);
+        ASSERT_EQ(SizeOf(target + ".tamsel-partial"), 4096);
+
+        script.mdtm = row.mdtmAfter;
+        script.version = row.after;
+        server.SetScript(script);
+        const size_t before = server.Commands().size();
+        EXPECT_EQ(agent.FetchToFileVerified(url.c_str(), Wide(target).c_str(), nullptr, RESUME, -1, digest.c_str()),
+                  row.result);
+        const std::vector<std::string> commands = server.Commands();
+        const auto rest = std::find(commands.begin() + before, commands.end(), "REST 4096");
+        EXPECT_EQ(rest != commands.end(), row.restarted);
+        if (SUCCEEDED(row.result)) {
+            EXPECT_TRUE(Contents(target) == Version(row.after)) << "the file whole, of one version";
+        } else {
+            EXPECT_EQ(Contents(target), "the host's own file");
+        }
+        EXPECT_TRUE(OnlyTheTargetRemains());
+        if (rest != commands.end() && row.after != 0) {
+            EXPECT_GE(std::count_if(rest, commands.end(), [](const std::string& c) { return c.rfind("RETR", 0) == 0; }),
+                      2) << "after the splice failed its digest, the whole file was asked for once more";
+        }
+    }
 }
 
 TEST_F(FetchToFileExWire, AVerifiedFileTakesTheTargetsPlaceOnlyWhenItsDigestMatches) {

@@ -20,7 +20,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed'))
-from loopback import wait_for_ports, windows_path  # noqa: E402
+from loopback import read_output as text, run_program, wait_for_ports, windows_path  # noqa: E402
 
 ARGS = None
 SERVICE_URL = 'http://service.norvik.example/activate'
@@ -45,22 +45,9 @@ def wine_environment(proxy=None):
     return environment
 
 
-def text(output):
-    """What was written so far (UTF-8, the host's output encoding), read without moving the offset the
-    writer shares; with the Windows runtime's CRLF line ends as LF."""
-    data = os.pread(output.fileno(), os.fstat(output.fileno()).st_size, 0)
-    return data.decode('utf-8', errors='replace').replace('\r\n', '\n')
-
-
 def run_host(*words, dll=True, proxy=None):
-    """Runs tamsel.exe and answers (exit code, stdout, stderr).
-
-    Output goes to files, not pipes: a wineserver started by this run inherits the descriptors and
-    outlives it, so a pipe would never report its end."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(host_command(*words, dll=dll), stdout=out, stderr=err, timeout=RUN_TIMEOUT,
-                              env=wine_environment(proxy)).returncode
-        return code, text(out), text(err)
+    """Runs tamsel.exe and answers (exit code, stdout, stderr)."""
+    return run_program(host_command(*words, dll=dll), wine_environment(proxy), RUN_TIMEOUT)
 
 
 def is_64_bit(path):
@@ -157,6 +144,7 @@ class Arguments(unittest.TestCase):
         self.assertIn('28  AGENT_E_SIZE_MISMATCH', out)
         self.assertIn('30  AGENT_E_CERTIFICATE', out)
         self.assertIn('35  AGENT_E_INSECURE_REDIRECT', out)
+        self.assertIn('36  AGENT_E_PROXY_AUTH', out)
 
     def test_command_help_shows_its_usage(self):
         code, out, _ = run_host('get', '--help', dll=False)
@@ -468,6 +456,32 @@ class SlowService(unittest.TestCase):
         self.assertNotIn('%', err)
 
 
+# Download URLs whose last segment is no plain file in the folder get is given, as a careless service
+# or anything in its path may name them: (code, the URL's last segment, exit code, why). tamsel and every
+# example refuse them alike, before anything is downloaded or reported.
+NAMED_DOWNLOADS = [
+    ('NAMED-UP-0001', '..\\..\\escaped.bin', 4, 'two folders up'),
+    ('NAMED-ESCAPED-0002', '%2e%2e%5c%2e%2e%5cescaped.bin', 0, 'nothing is unescaped: a plain name in the folder'),
+    ('NAMED-DRIVE-0003', 'C:\\escaped.bin', 4, 'a drive'),
+    ('NAMED-UNC-0004', '\\\\127.0.0.1\\c$\\escaped.bin', 4, 'a UNC path'),
+    ('NAMED-DEVICE-0005', 'NUL.bin', 4, 'a device, whatever its extension'),
+    ('NAMED-DOTS-0006', 'escaped.bin..', 4, 'trailing dots, which Windows drops'),
+    # A reply's values are trimmed: a space ends the name only before a query.
+    ('NAMED-SPACE-0007', 'escaped.bin ?v=2', 4, 'a trailing space, which Windows drops'),
+]
+REFUSED_NAME = 'names no usable file name; nothing downloaded'
+
+
+def tree(folder):
+    """{path under folder: bytes} of every file below it."""
+    files = {}
+    for parent, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(parent, name), 'rb') as f:
+                files[os.path.relpath(os.path.join(parent, name), folder)] = f.read()
+    return files
+
+
 class ScriptHost(unittest.TestCase):
     """get.vbs and get.js, as the kit ships them, against the demo service: both engines call the
     OnProgress handler, read the error text and exit with the host's codes."""
@@ -475,7 +489,8 @@ class ScriptHost(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix='tamsel-demo.')
-        cls.service = DemoService(cls.work)
+        named = [word for code, name, _, _ in NAMED_DOWNLOADS for word in ('--named-code', code, name)]
+        cls.service = DemoService(cls.work, *named)
         run_wine('regsvr32', '/s', windows_path(ARGS.dll))
 
     @classmethod
@@ -529,6 +544,39 @@ class ScriptHost(unittest.TestCase):
                         # Stopped where the handler asked: at 50 % or later, before the end.
                         percents = [int(p) for p in re.findall(r'^progress (\d+)% ', out, re.M)]
                         self.assertTrue(50 <= percents[-1] < 100, out)
+
+    def test_a_download_url_naming_no_plain_file_writes_nothing_outside_the_folder(self):
+        programs = {
+            'tamsel': lambda code, folder: run_host('get', SERVICE_URL, code, windows_path(folder),
+                                                    proxy=self.service.proxy),
+            'get.vbs': lambda code, folder: self.get('get.vbs', code, folder),
+            'get.js': lambda code, folder: self.get('get.js', code, folder),
+        }
+        drive_c = os.path.join(ARGS.prefix, 'drive_c', 'escaped.bin')
+        for service_code, name, exit_code, why in NAMED_DOWNLOADS:
+            for program, run in programs.items():
+                with self.subTest(program=program, name=name, why=why):
+                    # The user's files: one two folders above the target folder, one in it.
+                    above = tempfile.mkdtemp(dir=self.work, prefix='above.')
+                    folder = os.path.join(above, 'downloads', 'target')
+                    os.makedirs(folder)
+                    for path in (os.path.join(above, 'escaped.bin'), os.path.join(folder, 'escaped.bin')):
+                        with open(path, 'wb') as f:
+                            f.write(b"the user's own file")
+                    before, used = tree(above), self.service.used(service_code)
+                    code, *said = run(service_code, folder)
+                    said = '\n'.join(said)
+                    self.assertEqual(exit_code, code, said)
+                    expected = dict(before)
+                    if exit_code == 0:
+                        expected[os.path.join('downloads', 'target', name)] = self.service.source('tamsel-update.bin')
+                    else:
+                        self.assertIn(REFUSED_NAME, said)
+                    self.assertEqual(sorted(expected), sorted(tree(above)), said)
+                    self.assertEqual(expected, tree(above), 'the files above and in the folder are as they were')
+                    self.assertFalse(os.path.exists(drive_c), said)
+                    self.assertEqual(used + (exit_code == 0), self.service.used(service_code),
+                                     'a refused name is neither downloaded nor reported')
 
 
 def main():

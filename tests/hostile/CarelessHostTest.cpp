@@ -1,16 +1,21 @@
 // Careless hosts through the DLL's exports: a progress sink that calls the agent again and lets go of
 // it while its download is still running; an event sink on the automation face that stops a download.
+#include "base/Handle.h"
 #include "hostile/HostileSupport.h"
 #include "support/AgentModule.h"
 
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <functional>
+#include <string_view>
+
 namespace tamsel::hostile {
 namespace {
 
 using module::test::Agent;
 using testbed::Route;
+using namespace std::literals;
 
 
 // At its first report: every network operation of the same agent again, both getters, then the
@@ -133,6 +138,64 @@ private:
     InvTamselAgent2* m_agent;
 };
 
+// A script's OnProgress handler (its default member) that gives the same answer at every call.
+class AnsweringHandler final : public IDispatch {
+public:
+    explicit AnsweringHandler(const VARIANT& answer) : m_answer(answer) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const bool known = riid == __uuidof(IUnknown) || riid == IID_IDispatch;
+        *out = known ? this : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+        if (member != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+        ++calls;
+        return result != nullptr ? ::VariantCopy(result, const_cast<VARIANT*>(&m_answer)) : S_OK;
+    }
+
+    int calls = 0;
+
+private:
+    const VARIANT& m_answer;
+};
+
+// An object whose default value is True: as a handler's answer it is an object, not a value to ask for.
+class TrueValuedObject final : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const bool known = riid == __uuidof(IUnknown) || riid == IID_IDispatch;
+        *out = known ? this : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+        ++asked;
+        if (member != DISPID_VALUE || result == nullptr) return DISP_E_MEMBERNOTFOUND;
+        result->vt = VT_BOOL;
+        result->boolVal = VARIANT_TRUE;
+        return S_OK;
+    }
+
+    int asked = 0;
+};
+
+// A counted string that may hold a NUL, as VBScript's "a" & Chr(0) & "b" is.
+PlatformString Text(std::wstring_view text) {
+    return PlatformString(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+}
+
 // The description and source of the thread's error record, as a script would show them.
 std::wstring ErrorText() {
     IErrorInfo* info = nullptr;
@@ -162,6 +225,16 @@ protected:
         EXPECT_EQ(static_cast<IClassFactory*>(factory)->CreateInstance(nullptr, IID_InvTamselAgentOps, &ops), S_OK);
         static_cast<IClassFactory*>(factory)->Release();
         return static_cast<InvTamselAgentOps*>(ops);
+    }
+
+    // The automation face of a new agent; the caller releases it.
+    InvTamselAgent2* CreateAutomation() {
+        InvTamselAgentOps* ops = Create();
+        if (ops == nullptr) return nullptr;
+        InvTamselAgent2* agent = nullptr;
+        EXPECT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
+        ops->Release();
+        return agent;
     }
 };
 
@@ -327,6 +400,147 @@ TEST_F(CarelessHost, AnswerWithBytesAboveAsciiReachesTheScriptByteByByte) {
     ::SysFreeString(service);
     agent->Release();
     EXPECT_EQ(ops->Release(), 0u);
+}
+
+// A NUL inside any text argument would cut it short where it is read (the 8-bit operations, the file
+// system, the reading of a number): refused, naming the argument, before anything is sent, the probe
+// included, and nothing is written under the shortened path.
+TEST_F(CarelessHost, TextArgumentHoldingNulIsRefusedBeforeAnythingIsSent) {
+    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
+        {{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "300"}, {"dltotalcount", "3"}}))));
+    InvTamselAgent2* agent = CreateAutomation();
+    ASSERT_NE(agent, nullptr);
+    const std::wstring folderPath(folder.path.begin(), folder.path.end());
+    const PlatformString url = Text(L"http://files.norvik.example/f.bin"sv);
+    const PlatformString path = Text(folderPath + L"\\av.exe");
+    const PlatformString service = Text(L"http://svc.norvik.example/svc"sv);
+    const PlatformString code = Text(L"CODE"sv);
+    const PlatformString en = Text(L"en"sv);
+    VARIANT noSize;
+    noSize.vt = VT_ERROR;
+    noSize.scode = DISP_E_PARAMNOTFOUND;
+    VARIANT sizeText;
+    sizeText.vt = VT_BSTR;
+    sizeText.bstrVal = ::SysAllocStringLen(L"300\0x", 5);
+    BSTR answer = nullptr;
+    LONG remaining = 0;
+    const auto lookup = [&](BSTR lookupUrl, BSTR serial, BSTR language, BSTR type) {
+        const HRESULT hr = agent->LookupRedirect(lookupUrl, serial, language, type, &answer);
+        ::SysFreeString(answer);
+        return hr;
+    };
+    const auto query = [&](BSTR serviceUrl, BSTR what) {
+        const HRESULT hr = agent->QueryDownload(serviceUrl, what, &answer);
+        ::SysFreeString(answer);
+        return hr;
+    };
+    const auto download = [&](BSTR fileUrl, BSTR filePath, const VARIANT& size, BSTR sha256 = nullptr) {
+        return agent->Download(fileUrl, filePath, 0, size, sha256);
+    };
+    const auto report = [&](BSTR serviceUrl, BSTR what) {
+        return agent->ReportDownload(serviceUrl, what, VARIANT_TRUE, &remaining);
+    };
+    struct Row {
+        const wchar_t* argument;
+        std::function<HRESULT()> call;
+    };
+    const std::wstring digest(64, L'a');
+    const Row rows[] = {
+        {L"lookupUrl", [&] { return lookup(Text(L"http://x.example/\0x"sv).get(), code.get(), en.get(), en.get()); }},
+        {L"serial", [&] { return lookup(service.get(), Text(L"SN\0X"sv).get(), en.get(), en.get()); }},
+        {L"language", [&] { return lookup(service.get(), code.get(), Text(L"en\0"sv).get(), en.get()); }},
+        {L"type", [&] { return lookup(service.get(), code.get(), en.get(), Text(L"\0en"sv).get()); }},
+        {L"serviceUrl", [&] { return query(Text(L"http://svc.norvik.example/svc\0x"sv).get(), code.get()); }},
+        {L"code", [&] { return query(service.get(), Text(L"CODE\0X"sv).get()); }},
+        {L"url", [&] { return download(Text(L"http://files.norvik.example/f.bin\0x"sv).get(), path.get(), noSize); }},
+        {L"path", [&] { return download(url.get(), Text(folderPath + L"\\av" + L"\0.exe"s).get(), noSize); }},
+        {L"expectedSize", [&] { return download(url.get(), path.get(), sizeText); }},
+        {L"sha256", [&] { return download(url.get(), path.get(), noSize, Text(digest + L"\0x"s).get()); }},
+        {L"serviceUrl", [&] { return report(Text(L"http://svc.norvik.example/svc\0x"sv).get(), code.get()); }},
+        {L"code", [&] { return report(service.get(), Text(L"\0CODE"sv).get()); }},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.call(), E_INVALIDARG) << row.argument;
+        const std::wstring error = ErrorText();
+        const std::wstring sentence = std::wstring(L"the argument ") + row.argument + L" holds a NUL character";
+        EXPECT_NE(error.find(sentence), std::wstring::npos) << error;
+    }
+    EXPECT_TRUE(loopback.Requests().empty()) << "nothing reached the server, not even the probe";
+    EXPECT_FALSE(Exists(folder.File("av"))) << "the shortened path";
+    EXPECT_FALSE(Exists(folder.File("av.exe")));
+    ::VariantClear(&sizeText);
+    EXPECT_EQ(agent->Release(), 0u);
+}
+
+// The handler's answer is read as the platform converts it to a Boolean: only a true one cancels. One
+// that does not convert goes on and is reported nowhere; an object is not asked for its value.
+TEST_F(CarelessHost, HandlerAnswerCancelsOnlyWhenItConvertsToTrue) {
+    constexpr int SIZE = 4000000;
+    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(SIZE)));
+    InvTamselAgent2* agent = CreateAutomation();
+    ASSERT_NE(agent, nullptr);
+    const std::wstring targetPath(target.begin(), target.end());
+    const PlatformString url = Text(L"http://files.norvik.example/f.bin"sv);
+    const PlatformString path = Text(targetPath);
+    VARIANT noSize;
+    noSize.vt = VT_ERROR;
+    noSize.scode = DISP_E_PARAMNOTFOUND;
+    TrueValuedObject object;
+    struct Row {
+        const char* reason;
+        VARTYPE type;
+        LONG number;           // VT_I2, VT_I4, VT_BOOL, VT_ERROR
+        const wchar_t* text;   // VT_BSTR
+        bool cancels;
+    };
+    const Row rows[] = {
+        {"the text False, as a handler that answers with text gives it", VT_BSTR, 0, L"False", false},
+        {"the text 0", VT_BSTR, 0, L"0", false},
+        {"the number 0", VT_I4, 0, nullptr, false},
+        {"False itself", VT_BOOL, VARIANT_FALSE, nullptr, false},
+        {"Empty: a function that assigns no answer", VT_EMPTY, 0, nullptr, false},
+        {"the empty text", VT_BSTR, 0, L"", false},
+        {"Null, which converts to no Boolean", VT_NULL, 0, nullptr, false},
+        {"a text that is no Boolean", VT_BSTR, 0, L"maybe", false},
+        {"an error value", VT_ERROR, static_cast<LONG>(E_FAIL), nullptr, false},
+        {"an object, even one whose default value is True", VT_DISPATCH, 0, nullptr, false},
+        {"True itself", VT_BOOL, VARIANT_TRUE, nullptr, true},
+        {"-1 as a VBScript Integer", VT_I2, -1, nullptr, true},
+        {"any other number but 0", VT_I4, 2, nullptr, true},
+        {"the text True, in any case", VT_BSTR, 0, L"tRUE", true},
+        {"the text -1", VT_BSTR, 0, L"-1", true},
+    };
+    for (const Row& row : rows) {
+        VARIANT answer;
+        ::VariantInit(&answer);
+        answer.vt = row.type;
+        if (row.type == VT_BSTR) answer.bstrVal = ::SysAllocString(row.text);
+        if (row.type == VT_DISPATCH) answer.pdispVal = &object;
+        if (row.type == VT_I2 || row.type == VT_BOOL) answer.iVal = static_cast<SHORT>(row.number);
+        if (row.type == VT_I4 || row.type == VT_ERROR) answer.lVal = row.number;
+        AnsweringHandler handler(answer);
+        ASSERT_EQ(agent->put_OnProgress(&handler), S_OK);
+        const HRESULT hr = agent->Download(url.get(), path.get(), 0, noSize, nullptr);
+        if (row.cancels) {
+            EXPECT_EQ(hr, E_ABORT) << row.reason << " cancels";
+            EXPECT_EQ(handler.calls, 1) << row.reason << ": the first answer stopped the download";
+        } else {
+            EXPECT_EQ(hr, S_OK) << row.reason << " goes on";
+            EXPECT_GT(handler.calls, 1) << row.reason;
+            EXPECT_TRUE(HoldsPattern(Contents(target), SIZE)) << row.reason;
+            IErrorInfo* info = nullptr;
+            EXPECT_EQ(::GetErrorInfo(0, &info), S_FALSE) << row.reason << " is reported as no error";
+            if (info != nullptr) info->Release();
+        }
+        EXPECT_EQ(agent->put_OnProgress(nullptr), S_OK) << "the agent lets go of the row's handler";
+        ::VariantClear(&answer);
+    }
+    EXPECT_EQ(object.asked, 0) << "an answer that is an object is not called";
+    EXPECT_EQ(agent->Release(), 0u);
+    // The cancelled replies' rest is read off on workers that hold the module until they are done.
+    for (int wait = 0; wait < 600 && Agent().DllCanUnloadNow() != S_OK; ++wait) ::Sleep(50);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK);
 }
 
 }  // namespace

@@ -1,9 +1,21 @@
-// Hostile FTP servers: a login refused, and a transfer whose connections drop halfway through.
-#include "hostile/FtpDouble.h"
+// Hostile FTP servers: a login refused, a mode refused, and a transfer whose connections drop halfway through.
+#include "support/FtpDouble.h"
 #include "hostile/HostileSupport.h"
 
 namespace tamsel::hostile {
 namespace {
+
+using test::FtpDouble;
+
+// What the first tests script: a login refused or not, the file's size, and how much of it RETR sends.
+test::FtpScript Script(bool refuseLogin, uint64_t fileSize, uint64_t sendBeforeDrop, unsigned holdAtRetr = 0) {
+    test::FtpScript script;
+    script.refuseLogin = refuseLogin;
+    script.fileSize = fileSize;
+    script.sendBeforeDrop = sendBeforeDrop;
+    script.holdAtRetr = holdAtRetr;
+    return script;
+}
 
 class Ftp : public HostileTest {
 protected:
@@ -32,7 +44,7 @@ protected:
 };
 
 TEST_F(Ftp, RefusedLoginIsNoExchangeAndMakesNoFile) {
-    FtpDouble server({true, 1000, 1000});
+    FtpDouble server(Script(true, 1000, 1000));
     ASSERT_NE(server.Port(), 0);
     ASSERT_TRUE(WriteWhole(target, "the host's own file"));
     EXPECT_EQ(Fetch(server), AGENT_E_HTTP_STATUS);
@@ -45,7 +57,7 @@ TEST_F(Ftp, RefusedLoginIsNoExchangeAndMakesNoFile) {
 
 TEST_F(Ftp, ConnectionsDroppedMidTransferFailTheDownload) {
     // The listing promises 1,000,000 bytes; RETR sends 300,000 and closes both connections.
-    FtpDouble server({false, 1000000, 300000});
+    FtpDouble server(Script(false, 1000000, 300000));
     ASSERT_NE(server.Port(), 0);
     EXPECT_EQ(Fetch(server), E_FAIL) << "a cut transfer is not a download";
     EXPECT_TRUE(NoStatusKept(*agent)) << "the file was opened: the failure is the transfer's";
@@ -54,7 +66,7 @@ TEST_F(Ftp, ConnectionsDroppedMidTransferFailTheDownload) {
     EXPECT_TRUE(HoldsPattern(stored, stored.size())) << "what was stored is what arrived, in order";
 
     // The same server sending the whole file: the double itself is sound.
-    FtpDouble whole({false, 200000, 200000});
+    FtpDouble whole(Script(false, 200000, 200000));
     EXPECT_EQ(Fetch(whole), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
 }
@@ -65,7 +77,7 @@ TEST_F(Ftp, SilentDataConnectionFailsWithinTheBoundedWait) {
     // connection with no bound of their own: only the component's wait ends this one.
     constexpr uint32_t wait = 2000;
     ShortWaits shortWaits(wait);
-    FtpDouble server({false, 1000000, 300000, 2});
+    FtpDouble server(Script(false, 1000000, 300000, 2));
     ASSERT_NE(server.Port(), 0);
     EXPECT_EQ(Fetch(server, 20000), E_FAIL) << "a transfer that stopped moving is broken";
     EXPECT_LT(elapsedMs, wait + 1500) << "the silence was waited out for longer than the bounded wait";
@@ -74,6 +86,44 @@ TEST_F(Ftp, SilentDataConnectionFailsWithinTheBoundedWait) {
     EXPECT_LE(stored.size(), 300000u);
     EXPECT_TRUE(HoldsPattern(stored, stored.size())) << "what was stored is what arrived, in order";
     EXPECT_EQ(Retrievals(server), 2u) << "the look and the download, nothing asked again";
+}
+
+// The first command of each kind in commands, in order, as "VERB" words: what the server saw of modes.
+std::vector<std::string> ModeCommands(const std::vector<std::string>& commands) {
+    std::vector<std::string> modes;
+    for (const std::string& command : commands) {
+        const std::string verb = command.substr(0, command.find(' '));
+        if (verb == "PASV" || verb == "EPSV" || verb == "PORT" || verb == "RETR") modes.push_back(verb);
+    }
+    return modes;
+}
+
+TEST_F(Ftp, PassiveModeFirstAndActiveOnlyWhenTheServerRefusesPassive) {
+    struct Row {
+        const char* name;
+        bool refusePassive;
+        bool refuseActive;
+        // Look (passive, the RETR it opens), then the download: passive, or passive refused and active.
+        std::vector<std::string> modes;
+    };
+    const Row rows[] = {
+        {"passive refused: the look fails, the download falls back to active mode", true, false,
+         {"PASV", "PASV", "PORT", "PORT", "RETR"}},
+        {"active refused: passive mode works from the start", false, true, {"PASV", "RETR", "PASV", "PASV", "RETR"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FtpScript script;
+        script.fileSize = 200000;
+        script.sendBeforeDrop = 200000;
+        script.refusePassive = row.refusePassive;
+        script.refuseActive = row.refuseActive;
+        FtpDouble server(script);
+        ASSERT_NE(server.Port(), 0);
+        EXPECT_EQ(Fetch(server), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), 200000)) << "the file arrived whole";
+        EXPECT_EQ(ModeCommands(server.Commands()), row.modes);
+    }
 }
 
 }  // namespace

@@ -275,6 +275,11 @@ bool Testbed::Unlink(const std::string& link) {
     return !unixLink.empty() && Call("POST", "unlink", EncodeField("link", unixLink), &reply);
 }
 
+bool Testbed::RequireProxyAuth(const std::string& user, const std::string& password) {
+    std::string reply;
+    return Call("POST", "proxy-auth", EncodeField("user", user) + EncodeField("password", password), &reply);
+}
+
 bool Testbed::StopFtp() {
     std::string reply;
     return Call("POST", "ftp/stop", {}, &reply);

@@ -93,6 +93,10 @@ public:
     bool Symlink(const std::string& link, const std::string& target);
     // Removes such a link, which Wine cannot either (it deletes the file the link points to).
     bool Unlink(const std::string& link);
+    // From now until the next Reset, the server as a proxy answers every proxied request and CONNECT
+    // that lacks "Proxy-Authorization: Basic <user:password>" with 407 and a Basic challenge (recorded
+    // like any request); an empty user lifts it.
+    bool RequireProxyAuth(const std::string& user, const std::string& password);
 
 private:
     // One control call; the reply body, or a failure added to the running test.

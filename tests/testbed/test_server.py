@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 # The loopback test server's own behaviour: routing, framing, recording, holds, TLS tunnels and FTP.
+import base64
 import ftplib
 import os
 import socket
@@ -240,10 +241,10 @@ class ServerTest(unittest.TestCase):
                 self.assertEqual(self.loopback.control('route', body)[0], 400)
         self.assertEqual(self.loopback.control('nonsense')[0], 404)
 
-    def tunnel(self, host, cafile):
+    def tunnel(self, host, cafile, extra=b''):
         context = ssl.create_default_context(cafile=os.path.join(self.loopback.certs, cafile))
         raw = self.loopback.connect()
-        raw.sendall(b'CONNECT %s:443 HTTP/1.1\r\nHost: %s:443\r\n\r\n' % (host.encode(), host.encode()))
+        raw.sendall(b'CONNECT %s:443 HTTP/1.1\r\nHost: %s:443\r\n%s\r\n' % (host.encode(), host.encode(), extra))
         self.assertEqual(raw.recv(4096), b'HTTP/1.1 200 Connection established\r\n\r\n')
         try:
             return context.wrap_socket(raw, server_hostname=host)
@@ -261,6 +262,34 @@ class ServerTest(unittest.TestCase):
                           (b'https', b'www.norvik.example', b'/s?q')])
         connect, inside = self.loopback.connections()
         self.assertEqual(connect, inside, 'a tunnel\'s requests are its CONNECT\'s connection')
+
+    def test_proxy_auth_challenges_proxied_requests_and_connects_until_they_carry_the_credentials(self):
+        b = self.loopback
+        self.assertEqual(b.control('proxy-auth', fields(('user', 'ann'), ('password', 'pa:ss')))[0], 200)
+        right = b'Proxy-Authorization: Basic ' + base64.b64encode(b'ann:pa:ss') + b'\r\n'
+        wrong = b'Proxy-Authorization: Basic ' + base64.b64encode(b'ann:nope') + b'\r\n'
+        with b.connect() as s:
+            # One connection: a challenged request leaves it open for the answer.
+            for extra, status in ((b'', 407), (wrong, 407), (right, 200)):
+                s.sendall(b'GET http://www.norvik.example/ HTTP/1.1\r\n%s\r\n' % extra)
+                got, head, _ = read_reply(s)
+                self.assertEqual(got, status, extra)
+                if status == 407:
+                    self.assertIn(b'\r\nProxy-Authenticate: Basic realm="Norvik test proxy"', head)
+            s.sendall(b'CONNECT www.norvik.example:443 HTTP/1.1\r\n\r\n')
+            self.assertEqual(read_reply(s)[0], 407, 'a tunnel is asked for the credentials too')
+        with self.tunnel('www.norvik.example', 'ca.pem', right) as tls:
+            tls.sendall(b'GET / HTTP/1.1\r\nHost: www.norvik.example\r\n\r\n')
+            self.assertEqual(read_reply(tls)[0], 200, 'inside the tunnel the server answers, not the proxy')
+        with b.connect() as s:
+            s.sendall(b'GET / HTTP/1.1\r\nHost: www.norvik.example\r\n\r\n')
+            self.assertEqual(read_reply(s)[0], 200, 'a request in origin form goes to the host itself')
+        # Every attempt is in the log, the refused ones included.
+        self.assertEqual([t for _, _, t, _ in b.requests()],
+                         [b'/', b'/', b'/', b'www.norvik.example:443', b'www.norvik.example:443', b'/', b'/'])
+        self.assertEqual(b.control('proxy-auth', fields(('user', 'a:b')))[0], 400)
+        b.control('reset')
+        self.assertEqual(self.fetch('http://www.norvik.example/')[0], 200, 'a reset lifts the requirement')
 
     def test_untrusted_host_is_signed_by_the_other_authority(self):
         with self.assertRaises(ssl.SSLCertVerificationError):

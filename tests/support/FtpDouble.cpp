@@ -1,12 +1,15 @@
-// A scripted FTP server inside the test process: refused logins and transfers cut off mid-file.
-#include "hostile/FtpDouble.h"
+// A scripted FTP server inside the test process: refused logins and modes, MDTM or none, transfers cut
+// off mid-file, and a file replaced by another of the same size.
+#include "support/FtpDouble.h"
 
 #include "support/Testbed.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 
-namespace tamsel::hostile {
+namespace tamsel::test {
 namespace {
 
 constexpr DWORD SOCKET_WAIT_MS = 10000;
@@ -102,6 +105,16 @@ std::vector<std::string> FtpDouble::Commands() {
     return m_commands;
 }
 
+void FtpDouble::SetScript(const FtpScript& script) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_script = script;
+}
+
+FtpScript FtpDouble::Script() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_script;
+}
+
 void FtpDouble::Accept() {
     while (!m_stopping) {
         const SOCKET control = ::accept(m_listener.get(), nullptr, nullptr);
@@ -115,7 +128,7 @@ void FtpDouble::Accept() {
 void FtpDouble::Serve(SOCKET control) {
     web::Socket owned(control);
     Bound(control);
-    Session session{control, {}};
+    Session session{control, {}, {}, 0};
     std::string line;
     if (!Reply(control, "220 hostile double")) return;
     while (!m_stopping && ReadLine(control, line)) {
@@ -134,52 +147,107 @@ bool FtpDouble::Answer(Session& session, const std::string& line) {
     const std::string verb = line.substr(0, line.find(' '));
     const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : std::string();
     const SOCKET control = session.control;
-    if (verb == "USER") return Reply(control, m_script.refuseLogin ? "530 Not for you." : "331 Password, please.");
-    if (verb == "PASS") return Reply(control, m_script.refuseLogin ? "530 Not for you." : "230 Logged in.");
+    const FtpScript script = Script();
+    if (verb == "USER") return Reply(control, script.refuseLogin ? "530 Not for you." : "331 Password, please.");
+    if (verb == "PASS") return Reply(control, script.refuseLogin ? "530 Not for you." : "230 Logged in.");
     if (verb == "TYPE" || verb == "MODE" || verb == "STRU") return Reply(control, "200 Fine.");
     if (verb == "PWD") return Reply(control, "257 \"/\" is here.");
     if (verb == "CWD") return Reply(control, "250 There.");
-    if (verb == "SIZE") return Reply(control, "213 " + std::to_string(m_script.fileSize));
+    if (verb == "SIZE") return Reply(control, "213 " + std::to_string(script.fileSize));
+    if (verb == "MDTM") return Reply(control, script.mdtm.empty() ? "502 No MDTM here." : "213 " + script.mdtm);
+    if (verb == "REST") {
+        session.restart = std::strtoull(argument.c_str(), nullptr, 10);
+        return Reply(control, "350 Restarting at " + std::to_string(session.restart) + ".");
+    }
     if (verb == "QUIT") {
         Reply(control, "221 Bye.");
         return false;
     }
-    if (verb == "PORT") {
-        return Reply(control, ParsePort(argument, session.data) ? "200 PORT taken." : "501 Bad PORT.");
-    }
+    if (verb == "PORT" || verb == "PASV" || verb == "EPSV") return AnswerMode(session, verb, argument, script);
     if (verb == "LIST" || verb == "NLST") {
-        return Reply(control, "150 Listing.") && Transfer(session, Listing(m_script.fileSize), 0) &&
+        return Reply(control, "150 Listing.") && Transfer(session, Listing(script.fileSize), 0, 0) &&
                Reply(control, "226 Listed.");
     }
-    if (verb == "RETR") {
-        const bool whole = m_script.sendBeforeDrop >= m_script.fileSize;
-        const uint64_t bytes = whole ? m_script.fileSize : m_script.sendBeforeDrop;
-        const bool hold = !whole && ++m_retrs == m_script.holdAtRetr;
-        if (!Reply(control, "150 Sending.") || !Transfer(session, {}, bytes, hold)) return false;
-        return whole && Reply(control, "226 Sent.");  // a drop ends the session without a word
-    }
+    if (verb == "RETR") return Retrieve(session, script);
     return Reply(control, "502 Not here.");
 }
 
-// Opens the data connection PORT asked for, sends text and then patternBytes of the loopback server's pattern,
-// and closes it; with hold, only once the double stops.
-bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t patternBytes, bool hold) {
-    web::Socket data(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    if (!data) return false;
-    Bound(data.get());
-    if (::connect(data.get(), reinterpret_cast<const sockaddr*>(&session.data), sizeof(session.data)) != 0) {
+// PORT names where to connect for the next transfer; PASV opens a port to be connected to instead.
+bool FtpDouble::AnswerMode(Session& session, const std::string& verb, const std::string& argument,
+                           const FtpScript& script) {
+    const SOCKET control = session.control;
+    if (verb == "PORT") {
+        if (script.refuseActive) return Reply(control, "500 No active mode here.");
+        session.passive.reset();
+        return Reply(control, ParsePort(argument, session.data) ? "200 PORT taken." : "501 Bad PORT.");
+    }
+    if (script.refusePassive || verb == "EPSV") return Reply(control, "502 No passive mode here.");
+    session.passive.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (!session.passive || ::bind(session.passive.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(session.passive.get(), 1) != 0 ||
+        ::getsockname(session.passive.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return Reply(control, "425 No data port.");
+    }
+    const unsigned port = ::ntohs(address.sin_port);
+    return Reply(control, "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
+                              std::to_string(port & 0xFF) + ").");
+}
+
+// The file from REST's offset, whole or cut as the script says.
+bool FtpDouble::Retrieve(Session& session, const FtpScript& script) {
+    const uint64_t from = std::min(std::exchange(session.restart, 0), script.fileSize);
+    const bool whole = script.sendBeforeDrop >= script.fileSize;
+    const uint64_t end = whole ? script.fileSize : std::max(from, script.sendBeforeDrop);
+    const bool hold = !whole && ++m_retrs == script.holdAtRetr;
+    if (!Reply(session.control, "150 Sending.") || !Transfer(session, {}, from, end - from, script.version, hold)) {
         return false;
     }
+    return whole && Reply(session.control, "226 Sent.");  // a drop ends the session without a word
+}
+
+// The next transfer's connection: accepted on PASV's port, or made to where PORT said.
+web::Socket FtpDouble::DataConnection(Session& session) {
+    if (session.passive) {
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(session.passive.get(), &ready);
+        timeval wait{static_cast<long>(SOCKET_WAIT_MS / 1000), 0};
+        web::Socket data;
+        if (::select(0, &ready, nullptr, nullptr, &wait) == 1) {
+            data.reset(::accept(session.passive.get(), nullptr, nullptr));
+        }
+        session.passive.reset();
+        return data;
+    }
+    web::Socket data(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (data && ::connect(data.get(), reinterpret_cast<const sockaddr*>(&session.data), sizeof(session.data)) != 0) {
+        data.reset();
+    }
+    return data;
+}
+
+// Sends text and then patternBytes of the pattern from offset from (XOR version) on the data connection,
+// and closes it; with hold, only once the double stops.
+bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t from, uint64_t patternBytes,
+                         unsigned char version, bool hold) {
+    web::Socket data = DataConnection(session);
+    if (!data) return false;
+    Bound(data.get());
     if (!SendAll(data.get(), text.data(), text.size())) return false;
     std::string block(251 * 256, '\0');
-    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(testbed::PatternByte(i));
     while (patternBytes > 0) {
         const size_t piece = static_cast<size_t>(std::min<uint64_t>(patternBytes, block.size()));
+        for (size_t i = 0; i < piece; ++i) block[i] = static_cast<char>(testbed::PatternByte(from + i) ^ version);
         if (!SendAll(data.get(), block.data(), piece)) return false;
+        from += piece;
         patternBytes -= piece;
     }
     if (hold) ::WaitForSingleObject(m_stopped, INFINITE);
     return true;
 }
 
-}  // namespace tamsel::hostile
+}  // namespace tamsel::test

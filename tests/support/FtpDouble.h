@@ -1,5 +1,6 @@
 // A scripted FTP server inside the test process, for what the loopback server's anonymous one never does:
-// refuse a login, or drop the connections in the middle of a transfer.
+// refuse a login, a mode or MDTM, drop the connections in the middle of a transfer, or swap its file for
+// another of the same size within the minute.
 #pragma once
 
 #include "support/TestHandles.h"
@@ -11,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace tamsel::hostile {
+namespace tamsel::test {
 
 struct FtpScript {
     bool refuseLogin = false;      // answer 530 to USER and PASS
@@ -19,11 +20,16 @@ struct FtpScript {
     uint64_t sendBeforeDrop = 0;   // RETR sends this many pattern bytes, then closes both connections
     unsigned holdAtRetr = 0;       // the RETR with this number (from 1) keeps both connections open and
                                    // silent until the double stops, instead of closing them; 0: none
+    bool refusePassive = false;    // answer PASV and EPSV with 502
+    bool refuseActive = false;     // answer PORT with 500
+    std::string mdtm;              // MDTM's answer, "YYYYMMDDHHMMSS"; empty: MDTM is not known (502)
+    unsigned char version = 0;     // the file's bytes are the pattern's XOR this: another file, same size,
+                                   // same listing
 };
 
-// Serves one script on 127.0.0.1 in active mode (PORT), one thread per control connection. Every
-// socket waits at most a few seconds (a held transfer waits until the double stops), and the destructor
-// closes them all and joins.
+// Serves one script on 127.0.0.1 in passive (PASV) or active mode (PORT), and a transfer from REST's
+// offset, one thread per control connection. Every socket waits at most a few seconds (a held transfer
+// waits until the double stops), and the destructor closes them all and joins.
 class FtpDouble {
 public:
     explicit FtpDouble(FtpScript script);
@@ -34,17 +40,26 @@ public:
     uint16_t Port() const { return m_port; }
     // The command lines received, without CRLF, in order.
     std::vector<std::string> Commands();
+    // Serves this script from the next command on (a file replaced between two downloads).
+    void SetScript(const FtpScript& script);
 
 private:
     struct Session {
         SOCKET control;
-        sockaddr_in data;  // where PORT said to connect for the next transfer
+        sockaddr_in data;        // where PORT said to connect for the next transfer
+        web::Socket passive;     // where PASV said to connect instead, listening
+        uint64_t restart = 0;    // REST's offset, for the next RETR
     };
 
     void Accept();
     void Serve(SOCKET control);
+    FtpScript Script();
     bool Answer(Session& session, const std::string& line);
-    bool Transfer(Session& session, const std::string& bytes, uint64_t patternBytes, bool hold = false);
+    bool AnswerMode(Session& session, const std::string& verb, const std::string& argument, const FtpScript& script);
+    bool Retrieve(Session& session, const FtpScript& script);
+    web::Socket DataConnection(Session& session);
+    bool Transfer(Session& session, const std::string& bytes, uint64_t from, uint64_t patternBytes,
+                  unsigned char version = 0, bool hold = false);
 
     FtpScript m_script;
     web::Socket m_listener;
@@ -59,4 +74,4 @@ private:
     std::thread m_acceptor;
 };
 
-}  // namespace tamsel::hostile
+}  // namespace tamsel::test
