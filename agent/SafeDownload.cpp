@@ -178,7 +178,9 @@ PartialDownload::~PartialDownload() {
 
 // A 206 goes on at the partial file's end only when it is the part asked for of the very file
 // recorded: a server or proxy that honours Range and ignores If-Range answers with a part of whatever
-// it has now, and its validator is what tells.
+// it has now, and its validator is what tells. A part whose whole length is unknown ("bytes N-M/*")
+// never goes on, even under the recorded validator: a server may send less than was asked, so nothing
+// proves that it ends the file of the recorded length.
 bool PartialDownload::Continues(const web::ReplyHead& head) const {
     return head.status == HTTP_STATUS_PARTIAL_CONTENT && m_resume && head.rangeFirst &&
            *head.rangeFirst == m_resume->offset && head.rangeWhole == m_resume->whole &&

@@ -102,7 +102,7 @@ class Route:
         'trickle': lambda r, v: setattr(r, 'trickle', _trickle(v)),
         'raw': lambda r, v: setattr(r, 'raw', v),
         'close': lambda r, v: setattr(r, 'close', v == b'1'),
-        'ranges': lambda r, v: setattr(r, 'ranges', {b'1': True, b'any': 'any'}.get(v, False)),
+        'ranges': lambda r, v: setattr(r, 'ranges', {b'1': True, b'any': 'any', b'no-whole': 'no-whole'}.get(v, False)),
         'flip': lambda r, v: setattr(r, 'flip', _int(v)),
     }
 
@@ -369,7 +369,9 @@ def ranged(route, request):
     """The route as it answers a request for the rest of its body: a 206 from the asked byte, or a 416
     past its end. The route itself when it does not serve ranges, the request asks for none, or its
     If-Range names another validator (then the whole body is the answer, as a server sends it); a
-    route whose ranges are 'any' ignores If-Range, as a careless server or proxy does."""
+    route whose ranges are 'any' ignores If-Range, as a careless server or proxy does, and one whose
+    ranges are 'no-whole' gives its part's Content-Range no whole length ("bytes N-M/*"), as a server
+    that does not know it yet does."""
     match = re.fullmatch(r'bytes=(\d+)-', request.header('range') or '')
     if not route.ranges or not match:
         return route
@@ -385,7 +387,8 @@ def ranged(route, request):
         part.headers = route.headers + [b'Content-Range: bytes */%d' % len(whole)]
     else:
         part.status, part.body = 206, whole[first:]
-        part.headers = route.headers + [b'Content-Range: bytes %d-%d/%d' % (first, len(whole) - 1, len(whole))]
+        length = b'*' if route.ranges == 'no-whole' else b'%d' % len(whole)
+        part.headers = route.headers + [b'Content-Range: bytes %d-%d/%s' % (first, len(whole) - 1, length)]
     return part
 
 

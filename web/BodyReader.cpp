@@ -3,7 +3,7 @@
 #include "web/BodyReader.h"
 
 #include "web/Completion.h"
-#include "web/FtpReader.h"
+#include "web/FtpWorker.h"
 #include "web/Internet.h"
 
 #include <algorithm>

@@ -14,7 +14,7 @@
 namespace tamsel::web {
 
 class Completion;
-class FtpReader;
+class FtpWorker;
 
 // Where a body is read from. A synchronous WinINet HTTP read fills itself to the size asked for
 // however slowly the bytes come, so that a server trickling a byte now and then could hold it, and the
@@ -24,7 +24,7 @@ class FtpReader;
 struct BodySource {
     HINTERNET handle;
     Completion* completion = nullptr;
-    FtpReader* ftp = nullptr;
+    FtpWorker* ftp = nullptr;
 };
 
 inline constexpr uint64_t NO_BODY_LIMIT = UINT64_MAX;

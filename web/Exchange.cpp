@@ -3,7 +3,7 @@
 
 #include "web/BodyReader.h"
 #include "web/CloseQueue.h"
-#include "web/FtpReader.h"
+#include "web/FtpWorker.h"
 #include "web/HttpExchange.h"
 #include "web/Internet.h"
 #include "web/RequestBody.h"
@@ -146,60 +146,27 @@ struct FtpListing {
     std::string validator;
 };
 
-std::optional<FtpListing> ListFtpFile(HINTERNET connection, const char* path) {
+std::optional<FtpListing> ListFtpFile(FtpWorker& ftp, const std::string& path) {
     WIN32_FIND_DATAA found = {};
-    FtpFile search(::FtpFindFirstFileA(connection, path, &found, FTP_FIND_FLAGS, 0));
-    if (!search) return std::nullopt;
+    if (!ftp.Find(path, FTP_FIND_FLAGS, found)) return std::nullopt;
     const uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     const uint64_t time =
         (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
     return FtpListing{size, "ftp list " + std::to_string(size) + " " + std::to_string(time)};
 }
 
-// An FTP connection to request's server, logged in, and what its listing says of the file.
-struct FtpStart {
-    InternetConnection connection;
-    std::optional<FtpListing> listing;
-};
-
-FtpStart ConnectAndList(HINTERNET session, const HttpRequest& request, bool passive) {
-    FtpStart start;
-    start.connection.reset(::InternetConnectA(session, request.server.c_str(), request.port, "", "",
-                                              INTERNET_SERVICE_FTP, passive ? INTERNET_FLAG_PASSIVE : 0, 0));
-    if (start.connection) start.listing = ListFtpFile(start.connection.get(), request.objectPath.c_str());
-    return start;
-}
-
 // Passive mode first: many servers, and the firewalls in front of clients, refuse the server's
 // connection back that PORT asks for. Active mode once more only when the logged-in passive connection
 // could not list the file (the server refused PASV, or its data address could not be reached); a server
 // that answers PASV with 550, as some do when passive is off, reads like a missing file, so a missing
-// file is asked for twice.
-FtpStart StartFtp(HINTERNET session, const HttpRequest& request) {
-    FtpStart passive = ConnectAndList(session, request, true);
-    if (!passive.connection || passive.listing) return passive;
-    passive.connection.reset();
-    return ConnectAndList(session, request, false);
-}
-
-// The text after "code " in the server's reply to command; nothing when the server refused it. Wine's
-// WinINet hands out a reply's text only while the thread's last WinINet error is set, and a command
-// that succeeds leaves that alone: an empty command, refused before anything is sent, sets one first.
-std::optional<std::string> AskFtp(HINTERNET connection, const std::string& command, const char* code) {
-    ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "", 0, nullptr);
-    if (!::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr)) {
-        return std::nullopt;
+// file is asked for twice. A step given up ends it: the worker is gone.
+std::optional<FtpListing> StartFtp(FtpWorker& ftp, const HttpRequest& request) {
+    for (const bool passive : {true, false}) {
+        if (!ftp.Connect(request.server, request.port, passive)) return std::nullopt;
+        std::optional<FtpListing> listing = ListFtpFile(ftp, request.objectPath);
+        if (listing) return listing;
     }
-    // Below Wine's own reply buffer (1460 bytes), which it copies as much of as the buffer is long.
-    char text[1024] = {};
-    DWORD error = 0;
-    DWORD length = sizeof(text) - 1;
-    if (!::InternetGetLastResponseInfoA(&error, text, &length)) return std::nullopt;
-    const std::string reply(text, strnlen(text, sizeof(text) - 1));
-    const size_t at = reply.rfind(std::string(code) + " ");
-    if (at == std::string::npos || (at != 0 && reply[at - 1] != '\n')) return std::nullopt;
-    const size_t end = reply.find_first_of("\r\n", at);
-    return reply.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
+    return std::nullopt;
 }
 
 // MDTM's "YYYYMMDDHHMMSS", perhaps with a fraction: a time to the second.
@@ -216,75 +183,60 @@ bool IsTimeToTheSecond(const std::string& time) {
 // gives none, unless a digest will prove the whole file: then the listing's size and time do, which a
 // same-size file replaced within the same minute (within the same day, for files older than six months)
 // passes.
-std::string FtpValidator(HINTERNET connection, const HttpRequest& request, const FtpListing& listing,
+std::string FtpValidator(FtpWorker& ftp, const HttpRequest& request, const FtpListing& listing,
                          const DownloadAsk& ask) {
     if (!ask.wantsValidator) return {};
     const std::string& path = request.objectPath;
     std::optional<std::string> size;
-    if (::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "TYPE I", 0, nullptr)) {
-        size = AskFtp(connection, "SIZE " + path, "213");
-    }
-    const std::optional<std::string> time = size ? AskFtp(connection, "MDTM " + path, "213") : std::nullopt;
+    if (ftp.Command("TYPE I")) size = ftp.Reply("SIZE " + path, "213");
+    const std::optional<std::string> time = size ? ftp.Reply("MDTM " + path, "213") : std::nullopt;
     if (time && IsTimeToTheSecond(*time)) return "ftp mdtm " + *size + " " + *time;
     return ask.digestProvesWhole ? listing.validator : std::string();
 }
 
-// Asks the server to start the next transfer at offset; false when it would not.
-bool RestartAt(HINTERNET connection, uint64_t offset) {
-    const std::string command = "REST " + std::to_string(offset);
-    return ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr) != FALSE;
-}
-
-// The file's body, read on a worker thread when one can start. Only a transfer that ended well is
-// closed before this returns: the close of any other may wait for a server that no longer answers.
-TransferEnd ReadFtpFile(UnreadReply& handles, BodySize size, BodyConsumer& consumer) {
-    FtpReader reader(handles);
-    BodySource source{handles.request.get()};
-    if (reader) source.ftp = &reader;
-    const TransferEnd end = ReadBody(source, size, consumer);
-    if (reader) {
-        reader.Finish(end == TransferEnd::Complete);
-    } else {
-        CloseFtpFile(handles.request);  // no worker took the handles: they are still ours
-    }
-    return end;
-}
-
-DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
-    InternetSession session = OpenInternet(nullptr);
-    if (!session) return {};
-    FtpStart start = StartFtp(session.get(), request);
-    if (!start.listing) return {};
-    InternetConnection connection = std::move(start.connection);
-    const std::optional<FtpListing>& listing = start.listing;
-    const std::string validator = FtpValidator(connection.get(), request, *listing, ask);
-    const bool restarted = ask.resumeFrom > 0 && ask.resumeFrom < listing->size && !validator.empty() &&
-                           ask.ifRange == validator && RestartAt(connection.get(), ask.resumeFrom);
-    FtpFile file(::FtpOpenFileA(connection.get(), request.objectPath.c_str(), GENERIC_READ, FTP_OPEN_FLAGS, 0));
-    if (!file) return {};
+// An FTP file has no status: an opened one is a 200, one that the server agreed to start at offset (above
+// 0) a 206 whose range starts there. The listed size guides progress and tells a cut transfer; it binds
+// nothing (Wine's listing stops at 2 GiB - 1).
+ReplyHead FtpHead(const FtpListing& listing, uint64_t offset) {
     ReplyHead head;
-    head.status = restarted ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
+    head.status = offset > 0 ? HTTP_STATUS_PARTIAL_CONTENT : HTTP_STATUS_OK;
+    head.lastModified = listing.validator;
+    if (listing.size < WINE_LISTING_CAP) {
+        head.length = listing.size;  // at the cap the listing says only "at least"
+    }
+    if (offset > 0) {
+        head.rangeFirst = offset;
+        head.rangeWhole = listing.size;
+    }
+    head.bodyStart = offset;
+    head.fileLength = listing.size;
+    return head;
+}
+
+// Every step runs on the worker, each given up when it has not returned within the stall bound: one
+// given up before the file opened is no exchange. Only a transfer that ended well, or a reply the
+// consumer declined, is waited for while it closes: the close of any other may wait for a server that
+// no longer answers.
+DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyConsumer& consumer) {
+    FtpWorker ftp;
+    const std::optional<FtpListing> listing = StartFtp(ftp, request);
+    if (!listing) return {};
+    const std::string validator = FtpValidator(ftp, request, *listing, ask);
+    const bool restarted = ask.resumeFrom > 0 && ask.resumeFrom < listing->size && !validator.empty() &&
+                           ask.ifRange == validator && ftp.Command("REST " + std::to_string(ask.resumeFrom));
+    if (!ftp.Open(request.objectPath, FTP_OPEN_FLAGS)) return {};
+    const uint64_t offset = restarted ? ask.resumeFrom : 0;
+    ReplyHead head = FtpHead(*listing, offset);
     head.lastModified = validator;
     head.weakValidator = !validator.empty() && validator == listing->validator;
-    if (listing->size < WINE_LISTING_CAP) {
-        head.length = listing->size;  // at the cap the listing says only "at least"
-    }
-    const uint64_t offset = restarted ? ask.resumeFrom : 0;
-    if (restarted) {
-        head.rangeFirst = offset;
-        head.rangeWhole = listing->size;
-    }
-    // The listed size guides progress and tells a cut transfer; it binds nothing (Wine's listing stops
-    // at 2 GiB - 1).
-    head.bodyStart = offset;
-    head.fileLength = listing->size;
     if (!consumer.StartReply(head)) {
-        CloseFtpFile(file);
+        ftp.Finish(true);
         return {head.status, TransferEnd::Declined};
     }
     const BodySize size{listing->size - offset, false, LimitFor(ask, offset)};
-    UnreadReply handles{std::move(session), std::move(connection), std::move(file)};
-    return {head.status, ReadFtpFile(handles, size, consumer)};
+    const TransferEnd end = ReadBody(BodySource{nullptr, nullptr, &ftp}, size, consumer);
+    ftp.Finish(end == TransferEnd::Complete);
+    return {head.status, end};
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "web/CloseQueue.h"
 #include "web/FixedUrls.h"
+#include "web/FtpWorker.h"
 #include "web/Handle.h"
 #include "web/Internet.h"
 #include "web/UrlSplit.h"
@@ -12,22 +13,33 @@
 namespace tamsel::web {
 namespace {
 
-// The look's flags for url: an ftp URL is looked at in passive mode, as its download connects, since a
-// server that refuses PORT is common (the look's answer is the same either way: an FTP file has no
-// Location).
-DWORD LookFlags(const char* url, bool strictTls) {
-    const std::optional<UrlParts> parts = SplitUrl(url);
-    const bool ftp = parts && parts->service == SERVICE_FTP;
-    return (strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS) | (ftp ? INTERNET_FLAG_PASSIVE : 0);
+// Whether the platform opens url over FTP, by its own reading of the scheme, as InternetOpenUrlA reads it.
+bool OpensOverFtp(const char* url) noexcept {
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    return ::InternetCrackUrlA(url, 0, 0, &parts) && parts.nScheme == INTERNET_SCHEME_FTP;
+}
+
+// A look at an ftp URL: a whole login and the file opened, then closed unread, each on a worker and
+// given up at the stall bound (Wine's FTP calls know no bound of their own). An FTP file has no headers:
+// nothing is handed back unless a proxy made the look an HTTP request.
+UnreadReply OpenFtpLook(const std::string& url, DWORD flags) {
+    FtpWorker look;
+    if (!look.OpenUrl(url, flags, AGENT_STRING)) return {};
+    if (IsFtpFile(look.File())) {
+        look.Finish(true);  // the server's last reply, and the copy the platform made, go before the download
+        return {};
+    }
+    return look.TakeHandles();
 }
 
 // A look at url in a session of its own: no session, or a session without a request when url could
 // not be opened.
-UnreadReply OpenLook(const char* url, bool strictTls, const ProxyCredentials* proxy) noexcept {
+UnreadReply OpenLook(const char* url, DWORD flags, const ProxyCredentials* proxy) noexcept {
     UnreadReply look;
     look.session = OpenInternet(AGENT_STRING);
     if (look.session) {
-        look.request = OpenUrlBounded(look.session.get(), url, LookFlags(url, strictTls), proxy);
+        look.request = OpenUrlBounded(look.session.get(), url, flags, proxy);
     }
     return look;
 }
@@ -43,7 +55,7 @@ int32_t ReadLookStatus(HINTERNET request) noexcept {
 }  // namespace
 
 int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy) noexcept {
-    const UnreadReply look = OpenLook(url, false, proxy);
+    const UnreadReply look = OpenLook(url, OPEN_FLAGS, proxy);
     if (!look.session) {
         return NO_INTERNET_SESSION;
     }
@@ -57,16 +69,17 @@ std::string QueryUrlHeader(const char* url, const char* headerName, bool strictT
                            const ProxyCredentials* proxy, int32_t* status) {
     // Given user info, the platform would answer a challenge with it, and Wine's WinINet would keep it for
     // every later request to that host in the process: the download GET and the POST too.
-    UnreadReply look = OpenLook(WithoutUserInfo(url).c_str(), strictTls, proxy);
+    const std::string address = WithoutUserInfo(url);
+    const DWORD flags = strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS;
+    // An ftp URL is looked at in passive mode, as its download connects first, since a server that refuses
+    // PORT is common (the look's answer is the same either way: an FTP file has no Location).
+    UnreadReply look = OpensOverFtp(address.c_str()) ? OpenFtpLook(address, flags | INTERNET_FLAG_PASSIVE)
+                                                     : OpenLook(address.c_str(), flags, proxy);
     if (!look.request) {
         return {};
     }
     std::string value = ReadReplyHeader(look.request.get(), headerName);
     if (status != nullptr) *status = ReadLookStatus(look.request.get());
-    if (IsFtpFile(look.request.get())) {
-        CloseFtpFile(look.request);  // an FTP look's data connection ends with it: nothing to hand over
-        return value;
-    }
     // The body is never read: a look at a large file leaves all of it still to come.
     if (unread != nullptr) {
         *unread = std::move(look);

@@ -1,5 +1,5 @@
 // A scripted FTP server inside the test process: refused logins and modes, MDTM or none, transfers cut
-// off mid-file, and a file replaced by another of the same size.
+// off mid-file, silences, and a file replaced by another of the same size.
 #include "support/FtpDouble.h"
 
 #include "support/Testbed.h"
@@ -130,13 +130,13 @@ void FtpDouble::Serve(SOCKET control) {
     Bound(control);
     Session session{control, {}, {}, 0};
     std::string line;
-    if (!Reply(control, "220 hostile double")) return;
-    while (!m_stopping && ReadLine(control, line)) {
+    bool open = Silent("greeting") ? Hold() : Reply(control, "220 hostile double");
+    while (open && !m_stopping && ReadLine(control, line)) {
         {
             std::lock_guard<std::mutex> hold(m_lock);
             m_commands.push_back(line);
         }
-        if (!Answer(session, line)) break;
+        open = Answer(session, line);
     }
     std::lock_guard<std::mutex> hold(m_lock);
     m_open.erase(std::remove(m_open.begin(), m_open.end(), control), m_open.end());
@@ -147,6 +147,7 @@ bool FtpDouble::Answer(Session& session, const std::string& line) {
     const std::string verb = line.substr(0, line.find(' '));
     const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : std::string();
     const SOCKET control = session.control;
+    if (Silent(verb)) return Hold();
     const FtpScript script = Script();
     if (verb == "USER") return Reply(control, script.refuseLogin ? "530 Not for you." : "331 Password, please.");
     if (verb == "PASS") return Reply(control, script.refuseLogin ? "530 Not for you." : "230 Logged in.");
@@ -165,7 +166,8 @@ bool FtpDouble::Answer(Session& session, const std::string& line) {
     }
     if (verb == "PORT" || verb == "PASV" || verb == "EPSV") return AnswerMode(session, verb, argument, script);
     if (verb == "LIST" || verb == "NLST") {
-        return Reply(control, "150 Listing.") && Transfer(session, Listing(script.fileSize), 0, 0) &&
+        return Reply(control, "150 Listing.") &&
+               Transfer(session, Listing(script.fileSize), 0, 0, 0, script.holdListing) &&
                Reply(control, "226 Listed.");
     }
     if (verb == "RETR") return Retrieve(session, script);
@@ -206,7 +208,20 @@ bool FtpDouble::Retrieve(Session& session, const FtpScript& script) {
     if (!Reply(session.control, "150 Sending.") || !Transfer(session, {}, from, end - from, script.version, hold)) {
         return false;
     }
-    return whole && Reply(session.control, "226 Sent.");  // a drop ends the session without a word
+    if (!whole) return false;  // a drop ends the session without a word
+    return Silent("226") ? Hold() : Reply(session.control, "226 Sent.");
+}
+
+bool FtpDouble::Silent(const std::string& reply) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    const unsigned count = ++m_replies[reply];
+    return m_script.silentAt != nullptr && reply == m_script.silentAt &&
+           (m_script.silentNth == 0 || count == m_script.silentNth);
+}
+
+bool FtpDouble::Hold() {
+    ::WaitForSingleObject(m_stopped, INFINITE);
+    return false;
 }
 
 // The next transfer's connection: accepted on PASV's port, or made to where PORT said.

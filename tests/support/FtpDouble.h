@@ -1,12 +1,13 @@
 // A scripted FTP server inside the test process, for what the loopback server's anonymous one never does:
-// refuse a login, a mode or MDTM, drop the connections in the middle of a transfer, or swap its file for
-// another of the same size within the minute.
+// refuse a login, a mode or MDTM, drop the connections in the middle of a transfer, fall silent at any step,
+// or swap its file for another of the same size within the minute.
 #pragma once
 
 #include "support/TestHandles.h"
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,6 +26,13 @@ struct FtpScript {
     std::string mdtm;              // MDTM's answer, "YYYYMMDDHHMMSS"; empty: MDTM is not known (502)
     unsigned char version = 0;     // the file's bytes are the pattern's XOR this: another file, same size,
                                    // same listing
+    bool holdListing = false;      // LIST sends its listing, then keeps the data connection open and silent
+                                   // until the double stops
+    const char* silentAt = nullptr;  // a command word, "greeting" (a new connection's 220) or "226" (the end
+                                     // of a whole RETR): that reply never comes, the connection held open
+                                     // and silent until the double stops
+    unsigned silentNth = 0;          // which occurrence of silentAt (from 1, counted over all connections);
+                                     // 0: every one
 };
 
 // Serves one script on 127.0.0.1 in passive (PASV) or active mode (PORT), and a transfer from REST's
@@ -60,6 +68,8 @@ private:
     web::Socket DataConnection(Session& session);
     bool Transfer(Session& session, const std::string& bytes, uint64_t from, uint64_t patternBytes,
                   unsigned char version = 0, bool hold = false);
+    bool Silent(const std::string& reply);  // counts the reply: whether the script withholds this one
+    bool Hold();                            // waits until the double stops; false, to end the session
 
     FtpScript m_script;
     web::Socket m_listener;
@@ -68,6 +78,7 @@ private:
     std::atomic<unsigned> m_retrs{0};
     std::mutex m_lock;
     std::vector<std::string> m_commands;
+    std::map<std::string, unsigned> m_replies;  // how many of each reply Silent was asked about
     std::vector<SOCKET> m_open;  // control sockets of live sessions, closed on stop
     HANDLE m_stopped = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // what a held transfer waits for
     std::vector<std::thread> m_sessions;

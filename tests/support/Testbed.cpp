@@ -143,6 +143,7 @@ Route& Route::StallAfter(uint64_t bodyBytes) { return Add("stall-after", std::to
 Route& Route::CloseAfter(uint64_t bodyBytes) { return Add("close-after", std::to_string(bodyBytes)); }
 Route& Route::Ranges() { return Add("ranges", "1"); }
 Route& Route::RangesIgnoringIfRange() { return Add("ranges", "any"); }
+Route& Route::RangesOfUnknownWhole() { return Add("ranges", "no-whole"); }
 Route& Route::Trickle(unsigned bytes, unsigned everyMs) {
     return Add("trickle", std::to_string(bytes) + " " + std::to_string(everyMs));
 }

@@ -42,6 +42,7 @@ public:
     Route& Ranges();  // "Range: bytes=N-" gets a 206 of the rest (416 past the end), unless If-Range names
                       // a validator other than the route's ETag or Last-Modified line
     Route& RangesIgnoringIfRange();  // as Ranges(), If-Range unheeded: a part of whatever the route has
+    Route& RangesOfUnknownWhole();   // as Ranges(), the part's Content-Range without its whole: "bytes N-M/*"
     Route& FlipByte(uint64_t offset);                    // the body's byte at offset inverted, length kept
     Route& Raw(const std::string& bytes);                // send these bytes instead of a reply, close
     Route& CloseWithoutAnswer();                         // close as soon as the request is read

@@ -196,6 +196,18 @@ class ServerTest(unittest.TestCase):
                 got_status, head, got_body = read_reply(s)
                 self.assertEqual((got_status, got_body), (status, body), head)
 
+    def test_a_range_of_unknown_whole_says_so_and_still_heeds_if_range(self):
+        b = self.loopback
+        b.route(('target', '/star'), ('header', 'ETag: "v1"'), ('generate', '10'), ('ranges', 'no-whole'))
+        for validator, status, ranges, body in (('"v1"', 206, [b'Content-Range: bytes 4-9/*'], bytes(range(4, 10))),
+                                                ('"v2"', 200, [], bytes(range(10)))):
+            with self.subTest(validator=validator), b.connect() as s:
+                s.sendall(b'GET http://www.norvik.example/star HTTP/1.1\r\nRange: bytes=4-\r\n'
+                          b'If-Range: %s\r\n\r\n' % validator.encode())
+                got_status, head, got_body = read_reply(s)
+                self.assertEqual((got_status, got_body), (status, body), head)
+                self.assertEqual([line for line in head.split(b'\r\n') if line.startswith(b'Content-Range')], ranges)
+
     def test_symlink_links_a_path_to_another_and_unlink_removes_the_link(self):
         with tempfile.TemporaryDirectory() as folder:
             link, target = os.path.join(folder, 'link'), os.path.join(folder, 'target')
