@@ -1,4 +1,4 @@
-// The one rule for text results in caller-owned buffers.
+// The one rule for text results in caller-owned buffers: whole with its terminating zero, or not at all.
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-namespace tamsel::agent {
+namespace tamsel::faces {
 
 // Whether text fits a buffer of bufferSize bytes with its terminating zero.
 inline bool FitsCallerBuffer(const std::string& text, ULONG bufferSize) noexcept {
@@ -22,4 +22,4 @@ inline HRESULT CopyToCallerBuffer(const std::string& text, char* buffer, ULONG b
     return S_OK;
 }
 
-}  // namespace tamsel::agent
+}  // namespace tamsel::faces
