@@ -97,7 +97,7 @@ AgentObject::AgentObject() noexcept = default;
 AgentObject::~AgentObject() = default;
 
 // One network operation: the object claimed for its length, the opening, the work, and the statuses kept
-// behind its answer. own is the operation's own verdict on its arguments, asked once the object is its.
+// behind its answer. own is the operation's own verdict on its arguments, asked only once it holds the object.
 template <typename Own, typename Work>
 void AgentObject::Run(Answer& answer, const Opening& opening, Own&& own, Work&& work) noexcept {
     const NetworkOperation operation(m_busy);
