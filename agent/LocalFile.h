@@ -40,9 +40,9 @@ private:
     uint64_t m_size = 0;
 };
 
-// The direct download's rule: any status but 200, or a whole length announced other than the expected one,
-// is declined without touching the file; a 200 opens the target. Declined when it cannot be opened, so
-// nothing is downloaded for nothing.
+// The direct download's rule: any status but 200, or a whole length announced other than the expected
+// one, is declined without touching the file; a 200 opens the target. Declined when it cannot be opened,
+// so nothing is downloaded for nothing.
 class DirectTarget final : public web::BodyConsumer {
 public:
     DirectTarget(LocalFile& file, ExpectedSize expected) noexcept : m_file(file), m_expected(expected) {}
