@@ -43,7 +43,7 @@ private:
     Completion() noexcept = default;
     ~Completion() = default;
 
-    UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>> m_event;
+    KernelHandle m_event;
     std::unique_ptr<char[]> m_buffer;
     size_t m_bufferSize = 0;
     std::atomic<DWORD> m_error{0};

@@ -12,8 +12,6 @@
 namespace tamsel::web {
 namespace {
 
-using EventHandle = UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>>;
-
 DWORD MillisecondsUntil(ULONGLONG deadline) noexcept {
     const ULONGLONG now = ::GetTickCount64();
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
@@ -39,8 +37,8 @@ struct FtpWorker::Shared {
     std::unique_ptr<char[]> buffer;
     DWORD room = 0;
     DWORD got = 0;
-    EventHandle asked;  // auto-reset: a call is asked for, or stop is set
-    EventHandle done;   // auto-reset: the call asked for has returned
+    KernelHandle asked;  // auto-reset: a call is asked for, or stop is set
+    KernelHandle done;   // auto-reset: the call asked for has returned
     std::atomic<bool> stop{false};
     std::atomic<long> owners{2};
 };

@@ -70,7 +70,7 @@ private:
     bool Ask(void (*call)(Shared&) noexcept, ULONGLONG deadline) noexcept;
 
     Shared* m_shared = nullptr;
-    ThreadHandle m_thread;
+    KernelHandle m_thread;
     bool m_abandoned = false;
 };
 

@@ -85,7 +85,7 @@ private:
     ProbeState m_probeState = ProbeState::None;
     int32_t m_probeStatus = 0;
     ProbeResult* m_probe = nullptr;  // co-owned with the worker while Running
-    ThreadHandle m_probeWorker;
+    KernelHandle m_probeWorker;
     uint32_t m_probeStart = 0;  // tick count
     LookStep m_lookStep = LookStep::Done;
     // The Location look's reply, let go of once the exchange it led to is over: Wine's WinINet reads

@@ -29,7 +29,7 @@ HMODULE PinOwnModule() noexcept {
 
 }  // namespace
 
-ThreadHandle StartWorker(void (*work)(void*) noexcept, void* argument) noexcept {
+KernelHandle StartWorker(void (*work)(void*) noexcept, void* argument) noexcept {
     const HMODULE module = PinOwnModule();
     if (module == nullptr) {
         return {};
@@ -39,7 +39,7 @@ ThreadHandle StartWorker(void (*work)(void*) noexcept, void* argument) noexcept 
         ::FreeLibrary(module);
         return {};
     }
-    ThreadHandle thread(::CreateThread(nullptr, 0, WorkerRoutine, start, 0, nullptr));
+    KernelHandle thread(::CreateThread(nullptr, 0, WorkerRoutine, start, 0, nullptr));
     if (!thread) {
         delete start;
         ::FreeLibrary(module);
