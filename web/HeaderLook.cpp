@@ -52,24 +52,11 @@ int32_t ReadLookStatus(HINTERNET request) noexcept {
     return static_cast<int32_t>(value);
 }
 
-}  // namespace
-
-int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy) noexcept {
-    const UnreadReply look = OpenLook(url, OPEN_FLAGS, proxy);
-    if (!look.session) {
-        return NO_INTERNET_SESSION;
-    }
-    if (!look.request) {
-        return 502;
-    }
-    return ReadLookStatus(look.request.get());
-}
-
-std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls, UnreadReply* unread,
-                           const ProxyCredentials* proxy, int32_t* status) {
-    // Given user info, the platform would answer a challenge with it, and Wine's WinINet would keep it for
-    // every later request to that host in the process: the download GET and the POST too.
-    const std::string address = WithoutUserInfo(url);
+// The look at address, a URL without user info: given user info, the platform would answer a challenge
+// with it, and Wine's WinINet would keep it for every later request to that host in the process: the
+// download GET and the POST too.
+std::string LookFor(const std::string& address, const char* headerName, bool strictTls, UnreadReply* unread,
+                    const ProxyCredentials* proxy, int32_t* status) {
     const DWORD flags = strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS;
     // An ftp URL is looked at in passive mode, as its download connects first, since a server that refuses
     // PORT is common (the look's answer is the same either way: an FTP file has no Location).
@@ -87,6 +74,29 @@ std::string QueryUrlHeader(const char* url, const char* headerName, bool strictT
         CloseUnread(std::move(look));
     }
     return value;
+}
+
+}  // namespace
+
+int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy) noexcept {
+    const UnreadReply look = OpenLook(url, OPEN_FLAGS, proxy);
+    if (!look.session) {
+        return NO_INTERNET_SESSION;
+    }
+    if (!look.request) {
+        return 502;
+    }
+    return ReadLookStatus(look.request.get());
+}
+
+std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls, UnreadReply* unread,
+                           const ProxyCredentials* proxy, int32_t* status) {
+    return LookFor(WithoutUserInfo(url), headerName, strictTls, unread, proxy, status);
+}
+
+std::string QueryUrlHeader(const Url& url, const char* headerName, bool strictTls, UnreadReply* unread,
+                           const ProxyCredentials* proxy) {
+    return LookFor(url.address, headerName, strictTls, unread, proxy, nullptr);
 }
 
 int32_t CheckInternet(const ProxyCredentials* proxy) noexcept {

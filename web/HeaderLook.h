@@ -5,6 +5,7 @@
 #include <wininet.h>
 
 #include "web/Internet.h"
+#include "web/UrlSplit.h"
 
 #include <cstdint>
 #include <string>
@@ -40,6 +41,9 @@ int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy = nullptr) n
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false,
                            UnreadReply* unread = nullptr, const ProxyCredentials* proxy = nullptr,
                            int32_t* status = nullptr);
+// The same for a URL already taken apart.
+std::string QueryUrlHeader(const Url& url, const char* headerName, bool strictTls, UnreadReply* unread,
+                           const ProxyCredentials* proxy);
 
 // The status of the probe page, as GetUrlStatus answers it: 200 means the internet is reachable.
 int32_t CheckInternet(const ProxyCredentials* proxy = nullptr) noexcept;

@@ -241,7 +241,7 @@ HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape) {
         if (!next) break;
         // Strict TLS refuses whatever leaves https, as the look does; otherwise only http and https are
         // followed, and any other scheme leaves the redirect's own status as the answer.
-        if (shape.keepHttps && target.service == SERVICE_HTTPS && next->service != SERVICE_HTTPS) {
+        if (shape.keepHttps && LeavesHttps(target.service, next->service)) {
             answer.insecureRedirect = true;
             break;
         }

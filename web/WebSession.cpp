@@ -8,6 +8,7 @@
 #include "web/UrlSplit.h"
 #include "web/Worker.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <utility>
@@ -31,23 +32,15 @@ private:
 
 // Whether the download's own request asks for exactly what a look at url would: an http or https URL
 // without query, fragment, user info or a byte that the platform would escape when opening it.
-bool IsSentAsItIs(const char* url) {
-    const std::optional<UrlParts> parts = SplitUrl(url);
-    if (!parts || (parts->service != SERVICE_HTTP && parts->service != SERVICE_HTTPS)) return false;
-    for (const char* c = url; *c != '\0'; ++c) {
-        if (*c == '?' || *c == '#' || *c == ' ' || static_cast<unsigned char>(*c) >= 0x80) return false;
-    }
-    return WithoutUserInfo(url) == url;
+bool IsSentAsItIs(const Url& url) {
+    if (!url.parts || (url.parts->service != SERVICE_HTTP && url.parts->service != SERVICE_HTTPS)) return false;
+    if (url.address != url.text) return false;
+    return std::none_of(url.text.begin(), url.text.end(), [](char c) {
+        return c == '?' || c == '#' || c == ' ' || static_cast<unsigned char>(c) >= 0x80;
+    });
 }
 
-// Whether going from a URL of service from to location leaves https.
-bool LeavesHttps(ServiceKind from, const std::string& location) {
-    const std::optional<UrlParts> to = SplitUrl(location);
-    return from == SERVICE_HTTPS && (!to || to->service != SERVICE_HTTPS);
-}
-
-ServiceKind ServiceOf(const char* url) {
-    const std::optional<UrlParts> parts = SplitUrl(url);
+ServiceKind ServiceOf(const std::optional<UrlParts>& parts) {
     return parts ? parts->service : SERVICE_NONE;
 }
 
@@ -122,30 +115,37 @@ bool WebSession::ProbePassed() noexcept {
 }
 
 bool WebSession::SetUrl(const char* url, bool strictTls) {
-    CloseUnread(std::move(m_look));
-    m_lookStep = LookStep::Done;
-    if (url == nullptr || HasControlCharacter(url)) {
-        return false;
-    }
-    const std::string location = QueryUrlHeader(url, "Location", strictTls, &m_look, &m_proxy);
-    if (!MayHoldLongHttpBody(m_look.request.get())) {
-        CloseUnread(std::move(m_look));  // nothing to wait for: a short body
-    }
-    if (location.empty()) return m_request.ParseUrl(url);
-    return TakeLocation(ServiceOf(url), location, strictTls);
+    return Target(url, strictTls, false);
 }
 
 bool WebSession::SetDownloadUrl(const char* url, bool strictTls) {
-    if (url == nullptr || !IsSentAsItIs(url)) return SetUrl(url, strictTls);
-    CloseUnread(std::move(m_look));
-    m_lookStep = LookStep::InFirstGet;
-    return m_request.ParseUrl(url);  // which takes any url that IsSentAsItIs split
+    return Target(url, strictTls, true);
 }
 
-// What SetUrl does with the Location its look found.
+// The URL taken apart once, then handed on: to the request at once when the first Get may make the look,
+// else to the look first.
+bool WebSession::Target(const char* url, bool strictTls, bool lookInFirstGet) {
+    CloseUnread(std::move(m_look));
+    m_lookStep = LookStep::Done;
+    if (url == nullptr || HasControlCharacter(url)) return false;
+    const Url given = TakeApart(url);
+    if (lookInFirstGet && IsSentAsItIs(given)) {
+        m_lookStep = LookStep::InFirstGet;
+        return m_request.ParseUrl(given);
+    }
+    const std::string location = QueryUrlHeader(given, "Location", strictTls, &m_look, &m_proxy);
+    if (!MayHoldLongHttpBody(m_look.request.get())) {
+        CloseUnread(std::move(m_look));  // nothing to wait for: a short body
+    }
+    if (location.empty()) return m_request.ParseUrl(given);
+    return TakeLocation(ServiceOf(given.parts), location, strictTls);
+}
+
+// What the session does with the Location its look found.
 bool WebSession::TakeLocation(ServiceKind from, const std::string& location, bool strictTls) {
-    m_lookStep = strictTls && LeavesHttps(from, location) ? LookStep::LeftHttps : LookStep::Done;
-    return m_request.ParseUrl(location.c_str());
+    const Url to = TakeApart(location);
+    m_lookStep = strictTls && LeavesHttps(from, ServiceOf(to.parts)) ? LookStep::LeftHttps : LookStep::Done;
+    return m_request.ParseUrl(to);
 }
 
 void WebSession::AddField(const char* name, const char* value) {

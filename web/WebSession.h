@@ -77,6 +77,7 @@ private:
     // the first Get), or the refusal of a Location that leaves https under strict TLS.
     enum class LookStep { Done, InFirstGet, LeftHttps };
 
+    bool Target(const char* url, bool strictTls, bool lookInFirstGet);
     DownloadResult GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer);
     bool TakeLocation(ServiceKind from, const std::string& location, bool strictTls);
 
