@@ -4,7 +4,7 @@
 #include "web/BodyConsumer.h"
 #include "web/Exchange.h"
 #include "web/HttpRequest.h"
-#include "web/Internet.h"
+#include "web/Handle.h"
 #include "web/ProxyCredentials.h"
 #include "web/RequestBody.h"
 #include "web/WebReply.h"
@@ -78,7 +78,6 @@ private:
     enum class LookStep { Done, InFirstGet, LeftHttps };
 
     bool Target(const char* url, bool strictTls, bool lookInFirstGet);
-    DownloadResult GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer);
     bool TakeLocation(ServiceKind from, const std::string& location, bool strictTls);
 
     HttpRequest m_request;
