@@ -1,5 +1,4 @@
-// Reading a reply's body: a download's streamed to its consumer in whole chunks within its bounds and
-// with a stall watch, then let go of; and a service reply's read whole as text.
+// Reading a reply's body within its bounds: a download's into its consumer, then let go of; a service reply's as text.
 #include "web/BodyReader.h"
 
 #include "web/CloseQueue.h"

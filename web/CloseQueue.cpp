@@ -1,4 +1,4 @@
-// Letting go of replies, read to their end or not, on worker threads when it takes long.
+// Letting go of replies, read to their end or not: closed here when that is quick, else on a few worker threads.
 #include "web/CloseQueue.h"
 
 #include "base/CriticalSection.h"

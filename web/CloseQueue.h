@@ -1,5 +1,4 @@
-// Letting go of replies, read to their end or not: on the caller's thread when that is quick, else on a
-// few worker threads that close them while the caller goes on.
+// Letting go of replies, read to their end or not: closed here when that is quick, else on a few worker threads.
 #pragma once
 
 #include "web/BodyConsumer.h"

@@ -1,5 +1,4 @@
-// The exchange a request describes, from the request down to its reply read and let go of: a download
-// over http, https or ftp, or a POST with its body.
+// The exchange a request describes, down to its reply read and let go of: a download (http, https, ftp) or a POST.
 #pragma once
 
 #include "web/BodyConsumer.h"

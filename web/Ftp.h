@@ -1,5 +1,4 @@
-// FTP, whole: a download (the listing, the validator a resume relies on, passive mode then active) and
-// the look at an ftp URL, every platform call on a worker thread of the exchange's own.
+// FTP, whole: the download (listing, validator, passive then active), the look at an ftp URL, the worker they run on.
 #pragma once
 
 #include "web/BodyConsumer.h"

@@ -40,7 +40,8 @@ bool HttpRequest::ParseUrl(const Url& url) {
     static_cast<UrlParts&>(*this) = *url.parts;
     if (service == SERVICE_NONE) service = earlier;  // a scheme other than the three keeps the earlier one
     // The path ends at the first "?" while the query pairs start after the last one: with two
-    // question marks the text between them is in neither.
+    // question marks the text between them is in neither. A space before the "?" stays in the path, at
+    // its end, where Wine's WinINet drops it from the request line ("/f.bin ?v=2" is a GET of "/f.bin").
     objectPath.erase(std::min(objectPath.find('?'), objectPath.size()));
     return true;
 }

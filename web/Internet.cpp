@@ -1,5 +1,4 @@
-// WinINet sessions and requests opened with the component's bounded waits, those waits, and the proxy
-// credentials a request offers.
+// WinINet sessions and requests opened with the component's bounded waits, those waits, and the proxy credentials.
 #include "web/Internet.h"
 
 #include "web/Completion.h"

@@ -1,5 +1,4 @@
-// What a reply's head says over WinINet: one header's value, its length, its raw block, and a download's
-// head read once.
+// What a reply's head says over WinINet: one header's value, its length, its raw block, and a download's head.
 #include "web/ReplyHead.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// Taking an absolute URL apart once, without any platform call, and the rule for leaving https.
+// Taking an absolute URL apart once, without any platform call, and the rule for a step that leaves https.
 #include "web/UrlSplit.h"
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// Taking an absolute URL apart once, without any platform call: the one form of a URL that a request
-// holds and a redirect produces, and the rule for a step that leaves https.
+// Taking an absolute URL apart once, without any platform call, and the rule for a step that leaves https.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +16,7 @@ enum ServiceKind : int32_t {
     SERVICE_FTP = 3,
 };
 
+// The one form of a URL that a request holds and a redirect produces.
 struct UrlParts {
     ServiceKind service = SERVICE_NONE;  // SERVICE_NONE: a scheme other than http, https and ftp
     std::string server;

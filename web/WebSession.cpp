@@ -1,4 +1,4 @@
-// The per-operation HTTP client: construction and the connectivity probe on its worker thread.
+// The per-operation HTTP client: its probe, the URL it targets, taken apart and looked at once, and its requests.
 #include "web/WebSession.h"
 
 #include "web/CloseQueue.h"

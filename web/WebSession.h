@@ -1,4 +1,4 @@
-// The per-operation HTTP client: its construction, the bounded connectivity probe, and its requests.
+// The per-operation HTTP client: its probe, the URL it targets, taken apart and looked at once, and its requests.
 #pragma once
 
 #include "web/BodyConsumer.h"
