@@ -3,6 +3,7 @@
 
 #include "web/CloseQueue.h"
 #include "web/Completion.h"
+#include "web/Internet.h"
 #include "web/ReplyHead.h"
 #include "web/UrlSplit.h"
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "web/Handle.h"
-#include "web/Internet.h"
 #include "web/ProxyCredentials.h"
 #include "web/UrlSplit.h"
 
