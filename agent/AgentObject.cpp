@@ -10,7 +10,6 @@
 #include "agent/Sha256.h"
 #include "base/Result.h"
 #include "markup/ReplyField.h"
-#include "web/Completion.h"
 #include "web/FixedUrls.h"
 #include "web/HeaderLook.h"
 #include "web/UrlSplit.h"
@@ -479,10 +478,6 @@ HRESULT AgentObject::GetLastServiceStatus(LONG* status) noexcept {
     RETURN_HR_IF(E_FAIL, m_lastServiceStatus == -1);
     *status = m_lastServiceStatus;
     return S_OK;
-}
-
-bool DownloadsStillClosing() noexcept {
-    return web::CompletionsOutstanding() != 0;
 }
 
 }  // namespace tamsel::agent

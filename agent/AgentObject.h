@@ -1,5 +1,5 @@
 // The agent behind InvTamselAgentOps: its session, its two status slots and its six operations.
-// The COM identity around it (faces, counting, aggregation) lives in module/.
+// The faces that translate it for each interface live in faces/ and automation/, its COM identity in module/.
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
@@ -113,9 +113,5 @@ private:
     std::optional<DWORD> m_probePassedAt;
     web::ProxyCredentials m_proxyCredentials;
 };
-
-// Whether the request of a download is still closing: until it is gone the platform may call back into
-// this module, which must stay loaded.
-bool DownloadsStillClosing() noexcept;
 
 }  // namespace tamsel::agent

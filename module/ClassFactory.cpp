@@ -1,29 +1,19 @@
-// The class factory that serves one class from static data.
+// The class factory that serves one class from static data, counted by the module lock alone.
 #include "module/ClassFactory.h"
 
 #include "base/Result.h"
-#include "module/ComModule.h"
+#include "base/ModuleLife.h"
 
 namespace tamsel::module {
 
-HRESULT STDMETHODCALLTYPE ClassFactory::QueryInterface(REFIID riid, void** object) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, object);
-    *object = nullptr;
-    RETURN_HR_IF(E_NOINTERFACE, !::IsEqualIID(riid, IID_IUnknown) && !::IsEqualIID(riid, IID_IClassFactory));
-    *object = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-}
-
 ULONG STDMETHODCALLTYPE ClassFactory::AddRef() noexcept {
     LockModule();
-    return ++m_count;
+    return 2;
 }
 
 ULONG STDMETHODCALLTYPE ClassFactory::Release() noexcept {
-    const ULONG count = --m_count;
     UnlockModule();
-    return count;
+    return 1;
 }
 
 HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {

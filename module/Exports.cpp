@@ -1,4 +1,6 @@
 // The DLL's entry point, its four exports and the class table they serve.
+#include "automation/DispatchTypeInfo.h"
+#include "base/ModuleLife.h"
 #include "base/Result.h"
 #include "include/NorvikTamselAgent.h"
 #include "module/AgentComObject.h"
@@ -28,7 +30,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         // Module end only on FreeLibrary. When the process exits (reserved non-null) the other DLLs
         // may already be detached and other threads are gone: releasing the cached type information
         // would call into oleaut32, which may no longer work. The memory goes with the process.
-        UnloadTypeInformation();
+        tamsel::automation::UnloadTypeInformation();
     }
     return TRUE;
 }
@@ -45,8 +47,10 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
+// The module lock alone decides: every object, factory reference and request whose callback may still
+// come holds it.
 STDAPI DllCanUnloadNow() {
-    return CanUnloadNow();
+    return tamsel::CanUnloadNow();
 }
 
 STDAPI DllRegisterServer() {

@@ -4,11 +4,6 @@
 #include <new>
 
 namespace tamsel::web {
-namespace {
-
-std::atomic<long> outstanding{0};
-
-}  // namespace
 
 Completion* Completion::Create() noexcept {
     auto* completion = new (std::nothrow) Completion;
@@ -20,13 +15,11 @@ Completion* Completion::Create() noexcept {
         delete completion;
         return nullptr;
     }
-    outstanding.fetch_add(1, std::memory_order_relaxed);
     return completion;
 }
 
 void Completion::Discard() noexcept {
     delete this;
-    outstanding.fetch_sub(1, std::memory_order_release);
 }
 
 char* Completion::Buffer(size_t size) {
@@ -62,10 +55,6 @@ void CALLBACK Completion::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, v
         default:
             break;
     }
-}
-
-long CompletionsOutstanding() noexcept {
-    return outstanding.load(std::memory_order_acquire);
 }
 
 }  // namespace tamsel::web

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/Handle.h"
+#include "base/ModuleLife.h"
 
 #include <wininet.h>
 
@@ -13,7 +14,8 @@ namespace tamsel::web {
 
 // Lives as long as the request handle it is the context of: the platform says when that handle is gone
 // (INTERNET_STATUS_HANDLE_CLOSING), possibly on a thread of its own and after the caller stopped waiting,
-// and the completion then deletes itself.
+// and the completion then deletes itself. Until then the platform may call this module's status callback,
+// so the completion holds the module lock.
 class Completion {
 public:
     // A new completion, or null when none can be made. The caller passes it as the context of exactly
@@ -42,14 +44,11 @@ private:
     Completion() noexcept = default;
     ~Completion() = default;
 
+    ModuleLock m_moduleLock;  // first, so that it goes last
     KernelHandle m_event;
     std::unique_ptr<char[]> m_buffer;
     size_t m_bufferSize = 0;
     std::atomic<DWORD> m_error{0};
 };
-
-// How many completions still wait for their handle to go: while any does, the platform may still call
-// this module's status callback, and the module must stay loaded.
-long CompletionsOutstanding() noexcept;
 
 }  // namespace tamsel::web

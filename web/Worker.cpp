@@ -1,5 +1,7 @@
-// Worker threads that keep this module loaded for as long as they run.
+// Worker threads that keep this module loaded for as long as they run (ModuleLife pins it for them).
 #include "web/Worker.h"
+
+#include "base/ModuleLife.h"
 
 #include <new>
 
@@ -16,34 +18,26 @@ DWORD WINAPI WorkerRoutine(void* parameter) {
     const WorkerStart start = *static_cast<WorkerStart*>(parameter);
     delete static_cast<WorkerStart*>(parameter);
     start.work(start.argument);
-    ::FreeLibraryAndExitThread(start.module, 0);
-    return 0;
-}
-
-HMODULE PinOwnModule() noexcept {
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkerRoutine),
-                         &module);
-    return module;
+    ExitThreadUnpinning(start.module);
 }
 
 }  // namespace
 
 KernelHandle StartWorker(void (*work)(void*) noexcept, void* argument) noexcept {
-    const HMODULE module = PinOwnModule();
-    if (module == nullptr) {
+    LibraryHandle pin = PinModule();
+    if (!pin) {
         return {};
     }
-    auto* start = new (std::nothrow) WorkerStart{work, argument, module};
+    auto* start = new (std::nothrow) WorkerStart{work, argument, pin.get()};
     if (start == nullptr) {
-        ::FreeLibrary(module);
         return {};
     }
     KernelHandle thread(::CreateThread(nullptr, 0, WorkerRoutine, start, 0, nullptr));
     if (!thread) {
         delete start;
-        ::FreeLibrary(module);
+        return {};
     }
+    pin.release();  // the thread gives it back as it exits
     return thread;
 }
 

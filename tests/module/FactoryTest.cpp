@@ -48,9 +48,25 @@ TEST_F(Factory, SameFactoryTwiceHoldsModuleUntilBothReleased) {
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first, second);
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(first->Release(), 2u) << "the class table keeps one reference of its own";
+    EXPECT_EQ(first->Release(), 1u) << "a static factory answers as an object that someone else still holds";
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE);
     EXPECT_EQ(second->Release(), 1u);
+}
+
+TEST_F(Factory, CountsAreConstantsAndTheModuleLockAloneDecidesUnloading) {
+    IClassFactory* factory = GetFactory(Agent());
+    ASSERT_NE(factory, nullptr);
+    EXPECT_EQ(factory->AddRef(), 2u);
+    EXPECT_EQ(factory->AddRef(), 2u) << "no count of its own";
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE) << "the reference from DllGetClassObject still holds the module";
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_FALSE) << "the reference from QueryInterface still holds the module";
+    EXPECT_EQ(unknown->Release(), 1u);
+    EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK) << "every reference was given back";
 }
 
 TEST_F(Factory, RefusesUnknownClassesInterfacesAndNullOutputs) {
@@ -142,6 +158,43 @@ TEST_F(Identity, OtherInterfacesAreRefusedFromEitherFace) {
     EXPECT_EQ(CountOf(ops), 2u) << "a refused QueryInterface moved the count";
     unknown->Release();
     EXPECT_EQ(ops->Release(), 0u);
+}
+
+// Every interface the object answers, in groups that share one face: an interface and the ones it
+// derives from.
+const std::vector<std::vector<const IID*>> FACES = {
+    {&IID_InvTamselAgent2, &IID_InvTamselAgent, &IID_IDispatch},
+    {&IID_InvTamselAgentOps3, &IID_InvTamselAgentOps2, &IID_InvTamselAgentOps},
+    {&IID_ISupportErrorInfo},
+    {&IID_IProvideClassInfo2, &IID_IProvideClassInfo},
+    {&IID_IConnectionPointContainer},
+};
+
+// The face that object answers for iid, with the reference it took given back; null when refused.
+void* FaceOf(IUnknown* object, const IID& iid) {
+    void* face = nullptr;
+    if (FAILED(object->QueryInterface(iid, &face)) || face == nullptr) return nullptr;
+    static_cast<IUnknown*>(face)->Release();
+    return face;
+}
+
+TEST_F(Identity, EveryFaceAnswersTheWholeListWithOneIdentity) {
+    auto* unknown = CreateAgent<IUnknown>(IID_IUnknown);
+    ASSERT_NE(unknown, nullptr);
+    for (const auto& group : FACES) {
+        void* face = FaceOf(unknown, *group[0]);
+        ASSERT_NE(face, nullptr);
+        for (const IID* iid : group) {
+            EXPECT_EQ(FaceOf(unknown, *iid), face) << "an interface and its bases share one face";
+        }
+        EXPECT_EQ(FaceOf(static_cast<IUnknown*>(face), IID_IUnknown), static_cast<void*>(unknown))
+            << "IUnknown from every face is the identity";
+        for (const auto& other : FACES) {
+            EXPECT_EQ(FaceOf(static_cast<IUnknown*>(face), *other[0]), FaceOf(unknown, *other[0]))
+                << "every face answers the whole list";
+        }
+    }
+    EXPECT_EQ(unknown->Release(), 0u) << "the lookups left a reference behind";
 }
 
 TEST_F(Identity, OperationsFaceReachesTheAgentInSlotOrder) {
@@ -279,6 +332,24 @@ TEST_F(Aggregation, SecondInterfaceIsShownOnlyWhereTheOuterObjectShowsIt) {
     static_cast<IUnknown*>(again)->Release();
     EXPECT_EQ(outer.addRefs, outer.releases + 1) << "counted on the outer object";
     ops2->Release();
+    EXPECT_EQ(inner->Release(), 0u);
+}
+
+TEST_F(Aggregation, InnerUnknownHandsOutTheWholeListCountedOnTheOuterObject) {
+    FakeOuter outer;
+    IUnknown* inner = Aggregate(outer);
+    ASSERT_NE(inner, nullptr);
+    for (const auto& group : FACES) {
+        void* face = FaceOf(inner, *group[0]);
+        ASSERT_NE(face, nullptr);
+        EXPECT_NE(face, static_cast<void*>(inner)) << "the inner unknown is no face";
+        for (const IID* iid : group) {
+            EXPECT_EQ(FaceOf(inner, *iid), face) << "an interface and its bases share one face";
+        }
+    }
+    EXPECT_EQ(outer.addRefs, outer.releases) << "every face handed out was counted on the outer object";
+    EXPECT_GT(outer.addRefs, 0);
+    EXPECT_EQ(CountOf(inner), 1u) << "and never on the inner unknown";
     EXPECT_EQ(inner->Release(), 0u);
 }
 

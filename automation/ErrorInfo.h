@@ -1,12 +1,13 @@
 // What a failing automation member leaves for its caller: the error record that scripts and .NET
-// show, and the sentences that say what failed and the status behind it.
+// show, the sentences that say what failed and the status behind it, and the object's ISupportErrorInfo.
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 
 // The answer of one automation member: its result and, on failure, the sentence a script shows.
 struct Outcome {
@@ -40,4 +41,15 @@ std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts);
 // "7.6 MiB", "512 bytes".
 std::wstring FormatBytes(double bytes);
 
-}  // namespace tamsel::module
+// Tells callers which interface's failures leave an error record: InvTamselAgent2's alone. IUnknown's
+// members are the COM object's that composes it.
+class ErrorSupport : public ISupportErrorInfo {
+public:
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) noexcept override;
+
+protected:
+    ErrorSupport() noexcept = default;
+    ~ErrorSupport() = default;
+};
+
+}  // namespace tamsel::automation

@@ -3,22 +3,28 @@
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
-#include "module/ConnectionPoint.h"
-#include "module/ErrorInfo.h"
+#include "automation/ConnectionPoint.h"
+#include "automation/ErrorInfo.h"
+#include "base/Implements.h"
 
 #include <optional>
 
-namespace tamsel::module {
+// Answering ProgressSink2 answers ProgressSink too.
+template <>
+struct tamsel::InterfaceBases<ProgressSink2> {
+    using type = tamsel::InterfaceList<ProgressSink>;
+};
+
+namespace tamsel::automation {
 
 // Lives on the stack for one download; the agent holds no reference past the call.
-class ScriptProgress final : public ProgressSink2 {
+class ScriptProgress final : public Answers<ScriptProgress, ProgressSink2> {
 public:
     // handler may be null (events only, or nothing but the byte count for the error text).
     ScriptProgress(IDispatch* handler, ConnectionPoint& events) noexcept : m_handler(handler), m_events(events) {}
     ScriptProgress(const ScriptProgress&) = delete;
     ScriptProgress& operator=(const ScriptProgress&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override;
     ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
     ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
     HRESULT STDMETHODCALLTYPE NotifyCode(LONG) noexcept override { return S_OK; }
@@ -53,4 +59,4 @@ private:
     std::optional<Outcome> m_raised;
 };
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation

@@ -1,12 +1,12 @@
 // IDispatch for a dual interface, answered from its registered type library: the type information,
-// loaded on first use and kept until the module unloads.
+// loaded on first use and kept until the module unloads; the component's two of them.
 #pragma once
 
 #include <oaidl.h>
 
 #include <atomic>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 
 class DispatchTypeInfo {
 public:
@@ -37,6 +37,13 @@ private:
     std::atomic<ITypeInfo*> m_info{nullptr};  // holds one reference once published
 };
 
+// The component's two: InvTamselAgent2's, behind the automation face's IDispatch, and the class's, behind
+// IProvideClassInfo.
+DispatchTypeInfo& AgentTypeInfo() noexcept;
+DispatchTypeInfo& ClassTypeInfo() noexcept;
+// Lets go of both: at module end.
+void UnloadTypeInformation() noexcept;
+
 // The arguments of an IDispatch call, each as a VARIANTARG (a call takes them last first).
 inline VARIANTARG DoubleArgument(double value) noexcept {
     VARIANTARG argument;
@@ -57,4 +64,4 @@ inline VARIANTARG BoolReference(VARIANT_BOOL* value) noexcept {
     return argument;
 }
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation

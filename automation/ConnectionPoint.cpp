@@ -1,37 +1,21 @@
-// The events' connection point: advising, unadvising, and the Progress event.
-#include "module/ConnectionPoint.h"
+// The events' connection point (advising, unadvising, the Progress event) and its container.
+#include "automation/ConnectionPoint.h"
 
 #include "base/Result.h"
 #include "include/NorvikTamselAgent.h"
-#include "module/DispatchTypeInfo.h"
+#include "automation/DispatchTypeInfo.h"
 
 #include <olectl.h>
 
-#include <new>
-
-namespace tamsel::module {
+namespace tamsel::automation {
 namespace {
 
 // Counted by itself: a host may keep it after it let go of the container.
-class OnePointEnumerator final : public IEnumConnectionPoints {
+class OnePointEnumerator final : public Implements<OnePointEnumerator, IEnumConnectionPoints> {
 public:
     OnePointEnumerator(IConnectionPoint* point, ULONG position) noexcept
         : m_point(ShareComPointer(point)), m_position(position) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override {
-        RETURN_HR_IF_NULL(E_POINTER, object);
-        const bool known = ::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_IEnumConnectionPoints);
-        *object = known ? this : nullptr;
-        RETURN_HR_IF(E_NOINTERFACE, !known);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++m_count; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG count = --m_count;
-        if (count == 0) delete this;
-        return count;
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, IConnectionPoint** points, ULONG* fetched) noexcept override {
         RETURN_HR_IF_NULL(E_POINTER, points);
         ULONG given = 0;
@@ -54,33 +38,27 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** copy) noexcept override {
-        RETURN_HR_IF_NULL(E_POINTER, copy);
-        *copy = new (std::nothrow) OnePointEnumerator(m_point.get(), m_position);
-        RETURN_HR_IF_NULL(E_OUTOFMEMORY, *copy);
-        return S_OK;
+        return CreateObject<OnePointEnumerator>(IID_IEnumConnectionPoints, reinterpret_cast<void**>(copy),
+                                                m_point.get(), m_position);
     }
 
 private:
     ComPointer<IConnectionPoint> m_point;
     ULONG m_position;
-    ULONG m_count = 1;
 };
 
 }  // namespace
 
-HRESULT EnumerateOnePoint(IConnectionPoint* point, IEnumConnectionPoints** points) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, points);
-    *points = new (std::nothrow) OnePointEnumerator(point, 0);
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, *points);
-    return S_OK;
+HRESULT STDMETHODCALLTYPE EventSource::EnumConnectionPoints(IEnumConnectionPoints** points) noexcept {
+    return CreateObject<OnePointEnumerator>(IID_IEnumConnectionPoints, reinterpret_cast<void**>(points), &m_events, 0);
 }
 
-HRESULT STDMETHODCALLTYPE ConnectionPoint::QueryInterface(REFIID riid, void** object) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, object);
-    *object = nullptr;
-    RETURN_HR_IF(E_NOINTERFACE, !::IsEqualIID(riid, IID_IUnknown) && !::IsEqualIID(riid, IID_IConnectionPoint));
-    *object = static_cast<IConnectionPoint*>(this);
-    AddRef();
+HRESULT STDMETHODCALLTYPE EventSource::FindConnectionPoint(REFIID riid, IConnectionPoint** point) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, point);
+    *point = nullptr;
+    RETURN_HR_IF(CONNECT_E_NOCONNECTION, !::IsEqualIID(riid, DIID__InvTamselAgentEvents));
+    *point = &m_events;
+    m_events.AddRef();
     return S_OK;
 }
 
@@ -158,4 +136,4 @@ bool ConnectionPoint::FireProgress(double received, double total, LONG percent) 
     }
 }
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation

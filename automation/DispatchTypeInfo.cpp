@@ -1,10 +1,31 @@
-// IDispatch from the registered type library: the load published once, and the forwarding to it.
-#include "module/DispatchTypeInfo.h"
+// IDispatch from the registered type library: the load published once, the forwarding to it, and the
+// component's two type informations.
+#include "automation/DispatchTypeInfo.h"
 
 #include "base/Handle.h"
 #include "base/Result.h"
+#include "include/NorvikTamselAgent.h"
 
-namespace tamsel::module {
+namespace tamsel::automation {
+namespace {
+
+DispatchTypeInfo agentTypeInfo(IID_InvTamselAgent2, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
+DispatchTypeInfo classTypeInfo(CLSID_nvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
+
+}  // namespace
+
+DispatchTypeInfo& AgentTypeInfo() noexcept {
+    return agentTypeInfo;
+}
+
+DispatchTypeInfo& ClassTypeInfo() noexcept {
+    return classTypeInfo;
+}
+
+void UnloadTypeInformation() noexcept {
+    agentTypeInfo.Unload();
+    classTypeInfo.Unload();
+}
 
 HRESULT DispatchTypeInfo::Ensure(LCID locale, ITypeInfo*& info) noexcept {
     info = m_info.load(std::memory_order_acquire);
@@ -58,4 +79,4 @@ HRESULT DispatchTypeInfo::Invoke(IDispatch* face, DISPID member, LCID locale, WO
     return info->Invoke(face, member, flags, parameters, result, exception, argumentError);
 }
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation

@@ -1,5 +1,6 @@
-// The error record of a failing automation member and the sentences for the agent's result codes.
-#include "module/ErrorInfo.h"
+// The error record of a failing automation member, the sentences for the agent's result codes, and which
+// interface leaves such records.
+#include "automation/ErrorInfo.h"
 
 #include "base/Handle.h"
 #include "include/NorvikTamselAgent.h"
@@ -8,7 +9,7 @@
 
 #include <cwchar>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 namespace {
 
 const wchar_t* const ERROR_SOURCE = L"NorvikTamselAgent.nvTamselAgent";
@@ -147,4 +148,8 @@ HRESULT Report(const Outcome& outcome) noexcept {
     return outcome.hr;
 }
 
-}  // namespace tamsel::module
+HRESULT STDMETHODCALLTYPE ErrorSupport::InterfaceSupportsErrorInfo(REFIID riid) noexcept {
+    return ::IsEqualIID(riid, IID_InvTamselAgent2) ? S_OK : S_FALSE;
+}
+
+}  // namespace tamsel::automation

@@ -1,23 +1,24 @@
-// The connection point of the agent's events (_InvTamselAgentEvents): the sinks that advised it and
-// the Progress event fired to them.
+// The agent's events (_InvTamselAgentEvents): their connection point, with the sinks that advised it and
+// the Progress event fired to them, and the object's container of that one point.
 #pragma once
 
 #include "base/Handle.h"
+#include "base/Implements.h"
 
 #include <ocidl.h>
 
 #include <vector>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 
-// Lives inside the agent and counts through it: a sink that holds the point holds the agent.
-class ConnectionPoint final : public IConnectionPoint {
+// A part of the agent rather than an object of its own: it counts through its container, the agent, so
+// that a sink holding the point holds the agent.
+class ConnectionPoint final : public Answers<ConnectionPoint, IConnectionPoint> {
 public:
     explicit ConnectionPoint(IConnectionPointContainer& container) noexcept : m_container(container) {}
     ConnectionPoint(const ConnectionPoint&) = delete;
     ConnectionPoint& operator=(const ConnectionPoint&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) noexcept override;
     ULONG STDMETHODCALLTYPE AddRef() noexcept override { return m_container.AddRef(); }
     ULONG STDMETHODCALLTYPE Release() noexcept override { return m_container.Release(); }
 
@@ -42,7 +43,21 @@ private:
     DWORD m_nextCookie = 1;
 };
 
-// An enumerator of one connection point, as EnumConnectionPoints hands it out; it holds the point.
-HRESULT EnumerateOnePoint(IConnectionPoint* point, IEnumConnectionPoints** points) noexcept;
+// The object's IConnectionPointContainer, which holds the one point. IUnknown's members are the COM
+// object's that composes it.
+class EventSource : public IConnectionPointContainer {
+public:
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) noexcept override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) noexcept override;
 
-}  // namespace tamsel::module
+protected:
+    EventSource() noexcept : m_events(*this) {}
+    ~EventSource() = default;
+
+    ConnectionPoint& Events() noexcept { return m_events; }
+
+private:
+    ConnectionPoint m_events;
+};
+
+}  // namespace tamsel::automation

@@ -1,10 +1,9 @@
-// The agent's automation face: InvTamselAgent2's members, error support, class information, event container.
-#include "module/AgentComObject.h"
+// The automation face: InvTamselAgent2's members over the agent, and IDispatch over its type information.
+#include "automation/AutomationFace.h"
 
+#include "automation/DispatchTypeInfo.h"
+#include "automation/ScriptProgress.h"
 #include "base/Result.h"
-#include "module/ScriptProgress.h"
-
-#include <olectl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 namespace {
 
 const wchar_t* const VERSION = L"1.2.0";
@@ -108,7 +107,7 @@ HRESULT Member(Work&& work) noexcept {
 
 }  // namespace
 
-FailureFacts AgentFaces::Facts(Operation operation) noexcept {
+FailureFacts AutomationFace::Facts(Operation operation) noexcept {
     FailureFacts facts;
     facts.operation = operation;
     m_agent.GetLastHttpStatus(&facts.httpStatus);
@@ -116,7 +115,7 @@ FailureFacts AgentFaces::Facts(Operation operation) noexcept {
     return facts;
 }
 
-Outcome AgentFaces::Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type, BSTR* target) {
+Outcome AutomationFace::Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type, BSTR* target) {
     std::string url, serialText, languageText, typeText;
     for (auto& failure : {ToAscii(lookupUrl, L"lookupUrl", url), ToAscii(serial, L"serial", serialText),
                           ToAscii(language, L"language", languageText), ToAscii(type, L"type", typeText),
@@ -134,7 +133,7 @@ Outcome AgentFaces::Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type
     return Outcome{hr, {}};
 }
 
-Outcome AgentFaces::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
+Outcome AutomationFace::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
     std::string url, codeText;
     for (auto& failure : {ToAscii(serviceUrl, L"serviceUrl", url), ToAscii(code, L"code", codeText),
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
@@ -154,7 +153,7 @@ Outcome AgentFaces::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
     return Outcome{NewString(buffer.data(), downloadUrl), {}};
 }
 
-Outcome AgentFaces::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256) {
+Outcome AutomationFace::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256) {
     std::string urlText, digest;
     LONGLONG size = -1;
     for (auto& failure : {ToAscii(url, L"url", urlText), NotEmpty(urlText, L"url"),
@@ -185,7 +184,7 @@ Outcome AgentFaces::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expect
     return Failure(hr, DescribeFailure(hr, facts));
 }
 
-Outcome AgentFaces::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining) {
+Outcome AutomationFace::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining) {
     std::string url, codeText;
     for (auto& failure : {ToAscii(serviceUrl, L"serviceUrl", url), ToAscii(code, L"code", codeText),
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
@@ -197,106 +196,121 @@ Outcome AgentFaces::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG*
     return Outcome{};
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::LookupRedirect(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type,
+HRESULT STDMETHODCALLTYPE AutomationFace::LookupRedirect(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type,
                                                      BSTR* target) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, target);
     *target = nullptr;
-    const auto alive = ShareComPointer(Identity());
+    const auto alive = Hold();
     return Member([&] { return Lookup(lookupUrl, serial, language, type, target); });
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::QueryDownload(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::QueryDownload(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, downloadUrl);
     *downloadUrl = nullptr;
-    const auto alive = ShareComPointer(Identity());
+    const auto alive = Hold();
     return Member([&] { return Query(serviceUrl, code, downloadUrl); });
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::Download(BSTR url, BSTR path, LONG flags, VARIANT expectedSize,
+HRESULT STDMETHODCALLTYPE AutomationFace::Download(BSTR url, BSTR path, LONG flags, VARIANT expectedSize,
                                                BSTR sha256) noexcept {
-    const auto alive = ShareComPointer(Identity());
+    const auto alive = Hold();
     return Member([&] { return Fetch(url, path, flags, expectedSize, sha256); });
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::ReportDownload(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
+HRESULT STDMETHODCALLTYPE AutomationFace::ReportDownload(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
                                                      LONG* remaining) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, remaining);
-    const auto alive = ShareComPointer(Identity());
+    const auto alive = Hold();
     return Member([&] { return Tell(serviceUrl, code, success, remaining); });
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::get_LastFileSize(double* size) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::get_LastFileSize(double* size) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, size);
     *size = m_lastFileSize;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::get_LastSha256(BSTR* digest) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::get_LastSha256(BSTR* digest) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, digest);
     *digest = ::SysAllocStringLen(m_lastSha256.data(), static_cast<UINT>(m_lastSha256.size()));
     return *digest != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 // 0 where the first interface's getters answer that nothing is kept.
-HRESULT STDMETHODCALLTYPE AgentFaces::get_LastHttpStatus(LONG* status) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::get_LastHttpStatus(LONG* status) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, status);
     *status = 0;
     m_agent.GetLastHttpStatus(status);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::get_LastServiceStatus(LONG* status) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::get_LastServiceStatus(LONG* status) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, status);
     *status = 0;
     m_agent.GetLastServiceStatus(status);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::get_OnProgress(IDispatch** handler) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::get_OnProgress(IDispatch** handler) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, handler);
     *handler = m_onProgress.get();
     if (*handler != nullptr) (*handler)->AddRef();
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::put_OnProgress(IDispatch* handler) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::put_OnProgress(IDispatch* handler) noexcept {
     m_onProgress = ShareComPointer(handler);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::putref_OnProgress(IDispatch* handler) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::putref_OnProgress(IDispatch* handler) noexcept {
     return put_OnProgress(handler);
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::get_Version(BSTR* version) noexcept {
+HRESULT STDMETHODCALLTYPE AutomationFace::get_Version(BSTR* version) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, version);
     *version = ::SysAllocString(VERSION);
     return *version != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::InterfaceSupportsErrorInfo(REFIID riid) noexcept {
-    return ::IsEqualIID(riid, IID_InvTamselAgent2) ? S_OK : S_FALSE;
+namespace {
+
+// Scripts assign null (JScript) or Empty to drop a handler; the type information would refuse to turn
+// either into an IDispatch*.
+bool ClearsHandler(DISPID member, WORD flags, const DISPPARAMS* parameters) noexcept {
+    if (member != DISPID_TAMSEL_ONPROGRESS || (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) == 0 ||
+        parameters == nullptr || parameters->cArgs != 1) {
+        return false;
+    }
+    const VARTYPE type = parameters->rgvarg[0].vt;
+    return type == VT_NULL || type == VT_EMPTY;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::GetGUID(DWORD kind, GUID* guid) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, guid);
-    *guid = GUID_NULL;
-    RETURN_HR_IF(E_INVALIDARG, kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID);
-    *guid = DIID__InvTamselAgentEvents;
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE AutomationFace::GetTypeInfoCount(UINT* count) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, count);
+    *count = 1;
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::EnumConnectionPoints(IEnumConnectionPoints** points) noexcept {
-    return EnumerateOnePoint(&m_events, points);
+HRESULT STDMETHODCALLTYPE AutomationFace::GetTypeInfo(UINT, LCID locale, ITypeInfo** info) noexcept {
+    return AgentTypeInfo().GetTypeInfo(locale, info);
 }
 
-HRESULT STDMETHODCALLTYPE AgentFaces::FindConnectionPoint(REFIID riid, IConnectionPoint** point) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, point);
-    *point = nullptr;
-    RETURN_HR_IF(CONNECT_E_NOCONNECTION, !::IsEqualIID(riid, DIID__InvTamselAgentEvents));
-    *point = &m_events;
-    m_events.AddRef();
-    return S_OK;
+HRESULT STDMETHODCALLTYPE AutomationFace::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale,
+                                                        DISPID* ids) noexcept {
+    return AgentTypeInfo().GetIDsOfNames(names, count, locale, ids);
 }
 
-}  // namespace tamsel::module
+HRESULT STDMETHODCALLTYPE AutomationFace::Invoke(DISPID member, REFIID, LCID locale, WORD flags,
+                                                 DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                                 UINT* argumentError) noexcept {
+    if (ClearsHandler(member, flags, parameters)) {
+        m_onProgress.reset();
+        return S_OK;
+    }
+    return AgentTypeInfo().Invoke(this, member, locale, flags, parameters, result, exception, argumentError);
+}
+
+}  // namespace tamsel::automation

@@ -1,16 +1,16 @@
 // The OnProgress handler and the Progress event at a script's pace, and their cancel.
-#include "module/ScriptProgress.h"
+#include "automation/ScriptProgress.h"
 
 #include "base/Handle.h"
 #include "base/Result.h"
-#include "module/DispatchTypeInfo.h"
+#include "automation/DispatchTypeInfo.h"
 
 #include <dispex.h>
 
 #include <cmath>
 #include <cwchar>
 
-namespace tamsel::module {
+namespace tamsel::automation {
 namespace {
 
 constexpr ULONGLONG REPORT_INTERVAL_MS = 250;
@@ -41,14 +41,6 @@ HRESULT FindProgressMember(IDispatch* handler, DISPID& member) noexcept {
 }
 
 }  // namespace
-
-HRESULT STDMETHODCALLTYPE ScriptProgress::QueryInterface(REFIID riid, void** object) noexcept {
-    RETURN_HR_IF_NULL(E_POINTER, object);
-    const bool known = ::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_ProgressSink) ||
-                       ::IsEqualIID(riid, IID_ProgressSink2);
-    *object = known ? static_cast<ProgressSink2*>(this) : nullptr;
-    return known ? S_OK : E_NOINTERFACE;
-}
 
 HRESULT STDMETHODCALLTYPE ScriptProgress::NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) noexcept {
     m_received = static_cast<double>(received);
@@ -138,4 +130,4 @@ void ScriptProgress::KeepRaised(HRESULT hr, EXCEPINFO& exception) noexcept {
     ::SysFreeString(exception.bstrHelpFile);
 }
 
-}  // namespace tamsel::module
+}  // namespace tamsel::automation
