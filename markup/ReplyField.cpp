@@ -2,6 +2,7 @@
 #include "markup/ReplyField.h"
 
 #include <string_view>
+#include <utility>
 
 #include "markup/MarkupParser.h"
 
@@ -44,33 +45,31 @@ const char* WithoutFirstComment(const std::string& body, std::string& working) {
 
 // What the lookup keeps of a parse instead of the element tree: the open elements' names and whether
 // their texts are still blank, which the parse itself needs, and, of the top element's direct children,
-// the first "name" and "value" attributes of the one being read, unprocessed, until one matches. The
-// parse reaches exactly the same decisions as over the tree; nothing is copied but the answer.
+// the first "name" and "value" attributes of the one being read, unprocessed, until `limit` have
+// matched. The parse reaches exactly the same decisions as over the tree; nothing is copied but the
+// values of the matches.
 class FieldSearch {
 public:
     using Node = int;  // the element's level: 0 for the top element, 1 for its direct children
     static constexpr Node TOP = 0;
 
-    FieldSearch(std::string_view wantedName, const MarkupOptions& parseOptions)
-        : wanted(wantedName), options(parseOptions) {
+    FieldSearch(std::string_view wantedName, size_t limit, const MarkupOptions& parseOptions)
+        : wanted(wantedName), wantedCount(limit), options(parseOptions) {
         open[TOP] = OpenElement{"", 0, true};
     }
 
-    // The match's value after value processing, or empty. Meaningful once the parse has succeeded.
-    std::string Answer() {
-        std::string value;
-        if (state != Search::Looking && field.valueBegin != nullptr) {
-            CopyRange(field.valueBegin, field.valueEnd, value, options);
-        }
-        return value;
+    // The matches' values after value processing, in document order. Meaningful once the parse has
+    // succeeded.
+    std::vector<std::string> TakeValues() {
+        EndField();
+        return std::move(values);
     }
 
     // Levels below MAX_MARKUP_DEPTH + 1 only: the parse fails before it opens one more.
-    Node AddChild(Node parent) noexcept {
+    Node AddChild(Node parent) {
         const Node child = parent + 1;
         open[child] = OpenElement{"", 0, true};
-        if (child == 1 && state == Search::InMatch) state = Search::Done;
-        if (child == 1 && state == Search::Looking) field = Field{};
+        if (child == 1) EndField();  // the previous field's tag, with all its attributes, is behind
         return child;
     }
     // Only nameless elements are dropped from a parse that goes on, and those are never candidates.
@@ -85,13 +84,13 @@ public:
     }
 
     void AddAttribute(Node element, std::string_view name, const char* valueBegin, const char* valueEnd) {
-        if (element != 1 || state == Search::Done || open[1].nameLength == 0) return;  // not a field
+        if (element != 1 || values.size() == wantedCount || open[1].nameLength == 0) return;  // not a field
         if (name == "value" && field.valueBegin == nullptr) {
             field.valueBegin = valueBegin;
             field.valueEnd = valueEnd;
         } else if (name == "name" && !field.nameCompared) {
             field.nameCompared = true;
-            if (ProcessedValue(valueBegin, valueEnd, scratch, options) == wanted) state = Search::InMatch;
+            field.matches = ProcessedValue(valueBegin, valueEnd, scratch, options) == wanted;
         }
     }
 
@@ -110,31 +109,47 @@ private:
     // A direct child of the top element, as far as the lookup cares.
     struct Field {
         bool nameCompared;       // its first "name" attribute has been compared with the wanted name
+        bool matches;            // and equalled it
         const char* valueBegin;  // its first "value" attribute, unprocessed; null while it has none
         const char* valueEnd;
     };
-    // Looking until a field's name matches; InMatch while that field's tag is read; Done after it.
-    enum class Search { Looking, InMatch, Done };
+
+    // Keeps the value of the field just read if it matched, and makes room for the next one. The value
+    // is processed at once: its text may be a working copy that ends with the lookup.
+    void EndField() {
+        if (field.matches && values.size() < wantedCount) {
+            values.emplace_back();
+            if (field.valueBegin != nullptr) CopyRange(field.valueBegin, field.valueEnd, values.back(), options);
+        }
+        field = Field{};
+    }
 
     const std::string_view wanted;
+    const size_t wantedCount;
     const MarkupOptions& options;
     OpenElement open[MAX_MARKUP_DEPTH + 1];  // by level; set as each level opens, so left uninitialised
     Field field{};
-    Search state = Search::Looking;
+    std::vector<std::string> values;
     std::string scratch;  // processed copies, each used at once
 };
 
 }  // namespace
 
-std::string GetReplyField(const std::string& body, const char* name, MarkupError* error) {
-    if (name == nullptr) return std::string();
+std::vector<std::string> GetReplyFields(const std::string& body, const char* name, size_t limit,
+                                        MarkupError* error) {
+    if (name == nullptr || limit == 0) return {};
     std::string working;
     const MarkupOptions& options = DefaultMarkupOptions();
-    FieldSearch search(name, options);
+    FieldSearch search(name, limit, options);
     const char* text = WithoutFirstComment(body, working);
     MarkupParser<FieldSearch> parser(search, options, error);
-    if (parser.Parse(FieldSearch::TOP, text) == nullptr) return std::string();
-    return search.Answer();
+    if (parser.Parse(FieldSearch::TOP, text) == nullptr) return {};
+    return search.TakeValues();
+}
+
+std::string GetReplyField(const std::string& body, const char* name, MarkupError* error) {
+    std::vector<std::string> values = GetReplyFields(body, name, 1, error);
+    return values.empty() ? std::string() : std::move(values.front());
 }
 
 }  // namespace tamsel::markup

@@ -1,9 +1,11 @@
-// Reading one named value out of a service reply body.
+// Reading named values out of a service reply body: the first of a name, or each of a name in order.
 #pragma once
 
 #include "markup/MarkupElement.h"
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tamsel::markup {
 
@@ -13,5 +15,12 @@ namespace tamsel::markup {
 // DefaultMarkupOptions(), and the parse reads it up to its first zero byte; a failure goes to `error`
 // when one is given. Throws only std::bad_alloc.
 std::string GetReplyField(const std::string& body, const char* name, MarkupError* error = nullptr);
+
+// The "value" attributes of the first `limit` direct children whose "name" equals `name`, in document
+// order, read as GetReplyField reads the first: the same parse, and a matching child without "value"
+// gives an empty entry of its own. Later matches are passed over; a parse that fails anywhere gives
+// none at all. Throws only std::bad_alloc.
+std::vector<std::string> GetReplyFields(const std::string& body, const char* name, size_t limit,
+                                        MarkupError* error = nullptr);
 
 }  // namespace tamsel::markup

@@ -13,13 +13,23 @@ host arrive in absolute form:
   http://service.norvik.example/activate     multipart POSTs: act=1 query, act=2 report
   http://files.norvik.example/files/NAME     the files, with Content-Length and an ETag; "Range: bytes=N-"
                                              gets a 206 of the rest while If-Range names the ETag
+  http://mirror1.norvik.example/files/NAME   the same files, bytes and ETags from two mirrors, which
+  http://mirror2.norvik.example/files/NAME   never break, fail or make a client wait
   http://files.norvik.example/stream/NAME    the same files without a length, ended by closing
 FTP (anonymous, read-only) serves the same files on 127.0.0.1. Codes with their allowed and used
-download counts live in DIR/codes.sqlite3, seeded on start, so counts carry over across runs. Each
-query of a flaky code makes the next whole download of its file break off at 40 %. Every query's reply
-names the file's SHA-256; the tampered code's file is served with other bytes of the same length (one
-byte changed at 70 %), as a stale mirror or a meddling proxy would. What the service does with ranges,
-breaks and tampering it prints on stdout, one "service: ..." line each.
+download counts live in DIR/codes.sqlite3, seeded on start, so counts carry over across runs. Every
+query's reply names the file's SHA-256, and for the big, flaky and failover codes the two mirrors'
+URLs ("mirrorURL", after "downloadURL"). What the files host does with a file's download (its GET, as
+the component sends it, in HTTP/1.0) depends on the code:
+- each query of the flaky code makes the next whole download of its file break off at 40 %;
+- the failover code's file breaks off at 30 % on every download from the files host, ranges included
+  (one that starts past that point gets its head and no body): only the mirrors serve it whole;
+- each query of the busy code makes the next download of its file answer 503 with "Retry-After: 2";
+- the tampered code's file is served with other bytes of the same length (one byte changed at 70 %),
+  as a stale mirror or a meddling proxy would.
+What the service does with ranges, breaks, waits and tampering it prints on stdout, one "service: ..."
+line each, as it does a report (act=2) that carries the fields "attempts", "source", "result",
+"resumedBytes" or "waitedMs".
 --named-code CODE NAME adds CODE for the small file under a download URL that ends in NAME as it is
 written (http://files.norvik.example/files/named/NAME, nothing escaped), as a careless service or
 anything in its path might name it ("..\\..\\x.bin", "CON"); a GET of any URL of the files host whose
@@ -51,6 +61,7 @@ HOME_PAGE_URL = 'http://www.norvik.example'
 WEB_HOST = 'www.norvik.example'
 SERVICE_HOST = 'service.norvik.example'
 FILES_HOST = 'files.norvik.example'
+MIRROR_HOSTS = ('mirror1.norvik.example', 'mirror2.norvik.example')
 
 # The service's StatusCode values. The component accepts 1 for a query, 1 or 2 for a report.
 STATUS_OK = 1
@@ -70,13 +81,19 @@ SMALL_FILE = 'tamsel-update.bin'
 FTP_FILE = 'tamsel-manual.bin'
 FLAKY_FILE = 'tamsel-patch.bin'
 TAMPERED_FILE = 'tamsel-tools.bin'
+FAILOVER_FILE = 'tamsel-drivers.bin'
+BUSY_FILE = 'tamsel-fonts.bin'
 # Odd sizes, so that a lost or doubled buffer shows in a byte count.
 SMALL_SIZE = 200_003
 FTP_SIZE = 150_001
 FLAKY_SIZE = 20_000_003
 TAMPERED_SIZE = 2_000_003
+FAILOVER_SIZE = 5_000_003
+BUSY_SIZE = 400_009
 TAMPERED_AT = TAMPERED_SIZE * 7 // 10  # the one byte served changed
 TAMPERED_DIR = 'tampered'  # beside the files: what is served for them instead
+FAILOVER_CUT_PERCENT = 30  # where the files host always breaks the failover code's file off
+BUSY_RETRY_AFTER = 2       # seconds the busy code's file server asks a client to wait
 
 # code, file, scheme, downloads allowed, downloads used
 SEED_CODES = [
@@ -86,8 +103,14 @@ SEED_CODES = [
     ('DEMO-USED-0004', SMALL_FILE, 'http', 1, 1),
     ('DEMO-FLAKY-0005', FLAKY_FILE, 'http', 50, 0),
     ('DEMO-TAMPERED-0006', TAMPERED_FILE, 'http', 50, 0),
+    ('DEMO-FAILOVER-0007', FAILOVER_FILE, 'http', 50, 0),
+    ('DEMO-BUSY-0008', BUSY_FILE, 'http', 50, 0),
 ]
 FLAKY_CODES = {'DEMO-FLAKY-0005'}
+BUSY_CODES = {'DEMO-BUSY-0008'}
+MIRRORED_CODES = {'DEMO-BIG-0001', 'DEMO-FLAKY-0005', 'DEMO-FAILOVER-0007'}
+# What a report of how a download went may add to "success"; logged when present.
+REPORT_DETAILS = ('attempts', 'source', 'result', 'resumedBytes', 'waitedMs')
 
 COPY_CHUNK = 1 << 16
 
@@ -102,6 +125,8 @@ def make_files(files_dir, big_mib):
     loopback.write_pattern_file(os.path.join(files_dir, FTP_FILE), FTP_SIZE)
     loopback.write_pattern_file(os.path.join(files_dir, FLAKY_FILE), FLAKY_SIZE)
     loopback.write_pattern_file(os.path.join(files_dir, TAMPERED_FILE), TAMPERED_SIZE)
+    loopback.write_pattern_file(os.path.join(files_dir, FAILOVER_FILE), FAILOVER_SIZE)
+    loopback.write_pattern_file(os.path.join(files_dir, BUSY_FILE), BUSY_SIZE)
     os.makedirs(os.path.join(files_dir, TAMPERED_DIR), exist_ok=True)
     with open(os.path.join(files_dir, TAMPERED_FILE), 'rb') as f:
         tampered = bytearray(f.read())
@@ -174,7 +199,9 @@ def answer_query(book, code, download_url):
     if used >= allowed:
         return [('StatusCode', STATUS_USED_UP), ('dltotalcount', allowed), ('dltimes', used)]
     url, size, digest = download_url(file, scheme)
-    return [('StatusCode', STATUS_OK), ('downloadURL', url), ('filesize', size), ('sha256', digest)]
+    mirrors = [('mirrorURL', url.replace('//%s/' % FILES_HOST, '//%s/' % host, 1))
+               for host in MIRROR_HOSTS] if code in MIRRORED_CODES else []
+    return [('StatusCode', STATUS_OK), ('downloadURL', url)] + mirrors + [('filesize', size), ('sha256', digest)]
 
 
 def answer_report(book, code, success):
@@ -253,6 +280,8 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             self.send_file(SMALL_FILE)
         elif host == FILES_HOST and path.startswith('/files/'):
             self.send_file(path[len('/files/'):])
+        elif host in MIRROR_HOSTS and path.startswith('/files/'):
+            self.send_file(path[len('/files/'):], mirror=True)
         elif host == FILES_HOST and path.startswith('/stream/'):
             self.send_stream(path[len('/stream/'):])
         else:
@@ -271,8 +300,12 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
         form = parse_form(self.headers.get('Content-Type', ''), body, query)
         reply = answer_activation(self.server.book, form, self.server.download_url)
         self.log_message('activation %r -> %r', form, reply)
-        if form.get('act') == '1' and form.get('ActivateCode') in FLAKY_CODES and reply[0][1] == STATUS_OK:
-            self.server.arm_break(self.server.book.find(form['ActivateCode'])[0])
+        if form.get('act') == '1' and reply[0][1] == STATUS_OK:
+            self.server.arm(form['ActivateCode'])
+        details = [(name, form[name]) for name in REPORT_DETAILS if name in form]
+        if form.get('act') == '2' and details:
+            self.server.say('report of %s (success=%s): %s' % (form.get('ActivateCode', ''), form.get('success', ''),
+                                                               ' '.join('%s=%s' % item for item in details)))
         self.send_text(200, markup_reply(reply), 'text/xml')
 
     def do_CONNECT(self):
@@ -309,9 +342,21 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             return None
         return int(match.group(1))
 
-    def send_file(self, name):
+    def is_download(self):
+        """Whether this GET is a download as the component makes it. Its download GET is HTTP/1.0; an
+        HTTP/1.1 GET before it is a separate look at the URL's Location (the first interface's), whose
+        body it never reads, so a break or a refusal there would show nothing."""
+        return self.request_version == 'HTTP/1.0'
+
+    def send_file(self, name, mirror=False):
+        """A file of the files host, or of a mirror (mirror=True), which serves it as it is, always."""
         path = self.file_path(name)
         if path is None:
+            return
+        if not mirror and self.is_download() and self.server.take_busy(name):
+            self.server.say('answered 503 with Retry-After: %d for %s, once after the query of its busy code'
+                            % (BUSY_RETRY_AFTER, name))
+            self.send_text(503, 'busy, come back later\n', extra=[('Retry-After', str(BUSY_RETRY_AFTER))])
             return
         with open(path, 'rb') as source:
             stat = os.fstat(source.fileno())
@@ -323,30 +368,43 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
                 self.send_text(416, 'past the end\n', extra=[('Content-Range', 'bytes */%d' % size)])
                 return
             start = first or 0
-            self.send_response(200 if first is None else 206)
-            self.send_header('Content-Type', 'application/octet-stream')
-            self.send_header('ETag', etag)
-            self.send_header('Accept-Ranges', 'bytes')
-            if first is not None:
-                self.send_header('Content-Range', 'bytes %d-%d/%d' % (start, size - 1, size))
-            self.send_header('Content-Length', str(size - start))
-            self.end_headers()
-            # The component's download GET is HTTP/1.0; an HTTP/1.1 GET before it is a separate look at
-            # the URL's Location (the first interface's), whose body it never reads, so a break there
-            # would show nothing.
-            download = first is None and self.request_version == 'HTTP/1.0'
-            stop = self.server.take_break(name, size) if download else None
-            if download and name == TAMPERED_FILE:
+            self.send_head(first is not None, etag, start, size)
+            stop = self.break_point(name, size, first) if not mirror and self.is_download() else None
+            if first is None and self.is_download() and name == TAMPERED_FILE:
                 self.server.say('served %s with byte %d changed, other bytes than the service names'
                                 % (name, TAMPERED_AT))
             if first is not None:
                 self.server.say('served bytes %d-%d/%d of %s (206, for Range: bytes=%d-)'
                                 % (start, size - 1, size, name, first))
-            self.send_body(source, start, (stop or size) - start)
+            self.send_body(source, start, max(0, (size if stop is None else stop) - start))
             if stop is not None:
-                self.server.say('broke off %s after %d of %d bytes (%d %%), once, as its flaky code asks'
-                                % (name, stop, size, round(stop * 100 / size)))
                 self.close_connection = True
+                self.say_break(name, stop, size)
+
+    def send_head(self, partial, etag, start, size):
+        self.send_response(206 if partial else 200)
+        self.send_header('Content-Type', 'application/octet-stream')
+        self.send_header('ETag', etag)
+        self.send_header('Accept-Ranges', 'bytes')
+        if partial:
+            self.send_header('Content-Range', 'bytes %d-%d/%d' % (start, size - 1, size))
+        self.send_header('Content-Length', str(size - start))
+        self.end_headers()
+
+    def break_point(self, name, size, first):
+        """Where the files host breaks this download off, or None: the failover code's file at 30 % of it,
+        always, whatever part was asked for; the flaky code's once after a query, in a whole download."""
+        if name == FAILOVER_FILE:
+            return size * FAILOVER_CUT_PERCENT // 100
+        return self.server.take_break(name, size) if first is None else None
+
+    def say_break(self, name, stop, size):
+        if name == FAILOVER_FILE:
+            self.server.say('broke off %s at byte %d of %d (%d %%), as the files host does on every download of it'
+                            % (name, stop, size, FAILOVER_CUT_PERCENT))
+        else:
+            self.server.say('broke off %s after %d of %d bytes (%d %%), once, as its flaky code asks'
+                            % (name, stop, size, round(stop * 100 / size)))
 
     def send_stream(self, name):
         """The file with no length announced: the end of the body is the end of the connection."""
@@ -362,6 +420,8 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             self.send_body(source, 0, os.fstat(source.fileno()).st_size)
 
     def send_body(self, source, start, count):
+        if count == 0:
+            return  # socket.sendfile reads a count of 0 as "to the end"
         try:
             self.copy(source, start, count)
         except (BrokenPipeError, ConnectionResetError):
@@ -397,19 +457,32 @@ class DemoServer(http.server.ThreadingHTTPServer):
         self.rate_bytes = rate_bytes
         self.ftp_port = 0
         self.breaks = set()  # files whose next whole download breaks off
-        self.breaks_lock = threading.Lock()
+        self.busy = set()    # files whose next download is answered 503
+        self.armed_lock = threading.Lock()
 
-    def arm_break(self, file):
-        with self.breaks_lock:
-            self.breaks.add(file)
+    def arm(self, code):
+        """What a successful query of a code sets up for the next download of its file."""
+        file = self.book.find(code)[0]
+        with self.armed_lock:
+            if code in FLAKY_CODES:
+                self.breaks.add(file)
+            if code in BUSY_CODES:
+                self.busy.add(file)
 
     def take_break(self, file, size):
         """Where this transfer of `file` breaks off, when a break is armed for it; disarms it."""
-        with self.breaks_lock:
+        with self.armed_lock:
             if file not in self.breaks:
                 return None
             self.breaks.discard(file)
         return size * 2 // 5
+
+    def take_busy(self, file):
+        """Whether this download of `file` is to be answered 503; disarms it."""
+        with self.armed_lock:
+            armed = file in self.busy
+            self.busy.discard(file)
+        return armed
 
     @staticmethod
     def say(text):

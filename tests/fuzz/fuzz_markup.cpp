@@ -51,23 +51,25 @@ void ParseWith(const MarkupOptions& options, const std::string& text, bool verba
     CheckTree(root, text, verbatim);
 }
 
-// The reply lookup done the long way, over a whole element tree of a copy without the first comment.
-// GetReplyField keeps no tree and copies only when it must, so it has to reach this same answer.
-std::string TreeLookup(std::string body, const char* name) {
+// The reply lookup done the long way, over a whole element tree of a copy without the first comment:
+// the values of the first `limit` children of that name. GetReplyFields keeps no tree and copies only
+// when it must, so it has to reach this same answer, and GetReplyField its first value.
+std::vector<std::string> TreeLookup(std::string body, const char* name, size_t limit) {
     const size_t open = body.find("<!--"), close = body.find("-->");
     if (open != std::string::npos && close != std::string::npos) {
         if (close + 3 > open) body.erase(open, close + 3 - open);
         if (close + 3 < open) body.erase(open);
     }
+    std::vector<std::string> values;
     MarkupElement root;
-    if (root.Parse(body.c_str(), DefaultMarkupOptions()) == nullptr) return std::string();
-    for (int i = 0; i < root.ChildCount(); ++i) {
+    if (root.Parse(body.c_str(), DefaultMarkupOptions()) == nullptr) return values;
+    for (int i = 0; i < root.ChildCount() && values.size() < limit; ++i) {
         const MarkupAttribute* fieldName = root.ChildAt(i)->FindAttribute("name");
         if (fieldName == nullptr || fieldName->value != name) continue;
         const MarkupAttribute* value = root.ChildAt(i)->FindAttribute("value");
-        return value != nullptr ? value->value : std::string();
+        values.push_back(value != nullptr ? value->value : std::string());
     }
-    return std::string();
+    return values;
 }
 
 }  // namespace
@@ -79,11 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParseWith(DefaultMarkupOptions(), text, false);
     ParseWith(MarkupOptions{}, text, true);
 
-    for (const char* name : {"StatusCode", "downloadURL", "filesize", "a", ""}) {
+    for (const char* name : {"StatusCode", "downloadURL", "mirrorURL", "filesize", "a", ""}) {
         // Comment removal sees the whole body, so a zero byte inside the comment doesn't cut it short.
         const std::string value = GetReplyField(body, name);
+        const std::vector<std::string> expected = TreeLookup(body, name, 8);
         Check(value.size() <= body.size());
-        Check(value == TreeLookup(body, name));
+        Check(value == (expected.empty() ? std::string() : expected.front()));
+        Check(GetReplyFields(body, name, 8) == expected);
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "markup/ReplyField.h"
 
@@ -24,6 +25,17 @@ struct FieldCase {
     const char* name;
     const char* expected;
 };
+
+// What GetReplyFields has first, as GetReplyField would say it: the value, or empty.
+std::string FirstOf(const std::vector<std::string>& values) {
+    return values.empty() ? std::string() : values.front();
+}
+
+// GetReplyField and the first of GetReplyFields are one lookup; each row of its tables holds for both.
+void ExpectBothLookups(const FieldCase& c) {
+    EXPECT_EQ(GetReplyField(c.body, c.name), c.expected) << c.body;
+    EXPECT_EQ(FirstOf(GetReplyFields(c.body, c.name, 8)), c.expected) << "GetReplyFields: " << c.body;
+}
 
 TEST(GetReplyField, ReadsTheFirstMatchingDirectChildOfTheTopElement) {
     const FieldCase cases[] = {
@@ -58,7 +70,7 @@ TEST(GetReplyField, ReadsTheFirstMatchingDirectChildOfTheTopElement) {
         {"<r>\\ <f/>\\</r><f name=\"a\" value=\"1\"/></r>", "a", "1"},
         {"<r>x <f/>\\</r><f name=\"a\" value=\"1\"/></r>", "a", ""},
     };
-    for (const FieldCase& c : cases) EXPECT_EQ(GetReplyField(c.body, c.name), c.expected) << c.body;
+    for (const FieldCase& c : cases) ExpectBothLookups(c);
 }
 
 TEST(GetReplyField, RemovesOnlyTheFirstComment) {
@@ -77,7 +89,7 @@ TEST(GetReplyField, RemovesOnlyTheFirstComment) {
         {"<r><!-- <f name=\"a\" value=\"1\"/></r>", "a", "1"},
         {"<!-- <r><f name=\"a\" value=\"1\"/></r>", "a", ""},
     };
-    for (const FieldCase& c : cases) EXPECT_EQ(GetReplyField(c.body, c.name), c.expected) << c.body;
+    for (const FieldCase& c : cases) ExpectBothLookups(c);
 }
 
 TEST(GetReplyField, ParsesTheBodyUpToItsFirstZeroByte) {
@@ -127,6 +139,94 @@ TEST(GetReplyField, TruncatedRepliesGiveTheValueOrNothing) {
         EXPECT_EQ(GetReplyField(reply.substr(0, at + std::strlen(cut.after)), "StatusCode"), cut.expected)
             << "cut after " << cut.after;
     }
+}
+
+const char kMirrorReply[] =
+    "<!-- download service reply -->\r\n"
+    "<reply>\r\n"
+    "  <field name=\"StatusCode\" value=\"1\"/>\r\n"
+    "  <field name=\"downloadURL\" value=\"http://files.example/a.bin\"/>\r\n"
+    "  <field name=\"mirrorURL\" value=\"http://m1.example/a.bin?k=1&amp;t=2\"/>\r\n"
+    "  <field name=\"filesize\" value=\"42\"/>\r\n"
+    "  <field name=\"mirrorURL\" value=\" http://m2.example/a.bin \"/>\r\n"
+    "</reply>\r\n";
+
+// Nine matches: one more than a caller asking for 8.
+const char kNineFields[] =
+    "<r><f name=\"m\" value=\"1\"/><f name=\"m\" value=\"2\"/><f name=\"m\" value=\"3\"/>"
+    "<f name=\"m\" value=\"4\"/><f name=\"m\" value=\"5\"/><f name=\"m\" value=\"6\"/>"
+    "<f name=\"m\" value=\"7\"/><f name=\"m\" value=\"8\"/><f name=\"m\" value=\"9\"/></r>";
+
+struct FieldsCase {
+    const char* body;
+    const char* name;
+    size_t limit;
+    std::vector<std::string> expected;
+    const char* reason;
+};
+
+TEST(GetReplyFields, ReadsEachMatchingDirectChildInDocumentOrderUpToTheLimit) {
+    const FieldsCase cases[] = {
+        {kMirrorReply, "mirrorURL", 8, {"http://m1.example/a.bin?k=1&t=2", "http://m2.example/a.bin"},
+         "in document order, each value processed, other fields between them passed over"},
+        {kMirrorReply, "mirrorURL", 1, {"http://m1.example/a.bin?k=1&t=2"}, "the limit counts matches"},
+        {kMirrorReply, "mirrorURL", 0, {}, "a limit of 0 asks for nothing"},
+        {kMirrorReply, "downloadURL", 8, {"http://files.example/a.bin"}, "a single match"},
+        {kMirrorReply, "mirrorurl", 8, {}, "names compare case-sensitively"},
+        {kMirrorReply, "sha256", 8, {}, "no such field"},
+        {kNineFields, "m", 8, {"1", "2", "3", "4", "5", "6", "7", "8"}, "the ninth is passed over"},
+        {kNineFields, "m", 9, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, "exactly as many as asked"},
+        {kNineFields, "m", 100, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, "fewer than asked"},
+        {"<r><f name=\"a\"/><f name=\"a\" value=\"\"/><f name=\"a\" value=\"3\"/></r>", "a", 8, {"", "", "3"},
+         "a match without a value, or with an empty one, keeps its place"},
+        {"<r><f name=\"a\" value=\"1\"/><g><f name=\"a\" value=\"2\"/></g><f name=\"a\" value=\"3\"/></r>", "a", 8,
+         {"1", "3"}, "only direct children of the top element"},
+        {"<f name=\"a\" value=\"1\"><f name=\"a\" value=\"2\"/></f>", "a", 8, {"2"},
+         "the top element is no candidate"},
+        {"<r><f name=\"b\" name=\"a\" value=\"1\"/><f name=\" a \" value=\"2\"/></r>", "a", 8, {"2"},
+         "only a field's first \"name\" counts, trimmed"},
+        {"<r><f value=\"1\" name=\"a\" value=\"x\"/><f name=\"a\" value=\"\\\\2\"/></r>", "a", 8, {"1", "\\2"},
+         "the first \"value\", wherever it stands; escapes removed"},
+        {"<r>< name=\"a\" value=\"1\"/><f name=\"a\" value=\"2\"/></r>", "a", 8, {"2"}, "a nameless element is no field"},
+        {"<r><f name=\"a\" value=\"1\"/><f name=\"a\" value=\"2\"/>", "a", 8, {"1", "2"},
+         "still open at the end: fine"},
+    };
+    for (const FieldsCase& c : cases) EXPECT_EQ(GetReplyFields(c.body, c.name, c.limit), c.expected) << c.reason;
+}
+
+// What makes GetReplyField read nothing makes GetReplyFields read nothing at all, even a failure that
+// comes after the last match it would keep.
+TEST(GetReplyFields, AnUnreadableReplyGivesNoValues) {
+    const FieldsCase cases[] = {
+        {"", "a", 8, {}, "no body"},
+        {"<r><f name=\"a\" value=\"1\"/><f name=\"a\" value=\"2\"/></x>", "a", 8, {}, "a mismatched closing tag"},
+        {"<r><f name=\"a\" value=\"1\"/><f name=\"a\" value=\"2\"/></x>", "a", 1, {},
+         "a failure past the limit still counts"},
+        {"<r><!-- x --><f name=\"a\" value=\"1\"/><!-- y --></r>", "a", 8, {},
+         "the second comment is an element whose attributes run into the end"},
+        {"a --> b <!-- c --> <r><f name=\"a\" value=\"1\"/></r>", "a", 8, {}, "the comment cut takes the rest"},
+        {"<!-- note --><r><f name=\"a\" value=\"1\"/><f name=\"a\" value=\"2\"/></r>", nullptr, 8, {}, "no name"},
+    };
+    for (const FieldsCase& c : cases) EXPECT_EQ(GetReplyFields(c.body, c.name, c.limit), c.expected) << c.reason;
+    EXPECT_EQ(GetReplyFields("<r><f name=\"a\" value=\"1\"/>\0<f name=\"a\" value=\"2\"/></r>"s, "a", 8),
+              std::vector<std::string>{"1"})
+        << "the parse ends at the first zero byte";
+}
+
+// Cut anywhere, a reply with two mirrors gives both, the first, or nothing: never a value cut short, and
+// never the second without the first.
+TEST(GetReplyFields, TruncatedRepliesGiveALeadingPartOfTheValues) {
+    const std::string reply = kMirrorReply;
+    const std::vector<std::string> whole = GetReplyFields(reply, "mirrorURL", 8);
+    ASSERT_EQ(whole.size(), 2u);
+    size_t sawFirstOnly = 0;
+    for (size_t length = 0; length <= reply.size(); ++length) {
+        const std::vector<std::string> values = GetReplyFields(reply.substr(0, length), "mirrorURL", 8);
+        ASSERT_LE(values.size(), whole.size()) << length;
+        for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(values[i], whole[i]) << length;
+        if (values.size() == 1) ++sawFirstOnly;
+    }
+    EXPECT_GT(sawFirstOnly, 0u) << "some cut should fall between the two mirrors";
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Handle kinds only the test tools open: the loopback server's control socket and the certificate store.
+// Handle kinds only the test tools open: the loopback server's socket, a certificate store, a folder listing.
 #pragma once
 
 #include <winsock2.h>
@@ -20,7 +20,15 @@ struct CertStoreTraits {
     static void close(type h) noexcept { ::CertCloseStore(h, 0); }
 };
 
+// FindFirstFile reports failure with INVALID_HANDLE_VALUE and is closed by FindClose.
+struct FindTraits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { ::FindClose(h); }
+};
+
 using Socket = UniqueHandle<SocketTraits>;        // socket (link ws2_32)
 using CertStore = UniqueHandle<CertStoreTraits>;  // CertOpenStore (link crypt32)
+using FindHandle = UniqueHandle<FindTraits>;      // FindFirstFileW
 
 }  // namespace tamsel::web

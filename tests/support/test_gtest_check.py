@@ -10,8 +10,8 @@ import unittest
 CHECK = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'gtest_check.py')
 
 # A GoogleTest program as the check sees it: its list (with gtest_main's first line and Wine's CR LF),
-# then a run that writes the XML of the tests named in argv[1] (none: no XML, "fail:" marks a failure)
-# and exits with argv[2].
+# then a run that writes the XML of the tests named in argv[1] (none: no XML, "fail:" marks a failure,
+# "skip:" a test that skipped itself) and exits with argv[2].
 FAKE = textwrap.dedent('''\
     import sys
     reported, code = sys.argv[1], int(sys.argv[2])
@@ -24,11 +24,12 @@ FAKE = textwrap.dedent('''\
     if reported != 'none':
         cases = ''
         for name in reported.split(','):
-            failed = name.startswith('fail:')
-            suite, _, test = name.replace('fail:', '').rpartition('.')
+            failed, skipped = name.startswith('fail:'), name.startswith('skip:')
+            suite, _, test = name.replace('fail:', '').replace('skip:', '').rpartition('.')
             status = 'notrun' if 'DISABLED_' in test else 'run'
-            cases += '<testsuite name="%s"><testcase name="%s" status="%s">%s</testcase></testsuite>' % (
-                suite, test, status, '<failure message="no"/>' if failed else '')
+            result = 'skipped' if skipped else 'completed'
+            cases += '<testsuite name="%s"><testcase name="%s" status="%s" result="%s">%s</testcase></testsuite>' % (
+                suite, test, status, result, '<failure message="no"/>' if failed else '')
         with open(output, 'w') as f:
             f.write('<?xml version="1.0"?><testsuites>%s</testsuites>' % cases)
     sys.exit(code)
@@ -62,6 +63,12 @@ class Check(unittest.TestCase):
              'a disabled test is listed, so it must be reported'),
             ('Fetch.Whole', 3, 3, '', 'a failing exit code is the answer as it is'),
             ('none', 77, 77, '', 'a skipped test stays skipped'),
+            ('skip:Fetch.Whole,skip:Fetch.Resumed,skip:Sizes/Table.Row,Later.DISABLED_Slow', 0, 77,
+             'every test that ran skipped itself (4 listed)', 'every test that ran skipped itself: skipped'),
+            ('skip:Fetch.Whole,Fetch.Resumed,Sizes/Table.Row,Later.DISABLED_Slow', 0, 0, '',
+             'one skipped among tests that passed: passed'),
+            ('skip:Fetch.Whole,fail:Fetch.Resumed,skip:Sizes/Table.Row,Later.DISABLED_Slow', 0, 1,
+             'Fetch.Resumed failed', 'a failure among skipped tests: failed'),
         ]
         for reported, code, expected, message, why in cases:
             with self.subTest(why):
