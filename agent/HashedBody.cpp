@@ -17,8 +17,6 @@ constexpr DWORD PREFIX_BLOCK = 1024 * 1024;
 constexpr size_t SLOT_SIZE = 1024 * 1024;  // what one download read brings at most
 constexpr LONG SLOTS = 3;
 
-using SyncHandle = UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>>;
-
 }  // namespace
 
 // Hashes the body on a thread of its own, beside the reading and writing: where the platform's SHA-256
@@ -100,10 +98,10 @@ private:
     Sha256& m_hash;  // the thread's alone while it runs
     Slot m_slots[SLOTS];
     size_t m_head = 0;  // the next slot the reader fills
-    SyncHandle m_free;    // slots the reader may fill
-    SyncHandle m_filled;  // slots the thread may hash
+    KernelHandle m_free;    // slots the reader may fill
+    KernelHandle m_filled;  // slots the thread may hash
     std::atomic<bool> m_failed{false};
-    ThreadHandle m_thread;
+    KernelHandle m_thread;
 };
 
 HashedBody::HashedBody(PartialDownload& file, const Digest* expected) noexcept

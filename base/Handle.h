@@ -78,7 +78,9 @@ struct ComTraits {
 };
 
 // Declare them in opening order: destruction then closes the newest first.
-using ThreadHandle = UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>>;
+// Threads, events and semaphores alike: every kernel object that is null when invalid and closed by
+// CloseHandle (a file is neither, above).
+using KernelHandle = UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>>;
 using FileHandle = UniqueHandle<FileTraits>;
 using LibraryHandle = UniqueHandle<NullIsInvalid<HMODULE, ::FreeLibrary>>;
 template <typename Interface>

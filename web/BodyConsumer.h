@@ -26,6 +26,9 @@ struct ReplyHead {
     // even where no length is bound by it).
     uint64_t bodyStart = 0;
     uint64_t fileLength = 0;
+    // The Location the reply names, as sent, whatever its status: a download whose own request is its
+    // Location look goes there instead of taking the body.
+    std::string location;
 };
 
 // The body reaches Write in whole chunks of this many bytes but for its last piece, counted from the

@@ -1,10 +1,10 @@
-// Reading a reply's body over WinINet: a download streamed to its consumer in whole chunks with a stall
-// watch, and a service reply read whole within its bounds.
+// Reading a reply's body within its bounds: a download's into its consumer, then let go of; a service reply's as text.
 #include "web/BodyReader.h"
 
+#include "web/CloseQueue.h"
 #include "web/Completion.h"
-#include "web/FtpWorker.h"
 #include "web/Internet.h"
+#include "web/ReplyHead.h"
 
 #include <algorithm>
 #include <cstring>
@@ -45,44 +45,6 @@ private:
     ULONGLONG m_markTime = ::GetTickCount64();
 };
 
-DWORD MillisecondsUntil(ULONGLONG deadline) noexcept {
-    const ULONGLONG now = ::GetTickCount64();
-    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-}
-
-// One read of at most `room` bytes of an asynchronous request: whatever has arrived, without waiting;
-// when nothing has, waits (until deadline at most) for the platform to say that something did.
-bool ReadArrived(const BodySource& source, char* into, DWORD room, DWORD& got, ULONGLONG deadline) noexcept {
-    for (;;) {
-        INTERNET_BUFFERSA buffers = {};
-        buffers.dwStructSize = sizeof(buffers);
-        buffers.lpvBuffer = into;
-        buffers.dwBufferLength = room;
-        source.completion->Arm();
-        if (::InternetReadFileExA(source.handle, &buffers, IRF_NO_WAIT, source.completion->Context())) {
-            got = buffers.dwBufferLength;
-            return true;
-        }
-        if (::GetLastError() != ERROR_IO_PENDING || !source.completion->Wait(MillisecondsUntil(deadline)) ||
-            source.completion->Error() != 0) {
-            return false;
-        }
-    }
-}
-
-// One read of at most `room` bytes, given up at deadline; `got` 0 at the end of the body. False when the
-// read failed or was given up.
-bool ReadSome(const BodySource& source, char* into, DWORD room, DWORD& got, ULONGLONG deadline) noexcept {
-    got = 0;
-    if (source.completion != nullptr) {
-        return ReadArrived(source, into, room, got, deadline);
-    }
-    if (source.ftp != nullptr) {
-        return source.ftp->Read(into, room, got, deadline);
-    }
-    return ::InternetReadFile(source.handle, into, room, &got) != FALSE;
-}
-
 // How much the next read may ask for: what the block has room for, no more than the announced length
 // leaves, and at most one byte past the limit (the byte that tells a body too long).
 DWORD RoomFor(const BodySize& size, uint64_t received, DWORD pending) noexcept {
@@ -92,17 +54,65 @@ DWORD RoomFor(const BodySize& size, uint64_t received, DWORD pending) noexcept {
     return static_cast<DWORD>(room);
 }
 
-// Where a read puts its bytes. An asynchronous read given up at its deadline is still pending, and
-// writes into its buffer whenever it completes: so that buffer is the request's, not this call's.
-char* ReadBuffer(const BodySource& source, size_t size, std::unique_ptr<char[]>& own) {
-    if (source.completion != nullptr) return source.completion->Buffer(size);
+// Where the reads put their bytes: the source's, or else one of the reader's own.
+char* ReadBuffer(BodySource& source, size_t size, std::unique_ptr<char[]>& own) {
+    if (char* buffer = source.Buffer(size)) return buffer;
     own.reset(new char[size]);
     return own.get();
 }
 
+// A 206's body ends with its range, whatever the connection goes on to carry, and no later than its
+// Content-Length.
+BodySize SizeOf(const ReplyHead& head, int64_t expectedSize) {
+    BodySize size{head.length.value_or(0), head.length.has_value(), LimitFor(expectedSize, head.bodyStart)};
+    if (head.status == HTTP_STATUS_PARTIAL_CONTENT && head.rangeFirst && head.rangeLast) {
+        const uint64_t range = *head.rangeLast - *head.rangeFirst + 1;
+        if (!size.announced || range < size.length) {
+            size.length = range;
+            size.announced = true;
+        }
+    }
+    return size;
+}
+
 }  // namespace
 
-TransferEnd ReadBody(const BodySource& source, BodySize size, BodyConsumer& consumer) {
+char* BodySource::Buffer(size_t) {
+    return nullptr;
+}
+
+// An asynchronous read given up at its deadline is still pending, and writes into its buffer whenever it
+// completes: so that buffer is the request's, not the reader's.
+char* AsyncRequestBody::Buffer(size_t size) {
+    return m_completion.Buffer(size);
+}
+
+bool AsyncRequestBody::Read(char* into, DWORD room, DWORD& got, ULONGLONG deadline) noexcept {
+    got = 0;
+    for (;;) {
+        INTERNET_BUFFERSA buffers = {};
+        buffers.dwStructSize = sizeof(buffers);
+        buffers.lpvBuffer = into;
+        buffers.dwBufferLength = room;
+        m_completion.Arm();
+        if (::InternetReadFileExA(m_request, &buffers, IRF_NO_WAIT, m_completion.Context())) {
+            got = buffers.dwBufferLength;
+            return true;
+        }
+        if (::GetLastError() != ERROR_IO_PENDING || !m_completion.Wait(MillisecondsUntil(deadline)) ||
+            m_completion.Error() != 0) {
+            return false;
+        }
+    }
+}
+
+uint64_t LimitFor(int64_t expectedSize, uint64_t already) noexcept {
+    if (expectedSize < 0) return NO_BODY_LIMIT;
+    const auto expected = static_cast<uint64_t>(expectedSize);
+    return expected > already ? expected - already : 0;
+}
+
+TransferEnd ReadBody(BodySource& source, BodySize size, BodyConsumer& consumer) {
     std::unique_ptr<char[]> own;
     char* const block = ReadBuffer(source, READ_BLOCK_SIZE, own);
     StallWatch stall;
@@ -111,7 +121,7 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, BodyConsumer& cons
     for (;;) {
         const DWORD room = RoomFor(size, total + pending, pending);
         DWORD got = 0;
-        bool readWell = room == 0 || ReadSome(source, block + pending, room, got, stall.Deadline());
+        bool readWell = room == 0 || source.Read(block + pending, room, got, stall.Deadline());
         // The room reaches one byte past the limit at most: that byte is not the body's.
         const bool tooLong = total + pending + got > size.limit;
         got -= tooLong ? 1 : 0;
@@ -134,15 +144,25 @@ TransferEnd ReadBody(const BodySource& source, BodySize size, BodyConsumer& cons
     }
 }
 
-std::optional<std::string> ReadReplyText(const BodySource& source) {
-    const ULONGLONG deadline = ::GetTickCount64() + ExchangeTimeoutMs();
+TransferEnd ReceiveDownload(UnreadReply reply, Completion& completion, int32_t status, int64_t expectedSize,
+                            BodyConsumer& consumer) {
+    const ReplyHead head = ReadHead(status, reply.request.get());
+    AsyncRequestBody body(reply.request.get(), completion);
+    const TransferEnd end =
+        consumer.StartReply(head) ? ReadBody(body, SizeOf(head, expectedSize), consumer) : TransferEnd::Declined;
+    LetGoOf(std::move(reply), head, end);
+    return end;
+}
+
+std::optional<std::string> ReadReplyText(BodySource& source) {
+    const ULONGLONG deadline = StallDeadline();
     std::string text;
     std::unique_ptr<char[]> own;
     char* const chunk = ReadBuffer(source, REPLY_READ_SIZE + 1, own);
     uint64_t received = 0;  // every byte, those a zero byte cut off included
     for (;;) {
         DWORD got = 0;
-        if (!ReadSome(source, chunk, REPLY_READ_SIZE, got, deadline)) {
+        if (!source.Read(chunk, REPLY_READ_SIZE, got, deadline)) {
             // A read given up at the deadline left the reply unfinished; one that failed before ended it.
             return ::GetTickCount64() >= deadline ? std::nullopt : std::optional<std::string>(text);
         }

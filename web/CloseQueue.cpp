@@ -1,7 +1,8 @@
-// Letting go of replies whose bodies were not read to their end, on worker threads when it takes long.
+// Letting go of replies, read to their end or not: closed here when that is quick, else on a few worker threads.
 #include "web/CloseQueue.h"
 
 #include "base/CriticalSection.h"
+#include "web/ReplyHead.h"
 #include "web/Worker.h"
 
 #include <new>
@@ -91,6 +92,15 @@ void CloseUnreadOnWorker(UnreadReply reply) noexcept {
     }
     if (!StartWorker(CloseWorker, close)) {
         CloseWorker(close);  // no thread to be had: this caller does the worker's job
+    }
+}
+
+void LetGoOf(UnreadReply reply, const ReplyHead& head, TransferEnd end) noexcept {
+    const bool unframedRange = head.status == HTTP_STATUS_PARTIAL_CONTENT && !head.length;
+    if (end == TransferEnd::Broken || end == TransferEnd::TooLong || unframedRange) {
+        CloseUnreadOnWorker(std::move(reply));
+    } else if (end != TransferEnd::Complete) {
+        CloseUnread(std::move(reply));
     }
 }
 

@@ -1,8 +1,8 @@
-// Letting go of replies whose bodies were not read to their end: on the caller's thread when that is
-// quick, else on a few worker threads that close them while the caller goes on.
+// Letting go of replies, read to their end or not: closed here when that is quick, else on a few worker threads.
 #pragma once
 
-#include "web/Internet.h"
+#include "web/BodyConsumer.h"
+#include "web/Handle.h"
 
 #include <cstddef>
 
@@ -23,6 +23,11 @@ void CloseUnread(UnreadReply reply) noexcept;
 // for as long as the server likes. At most four workers close at once; further closes wait their
 // turn. If no worker can start, the close runs here.
 void CloseUnreadOnWorker(UnreadReply reply) noexcept;
+
+// Lets go of a download's reply as the way its transfer ended requires: one read whole closes here; one
+// that stalled, ran too long or was cut short at its range may go on coming as long as the server likes,
+// so the caller does not wait for it; any other as CloseUnread.
+void LetGoOf(UnreadReply reply, const ReplyHead& head, TransferEnd end) noexcept;
 
 // How many close workers are running now (for tests and diagnostics).
 size_t CloseWorkersRunning() noexcept;

@@ -1,5 +1,4 @@
-// Waiting for WinINet's asynchronous operations: the context a request handle carries, told by the status
-// callback when an operation completes, and waited for with a bound of the caller's own.
+// Waiting for WinINet's asynchronous operations on a request, told by the status callback, with the caller's bound.
 #include "web/Completion.h"
 
 #include <new>

@@ -1,5 +1,4 @@
-// Waiting for WinINet's asynchronous operations: the context a request handle carries, told by the status
-// callback when an operation completes, and waited for with a bound of the caller's own.
+// Waiting for WinINet's asynchronous operations on a request, told by the status callback, with the caller's bound.
 #pragma once
 
 #include "base/Handle.h"
@@ -46,7 +45,7 @@ private:
     ~Completion() = default;
 
     ModuleLock m_moduleLock;  // first, so that it goes last
-    UniqueHandle<NullIsInvalid<HANDLE, ::CloseHandle>> m_event;
+    KernelHandle m_event;
     std::unique_ptr<char[]> m_buffer;
     size_t m_bufferSize = 0;
     std::atomic<DWORD> m_error{0};

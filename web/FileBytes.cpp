@@ -1,5 +1,4 @@
-// Reading a whole local file for a multipart file part: the platform's file API on Windows,
-// the standard library elsewhere (where only the tests use it).
+// A whole local file for a multipart file part: the platform's file API on Windows, the standard library elsewhere.
 #include "web/RequestBody.h"
 
 #ifdef _WIN32

@@ -3,9 +3,10 @@
 
 #include "web/CloseQueue.h"
 #include "web/FixedUrls.h"
-#include "web/FtpWorker.h"
+#include "web/Ftp.h"
 #include "web/Handle.h"
 #include "web/Internet.h"
+#include "web/ReplyHead.h"
 #include "web/UrlSplit.h"
 
 #include <optional>
@@ -18,19 +19,6 @@ bool OpensOverFtp(const char* url) noexcept {
     URL_COMPONENTSA parts = {};
     parts.dwStructSize = sizeof(parts);
     return ::InternetCrackUrlA(url, 0, 0, &parts) && parts.nScheme == INTERNET_SCHEME_FTP;
-}
-
-// A look at an ftp URL: a whole login and the file opened, then closed unread, each on a worker and
-// given up at the stall bound (Wine's FTP calls know no bound of their own). An FTP file has no headers:
-// nothing is handed back unless a proxy made the look an HTTP request.
-UnreadReply OpenFtpLook(const std::string& url, DWORD flags) {
-    FtpWorker look;
-    if (!look.OpenUrl(url, flags, AGENT_STRING)) return {};
-    if (IsFtpFile(look.File())) {
-        look.Finish(true);  // the server's last reply, and the copy the platform made, go before the download
-        return {};
-    }
-    return look.TakeHandles();
 }
 
 // A look at url in a session of its own: no session, or a session without a request when url could
@@ -52,6 +40,31 @@ int32_t ReadLookStatus(HINTERNET request) noexcept {
     return static_cast<int32_t>(value);
 }
 
+// The look at address, a URL without user info: given user info, the platform would answer a challenge
+// with it, and Wine's WinINet would keep it for every later request to that host in the process: the
+// download GET and the POST too.
+std::string LookFor(const std::string& address, const char* headerName, bool strictTls, UnreadReply* unread,
+                    const ProxyCredentials* proxy, int32_t* status) {
+    const DWORD flags = strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS;
+    // An ftp URL is looked at in passive mode, as its download connects first, since a server that refuses
+    // PORT is common (the look's answer is the same either way: an FTP file has no Location).
+    UnreadReply look = OpensOverFtp(address.c_str())
+                           ? LookAtFtpUrl(address, flags | INTERNET_FLAG_PASSIVE, AGENT_STRING)
+                           : OpenLook(address.c_str(), flags, proxy);
+    if (!look.request) {
+        return {};
+    }
+    std::string value = ReadReplyHeader(look.request.get(), headerName);
+    if (status != nullptr) *status = ReadLookStatus(look.request.get());
+    // The body is never read: a look at a large file leaves all of it still to come.
+    if (unread != nullptr && MayHoldLongHttpBody(look.request.get())) {
+        *unread = std::move(look);
+    } else {
+        CloseUnread(std::move(look));
+    }
+    return value;
+}
+
 }  // namespace
 
 int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy) noexcept {
@@ -67,26 +80,12 @@ int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy) noexcept {
 
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls, UnreadReply* unread,
                            const ProxyCredentials* proxy, int32_t* status) {
-    // Given user info, the platform would answer a challenge with it, and Wine's WinINet would keep it for
-    // every later request to that host in the process: the download GET and the POST too.
-    const std::string address = WithoutUserInfo(url);
-    const DWORD flags = strictTls ? STRICT_OPEN_FLAGS : OPEN_FLAGS;
-    // An ftp URL is looked at in passive mode, as its download connects first, since a server that refuses
-    // PORT is common (the look's answer is the same either way: an FTP file has no Location).
-    UnreadReply look = OpensOverFtp(address.c_str()) ? OpenFtpLook(address, flags | INTERNET_FLAG_PASSIVE)
-                                                     : OpenLook(address.c_str(), flags, proxy);
-    if (!look.request) {
-        return {};
-    }
-    std::string value = ReadReplyHeader(look.request.get(), headerName);
-    if (status != nullptr) *status = ReadLookStatus(look.request.get());
-    // The body is never read: a look at a large file leaves all of it still to come.
-    if (unread != nullptr) {
-        *unread = std::move(look);
-    } else {
-        CloseUnread(std::move(look));
-    }
-    return value;
+    return LookFor(WithoutUserInfo(url), headerName, strictTls, unread, proxy, status);
+}
+
+std::string QueryUrlHeader(const Url& url, const char* headerName, bool strictTls, UnreadReply* unread,
+                           const ProxyCredentials* proxy) {
+    return LookFor(url.address, headerName, strictTls, unread, proxy, nullptr);
 }
 
 int32_t CheckInternet(const ProxyCredentials* proxy) noexcept {

@@ -5,6 +5,7 @@
 #include <wininet.h>
 
 #include "web/Internet.h"
+#include "web/UrlSplit.h"
 
 #include <cstdint>
 #include <string>
@@ -34,12 +35,16 @@ int32_t GetUrlStatus(const char* url, const ProxyCredentials* proxy = nullptr) n
 // The body is never read and the status plays no part. url goes out as given, less any user info:
 // no look sends credentials. With strictTls, an https server must show a certificate for its own
 // name, in date, from a known authority.
-// With `unread`, an HTTP reply (its body unread) is handed over there instead of being let go of here.
+// With `unread`, an HTTP reply whose body may be long (CloseQueue's MayHoldLongHttpBody) is handed over there,
+// its body unread, instead of being let go of here.
 // A proxy's challenge is answered with proxy (null or empty: the platform's own credentials); status,
 // when given, receives the look's HTTP status (left alone when url could not be opened).
 std::string QueryUrlHeader(const char* url, const char* headerName, bool strictTls = false,
                            UnreadReply* unread = nullptr, const ProxyCredentials* proxy = nullptr,
                            int32_t* status = nullptr);
+// The same for a URL already taken apart.
+std::string QueryUrlHeader(const Url& url, const char* headerName, bool strictTls, UnreadReply* unread,
+                           const ProxyCredentials* proxy);
 
 // The status of the probe page, as GetUrlStatus answers it: 200 means the internet is reachable.
 int32_t CheckInternet(const ProxyCredentials* proxy = nullptr) noexcept;

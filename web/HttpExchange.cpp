@@ -3,6 +3,8 @@
 
 #include "web/CloseQueue.h"
 #include "web/Completion.h"
+#include "web/Internet.h"
+#include "web/ReplyHead.h"
 #include "web/UrlSplit.h"
 
 #include <optional>
@@ -241,7 +243,8 @@ HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape) {
         if (!next) break;
         // Strict TLS refuses whatever leaves https, as the look does; otherwise only http and https are
         // followed, and any other scheme leaves the redirect's own status as the answer.
-        if (shape.keepHttps && target.service == SERVICE_HTTPS && next->service != SERVICE_HTTPS) {
+        if (shape.keepHttps && LeavesHttps(target.service, next->service)) {
+            CloseUnread(std::move(answer.reply));
             answer.insecureRedirect = true;
             break;
         }
@@ -268,20 +271,6 @@ bool IsCertificateError(DWORD error) noexcept {
         default:
             return false;
     }
-}
-
-// Grown to the length the platform reports as often as it asks.
-std::string RawHeaders(HINTERNET request) {
-    std::string buffer(11, '\0');
-    DWORD length = 10;
-    while (!::HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
-        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length < buffer.size()) {
-            return {};
-        }
-        buffer.assign(length + 1, '\0');
-    }
-    buffer.resize(length);
-    return buffer;
 }
 
 }  // namespace tamsel::web

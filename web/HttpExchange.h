@@ -1,7 +1,7 @@
 // One HTTP exchange over WinINet: a request opened and sent, its status read, its redirects followed.
 #pragma once
 
-#include "web/Internet.h"
+#include "web/Handle.h"
 #include "web/ProxyCredentials.h"
 #include "web/UrlSplit.h"
 
@@ -43,7 +43,7 @@ struct HttpAnswer {
     int32_t status = 0;  // 0: no answer (nothing sent, or no status line came back)
     DWORD sendError = 0;  // why the send failed, when it did
     Completion* completion = nullptr;  // of an asynchronous request; lives as long as its handle
-    bool insecureRedirect = false;  // the answer is a redirect that would have left https (keepHttps)
+    bool insecureRedirect = false;  // a redirect would have left https (keepHttps): no reply, let go of
 };
 
 // Whether a failed send was the server's certificate being refused.
@@ -55,8 +55,5 @@ bool IsCertificateError(DWORD error) noexcept;
 // the redirect is the answer, as is one from https elsewhere when the shape keeps to https. A POST goes
 // on as a GET without its body, except after a 307.
 HttpAnswer SendFollowingRedirects(UrlParts target, RequestShape shape);
-
-// The raw header block of a reply; empty when it cannot be read.
-std::string RawHeaders(HINTERNET request);
 
 }  // namespace tamsel::web

@@ -30,22 +30,25 @@ void HttpRequest::AddFormField(const char* name, const char* value) {
 }
 
 bool HttpRequest::ParseUrl(const char* url) {
-    if (url == nullptr) return false;
-    AddQueryFields(url);
-    std::optional<UrlParts> parts = SplitUrl(url);
-    if (!parts) return false;
-    if (parts->service == SERVICE_NONE) parts->service = service;  // keeps the earlier service
-    static_cast<UrlParts&>(*this) = std::move(*parts);
+    return url != nullptr && ParseUrl(TakeApart(url));
+}
+
+bool HttpRequest::ParseUrl(const Url& url) {
+    AddQueryFields(url.text);
+    if (!url.parts) return false;
+    const ServiceKind earlier = service;
+    static_cast<UrlParts&>(*this) = *url.parts;
+    if (service == SERVICE_NONE) service = earlier;  // a scheme other than the three keeps the earlier one
     // The path ends at the first "?" while the query pairs start after the last one: with two
-    // question marks the text between them is in neither.
+    // question marks the text between them is in neither. A space before the "?" stays in the path, at
+    // its end, where Wine's WinINet drops it from the request line ("/f.bin ?v=2" is a GET of "/f.bin").
     objectPath.erase(std::min(objectPath.find('?'), objectPath.size()));
     return true;
 }
 
 // Pairs after the last "?": name up to the next "=", value up to the next "&". A trailing name
 // without "=" is dropped, and "a&b=2" is the one name "a&b". Nothing is decoded; "#" is plain text.
-void HttpRequest::AddQueryFields(const char* url) {
-    const std::string text(url);
+void HttpRequest::AddQueryFields(const std::string& text) {
     size_t q = text.rfind('?');
     if (q == std::string::npos) return;
     for (size_t e = text.find('=', q); e != std::string::npos; e = text.find('=', q)) {

@@ -34,6 +34,8 @@ public:
     // formFields first, and stay there even when the URL is then refused. False for a null URL
     // (nothing changes) or a URL that cannot be taken apart (target fields keep their values).
     bool ParseUrl(const char* url);
+    // The same for a URL already taken apart.
+    bool ParseUrl(const Url& url);
 
     // Appends the pair as given: duplicates and empty texts stay. A null text counts as empty.
     void AddFormField(const char* name, const char* value);
@@ -46,7 +48,7 @@ public:
     std::vector<FileField> fileFields;
 
 private:
-    void AddQueryFields(const char* url);
+    void AddQueryFields(const std::string& text);
 };
 
 }  // namespace tamsel::web

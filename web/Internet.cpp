@@ -1,13 +1,10 @@
-// WinINet sessions: opening them with the component's bounded waits, and what a reply's handles are.
+// WinINet sessions and requests opened with the component's bounded waits, those waits, and the proxy credentials.
 #include "web/Internet.h"
 
 #include "web/Completion.h"
 
-#include <algorithm>
-#include <cwchar>
 #include <atomic>
-#include <cstring>
-#include <vector>
+#include <cwchar>
 
 namespace tamsel::web {
 namespace {
@@ -42,16 +39,6 @@ SecretText<wchar_t> QueryText(HINTERNET request, DWORD option) {
     return value;
 }
 
-constexpr DWORD FIRST_HEADER_BUFFER_SIZE = 2048;
-
-// Wine's WinINet keeps at most this many bytes of a reply header line and drops the rest without a
-// word. A value whose "Name: value" line reaches it may have lost its end: it is no answer at all.
-constexpr size_t HEADER_LINE_LIMIT = 4095;
-
-bool MayHaveBeenCut(const char* headerName, const std::string& value) noexcept {
-    return std::strlen(headerName) + 2 + value.size() >= HEADER_LINE_LIMIT;
-}
-
 }  // namespace
 
 uint32_t ExchangeTimeoutMs() noexcept {
@@ -60,6 +47,15 @@ uint32_t ExchangeTimeoutMs() noexcept {
 
 void SetExchangeTimeoutMs(uint32_t milliseconds) noexcept {
     timeoutMs.store(milliseconds, std::memory_order_relaxed);
+}
+
+ULONGLONG StallDeadline() noexcept {
+    return ::GetTickCount64() + ExchangeTimeoutMs();
+}
+
+DWORD MillisecondsUntil(ULONGLONG deadline) noexcept {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
 void ApplyTimeouts(HINTERNET handle) noexcept {
@@ -112,61 +108,6 @@ InternetSession OpenInternet(const char* agent, bool async) noexcept {
         ::InternetSetStatusCallbackA(session.get(), Completion::OnStatus);
     }
     return session;
-}
-
-std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept {
-    char text[32] = {};
-    DWORD length = sizeof(text) - 1;
-    if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr)) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-        if (value > (UINT64_MAX - 9) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<uint64_t>(*p - '0');
-    }
-    return value;
-}
-
-// HTTP_QUERY_CUSTOM takes the header's name in the buffer it answers in; the buffer grows to the length
-// the platform asks for, as often as it asks.
-std::string ReadReplyHeader(HINTERNET request, const char* headerName) {
-    const size_t nameSize = std::strlen(headerName) + 1;
-    std::vector<char> buffer(std::max<size_t>(FIRST_HEADER_BUFFER_SIZE, nameSize));
-    for (;;) {
-        std::memcpy(buffer.data(), headerName, nameSize);
-        DWORD length = static_cast<DWORD>(buffer.size());
-        if (::HttpQueryInfoA(request, HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr)) {
-            std::string value(buffer.data(), strnlen(buffer.data(), buffer.size()));
-            return MayHaveBeenCut(headerName, value) ? std::string() : value;
-        }
-        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= buffer.size()) {
-            return {};
-        }
-        buffer.assign(std::max<size_t>(length, nameSize), '\0');
-    }
-}
-
-bool IsFtpFile(HINTERNET handle) noexcept {
-    DWORD type = 0;
-    DWORD size = sizeof(type);
-    return ::InternetQueryOptionA(handle, INTERNET_OPTION_HANDLE_TYPE, &type, &size) &&
-           type == INTERNET_HANDLE_TYPE_FTP_FILE;
-}
-
-// The copy's name is asked for while the file is open; the copy can go only once the platform has
-// closed it with the file, since it holds it open without sharing it for deletion.
-void CloseFtpFile(FtpFile& file) noexcept {
-    wchar_t copy[MAX_PATH + 1] = {};
-    DWORD size = sizeof(copy) - sizeof(wchar_t);
-    const bool named = ::InternetQueryOptionW(file.get(), INTERNET_OPTION_DATAFILE_NAME, copy, &size) &&
-                       copy[0] != L'\0';
-    file.reset();
-    if (named) {
-        ::DeleteFileW(copy);
-    }
 }
 
 }  // namespace tamsel::web

@@ -1,13 +1,10 @@
-// WinINet sessions: opening them with the component's bounded waits, and what a reply's handles are.
+// WinINet sessions and requests opened with the component's bounded waits, those waits, and the proxy credentials.
 #pragma once
 
 #include "web/Handle.h"
 #include "web/ProxyCredentials.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 
 namespace tamsel::web {
 
@@ -40,33 +37,12 @@ void OfferProxyCredentials(HINTERNET request, const ProxyCredentials* proxy) noe
 // http_proxy URL); empty when it holds none.
 ProxyCredentials PlatformProxyCredentials(HINTERNET request);
 
-// A reply's Content-Length as a 64-bit count, read as text since it may not fit 32 bits; nothing when
-// the header is absent or unreadable.
-std::optional<uint64_t> QueryContentLength(HINTERNET request) noexcept;
-
-// The value of the reply's first header called headerName, exactly as sent; empty when there is none
-// or the value is so long (about 4 KiB) that the platform may have cut it.
-std::string ReadReplyHeader(HINTERNET request, const char* headerName);
-
-// Whether handle is an open FTP file (FtpOpenFileA, or InternetOpenUrlA of an ftp URL).
-bool IsFtpFile(HINTERNET handle) noexcept;
-
-// Closes an open FTP file and deletes the copy of it that the platform made in the WinINet cache
-// folder, where it names one. Wine's WinINet writes every byte read from an FTP file into such a file,
-// whatever the cache flags say, and never indexes it, so nothing would ever remove it: a copy of every
-// download, in the user's profile.
-void CloseFtpFile(FtpFile& file) noexcept;
-
-// A request whose reply body may not have been read to its end, with the handles it was opened under
-// (either parent may be empty). Declared in opening order, so that they close newest first.
-struct UnreadReply {
-    InternetSession session;
-    InternetConnection connection;
-    InternetRequest request;
-};
-
 // The wait in force, and a way for tests to shorten it (never used by the product).
 uint32_t ExchangeTimeoutMs() noexcept;
 void SetExchangeTimeoutMs(uint32_t milliseconds) noexcept;
+
+// The wait in force from now on, as a deadline of GetTickCount64; and what is left until deadline.
+ULONGLONG StallDeadline() noexcept;
+DWORD MillisecondsUntil(ULONGLONG deadline) noexcept;
 
 }  // namespace tamsel::web

@@ -1,4 +1,4 @@
-// Taking an absolute URL apart into service, host, port and object, without any platform call.
+// Taking an absolute URL apart once, without any platform call, and the rule for a step that leaves https.
 #include "web/UrlSplit.h"
 
 #include <algorithm>
@@ -84,6 +84,14 @@ std::string WithoutUserInfo(std::string_view url) {
     const size_t at = url.substr(authority->first, authority->second).rfind('@');
     if (at != std::string_view::npos) kept.erase(authority->first, at + 1);
     return kept;
+}
+
+Url TakeApart(std::string_view text) {
+    return Url{std::string(text), WithoutUserInfo(text), SplitUrl(text)};
+}
+
+bool LeavesHttps(ServiceKind from, ServiceKind to) noexcept {
+    return from == SERVICE_HTTPS && to != SERVICE_HTTPS;
 }
 
 std::optional<UrlParts> SplitUrl(std::string_view url) {

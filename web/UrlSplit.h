@@ -1,5 +1,4 @@
-// Taking an absolute URL apart into service, server, port and object path, without any platform call:
-// the one form of a URL that a request holds and a redirect produces.
+// Taking an absolute URL apart once, without any platform call, and the rule for a step that leaves https.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +16,7 @@ enum ServiceKind : int32_t {
     SERVICE_FTP = 3,
 };
 
+// The one form of a URL that a request holds and a redirect produces.
 struct UrlParts {
     ServiceKind service = SERVICE_NONE;  // SERVICE_NONE: a scheme other than http, https and ftp
     std::string server;
@@ -37,6 +37,19 @@ struct UrlParts {
 //   in the host or path would split the request line and inject headers.
 // Nothing is decoded or escaped. Fails (nullopt) on anything it cannot take apart.
 std::optional<UrlParts> SplitUrl(std::string_view url);
+
+// A URL as given, taken apart once: whoever needs its parts is handed them, never the text to split again.
+struct Url {
+    std::string text;               // exactly as given
+    std::string address;            // text less its "user[:password]@" (WithoutUserInfo): what a look opens
+    std::optional<UrlParts> parts;  // SplitUrl's; nothing when it cannot take the URL apart
+};
+Url TakeApart(std::string_view text);
+
+// Whether a step from a URL of service `from` to one of service `to` leaves https: under strict TLS the
+// Location look and every redirect followed refuse such a step. A Location that cannot be taken apart
+// counts as SERVICE_NONE, and so leaves.
+bool LeavesHttps(ServiceKind from, ServiceKind to) noexcept;
 
 // Whether text holds a control character (below 0x20, or 0x7F): in a URL, a form field or a header
 // value a CR or LF would add header lines, fields or a whole second request.

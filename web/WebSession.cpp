@@ -1,13 +1,13 @@
-// The per-operation HTTP client: construction and the connectivity probe on its worker thread.
+// The per-operation HTTP client: its probe, the URL it targets, taken apart and looked at once, and its requests.
 #include "web/WebSession.h"
 
 #include "web/CloseQueue.h"
 #include "web/Exchange.h"
-#include "base/Handle.h"
 #include "web/HeaderLook.h"
 #include "web/UrlSplit.h"
 #include "web/Worker.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <utility>
@@ -15,39 +15,40 @@
 namespace tamsel::web {
 namespace {
 
-// A download's reply held until the probe has passed: one that failed sends the reply away unread, and
-// nothing reaches the file.
-class ProbeGate final : public BodyConsumer {
+// A download's reply as the session lets it through. When the request was also the Location look, a reply
+// naming a Location goes no further: the session keeps the Location and asks there. Any other waits for
+// the probe to have passed, and one whose probe failed is let go of unread: nothing reaches the file.
+class SessionGate final : public BodyConsumer {
 public:
-    ProbeGate(WebSession& session, BodyConsumer& consumer) noexcept : m_session(session), m_consumer(consumer) {}
-    bool StartReply(const ReplyHead& head) override { return m_session.ProbePassed() && m_consumer.StartReply(head); }
+    SessionGate(WebSession& session, BodyConsumer& consumer, std::string* location) noexcept
+        : m_session(session), m_consumer(consumer), m_location(location) {}
+    bool StartReply(const ReplyHead& head) override {
+        if (m_location != nullptr && !head.location.empty()) {
+            *m_location = head.location;
+            return false;
+        }
+        return m_session.ProbePassed() && m_consumer.StartReply(head);
+    }
     bool Write(const char* data, size_t size) override { return m_consumer.Write(data, size); }
     bool Cancelled() const noexcept override { return m_consumer.Cancelled(); }
 
 private:
     WebSession& m_session;
     BodyConsumer& m_consumer;
+    std::string* m_location;  // null: every reply is the download's
 };
 
 // Whether the download's own request asks for exactly what a look at url would: an http or https URL
 // without query, fragment, user info or a byte that the platform would escape when opening it.
-bool IsSentAsItIs(const char* url) {
-    const std::optional<UrlParts> parts = SplitUrl(url);
-    if (!parts || (parts->service != SERVICE_HTTP && parts->service != SERVICE_HTTPS)) return false;
-    for (const char* c = url; *c != '\0'; ++c) {
-        if (*c == '?' || *c == '#' || *c == ' ' || static_cast<unsigned char>(*c) >= 0x80) return false;
-    }
-    return WithoutUserInfo(url) == url;
+bool IsSentAsItIs(const Url& url) {
+    if (!url.parts || (url.parts->service != SERVICE_HTTP && url.parts->service != SERVICE_HTTPS)) return false;
+    if (url.address != url.text) return false;
+    return std::none_of(url.text.begin(), url.text.end(), [](char c) {
+        return c == '?' || c == '#' || c == ' ' || static_cast<unsigned char>(c) >= 0x80;
+    });
 }
 
-// Whether going from a URL of service from to location leaves https.
-bool LeavesHttps(ServiceKind from, const std::string& location) {
-    const std::optional<UrlParts> to = SplitUrl(location);
-    return from == SERVICE_HTTPS && (!to || to->service != SERVICE_HTTPS);
-}
-
-ServiceKind ServiceOf(const char* url) {
-    const std::optional<UrlParts> parts = SplitUrl(url);
+ServiceKind ServiceOf(const std::optional<UrlParts>& parts) {
     return parts ? parts->service : SERVICE_NONE;
 }
 
@@ -122,45 +123,53 @@ bool WebSession::ProbePassed() noexcept {
 }
 
 bool WebSession::SetUrl(const char* url, bool strictTls) {
-    CloseUnread(std::move(m_look));
-    m_lookStep = LookStep::Done;
-    if (url == nullptr || HasControlCharacter(url)) {
-        return false;
-    }
-    const std::string location = QueryUrlHeader(url, "Location", strictTls, &m_look, &m_proxy);
-    if (!MayHoldLongHttpBody(m_look.request.get())) {
-        CloseUnread(std::move(m_look));  // nothing to wait for: a short body
-    }
-    if (location.empty()) return m_request.ParseUrl(url);
-    return TakeLocation(ServiceOf(url), location, strictTls);
+    return Target(url, strictTls, false);
 }
 
 bool WebSession::SetDownloadUrl(const char* url, bool strictTls) {
-    if (url == nullptr || !IsSentAsItIs(url)) return SetUrl(url, strictTls);
-    CloseUnread(std::move(m_look));
-    m_lookStep = LookStep::InFirstGet;
-    return m_request.ParseUrl(url);  // which takes any url that IsSentAsItIs split
+    return Target(url, strictTls, true);
 }
 
-// What SetUrl does with the Location its look found.
+// The URL taken apart once, then handed on: to the request at once when the first Get may make the look,
+// else to the look first.
+bool WebSession::Target(const char* url, bool strictTls, bool lookInFirstGet) {
+    CloseUnread(std::move(m_look));
+    m_lookStep = LookStep::Done;
+    if (url == nullptr || HasControlCharacter(url)) return false;
+    const Url given = TakeApart(url);
+    if (lookInFirstGet && IsSentAsItIs(given)) {
+        m_lookStep = LookStep::InFirstGet;
+        return m_request.ParseUrl(given);
+    }
+    const std::string location = QueryUrlHeader(given, "Location", strictTls, &m_look, &m_proxy);
+    if (location.empty()) return m_request.ParseUrl(given);
+    return TakeLocation(ServiceOf(given.parts), location, strictTls);
+}
+
+// What the session does with the Location its look found.
 bool WebSession::TakeLocation(ServiceKind from, const std::string& location, bool strictTls) {
-    m_lookStep = strictTls && LeavesHttps(from, location) ? LookStep::LeftHttps : LookStep::Done;
-    return m_request.ParseUrl(location.c_str());
+    const Url to = TakeApart(location);
+    m_lookStep = strictTls && LeavesHttps(from, ServiceOf(to.parts)) ? LookStep::LeftHttps : LookStep::Done;
+    return m_request.ParseUrl(to);
 }
 
 void WebSession::AddField(const char* name, const char* value) {
     m_request.AddFormField(name, value);
 }
 
+// One exchange, or two when the first request was also the look and its reply named a Location: each
+// goes down to its reply read and let go of, the look's reply, if any, with it.
 DownloadResult WebSession::Get(const DownloadAsk& given, BodyConsumer& consumer) {
     DownloadAsk ask = given;
     ask.proxy = &m_proxy;
-    ProbeGate gated(*this, consumer);
     if (m_lookStep == LookStep::InFirstGet) {
         m_lookStep = LookStep::Done;
         std::string location;
-        DownloadResult result = SendGetOrLocation(m_request, ask, gated, location);
+        ask.followRedirects = false;  // the first reply is the look's
+        SessionGate look(*this, consumer, &location);
+        DownloadResult result = SendGet(m_request, ask, look);
         if (location.empty()) return result;
+        ask.followRedirects = given.followRedirects;
         // SetUrl parses the Location into a request that holds no service yet: one of another scheme
         // leads nowhere, rather than to its host and port over the service of url.
         const ServiceKind from = std::exchange(m_request.service, SERVICE_NONE);
@@ -170,25 +179,18 @@ DownloadResult WebSession::Get(const DownloadAsk& given, BodyConsumer& consumer)
             return refused;
         }
     }
-    return GetAfterLook(ask, gated);
-}
-
-DownloadResult WebSession::GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer) {
     if (m_lookStep == LookStep::LeftHttps) {
         CloseUnread(std::move(m_look));
         DownloadResult refused;
         refused.insecureRedirect = true;
         return refused;
     }
-    DownloadResult result = SendGet(m_request, ask, consumer);
-    CloseUnread(std::move(m_look));
-    return result;
+    SessionGate gated(*this, consumer, nullptr);
+    return SendGet(m_request, ask, gated, std::move(m_look));
 }
 
 WebReply WebSession::Post(BodyEncoding encoding) {
-    WebReply reply = SendPost(m_request, encoding, &m_proxy);
-    CloseUnread(std::move(m_look));
-    return reply;
+    return SendPost(m_request, encoding, &m_proxy, std::move(m_look));
 }
 
 }  // namespace tamsel::web

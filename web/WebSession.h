@@ -1,10 +1,10 @@
-// The per-operation HTTP client: its construction, the bounded connectivity probe, and its requests.
+// The per-operation HTTP client: its probe, the URL it targets, taken apart and looked at once, and its requests.
 #pragma once
 
 #include "web/BodyConsumer.h"
 #include "web/Exchange.h"
 #include "web/HttpRequest.h"
-#include "web/Internet.h"
+#include "web/Handle.h"
 #include "web/ProxyCredentials.h"
 #include "web/RequestBody.h"
 #include "web/WebReply.h"
@@ -77,7 +77,7 @@ private:
     // the first Get), or the refusal of a Location that leaves https under strict TLS.
     enum class LookStep { Done, InFirstGet, LeftHttps };
 
-    DownloadResult GetAfterLook(const DownloadAsk& ask, BodyConsumer& consumer);
+    bool Target(const char* url, bool strictTls, bool lookInFirstGet);
     bool TakeLocation(ServiceKind from, const std::string& location, bool strictTls);
 
     HttpRequest m_request;
@@ -85,7 +85,7 @@ private:
     ProbeState m_probeState = ProbeState::None;
     int32_t m_probeStatus = 0;
     ProbeResult* m_probe = nullptr;  // co-owned with the worker while Running
-    ThreadHandle m_probeWorker;
+    KernelHandle m_probeWorker;
     uint32_t m_probeStart = 0;  // tick count
     LookStep m_lookStep = LookStep::Done;
     // The Location look's reply, let go of once the exchange it led to is over: Wine's WinINet reads

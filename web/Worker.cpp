@@ -23,7 +23,7 @@ DWORD WINAPI WorkerRoutine(void* parameter) {
 
 }  // namespace
 
-ThreadHandle StartWorker(void (*work)(void*) noexcept, void* argument) noexcept {
+KernelHandle StartWorker(void (*work)(void*) noexcept, void* argument) noexcept {
     LibraryHandle pin = PinModule();
     if (!pin) {
         return {};
@@ -32,7 +32,7 @@ ThreadHandle StartWorker(void (*work)(void*) noexcept, void* argument) noexcept 
     if (start == nullptr) {
         return {};
     }
-    ThreadHandle thread(::CreateThread(nullptr, 0, WorkerRoutine, start, 0, nullptr));
+    KernelHandle thread(::CreateThread(nullptr, 0, WorkerRoutine, start, 0, nullptr));
     if (!thread) {
         delete start;
         return {};

@@ -24,7 +24,7 @@ bool BoundedRun::Within(DWORD limitMs) {
     // The thread owns the work: it may outlive this object when the wait gives up.
     auto* owned = new std::function<void()>(std::move(m_work));
     const auto start = std::chrono::steady_clock::now();
-    ThreadHandle thread(::CreateThread(nullptr, 0, RunWork, owned, 0, nullptr));
+    KernelHandle thread(::CreateThread(nullptr, 0, RunWork, owned, 0, nullptr));
     if (!thread) {
         delete owned;
         ADD_FAILURE() << "no thread for the bounded run";

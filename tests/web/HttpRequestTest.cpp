@@ -56,6 +56,8 @@ TEST(HttpRequest, ParseUrlSplitsTargetAndQuery) {
         {"http://h/p?", {}, "/p", SERVICE_HTTP, 80},
         // "#" is plain text to the query split, while the fragment never reaches the path.
         {"http://h/p?a=1#top", {{"a", "1#top"}}, "/p", SERVICE_HTTP, 80},
+        // A space before the query stays at the end of the path: what WinINet makes of it is its own.
+        {"http://h/f.bin ?v=2", {{"v", "2"}}, "/f.bin ", SERVICE_HTTP, 80},
         {"http://h?a=1", {{"a", "1"}}, "/", SERVICE_HTTP, 80},
         {"http://h", {}, "/", SERVICE_HTTP, 80},
         {"https://h:8443/a/b.cgi?c=d", {{"c", "d"}}, "/a/b.cgi", SERVICE_HTTPS, 8443},

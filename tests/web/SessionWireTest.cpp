@@ -117,6 +117,32 @@ TEST_F(SessionWire, GetStreamsTheBodyOfAnyAnswerWithItsStatus) {
     EXPECT_TRUE(HoldsPattern(consumer.body, 300000));
 }
 
+TEST_F(SessionWire, AFirstGetThatIsTheLookGoesWhereItsReplyPointsWhateverTheStatus) {
+    for (const int status : {302, 200}) {
+        SCOPED_TRACE(status);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/f", FILES_HOST).Status(status).Header("Location: http://files.norvik.example/real?x=1")
+                         .Body("not the file"));
+        loopback.Add(Route("/real", FILES_HOST).Body("the file"));
+        WebSession session;
+        ASSERT_TRUE(session.SetDownloadUrl("http://files.norvik.example/f", false));
+        EXPECT_EQ(loopback.Requests().size(), 0u) << "the look is left to the first Get";
+        RecordingConsumer consumer;
+        const DownloadResult result = session.Get({}, consumer);
+        EXPECT_EQ(result.status, 200);
+        EXPECT_EQ(result.end, TransferEnd::Complete);
+        EXPECT_EQ(consumer.starts, std::vector<int32_t>{200}) << "the reply naming the Location reached no one";
+        EXPECT_EQ(consumer.body, "the file");
+        EXPECT_EQ(Fields(session.Request()), (FieldList{{"x", "1"}})) << "the Location parsed as SetUrl parses it";
+        // A download request of its own after the look, not a redirect the exchange followed (which would
+        // ask again as HTTP/1.1, the query with it).
+        const auto requests = loopback.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[0].RequestLine(), "GET http://files.norvik.example:80/f HTTP/1.0");
+        EXPECT_EQ(requests[1].RequestLine(), "GET http://files.norvik.example:80/real HTTP/1.0");
+    }
+}
+
 TEST_F(SessionWire, GetOfAnUnknownSchemeMakesNoExchange) {
     WebSession session;
     ASSERT_TRUE(session.SetUrl("gopher://files.norvik.example:70/x"));

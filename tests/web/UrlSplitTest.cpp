@@ -109,6 +109,42 @@ TEST(UrlSplit, WithoutUserInfoDropsWhatTheSplitterDropsAndKeepsTheRest) {
     }
 }
 
+TEST(UrlSplit, OnlyAStepFromHttpsToAnythingElseLeavesHttps) {
+    const struct {
+        ServiceKind from;
+        ServiceKind to;
+        bool leaves;
+        const char* why;
+    } cases[] = {
+        {SERVICE_HTTPS, SERVICE_HTTPS, false, "https to https stays"},
+        {SERVICE_HTTPS, SERVICE_HTTP, true, "https to http"},
+        {SERVICE_HTTPS, SERVICE_FTP, true, "https to ftp"},
+        {SERVICE_HTTPS, SERVICE_NONE, true, "https to another scheme, or to a Location that does not split"},
+        {SERVICE_HTTP, SERVICE_HTTP, false, "never on https"},
+        {SERVICE_HTTP, SERVICE_HTTPS, false, "onto https"},
+        {SERVICE_FTP, SERVICE_HTTP, false, "never on https"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LeavesHttps(c.from, c.to), c.leaves) << c.why;
+    }
+}
+
+TEST(UrlSplit, TakeApartKeepsTheTextBesideItsAddressAndParts) {
+    const Url url = TakeApart("https://u:pw@h:8443/a b?x=1#f");
+    EXPECT_EQ(url.text, "https://u:pw@h:8443/a b?x=1#f") << "as given";
+    EXPECT_EQ(url.address, "https://h:8443/a b?x=1#f") << "what a look opens: no user info";
+    ASSERT_TRUE(url.parts);
+    EXPECT_EQ(url.parts->service, SERVICE_HTTPS);
+    EXPECT_EQ(url.parts->server, "h");
+    EXPECT_EQ(url.parts->port, 8443);
+    EXPECT_EQ(url.parts->objectPath, "/a b?x=1");
+
+    const Url relative = TakeApart("/elsewhere?a=1");
+    EXPECT_EQ(relative.text, "/elsewhere?a=1");
+    EXPECT_EQ(relative.address, "/elsewhere?a=1");
+    EXPECT_FALSE(relative.parts) << "a relative reference does not split";
+}
+
 TEST(UrlSplit, RefusesEmbeddedZeroByte) {
     using namespace std::string_view_literals;
     EXPECT_FALSE(SplitUrl("http://h\0evil/p"sv));
