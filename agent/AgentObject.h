@@ -1,9 +1,12 @@
-// The agent behind InvTamselAgentOps: its session, its two status slots and its six operations.
-// The faces that translate it for each interface live in faces/ and automation/, its COM identity in module/.
+// The agent: the object behind every interface, with its session, its two status slots, its busy flag and
+// its recent probe, whose operations answer values that say what happened (agent/Answers.h). The faces
+// translate those values into each interface's results; COM and the public result codes are theirs alone.
 #pragma once
 
-#include "include/NorvikTamselAgent.h"
+#include "agent/Answers.h"
 #include "web/ProxyCredentials.h"
+
+#include <windows.h>
 
 #include <atomic>
 #include <cstdint>
@@ -11,22 +14,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tamsel::web {
 class WebSession;
 struct DownloadAsk;
-struct DownloadResult;
 struct WebReply;
 }
 
 namespace tamsel::agent {
 
-class ExpectedSize;
-class HashedBody;
+class DownloadProgress;
 class PartialDownload;
-struct ProgressSinks;
-struct SafePaths;
-struct Verification;
+struct DownloadFacts;
+struct FormField;
+struct ServiceVerdict;
 
 class AgentObject {
 public:
@@ -35,80 +37,85 @@ public:
     AgentObject(const AgentObject&) = delete;
     AgentObject& operator=(const AgentObject&) = delete;
 
-    // The operations of InvTamselAgentOps, in slot order. None of them throws. A network operation
-    // called while another one of this object is running (from its progress sink, or from another
-    // thread) returns HRESULT_FROM_WIN32(ERROR_BUSY) at once, sends nothing and changes nothing.
-    HRESULT LookupRedirect(char* target, ULONG targetSize, const char* lookupUrl, const char* serial,
-                           const char* language, const char* type) noexcept;
-    HRESULT QueryDownload(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl,
-                          const char* code, LONGLONG* fileSize) noexcept;
-    HRESULT FetchToFile(const char* url, const char* path, ProgressSink* progress) noexcept;
-    HRESULT ReportDownload(const char* serviceUrl, const char* code, LONG success,
-                           LONG* remaining) noexcept;
-    HRESULT GetLastHttpStatus(LONG* status) noexcept;
-    HRESULT GetLastServiceStatus(LONG* status) noexcept;
-    // The later interfaces' downloads run their probe alongside the first request, and one that passed
-    // on this object less than this long ago, with no probe failed since, stands for theirs.
-    static constexpr DWORD RECENT_PROBE_MS = 10000;
+    // The four network operations. Each opens as Open says, makes its exchanges and answers how it ended;
+    // none throws. One called while another of this object runs (from a progress callback, or another
+    // thread) answers Busy at once, sends nothing and changes nothing. A null text is an empty one.
 
-    // InvTamselAgentOps2's download: a UTF-16 path, safe replacement, resume, an expected size, strict
-    // TLS and byte progress; a cancel returns E_ABORT.
-    HRESULT FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
-                          LONGLONG expectedSize) noexcept;
-    // InvTamselAgentOps3's two: the query that also reads the file's digest, and the download that
-    // proves it, with a distinct result for each reason a download fails.
-    HRESULT QueryDownloadEx(char* downloadUrl, ULONG downloadUrlSize, const char* serviceUrl, const char* code,
-                            LONGLONG* fileSize, char* sha256, ULONG sha256Size) noexcept;
-    HRESULT FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
-                                LONGLONG expectedSize, const char* sha256) noexcept;
+    // Where lookupUrl + "?SN=" + serial + "&LN=" + language + "&TYPE=" + type redirects to.
+    LookupAnswer LookupRedirect(const char* lookupUrl, const char* serial, const char* language,
+                                const char* type) noexcept;
+    // The download URL and size the service answers for code, and the file's SHA-256 when it names one.
+    QueryAnswer QueryDownload(const char* serviceUrl, const char* code, NamedDigest digest) noexcept;
+    // Tells the service how the download for code ended; the downloads that remain.
+    ReportAnswer ReportDownload(const char* serviceUrl, const char* code, bool success) noexcept;
+    // Downloads request.url into request.path as the request asks, telling progress (null: nobody) how far
+    // it has come.
+    DownloadOutcome Download(const DownloadRequest& request, DownloadProgress* progress) noexcept;
 
     // Credentials that the object's later requests answer a proxy's challenge (407) with, in place of
     // those the platform holds: Basic, and whatever scheme the platform knows. Held in memory only,
     // wiped when replaced, cleared (a null or empty user) or the object ends; never sent to a server,
-    // never written anywhere. A user holding ':' (which Basic cannot carry) is E_INVALIDARG; while a
-    // network operation runs, AGENT_E_BUSY, nothing changed.
-    HRESULT SetProxyCredentials(const wchar_t* user, const wchar_t* password) noexcept;
+    // never written anywhere. A user holding ':' (which Basic cannot carry) is Refused; while a network
+    // operation runs, Busy, nothing changed.
+    Answer SetProxyCredentials(const wchar_t* user, const wchar_t* password) noexcept;
 
-    // hr as the later interfaces answer it: a proxy that asked for credentials it did not get (the last
-    // HTTP status 407, at the probe or at any request) is AGENT_E_PROXY_AUTH, where the first interface
-    // answers AGENT_E_NO_SESSION or AGENT_E_HTTP_STATUS.
-    HRESULT AsLaterInterface(HRESULT hr) const noexcept;
+    // The status slots: the HTTP status and the service status behind the last network operation's
+    // failure; -1 when it kept none. Every network operation clears them when it replaces the session.
+    int32_t LastHttpStatus() const noexcept { return m_lastHttpStatus; }
+    int32_t LastServiceStatus() const noexcept { return m_lastServiceStatus; }
+    // For a face whose interface answers a failure as an exchange's where the agent told it apart (the
+    // first interface's refused certificate): the status its getter is then to report.
+    void KeepHttpStatus(int32_t status) noexcept { m_lastHttpStatus = status; }
+
+    // How long a network operation waits for the probe's answer at most.
+    static const uint32_t PROBE_WAIT_MS;
+    // A download whose probe runs alongside its first request lets one that passed on this object less
+    // than this long ago, with no probe failed since, stand for its own.
+    static constexpr DWORD RECENT_PROBE_MS = 10000;
 
 private:
     using Texts = std::initializer_list<const char*>;
-    // When the probe runs: before anything else is sent (the first interface), or alongside the
-    // operation's first request (the later interfaces, whose outcome then goes through ProbedOutcome).
+    // When the probe runs: before anything else is sent, or alongside the operation's first request
+    // (whose answer then goes through ProbedOutcome).
     enum class ProbeTiming { BEFORE, ALONGSIDE };
-    // claimed: whether this call holds the agent. sent: refused holding a control character; own: the
-    // operation's own verdict on its arguments; both before the probe. required: refused empty, after it.
-    HRESULT OpenOperation(bool claimed, Texts sent, Texts required, HRESULT own = S_OK,
-                          ProbeTiming timing = ProbeTiming::BEFORE) noexcept;
+    // sent: refused holding a control character, before the probe; required: refused empty, after it.
+    struct Opening {
+        Texts sent;
+        Texts required;
+        ProbeTiming timing = ProbeTiming::BEFORE;
+    };
+
+    template <typename Own, typename Work>
+    void Run(Answer& answer, const Opening& opening, Own&& own, Work&& work) noexcept;
+    Reason Open(const Opening& opening, Reason own) noexcept;
     bool FreshSession() noexcept;
-    HRESULT BeginNetworkOperation() noexcept;
-    HRESULT BeginLaterOperation() noexcept;
-    HRESULT ProbedOutcome(HRESULT result) noexcept;
+    Reason ProbeFirst() noexcept;
+    Reason ProbeAlongside() noexcept;
+    Reason ProbedOutcome(Reason reason) noexcept;
     void NoteProxyRefusal() noexcept;
     void NoteProbePassed() noexcept;
     void NoteProbeFailed() noexcept;
-    HRESULT CheckHttpStatus(int32_t status) noexcept;
-    HRESULT CheckServiceStatus(const web::WebReply& reply, bool acceptTwo);
-    HRESULT AskForDownload(const char* serviceUrl, const char* code, web::WebReply& reply);
-    HRESULT FetchChecked(const char* url, const wchar_t* path, ProgressSink* progress, ULONG flags,
-                         LONGLONG expectedSize, std::optional<const char*> sha256) noexcept;
-    HRESULT CheckDownload(const web::DownloadResult& download) noexcept;
-    HRESULT CheckSizedDownload(const web::DownloadResult& download, bool announcedOtherwise, uint64_t stored,
-                               const ExpectedSize& expected) noexcept;
-    HRESULT FetchDirectly(const std::wstring& path, const web::DownloadAsk& ask, const ProgressSinks& sinks);
-    // verified null: FetchToFileEx's results, where every failure of the file or the transfer is E_FAIL.
-    HRESULT FetchSafely(const char* url, const std::wstring& path, web::DownloadAsk& ask, ULONG flags,
-                        const ProgressSinks& sinks, const Verification* verified);
-    HRESULT SafeOutcome(const web::DownloadResult& download, const PartialDownload& partial,
-                        const ExpectedSize& expected) noexcept;
+    Reason HttpStatusOf(int32_t status) noexcept;
+    Reason ServiceStatusOf(const ServiceVerdict& verdict) noexcept;
+
+    Reason Look(const char* lookupUrl, const char* serial, const char* language, const char* type,
+                std::string& target);
+    Reason PostForm(const char* serviceUrl, const std::vector<FormField>& form, web::WebReply& reply);
+    Reason Ask(const char* serviceUrl, const char* code, NamedDigest digest, QueryAnswer& answer);
+    Reason Tell(const char* serviceUrl, const char* code, bool success, ReportAnswer& answer);
+    Reason Fetch(const DownloadRequest& request, DownloadProgress* progress, DownloadOutcome& outcome);
+    Reason FetchDirectly(const std::wstring& path, const web::DownloadAsk& ask, DownloadProgress* progress,
+                         DownloadOutcome& outcome);
+    Reason FetchSafely(const DownloadRequest& request, const std::wstring& path, web::DownloadAsk& ask,
+                       DownloadProgress* progress, DownloadOutcome& outcome);
+    std::optional<Reason> SettleAttempt(DownloadFacts& facts, PartialDownload& partial, const std::wstring& target,
+                                        DownloadOutcome& outcome);
+    Reason Judged(DownloadFacts& facts, const std::wstring& target, DownloadOutcome& outcome) noexcept;
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;
-    LONG m_lastHttpStatus = -1;
-    LONG m_lastServiceStatus = -1;
+    int32_t m_lastHttpStatus = -1;
+    int32_t m_lastServiceStatus = -1;
     // When a probe of this object last answered 200 (tick count), if one did and none failed since.
     std::optional<DWORD> m_probePassedAt;
     web::ProxyCredentials m_proxyCredentials;

@@ -1,4 +1,6 @@
-// The size a host expects of a downloaded file, and the one rule that holds a file to it.
+// The size a host expects of a downloaded file: the agent's half of holding a download to it, the length a
+// reply announces and the size the file comes to. The transport's half, a body stopped at the expected
+// size (web's LimitFor), ends such a transfer TooLong.
 #pragma once
 
 #include "web/BodyConsumer.h"

@@ -7,15 +7,8 @@
 #include <windows.h>
 
 #include <memory>
-#include <optional>
 
 namespace tamsel::agent {
-
-// What the verified download adds to a safe one: a digest to prove (none: nothing is hashed) and
-// failures told apart.
-struct Verification {
-    std::optional<Digest> digest;
-};
 
 class BackgroundHash;
 class PartialDownload;

@@ -86,7 +86,28 @@ bool DirectTarget::StartReply(const web::ReplyHead& head) {
         return false;
     }
     mismatch = !m_expected.Admits(head);
-    return !mismatch && m_file.Open();
+    if (mismatch) return false;
+    ::SetLastError(0);
+    m_opened = m_file.Open();
+    return m_opened || Refuse();
+}
+
+bool DirectTarget::Write(const char* data, size_t size) {
+    ::SetLastError(0);
+    return m_file.Write(data, size) || Refuse();
+}
+
+void DirectTarget::Finish() noexcept {
+    ::SetLastError(0);
+    if (m_opened && !m_file.Finish()) Refuse();
+    m_opened = false;
+}
+
+// Keeps the platform's reason for the first refusal; false, for Write and StartReply to answer.
+bool DirectTarget::Refuse() noexcept {
+    if (!refused) localError = ::GetLastError();
+    refused = true;
+    return false;
 }
 
 bool IsReadOnly(const std::wstring& path) noexcept {
@@ -135,17 +156,6 @@ bool IsPlainFileAt(HANDLE file, const std::wstring& path) {
     return ::GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1 &&
            (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
            IsFoundAt(file, path);
-}
-
-std::wstring WidenPath(const char* path) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (length <= 0) {
-        return {};
-    }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
 }
 
 }  // namespace tamsel::agent

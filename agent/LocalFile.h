@@ -47,13 +47,21 @@ class DirectTarget final : public web::BodyConsumer {
 public:
     DirectTarget(LocalFile& file, ExpectedSize expected) noexcept : m_file(file), m_expected(expected) {}
     bool StartReply(const web::ReplyHead& head) override;
-    bool Write(const char* data, size_t size) override { return m_file.Write(data, size); }
+    bool Write(const char* data, size_t size) override;
+    // Closes the target once the transfer is over, when it was opened.
+    void Finish() noexcept;
 
     bool mismatch = false;  // declined for its announced length
+    // The target could not be opened, written or closed; localError: the platform's reason, when it gave one.
+    bool refused = false;
+    DWORD localError = 0;
 
 private:
+    bool Refuse() noexcept;
+
     LocalFile& m_file;
     ExpectedSize m_expected;
+    bool m_opened = false;
 };
 
 // Whether the file at path is read-only: such a file is never overwritten, nor replaced.
@@ -64,8 +72,5 @@ bool IsReadOnly(const std::wstring& path) noexcept;
 bool IsFoundAt(HANDLE file, const std::wstring& path);
 // Whether an open file is one a download may write into: a plain file with a single name, found at path.
 bool IsPlainFileAt(HANDLE file, const std::wstring& path);
-
-// An 8-bit path as the platform's 8-bit file calls read it (the ANSI code page), widened.
-std::wstring WidenPath(const char* path);
 
 }  // namespace tamsel::agent

@@ -22,8 +22,8 @@ constexpr size_t RECORD_LIMIT = 16 * 1024;  // a digest, a validator and a numbe
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr int32_t HTTP_RANGE_NOT_SATISFIABLE = 416;  // WinINet names no status past 415
 
-// FNV-1a: enough to tell one URL or name from another, never to keep a secret.
-uint64_t Digest(const void* data, size_t size) {
+// FNV-1a: enough to tell one URL or name from another in a record or a file name, never to keep a secret.
+uint64_t NameDigest(const void* data, size_t size) {
     uint64_t hash = 0xcbf29ce484222325ULL;
     for (size_t i = 0; i < size; ++i) {
         hash = (hash ^ static_cast<const unsigned char*>(data)[i]) * 0x100000001b3ULL;
@@ -83,7 +83,7 @@ bool LeadsElsewhere(const std::wstring& path) {
 std::wstring HashedStem(const std::wstring& folder, const std::wstring& name) {
     std::wstring upper(name);
     if (!upper.empty()) ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-    const std::string hex = Hex(Digest(upper.data(), upper.size() * sizeof(wchar_t)));
+    const std::string hex = Hex(NameDigest(upper.data(), upper.size() * sizeof(wchar_t)));
     return folder + L".tamsel-" + std::wstring(hex.begin(), hex.end());
 }
 
@@ -103,7 +103,7 @@ std::string ValidatorOf(const web::ReplyHead& head) {
 
 // "url digest\nvalidator\nwhole\n": the URL itself is not kept (it may carry credentials).
 std::string RecordText(const std::string& url, const std::string& validator, uint64_t whole) {
-    return Hex(Digest(url.data(), url.size())) + "\n" + validator + "\n" + std::to_string(whole) + "\n";
+    return Hex(NameDigest(url.data(), url.size())) + "\n" + validator + "\n" + std::to_string(whole) + "\n";
 }
 
 // Control characters would reach the GET as header lines (If-Range carries the validator as it is).
@@ -113,7 +113,7 @@ using web::HasControlCharacter;
 std::optional<ResumePoint> ReadRecord(const std::wstring& path, const std::string& url) {
     std::string text;
     if (!ReadWhole(path, text)) return std::nullopt;
-    const std::string digest = Hex(Digest(url.data(), url.size())) + "\n";
+    const std::string digest = Hex(NameDigest(url.data(), url.size())) + "\n";
     const size_t validatorEnd = text.find('\n', digest.size());
     if (text.compare(0, digest.size(), digest) != 0 || validatorEnd == std::string::npos) return std::nullopt;
     ResumePoint point;

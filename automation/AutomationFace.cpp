@@ -1,52 +1,43 @@
-// The automation face: InvTamselAgent2's members over the agent, and IDispatch over its type information.
+// The automation face: InvTamselAgent2's members over the agent, its answers turned into BSTRs, VARIANTs and
+// error sentences, and IDispatch over its type information.
 #include "automation/AutomationFace.h"
 
 #include "automation/DispatchTypeInfo.h"
 #include "automation/ScriptProgress.h"
 #include "base/Result.h"
+#include "faces/Ops3Result.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstring>
 #include <cwchar>
 #include <optional>
-#include <vector>
+#include <type_traits>
 
 namespace tamsel::automation {
 namespace {
 
 const wchar_t* const VERSION = L"1.2.0";
-// The longest URL a query or lookup answer may carry: a header line or reply value of this size is no
-// URL a download could use.
-constexpr ULONG URL_BUFFER_SIZE = 64 * 1024;
 // Sizes travel as doubles, which hold every whole number up to 2^53 exactly.
 constexpr double LARGEST_EXACT_SIZE = 9007199254740992.0;
-constexpr size_t SHA256_HEX_LENGTH = 64;
 
-// Every text argument, before it is read: a BSTR is counted, but the operations, the file system and
-// the platform's number reading stop at its first NUL, and would act on a shorter text than the caller
-// gave: a path "C:\dl\av" & Chr(0) & ".exe" would write C:\dl\av.
-std::optional<Outcome> CheckWhole(BSTR text, const wchar_t* name) {
+// Every text argument is read here, once, before anything else looks at it. A BSTR is counted, but the
+// operations, the file system and the platform's number reading stop at its first NUL, and would act on a
+// shorter text than the caller gave (a path "C:\dl\av" & Chr(0) & ".exe" would write C:\dl\av): refused.
+// Into a std::string goes a text that is sent (URLs, serial, language, type, code, digest), which must be
+// printable ASCII: anything else would need an encoding that the service and the lookup pages do not agree
+// on. Into a std::wstring goes a path, or a number given as text, as it is.
+template <typename Text>
+std::optional<Outcome> ReadText(BSTR text, const wchar_t* name, Text& out) {
     const UINT length = ::SysStringLen(text);
-    if (length == 0 || std::wmemchr(text, L'\0', length) == nullptr) return std::nullopt;
-    return Failure(E_INVALIDARG,
-                   std::wstring(L"the argument ") + name + L" holds a NUL character, which would cut it short");
-}
-
-// The argument as the 8-bit text the operations send, when it is printable ASCII: anything else would
-// need an encoding that the service and the lookup pages do not agree on.
-std::optional<Outcome> ToAscii(BSTR text, const wchar_t* name, std::string& ascii) {
-    if (auto failure = CheckWhole(text, name)) return failure;
-    const UINT length = ::SysStringLen(text);
-    ascii.assign(length, '\0');
-    for (UINT index = 0; index < length; ++index) {
-        if (text[index] < 0x20 || text[index] > 0x7E) {
-            return Failure(E_INVALIDARG, std::wstring(L"the argument ") + name +
-                                             L" holds a character other than printable ASCII");
-        }
-        ascii[index] = static_cast<char>(text[index]);
+    const std::wstring argument = std::wstring(L"the argument ") + name;
+    if (length != 0 && std::wmemchr(text, L'\0', length) != nullptr) {
+        return Failure(E_INVALIDARG, argument + L" holds a NUL character, which would cut it short");
     }
+    constexpr bool sent = std::is_same_v<Text, std::string>;
+    if (sent && std::any_of(text, text + length, [](wchar_t c) { return c < 0x20 || c > 0x7E; })) {
+        return Failure(E_INVALIDARG, argument + L" holds a character other than printable ASCII");
+    }
+    out.assign(text, text + length);
     return std::nullopt;
 }
 
@@ -67,22 +58,37 @@ std::optional<Outcome> ToExpectedSize(const VARIANT& argument, LONGLONG& size) {
     }
     const bool textByReference = given.vt == (VT_BYREF | VT_BSTR) && given.pbstrVal != nullptr;
     const BSTR text = given.vt == VT_BSTR ? given.bstrVal : textByReference ? *given.pbstrVal : nullptr;
-    if (auto failure = CheckWhole(text, L"expectedSize")) return failure;
-    VARIANT number;
-    ::VariantInit(&number);
-    const bool read = SUCCEEDED(::VariantChangeType(&number, const_cast<VARIANT*>(&given), 0, VT_R8));
-    if (!read || number.dblVal < -1 || number.dblVal > LARGEST_EXACT_SIZE || std::floor(number.dblVal) != number.dblVal) {
+    std::wstring number;
+    if (auto failure = ReadText(text, L"expectedSize", number)) return failure;
+    VARIANT read;
+    ::VariantInit(&read);
+    const bool converted = SUCCEEDED(::VariantChangeType(&read, const_cast<VARIANT*>(&given), 0, VT_R8));
+    if (!converted || read.dblVal < -1 || read.dblVal > LARGEST_EXACT_SIZE || std::floor(read.dblVal) != read.dblVal) {
         return Failure(E_INVALIDARG, L"the argument expectedSize is not -1 or a whole number of bytes");
     }
-    size = static_cast<LONGLONG>(number.dblVal);
+    size = static_cast<LONGLONG>(read.dblVal);
     return std::nullopt;
 }
 
-std::optional<Outcome> CheckSha256(const std::string& digest) {
-    bool hex = digest.size() == SHA256_HEX_LENGTH;
-    for (const char c : digest) hex = hex && std::isxdigit(static_cast<unsigned char>(c));
-    if (hex) return std::nullopt;
-    return Failure(E_INVALIDARG, L"the argument sha256 is not 64 hexadecimal digits");
+// Download's arguments as the agent takes them.
+struct FetchArguments {
+    std::string url;
+    std::wstring path;
+    LONGLONG expectedSize = -1;
+    std::string sha256;
+};
+
+std::optional<Outcome> ReadFetchArguments(BSTR url, BSTR path, const VARIANT& expectedSize, BSTR sha256,
+                                          FetchArguments& out) {
+    for (auto& failure : {ReadText(url, L"url", out.url), NotEmpty(out.url, L"url"), ReadText(path, L"path", out.path),
+                          ToExpectedSize(expectedSize, out.expectedSize), ReadText(sha256, L"sha256", out.sha256)}) {
+        if (failure) return failure;
+    }
+    if (out.path.empty()) return Failure(E_INVALIDARG, L"the argument path is empty");
+    if (!out.sha256.empty() && !agent::ParseDigest(out.sha256)) {
+        return Failure(E_INVALIDARG, L"the argument sha256 is not 64 hexadecimal digits");
+    }
+    return std::nullopt;
 }
 
 HRESULT NewString(const std::string& text, BSTR* out) {
@@ -93,7 +99,22 @@ HRESULT NewString(const std::string& text, BSTR* out) {
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-// Runs one member's work so that nothing escapes and the outcome is reported.
+// A URL answered whole, as the later interfaces answer it; AGENT_E_BUFFER_TOO_SMALL when it is no URL a
+// download could use.
+HRESULT UrlResult(HRESULT hr, const std::string& url) noexcept {
+    return SUCCEEDED(hr) && url.size() >= AutomationFace::URL_LIMIT ? AGENT_E_BUFFER_TOO_SMALL : hr;
+}
+
+// What the sentence of a failed operation tells: the statuses kept behind it.
+FailureFacts FactsOf(Operation operation, const agent::Answer& answer) noexcept {
+    FailureFacts facts;
+    facts.operation = operation;
+    facts.httpStatus = answer.httpStatus == -1 ? 0 : answer.httpStatus;
+    facts.serviceStatus = answer.serviceStatus == -1 ? 0 : answer.serviceStatus;
+    return facts;
+}
+
+// Runs one member's work so that nothing escapes and the outcome is recorded.
 template <typename Work>
 HRESULT Member(Work&& work) noexcept {
     Outcome outcome;
@@ -101,98 +122,87 @@ HRESULT Member(Work&& work) noexcept {
         outcome = work();
         return S_OK;
     });
-    if (FAILED(hr)) outcome = Outcome{hr, {}};
-    return Report(outcome);
+    if (FAILED(hr)) outcome = Outcome{hr, {}};  // its sentence needs no memory: RecordOutcome finds it
+    return RecordOutcome(outcome);
 }
 
 }  // namespace
 
-FailureFacts AutomationFace::Facts(Operation operation) noexcept {
-    FailureFacts facts;
-    facts.operation = operation;
-    m_agent.GetLastHttpStatus(&facts.httpStatus);
-    m_agent.GetLastServiceStatus(&facts.serviceStatus);
-    return facts;
-}
-
 Outcome AutomationFace::Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type, BSTR* target) {
     std::string url, serialText, languageText, typeText;
-    for (auto& failure : {ToAscii(lookupUrl, L"lookupUrl", url), ToAscii(serial, L"serial", serialText),
-                          ToAscii(language, L"language", languageText), ToAscii(type, L"type", typeText),
+    for (auto& failure : {ReadText(lookupUrl, L"lookupUrl", url), ReadText(serial, L"serial", serialText),
+                          ReadText(language, L"language", languageText), ReadText(type, L"type", typeText),
                           NotEmpty(url, L"lookupUrl"), NotEmpty(serialText, L"serial"),
                           NotEmpty(languageText, L"language"), NotEmpty(typeText, L"type")}) {
         if (failure) return *failure;
     }
-    std::vector<char> buffer(URL_BUFFER_SIZE);
-    HRESULT hr = m_agent.AsLaterInterface(m_agent.LookupRedirect(
-        buffer.data(), URL_BUFFER_SIZE, url.c_str(), serialText.c_str(), languageText.c_str(), typeText.c_str()));
-    // With the arguments checked above, the first interface's E_INVALIDARG means "nothing found".
-    if (hr == E_INVALIDARG) buffer[0] = '\0';
-    else if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::LOOKUP)));
-    hr = NewString(buffer.data(), target);
-    return Outcome{hr, {}};
+    const agent::LookupAnswer answer =
+        m_agent.LookupRedirect(url.c_str(), serialText.c_str(), languageText.c_str(), typeText.c_str());
+    // Nothing found is an answer, not a failure: the empty text.
+    if (answer.reason == agent::Reason::NotFound) return Outcome{NewString({}, target), {}};
+    const HRESULT hr = UrlResult(faces::Ops2Result(answer), answer.target);
+    if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, FactsOf(Operation::LOOKUP, answer)));
+    return Outcome{NewString(answer.target, target), {}};
 }
 
 Outcome AutomationFace::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
     std::string url, codeText;
-    for (auto& failure : {ToAscii(serviceUrl, L"serviceUrl", url), ToAscii(code, L"code", codeText),
+    for (auto& failure : {ReadText(serviceUrl, L"serviceUrl", url), ReadText(code, L"code", codeText),
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    std::vector<char> buffer(URL_BUFFER_SIZE);
-    char digest[SHA256_HEX_LENGTH + 1] = {};
-    LONGLONG size = 0;
-    const HRESULT hr = m_agent.QueryDownloadEx(buffer.data(), URL_BUFFER_SIZE, url.c_str(), codeText.c_str(), &size,
-                                               digest, sizeof(digest));
+    const agent::QueryAnswer answer = m_agent.QueryDownload(url.c_str(), codeText.c_str(), agent::NamedDigest::Checked);
+    const HRESULT hr = UrlResult(faces::Ops3Result(answer), answer.url);
     // A call refused as busy (from a handler, during a download) changes nothing, the last answer included.
-    if (hr != AGENT_E_BUSY) {
-        m_lastFileSize = SUCCEEDED(hr) ? static_cast<double>(size) : -1;
-        m_lastSha256.assign(digest, digest + (SUCCEEDED(hr) ? std::strlen(digest) : 0));
+    if (answer.reason != agent::Reason::Busy) {
+        const bool named = SUCCEEDED(hr) && answer.digestState == agent::DigestState::Named;
+        const std::string digest = named ? agent::DigestText(answer.digest) : std::string();
+        m_lastFileSize = SUCCEEDED(hr) ? static_cast<double>(answer.size) : -1;
+        m_lastSha256.assign(digest.begin(), digest.end());
     }
-    if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::QUERY)));
-    return Outcome{NewString(buffer.data(), downloadUrl), {}};
+    if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, FactsOf(Operation::QUERY, answer)));
+    return Outcome{NewString(answer.url, downloadUrl), {}};
 }
 
 Outcome AutomationFace::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256) {
-    std::string urlText, digest;
-    LONGLONG size = -1;
-    for (auto& failure : {ToAscii(url, L"url", urlText), NotEmpty(urlText, L"url"),
-                          CheckWhole(path, L"path"), ToExpectedSize(expectedSize, size),
-                          ToAscii(sha256, L"sha256", digest)}) {
-        if (failure) return *failure;
-    }
-    if (::SysStringLen(path) == 0) return Failure(E_INVALIDARG, L"the argument path is empty");
-    if (!digest.empty()) {
-        if (auto failure = CheckSha256(digest)) return *failure;
-    }
+    FetchArguments given;
+    if (auto failure = ReadFetchArguments(url, path, expectedSize, sha256, given)) return *failure;
     // The handler is the one set when the download starts: the script may change it meanwhile.
     const ComPointer<IDispatch> handler = ShareComPointer(m_onProgress.get());
     ScriptProgress progress(handler.get(), m_events);
+    // Without a digest, Download is FetchToFileEx; with one, FetchToFileVerified: their requests, their results.
+    const bool verified = !given.sha256.empty();
     const ULONG bits = static_cast<ULONG>(flags);
-    const HRESULT hr = digest.empty()
-                           ? m_agent.FetchToFileEx(urlText.c_str(), path, &progress, bits, size)
-                           : m_agent.FetchToFileVerified(urlText.c_str(), path, &progress, bits, size, digest.c_str());
+    const agent::DownloadRequest request =
+        verified ? faces::VerifiedRequest(given.url.c_str(), given.path.c_str(), bits, given.expectedSize,
+                                          given.sha256.c_str())
+                 : faces::FetchExRequest(given.url.c_str(), given.path.c_str(), bits, given.expectedSize);
+    const agent::DownloadOutcome outcome = m_agent.Download(request, &progress);
+    const HRESULT hr = verified ? faces::Ops3Result(outcome, outcome.localError) : faces::Ops2Result(outcome);
     if (progress.Raised()) return *progress.Raised();
     if (SUCCEEDED(hr)) {
         progress.Finish();
         return progress.Raised() ? *progress.Raised() : Outcome{};
     }
-    FailureFacts facts = Facts(Operation::DOWNLOAD);
-    facts.received = progress.Received();
-    facts.total = progress.Total();
-    facts.expected = static_cast<double>(size);
+    FailureFacts facts = FactsOf(Operation::DOWNLOAD, outcome);
+    facts.received = static_cast<double>(outcome.reach.received);
+    facts.total = static_cast<double>(outcome.reach.total);
+    facts.expected = static_cast<double>(given.expectedSize);
     return Failure(hr, DescribeFailure(hr, facts));
 }
 
-Outcome AutomationFace::Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining) {
+Outcome AutomationFace::Report(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining) {
     std::string url, codeText;
-    for (auto& failure : {ToAscii(serviceUrl, L"serviceUrl", url), ToAscii(code, L"code", codeText),
+    for (auto& failure : {ReadText(serviceUrl, L"serviceUrl", url), ReadText(code, L"code", codeText),
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    const HRESULT hr = m_agent.AsLaterInterface(
-        m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE, remaining));
-    if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, Facts(Operation::REPORT)));
+    const agent::ReportAnswer answer = m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE);
+    if (answer.reason != agent::Reason::Busy) {
+        *remaining = answer.reason == agent::Reason::Done ? answer.remaining : -1;
+    }
+    const HRESULT hr = faces::Ops2Result(answer);
+    if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, FactsOf(Operation::REPORT, answer)));
     return Outcome{};
 }
 
@@ -221,7 +231,7 @@ HRESULT STDMETHODCALLTYPE AutomationFace::ReportDownload(BSTR serviceUrl, BSTR c
                                                      LONG* remaining) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, remaining);
     const auto alive = Hold();
-    return Member([&] { return Tell(serviceUrl, code, success, remaining); });
+    return Member([&] { return Report(serviceUrl, code, success, remaining); });
 }
 
 HRESULT STDMETHODCALLTYPE AutomationFace::get_LastFileSize(double* size) noexcept {
@@ -239,15 +249,13 @@ HRESULT STDMETHODCALLTYPE AutomationFace::get_LastSha256(BSTR* digest) noexcept 
 // 0 where the first interface's getters answer that nothing is kept.
 HRESULT STDMETHODCALLTYPE AutomationFace::get_LastHttpStatus(LONG* status) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, status);
-    *status = 0;
-    m_agent.GetLastHttpStatus(status);
+    *status = m_agent.LastHttpStatus() == -1 ? 0 : m_agent.LastHttpStatus();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE AutomationFace::get_LastServiceStatus(LONG* status) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, status);
-    *status = 0;
-    m_agent.GetLastServiceStatus(status);
+    *status = m_agent.LastServiceStatus() == -1 ? 0 : m_agent.LastServiceStatus();
     return S_OK;
 }
 

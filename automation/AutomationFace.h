@@ -1,4 +1,5 @@
-// The automation face: InvTamselAgent2's members over the agent, and IDispatch over its type information.
+// The automation face: InvTamselAgent2's members over the agent, its answers turned into BSTRs, VARIANTs and
+// error sentences, and IDispatch over its type information.
 #pragma once
 
 #include "agent/AgentObject.h"
@@ -23,9 +24,15 @@ struct tamsel::InterfaceBases<InvTamselAgent> {
 namespace tamsel::automation {
 
 // IUnknown's members are the COM object's that composes it. The progress of a download goes to the
-// OnProgress handler and to the sinks of events, the connection point beside it in the same object.
+// OnProgress handler and to the sinks of events, the connection point beside it in the same object. Its
+// members answer as the later interfaces do: Download as FetchToFileEx, or, with a digest, as
+// FetchToFileVerified.
 class AutomationFace : public InvTamselAgent2 {
 public:
+    // A URL that a lookup or a query answers must be shorter than this: one that long is no URL a download
+    // could use.
+    static constexpr ULONG URL_LIMIT = 64 * 1024;
+
     AutomationFace(const AutomationFace&) = delete;
     AutomationFace& operator=(const AutomationFace&) = delete;
 
@@ -66,8 +73,7 @@ private:
     Outcome Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type, BSTR* target);
     Outcome Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl);
     Outcome Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256);
-    Outcome Tell(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining);
-    FailureFacts Facts(Operation operation) noexcept;
+    Outcome Report(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining);
 
     agent::AgentObject& m_agent;
     ConnectionPoint& m_events;

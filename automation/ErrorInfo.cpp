@@ -2,6 +2,8 @@
 // interface leaves such records.
 #include "automation/ErrorInfo.h"
 
+#include "agent/AgentObject.h"
+#include "automation/AutomationFace.h"
 #include "base/Handle.h"
 #include "include/NorvikTamselAgent.h"
 
@@ -70,6 +72,16 @@ std::wstring DownloadFailure(const FailureFacts& facts) {
     return L"the file could not be written or put in its place after " + BytesSoFar(facts);
 }
 
+// The sentence of a call that stopped where it was, told without taking memory; null for other codes.
+const wchar_t* StoppedSentence(HRESULT hr) noexcept {
+    switch (hr) {
+        case E_OUTOFMEMORY: return L"the component ran out of memory";
+        case E_UNEXPECTED:
+            return L"the call stopped at a fault of the component's own (E_UNEXPECTED); calling again may succeed";
+        default: return nullptr;
+    }
+}
+
 // The platform's own words for a code of its own (the verified download's local file errors), else
 // the code.
 std::wstring OtherFailure(HRESULT hr) {
@@ -99,12 +111,15 @@ std::wstring FormatBytes(double bytes) {
 }
 
 std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts) {
+    if (const wchar_t* stopped = StoppedSentence(hr)) return stopped;
     switch (hr) {
         case AGENT_E_NO_SESSION:
-            return L"the internet could not be reached (the connectivity probe saw no status 200 within 12 s)";
+            return L"the internet could not be reached (the connectivity probe saw no status 200 within " +
+                   Number(agent::AgentObject::PROBE_WAIT_MS / 1000) + L" s)";
         case AGENT_E_HTTP_STATUS: return HttpFailure(facts);
         case AGENT_E_SERVICE_STATUS: return ServiceFailure(facts);
-        case AGENT_E_BUFFER_TOO_SMALL: return L"the service answered a URL longer than 64 KiB";
+        case AGENT_E_BUFFER_TOO_SMALL:
+            return L"the service answered a URL longer than " + Number(AutomationFace::URL_LIMIT / 1024) + L" KiB";
         case AGENT_E_BUSY: return L"another operation of this object is still running";
         case AGENT_E_SIZE_MISMATCH:
             return L"the file is not of the expected size of " + Number(static_cast<long long>(facts.expected)) +
@@ -119,7 +134,6 @@ std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts) {
             return L"the file's bytes are not the ones the service named (its SHA-256 differs); nothing was kept";
         case AGENT_E_BROKEN: return L"the download broke off after " + BytesSoFar(facts);
         case E_ABORT: return L"the download was cancelled after " + BytesSoFar(facts);
-        case E_OUTOFMEMORY: return L"the component ran out of memory";
         case E_INVALIDARG:
             return facts.operation == Operation::DOWNLOAD
                        ? L"the URL, flags or path were refused (http, https or ftp URLs and known flags only)"
@@ -131,7 +145,7 @@ std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts) {
     }
 }
 
-HRESULT Report(const Outcome& outcome) noexcept {
+HRESULT RecordOutcome(const Outcome& outcome) noexcept {
     if (SUCCEEDED(outcome.hr)) {
         ::SetErrorInfo(0, nullptr);
         return outcome.hr;
@@ -140,7 +154,10 @@ HRESULT Report(const Outcome& outcome) noexcept {
     if (FAILED(::CreateErrorInfo(create.put()))) return outcome.hr;
     create->SetGUID(IID_InvTamselAgent2);
     create->SetSource(const_cast<LPOLESTR>(ERROR_SOURCE));
-    create->SetDescription(const_cast<LPOLESTR>(outcome.description.c_str()));
+    // A member stopped by a throw has no sentence of its own: building one could need the memory that ran out.
+    const wchar_t* stopped = outcome.description.empty() ? StoppedSentence(outcome.hr) : nullptr;
+    const wchar_t* description = stopped != nullptr ? stopped : outcome.description.c_str();
+    create->SetDescription(const_cast<LPOLESTR>(description));
     ComPointer<IErrorInfo> info;
     if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.put_void()))) {
         ::SetErrorInfo(0, info.get());

@@ -21,7 +21,7 @@ inline Outcome Failure(HRESULT hr, std::wstring description) {
 
 // Sets the thread's error record for a failure (source NorvikTamselAgent.nvTamselAgent) or clears it
 // after a success, so that a script never reads an older failure's text; answers outcome.hr.
-HRESULT Report(const Outcome& outcome) noexcept;
+HRESULT RecordOutcome(const Outcome& outcome) noexcept;
 
 // What the agent's operations were doing when they failed, for the sentence.
 enum class Operation { LOOKUP, QUERY, DOWNLOAD, REPORT };
@@ -35,7 +35,7 @@ struct FailureFacts {
     double expected = -1;    // the size the caller expected; -1 when none
 };
 
-// The sentence for a result code of the agent: "the server answered 404 Not Found".
+// The sentence for a member's result code: "the server answered 404 Not Found".
 std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts);
 
 // "7.6 MiB", "512 bytes".

@@ -42,12 +42,11 @@ HRESULT FindProgressMember(IDispatch* handler, DISPID& member) noexcept {
 
 }  // namespace
 
-HRESULT STDMETHODCALLTYPE ScriptProgress::NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) noexcept {
+bool ScriptProgress::Reached(uint64_t received, int64_t total) noexcept {
     m_received = static_cast<double>(received);
     m_total = static_cast<double>(total);
-    if (m_handler == nullptr && !m_events.HasSinks()) return S_OK;
-    if (Tell()) *cancel = 1;
-    return S_OK;
+    if (m_handler == nullptr && !m_events.HasSinks()) return true;
+    return !Tell();
 }
 
 void ScriptProgress::Finish() noexcept {

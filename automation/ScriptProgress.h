@@ -1,41 +1,30 @@
-// The progress of an automation download: a ProgressSink2 that the agent's download calls after every
-// block, turned into calls of the script's OnProgress handler and Progress events at a script's pace.
+// The progress of an automation download: the agent's progress, told to the script's OnProgress handler
+// and to the sinks of Progress events at a script's pace.
 #pragma once
 
-#include "include/NorvikTamselAgent.h"
+#include "agent/DownloadProgress.h"
 #include "automation/ConnectionPoint.h"
 #include "automation/ErrorInfo.h"
-#include "base/Implements.h"
+
+#include <oaidl.h>
 
 #include <optional>
 
-// Answering ProgressSink2 answers ProgressSink too.
-template <>
-struct tamsel::InterfaceBases<ProgressSink2> {
-    using type = tamsel::InterfaceList<ProgressSink>;
-};
-
 namespace tamsel::automation {
 
-// Lives on the stack for one download; the agent holds no reference past the call.
-class ScriptProgress final : public Answers<ScriptProgress, ProgressSink2> {
+// Lives on the stack for one download.
+class ScriptProgress final : public agent::DownloadProgress {
 public:
-    // handler may be null (events only, or nothing but the byte count for the error text).
+    // handler may be null (events only, or nothing).
     ScriptProgress(IDispatch* handler, ConnectionPoint& events) noexcept : m_handler(handler), m_events(events) {}
     ScriptProgress(const ScriptProgress&) = delete;
     ScriptProgress& operator=(const ScriptProgress&) = delete;
 
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
-    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) noexcept override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG, LONG*) noexcept override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) noexcept override;
+    bool Reached(uint64_t received, int64_t total) noexcept override;
 
     // The last call, once the download succeeded, unless the last report already said the same.
     void Finish() noexcept;
 
-    double Received() const noexcept { return m_received; }
-    double Total() const noexcept { return m_total; }
     // The error the handler raised (or its failure to be called), which cancelled the download.
     const std::optional<Outcome>& Raised() const noexcept { return m_raised; }
 

@@ -1,6 +1,7 @@
 // The face of the second interface generation, InvTamselAgentOps2: the first's, and FetchToFileEx.
 #pragma once
 
+#include "faces/Ops2Result.h"
 #include "faces/OpsFace.h"
 
 // Answering InvTamselAgentOps2 answers the generation it extends too.
@@ -17,7 +18,10 @@ public:
     HRESULT STDMETHODCALLTYPE FetchToFileEx(const char* url, const wchar_t* path, ProgressSink* progress,
                                             ULONG flags, LONGLONG expectedSize) noexcept override {
         const auto alive = this->Hold();
-        return this->m_agent.FetchToFileEx(url, path, progress, flags, expectedSize);
+        return ComBoundary([&] {
+            HostProgress reported(progress, HostProgress::Reports::PERCENT_AND_BYTES);
+            return Ops2Result(this->m_agent.Download(FetchExRequest(url, path, flags, expectedSize), &reported));
+        });
     }
 
 protected:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "faces/Ops2Face.h"
+#include "faces/Ops3Result.h"
 
 // Answering InvTamselAgentOps3 answers the generations it extends too.
 template <>
@@ -19,14 +20,21 @@ public:
                                               const char* code, LONGLONG* fileSize, char* sha256,
                                               ULONG sha256Size) noexcept override {
         const auto alive = this->Hold();
-        return this->m_agent.QueryDownloadEx(downloadUrl, downloadUrlSize, serviceUrl, code, fileSize, sha256,
-                                             sha256Size);
+        const agent::QueryAnswer answer = this->m_agent.QueryDownload(serviceUrl, code, agent::NamedDigest::Checked);
+        if (answer.reason != agent::Reason::Busy) *fileSize = 0;
+        return ComBoundary(
+            [&] { return QueryExResult(answer, downloadUrl, downloadUrlSize, fileSize, sha256, sha256Size); });
     }
     HRESULT STDMETHODCALLTYPE FetchToFileVerified(const char* url, const wchar_t* path, ProgressSink* progress,
                                                   ULONG flags, LONGLONG expectedSize,
                                                   const char* sha256) noexcept override {
         const auto alive = this->Hold();
-        return this->m_agent.FetchToFileVerified(url, path, progress, flags, expectedSize, sha256);
+        return ComBoundary([&] {
+            HostProgress reported(progress, HostProgress::Reports::PERCENT_AND_BYTES);
+            const agent::DownloadOutcome outcome =
+                this->m_agent.Download(VerifiedRequest(url, path, flags, expectedSize, sha256), &reported);
+            return Ops3Result(outcome, outcome.localError);
+        });
     }
 
 protected:

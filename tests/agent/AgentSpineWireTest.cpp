@@ -1,6 +1,6 @@
 // Wire tests of the agent's prologue: one probe before every network operation, and what a failed,
 // refused or late probe leaves behind.
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 
 #include "support/Files.h"
 #include "support/Testbed.h"
@@ -34,7 +34,7 @@ void ExpectOnlyProbes(const std::vector<testbed::RecordedRequest>& requests, siz
 }
 
 TEST(AgentSpine, NewObjectHasNothingToReport) {
-    AgentObject agent;
+    test::FacedAgent agent;
     LONG status = 77;
     EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
     EXPECT_EQ(agent.GetLastServiceStatus(&status), E_FAIL);
@@ -57,7 +57,7 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
         SCOPED_TRACE(c.why);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(c.probe);
-        AgentObject agent;
+        test::FacedAgent agent;
         char buffer[16] = "untouched";
         LONGLONG size = 12345;
         LONG remaining = 7;
@@ -81,7 +81,7 @@ TEST_F(AgentSpineWire, EveryOperationFailsFastWithoutSessionWhenTheProbeIsNot200
 
 TEST_F(AgentSpineWire, ProbeComesBeforeTheArgumentChecks) {
     loopback.Add(Route("/").Status(500));
-    AgentObject agent;
+    test::FacedAgent agent;
     LONGLONG size = 12345;
     LONG remaining = 7;
     EXPECT_EQ(agent.QueryDownload(nullptr, 0, "", "", &size), AGENT_E_NO_SESSION);
@@ -103,7 +103,7 @@ TEST_F(AgentSpineWire, ProbeComesBeforeTheArgumentChecks) {
 
 TEST_F(AgentSpineWire, FailedProbeClearsWhatTheLastOperationLeft) {
     loopback.Add(Route("/svc").Status(503));
-    AgentObject agent;
+    test::FacedAgent agent;
     char buffer[64] = "";
     LONGLONG size = 0;
     ASSERT_EQ(agent.QueryDownload(buffer, sizeof buffer, SERVICE_URL, "code", &size), AGENT_E_HTTP_STATUS);
@@ -132,15 +132,15 @@ TEST_F(AgentSpineWire, AFailedProbeRevokesTheRecentPassOfADownload) {
     LONG remaining = 0;
     const struct {
         const char* why;
-        std::function<HRESULT(AgentObject&)> failing;
+        std::function<HRESULT(test::FacedAgent&)> failing;
     } cases[] = {
         {"QueryDownload",
-         [&](AgentObject& a) { return a.QueryDownload(buffer, sizeof buffer, SERVICE_URL, "c", &size); }},
+         [&](test::FacedAgent& a) { return a.QueryDownload(buffer, sizeof buffer, SERVICE_URL, "c", &size); }},
         {"LookupRedirect",
-         [&](AgentObject& a) { return a.LookupRedirect(buffer, sizeof buffer, SERVICE_URL, "S", "en", "t"); }},
-        {"ReportDownload", [&](AgentObject& a) { return a.ReportDownload(SERVICE_URL, "c", 1, &remaining); }},
-        {"FetchToFile", [&](AgentObject& a) { return a.FetchToFile(FILE_URL, other.c_str(), nullptr); }},
-        {"QueryDownloadEx", [&](AgentObject& a) {
+         [&](test::FacedAgent& a) { return a.LookupRedirect(buffer, sizeof buffer, SERVICE_URL, "S", "en", "t"); }},
+        {"ReportDownload", [&](test::FacedAgent& a) { return a.ReportDownload(SERVICE_URL, "c", 1, &remaining); }},
+        {"FetchToFile", [&](test::FacedAgent& a) { return a.FetchToFile(FILE_URL, other.c_str(), nullptr); }},
+        {"QueryDownloadEx", [&](test::FacedAgent& a) {
              return a.QueryDownloadEx(buffer, sizeof buffer, SERVICE_URL, "c", &size, digest, sizeof digest);
          }},
     };
@@ -149,7 +149,7 @@ TEST_F(AgentSpineWire, AFailedProbeRevokesTheRecentPassOfADownload) {
         SCOPED_TRACE(c.why);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route("/f.bin", FILES).Times(1).Body("the file"));
-        AgentObject agent;
+        test::FacedAgent agent;
         ASSERT_EQ(agent.FetchToFileEx(FILE_URL, wideTarget.c_str(), nullptr, 0, -1), S_OK);
         const DWORD passed = ::GetTickCount();
         loopback.Add(Route("/").Status(302).Header("Location: http://portal.example/login"));
@@ -176,7 +176,7 @@ TEST_F(AgentSpineWire, AFailedProbeRevokesTheRecentPassOfADownload) {
 // later finds a worker whose agent is already gone. Nothing may break, then or after.
 TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
     loopback.Add(Route("/").Times(1).DelayMs(13000));
-    auto agent = std::make_unique<AgentObject>();
+    auto agent = std::make_unique<test::FacedAgent>();
     char buffer[16] = "untouched";
     LONGLONG size = 12345;
     const DWORD start = ::GetTickCount();
@@ -189,7 +189,7 @@ TEST_F(AgentSpineWire, LateProbeAnswerGivesNoSessionAndHarmsNothing) {
     agent.reset();  // the worker still waits for its answer
 
     // The next operation probes afresh (the delayed route is used up) while the late answer is due.
-    AgentObject next;
+    test::FacedAgent next;
     LONG remaining = 7;
     EXPECT_EQ(next.ReportDownload("", "code", 1, &remaining), E_INVALIDARG);
     EXPECT_EQ(remaining, -1);

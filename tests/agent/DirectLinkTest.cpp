@@ -1,7 +1,7 @@
 // Connections on a link without a proxy, where the test hosts are the loopback server itself: the
 // platform's keep-alive pool carries a later-interface download to a host over the connection that an
 // earlier request, of the same operation or of the one before, left open.
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 
 #include "support/Files.h"
 #include "support/Pattern.h"
@@ -43,7 +43,7 @@ protected:
         return text;
     }
 
-    AgentObject agent;
+    test::FacedAgent agent;
     ScratchFolder scratch;
     const std::string target = scratch.File("download.bin");
     const std::wstring wideTarget = std::wstring(target.begin(), target.end());  // the scratch path is ASCII

@@ -1,6 +1,6 @@
 // FetchToFileEx on the wire: resume, safe replacement, expected sizes, Unicode and long paths, strict
 // TLS and byte progress.
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 
 #include "agent/Sha256.h"
 #include "base/Handle.h"
@@ -72,7 +72,7 @@ public:
     LONGLONG cancelAtBytes = INT64_MAX;
     std::vector<LONG> percents;
     std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
-    AgentObject* meddler = nullptr;  // called again from the first NotifyBytes
+    test::FacedAgent* meddler = nullptr;  // called again from the first NotifyBytes
     std::vector<HRESULT> nested;
     std::function<void()> rival;  // run at the first NotifyBytes, the download held mid-way
 };
@@ -154,7 +154,7 @@ protected:
         return Downloads();
     }
 
-    AgentObject agent;
+    test::FacedAgent agent;
     ScratchFolder scratch;
     const std::string target = scratch.File("download.bin");
 };
@@ -467,7 +467,7 @@ TEST_F(FetchToFileExWire, ADownloadThatLosesTheTargetToAnotherLeavesThatOnesFile
     // While this object's resumable download is under way, another object downloads the same target
     // without RESUME: it finds the partial file in use, and must not remove it or its record on its way out.
     loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
-    AgentObject other;
+    test::FacedAgent other;
     std::vector<HRESULT> lost;
     BytesSink sink;
     sink.cancelAtBytes = 1;  // the first block is all this attempt keeps
@@ -903,8 +903,8 @@ TEST_F(FetchToFileExWire, EachDownloadMakesOnlyTheRequestsItNeeds) {
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route("/moved.bin", FILES).Status(302).Header(std::string("Location: ") + FILE_URL));
         loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(100000));
-        AgentObject fresh;
-        AgentObject& used = c.onTheFixturesObject ? agent : fresh;
+        test::FacedAgent fresh;
+        test::FacedAgent& used = c.onTheFixturesObject ? agent : fresh;
         ASSERT_EQ(used.FetchToFileEx(c.url, Wide(target).c_str(), nullptr, RESUME, 100000), S_OK);
         EXPECT_TRUE(HoldsPattern(Contents(target), 100000));
         const Sequence sequence = SequenceOf(loopback.Requests());
@@ -949,7 +949,7 @@ TEST_F(FetchToFileExWire, AFailedProbeLetsTheFirstReplyGoAndTouchesNoFile) {
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route("/").Status(500));
         loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
-        AgentObject fresh;
+        test::FacedAgent fresh;
         const HRESULT result = verified ? fresh.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, RESUME,
                                                                     -1, DigestOf(Pattern(300000)).c_str())
                                         : fresh.FetchToFileEx(FILE_URL, Wide(target).c_str(), nullptr, 0, -1);

@@ -1,8 +1,9 @@
 // FetchToFile on the wire: bytes stored over http, https and ftp, cancel, and when a file is touched;
 // the host's percentages over the exchange itself.
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 
-#include "agent/HostProgress.h"
+#include "agent/DownloadProgress.h"
+#include "faces/HostProgress.h"
 #include "support/Bounded.h"
 #include "support/Files.h"
 #include "support/Pattern.h"
@@ -51,7 +52,7 @@ protected:
         return chosen;
     }
 
-    AgentObject agent;
+    test::FacedAgent agent;
     ScratchFolder scratch;
     const std::string folder = scratch.path;
     const std::string target = scratch.File("download.bin");
@@ -330,7 +331,9 @@ protected:
     web::TransferEnd Download(const std::string& url, ProgressSink* sink, RecordingConsumer& consumer) {
         web::HttpRequest request;
         EXPECT_TRUE(request.ParseUrl(url.c_str())) << url;
-        HostProgress reported(consumer, {sink, nullptr});
+        faces::HostProgress host(sink, faces::HostProgress::Reports::PERCENT);
+        Reach reach;
+        ProgressBody reported(consumer, &host, reach);
         const web::DownloadResult result = web::SendGet(request, {}, reported);
         lastStatus = result.status;
         return result.end;

@@ -1,5 +1,5 @@
 // LookupRedirect on the wire: the query URL it composes, which Location answers count, the buffer rule.
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 
 #include "support/Testbed.h"
 #include "web/FixedUrls.h"
@@ -34,7 +34,7 @@ protected:
         EXPECT_EQ(status, 12345);
     }
 
-    AgentObject agent;
+    test::FacedAgent agent;
     std::string target = std::string(256, CANARY);
 };
 

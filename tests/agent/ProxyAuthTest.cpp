@@ -1,6 +1,6 @@
 // Behind a proxy that asks for credentials (407): every request answers it, once, with the platform's
 // credentials or the object's own; the servers never see them, and a refusal is told as the proxy's.
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 
 #include "support/Files.h"
 #include "support/Pattern.h"
@@ -104,7 +104,7 @@ protected:
         return posts;
     }
 
-    AgentObject agent;
+    test::FacedAgent agent;
     test::ScratchFolder scratch;
     const std::string target = scratch.File("f.bin");
     const std::wstring wideTarget = std::wstring(target.begin(), target.end());

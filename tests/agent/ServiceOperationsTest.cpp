@@ -1,6 +1,6 @@
 // QueryDownload and ReportDownload on the wire: the multipart bodies the service receives, how its
 // replies are read, and what the status slots keep.
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 
 #include "support/ServiceReply.h"
 #include "support/Testbed.h"
@@ -82,7 +82,7 @@ protected:
         return -1;
     }
 
-    AgentObject agent;
+    test::FacedAgent agent;
     std::string buffer = std::string(512, CANARY);
     LONGLONG fileSize = -7;
     LONG remaining = -7;

@@ -23,8 +23,9 @@
 // Results are "name=value" lines; a transfer reports its wall-clock and CPU seconds (cpu_seconds: user
 // plus kernel time of the whole process while it ran). --hold waits for a line on stdin before leaving,
 // so that the script can read the process's peak memory while it is still there.
-#include "agent/AgentObject.h"
+#include "tests/support/FacedAgent.h"
 #include "agent/Decimal.h"
+#include "faces/OpsResult.h"
 #include "agent/LocalFile.h"
 #include "agent/SafeDownload.h"
 #include "agent/Sha256.h"
@@ -102,7 +103,7 @@ private:
 };
 
 int Fetch(const char* url, const char* path, ProgressSink* sink = nullptr) {
-    agent::AgentObject agent;
+    test::FacedAgent agent;
     TransferClocks clocks;
     const HRESULT result = agent.FetchToFile(url, path, sink);
     if (FAILED(result)) std::fprintf(stderr, "FetchToFile: 0x%08lX\n", static_cast<unsigned long>(result));
@@ -119,7 +120,7 @@ int FetchWithSink(const char* url, const char* path) {
 // The target of a download run without what an earlier run left, so that every run downloads the
 // whole file.
 std::wstring FreshTarget(const char* path) {
-    const agent::SafePaths paths = agent::SafePathsFor(agent::WidenPath(path));
+    const agent::SafePaths paths = agent::SafePathsFor(faces::WidenPath(path));
     for (const std::wstring* leftover : {&paths.target, &paths.partial, &paths.record}) {
         ::DeleteFileW(leftover->c_str());
     }
@@ -128,7 +129,7 @@ std::wstring FreshTarget(const char* path) {
 
 // FetchToFileEx with these flags, as a careful host calls it, or FetchToFileVerified when a digest is
 // given.
-HRESULT Download(agent::AgentObject& agent, const char* url, const std::wstring& target, ULONG flags,
+HRESULT Download(test::FacedAgent& agent, const char* url, const std::wstring& target, ULONG flags,
                  const char* sha256 = nullptr) {
     const HRESULT result =
         sha256 != nullptr ? agent.FetchToFileVerified(url, target.c_str(), nullptr, flags, -1, sha256)
@@ -139,7 +140,7 @@ HRESULT Download(agent::AgentObject& agent, const char* url, const std::wstring&
 
 int FetchEx(const char* url, const char* path, ULONG flags, const char* sha256 = nullptr) {
     const std::wstring target = FreshTarget(path);
-    agent::AgentObject agent;
+    test::FacedAgent agent;
     TransferClocks clocks;
     const HRESULT result = Download(agent, url, target, flags, sha256);
     return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
@@ -148,7 +149,7 @@ int FetchEx(const char* url, const char* path, ULONG flags, const char* sha256 =
 // A host's whole exchange for one code on one object: the query, then the download it names.
 int QueryThenFetchEx(const char* serviceUrl, const char* code, const char* path) {
     const std::wstring target = FreshTarget(path);
-    agent::AgentObject agent;
+    test::FacedAgent agent;
     TransferClocks clocks;
     char url[2048];
     LONGLONG size = 0;
@@ -197,7 +198,7 @@ int Steps(const char* url, const char* path) {
     Stopwatch look;
     if (!session.SetUrl(url)) return 1;
     Report("look_ms", look.Milliseconds());
-    agent::LocalFile file(agent::WidenPath(path));
+    agent::LocalFile file(faces::WidenPath(path));
     agent::DirectTarget target(file, agent::ExpectedSize(-1));
     Stopwatch get;
     const web::TransferEnd end = session.Get({}, target).end;
@@ -242,7 +243,7 @@ int TimeCalls(int count, Call&& call) {
 }
 
 int Query(const char* url, const char* code, int count) {
-    agent::AgentObject agent;
+    test::FacedAgent agent;
     return TimeCalls(count, [&] {
         char downloadUrl[2048];
         LONGLONG size = 0;
@@ -273,7 +274,7 @@ private:
     std::vector<std::pair<std::string, std::vector<double>>> m_series;
 };
 
-// One QueryDownload's work through the session, step by step, as AgentObject does it.
+// One QueryDownload's work through the session, step by step, as the agent does it.
 bool QuerySteps(const char* url, const char* code, StepTimes& steps) {
     web::WebSession session;
     Stopwatch probe;

@@ -4,7 +4,7 @@
 
 namespace tamsel::hostile {
 
-::testing::AssertionResult NoStatusKept(agent::AgentObject& agent) {
+::testing::AssertionResult NoStatusKept(test::FacedAgent& agent) {
     LONG status = 4242;
     const HRESULT http = agent.GetLastHttpStatus(&status);
     const HRESULT service = agent.GetLastServiceStatus(&status);
@@ -15,7 +15,7 @@ namespace tamsel::hostile {
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult HttpStatusKept(agent::AgentObject& agent, LONG expected) {
+::testing::AssertionResult HttpStatusKept(test::FacedAgent& agent, LONG expected) {
     LONG status = 4242;
     if (agent.GetLastHttpStatus(&status) != S_OK || status != expected) {
         return ::testing::AssertionFailure() << "HTTP status " << status << " instead of " << expected;

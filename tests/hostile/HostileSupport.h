@@ -2,7 +2,7 @@
 // suite shares come from tests/support.
 #pragma once
 
-#include "agent/AgentObject.h"
+#include "support/FacedAgent.h"
 #include "support/Bounded.h"
 #include "support/Files.h"
 #include "support/Pattern.h"
@@ -39,9 +39,9 @@ using test::SizeOf;
 using test::WriteWhole;
 
 // Both status getters report nothing and leave their output alone.
-::testing::AssertionResult NoStatusKept(agent::AgentObject& agent);
+::testing::AssertionResult NoStatusKept(test::FacedAgent& agent);
 // GetLastHttpStatus reports exactly status (and the service slot nothing).
-::testing::AssertionResult HttpStatusKept(agent::AgentObject& agent, LONG status);
+::testing::AssertionResult HttpStatusKept(test::FacedAgent& agent, LONG status);
 
 // An agent, a scratch folder and a target path in it, with a loopback server that has no routes.
 class HostileTest : public testbed::TestbedTest {
@@ -55,7 +55,7 @@ protected:
     HRESULT FetchWithin(DWORD limitMs, const char* url = FILE_URL, std::shared_ptr<ProgressSink> sink = nullptr);
     long long elapsedMs = 0;
 
-    std::shared_ptr<agent::AgentObject> agent = std::make_shared<agent::AgentObject>();
+    std::shared_ptr<test::FacedAgent> agent = std::make_shared<test::FacedAgent>();
     ScratchFolder folder;
     std::string target = folder.File("download.bin");
 };

@@ -1,12 +1,11 @@
-// The one rule for text results in caller-owned buffers.
+// The one rule for text results in caller-owned buffers: whole with its terminating zero, or not at all.
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
 
-#include <cstring>
 #include <string>
 
-namespace tamsel::agent {
+namespace tamsel::faces {
 
 // Whether text fits a buffer of bufferSize bytes with its terminating zero.
 inline bool FitsCallerBuffer(const std::string& text, ULONG bufferSize) noexcept {
@@ -14,12 +13,6 @@ inline bool FitsCallerBuffer(const std::string& text, ULONG bufferSize) noexcept
 }
 
 // Copies text with its terminating zero only when it fits whole; otherwise the buffer is not touched.
-inline HRESULT CopyToCallerBuffer(const std::string& text, char* buffer, ULONG bufferSize) noexcept {
-    if (!FitsCallerBuffer(text, bufferSize)) {
-        return AGENT_E_BUFFER_TOO_SMALL;
-    }
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return S_OK;
-}
+HRESULT CopyToCallerBuffer(const std::string& text, char* buffer, ULONG bufferSize) noexcept;
 
-}  // namespace tamsel::agent
+}  // namespace tamsel::faces

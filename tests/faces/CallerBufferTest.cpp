@@ -1,11 +1,11 @@
 // The rule for text results in caller-owned buffers: whole with its zero, or not at all.
-#include "agent/CallerBuffer.h"
+#include "faces/CallerBuffer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace tamsel::agent {
+namespace tamsel::faces {
 namespace {
 
 constexpr char CANARY = '\x5A';
@@ -43,4 +43,4 @@ TEST(CopyToCallerBuffer, CopiesWithTheZeroOnlyWhenItFitsWhole) {
 }
 
 }  // namespace
-}  // namespace tamsel::agent
+}  // namespace tamsel::faces
