@@ -205,11 +205,14 @@ bool FtpDouble::Retrieve(Session& session, const FtpScript& script) {
     const bool whole = script.sendBeforeDrop >= script.fileSize;
     const uint64_t end = whole ? script.fileSize : std::max(from, script.sendBeforeDrop);
     const bool hold = !whole && ++m_retrs == script.holdAtRetr;
-    if (!Reply(session.control, "150 Sending.") || !Transfer(session, {}, from, end - from, script.version, hold)) {
-        return false;
-    }
+    if (!Reply(session.control, "150 Sending.")) return false;
+    const bool sent = Transfer(session, {}, from, end - from, script.version, hold);
     if (!whole) return false;  // a drop ends the session without a word
-    return Silent("226") ? Hold() : Reply(session.control, "226 Sent.");
+    // A server that never gives its last word holds its peace whether or not the client read every byte:
+    // a client that closed the data connection early (a look does) would otherwise, on a slow machine, end
+    // the session before that silence was ever met.
+    if (Silent("226")) return Hold();
+    return sent && Reply(session.control, "226 Sent.");
 }
 
 bool FtpDouble::Silent(const std::string& reply) {
