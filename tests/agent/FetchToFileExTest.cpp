@@ -1,16 +1,13 @@
 // FetchToFileEx on the wire: resume, safe replacement, expected sizes, Unicode and long paths, strict
-// TLS and byte progress.
-#include "support/FacedAgent.h"
+// TLS and the requests a download makes; the verified download has a suite of its own
+// (FetchToFileVerifiedTest.cpp), the bytes it reports stand with the other progress (ProgressWireTest.cpp).
+#include "support/FileDownloadWire.h"
 
-#include "agent/Sha256.h"
 #include "base/Handle.h"
 #include "support/Bounded.h"
-#include "support/Files.h"
 #include "support/FtpDouble.h"
 #include "support/Pattern.h"
-#include "support/RecordingSink.h"
 #include "support/ServiceReply.h"
-#include "support/Testbed.h"
 
 #include <algorithm>
 #include <cctype>
@@ -24,140 +21,14 @@ namespace tamsel::agent {
 namespace {
 
 using namespace test;
+using testbed::FILE_PATH;
+using testbed::FILE_URL;
 using testbed::RecordedRequest;
 using testbed::Route;
 
 constexpr char FILES[] = "files.norvik.example";
-constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
-constexpr char FILE_PATH[] = "/f.bin";
-constexpr ULONG SAFE = TAMSEL_FETCH_REPLACE_SAFELY;
-constexpr ULONG RESUME = TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME;
-constexpr char ETAG_LINE[] = "ETag: \"v1\"";
 
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());  // the scratch folder's path is ASCII
-}
-
-// A sink with bytes: records percents and (received, total) pairs, and can cancel from either.
-class BytesSink final : public ProgressSink2 {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        *out = ::IsEqualIID(iid, IID_ProgressSink2) || ::IsEqualIID(iid, IID_ProgressSink) ? this : nullptr;
-        if (*out == nullptr) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
-    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG percent, LONG* cancel) override {
-        percents.push_back(percent);
-        if (percent >= cancelAtPercent) *cancel = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) override {
-        if (meddler != nullptr && nested.empty()) {
-            // Arguments the agent would refuse of a call of its own: busy comes first all the same.
-            nested.push_back(meddler->FetchToFileVerified(FILE_URL, L"x.bin", nullptr, 0, -1, "not a digest"));
-            nested.push_back(meddler->FetchToFileEx(FILE_URL, L"x.bin", nullptr, 0x8, -1));
-        }
-        if (rival && bytes.empty()) rival();
-        bytes.emplace_back(received, total);
-        if (received >= cancelAtBytes) *cancel = 1;
-        return S_OK;
-    }
-
-    LONG references = 1;
-    LONG cancelAtPercent = 1000;
-    LONGLONG cancelAtBytes = INT64_MAX;
-    std::vector<LONG> percents;
-    std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
-    test::FacedAgent* meddler = nullptr;  // called again from the first NotifyBytes
-    std::vector<HRESULT> nested;
-    std::function<void()> rival;  // run at the first NotifyBytes, the download held mid-way
-};
-
-class FetchToFileExWire : public testbed::TestbedTest {
-protected:
-    HRESULT Fetch(ULONG flags, LONGLONG expected = -1, ProgressSink* sink = nullptr, const char* url = FILE_URL) {
-        return agent.FetchToFileEx(url, Wide(target).c_str(), sink, flags, expected);
-    }
-
-    HRESULT Verified(ULONG flags, const char* sha256, const std::string& path) {
-        return agent.FetchToFileVerified(FILE_URL, Wide(path).c_str(), nullptr, flags, -1, sha256);
-    }
-
-    static std::string DigestOf(const std::string& bytes) {
-        Sha256 hash;
-        hash.Add(bytes.data(), bytes.size());
-        return DigestText(hash.Finish().value_or(Digest{}));
-    }
-
-    // Only the file's GETs: the probe and any separate Location look left out.
-    std::vector<RecordedRequest> Downloads(const char* channel = "http") {
-        std::vector<RecordedRequest> gets;
-        for (RecordedRequest& request : loopback.Requests(channel)) {
-            if (request.host == FILES && request.RequestLine().find(" HTTP/1.0") != std::string::npos) {
-                gets.push_back(std::move(request));
-            }
-        }
-        return gets;
-    }
-
-    // Only the target: no partial file, no record.
-    ::testing::AssertionResult OnlyTheTargetRemains() {
-        for (const char* suffix : {".tamsel-partial", ".tamsel-resume"}) {
-            if (Exists(target + suffix)) return ::testing::AssertionFailure() << target << suffix << " is left";
-        }
-        return ::testing::AssertionSuccess();
-    }
-
-    // Every name in the scratch folder, hidden ones too, sorted.
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        HANDLE search = ::FindFirstFileA((scratch.path + "\\*").c_str(), &found);
-        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(search, &found)) {
-            if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") {
-                names.push_back(found.cFileName);
-            }
-        }
-        if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    // A first attempt cut at 100,000 of 300,000 bytes: a partial file and its record wait beside the target.
-    void CutAt100000(const char* validatorLine) {
-        ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(validatorLine).Generated(300000).CloseAfter(100000));
-        ASSERT_EQ(Fetch(RESUME), E_FAIL);
-        ASSERT_EQ(SizeOf(target + ".tamsel-partial"), 100000);
-        ASSERT_TRUE(loopback.Reset());
-    }
-
-    static bool Has(const RecordedRequest& request, const std::string& line) {
-        for (const std::string& header : request.HeaderLines()) {
-            if (header == line) return true;
-        }
-        return false;
-    }
-
-    // A later attempt against a server that now continues the file: the whole file takes the target's
-    // place and nothing stays beside it. The GETs it made, for the caller to inspect.
-    std::vector<RecordedRequest> ResumedWhole(BytesSink& sink) {
-        EXPECT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
-        EXPECT_EQ(Fetch(RESUME, 300000, &sink), S_OK);
-        EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
-        EXPECT_TRUE(OnlyTheTargetRemains());
-        return Downloads();
-    }
-
-    test::FacedAgent agent;
-    ScratchFolder scratch;
-    const std::string target = scratch.File("download.bin");
-};
+class FetchToFileExWire : public FileDownloadWire {};
 
 TEST_F(FetchToFileExWire, ResumeAfterACutAsksForTheRestAndKeepsTheFileByteExact) {
     loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
@@ -471,7 +342,7 @@ TEST_F(FetchToFileExWire, ADownloadThatLosesTheTargetToAnotherLeavesThatOnesFile
     std::vector<HRESULT> lost;
     BytesSink sink;
     sink.cancelAtBytes = 1;  // the first block is all this attempt keeps
-    sink.rival = [&] {
+    sink.atFirstBytes = [&] {
         lost.push_back(other.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0, -1, nullptr));
         lost.push_back(other.FetchToFileEx(FILE_URL, Wide(target).c_str(), nullptr, SAFE, -1));
     };
@@ -736,125 +607,6 @@ TEST_F(FetchToFileExWire, FtpResumesOnlyUnderAValidatorThatTellsSameSizeFilesApa
     }
 }
 
-TEST_F(FetchToFileExWire, AVerifiedFileTakesTheTargetsPlaceOnlyWhenItsDigestMatches) {
-    const std::string old = "the host's previous file";
-    // Some megabytes: more blocks than the hashing thread has slots.
-    constexpr uint64_t SIZE = 6000001;
-    const std::string digest = DigestOf(Pattern(SIZE));
-    // One byte changed anywhere, the length kept: each is found, even with RESUME asked for.
-    for (const uint64_t flipped : {uint64_t(0), SIZE / 2, SIZE - 1}) {
-        SCOPED_TRACE(flipped);
-        ASSERT_TRUE(loopback.Reset());
-        ASSERT_TRUE(WriteWhole(target, old));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(SIZE).FlipByte(flipped));
-        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_DIGEST_MISMATCH);
-        EXPECT_EQ(Contents(target), old);
-        EXPECT_TRUE(OnlyTheTargetRemains()) << "wrong bytes are not kept to resume from";
-    }
-    // No digest checks nothing; an uppercase one is the same digest.
-    EXPECT_EQ(Verified(0, nullptr, target), S_OK);
-    EXPECT_EQ(SizeOf(target), static_cast<int64_t>(SIZE));
-    ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Generated(SIZE));
-    std::string upper = digest;
-    for (char& c : upper) c = static_cast<char>(toupper(c));
-    EXPECT_EQ(Verified(0, upper.c_str(), target), S_OK);
-    EXPECT_TRUE(HoldsPattern(Contents(target), SIZE));
-    EXPECT_TRUE(OnlyTheTargetRemains());
-}
-
-TEST_F(FetchToFileExWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItTampered) {
-    const std::string digest = DigestOf(Pattern(300000));
-    const std::string partial = target + ".tamsel-partial";
-    {
-        ShortWaits shortWaits(1500);
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).StallAfter(20000));
-        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "a stall is a break";
-        EXPECT_TRUE(HoldsPattern(Contents(partial), 20000));
-    }
-    for (const bool tampered : {false, true}) {
-        SCOPED_TRACE(tampered ? "tampered prefix" : "prefix as it came");
-        ::DeleteFileA(target.c_str());
-        ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
-        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "worth a resume";
-        ASSERT_TRUE(HoldsPattern(Contents(partial), 100000));
-        if (tampered) {
-            std::string bytes = Contents(partial);
-            bytes[5000] ^= 0x01;
-            ASSERT_TRUE(WriteWhole(partial, bytes));
-        }
-        ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
-        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), tampered ? AGENT_E_DIGEST_MISMATCH : S_OK);
-        const auto gets = Downloads();
-        ASSERT_EQ(gets.size(), 1u);
-        EXPECT_TRUE(Has(gets[0], "Range: bytes=100000-")) << "only the rest came over the wire";
-        EXPECT_EQ(Exists(target), !tampered);
-        if (!tampered) {
-            EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
-        }
-        EXPECT_TRUE(OnlyTheTargetRemains());
-    }
-}
-
-TEST_F(FetchToFileExWire, AVerifiedDownloadNamesTheLocalCauseWhereTheOthersSayEFail) {
-    const std::string old = "kept";
-    const std::string readOnly = scratch.Write("read-only.bin", old);
-    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
-    const std::string held = scratch.Write("held.bin", old);
-    FileHandle holder(::CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(holder);
-    // Another download of the same target, in another process, holds the partial file.
-    const std::string busy = scratch.File("busy.bin");
-    scratch.Write("busy.bin.tamsel-partial", old);
-    FileHandle busyHolder(::CreateFileA((busy + ".tamsel-partial").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                        0, nullptr));
-    ASSERT_TRUE(busyHolder);
-    struct Case {
-        const char* what;
-        std::string path;
-        HRESULT verified;
-        bool partialIsOurs;
-    };
-    const Case cases[] = {
-        {"missing folder", scratch.File("no-such-folder\\f.bin"), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), true},
-        {"read-only target", readOnly, E_ACCESSDENIED, true},
-        // The platform refuses a rename onto a file open elsewhere as access denied.
-        {"target open elsewhere", held, E_ACCESSDENIED, true},
-        {"partial file open elsewhere", busy, HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), false},
-    };
-    loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(c.path).c_str(), nullptr, SAFE, -1), E_FAIL);
-        EXPECT_EQ(Verified(SAFE, nullptr, c.path), c.verified);
-        EXPECT_EQ(Exists(c.path + ".tamsel-partial"), !c.partialIsOurs) << "without RESUME ours does not stay";
-    }
-    holder.reset();
-    EXPECT_EQ(Contents(readOnly), old);
-    EXPECT_EQ(Contents(held), old);
-}
-
-TEST_F(FetchToFileExWire, AVerifiedResumeThatCannotReadThePartialFileSaysWhyRatherThanBroken) {
-    const std::string digest = DigestOf(Pattern(300000));
-    const std::string partial = target + ".tamsel-partial";
-    CutAt100000(ETAG_LINE);
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
-    {
-        // Another download of the same target writes the partial file this one would hash and go on from.
-        FileHandle holder(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(holder);
-        EXPECT_EQ(Verified(RESUME, digest.c_str(), target), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))
-            << "the partial file's fault, not the server's (AGENT_E_HTTP_STATUS for its 206)";
-        ASSERT_FALSE(Downloads().empty());
-        EXPECT_TRUE(Has(Downloads().back(), "Range: bytes=100000-"));
-    }
-    EXPECT_TRUE(HoldsPattern(Contents(partial), 100000)) << "kept for the next attempt";
-    EXPECT_EQ(Verified(RESUME, digest.c_str(), target), S_OK);
-    EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
-}
-
 // Each request as "host request-line", in order, and how many connections carried them.
 struct Sequence {
     std::vector<std::string> lines;
@@ -982,15 +734,6 @@ TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
     }
     EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0x8, -1, nullptr), E_INVALIDARG);
     EXPECT_TRUE(loopback.Requests().empty()) << "a malformed digest is refused before the probe";
-}
-
-TEST_F(FetchToFileExWire, ACallFromTheSinkIsBusyBeforeItsArgumentsAreRead) {
-    loopback.Add(Route(FILE_PATH, FILES).Generated(200000));
-    BytesSink sink;
-    sink.meddler = &agent;
-    EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), &sink, 0, -1, nullptr), S_OK);
-    EXPECT_EQ(sink.nested, (std::vector<HRESULT>{AGENT_E_BUSY, AGENT_E_BUSY}));
-    EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
 }
 
 }  // namespace

@@ -12,30 +12,7 @@ namespace {
 
 using testbed::Route;
 
-
-struct QueryOutcome {
-    HRESULT result = S_FALSE;
-    std::string url;
-    LONGLONG size = 99;
-};
-
-class Replies : public HostileTest {
-protected:
-    QueryOutcome Query(const char* code = "CODE", DWORD limitMs = 30000) {
-        auto outcome = std::make_shared<QueryOutcome>();
-        auto agent = this->agent;
-        const std::string codeText = code;
-        BoundedRun run([=] {
-            std::vector<char> buffer(70000, '\x7f');
-            outcome->result = agent->QueryDownload(buffer.data(), static_cast<ULONG>(buffer.size()), SERVICE_URL,
-                                                   codeText.c_str(), &outcome->size);
-            outcome->url = buffer[0] == '\x7f' ? "<untouched>" : std::string(buffer.data());
-        });
-        EXPECT_TRUE(run.Within(limitMs)) << "QueryDownload still running after " << limitMs << " ms";
-        elapsedMs = run.elapsedMs;
-        return *outcome;
-    }
-};
+class Replies : public HostileTest {};
 
 // Wine's WinINet keeps 4095 bytes of a header line and drops the rest without a word: a Location
 // that long is refused rather than handed on cut, and one just short of it still comes back whole.
