@@ -363,25 +363,6 @@ TEST_F(FetchToFileExWire, ADownloadThatLosesTheTargetToAnotherLeavesThatOnesFile
     EXPECT_TRUE(Has(Downloads()[0], "If-Range: \"v1\"")) << Downloads()[0].raw;
 }
 
-TEST_F(FetchToFileExWire, BytesAreReportedWithAndWithoutALength) {
-    loopback.Add(Route(FILE_PATH, FILES).Times(1).Generated(200000));
-    loopback.Add(Route(FILE_PATH, FILES).Generated(200000).NoContentLength());
-    BytesSink known;
-    EXPECT_EQ(Fetch(0, -1, &known), S_OK);
-    ASSERT_FALSE(known.bytes.empty());
-    EXPECT_EQ(known.bytes.back(), std::make_pair(200000LL, 200000LL));
-    for (size_t i = 1; i < known.bytes.size(); ++i) EXPECT_GT(known.bytes[i].first, known.bytes[i - 1].first);
-    ASSERT_FALSE(known.percents.empty());
-    EXPECT_EQ(known.percents.back(), 100);
-
-    BytesSink unknown;
-    EXPECT_EQ(Fetch(0, 200000, &unknown), S_OK);
-    ASSERT_FALSE(unknown.bytes.empty());
-    EXPECT_EQ(unknown.bytes.back(), std::make_pair(200000LL, -1LL));
-    EXPECT_TRUE(unknown.percents.empty()) << "no length, no percentages";
-    EXPECT_TRUE(HoldsPattern(Contents(target), 200000));
-}
-
 TEST_F(FetchToFileExWire, ABodyWithoutALengthStopsAtTheFirstBytePastTheExpectedSize) {
     // 100,000 bytes expected, and a body of 16 MiB with no length (as good as endless): nothing past
     // the expected size is stored or reported, in either file mode, and nothing is kept to resume.
