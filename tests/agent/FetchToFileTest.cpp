@@ -229,17 +229,6 @@ TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
     }
 }
 
-TEST_F(FetchToFileWire, ATransferThatStallsEndsAsAFailure) {
-    // The bounded wait of every exchange, shortened so that the stall is given up quickly.
-    ShortWaits shortWaits(1500);
-    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(100000).StallAfter(20000));
-    EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), E_FAIL);
-    ExpectNoStatusKept();
-    const std::string stored = Contents(target);
-    EXPECT_LE(stored.size(), 20000u);
-    EXPECT_TRUE(HoldsPattern(stored, stored.size()));
-}
-
 // --- refused before or at the exchange ---
 
 TEST_F(FetchToFileWire, UnknownSchemeIsAnExchangeWithStatus0) {

@@ -22,14 +22,14 @@ namespace tamsel::agent {
 namespace {
 
 using namespace test;
+using testbed::BIG_FILE_PATH;
+using testbed::BIG_FILE_URL;
 using testbed::FILE_PATH;
 using testbed::FILE_URL;
 using testbed::FILES_HOST;
 using testbed::Route;
 using web::wire::RecordingConsumer;
 
-constexpr char BIG_FILE_URL[] = "http://files.norvik.example/big.bin";
-constexpr char BIG_FILE_PATH[] = "/big.bin";
 constexpr uint64_t MIB = 1024 * 1024;
 
 // --- what a download tells the host's sink ---

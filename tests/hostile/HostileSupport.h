@@ -19,6 +19,8 @@
 
 namespace tamsel::hostile {
 
+using testbed::BIG_FILE_PATH;
+using testbed::BIG_FILE_URL;
 using testbed::FILE_PATH;
 using testbed::FILE_URL;
 using testbed::FILES_HOST;

@@ -149,43 +149,6 @@ TEST_F(Replies, BytesAbove127InEveryFieldPassUnchanged) {
     EXPECT_TRUE(NoStatusKept(*agent));
 }
 
-TEST_F(Replies, ServiceReplyThatTricklesOrNeverEndsIsUnreadableAndNotWaitedFor) {
-    // With the bounded wait at 2 s: a reply at a byte every 100 ms, or every 1.9 s (each byte just inside
-    // a wait), is not whole within it, and one that goes on past 1 MiB (however little of it is text:
-    // zero bytes end the text) is no service reply. None is waited for past the wait, the last two not at all.
-    constexpr uint32_t wait = 2000;
-    ShortWaits shortWaits(wait);
-    const std::string reply = ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "5"}});
-    const std::string zeros(2 << 20, '\0');
-    struct Case {
-        const char* what;
-        Route route;
-        long long boundMs;
-    };
-    const Case cases[] = {
-        {"trickled", Route("/svc", SERVICE_HOST).Method("POST").Body(reply).Trickle(1, 100), wait + 1500},
-        {"a byte just inside each wait", Route("/svc", SERVICE_HOST).Method("POST").Body(reply).Trickle(1, 1900),
-         wait + 1500},
-        {"endless", Route("/svc", SERVICE_HOST).Method("POST").NoContentLength().Generated(4 << 20).StallAfter(2 << 20),
-         wait + 1500},
-        {"zero bytes past 1 MiB", Route("/svc", SERVICE_HOST).Method("POST").NoContentLength().Body(zeros).StallAfter(2 << 20),
-         wait - 500},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(loopback.Reset());
-        ASSERT_TRUE(loopback.Add(c.route));
-        const QueryOutcome query = Query("CODE", 8000);
-        EXPECT_EQ(query.result, AGENT_E_SERVICE_STATUS) << "read as a reply that is not markup";
-        EXPECT_LT(elapsedMs, c.boundMs);
-        EXPECT_EQ(query.url, "<untouched>");
-        EXPECT_EQ(query.size, 0);
-        LONG status = -1;
-        EXPECT_EQ(agent->GetLastServiceStatus(&status), S_OK);
-        EXPECT_EQ(status, 0);
-    }
-}
-
 TEST_F(Replies, ControlCharactersInUrlsLookupFieldsAndCodesAreRefusedBeforeAnythingIsSent) {
     const char* const bad[] = {"X\r\nX-Injected: 1", "X\r\n\r\nGET /smuggled HTTP/1.1", "tab\there", "del\x7f",
                                "\x01"};

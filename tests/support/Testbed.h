@@ -21,6 +21,9 @@ inline constexpr char FILES_HOST[] = "files.norvik.example";
 inline constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
 inline constexpr char FILE_PATH[] = "/f.bin";
 inline constexpr char SERVICE_URL[] = "http://svc.norvik.example/svc";
+// A file whose Location look the suites answer apart (see AddDownload), for bodies of any size.
+inline constexpr char BIG_FILE_URL[] = "http://files.norvik.example/big.bin";
+inline constexpr char BIG_FILE_PATH[] = "/big.bin";
 
 // One scripted answer, built fluently: Route("/svc").Status(302).Header("Location: http://x/").
 // A route answers requests for its host whose path and query equal target exactly, or, failing that,
