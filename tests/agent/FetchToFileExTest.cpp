@@ -695,27 +695,5 @@ TEST_F(FetchToFileExWire, AFailedProbeLetsTheFirstReplyGoAndTouchesNoFile) {
     }
 }
 
-TEST_F(FetchToFileExWire, UnknownFlagsAndSizesAreRefusedBeforeAnythingIsSent) {
-    EXPECT_EQ(Fetch(0x8), E_INVALIDARG);
-    EXPECT_EQ(Fetch(SAFE, -2), E_INVALIDARG);
-    // A folder: the partial file would land inside it, or the replace would fail after the download.
-    for (const std::string& folder : {scratch.path, scratch.path + "\\", scratch.path + "/", target + "\\"}) {
-        for (ULONG flags : {0ul, SAFE, RESUME}) {
-            EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(folder).c_str(), nullptr, flags, -1), E_INVALIDARG) << folder;
-        }
-    }
-    EXPECT_TRUE(loopback.Requests().empty());
-    EXPECT_EQ(Names(), std::vector<std::string>{});
-    EXPECT_EQ(agent.FetchToFileEx(FILE_URL, nullptr, nullptr, 0, -1), E_INVALIDARG);
-    EXPECT_TRUE(loopback.Requests().size() <= 1u) << "at most the probe of the call with a null path";
-    ASSERT_TRUE(loopback.Reset());
-    const std::string digest(64, 'a');
-    for (const std::string& malformed : {digest.substr(1), digest + "a", digest.substr(0, 63) + "g", " " + digest}) {
-        EXPECT_EQ(Verified(0, malformed.c_str(), target), E_INVALIDARG) << malformed;
-    }
-    EXPECT_EQ(agent.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, 0x8, -1, nullptr), E_INVALIDARG);
-    EXPECT_TRUE(loopback.Requests().empty()) << "a malformed digest is refused before the probe";
-}
-
 }  // namespace
 }  // namespace tamsel::agent

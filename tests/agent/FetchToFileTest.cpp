@@ -229,7 +229,7 @@ TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
     }
 }
 
-// --- refused before or at the exchange ---
+// --- refused at the exchange (its bad arguments: ArgumentRefusalTest.cpp) ---
 
 TEST_F(FetchToFileWire, UnknownSchemeIsAnExchangeWithStatus0) {
     EXPECT_EQ(agent.FetchToFile("gopher://files.norvik.example:70/pub/f.bin", target.c_str(), nullptr),
@@ -238,28 +238,6 @@ TEST_F(FetchToFileWire, UnknownSchemeIsAnExchangeWithStatus0) {
     EXPECT_EQ(agent.GetLastHttpStatus(&status), S_OK);
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(Exists(target));
-}
-
-TEST_F(FetchToFileWire, EmptyOrRefusedArgumentsMakeNoFile) {
-    struct Case {
-        const char* url;
-        std::string path;
-    };
-    const Case cases[] = {
-        {"", target},
-        {FILE_URL, ""},
-        {"", ""},
-        {"files.norvik.example/pub/f.bin", target},  // no scheme
-        {"http://files.norvik.example:0/pub/f.bin", target},
-        {"ftp://127.0.0.1:65536/f.bin", target},
-    };
-    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(1000));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << '"' << c.url << "\" to \"" << c.path << '"');
-        EXPECT_EQ(agent.FetchToFile(c.url, c.path.c_str(), nullptr), E_INVALIDARG);
-        EXPECT_FALSE(Exists(target));
-        ExpectNoStatusKept();
-    }
 }
 
 }  // namespace

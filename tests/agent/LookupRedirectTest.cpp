@@ -139,21 +139,6 @@ TEST_F(LookupRedirectWire, NoUsableAnswerIsAnInvalidArgumentAndKeepsNoStatus) {
     }
 }
 
-// A null argument, which a careless host may pass, is refused as an empty one: never read.
-TEST_F(LookupRedirectWire, EmptyArgumentsAreRefusedBeforeAnyLookup) {
-    const char* const arguments[4] = {LOOKUP_URL, "S", "en", "t"};
-    for (int empty = 0; empty < 8; ++empty) {
-        SCOPED_TRACE(empty);
-        ASSERT_TRUE(loopback.Reset());
-        const char* a[4] = {arguments[0], arguments[1], arguments[2], arguments[3]};
-        a[empty % 4] = empty < 4 ? "" : nullptr;
-        // Neither the buffer nor its size is looked at yet: a size of 0 changes nothing.
-        EXPECT_EQ(agent.LookupRedirect(target.data(), 0, a[0], a[1], a[2], a[3]), E_INVALIDARG);
-        EXPECT_TRUE(LookupRequests().empty());
-        EXPECT_EQ(loopback.Requests().size(), 1u) << "the probe, and nothing else";
-    }
-}
-
 TEST_F(LookupRedirectWire, TargetOfLengthLNeedsABufferOfLPlusOne) {
     const std::string location = "http://www.norvik.example/support/a-page-of-some-length";
     const ULONG length = static_cast<ULONG>(location.size());
