@@ -23,15 +23,15 @@ namespace {
 using namespace test;
 using testbed::FILE_PATH;
 using testbed::FILE_URL;
+using testbed::FILES_HOST;
 using testbed::RecordedRequest;
 using testbed::Route;
 
-constexpr char FILES[] = "files.norvik.example";
 
 class FetchToFileExWire : public FileDownloadWire {};
 
 TEST_F(FetchToFileExWire, ResumeAfterACutAsksForTheRestAndKeepsTheFileByteExact) {
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
     BytesSink first;
     EXPECT_EQ(Fetch(RESUME, -1, &first), E_FAIL) << "a cut transfer";
     EXPECT_FALSE(Exists(target));
@@ -61,21 +61,21 @@ TEST_F(FetchToFileExWire, AResumeTheServerCannotHonourStartsOverWithTheWholeFile
         size_t requests;  // downloads of the second attempt
     };
     const Case cases[] = {
-        {"server ignores ranges", Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
-         Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000), true, 1},
-        {"file changed", Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
-         Route(FILE_PATH, FILES).Header("ETag: \"v2\"").Generated(300000).Ranges(), true, 1},
-        {"no validator", Route(FILE_PATH, FILES).Generated(300000).CloseAfter(100000),
-         Route(FILE_PATH, FILES).Generated(300000).Ranges(), false, 1},
-        {"weak validator", Route(FILE_PATH, FILES).Header("ETag: W/\"v1\"").Generated(300000).CloseAfter(100000),
-         Route(FILE_PATH, FILES).Generated(300000).Ranges(), false, 1},
-        {"416", Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
-         Route(FILE_PATH, FILES).Header(ETAG_LINE).Status(416).Times(1), true, 2},
+        {"server ignores ranges", Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000), true, 1},
+        {"file changed", Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES_HOST).Header("ETag: \"v2\"").Generated(300000).Ranges(), true, 1},
+        {"no validator", Route(FILE_PATH, FILES_HOST).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES_HOST).Generated(300000).Ranges(), false, 1},
+        {"weak validator", Route(FILE_PATH, FILES_HOST).Header("ETag: W/\"v1\"").Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES_HOST).Generated(300000).Ranges(), false, 1},
+        {"416", Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Status(416).Times(1), true, 2},
         // "bytes 100000-299999/*" under the recorded ETag: without its whole length the part cannot be
         // proven to end the file recorded (a server may send less than asked), so it is not spliced on.
         {"a part of unknown whole length",
-         Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
-         Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).RangesOfUnknownWhole(), true, 2},
+         Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).CloseAfter(100000),
+         Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).RangesOfUnknownWhole(), true, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -84,7 +84,7 @@ TEST_F(FetchToFileExWire, AResumeTheServerCannotHonourStartsOverWithTheWholeFile
         EXPECT_EQ(Fetch(RESUME), E_FAIL);
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route(c.second).Method("GET"));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000));  // once the 416 is used up
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000));  // once the 416 is used up
         EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
         EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
         EXPECT_TRUE(OnlyTheTargetRemains());
@@ -112,7 +112,7 @@ TEST_F(FetchToFileExWire, APartOfAnotherVersionIsNeverSplicedOnTheFileSoFar) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_NO_FATAL_FAILURE(CutAt100000(c.recorded));
-        Route careless = Route(FILE_PATH, FILES).Generated(300000).RangesIgnoringIfRange();
+        Route careless = Route(FILE_PATH, FILES_HOST).Generated(300000).RangesIgnoringIfRange();
         if (c.answered != nullptr) careless.Header(c.answered);
         loopback.Add(careless);
         EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
@@ -149,7 +149,7 @@ TEST_F(FetchToFileExWire, ARecordIsCheckedWhenReadAndKeepsNoUrl) {
         ASSERT_TRUE(loopback.Reset());
         ASSERT_TRUE(WriteWhole(target + ".tamsel-partial", Pattern(100000)));
         ASSERT_TRUE(WriteWhole(target + ".tamsel-resume", c.text));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
         EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
         EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
         EXPECT_TRUE(OnlyTheTargetRemains());
@@ -174,7 +174,7 @@ TEST_F(FetchToFileExWire, ALinkPlantedAsThePartialFileIsNeverWrittenThrough) {
         ASSERT_TRUE(::DeleteFileA(partial.c_str()));
         ASSERT_TRUE(c.symbolic ? loopback.Symlink(partial, outside)
                                : ::CreateHardLinkA(partial.c_str(), outside.c_str(), nullptr) != FALSE);
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
         EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
         EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
         EXPECT_EQ(Contents(outside), Pattern(100000)) << "the file outside is untouched";
@@ -211,7 +211,7 @@ TEST_F(FetchToFileExWire, ALocalRefusalAtA206IsTheFilesFaultNotTheServers) {
         FileHandle held(c.holdPartial ? ::CreateFileA((target + ".tamsel-partial").c_str(), GENERIC_READ, 0, nullptr,
                                                       OPEN_EXISTING, 0, nullptr)
                                       : INVALID_HANDLE_VALUE);
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
         EXPECT_EQ(Fetch(RESUME, 300000), E_FAIL);
         LONG status = -7;
         EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL) << "status " << status << " was kept";
@@ -229,7 +229,7 @@ TEST_F(FetchToFileExWire, ALocalRefusalAtA206IsTheFilesFaultNotTheServers) {
 TEST_F(FetchToFileExWire, AWholePartialFileIsProvenByItsLastByteAndPutInPlace) {
     // The target is held open elsewhere: the replace fails with the whole file beside it.
     ASSERT_TRUE(WriteWhole(target, "old"));
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
     {
         FileHandle held(::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
@@ -248,7 +248,7 @@ TEST_F(FetchToFileExWire, AWholePartialFileIsProvenByItsLastByteAndPutInPlace) {
 TEST_F(FetchToFileExWire, ANameTooLongForTheUsualPartialNameGetsAHashedOne) {
     const std::string name(250, 'n');
     const std::string longTarget = scratch.File(name);
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
     EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(longTarget).c_str(), nullptr, RESUME, 300000), E_FAIL);
     const std::vector<std::string> beside = Names();
     ASSERT_EQ(beside.size(), 2u);
@@ -260,7 +260,7 @@ TEST_F(FetchToFileExWire, ANameTooLongForTheUsualPartialNameGetsAHashedOne) {
     EXPECT_NE(::GetFileAttributesA(scratch.File(partial).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
     EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(longTarget).c_str(), nullptr, RESUME, 300000), S_OK);
     const std::wstring prefixed = L"\\\\?\\" + Wide(longTarget);  // past MAX_PATH
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -283,13 +283,13 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
         bool holdTarget = false;  // open elsewhere: the final rename fails
     };
     const Case cases[] = {
-        {"cut", Route(FILE_PATH, FILES).Generated(300000).CloseAfter(100000), -1, 1000, E_FAIL},
-        {"target held open", Route(FILE_PATH, FILES).Generated(300000), -1, 1000, E_FAIL, true},
-        {"cancelled", Route(FILE_PATH, FILES).Generated(300000), -1, 50, E_ABORT},
-        {"announced size differs", Route(FILE_PATH, FILES).Generated(300000), 299999, 1000, AGENT_E_SIZE_MISMATCH},
-        {"unannounced body of another size", Route(FILE_PATH, FILES).Generated(300000).NoContentLength(), 300001,
+        {"cut", Route(FILE_PATH, FILES_HOST).Generated(300000).CloseAfter(100000), -1, 1000, E_FAIL},
+        {"target held open", Route(FILE_PATH, FILES_HOST).Generated(300000), -1, 1000, E_FAIL, true},
+        {"cancelled", Route(FILE_PATH, FILES_HOST).Generated(300000), -1, 50, E_ABORT},
+        {"announced size differs", Route(FILE_PATH, FILES_HOST).Generated(300000), 299999, 1000, AGENT_E_SIZE_MISMATCH},
+        {"unannounced body of another size", Route(FILE_PATH, FILES_HOST).Generated(300000).NoContentLength(), 300001,
          1000, AGENT_E_SIZE_MISMATCH},
-        {"not found", Route(FILE_PATH, FILES).Status(404), -1, 1000, AGENT_E_HTTP_STATUS},
+        {"not found", Route(FILE_PATH, FILES_HOST).Status(404), -1, 1000, AGENT_E_HTTP_STATUS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -309,7 +309,7 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
 
     // The same download whole replaces it, and the new file is not hidden.
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Generated(300000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300000));
     EXPECT_EQ(Fetch(SAFE, 300000), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
     EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
@@ -317,7 +317,7 @@ TEST_F(FetchToFileExWire, TheOldTargetStaysByteForByteUntilANewOneIsWhole) {
 }
 
 TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
     BytesSink sink;
     sink.cancelAtBytes = 1;  // at the first block
     EXPECT_EQ(Fetch(RESUME, -1, &sink), E_ABORT);
@@ -337,7 +337,7 @@ TEST_F(FetchToFileExWire, ACancelledResumableDownloadKeepsWhatArrivedForLater) {
 TEST_F(FetchToFileExWire, ADownloadThatLosesTheTargetToAnotherLeavesThatOnesFilesAlone) {
     // While this object's resumable download is under way, another object downloads the same target
     // without RESUME: it finds the partial file in use, and must not remove it or its record on its way out.
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
     test::FacedAgent other;
     std::vector<HRESULT> lost;
     BytesSink sink;
@@ -355,7 +355,7 @@ TEST_F(FetchToFileExWire, ADownloadThatLosesTheTargetToAnotherLeavesThatOnesFile
     EXPECT_EQ(Downloads().size(), 3u) << "this download, and the other's two";
 
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
     EXPECT_EQ(Fetch(RESUME, 300000), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
     ASSERT_EQ(Downloads().size(), 1u);
@@ -369,7 +369,7 @@ TEST_F(FetchToFileExWire, ABodyWithoutALengthStopsAtTheFirstBytePastTheExpectedS
     for (const ULONG flags : {0ul, RESUME}) {
         SCOPED_TRACE(flags);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(16 << 20).NoContentLength());
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(16 << 20).NoContentLength());
         BytesSink sink;
         EXPECT_EQ(Fetch(flags, 100000, &sink), AGENT_E_SIZE_MISMATCH);
         ASSERT_FALSE(sink.bytes.empty());
@@ -390,10 +390,10 @@ TEST_F(FetchToFileExWire, ABodyWithoutALengthStopsAtTheFirstBytePastTheExpectedS
 TEST_F(FetchToFileExWire, ARangeEndsTheBodyOfA206WhateverFollowsIt) {
     // A cut first attempt keeps 100,000 of 300,007 bytes; the resume's 206 names bytes 100000-300006
     // but, with no length, sends 200,000 bytes more than that before it closes.
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300007).CloseAfter(100000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300007).CloseAfter(100000));
     EXPECT_EQ(Fetch(RESUME), E_FAIL);
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Status(206).Header(ETAG_LINE).Header("Content-Range: bytes 100000-300006/300007")
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Status(206).Header(ETAG_LINE).Header("Content-Range: bytes 100000-300006/300007")
                      .NoContentLength().Body(Pattern(400007, 100000)));
     BytesSink sink;
     EXPECT_EQ(Fetch(RESUME, 300007, &sink), S_OK);
@@ -408,7 +408,7 @@ TEST_F(FetchToFileExWire, ARangeEndsTheBodyOfA206WhateverFollowsIt) {
 }
 
 TEST_F(FetchToFileExWire, UnicodeNamesAndPathsPastMaxPathAreWritten) {
-    loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(5000));
     // CJK and an emoji (a surrogate pair) in the name.
     const std::wstring name = Wide(scratch.path) + L"\\\u65e5\u672c\u8a9e-\U0001F600.bin";
     EXPECT_EQ(agent.FetchToFileEx(FILE_URL, name.c_str(), nullptr, SAFE, 5000), S_OK);
@@ -471,13 +471,13 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesARedirectThatLeavesHttps) {
         SCOPED_TRACE(c.where);
         ASSERT_TRUE(loopback.Reset());
         for (const Route& route : c.routes) loopback.Add(route);
-        loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(5000));
         EXPECT_EQ(Fetch(TAMSEL_FETCH_STRICT_TLS | SAFE, -1, nullptr, "https://secure.norvik.example/f.bin"),
                   AGENT_E_INSECURE_REDIRECT);
         EXPECT_FALSE(Exists(target));
         EXPECT_TRUE(OnlyTheTargetRemains());
         for (const RecordedRequest& request : loopback.Requests("http")) {
-            EXPECT_NE(request.host, FILES) << "fetched in clear: " << request.RequestLine();
+            EXPECT_NE(request.host, FILES_HOST) << "fetched in clear: " << request.RequestLine();
         }
         LONG status = 0;
         EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL) << "no status to blame: " << status;
@@ -485,7 +485,7 @@ TEST_F(FetchToFileExWire, StrictTlsRefusesARedirectThatLeavesHttps) {
     // Without strict TLS the same redirect is followed, as FetchToFile follows it.
     ASSERT_TRUE(loopback.Reset());
     for (const Route& route : cases[1].routes) loopback.Add(route);
-    loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(5000));
     EXPECT_EQ(Fetch(SAFE, 5000, nullptr, "https://secure.norvik.example/f.bin"), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 5000));
     EXPECT_EQ(loopback.Requests("http").back().RequestLine(), "GET http://files.norvik.example:80/f.bin HTTP/1.1");
@@ -616,7 +616,7 @@ TEST_F(FetchToFileExWire, EachDownloadMakesOnlyTheRequestsItNeeds) {
     // Location; a probe that passed on the object a moment ago stands for the next one. Wine's WinINet
     // never carries a second request on a proxied connection: each request comes on one of its own.
     const std::string probe = std::string(testbed::MAKER_HOST) + " GET http://www.norvik.example:80/ HTTP/1.1";
-    const std::string get = std::string(FILES) + " GET http://files.norvik.example:80/f.bin HTTP/1.0";
+    const std::string get = std::string(FILES_HOST) + " GET http://files.norvik.example:80/f.bin HTTP/1.0";
     const struct {
         const char* what;
         const char* url;
@@ -627,15 +627,15 @@ TEST_F(FetchToFileExWire, EachDownloadMakesOnlyTheRequestsItNeeds) {
         {"file at the URL", FILE_URL, true, true, {get}},
         {"the same object again", FILE_URL, true, false, {get}},
         {"a 302 first", "http://files.norvik.example/moved.bin", false, true,
-         {std::string(FILES) + " GET http://files.norvik.example:80/moved.bin HTTP/1.0", get}},
+         {std::string(FILES_HOST) + " GET http://files.norvik.example:80/moved.bin HTTP/1.0", get}},
         {"a query: looked at first, sent without it", "http://files.norvik.example/f.bin?v=1", false, true,
-         {std::string(FILES) + " GET http://files.norvik.example:80/f.bin?v=1 HTTP/1.1", get}},
+         {std::string(FILES_HOST) + " GET http://files.norvik.example:80/f.bin?v=1 HTTP/1.1", get}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/moved.bin", FILES).Status(302).Header(std::string("Location: ") + FILE_URL));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(100000));
+        loopback.Add(Route("/moved.bin", FILES_HOST).Status(302).Header(std::string("Location: ") + FILE_URL));
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(100000));
         test::FacedAgent fresh;
         test::FacedAgent& used = c.onTheFixturesObject ? agent : fresh;
         ASSERT_EQ(used.FetchToFileEx(c.url, Wide(target).c_str(), nullptr, RESUME, 100000), S_OK);
@@ -653,7 +653,7 @@ TEST_F(FetchToFileExWire, AQueryThenADownloadOnOneObjectMakeFourRequests) {
     constexpr char SERVICE[] = "http://svc.norvik.example/dl/service.php";
     loopback.Add(Route("/dl/service.php", "svc.norvik.example").Method("POST").Body(
         ServiceReply({{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "100000"}})));
-    loopback.Add(Route(FILE_PATH, FILES).Generated(100000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(100000));
     char url[256] = "";
     LONGLONG size = 0;
     ASSERT_EQ(agent.QueryDownload(url, sizeof url, SERVICE, "CODE", &size), S_OK);
@@ -664,7 +664,7 @@ TEST_F(FetchToFileExWire, AQueryThenADownloadOnOneObjectMakeFourRequests) {
         std::string(testbed::MAKER_HOST) + " GET http://www.norvik.example:80/ HTTP/1.1",
         "svc.norvik.example GET http://svc.norvik.example:80/dl/service.php HTTP/1.1",
         "svc.norvik.example POST http://svc.norvik.example:80/dl/service.php HTTP/1.1",
-        std::string(FILES) + " GET http://files.norvik.example:80/f.bin HTTP/1.0",
+        std::string(FILES_HOST) + " GET http://files.norvik.example:80/f.bin HTTP/1.0",
     };
     EXPECT_EQ(sequence.lines, expected) << "the query's own three, then the file alone";
     EXPECT_EQ(sequence.connections, 4u) << Joined(sequence.lines);
@@ -681,7 +681,7 @@ TEST_F(FetchToFileExWire, AFailedProbeLetsTheFirstReplyGoAndTouchesNoFile) {
         SCOPED_TRACE(verified ? "FetchToFileVerified" : "FetchToFileEx");
         ASSERT_TRUE(loopback.Reset());
         loopback.Add(Route("/").Status(500));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
         test::FacedAgent fresh;
         const HRESULT result = verified ? fresh.FetchToFileVerified(FILE_URL, Wide(target).c_str(), nullptr, RESUME,
                                                                     -1, DigestOf(Pattern(300000)).c_str())

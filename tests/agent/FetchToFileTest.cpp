@@ -1,6 +1,6 @@
 // FetchToFile on the wire: bytes stored over http, https and ftp, and when a file is touched; its progress
 // and cancel stand with the other progress (ProgressWireTest.cpp).
-#include "support/FacedAgent.h"
+#include "support/AgentWire.h"
 
 #include "support/Bounded.h"
 #include "support/Files.h"
@@ -16,9 +16,9 @@ namespace tamsel::agent {
 namespace {
 
 using namespace test;
+using testbed::FILES_HOST;
 using testbed::Route;
 
-constexpr char FILES_HOST[] = "files.norvik.example";
 constexpr char FILE_URL[] = "http://files.norvik.example/pub/f.bin";
 constexpr char FILE_PATH[] = "/pub/f.bin";
 
@@ -31,12 +31,6 @@ protected:
 
     void ExpectRefusedTarget(const std::string& path);
 
-    void ExpectNoStatusKept() {
-        LONG status = 12345;
-        EXPECT_EQ(agent.GetLastHttpStatus(&status), E_FAIL);
-        EXPECT_EQ(agent.GetLastServiceStatus(&status), E_FAIL);
-        EXPECT_EQ(status, 12345);
-    }
 
     // The GETs of the file's host, the Location look included.
     std::vector<testbed::RecordedRequest> FileRequests(const char* channel = "http") {
@@ -60,7 +54,7 @@ TEST_F(FetchToFileWire, HttpBodyIsStoredByteForByteWithoutTheQuery) {
     const std::string url = std::string(FILE_URL) + "?token=a1&x=2";
     EXPECT_EQ(agent.FetchToFile(url.c_str(), target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 300000));
-    ExpectNoStatusKept();
+    EXPECT_TRUE(NoStatusKept(agent));
 
     const auto requests = FileRequests();
     ASSERT_EQ(requests.size(), 2u) << "the Location look, then the download";
@@ -97,7 +91,7 @@ TEST_F(FetchToFileWire, FtpFileIsStoredByteForByte) {
 
     EXPECT_EQ(agent.FetchToFile((base + "/remote.bin").c_str(), target.c_str(), nullptr), S_OK);
     EXPECT_TRUE(HoldsPattern(Contents(target), 150000, 17));
-    ExpectNoStatusKept();
+    EXPECT_TRUE(NoStatusKept(agent));
 
     // A missing remote file is no exchange at all: status 0 kept, no local file made.
     const std::string other = folder + "\\other.bin";
@@ -171,7 +165,7 @@ void FetchToFileWire::ExpectRefusedTarget(const std::string& path) {
     RecordingSink sink;
     EXPECT_EQ(agent.FetchToFile(FILE_URL, path.c_str(), &sink), E_FAIL);
     EXPECT_TRUE(sink.Percents().empty()) << "nothing is downloaded beyond the headers";
-    ExpectNoStatusKept();
+    EXPECT_TRUE(NoStatusKept(agent));
 }
 
 TEST_F(FetchToFileWire, ATargetHeldOpenWithoutSharingFails) {
@@ -203,7 +197,7 @@ TEST_F(FetchToFileWire, ATargetInAMissingFolderFails) {
     loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(1000));
     EXPECT_EQ(agent.FetchToFile(FILE_URL, missing.c_str(), nullptr), E_FAIL);
     EXPECT_FALSE(Exists(folder + "\\no-such-folder"));
-    ExpectNoStatusKept();
+    EXPECT_TRUE(NoStatusKept(agent));
 }
 
 TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
@@ -222,7 +216,7 @@ TEST_F(FetchToFileWire, ATransferCutShortFailsWithNothingKept) {
         loopback.Add(c.route);
         EXPECT_EQ(agent.FetchToFile(FILE_URL, target.c_str(), nullptr), E_FAIL);
         // The status was a 200, so the slots hold nothing: the failure is the transfer's.
-        ExpectNoStatusKept();
+        EXPECT_TRUE(NoStatusKept(agent));
         const std::string stored = Contents(target);
         EXPECT_LE(stored.size(), c.atMost);
         EXPECT_TRUE(HoldsPattern(stored, stored.size())) << "what was stored is what arrived, in order";

@@ -17,9 +17,9 @@ namespace {
 using namespace test;
 using testbed::FILE_PATH;
 using testbed::FILE_URL;
+using testbed::FILES_HOST;
 using testbed::Route;
 
-constexpr char FILES[] = "files.norvik.example";
 
 class FetchToFileVerifiedWire : public FileDownloadWire {};
 
@@ -33,7 +33,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedFileTakesTheTargetsPlaceOnlyWhenItsDige
         SCOPED_TRACE(flipped);
         ASSERT_TRUE(loopback.Reset());
         ASSERT_TRUE(WriteWhole(target, old));
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(SIZE).FlipByte(flipped));
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(SIZE).FlipByte(flipped));
         EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_DIGEST_MISMATCH);
         EXPECT_EQ(Contents(target), old);
         EXPECT_TRUE(OnlyTheTargetRemains()) << "wrong bytes are not kept to resume from";
@@ -42,7 +42,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedFileTakesTheTargetsPlaceOnlyWhenItsDige
     EXPECT_EQ(Verified(0, nullptr, target), S_OK);
     EXPECT_EQ(SizeOf(target), static_cast<int64_t>(SIZE));
     ASSERT_TRUE(loopback.Reset());
-    loopback.Add(Route(FILE_PATH, FILES).Generated(SIZE));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(SIZE));
     std::string upper = digest;
     for (char& c : upper) c = static_cast<char>(toupper(c));
     EXPECT_EQ(Verified(0, upper.c_str(), target), S_OK);
@@ -55,7 +55,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItT
     const std::string partial = target + ".tamsel-partial";
     {
         ShortWaits shortWaits(1500);
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).StallAfter(20000));
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).StallAfter(20000));
         EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "a stall is a break";
         EXPECT_TRUE(HoldsPattern(Contents(partial), 20000));
     }
@@ -63,7 +63,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItT
         SCOPED_TRACE(tampered ? "tampered prefix" : "prefix as it came");
         ::DeleteFileA(target.c_str());
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).CloseAfter(100000));
         EXPECT_EQ(Verified(RESUME, digest.c_str(), target), AGENT_E_BROKEN) << "worth a resume";
         ASSERT_TRUE(HoldsPattern(Contents(partial), 100000));
         if (tampered) {
@@ -72,7 +72,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedResumeHashesWhatTheBreakLeftAndFindsItT
             ASSERT_TRUE(WriteWhole(partial, bytes));
         }
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
         EXPECT_EQ(Verified(RESUME, digest.c_str(), target), tampered ? AGENT_E_DIGEST_MISMATCH : S_OK);
         const auto gets = Downloads();
         ASSERT_EQ(gets.size(), 1u);
@@ -111,7 +111,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedDownloadNamesTheLocalCauseWhereTheOther
         {"target open elsewhere", held, E_ACCESSDENIED, true},
         {"partial file open elsewhere", busy, HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), false},
     };
-    loopback.Add(Route(FILE_PATH, FILES).Generated(5000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(5000));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(agent.FetchToFileEx(FILE_URL, Wide(c.path).c_str(), nullptr, SAFE, -1), E_FAIL);
@@ -127,7 +127,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedResumeThatCannotReadThePartialFileSaysW
     const std::string digest = DigestOf(Pattern(300000));
     const std::string partial = target + ".tamsel-partial";
     CutAt100000(ETAG_LINE);
-    loopback.Add(Route(FILE_PATH, FILES).Header(ETAG_LINE).Generated(300000).Ranges());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Header(ETAG_LINE).Generated(300000).Ranges());
     {
         // Another download of the same target writes the partial file this one would hash and go on from.
         FileHandle holder(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -143,7 +143,7 @@ TEST_F(FetchToFileVerifiedWire, AVerifiedResumeThatCannotReadThePartialFileSaysW
 }
 
 TEST_F(FetchToFileVerifiedWire, ACallFromTheSinkIsBusyBeforeItsArgumentsAreRead) {
-    loopback.Add(Route(FILE_PATH, FILES).Generated(200000));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(200000));
     BytesSink sink;
     std::vector<HRESULT> nested;
     sink.atFirstBytes = [&] {
