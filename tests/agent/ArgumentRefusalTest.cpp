@@ -1,20 +1,27 @@
 // Bad arguments, one table for every operation: each is refused with E_INVALIDARG before anything but the
 // probe is sent (the first interface probes before it reads its arguments; the later interfaces' checks
 // and text that would split a request's lines come before the probe), writes no output it was not meant
-// to, keeps no status and makes no file.
+// to, keeps no status and makes no file. The automation face, through the DLL beside the test, adds its
+// own: a text holding a NUL, refused naming the argument.
 #include "support/AgentWire.h"
 
+#include "support/AutomationHost.h"
 #include "support/ServiceReply.h"
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tamsel::agent {
 namespace {
 
 using namespace test;
+using namespace std::literals;
+using module::test::CreateAutomation;
+using module::test::ErrorText;
+using module::test::Text;
 using testbed::FILE_PATH;
 using testbed::FILE_URL;
 using testbed::FILES_HOST;
@@ -288,6 +295,77 @@ TEST_F(ArgumentRefusal, EveryOperationRefusesItsBadArgumentsBeforeAnythingButThe
         rows.insert(rows.end(), more.begin(), more.end());
     }
     for (const Row& row : rows) Check(row);
+}
+
+// A NUL inside any text argument would cut it short where it is read (the 8-bit operations, the file
+// system, the reading of a number): refused, naming the argument, before anything is sent, the probe
+// included, and nothing is written under the shortened path.
+TEST_F(ArgumentRefusal, TextArgumentHoldingNulIsRefusedBeforeAnythingIsSent) {
+    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300)));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
+        {{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "300"}, {"dltotalcount", "3"}}))));
+    InvTamselAgent2* agent = CreateAutomation();
+    ASSERT_NE(agent, nullptr);
+    const std::wstring folderPath(folder.path.begin(), folder.path.end());
+    const PlatformString url = Text(L"http://files.norvik.example/f.bin"sv);
+    const PlatformString path = Text(folderPath + L"\\av.exe");
+    const PlatformString service = Text(L"http://svc.norvik.example/svc"sv);
+    const PlatformString code = Text(L"CODE"sv);
+    const PlatformString en = Text(L"en"sv);
+    VARIANT noSize;
+    noSize.vt = VT_ERROR;
+    noSize.scode = DISP_E_PARAMNOTFOUND;
+    VARIANT sizeText;
+    sizeText.vt = VT_BSTR;
+    sizeText.bstrVal = ::SysAllocStringLen(L"300\0x", 5);
+    BSTR answer = nullptr;
+    LONG remaining = 0;
+    const auto lookup = [&](BSTR lookupUrl, BSTR serial, BSTR language, BSTR type) {
+        const HRESULT hr = agent->LookupRedirect(lookupUrl, serial, language, type, &answer);
+        ::SysFreeString(answer);
+        return hr;
+    };
+    const auto query = [&](BSTR serviceUrl, BSTR what) {
+        const HRESULT hr = agent->QueryDownload(serviceUrl, what, &answer);
+        ::SysFreeString(answer);
+        return hr;
+    };
+    const auto download = [&](BSTR fileUrl, BSTR filePath, const VARIANT& size, BSTR sha256 = nullptr) {
+        return agent->Download(fileUrl, filePath, 0, size, sha256);
+    };
+    const auto report = [&](BSTR serviceUrl, BSTR what) {
+        return agent->ReportDownload(serviceUrl, what, VARIANT_TRUE, &remaining);
+    };
+    struct Row {
+        const wchar_t* argument;
+        std::function<HRESULT()> call;
+    };
+    const std::wstring digest(64, L'a');
+    const Row rows[] = {
+        {L"lookupUrl", [&] { return lookup(Text(L"http://x.example/\0x"sv).get(), code.get(), en.get(), en.get()); }},
+        {L"serial", [&] { return lookup(service.get(), Text(L"SN\0X"sv).get(), en.get(), en.get()); }},
+        {L"language", [&] { return lookup(service.get(), code.get(), Text(L"en\0"sv).get(), en.get()); }},
+        {L"type", [&] { return lookup(service.get(), code.get(), en.get(), Text(L"\0en"sv).get()); }},
+        {L"serviceUrl", [&] { return query(Text(L"http://svc.norvik.example/svc\0x"sv).get(), code.get()); }},
+        {L"code", [&] { return query(service.get(), Text(L"CODE\0X"sv).get()); }},
+        {L"url", [&] { return download(Text(L"http://files.norvik.example/f.bin\0x"sv).get(), path.get(), noSize); }},
+        {L"path", [&] { return download(url.get(), Text(folderPath + L"\\av" + L"\0.exe"s).get(), noSize); }},
+        {L"expectedSize", [&] { return download(url.get(), path.get(), sizeText); }},
+        {L"sha256", [&] { return download(url.get(), path.get(), noSize, Text(digest + L"\0x"s).get()); }},
+        {L"serviceUrl", [&] { return report(Text(L"http://svc.norvik.example/svc\0x"sv).get(), code.get()); }},
+        {L"code", [&] { return report(service.get(), Text(L"\0CODE"sv).get()); }},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.call(), E_INVALIDARG) << row.argument;
+        const std::wstring error = ErrorText();
+        const std::wstring sentence = std::wstring(L"the argument ") + row.argument + L" holds a NUL character";
+        EXPECT_NE(error.find(sentence), std::wstring::npos) << error;
+    }
+    EXPECT_TRUE(loopback.Requests().empty()) << "nothing reached the server, not even the probe";
+    EXPECT_FALSE(Exists(folder.File("av"))) << "the shortened path";
+    EXPECT_FALSE(Exists(folder.File("av.exe")));
+    ::VariantClear(&sizeText);
+    EXPECT_EQ(agent->Release(), 0u);
 }
 
 }  // namespace
