@@ -93,11 +93,12 @@ script_bench() {
     scripts/wine-run.sh "$prefix" cscript //nologo "$script" "$@"
   fi
 }
-# Wine's FTP file handle copies every byte it reads into a file of the WinINet cache folder and never
-# indexes it, so nothing ever ages it out: a raw FtpOpenFileA loop leaves a copy of the whole file per
-# run (the agent deletes its own). Cleared after each raw FTP run; once filled the disk.
+# Wine's FTP file handle copies every byte it reads into a file of the WinINet cache folder
+# (Content.IE5/<folder>/f<size>[n] for f<size>.bin) and never indexes it, so nothing ever ages it out: a
+# raw FtpOpenFileA loop leaves a copy of the whole file per run (the agent deletes its own). Cleared
+# after each raw FTP run, the indexed entries of the HTTP rows left alone; once filled the disk.
 cache_folder="$prefix/drive_c/users/${USER:-$(id -un)}/AppData/Local/Microsoft/Windows/INetCache"
-clear_ftp_cache_copies() { find "$cache_folder" -type f ! -iname index.dat -delete 2>/dev/null || true; }
+clear_ftp_cache_copies() { find "$cache_folder" -type f -name "f$1\[*" -delete 2>/dev/null || true; }
 value() { sed -n "s/^$1=//p" | tr -d '\r' | tail -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -283,7 +284,7 @@ for size in "${sizes[@]}"; do
       extra=(); [ "$method" = fetchverified ] && extra=("$digest")
       # shellcheck disable=SC2086  # the command and its URL, split on purpose
       pairs[$method]+="$(one_run ${command[$method]} "$size" "${extra[@]}")"$'\n'
-      [ "$method" = rawftp ] && clear_ftp_cache_copies
+      [ "$method" = rawftp ] && clear_ftp_cache_copies "$size"
     done
   done
   for method in "${methods[@]}"; do
