@@ -10,7 +10,7 @@
 #include "support/Pattern.h"
 #include "support/RecordingSink.h"
 #include "web/Exchange.h"
-#include "web/WireDoubles.h"
+#include "support/WireDoubles.h"
 
 #include <climits>
 #include <memory>
