@@ -11,7 +11,7 @@ dir=build/bench
 cmake -S . -B "$dir" -G Ninja -DTAMSEL_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$dir" --target bench_markup >/dev/null
 out="$dir/bench_markup.json"
-"$dir/tests/bench/bench_markup" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+"$dir/bench/bench_markup" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
   --benchmark_out="$out" --benchmark_out_format=json >/dev/null
 /usr/bin/python3 - "$out" <<'PY'
 import json, sys

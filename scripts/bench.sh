@@ -3,7 +3,7 @@
 #
 #   scripts/bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips]
 #
-# Builds tamsel_bench.exe in build/perf-<arch>, starts tests/bench/bench_server.py (HTTP proxy + FTP)
+# Builds tamsel_bench.exe in build/perf-<arch>, starts bench/bench_server.py (HTTP proxy + FTP)
 # and reports, all in one run on the same machine:
 #   1. the server alone (curl), so that the source is known not to be the bottleneck;
 #   2. download throughput, 64 MiB and 512 MiB, with CPU seconds (user + kernel of the Wine process)
@@ -15,7 +15,8 @@
 #      download from JScript (InvTamselAgent2's Download with an OnProgress handler, under Wine's
 #      cscript, timed inside the script, so without a CPU figure); URLDownloadToFileA; FTP:
 #      FetchToFile against a raw FtpOpenFileA loop (medians of N rounds, each round running every
-#      method once, so that a burst of load falls on all of them). Ratios are against the
+#      method once, so that a burst of load falls on all of them; the copies Wine's FTP leaves in the
+#      WinINet cache folder are cleared after every raw FTP run). Ratios are against the
 #      fastest of the three raw loops, and the sink and FetchToFileEx rows also against FetchToFile;
 #   3. what the Location look costs: opening the file's URL, and closing it unread; and how long a
 #      download cancelled at its first report takes to return;
@@ -78,20 +79,26 @@ scripts/setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target tamsel_bench NorvikTamselAgent >/dev/null
-bench_exe="$root/$build/tests/bench/tamsel_bench.exe"
+bench_exe="$root/$build/bench/tamsel_bench.exe"
 
 bench() { scripts/wine-run.sh "$prefix" "$bench_exe" "$@"; }
 # The script row: the Release DLL registered in the bench prefix, driven by JScript. `wine cscript`
 # starts the 32-bit script host even in a 64-bit prefix: the 64-bit one needs the 64-bit loader.
 script_bench() {
   local script
-  script="$(windows_path "$root/tests/bench/bench_download.js")"
+  script="$(windows_path "$root/bench/bench_download.js")"
   if [ "$arch" = x86_64 ]; then
     WINEPREFIX="$prefix" WINEDEBUG=-all "$(command -v wine64 || echo /usr/lib/wine/wine64)" cscript //nologo "$script" "$@"
   else
     scripts/wine-run.sh "$prefix" cscript //nologo "$script" "$@"
   fi
 }
+# Wine's FTP file handle copies every byte it reads into a file of the WinINet cache folder
+# (Content.IE5/<folder>/f<size>[n] for f<size>.bin) and never indexes it, so nothing ever ages it out: a
+# raw FtpOpenFileA loop leaves a copy of the whole file per run (the agent deletes its own). Cleared
+# after each raw FTP run, the indexed entries of the HTTP rows left alone; once filled the disk.
+cache_folder="$prefix/drive_c/users/${USER:-$(id -un)}/AppData/Local/Microsoft/Windows/INetCache"
+clear_ftp_cache_copies() { find "$cache_folder" -type f -name "f$1\[*" -delete 2>/dev/null || true; }
 value() { sed -n "s/^$1=//p" | tr -d '\r' | tail -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -107,7 +114,7 @@ done
 target="$work/target.bin"
 target_win="$(windows_path "$target")"
 if [ $direct_link -eq 0 ]; then
-  /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/ports" --ftp-root "$data" --parent-pid $$ &
+  /usr/bin/python3 bench/bench_server.py --port-file "$work/ports" --ftp-root "$data" --parent-pid $$ &
   server_pid=$!
   wait_for_port_file "$work/ports" "$server_pid" 10
   http_port=$(port_in "$work/ports" http)
@@ -128,7 +135,7 @@ round_trips() {
   [ "$link" = direct ] && port_option=(--port 80)
   echo "== 7. round trips ($link): 100 KiB over a link of 50 ms round-trip time (median of $runs; connections and requests made)"
   : >"$log"
-  /usr/bin/python3 tests/bench/bench_server.py --port-file "$work/link-ports" --ftp-root "$data" --parent-pid $$ \
+  /usr/bin/python3 bench/bench_server.py --port-file "$work/link-ports" --ftp-root "$data" --parent-pid $$ \
                    --latency-ms 50 --log "$log" "${port_option[@]}" &
   link_pid=$!
   wait_for_port_file "$work/link-ports" "$link_pid" 10
@@ -277,12 +284,13 @@ for size in "${sizes[@]}"; do
       extra=(); [ "$method" = fetchverified ] && extra=("$digest")
       # shellcheck disable=SC2086  # the command and its URL, split on purpose
       pairs[$method]+="$(one_run ${command[$method]} "$size" "${extra[@]}")"$'\n'
+      [ "$method" = rawftp ] && clear_ftp_cache_copies "$size"
     done
   done
   for method in "${methods[@]}"; do
     read -r "took[$method]" "cpu[$method]" < <(medians "${pairs[$method]}")
   done
-  rm -rf "$prefix/drive_c/users/${USER:-$(id -un)}/AppData/Local/Microsoft/Windows/INetCache/"* 2>/dev/null || true
+  rm -rf "${cache_folder:?}/"* 2>/dev/null || true
   best=raw64
   for method in raw256 raw1024; do
     awk -v a="${took[$method]}" -v b="${took[$best]}" 'BEGIN { exit !(a > 0 && a < b) }' && best=$method

@@ -1,5 +1,5 @@
 # What the loopback servers and the programs that start them share: port files, the parent watch, the byte pattern, FTP, Wine paths.
-"""One copy of the pieces that testbed/server.py, testbed/demo_service.py, tests/bench/bench_server.py
+"""One copy of the pieces that testbed/server.py, testbed/demo_service.py, bench/bench_server.py
 and their tests all need. Scripts beside this file import it directly; others put testbed/ on
 sys.path first.
 

@@ -17,11 +17,11 @@
 namespace tamsel::agent {
 namespace {
 
+using testbed::FILE_URL;
+using testbed::FILES_HOST;
 using testbed::Route;
 
 constexpr char SERVICE_URL[] = "http://www.norvik.example/svc";
-constexpr char FILES[] = "files.norvik.example";
-constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
 
 class AgentSpineWire : public testbed::TestbedTest {};
 
@@ -148,12 +148,12 @@ TEST_F(AgentSpineWire, AFailedProbeRevokesTheRecentPassOfADownload) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Route("/f.bin", FILES).Times(1).Body("the file"));
+        loopback.Add(Route("/f.bin", FILES_HOST).Times(1).Body("the file"));
         test::FacedAgent agent;
         ASSERT_EQ(agent.FetchToFileEx(FILE_URL, wideTarget.c_str(), nullptr, 0, -1), S_OK);
         const DWORD passed = ::GetTickCount();
         loopback.Add(Route("/").Status(302).Header("Location: http://portal.example/login"));
-        loopback.Add(Route("/f.bin", FILES).Body("<html>log in to the hotel's network</html>"));
+        loopback.Add(Route("/f.bin", FILES_HOST).Body("<html>log in to the hotel's network</html>"));
         EXPECT_EQ(c.failing(agent), AGENT_E_NO_SESSION);
         const size_t before = loopback.Requests().size();
 

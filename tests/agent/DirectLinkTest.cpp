@@ -15,11 +15,11 @@ namespace tamsel::agent {
 namespace {
 
 using namespace test;
+using testbed::FILE_URL;
 using testbed::FILES_HOST;
 using testbed::Route;
 using testbed::SERVICE_HOST;
 
-constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
 constexpr char MOVED_URL[] = "http://files.norvik.example/moved.bin";
 constexpr char SERVICE_URL[] = "http://svc.norvik.example/dl/service.php";
 // SHA-256 of the first 100,000 bytes of the generated pattern (i % 251).

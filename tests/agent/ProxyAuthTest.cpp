@@ -15,12 +15,12 @@ namespace tamsel::agent {
 namespace {
 
 using testbed::RecordedRequest;
+using testbed::FILE_URL;
+using testbed::FILES_HOST;
 using testbed::Route;
+using testbed::SERVICE_HOST;
+using testbed::SERVICE_URL;
 
-constexpr char SERVICE_HOST[] = "svc.norvik.example";
-constexpr char SERVICE_URL[] = "http://svc.norvik.example/svc";
-constexpr char FILES_HOST[] = "files.norvik.example";
-constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
 constexpr char SECURE_FILE_URL[] = "https://files.norvik.example/f.bin";
 
 // What the proxy gets from a request that answers its challenge: "Basic " and base64 of user:password.

@@ -238,21 +238,6 @@ TEST_F(ServiceWire, QueryExReadsTheDigestInLowercaseAndRefusesAMalformedOne) {
     }
 }
 
-// As QueryDownload: a service URL or code that would split the request's lines goes nowhere.
-TEST_F(ServiceWire, QueryExRefusesAControlCharacterInEitherTextBeforeAnythingIsSent) {
-    const std::string serviceUrl = std::string(SERVICE_URL) + "?a=1\r\nX-Injected: 1";
-    std::string named(80, CANARY);
-    buffer.assign(512, CANARY);
-    EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), 512, serviceUrl.c_str(), "C", &fileSize, named.data(), 80),
-              E_INVALIDARG);
-    EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), 512, SERVICE_URL, "C\x7f", &fileSize, named.data(), 80),
-              E_INVALIDARG);
-    EXPECT_EQ(fileSize, 0);
-    EXPECT_EQ(buffer, std::string(512, CANARY));
-    EXPECT_EQ(named, std::string(80, CANARY));
-    EXPECT_TRUE(loopback.Requests().empty()) << "not even the probe goes out";
-}
-
 TEST_F(ServiceWire, QueryExWritesNeitherBufferWhenEitherIsTooSmall) {
     const std::string url = "http://dl.norvik.example/f.bin";
     const std::string digest(64, 'a');
@@ -407,40 +392,6 @@ TEST_F(ServiceWire, EachOperationStartsWithEmptySlots) {
     EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, SERVICE_URL, "C", &fileSize), AGENT_E_HTTP_STATUS);
     EXPECT_EQ(HttpSlot(), 502);
     EXPECT_EQ(ServiceSlot(), -1);
-}
-
-TEST_F(ServiceWire, EmptyOrRefusedArgumentsSendNothing) {
-    struct Case {
-        const char* what;
-        const char* url;
-        const char* code;
-        HRESULT query;
-        HRESULT report;
-    };
-    const Case cases[] = {
-        {"empty URL", "", "C", E_INVALIDARG, E_INVALIDARG},
-        {"empty URL and code", "", "", E_INVALIDARG, E_INVALIDARG},
-        {"empty code", SERVICE_URL, "", E_INVALIDARG, S_OK},  // Report sends it; see ReportSendsAnEmptyCodeAsIs
-        {"no scheme", "svc.norvik.example/dl", "C", E_INVALIDARG, E_INVALIDARG},
-        {"port out of range", "http://svc.norvik.example:70000/dl", "C", E_INVALIDARG, E_INVALIDARG},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(loopback.Reset());
-        loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
-        fileSize = -7;
-        EXPECT_EQ(agent.QueryDownload(buffer.data(), 512, c.url, c.code, &fileSize), c.query);
-        EXPECT_EQ(fileSize, 0);
-        EXPECT_TRUE(Posts().empty());
-        remaining = -7;
-        EXPECT_EQ(agent.ReportDownload(c.url, c.code, 1, &remaining), c.report);
-        if (c.report != S_OK) {
-            EXPECT_EQ(remaining, -1);
-            EXPECT_TRUE(Posts().empty());
-        }
-        EXPECT_EQ(HttpSlot(), -1);
-        EXPECT_EQ(ServiceSlot(), -1);
-    }
 }
 
 }  // namespace

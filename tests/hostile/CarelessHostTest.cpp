@@ -3,6 +3,7 @@
 #include "base/Handle.h"
 #include "hostile/HostileSupport.h"
 #include "support/AgentModule.h"
+#include "support/AutomationHost.h"
 
 #include <ocidl.h>
 #include <olectl.h>
@@ -14,9 +15,12 @@ namespace tamsel::hostile {
 namespace {
 
 using module::test::Agent;
+using module::test::CreateAgent;
+using module::test::CreateAutomation;
+using module::test::ErrorText;
+using module::test::Text;
 using testbed::Route;
 using namespace std::literals;
-
 
 // At its first report: every network operation of the same agent again, both getters, then the
 // host's last reference released.
@@ -191,50 +195,11 @@ public:
     int asked = 0;
 };
 
-// A counted string that may hold a NUL, as VBScript's "a" & Chr(0) & "b" is.
-PlatformString Text(std::wstring_view text) {
-    return PlatformString(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-}
-
-// The description and source of the thread's error record, as a script would show them.
-std::wstring ErrorText() {
-    IErrorInfo* info = nullptr;
-    if (::GetErrorInfo(0, &info) != S_OK) return L"<no error information>";
-    BSTR source = nullptr, description = nullptr;
-    info->GetSource(&source);
-    info->GetDescription(&description);
-    std::wstring text = std::wstring(source ? source : L"") + L": " + (description ? description : L"");
-    ::SysFreeString(source);
-    ::SysFreeString(description);
-    info->Release();
-    return text;
-}
-
 class CarelessHost : public HostileTest {
 protected:
     void SetUp() override {
         HostileTest::SetUp();
         ASSERT_NE(Agent().DllGetClassObject, nullptr) << "NorvikTamselAgent.dll is not beside the test";
-    }
-
-    InvTamselAgentOps* Create() {
-        void* factory = nullptr;
-        EXPECT_EQ(Agent().DllGetClassObject(CLSID_nvTamselAgent, IID_IClassFactory, &factory), S_OK);
-        if (factory == nullptr) return nullptr;
-        void* ops = nullptr;
-        EXPECT_EQ(static_cast<IClassFactory*>(factory)->CreateInstance(nullptr, IID_InvTamselAgentOps, &ops), S_OK);
-        static_cast<IClassFactory*>(factory)->Release();
-        return static_cast<InvTamselAgentOps*>(ops);
-    }
-
-    // The automation face of a new agent; the caller releases it.
-    InvTamselAgent2* CreateAutomation() {
-        InvTamselAgentOps* ops = Create();
-        if (ops == nullptr) return nullptr;
-        InvTamselAgent2* agent = nullptr;
-        EXPECT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
-        ops->Release();
-        return agent;
     }
 };
 
@@ -242,7 +207,7 @@ TEST_F(CarelessHost, SinkThatCallsAgainAndReleasesTheLastReferenceLeavesTheDownl
     // A service that would answer 500: a nested call that got through would leave its status behind.
     AddDownload(Route(FILE_PATH, FILES_HOST).Generated(1000000), FILE_PATH);
     ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Status(500)));
-    InvTamselAgentOps* agent = Create();
+    InvTamselAgentOps* agent = CreateAgent();
     ASSERT_NE(agent, nullptr);
     MeddlingSink sink(agent);
 
@@ -264,7 +229,7 @@ TEST_F(CarelessHost, EventSinkStopsTheDownloadAndFailuresCarryTheirSentence) {
     // A later interface's download makes its look with its own first request: no separate look.
     ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(8000000)));
     ASSERT_TRUE(loopback.Add(Route("/missing.bin", FILES_HOST).Status(404)));
-    InvTamselAgentOps* ops = Create();
+    InvTamselAgentOps* ops = CreateAgent();
     ASSERT_NE(ops, nullptr);
     InvTamselAgent2* agent = nullptr;
     IConnectionPointContainer* container = nullptr;
@@ -338,7 +303,7 @@ TEST_F(CarelessHost, HandlerThatQueriesDuringTheDownloadLeavesTheLastQuerysAnswe
     ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300000)));
     ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
         {{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "300000"}, {"sha256", digest}}))));
-    InvTamselAgentOps* ops = Create();
+    InvTamselAgentOps* ops = CreateAgent();
     ASSERT_NE(ops, nullptr);
     InvTamselAgent2* agent = nullptr;
     ASSERT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
@@ -386,7 +351,7 @@ TEST_F(CarelessHost, HandlerThatQueriesDuringTheDownloadLeavesTheLastQuerysAnswe
 TEST_F(CarelessHost, AnswerWithBytesAboveAsciiReachesTheScriptByteByByte) {
     ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
         {{"StatusCode", "1"}, {"downloadURL", "http://files.norvik.example/caf\xE9\xFF.bin"}, {"filesize", "5"}}))));
-    InvTamselAgentOps* ops = Create();
+    InvTamselAgentOps* ops = CreateAgent();
     ASSERT_NE(ops, nullptr);
     InvTamselAgent2* agent = nullptr;
     ASSERT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
@@ -400,77 +365,6 @@ TEST_F(CarelessHost, AnswerWithBytesAboveAsciiReachesTheScriptByteByByte) {
     ::SysFreeString(service);
     agent->Release();
     EXPECT_EQ(ops->Release(), 0u);
-}
-
-// A NUL inside any text argument would cut it short where it is read (the 8-bit operations, the file
-// system, the reading of a number): refused, naming the argument, before anything is sent, the probe
-// included, and nothing is written under the shortened path.
-TEST_F(CarelessHost, TextArgumentHoldingNulIsRefusedBeforeAnythingIsSent) {
-    ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300)));
-    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
-        {{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "300"}, {"dltotalcount", "3"}}))));
-    InvTamselAgent2* agent = CreateAutomation();
-    ASSERT_NE(agent, nullptr);
-    const std::wstring folderPath(folder.path.begin(), folder.path.end());
-    const PlatformString url = Text(L"http://files.norvik.example/f.bin"sv);
-    const PlatformString path = Text(folderPath + L"\\av.exe");
-    const PlatformString service = Text(L"http://svc.norvik.example/svc"sv);
-    const PlatformString code = Text(L"CODE"sv);
-    const PlatformString en = Text(L"en"sv);
-    VARIANT noSize;
-    noSize.vt = VT_ERROR;
-    noSize.scode = DISP_E_PARAMNOTFOUND;
-    VARIANT sizeText;
-    sizeText.vt = VT_BSTR;
-    sizeText.bstrVal = ::SysAllocStringLen(L"300\0x", 5);
-    BSTR answer = nullptr;
-    LONG remaining = 0;
-    const auto lookup = [&](BSTR lookupUrl, BSTR serial, BSTR language, BSTR type) {
-        const HRESULT hr = agent->LookupRedirect(lookupUrl, serial, language, type, &answer);
-        ::SysFreeString(answer);
-        return hr;
-    };
-    const auto query = [&](BSTR serviceUrl, BSTR what) {
-        const HRESULT hr = agent->QueryDownload(serviceUrl, what, &answer);
-        ::SysFreeString(answer);
-        return hr;
-    };
-    const auto download = [&](BSTR fileUrl, BSTR filePath, const VARIANT& size, BSTR sha256 = nullptr) {
-        return agent->Download(fileUrl, filePath, 0, size, sha256);
-    };
-    const auto report = [&](BSTR serviceUrl, BSTR what) {
-        return agent->ReportDownload(serviceUrl, what, VARIANT_TRUE, &remaining);
-    };
-    struct Row {
-        const wchar_t* argument;
-        std::function<HRESULT()> call;
-    };
-    const std::wstring digest(64, L'a');
-    const Row rows[] = {
-        {L"lookupUrl", [&] { return lookup(Text(L"http://x.example/\0x"sv).get(), code.get(), en.get(), en.get()); }},
-        {L"serial", [&] { return lookup(service.get(), Text(L"SN\0X"sv).get(), en.get(), en.get()); }},
-        {L"language", [&] { return lookup(service.get(), code.get(), Text(L"en\0"sv).get(), en.get()); }},
-        {L"type", [&] { return lookup(service.get(), code.get(), en.get(), Text(L"\0en"sv).get()); }},
-        {L"serviceUrl", [&] { return query(Text(L"http://svc.norvik.example/svc\0x"sv).get(), code.get()); }},
-        {L"code", [&] { return query(service.get(), Text(L"CODE\0X"sv).get()); }},
-        {L"url", [&] { return download(Text(L"http://files.norvik.example/f.bin\0x"sv).get(), path.get(), noSize); }},
-        {L"path", [&] { return download(url.get(), Text(folderPath + L"\\av" + L"\0.exe"s).get(), noSize); }},
-        {L"expectedSize", [&] { return download(url.get(), path.get(), sizeText); }},
-        {L"sha256", [&] { return download(url.get(), path.get(), noSize, Text(digest + L"\0x"s).get()); }},
-        {L"serviceUrl", [&] { return report(Text(L"http://svc.norvik.example/svc\0x"sv).get(), code.get()); }},
-        {L"code", [&] { return report(service.get(), Text(L"\0CODE"sv).get()); }},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(row.call(), E_INVALIDARG) << row.argument;
-        const std::wstring error = ErrorText();
-        const std::wstring sentence = std::wstring(L"the argument ") + row.argument + L" holds a NUL character";
-        EXPECT_NE(error.find(sentence), std::wstring::npos) << error;
-    }
-    EXPECT_TRUE(loopback.Requests().empty()) << "nothing reached the server, not even the probe";
-    EXPECT_FALSE(Exists(folder.File("av"))) << "the shortened path";
-    EXPECT_FALSE(Exists(folder.File("av.exe")));
-    ::VariantClear(&sizeText);
-    EXPECT_EQ(agent->Release(), 0u);
 }
 
 // The handler's answer is read as the platform converts it to a Boolean: only a true one cancels. One

@@ -2,9 +2,11 @@
 #include "support/Files.h"
 
 #include "base/Handle.h"
+#include "support/TestHandles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace tamsel::test {
@@ -40,6 +42,10 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
            written == bytes.size();
 }
 
+std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 ScratchFolder::ScratchFolder() {
     // Process id and a count: suites of both builds and several fixtures of one run never share a folder.
     static unsigned counter = 0;
@@ -68,6 +74,19 @@ std::string ScratchFolder::Write(const std::string& name, const std::string& byt
     const std::string file = File(name);
     EXPECT_TRUE(WriteWhole(file, bytes)) << "cannot write " << file;
     return file;
+}
+
+std::vector<std::string> ScratchFolder::Names() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    const web::FindHandle search(::FindFirstFileA((path + "\\*").c_str(), &found));
+    for (BOOL more = search ? TRUE : FALSE; more; more = ::FindNextFileA(search.get(), &found)) {
+        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") {
+            names.push_back(found.cFileName);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace tamsel::test

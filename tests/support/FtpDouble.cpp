@@ -268,4 +268,39 @@ bool FtpDouble::Transfer(Session& session, const std::string& text, uint64_t fro
     return true;
 }
 
+FtpScript ScriptedFile(bool refuseLogin, uint64_t fileSize, uint64_t sendBeforeDrop, unsigned holdAtRetr) {
+    FtpScript script;
+    script.refuseLogin = refuseLogin;
+    script.fileSize = fileSize;
+    script.sendBeforeDrop = sendBeforeDrop;
+    script.holdAtRetr = holdAtRetr;
+    return script;
+}
+
+FtpScript SilentAt(FtpScript script, const char* reply, unsigned nth) {
+    script.silentAt = reply;
+    script.silentNth = nth;
+    return script;
+}
+
+FtpScript ListingHeld(FtpScript script) {
+    script.holdListing = true;
+    return script;
+}
+
+FtpScript PassiveRefused(FtpScript script) {
+    script.refusePassive = true;
+    return script;
+}
+
+std::string FtpUrl(const FtpDouble& server) {
+    return "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/file.bin";
+}
+
+size_t Retrievals(FtpDouble& server) {
+    size_t count = 0;
+    for (const std::string& command : server.Commands()) count += command.rfind("RETR", 0) == 0 ? 1 : 0;
+    return count;
+}
+
 }  // namespace tamsel::test

@@ -85,4 +85,20 @@ private:
     std::thread m_acceptor;
 };
 
+// What most FTP tests script: a login refused or not, the file's size, how much of it RETR sends, and
+// which RETR (from 1) keeps its connections open and silent (0: none).
+FtpScript ScriptedFile(bool refuseLogin, uint64_t fileSize, uint64_t sendBeforeDrop, unsigned holdAtRetr = 0);
+// The file of script, whose reply to `reply` (its nth, counted from 1 over all connections; 0: every one)
+// never comes.
+FtpScript SilentAt(FtpScript script, const char* reply, unsigned nth);
+// The file of script, whose listing's data connection stays open and silent.
+FtpScript ListingHeld(FtpScript script);
+// The file of script, in active mode only: PASV and EPSV refused.
+FtpScript PassiveRefused(FtpScript script);
+
+// The double's file, as a download asks for it.
+std::string FtpUrl(const FtpDouble& server);
+// How many RETRs the double received: where the downloads stopped.
+size_t Retrievals(FtpDouble& server);
+
 }  // namespace tamsel::test

@@ -1,4 +1,5 @@
-// A host's progress sink for the tests: records every call in order and follows a cancel script.
+// Hosts' progress sinks for the tests: one that records every call in order and follows a cancel script,
+// and one with bytes that records percents and (received, total) pairs.
 #include "support/RecordingSink.h"
 
 namespace tamsel::test {
@@ -55,6 +56,26 @@ std::vector<LONG> RecordingSink::Values(SinkCall::Kind kind) const {
         last = progress.value;
     }
     return ::testing::AssertionSuccess();
+}
+
+HRESULT BytesSink::QueryInterface(REFIID iid, void** out) {
+    *out = ::IsEqualIID(iid, IID_ProgressSink2) || ::IsEqualIID(iid, IID_ProgressSink) ? this : nullptr;
+    if (*out == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+HRESULT BytesSink::NotifyProgress(LONG percent, LONG* cancel) {
+    percents.push_back(percent);
+    if (percent >= cancelAtPercent) *cancel = 1;
+    return S_OK;
+}
+
+HRESULT BytesSink::NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) {
+    if (atFirstBytes && bytes.empty()) atFirstBytes();
+    bytes.emplace_back(received, total);
+    if (received >= cancelAtBytes) *cancel = 1;
+    return S_OK;
 }
 
 }  // namespace tamsel::test

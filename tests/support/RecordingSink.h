@@ -1,4 +1,5 @@
-// A host's progress sink for the tests: records every call in order and follows a cancel script.
+// Hosts' progress sinks for the tests: one that records every call in order and follows a cancel script,
+// and one with bytes that records percents and (received, total) pairs.
 #pragma once
 
 #include "include/NorvikTamselAgent.h"
@@ -6,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace tamsel::test {
@@ -58,6 +62,25 @@ private:
 
     SinkScript m_script;
     size_t m_reports = 0;
+};
+
+// A sink with bytes: records percents and (received, total) pairs, and can cancel from either. Its count
+// starts at 1; a download that asks it for ProgressSink2 gives that reference back.
+class BytesSink final : public ProgressSink2 {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
+    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG percent, LONG* cancel) override;
+    HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) override;
+
+    LONG references = 1;
+    LONG cancelAtPercent = 1000;
+    LONGLONG cancelAtBytes = INT64_MAX;
+    std::vector<LONG> percents;
+    std::vector<std::pair<LONGLONG, LONGLONG>> bytes;
+    std::function<void()> atFirstBytes;  // run at the first NotifyBytes, the download held mid-way
 };
 
 }  // namespace tamsel::test

@@ -17,6 +17,13 @@ inline constexpr char MAKER_HOST[] = "www.norvik.example";
 // Hosts of the service and of the files it hands out, as the wire tests name them.
 inline constexpr char SERVICE_HOST[] = "svc.norvik.example";
 inline constexpr char FILES_HOST[] = "files.norvik.example";
+// The file and the service most agent wire tests script on those hosts.
+inline constexpr char FILE_URL[] = "http://files.norvik.example/f.bin";
+inline constexpr char FILE_PATH[] = "/f.bin";
+inline constexpr char SERVICE_URL[] = "http://svc.norvik.example/svc";
+// A file whose Location look the suites answer apart (see AddDownload), for bodies of any size.
+inline constexpr char BIG_FILE_URL[] = "http://files.norvik.example/big.bin";
+inline constexpr char BIG_FILE_PATH[] = "/big.bin";
 
 // One scripted answer, built fluently: Route("/svc").Status(302).Header("Location: http://x/").
 // A route answers requests for its host whose path and query equal target exactly, or, failing that,

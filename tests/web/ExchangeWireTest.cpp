@@ -7,7 +7,7 @@
 #include "support/Pattern.h"
 #include "support/Testbed.h"
 #include "web/Handle.h"
-#include "web/WireDoubles.h"
+#include "support/WireDoubles.h"
 
 #include <memory>
 #include <string>

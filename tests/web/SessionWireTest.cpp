@@ -5,7 +5,7 @@
 #include "support/Pattern.h"
 #include "support/Testbed.h"
 #include "web/Internet.h"
-#include "web/WireDoubles.h"
+#include "support/WireDoubles.h"
 
 #include <memory>
 #include <string>

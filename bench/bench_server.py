@@ -31,7 +31,7 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'testbed'))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'testbed'))
 import loopback  # noqa: E402
 
 BLOCK = memoryview(loopback.pattern(16384))  # about 4 MiB: few sends per body

@@ -30,8 +30,8 @@
 #include "agent/SafeDownload.h"
 #include "agent/Sha256.h"
 #include "markup/ReplyField.h"
-#include "tests/bench/BenchClock.h"
-#include "tests/bench/RawWinInet.h"
+#include "bench/BenchClock.h"
+#include "bench/RawWinInet.h"
 #include "web/FixedUrls.h"
 #include "web/WebSession.h"
 

@@ -1,4 +1,5 @@
-// What the exchange wire tests share: the hosts they script, and the body consumer they hand to SendGet.
+// What the exchange wire tests (web's, and the progress beneath a download) share: the hosts they script,
+// and the body consumer they hand to SendGet.
 #pragma once
 
 #include "support/Bounded.h"
@@ -19,8 +20,8 @@ using testbed::RecordedRequest;
 using testbed::Route;
 
 // The hosts the wire tests script on the loopback server.
-inline constexpr char SERVICE_HOST[] = "svc.norvik.example";
-inline constexpr char FILES_HOST[] = "files.norvik.example";
+using testbed::FILES_HOST;
+using testbed::SERVICE_HOST;
 
 // Keeps what it is given; can refuse the body at its start, or fail the failWriteAt-th write (1-based).
 class RecordingConsumer final : public BodyConsumer {

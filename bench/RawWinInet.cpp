@@ -1,7 +1,7 @@
 // The yardsticks: plain WinINet transfers and service requests, written the way a careful host would.
-#include "tests/bench/RawWinInet.h"
+#include "bench/RawWinInet.h"
 
-#include "tests/bench/BenchClock.h"
+#include "bench/BenchClock.h"
 #include "web/Handle.h"
 
 #include <memory>
