@@ -298,6 +298,34 @@ TEST_F(ResilientWire, ACallWithResumeGoesOnFromAnEarlierCallsPartialFile) {
     EXPECT_EQ(info.bytesReceived, LONGLONG(SIZE) - kept);
 }
 
+// The deadline ends a transfer still running as a stall would, and a stall bound of the call's own ends
+// each attempt's stall there; RESUME keeps what arrived.
+TEST_F(ResilientWire, TheDeadlineAndTheCallsStallBoundEndTransfersAsStalls) {
+    const struct {
+        const char* why;
+        ULONG deadlineMs, stallMs;
+        ULONG attempts;
+    } cases[] = {
+        {"a deadline inside the first transfer", 1500, 0, 1},
+        {"a stall bound of half a second, twice", 0, 500, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(loopback.Reset());
+        ::DeleteFileA((target + ".tamsel-partial").c_str());
+        ::DeleteFileA((target + ".tamsel-resume").c_str());
+        loopback.Add(File().Header("ETag: \"a\"").StallAfter(8192));
+        policy.maxAttempts = 2;
+        policy.deadlineMs = c.deadlineMs;
+        policy.stallMs = c.stallMs;
+        EXPECT_EQ(Fetch(Sources({FILE_URL}), nullptr, RESUME), AGENT_E_BROKEN);
+        EXPECT_EQ(info.attempts, c.attempts);
+        EXPECT_EQ(info.lastAttemptResult, AGENT_E_BROKEN);
+        EXPECT_EQ(SizeOf(target + ".tamsel-partial"), 8192);
+        EXPECT_FALSE(Exists(target));
+    }
+}
+
 // A cancel set at the first report of a wait is honoured there: nothing more is reported or sent.
 TEST_F(ResilientWire, ACancelDuringAWaitEndsItAtThatReport) {
     loopback.Add(Refusal(503).Header("Retry-After: 30"));
