@@ -19,12 +19,14 @@
 namespace tamsel::web {
 class WebSession;
 struct DownloadAsk;
+struct DownloadResult;
 struct WebReply;
 }
 
 namespace tamsel::agent {
 
 class DownloadProgress;
+class HashedBody;
 class PartialDownload;
 struct AttemptSetup;
 struct AttemptTally;
@@ -128,6 +130,8 @@ private:
                     ResilientOutcome& outcome);
     AttemptEnd TryOnce(const std::string& url, AttemptSetup& setup, std::optional<ResumePoint> point,
                        DownloadProgress* progress, AttemptTally& tally, DownloadOutcome& outcome);
+    bool SettleTry(const web::DownloadResult& transfer, PartialDownload& partial, HashedBody& hashed,
+                   const AttemptSetup& setup, AttemptEnd& end, DownloadOutcome& outcome);
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;

@@ -103,8 +103,6 @@ struct Reach {
 struct DownloadOutcome : Answer {
     Reach reach;
     uint32_t localError = 0;  // LocalFile: the platform's error (0: it gave none)
-    // HttpStatus with no status: the platform's error of the exchange that could not be made (0: none given).
-    uint32_t exchangeError = 0;
 };
 
 // How far a download that retries may go. Every field is in force as given: the face applies its defaults.
@@ -134,7 +132,8 @@ struct AttemptEnd {
     Reason reason = Reason::Done;
     int32_t httpStatus = 0;      // the status its reply came with; 0: none
     uint32_t localError = 0;     // as DownloadOutcome's
-    uint32_t exchangeError = 0;  // as DownloadOutcome's
+    // HttpStatus with no status: the platform's error of the exchange that could not be made (0: none given).
+    uint32_t exchangeError = 0;
 };
 
 // What a download that retries did, whatever its outcome.

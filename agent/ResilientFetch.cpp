@@ -202,6 +202,9 @@ Reason AgentObject::Attempts(const ResilientRequest& request, AttemptSetup& setu
         if (step.retry && !WaitTelling(step.waitMs, progress, outcome.reach, info.waitedMs)) {
             step = {false, 0, 0, Reason::Cancelled};
         }
+        // A wait that took what the deadline left leaves no time for another attempt.
+        const uint64_t stopAt = setup.ask.pace.stopAt;
+        if (step.retry && stopAt != 0 && ::GetTickCount64() >= stopAt) step = {false, 0, 0, end.reason};
         if (!step.retry) {
             LeaveNothing(request, setup, tally);
             return step.reason;
@@ -250,27 +253,37 @@ AttemptEnd AgentObject::TryOnce(const std::string& url, AttemptSetup& setup, std
             point.reset();  // the server cannot continue that file: ask for all of it, once
             continue;
         }
-        DownloadFacts facts = SafeFacts(transfer, partial, hashed, expected);
-        end.reason = Judged(facts, setup.paths.target, outcome);
-        if (end.reason == Reason::DigestMismatch && partial.MaySplice()) {
-            // The bytes kept and the rest may be of two files: the whole once more, before the digest is
-            // called wrong.
-            partial.Abandon(false);
+        if (!SettleTry(transfer, partial, hashed, setup, end, outcome)) {
             point.reset();
             continue;
         }
-        end.localError = end.reason == Reason::LocalFile ? outcome.localError : 0;
-        if (end.reason != Reason::Done) {
-            // Bytes past the expected size, or bytes whose digest does not match, are no start to go on from.
-            partial.Abandon(facts.transfer.end != web::TransferEnd::TooLong && end.reason != Reason::DigestMismatch);
-            return end;
-        }
-        if (partial.Replace()) return end;
-        end.localError = outcome.localError = ::GetLastError();
-        end.reason = Reason::LocalFile;
-        partial.Abandon();
         return end;
     }
+}
+
+// How the try ended, once the partial file took the target's place or was left for the next attempt;
+// false when the whole file is to be asked for once more, from its first byte.
+bool AgentObject::SettleTry(const web::DownloadResult& transfer, PartialDownload& partial, HashedBody& hashed,
+                            const AttemptSetup& setup, AttemptEnd& end, DownloadOutcome& outcome) {
+    DownloadFacts facts = SafeFacts(transfer, partial, hashed, ExpectedSize(setup.ask.expectedSize));
+    end.reason = Judged(facts, setup.paths.target, outcome);
+    if (end.reason == Reason::DigestMismatch && partial.MaySplice()) {
+        // The bytes kept and the rest may be of two files: the whole once more, before the digest is
+        // called wrong.
+        partial.Abandon(false);
+        return false;
+    }
+    end.localError = end.reason == Reason::LocalFile ? outcome.localError : 0;
+    if (end.reason != Reason::Done) {
+        // Bytes past the expected size, or bytes whose digest does not match, are no start to go on from.
+        partial.Abandon(facts.transfer.end != web::TransferEnd::TooLong && end.reason != Reason::DigestMismatch);
+        return true;
+    }
+    if (partial.Replace()) return true;
+    end.localError = outcome.localError = ::GetLastError();
+    end.reason = Reason::LocalFile;
+    partial.Abandon();
+    return true;
 }
 
 }  // namespace tamsel::agent
