@@ -247,7 +247,10 @@ struct DECLSPEC_UUID("1AF71089-17E1-4B2A-BD43-E3F1FE2BCF3A") InvTamselAgentOps4 
                                                            ProgressSink* progress, ULONG flags, LONGLONG expectedSize,
                                                            const char* sha256, const TAMSEL_DOWNLOAD_POLICY* policy,
                                                            TAMSEL_DOWNLOAD_INFO* info) = 0;
-    // ReportDownload, telling the service also what info says (null: nothing more than ReportDownload).
+    // ReportDownload, telling the service also what info says (null: nothing more than ReportDownload):
+    // attempts, the source that delivered the file, the download call's final result (the one this object
+    // answered for the info it filled last; for an info it did not fill, its lastAttemptResult), the
+    // bytes resumed and the time waited. An info of a size the agent does not know is E_INVALIDARG.
     virtual HRESULT STDMETHODCALLTYPE ReportDownloadEx(const char* serviceUrl, const char* code, LONG success,
                                                        const TAMSEL_DOWNLOAD_INFO* info, LONG* remaining) = 0;
     // Credentials the object's later requests answer a proxy's challenge with (in place of the system's):

@@ -36,6 +36,7 @@ RequestShape DownloadShape(const DownloadAsk& ask) {
     get.async = true;
     get.proxy = ask.proxy;
     get.redirects = ask.followRedirects ? MAX_REDIRECTS : 0;
+    get.stopAt = ask.pace.stopAt;
     if (ask.resumeFrom > 0) {
         get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\n";
         // No validator: a digest of the whole file is what proves the part continues it.

@@ -8,6 +8,9 @@
 #include "support/ServiceReply.h"
 #include "support/Testbed.h"
 
+#include <windows.h>
+#include <wininet.h>
+
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -298,30 +301,38 @@ TEST_F(ResilientWire, ACallWithResumeGoesOnFromAnEarlierCallsPartialFile) {
     EXPECT_EQ(info.bytesReceived, LONGLONG(SIZE) - kept);
 }
 
-// The deadline ends a transfer still running as a stall would, and a stall bound of the call's own ends
-// each attempt's stall there; RESUME keeps what arrived.
+// The deadline ends a transfer still running as a stall would, and a request still unanswered as a
+// timeout; a stall bound of the call's own ends each attempt's stall there. RESUME keeps what arrived.
 TEST_F(ResilientWire, TheDeadlineAndTheCallsStallBoundEndTransfersAsStalls) {
     const struct {
         const char* why;
+        Route route;
         ULONG deadlineMs, stallMs;
+        HRESULT result;
         ULONG attempts;
+        HRESULT lastAttempt;
+        LONGLONG kept;
     } cases[] = {
-        {"a deadline inside the first transfer", 1500, 0, 1},
-        {"a stall bound of half a second, twice", 0, 500, 2},
+        {"a deadline inside the first transfer", File().Header("ETag: \"a\"").StallAfter(8192), 1500, 0,
+         AGENT_E_BROKEN, 1, AGENT_E_BROKEN, 8192},
+        {"a stall bound of half a second, twice", File().Header("ETag: \"a\"").StallAfter(8192), 0, 500,
+         AGENT_E_BROKEN, 2, AGENT_E_BROKEN, 8192},
+        {"a deadline while the server never answers", Route(FILE_PATH, FILES_HOST).NeverAnswer(), 1500, 0,
+         AGENT_E_HTTP_STATUS, 1, HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT), -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         ASSERT_TRUE(loopback.Reset());
         ::DeleteFileA((target + ".tamsel-partial").c_str());
         ::DeleteFileA((target + ".tamsel-resume").c_str());
-        loopback.Add(File().Header("ETag: \"a\"").StallAfter(8192));
+        loopback.Add(c.route);
         policy.maxAttempts = 2;
         policy.deadlineMs = c.deadlineMs;
         policy.stallMs = c.stallMs;
-        EXPECT_EQ(Fetch(Sources({FILE_URL}), nullptr, RESUME), AGENT_E_BROKEN);
+        EXPECT_EQ(Fetch(Sources({FILE_URL}), nullptr, RESUME), c.result);
         EXPECT_EQ(info.attempts, c.attempts);
-        EXPECT_EQ(info.lastAttemptResult, AGENT_E_BROKEN);
-        EXPECT_EQ(SizeOf(target + ".tamsel-partial"), 8192);
+        EXPECT_EQ(info.lastAttemptResult, c.lastAttempt);
+        EXPECT_EQ(SizeOf(target + ".tamsel-partial"), c.kept);
         EXPECT_FALSE(Exists(target));
     }
 }
