@@ -5,6 +5,7 @@
 #include "agent/Sha256.h"
 #include "support/Files.h"
 #include "support/Pattern.h"
+#include "support/RecordingSink.h"
 #include "support/ServiceReply.h"
 #include "support/Testbed.h"
 
@@ -361,6 +362,19 @@ TEST_F(ResilientWire, ACancelDuringAWaitEndsItAtThatReport) {
     EXPECT_EQ(Fetch(Sources({FILE_URL})), E_ABORT);
     EXPECT_EQ(sinkOf.retries.size(), 1u);
     EXPECT_EQ(sinkOf.reports, 0u);
+    EXPECT_EQ(Downloads().size(), 1u);
+
+    // A sink of percentages alone hears the wait as its percentage (0: no length known yet), and cancels it.
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Refusal(503).Header("Retry-After: 30"));
+    loopback.Add(File());
+    SinkScript script;
+    script.cancelAtReport = 1;
+    RecordingSink percents(script);
+    EXPECT_EQ(Fetch(Sources({FILE_URL}), nullptr, 0, &percents), E_ABORT);
+    EXPECT_EQ(percents.Codes(), std::vector<LONG>{PROGRESS_CODE});
+    EXPECT_EQ(percents.Percents(), std::vector<LONG>{0});
+    EXPECT_EQ(percents.references, 1);
     EXPECT_EQ(Downloads().size(), 1u);
 }
 
