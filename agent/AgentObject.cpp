@@ -77,7 +77,9 @@ Reason DownloadRefusal(const DownloadRequest& request) {
 // A download that retries refuses, beside a download's own refusals: no source or more than it takes, an
 // empty source or one holding a control character, a policy out of its bounds.
 Reason ResilientRefusal(const ResilientRequest& request) {
-    const auto unusable = [](const std::string& source) { return source.empty() || HoldsControlCharacter(source.c_str()); };
+    const auto unusable = [](const std::string& source) {
+        return source.empty() || HoldsControlCharacter(source.c_str());
+    };
     const DownloadPolicy& policy = request.policy;
     const bool refused = request.sources.empty() || request.sources.size() > ResilientRequest::MAX_SOURCES ||
                          std::any_of(request.sources.begin(), request.sources.end(), unusable) ||

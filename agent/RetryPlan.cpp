@@ -37,7 +37,9 @@ bool IsPassingFailure(uint32_t exchangeError) noexcept {
 }
 
 RetryKind KindOfStatus(const AttemptEnd& end) noexcept {
-    if (end.httpStatus == 0) return IsPassingFailure(end.exchangeError) ? RetryKind::SameSource : RetryKind::OtherSource;
+    if (end.httpStatus == 0) {
+        return IsPassingFailure(end.exchangeError) ? RetryKind::SameSource : RetryKind::OtherSource;
+    }
     if (end.httpStatus == HTTP_STATUS_PROXY_AUTH_REQ) return RetryKind::Finish;
     return IsRetriedStatus(end.httpStatus) ? RetryKind::SameSource : RetryKind::OtherSource;
 }

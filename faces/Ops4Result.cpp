@@ -100,7 +100,8 @@ HRESULT QuerySourcesResult(const agent::QueryAnswer& answer, char* sources, ULON
     // The list's last zero is the one the caller-buffer rule adds to any text.
     const bool named = answer.digestState == agent::DigestState::Named;
     const std::string digest = named ? agent::DigestText(answer.digest) : std::string();
-    RETURN_HR_IF(AGENT_E_BUFFER_TOO_SMALL, !FitsCallerBuffer(list, sourcesSize) || !FitsCallerBuffer(digest, sha256Size));
+    RETURN_HR_IF(AGENT_E_BUFFER_TOO_SMALL,
+                 !FitsCallerBuffer(list, sourcesSize) || !FitsCallerBuffer(digest, sha256Size));
     CopyToCallerBuffer(list, sources, sourcesSize);
     CopyToCallerBuffer(digest, sha256, sha256Size);
     *fileSize = answer.size;

@@ -68,7 +68,9 @@ public:
         for (;;) {
             const ULONGLONG now = ::GetTickCount64();
             const uint64_t allowed = m_rate * (now - m_start) / 1000;
-            if (allowed >= taken + least) return static_cast<DWORD>(std::min<uint64_t>({room, quarter, allowed - taken}));
+            if (allowed >= taken + least) {
+                return static_cast<DWORD>(std::min<uint64_t>({room, quarter, allowed - taken}));
+            }
             if (now >= deadline) return 0;
             const uint64_t missing = taken + least - allowed;
             const ULONGLONG wait = std::min<ULONGLONG>(missing * 1000 / m_rate + 1, deadline - now);

@@ -46,10 +46,10 @@ TEST_F(ResilientDisk, AFileThatCannotFitIsRefusedBeforeItsFirstByte) {
         LONGLONG expected;
     } cases[] = {
         {"the length the reply announces", Route(FILE_PATH, FILES_HOST).Generated(4u << 20), -1},
-        {"the size expected, the reply announcing none", Route(FILE_PATH, FILES_HOST).Generated(4u << 20).NoContentLength(),
-         4u << 20},
-        {"3.5 MiB: the file would fit, the margin of 1 MiB beside it not", Route(FILE_PATH, FILES_HOST).Generated(7u << 19),
-         -1},
+        {"the size expected, the reply announcing none",
+         Route(FILE_PATH, FILES_HOST).Generated(4u << 20).NoContentLength(), 4u << 20},
+        {"3.5 MiB: the file would fit, the margin of 1 MiB beside it not",
+         Route(FILE_PATH, FILES_HOST).Generated(7u << 19), -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);

@@ -181,8 +181,8 @@ TEST_F(ResilientWire, EachCauseIsRetriedOrNotAsTheRulesSay) {
     const HRESULT STATUS = AGENT_E_HTTP_STATUS;
     std::vector<Case> cases;
     for (int status : {408, 429, 500, 502, 503, 504}) {
-        cases.push_back({"a retried status, then the file", {Refusal(status), File()}, one, false, 0, 0, S_OK, 2, 0, S_OK,
-                         200, 0, {{2, 0, STATUS, 0}}});
+        cases.push_back({"a retried status, then the file", {Refusal(status), File()}, one, false, 0, 0, S_OK, 2, 0,
+                         S_OK, 200, 0, {{2, 0, STATUS, 0}}});
     }
     cases.insert(cases.end(), {
         {"a connection closed before any answer", {Route(FILE_PATH, FILES_HOST).CloseWithoutAnswer().Times(1), File()},
@@ -399,14 +399,17 @@ TEST_F(ResilientWire, TheReportTellsTheServiceWhatEachDownloadDid) {
         ASSERT_TRUE(loopback.Reset());
         for (const Route& route : row.routes) loopback.Add(route);
         const HRESULT result = Fetch(row.sources);
-        loopback.Add(Route("/dl/service.php", testbed::SERVICE_HOST).Method("POST").Body(ServiceReply({{"StatusCode", "1"}})));
+        const std::string reply = ServiceReply({{"StatusCode", "1"}});
+        loopback.Add(Route("/dl/service.php", testbed::SERVICE_HOST).Method("POST").Body(reply));
         LONG remaining = 0;
         ASSERT_EQ(agent.ReportDownloadEx(SERVICE_URL, "C", result == S_OK, &info, &remaining), S_OK);
         std::string body;
         for (const RecordedRequest& request : loopback.Requests()) {
             if (request.RequestLine().compare(0, 5, "POST ") == 0) body = request.Body();
         }
-        for (const auto& [name, value] : row.fields) EXPECT_NE(body.find(field(name, value)), std::string::npos) << name;
+        for (const auto& [name, value] : row.fields) {
+            EXPECT_NE(body.find(field(name, value)), std::string::npos) << name;
+        }
         EXPECT_NE(body.find(field("waitedMs", std::to_string(info.waitedMs))), std::string::npos);
     }
 }

@@ -283,8 +283,11 @@ TEST_F(ServiceWire, QuerySourcesListsTheMirrorsAfterTheDownloadUrlAndWritesBothO
     const std::string list = url + '\0' + "http://m1.norvik.example/f.bin" + '\0' + "http://m2.norvik.example/f.bin" +
                              '\0' + '\0';
     const std::string digest(64, 'b');
-    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"downloadURL", url}, {"mirrorURL", "http://m1.norvik.example/f.bin"},
-                                      {"filesize", "9"}, {"mirrorURL", "http://m2.norvik.example/f.bin"},
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"},
+                                      {"downloadURL", url},
+                                      {"mirrorURL", "http://m1.norvik.example/f.bin"},
+                                      {"filesize", "9"},
+                                      {"mirrorURL", "http://m2.norvik.example/f.bin"},
                                       {"sha256", digest}})));
     const ULONG size = static_cast<ULONG>(list.size());
     const std::pair<ULONG, ULONG> tooSmall[] = {{size - 1, 65}, {size, 64}, {0, 65}};
