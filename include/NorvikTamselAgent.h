@@ -116,8 +116,9 @@ typedef struct TAMSEL_DOWNLOAD_POLICY {
     ULONG connections;        // at most this many at once, 0..4 (0 and 1: one; more are taken, one is used)
 } TAMSEL_DOWNLOAD_POLICY;
 
-// What FetchToFileResilient did, filled whatever its result (when the pointer is not null and cbSize
-// is known: the caller sets cbSize to sizeof(TAMSEL_DOWNLOAD_INFO) of this header). Later versions only
+// What FetchToFileResilient did, filled whatever its result but AGENT_E_BUSY, which changes nothing (when
+// the pointer is not null and cbSize is known: the caller sets cbSize to sizeof(TAMSEL_DOWNLOAD_INFO) of
+// this header); a call refused before anything was sent fills it with zeros. Later versions only
 // grow at the end; a size the agent does not know is E_INVALIDARG, nothing written.
 typedef struct TAMSEL_DOWNLOAD_INFO {
     ULONG cbSize;
