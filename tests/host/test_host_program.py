@@ -39,7 +39,8 @@ def host_command(*words, dll=True):
 def wine_environment(proxy=None):
     # A UTF-8 locale: Wine turns the Unix arguments into the program's UTF-16 ones through it.
     environment = dict(os.environ, WINEDEBUG='-all', LC_ALL='C.UTF-8')
-    environment.pop('http_proxy', None)
+    for name in ('http_proxy', 'TAMSEL_PROXY_PASSWORD'):
+        environment.pop(name, None)
     if proxy:
         environment['http_proxy'] = proxy
     return environment
@@ -163,6 +164,10 @@ class Arguments(unittest.TestCase):
             (('fetch', 'http://x/f', 'f', '--retries', '2'), '--retries is not an option of fetch'),
             (('get', SERVICE_URL, 'CODE', 'folder', '--retries', '11'), '--retries needs a count from 0 to 10'),
             (('fetch', 'http://x/f', 'f', '--expect-size', '-5'), '--expect-size needs a size in bytes'),
+            (('report', SERVICE_URL, 'CODE', 'success', '--proxy-user'), '--proxy-user needs a user name'),
+            # No TAMSEL_PROXY_PASSWORD and no console to type it at (input is not one): nothing is sent.
+            (('--proxy-user', 'someone', 'report', SERVICE_URL, 'CODE', 'success'),
+             '--proxy-user needs the password in TAMSEL_PROXY_PASSWORD or typed at a console'),
         ]
         for words, message in cases:
             code, out, err = run_host(*words, dll=False)
