@@ -8,6 +8,7 @@
 #include "base/Handle.h"
 #include "base/Implements.h"
 #include "include/NorvikTamselAgent.h"
+#include "web/ProxyCredentials.h"
 
 #include <cstdint>
 #include <string>
