@@ -8,11 +8,7 @@
 #include "base/Result.h"
 #include "faces/Ops4Result.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cwchar>
 #include <optional>
-#include <type_traits>
 
 namespace tamsel::automation {
 namespace {

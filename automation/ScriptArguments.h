@@ -13,8 +13,9 @@
 
 namespace tamsel::automation {
 
-// Reads a text argument named name. A NUL inside it is refused (the operations, the file system and the
-// platform's number reading stop at it and would act on a shorter text than the caller gave). Into a
+// Reads a text argument named name. A NUL inside it is refused: a BSTR is counted, but the operations, the
+// file system and the platform's number reading stop at its first NUL and would act on a shorter text than
+// the caller gave (a path "C:\dl\av" & Chr(0) & ".exe" would write C:\dl\av). Into a
 // std::string goes a text that is sent (URLs, serial, language, type, code, digest), which must be
 // printable ASCII; into a std::wstring a path or a number given as text, as it is; into a SecretText a
 // credential, so that no copy of it is left unwiped. A null BSTR is the empty text.
