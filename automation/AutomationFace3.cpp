@@ -15,11 +15,17 @@ namespace {
 
 using agent::DownloadPolicy;
 
-const PolicyField MAX_ATTEMPTS = {L"MaxAttempts", &DownloadPolicy::maxAttempts, DownloadPolicy::MAX_ATTEMPTS, 5};
-const PolicyField MAX_RETRY_WAIT = {L"MaxRetryWait", &DownloadPolicy::maxRetryWaitMs, LONG_MAX, 60000};
-const PolicyField DEADLINE = {L"Deadline", &DownloadPolicy::deadlineMs, LONG_MAX, 0};
-const PolicyField MAX_BYTES_PER_SECOND = {L"MaxBytesPerSecond", &DownloadPolicy::maxBytesPerSecond, LONG_MAX, 0};
-const PolicyField CONNECTIONS = {L"Connections", &DownloadPolicy::connections, DownloadPolicy::MAX_CONNECTIONS, 1};
+// The policy's own defaults, which 0 puts back; a property is a long, so its values end at LONG_MAX.
+constexpr DownloadPolicy DEFAULTS{};
+const PolicyField MAX_ATTEMPTS = {L"MaxAttempts", &DownloadPolicy::maxAttempts, DownloadPolicy::MAX_ATTEMPTS,
+                                  DEFAULTS.maxAttempts};
+const PolicyField MAX_RETRY_WAIT = {L"MaxRetryWait", &DownloadPolicy::maxRetryWaitMs, LONG_MAX,
+                                    DEFAULTS.maxRetryWaitMs};
+const PolicyField DEADLINE = {L"Deadline", &DownloadPolicy::deadlineMs, LONG_MAX, DEFAULTS.deadlineMs};
+const PolicyField MAX_BYTES_PER_SECOND = {L"MaxBytesPerSecond", &DownloadPolicy::maxBytesPerSecond, LONG_MAX,
+                                          DEFAULTS.maxBytesPerSecond};
+const PolicyField CONNECTIONS = {L"Connections", &DownloadPolicy::connections, DownloadPolicy::MAX_CONNECTIONS,
+                                 DEFAULTS.connections};
 
 const wchar_t* const USER_WITH_COLON = L"the property ProxyUser holds ':', which Basic authentication cannot carry";
 
