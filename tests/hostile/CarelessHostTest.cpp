@@ -12,6 +12,7 @@
 #include <climits>
 #include <functional>
 #include <string_view>
+#include <tuple>
 
 namespace tamsel::hostile {
 namespace {
@@ -698,6 +699,14 @@ constexpr uint64_t SOURCES_SIZE = 50000;
 TEST_F(CarelessHost, DownloadFromTakesSourcesInEveryFormAScriptGivesThem) {
     InvTamselAgent3* agent = CreateAutomation<InvTamselAgent3>();
     ASSERT_NE(agent, nullptr);
+    IConnectionPointContainer* container = nullptr;
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(agent->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    ASSERT_EQ(container->FindConnectionPoint(DIID__InvTamselAgentEvents, &point), S_OK);
+    container->Release();
+    RetryEventSink sink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
     const std::vector<std::wstring> urls = {L"http://files.norvik.example/missing.bin",
                                             L"http://mirror.norvik.example/missing.bin",
                                             L"http://mirror.norvik.example/f.bin"};
@@ -736,7 +745,15 @@ TEST_F(CarelessHost, DownloadFromTakesSourcesInEveryFormAScriptGivesThem) {
         loopback.Add(Route("/missing.bin", MIRROR_HOST).Status(404));
         loopback.Add(Route(FILE_PATH, MIRROR_HOST).Generated(SOURCES_SIZE));
         ::DeleteFileA(target.c_str());
+        sink.retries.clear();
         EXPECT_EQ(agent->DownloadFrom(*row.sources, path.get(), 0, noSize, nullptr), S_OK) << ErrorText();
+        // Each refusal moves to the next source at once: Retrying names it, with no wait.
+        EXPECT_EQ(sink.retries.size(), 2u);
+        for (LONG next = 1; next <= 2 && sink.retries.size() == 2; ++next) {
+            const RetryEventSink::Retry& retry = sink.retries[static_cast<size_t>(next - 1)];
+            EXPECT_EQ(std::make_tuple(retry.attempt, retry.waitMs, retry.reason, retry.source),
+                      std::make_tuple(next + 1, LONG(0), LONG(AGENT_E_HTTP_STATUS), next));
+        }
         EXPECT_TRUE(HoldsPattern(Contents(target), SOURCES_SIZE));
         LONG attempts = 0, source = -1, result = -1;
         EXPECT_EQ(agent->get_LastAttempts(&attempts), S_OK);
@@ -805,6 +822,9 @@ TEST_F(CarelessHost, DownloadFromTakesSourcesInEveryFormAScriptGivesThem) {
         EXPECT_NE(error.find(refusal.sentence), std::wstring::npos) << refusal.why << ": " << std::string(error.begin(), error.end());
     }
     EXPECT_TRUE(loopback.Requests().empty()) << "nothing reached the server, not even the probe";
+    EXPECT_EQ(sink.misshapen, 0);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    point->Release();
     EXPECT_EQ(agent->Release(), 0u);
     EXPECT_EQ(scriptArray.references, held) << "the agent keeps no reference to the script's array";
 }
