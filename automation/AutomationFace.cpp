@@ -3,127 +3,22 @@
 #include "automation/AutomationFace.h"
 
 #include "automation/DispatchTypeInfo.h"
+#include "automation/ScriptArguments.h"
 #include "automation/ScriptProgress.h"
 #include "base/Result.h"
-#include "faces/Ops3Result.h"
+#include "faces/Ops4Result.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cwchar>
 #include <optional>
-#include <type_traits>
 
 namespace tamsel::automation {
 namespace {
 
-const wchar_t* const VERSION = L"1.2.0";
-// Sizes travel as doubles, which hold every whole number up to 2^53 exactly.
-constexpr double LARGEST_EXACT_SIZE = 9007199254740992.0;
-
-// Every text argument is read here, once, before anything else looks at it. A BSTR is counted, but the
-// operations, the file system and the platform's number reading stop at its first NUL, and would act on a
-// shorter text than the caller gave (a path "C:\dl\av" & Chr(0) & ".exe" would write C:\dl\av): refused.
-// Into a std::string goes a text that is sent (URLs, serial, language, type, code, digest), which must be
-// printable ASCII: anything else would need an encoding that the service and the lookup pages do not agree
-// on. Into a std::wstring goes a path, or a number given as text, as it is.
-template <typename Text>
-std::optional<Outcome> ReadText(BSTR text, const wchar_t* name, Text& out) {
-    const UINT length = ::SysStringLen(text);
-    const std::wstring argument = std::wstring(L"the argument ") + name;
-    if (length != 0 && std::wmemchr(text, L'\0', length) != nullptr) {
-        return Failure(E_INVALIDARG, argument + L" holds a NUL character, which would cut it short");
-    }
-    constexpr bool sent = std::is_same_v<Text, std::string>;
-    if (sent && std::any_of(text, text + length, [](wchar_t c) { return c < 0x20 || c > 0x7E; })) {
-        return Failure(E_INVALIDARG, argument + L" holds a character other than printable ASCII");
-    }
-    out.assign(text, text + length);
-    return std::nullopt;
-}
-
-std::optional<Outcome> NotEmpty(const std::string& text, const wchar_t* name) {
-    if (!text.empty()) return std::nullopt;
-    return Failure(E_INVALIDARG, std::wstring(L"the argument ") + name + L" is empty");
-}
-
-// expectedSize: missing or Empty means no check (-1); otherwise a whole number of bytes, as exact
-// numbers or text that reads as one.
-std::optional<Outcome> ToExpectedSize(const VARIANT& argument, LONGLONG& size) {
-    size = -1;
-    // VBScript passes a variable by reference: the VARIANT it refers to is the argument.
-    const bool byReference = argument.vt == (VT_BYREF | VT_VARIANT) && argument.pvarVal != nullptr;
-    const VARIANT& given = byReference ? *argument.pvarVal : argument;
-    if (given.vt == VT_EMPTY || given.vt == VT_NULL || (given.vt == VT_ERROR && given.scode == DISP_E_PARAMNOTFOUND)) {
-        return std::nullopt;
-    }
-    const bool textByReference = given.vt == (VT_BYREF | VT_BSTR) && given.pbstrVal != nullptr;
-    const BSTR text = given.vt == VT_BSTR ? given.bstrVal : textByReference ? *given.pbstrVal : nullptr;
-    std::wstring number;
-    if (auto failure = ReadText(text, L"expectedSize", number)) return failure;
-    VARIANT read;
-    ::VariantInit(&read);
-    const bool converted = SUCCEEDED(::VariantChangeType(&read, const_cast<VARIANT*>(&given), 0, VT_R8));
-    if (!converted || read.dblVal < -1 || read.dblVal > LARGEST_EXACT_SIZE || std::floor(read.dblVal) != read.dblVal) {
-        return Failure(E_INVALIDARG, L"the argument expectedSize is not -1 or a whole number of bytes");
-    }
-    size = static_cast<LONGLONG>(read.dblVal);
-    return std::nullopt;
-}
-
-// Download's arguments as the agent takes them.
-struct FetchArguments {
-    std::string url;
-    std::wstring path;
-    LONGLONG expectedSize = -1;
-    std::string sha256;
-};
-
-std::optional<Outcome> ReadFetchArguments(BSTR url, BSTR path, const VARIANT& expectedSize, BSTR sha256,
-                                          FetchArguments& out) {
-    for (auto& failure : {ReadText(url, L"url", out.url), NotEmpty(out.url, L"url"), ReadText(path, L"path", out.path),
-                          ToExpectedSize(expectedSize, out.expectedSize), ReadText(sha256, L"sha256", out.sha256)}) {
-        if (failure) return failure;
-    }
-    if (out.path.empty()) return Failure(E_INVALIDARG, L"the argument path is empty");
-    if (!out.sha256.empty() && !agent::ParseDigest(out.sha256)) {
-        return Failure(E_INVALIDARG, L"the argument sha256 is not 64 hexadecimal digits");
-    }
-    return std::nullopt;
-}
-
-HRESULT NewString(const std::string& text, BSTR* out) {
-    // ASCII or the service's 8-bit text, byte by byte: unsigned, or a byte above 127 would become U+FFxx.
-    std::wstring wide(text.size(), L'\0');
-    std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<unsigned char>(c); });
-    *out = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
-}
+const wchar_t* const VERSION = L"1.3.0";
 
 // A URL answered whole, as the later interfaces answer it; AGENT_E_BUFFER_TOO_SMALL when it is no URL a
 // download could use.
 HRESULT UrlResult(HRESULT hr, const std::string& url) noexcept {
     return SUCCEEDED(hr) && url.size() >= AutomationFace::URL_LIMIT ? AGENT_E_BUFFER_TOO_SMALL : hr;
-}
-
-// What the sentence of a failed operation tells: the statuses kept behind it.
-FailureFacts FactsOf(Operation operation, const agent::Answer& answer) noexcept {
-    FailureFacts facts;
-    facts.operation = operation;
-    facts.httpStatus = answer.httpStatus == -1 ? 0 : answer.httpStatus;
-    facts.serviceStatus = answer.serviceStatus == -1 ? 0 : answer.serviceStatus;
-    return facts;
-}
-
-// Runs one member's work so that nothing escapes and the outcome is recorded.
-template <typename Work>
-HRESULT Member(Work&& work) noexcept {
-    Outcome outcome;
-    const HRESULT hr = ComBoundary([&] {
-        outcome = work();
-        return S_OK;
-    });
-    if (FAILED(hr)) outcome = Outcome{hr, {}};  // its sentence needs no memory: RecordOutcome finds it
-    return RecordOutcome(outcome);
 }
 
 }  // namespace
@@ -159,14 +54,23 @@ Outcome AutomationFace::Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl) {
         const std::string digest = named ? agent::DigestText(answer.digest) : std::string();
         m_lastFileSize = SUCCEEDED(hr) ? static_cast<double>(answer.size) : -1;
         m_lastSha256.assign(digest.begin(), digest.end());
+        m_lastSources.clear();
+        if (SUCCEEDED(hr)) {
+            m_lastSources.push_back(answer.url);
+            m_lastSources.insert(m_lastSources.end(), answer.mirrors.begin(), answer.mirrors.end());
+        }
     }
     if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, FactsOf(Operation::QUERY, answer)));
     return Outcome{NewString(answer.url, downloadUrl), {}};
 }
 
 Outcome AutomationFace::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256) {
-    FetchArguments given;
-    if (auto failure = ReadFetchArguments(url, path, expectedSize, sha256, given)) return *failure;
+    std::string source;
+    FileArguments given;
+    for (auto& failure : {ReadText(url, L"url", source), NotEmpty(source, L"url"),
+                          ReadFileArguments(path, expectedSize, sha256, given)}) {
+        if (failure) return *failure;
+    }
     // The handler is the one set when the download starts: the script may change it meanwhile.
     const ComPointer<IDispatch> handler = ShareComPointer(m_onProgress.get());
     ScriptProgress progress(handler.get(), m_events);
@@ -174,11 +78,18 @@ Outcome AutomationFace::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& ex
     const bool verified = !given.sha256.empty();
     const ULONG bits = static_cast<ULONG>(flags);
     const agent::DownloadRequest request =
-        verified ? faces::VerifiedRequest(given.url.c_str(), given.path.c_str(), bits, given.expectedSize,
+        verified ? faces::VerifiedRequest(source.c_str(), given.path.c_str(), bits, given.expectedSize,
                                           given.sha256.c_str())
-                 : faces::FetchExRequest(given.url.c_str(), given.path.c_str(), bits, given.expectedSize);
+                 : faces::FetchExRequest(source.c_str(), given.path.c_str(), bits, given.expectedSize);
     const agent::DownloadOutcome outcome = m_agent.Download(request, &progress);
     const HRESULT hr = verified ? faces::Ops3Result(outcome, outcome.localError) : faces::Ops2Result(outcome);
+    return Finished(progress, hr, outcome, given.expectedSize);
+}
+
+// A download's outcome as the script sees it: the handler's own error first, then the end told once the
+// file is in place, or the failure's sentence.
+Outcome AutomationFace::Finished(ScriptProgress& progress, HRESULT hr, const agent::DownloadOutcome& outcome,
+                                 LONGLONG expectedSize, uint32_t retryAfterMs) {
     if (progress.Raised()) return *progress.Raised();
     if (SUCCEEDED(hr)) {
         progress.Finish();
@@ -187,21 +98,26 @@ Outcome AutomationFace::Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& ex
     FailureFacts facts = FactsOf(Operation::DOWNLOAD, outcome);
     facts.received = static_cast<double>(outcome.reach.received);
     facts.total = static_cast<double>(outcome.reach.total);
-    facts.expected = static_cast<double>(given.expectedSize);
+    facts.expected = static_cast<double>(expectedSize);
+    facts.retryAfterMs = retryAfterMs;
     return Failure(hr, DescribeFailure(hr, facts));
 }
 
-Outcome AutomationFace::Report(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining) {
+Outcome AutomationFace::Report(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining,
+                               const agent::ReportedDownload* reported) {
     std::string url, codeText;
     for (auto& failure : {ReadText(serviceUrl, L"serviceUrl", url), ReadText(code, L"code", codeText),
                           NotEmpty(url, L"serviceUrl"), NotEmpty(codeText, L"code")}) {
         if (failure) return *failure;
     }
-    const agent::ReportAnswer answer = m_agent.ReportDownload(url.c_str(), codeText.c_str(), success != VARIANT_FALSE);
+    const bool succeeded = success != VARIANT_FALSE;
+    const agent::ReportAnswer answer = reported != nullptr
+                                           ? m_agent.ReportDownload(url.c_str(), codeText.c_str(), succeeded, *reported)
+                                           : m_agent.ReportDownload(url.c_str(), codeText.c_str(), succeeded);
     if (answer.reason != agent::Reason::Busy) {
         *remaining = answer.reason == agent::Reason::Done ? answer.remaining : -1;
     }
-    const HRESULT hr = faces::Ops2Result(answer);
+    const HRESULT hr = reported != nullptr ? faces::Ops4Result(answer) : faces::Ops2Result(answer);
     if (FAILED(hr)) return Failure(hr, DescribeFailure(hr, FactsOf(Operation::REPORT, answer)));
     return Outcome{};
 }
@@ -231,7 +147,7 @@ HRESULT STDMETHODCALLTYPE AutomationFace::ReportDownload(BSTR serviceUrl, BSTR c
                                                      LONG* remaining) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, remaining);
     const auto alive = Hold();
-    return Member([&] { return Report(serviceUrl, code, success, remaining); });
+    return Member([&] { return Report(serviceUrl, code, success, remaining, nullptr); });
 }
 
 HRESULT STDMETHODCALLTYPE AutomationFace::get_LastFileSize(double* size) noexcept {

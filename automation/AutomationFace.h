@@ -1,5 +1,5 @@
-// The automation face: InvTamselAgent2's members over the agent, its answers turned into BSTRs, VARIANTs and
-// error sentences, and IDispatch over its type information.
+// The automation face: InvTamselAgent2's and InvTamselAgent3's members over the agent, its answers turned into
+// BSTRs, VARIANTs and error sentences, and IDispatch over its type information.
 #pragma once
 
 #include "agent/AgentObject.h"
@@ -8,10 +8,17 @@
 #include "base/Handle.h"
 #include "base/Implements.h"
 #include "include/NorvikTamselAgent.h"
+#include "web/ProxyCredentials.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-// Answering InvTamselAgent2 answers InvTamselAgent and IDispatch too.
+// Answering InvTamselAgent3 answers InvTamselAgent2, InvTamselAgent and IDispatch too.
+template <>
+struct tamsel::InterfaceBases<InvTamselAgent3> {
+    using type = tamsel::InterfaceList<InvTamselAgent2>;
+};
 template <>
 struct tamsel::InterfaceBases<InvTamselAgent2> {
     using type = tamsel::InterfaceList<InvTamselAgent>;
@@ -23,11 +30,22 @@ struct tamsel::InterfaceBases<InvTamselAgent> {
 
 namespace tamsel::automation {
 
+class ScriptProgress;
+
+// One of DownloadFrom's policy properties: the field it sets, its bounds and its default (0 puts the
+// default back where the policy has one).
+struct PolicyField {
+    const wchar_t* name;
+    uint32_t agent::DownloadPolicy::*field;
+    uint32_t most;
+    uint32_t fallback;  // what 0 stands for
+};
+
 // IUnknown's members are the COM object's that composes it. The progress of a download goes to the
 // OnProgress handler and to the sinks of events, the connection point beside it in the same object. Its
 // members answer as the later interfaces do: Download as FetchToFileEx, or, with a digest, as
-// FetchToFileVerified.
-class AutomationFace : public InvTamselAgent2 {
+// FetchToFileVerified; DownloadFrom as FetchToFileResilient under the policy its properties hold.
+class AutomationFace : public InvTamselAgent3 {
 public:
     // A URL that a lookup or a query answers must be shorter than this: one that long is no URL a download
     // could use.
@@ -60,6 +78,30 @@ public:
     HRESULT STDMETHODCALLTYPE putref_OnProgress(IDispatch* handler) noexcept override;
     HRESULT STDMETHODCALLTYPE get_Version(BSTR* version) noexcept override;
 
+    HRESULT STDMETHODCALLTYPE DownloadFrom(VARIANT sources, BSTR path, LONG flags, VARIANT expectedSize,
+                                           BSTR sha256) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_MaxAttempts(LONG* attempts) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_MaxAttempts(LONG attempts) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_MaxRetryWait(LONG* waitMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_MaxRetryWait(LONG waitMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Deadline(LONG* deadlineMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Deadline(LONG deadlineMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_MaxBytesPerSecond(LONG* rate) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_MaxBytesPerSecond(LONG rate) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_Connections(LONG* connections) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_Connections(LONG connections) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastSources(VARIANT* sources) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastAttempts(LONG* attempts) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastSourceIndex(LONG* sourceIndex) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastBytesResumed(double* bytes) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastAttemptResult(LONG* result) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_LastRetryAfter(double* waitMs) noexcept override;
+    HRESULT STDMETHODCALLTYPE ReportDownloadEx(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
+                                               LONG* remaining) noexcept override;
+    HRESULT STDMETHODCALLTYPE get_ProxyUser(BSTR* user) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_ProxyUser(BSTR user) noexcept override;
+    HRESULT STDMETHODCALLTYPE put_ProxyPassword(BSTR password) noexcept override;
+
 protected:
     AutomationFace(agent::AgentObject& agent, ConnectionPoint& events) noexcept
         : m_agent(agent), m_events(events) {}
@@ -68,18 +110,33 @@ protected:
 private:
     // Every member holds the object for its length: a script's handler may release the last reference
     // while a download is still writing into the agent.
-    ComPointer<InvTamselAgent2> Hold() noexcept { return ShareComPointer<InvTamselAgent2>(this); }
+    ComPointer<InvTamselAgent3> Hold() noexcept { return ShareComPointer<InvTamselAgent3>(this); }
 
     Outcome Lookup(BSTR lookupUrl, BSTR serial, BSTR language, BSTR type, BSTR* target);
     Outcome Query(BSTR serviceUrl, BSTR code, BSTR* downloadUrl);
     Outcome Fetch(BSTR url, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256);
-    Outcome Report(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining);
+    Outcome FetchFrom(const VARIANT& sources, BSTR path, LONG flags, const VARIANT& expectedSize, BSTR sha256);
+    Outcome Finished(ScriptProgress& progress, HRESULT hr, const agent::DownloadOutcome& outcome,
+                     LONGLONG expectedSize, uint32_t retryAfterMs = 0);
+    Outcome Report(BSTR serviceUrl, BSTR code, VARIANT_BOOL success, LONG* remaining,
+                   const agent::ReportedDownload* reported);
+    Outcome SetPolicy(LONG value, const PolicyField& field);
+    Outcome SetProxy(web::SecretText<wchar_t> user, web::SecretText<wchar_t> password);
 
     agent::AgentObject& m_agent;
     ConnectionPoint& m_events;
     double m_lastFileSize = -1;
     std::wstring m_lastSha256;
+    std::vector<std::string> m_lastSources;  // the last query's download URL and mirrors
     ComPointer<IDispatch> m_onProgress;
+    agent::DownloadPolicy m_policy;  // DownloadFrom's, as its properties set it
+    // What the last DownloadFrom that ran did, and its result, which ReportDownloadEx reports.
+    TAMSEL_DOWNLOAD_INFO m_lastInfo{};
+    HRESULT m_lastResult = S_OK;
+    // The proxy's credentials as the properties set them, in either order: the agent holds them once the
+    // user is set.
+    web::SecretText<wchar_t> m_proxyUser;
+    web::SecretText<wchar_t> m_proxyPassword;
 };
 
 }  // namespace tamsel::automation

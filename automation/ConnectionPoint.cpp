@@ -7,6 +7,8 @@
 
 #include <olectl.h>
 
+#include <algorithm>
+
 namespace tamsel::automation {
 namespace {
 
@@ -111,7 +113,8 @@ HRESULT STDMETHODCALLTYPE ConnectionPoint::EnumConnections(IEnumConnections** co
     return E_NOTIMPL;
 }
 
-bool ConnectionPoint::FireProgress(double received, double total, LONG percent) noexcept {
+template <size_t Count>
+bool ConnectionPoint::Fire(DISPID member, const VARIANTARG (&arguments)[Count]) noexcept {
     bool cancel = false;
     // By cookie, not by position: a sink may advise or unadvise from inside its handler.
     for (DWORD cookie = 0;;) {
@@ -126,14 +129,25 @@ bool ConnectionPoint::FireProgress(double received, double total, LONG percent) 
         if (sink == nullptr) return cancel;
         const ComPointer<IDispatch> held = ShareComPointer(sink);  // the handler may unadvise it
         VARIANT_BOOL stop = VARIANT_FALSE;
-        VARIANTARG arguments[] = {BoolReference(&stop), LongArgument(percent), DoubleArgument(total),
-                                  DoubleArgument(received)};
-        DISPPARAMS parameters = {arguments, nullptr, 4, 0};
+        VARIANTARG passed[Count + 1];
+        passed[0] = BoolReference(&stop);
+        std::copy(arguments, arguments + Count, passed + 1);
+        DISPPARAMS parameters = {passed, nullptr, Count + 1, 0};
         // A sink's failure is its own: the download goes on unless it asked to stop.
-        sink->Invoke(DISPID_TAMSEL_EVENT_PROGRESS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters,
-                     nullptr, nullptr, nullptr);
+        sink->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
         cancel = cancel || stop != VARIANT_FALSE;
     }
+}
+
+bool ConnectionPoint::FireProgress(double received, double total, LONG percent) noexcept {
+    const VARIANTARG arguments[] = {LongArgument(percent), DoubleArgument(total), DoubleArgument(received)};
+    return Fire(DISPID_TAMSEL_EVENT_PROGRESS, arguments);
+}
+
+bool ConnectionPoint::FireRetrying(LONG attempt, LONG waitMs, LONG reason, LONG sourceIndex) noexcept {
+    const VARIANTARG arguments[] = {LongArgument(sourceIndex), LongArgument(reason), LongArgument(waitMs),
+                                    LongArgument(attempt)};
+    return Fire(DISPID_TAMSEL_EVENT_RETRYING, arguments);
 }
 
 }  // namespace tamsel::automation

@@ -31,8 +31,15 @@ public:
     bool HasSinks() const noexcept { return !m_sinks.empty(); }
     // Fires Progress(received, total, percent, cancel) to every sink; true when one set cancel.
     bool FireProgress(double received, double total, LONG percent) noexcept;
+    // Fires Retrying(attempt, waitMs, reason, sourceIndex, cancel) to every sink; true when one set cancel.
+    bool FireRetrying(LONG attempt, LONG waitMs, LONG reason, LONG sourceIndex) noexcept;
 
 private:
+    // Fires the event member with arguments (last first, as IDispatch takes them) and the cancel flag in
+    // front of them to every sink; true when one set cancel.
+    template <size_t Count>
+    bool Fire(DISPID member, const VARIANTARG (&arguments)[Count]) noexcept;
+
     struct Connection {
         DWORD cookie;
         ComPointer<IDispatch> sink;

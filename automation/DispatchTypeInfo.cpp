@@ -9,8 +9,8 @@
 namespace tamsel::automation {
 namespace {
 
-DispatchTypeInfo agentTypeInfo(IID_InvTamselAgent2, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
-DispatchTypeInfo classTypeInfo(CLSID_nvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 2);
+DispatchTypeInfo agentTypeInfo(IID_InvTamselAgent3, LIBID_NORVIKTAMSELAGENTLib, 1, 3);
+DispatchTypeInfo classTypeInfo(CLSID_nvTamselAgent, LIBID_NORVIKTAMSELAGENTLib, 1, 3);
 
 }  // namespace
 

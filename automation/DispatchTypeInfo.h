@@ -37,8 +37,8 @@ private:
     std::atomic<ITypeInfo*> m_info{nullptr};  // holds one reference once published
 };
 
-// The component's two: InvTamselAgent2's, behind the automation face's IDispatch, and the class's, behind
-// IProvideClassInfo.
+// The component's two: InvTamselAgent3's (whose members begin with InvTamselAgent2's), behind the automation
+// face's IDispatch, and the class's, behind IProvideClassInfo.
 DispatchTypeInfo& AgentTypeInfo() noexcept;
 DispatchTypeInfo& ClassTypeInfo() noexcept;
 // Lets go of both: at module end.

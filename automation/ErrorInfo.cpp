@@ -133,6 +133,9 @@ std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts) {
         case AGENT_E_DIGEST_MISMATCH:
             return L"the file's bytes are not the ones the service named (its SHA-256 differs); nothing was kept";
         case AGENT_E_BROKEN: return L"the download broke off after " + BytesSoFar(facts);
+        case AGENT_E_RETRY_LATER:
+            return L"the server asked to be asked again in " + Number((static_cast<long long>(facts.retryAfterMs) + 999) / 1000) +
+                   L" s, later than the download may wait (MaxRetryWait or Deadline), and no other source remained";
         case E_ABORT: return L"the download was cancelled after " + BytesSoFar(facts);
         case E_INVALIDARG:
             return facts.operation == Operation::DOWNLOAD
@@ -166,7 +169,15 @@ HRESULT RecordOutcome(const Outcome& outcome) noexcept {
 }
 
 HRESULT STDMETHODCALLTYPE ErrorSupport::InterfaceSupportsErrorInfo(REFIID riid) noexcept {
-    return ::IsEqualIID(riid, IID_InvTamselAgent2) ? S_OK : S_FALSE;
+    return ::IsEqualIID(riid, IID_InvTamselAgent2) || ::IsEqualIID(riid, IID_InvTamselAgent3) ? S_OK : S_FALSE;
+}
+
+FailureFacts FactsOf(Operation operation, const agent::Answer& answer) noexcept {
+    FailureFacts facts;
+    facts.operation = operation;
+    facts.httpStatus = answer.httpStatus == -1 ? 0 : answer.httpStatus;
+    facts.serviceStatus = answer.serviceStatus == -1 ? 0 : answer.serviceStatus;
+    return facts;
 }
 
 }  // namespace tamsel::automation

@@ -2,9 +2,13 @@
 // show, the sentences that say what failed and the status behind it, and the object's ISupportErrorInfo.
 #pragma once
 
+#include "agent/Answers.h"
+#include "base/Result.h"
+
 #include <windows.h>
 #include <oaidl.h>
 
+#include <cstdint>
 #include <string>
 
 namespace tamsel::automation {
@@ -33,7 +37,23 @@ struct FailureFacts {
     double received = 0;     // bytes of the file when the download ended
     double total = -1;       // its whole length; -1 when none was announced
     double expected = -1;    // the size the caller expected; -1 when none
+    uint32_t retryAfterMs = 0;  // what a server last asked a download to wait
 };
+
+// What the sentence of a failed operation tells: the statuses kept behind it.
+FailureFacts FactsOf(Operation operation, const agent::Answer& answer) noexcept;
+
+// Runs one member's work so that nothing escapes and the outcome is recorded.
+template <typename Work>
+HRESULT Member(Work&& work) noexcept {
+    Outcome outcome;
+    const HRESULT hr = ComBoundary([&] {
+        outcome = work();
+        return S_OK;
+    });
+    if (FAILED(hr)) outcome = Outcome{hr, {}};  // its sentence needs no memory: RecordOutcome finds it
+    return RecordOutcome(outcome);
+}
 
 // The sentence for a member's result code: "the server answered 404 Not Found".
 std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts);
@@ -41,7 +61,7 @@ std::wstring DescribeFailure(HRESULT hr, const FailureFacts& facts);
 // "7.6 MiB", "512 bytes".
 std::wstring FormatBytes(double bytes);
 
-// Tells callers which interface's failures leave an error record: InvTamselAgent2's alone. IUnknown's
+// Tells callers which interfaces' failures leave an error record: the automation interfaces' alone. IUnknown's
 // members are the COM object's that composes it.
 class ErrorSupport : public ISupportErrorInfo {
 public:

@@ -1,12 +1,15 @@
-// The OnProgress handler and the Progress event at a script's pace, and their cancel.
+// The OnProgress handler and the Progress event at a script's pace, the Retrying event, and their cancel.
 #include "automation/ScriptProgress.h"
 
 #include "base/Handle.h"
 #include "base/Result.h"
 #include "automation/DispatchTypeInfo.h"
+#include "faces/Ops4Result.h"
 
 #include <dispex.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cwchar>
 
@@ -47,6 +50,13 @@ bool ScriptProgress::Reached(uint64_t received, int64_t total) noexcept {
     m_total = static_cast<double>(total);
     if (m_handler == nullptr && !m_events.HasSinks()) return true;
     return !Tell();
+}
+
+bool ScriptProgress::Retrying(uint32_t attempt, uint32_t waitMs, const agent::AttemptEnd& last,
+                              uint32_t source) noexcept {
+    if (!m_events.HasSinks()) return true;
+    const auto asLong = [](uint32_t value) { return static_cast<LONG>(std::min<uint32_t>(value, LONG_MAX)); };
+    return !m_events.FireRetrying(asLong(attempt), asLong(waitMs), faces::AttemptResult(last), asLong(source));
 }
 
 void ScriptProgress::Finish() noexcept {

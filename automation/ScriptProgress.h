@@ -1,5 +1,5 @@
 // The progress of an automation download: the agent's progress, told to the script's OnProgress handler
-// and to the sinks of Progress events at a script's pace.
+// and to the sinks of Progress events at a script's pace, and its retries to the sinks of Retrying events.
 #pragma once
 
 #include "agent/DownloadProgress.h"
@@ -21,6 +21,10 @@ public:
     ScriptProgress& operator=(const ScriptProgress&) = delete;
 
     bool Reached(uint64_t received, int64_t total) noexcept override;
+    // Before a retry's wait: the Retrying event to the sinks, whose cancel stops the download. During the
+    // wait the handler and the sinks hear Progress with the counts unchanged (Reached), at least every
+    // 250 ms, so that either can cancel it.
+    bool Retrying(uint32_t attempt, uint32_t waitMs, const agent::AttemptEnd& last, uint32_t source) noexcept override;
 
     // The last call, once the download succeeded, unless the last report already said the same.
     void Finish() noexcept;

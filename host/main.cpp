@@ -2,6 +2,7 @@
 #include "host/AgentLoader.h"
 #include "host/ComApartment.h"
 #include "host/Commands.h"
+#include "host/ProxyPassword.h"
 #include "host/ResultCodes.h"
 #include "host/Text.h"
 
@@ -18,6 +19,7 @@ namespace {
 
 struct Options {
     std::string dll;  // empty: create the agent from the registration
+    std::string proxyUser;  // empty: the proxy's credentials are the system's, if any
     bool help = false;
     unsigned given = 0;  // the CommandOption bits named on the command line
     Settings settings;
@@ -26,12 +28,13 @@ struct Options {
 
 struct OptionRule {
     const char* name;
-    unsigned bit;           // its CommandOption; 0 for --dll, which every command takes
+    unsigned bit;           // its CommandOption; 0 for --dll and --proxy-user, which every command takes
     const char* valueName;  // what its value is, for the message when it is missing; null: takes none
 };
 
 const OptionRule OPTIONS[] = {
     {"--dll", 0, "the path of NorvikTamselAgent.dll"},
+    {"--proxy-user", 0, "a user name for the proxy"},
     {"--resume", OPTION_RESUME, nullptr},
     {"--strict-tls", OPTION_STRICT_TLS, nullptr},
     {"--expect-size", OPTION_EXPECT_SIZE, "a size in bytes"},
@@ -53,7 +56,7 @@ bool ReadCount(const std::string& text, long long most, long long& value) {
 bool SetOption(const OptionRule& rule, const std::string& value, Options& options) {
     long long count = 0;
     switch (rule.bit) {
-    case 0: options.dll = value; break;
+    case 0: (std::string(rule.name) == "--dll" ? options.dll : options.proxyUser) = value; break;
     case OPTION_RESUME: options.settings.resume = true; break;
     case OPTION_STRICT_TLS: options.settings.strictTls = true; break;
     case OPTION_EXPECT_SIZE:
@@ -122,11 +125,13 @@ const char* ForeignOption(const Command& command, unsigned given) {
 }
 
 void PrintOverview(FILE* out) {
-    std::fputs("usage: tamsel [--dll PATH] COMMAND ARGUMENTS...\n"
+    std::fputs("usage: tamsel [--dll PATH] [--proxy-user USER] COMMAND ARGUMENTS...\n"
                "       tamsel COMMAND --help\n\n"
                "Talks to the maker's download service through the NorvikTamselAgent component, created\n"
                "by its ProgID " NORVIK_TAMSEL_AGENT_PROGID " (register the DLL first with\n"
-               "regsvr32 NorvikTamselAgent.dll), or with --dll PATH straight from the DLL, unregistered.\n\n"
+               "regsvr32 NorvikTamselAgent.dll), or with --dll PATH straight from the DLL, unregistered.\n"
+               "With --proxy-user USER, a proxy that asks for credentials gets USER and the password in\n"
+               "TAMSEL_PROXY_PASSWORD or, when that is not set, typed at the console (not shown).\n\n"
                "commands:\n",
                out);
     for (const Command* c = CommandsBegin(); c != CommandsEnd(); ++c) {
@@ -165,7 +170,31 @@ std::string FullPath(const std::string& path) {
     return length > 0 && length < MAX_PATH ? Narrow(std::wstring(full, length)) : path;
 }
 
+// Hands the proxy's credentials to the agent, which keeps its own copy.
+int GiveProxyCredentials(InvTamselAgentOps3& agent, const std::wstring& user, const ProxyPassword& password) {
+    ComPointer<InvTamselAgentOps4> agent4;
+    HRESULT result = agent.QueryInterface(IID_InvTamselAgentOps4, agent4.put_void());
+    if (SUCCEEDED(result)) {
+        result = agent4->SetProxyCredentials(user.c_str(), password.get());
+    }
+    if (FAILED(result)) {
+        std::fprintf(stderr, "tamsel: the agent took no proxy credentials: %s\n",
+                     DescribeFailure(result, -1, -1).c_str());
+        return DescribeResult(result).exitCode;
+    }
+    return ExitSuccess;
+}
+
 int RunWithAgent(const Options& options, const Command& command, const Arguments& arguments) {
+    // The password is asked for before anything else happens, as the arguments are checked; it is wiped
+    // when this returns.
+    const std::wstring proxyUser = Widen(options.proxyUser);
+    ProxyPassword password;
+    if (!proxyUser.empty() && !password.Read(proxyUser.c_str())) {
+        std::fputs("tamsel: --proxy-user needs the password in TAMSEL_PROXY_PASSWORD or typed at a console\n",
+                   stderr);
+        return ExitUsage;
+    }
     const ComApartment apartment;
     if (FAILED(apartment.Result())) {
         std::fprintf(stderr, "tamsel: CoInitialize failed: %s\n", DescribeFailure(apartment.Result(), -1, -1).c_str());
@@ -181,6 +210,12 @@ int RunWithAgent(const Options& options, const Command& command, const Arguments
                      dll.empty() ? NORVIK_TAMSEL_AGENT_PROGID : dll.c_str(),
                      DescribeFailure(created, -1, -1).c_str());
         return DescribeResult(created).exitCode;
+    }
+    if (!proxyUser.empty()) {
+        const int given = GiveProxyCredentials(*agent.get(), proxyUser, password);
+        if (given != ExitSuccess) {
+            return given;
+        }
     }
     return command.run(*agent.get(), arguments, options.settings);
 }

@@ -101,6 +101,24 @@
 #define DISPID_TAMSEL_ONPROGRESS        9
 #define DISPID_TAMSEL_VERSION           10
 #define DISPID_TAMSEL_EVENT_PROGRESS    1
+// The fixed dispatch ids of InvTamselAgent3's own members (the properties: get and put; ProxyPassword: put
+// only) and of the event that InvTamselAgent3's DownloadFrom adds.
+#define DISPID_TAMSEL_DOWNLOADFROM        11
+#define DISPID_TAMSEL_MAXATTEMPTS         12
+#define DISPID_TAMSEL_MAXRETRYWAIT        13
+#define DISPID_TAMSEL_DEADLINE            14
+#define DISPID_TAMSEL_MAXBYTESPERSECOND   15
+#define DISPID_TAMSEL_CONNECTIONS         16
+#define DISPID_TAMSEL_LASTSOURCES         17
+#define DISPID_TAMSEL_LASTATTEMPTS        18
+#define DISPID_TAMSEL_LASTSOURCEINDEX     19
+#define DISPID_TAMSEL_LASTBYTESRESUMED    20
+#define DISPID_TAMSEL_LASTATTEMPTRESULT   21
+#define DISPID_TAMSEL_LASTRETRYAFTER      22
+#define DISPID_TAMSEL_REPORTDOWNLOADEX    23
+#define DISPID_TAMSEL_PROXYUSER           24
+#define DISPID_TAMSEL_PROXYPASSWORD       25
+#define DISPID_TAMSEL_EVENT_RETRYING      2
 
 // What FetchToFileResilient may do. cbSize is sizeof(TAMSEL_DOWNLOAD_POLICY) of this header; a later
 // version only grows at its end, and a size the agent does not know is E_INVALIDARG. A null policy is
@@ -156,6 +174,8 @@ typedef struct TAMSEL_DOWNLOAD_INFO {
     X(ProgressSink2, IID_ProgressSink2, 0xB70EF003, 0x11F2, 0x4CA6, 0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1)   \
     X(InvTamselAgentOps4, IID_InvTamselAgentOps4, 0x1AF71089, 0x17E1, 0x4B2A, 0xBD, 0x43, 0xE3, 0xF1, 0xFE, 0x2B,     \
       0xCF, 0x3A)                                                                                             \
+    X(InvTamselAgent3, IID_InvTamselAgent3, 0x094E11D5, 0x6442, 0x4472, 0xB5, 0x8A, 0xC1, 0xAF, 0xA0, 0x7C, 0x9A,    \
+      0x76)                                                                                                   \
     X(ProgressSink3, IID_ProgressSink3, 0x93635F87, 0x7BDD, 0x4C43, 0xB6, 0x00, 0x5A, 0xDB, 0xBF, 0xE6, 0x8F, 0x72)   \
     X(NORVIKTAMSELAGENTLib, LIBID_NORVIKTAMSELAGENTLib, 0xD86D7702, 0x0FB0, 0x4A4C, 0x89, 0x06, 0xD5, 0xC5, 0x08,    \
       0x85, 0x4F, 0x2C)
@@ -284,6 +304,39 @@ struct DECLSPEC_UUID("D1558FFD-2CCD-4C66-93E7-4F3EEC7EB3B6") InvTamselAgent2 : p
     virtual HRESULT STDMETHODCALLTYPE get_Version(BSTR* version) = 0;
 };
 
+// The automation interface of downloads that finish by themselves (dual; the class's default since 1.3):
+// InvTamselAgent2 and, after it, DownloadFrom over several sources (a VARIANT: one URL, URLs separated by
+// line breaks, an array of strings or a script's array object; at most 9, none empty), the policy of
+// FetchToFileResilient as properties (milliseconds; a value out of its range is E_INVALIDARG), what the
+// last query and the last DownloadFrom left, ReportDownloadEx, and the proxy's credentials (the password
+// written only). DownloadFrom fires Retrying(attempt, waitMs, reason, sourceIndex, cancel) before each
+// retry's wait.
+struct DECLSPEC_UUID("094E11D5-6442-4472-B58A-C1AFA07C9A76") InvTamselAgent3 : public InvTamselAgent2 {
+    virtual HRESULT STDMETHODCALLTYPE DownloadFrom(VARIANT sources, BSTR path, LONG flags, VARIANT expectedSize,
+                                                   BSTR sha256) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_MaxAttempts(LONG* attempts) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MaxAttempts(LONG attempts) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_MaxRetryWait(LONG* waitMs) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MaxRetryWait(LONG waitMs) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Deadline(LONG* deadlineMs) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Deadline(LONG deadlineMs) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_MaxBytesPerSecond(LONG* rate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MaxBytesPerSecond(LONG rate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Connections(LONG* connections) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Connections(LONG connections) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastSources(VARIANT* sources) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastAttempts(LONG* attempts) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastSourceIndex(LONG* sourceIndex) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastBytesResumed(double* bytes) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastAttemptResult(LONG* result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_LastRetryAfter(double* waitMs) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReportDownloadEx(BSTR serviceUrl, BSTR code, VARIANT_BOOL success,
+                                                       LONG* remaining) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ProxyUser(BSTR* user) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ProxyUser(BSTR user) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ProxyPassword(BSTR password) = 0;
+};
+
 // The event interface (a dispinterface: sinks answer IDispatch::Invoke with DISPID_TAMSEL_EVENT_PROGRESS
 // and the arguments received, total, percent, cancel in reverse order, as IDispatch passes them).
 struct DECLSPEC_UUID("BF136510-2C7E-41D3-A7CB-C374930D0E1F") _InvTamselAgentEvents : public IDispatch {};
@@ -307,6 +360,7 @@ typedef struct InvTamselAgentOps2 InvTamselAgentOps2;
 typedef struct InvTamselAgentOps3 InvTamselAgentOps3;
 typedef struct InvTamselAgentOps4 InvTamselAgentOps4;
 typedef struct InvTamselAgent2 InvTamselAgent2;
+typedef struct InvTamselAgent3 InvTamselAgent3;
 
 // The slots of ProgressSink, which ProgressSink2 repeats before its own.
 #define TAMSEL_SINK_SLOTS(Self)                                                                 \
@@ -429,37 +483,73 @@ struct InvTamselAgentOps4 {
     const InvTamselAgentOps4Vtbl* lpVtbl;
 };
 
+// The slots of InvTamselAgent2, which InvTamselAgent3 repeats before its own.
+#define TAMSEL_AGENT2_SLOTS(Self)                                                                           \
+    HRESULT (STDMETHODCALLTYPE* QueryInterface)(Self * This, REFIID riid, void** object);                   \
+    ULONG (STDMETHODCALLTYPE* AddRef)(Self * This);                                                         \
+    ULONG (STDMETHODCALLTYPE* Release)(Self * This);                                                        \
+    HRESULT (STDMETHODCALLTYPE* GetTypeInfoCount)(Self * This, UINT* count);                                \
+    HRESULT (STDMETHODCALLTYPE* GetTypeInfo)(Self * This, UINT index, LCID locale, ITypeInfo** info);       \
+    HRESULT (STDMETHODCALLTYPE* GetIDsOfNames)(Self * This, REFIID riid, LPOLESTR* names, UINT count,       \
+                                               LCID locale, DISPID* ids);                                   \
+    HRESULT (STDMETHODCALLTYPE* Invoke)(Self * This, DISPID member, REFIID riid, LCID locale, WORD flags,   \
+                                        DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,      \
+                                        UINT* argumentError);                                               \
+    HRESULT (STDMETHODCALLTYPE* LookupRedirect)(Self * This, BSTR lookupUrl, BSTR serial, BSTR language,    \
+                                                BSTR type, BSTR* target);                                   \
+    HRESULT (STDMETHODCALLTYPE* QueryDownload)(Self * This, BSTR serviceUrl, BSTR code, BSTR* downloadUrl); \
+    HRESULT (STDMETHODCALLTYPE* Download)(Self * This, BSTR url, BSTR path, LONG flags,                     \
+                                          VARIANT expectedSize, BSTR sha256);                               \
+    HRESULT (STDMETHODCALLTYPE* ReportDownload)(Self * This, BSTR serviceUrl, BSTR code,                    \
+                                                VARIANT_BOOL success, LONG* remaining);                     \
+    HRESULT (STDMETHODCALLTYPE* get_LastFileSize)(Self * This, double* size);                               \
+    HRESULT (STDMETHODCALLTYPE* get_LastSha256)(Self * This, BSTR* digest);                                 \
+    HRESULT (STDMETHODCALLTYPE* get_LastHttpStatus)(Self * This, LONG* status);                             \
+    HRESULT (STDMETHODCALLTYPE* get_LastServiceStatus)(Self * This, LONG* status);                          \
+    HRESULT (STDMETHODCALLTYPE* get_OnProgress)(Self * This, IDispatch** handler);                          \
+    HRESULT (STDMETHODCALLTYPE* put_OnProgress)(Self * This, IDispatch* handler);                           \
+    HRESULT (STDMETHODCALLTYPE* putref_OnProgress)(Self * This, IDispatch* handler);                        \
+    HRESULT (STDMETHODCALLTYPE* get_Version)(Self * This, BSTR* version);
+
 typedef struct InvTamselAgent2Vtbl {
     BEGIN_INTERFACE
-    HRESULT (STDMETHODCALLTYPE* QueryInterface)(InvTamselAgent2* This, REFIID riid, void** object);
-    ULONG (STDMETHODCALLTYPE* AddRef)(InvTamselAgent2* This);
-    ULONG (STDMETHODCALLTYPE* Release)(InvTamselAgent2* This);
-    HRESULT (STDMETHODCALLTYPE* GetTypeInfoCount)(InvTamselAgent2* This, UINT* count);
-    HRESULT (STDMETHODCALLTYPE* GetTypeInfo)(InvTamselAgent2* This, UINT index, LCID locale, ITypeInfo** info);
-    HRESULT (STDMETHODCALLTYPE* GetIDsOfNames)(InvTamselAgent2* This, REFIID riid, LPOLESTR* names, UINT count,
-                                               LCID locale, DISPID* ids);
-    HRESULT (STDMETHODCALLTYPE* Invoke)(InvTamselAgent2* This, DISPID member, REFIID riid, LCID locale, WORD flags,
-                                        DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
-                                        UINT* argumentError);
-    HRESULT (STDMETHODCALLTYPE* LookupRedirect)(InvTamselAgent2* This, BSTR lookupUrl, BSTR serial, BSTR language,
-                                                BSTR type, BSTR* target);
-    HRESULT (STDMETHODCALLTYPE* QueryDownload)(InvTamselAgent2* This, BSTR serviceUrl, BSTR code, BSTR* downloadUrl);
-    HRESULT (STDMETHODCALLTYPE* Download)(InvTamselAgent2* This, BSTR url, BSTR path, LONG flags,
-                                          VARIANT expectedSize, BSTR sha256);
-    HRESULT (STDMETHODCALLTYPE* ReportDownload)(InvTamselAgent2* This, BSTR serviceUrl, BSTR code,
-                                                VARIANT_BOOL success, LONG* remaining);
-    HRESULT (STDMETHODCALLTYPE* get_LastFileSize)(InvTamselAgent2* This, double* size);
-    HRESULT (STDMETHODCALLTYPE* get_LastSha256)(InvTamselAgent2* This, BSTR* digest);
-    HRESULT (STDMETHODCALLTYPE* get_LastHttpStatus)(InvTamselAgent2* This, LONG* status);
-    HRESULT (STDMETHODCALLTYPE* get_LastServiceStatus)(InvTamselAgent2* This, LONG* status);
-    HRESULT (STDMETHODCALLTYPE* get_OnProgress)(InvTamselAgent2* This, IDispatch** handler);
-    HRESULT (STDMETHODCALLTYPE* put_OnProgress)(InvTamselAgent2* This, IDispatch* handler);
-    HRESULT (STDMETHODCALLTYPE* putref_OnProgress)(InvTamselAgent2* This, IDispatch* handler);
-    HRESULT (STDMETHODCALLTYPE* get_Version)(InvTamselAgent2* This, BSTR* version);
+    TAMSEL_AGENT2_SLOTS(InvTamselAgent2)
     END_INTERFACE
 } InvTamselAgent2Vtbl;
 struct InvTamselAgent2 {
     const InvTamselAgent2Vtbl* lpVtbl;
+};
+
+typedef struct InvTamselAgent3Vtbl {
+    BEGIN_INTERFACE
+    TAMSEL_AGENT2_SLOTS(InvTamselAgent3)
+    HRESULT (STDMETHODCALLTYPE* DownloadFrom)(InvTamselAgent3* This, VARIANT sources, BSTR path, LONG flags,
+                                              VARIANT expectedSize, BSTR sha256);
+    HRESULT (STDMETHODCALLTYPE* get_MaxAttempts)(InvTamselAgent3* This, LONG* attempts);
+    HRESULT (STDMETHODCALLTYPE* put_MaxAttempts)(InvTamselAgent3* This, LONG attempts);
+    HRESULT (STDMETHODCALLTYPE* get_MaxRetryWait)(InvTamselAgent3* This, LONG* waitMs);
+    HRESULT (STDMETHODCALLTYPE* put_MaxRetryWait)(InvTamselAgent3* This, LONG waitMs);
+    HRESULT (STDMETHODCALLTYPE* get_Deadline)(InvTamselAgent3* This, LONG* deadlineMs);
+    HRESULT (STDMETHODCALLTYPE* put_Deadline)(InvTamselAgent3* This, LONG deadlineMs);
+    HRESULT (STDMETHODCALLTYPE* get_MaxBytesPerSecond)(InvTamselAgent3* This, LONG* rate);
+    HRESULT (STDMETHODCALLTYPE* put_MaxBytesPerSecond)(InvTamselAgent3* This, LONG rate);
+    HRESULT (STDMETHODCALLTYPE* get_Connections)(InvTamselAgent3* This, LONG* connections);
+    HRESULT (STDMETHODCALLTYPE* put_Connections)(InvTamselAgent3* This, LONG connections);
+    HRESULT (STDMETHODCALLTYPE* get_LastSources)(InvTamselAgent3* This, VARIANT* sources);
+    HRESULT (STDMETHODCALLTYPE* get_LastAttempts)(InvTamselAgent3* This, LONG* attempts);
+    HRESULT (STDMETHODCALLTYPE* get_LastSourceIndex)(InvTamselAgent3* This, LONG* sourceIndex);
+    HRESULT (STDMETHODCALLTYPE* get_LastBytesResumed)(InvTamselAgent3* This, double* bytes);
+    HRESULT (STDMETHODCALLTYPE* get_LastAttemptResult)(InvTamselAgent3* This, LONG* result);
+    HRESULT (STDMETHODCALLTYPE* get_LastRetryAfter)(InvTamselAgent3* This, double* waitMs);
+    HRESULT (STDMETHODCALLTYPE* ReportDownloadEx)(InvTamselAgent3* This, BSTR serviceUrl, BSTR code,
+                                                  VARIANT_BOOL success, LONG* remaining);
+    HRESULT (STDMETHODCALLTYPE* get_ProxyUser)(InvTamselAgent3* This, BSTR* user);
+    HRESULT (STDMETHODCALLTYPE* put_ProxyUser)(InvTamselAgent3* This, BSTR user);
+    HRESULT (STDMETHODCALLTYPE* put_ProxyPassword)(InvTamselAgent3* This, BSTR password);
+    END_INTERFACE
+} InvTamselAgent3Vtbl;
+struct InvTamselAgent3 {
+    const InvTamselAgent3Vtbl* lpVtbl;
 };
 
 #endif

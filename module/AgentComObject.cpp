@@ -32,10 +32,10 @@ class AgentFaces : private AgentCore,
                    public automation::ErrorSupport,
                    public automation::ClassInformation {
 public:
-    // What the object answers, each with the interfaces it derives from (InvTamselAgent2 with
-    // InvTamselAgent and IDispatch, InvTamselAgentOps4 with the three earlier generations). The first is the
-    // identity: IUnknown from any face is the dispatch face.
-    using Interfaces = InterfaceList<InvTamselAgent2, InvTamselAgentOps4, ISupportErrorInfo, IProvideClassInfo2,
+    // What the object answers, each with the interfaces it derives from (InvTamselAgent3 with
+    // InvTamselAgent2, InvTamselAgent and IDispatch, InvTamselAgentOps4 with the three earlier generations).
+    // The first is the identity: IUnknown from any face is the dispatch face.
+    using Interfaces = InterfaceList<InvTamselAgent3, InvTamselAgentOps4, ISupportErrorInfo, IProvideClassInfo2,
                                      IConnectionPointContainer>;
 
     AgentFaces() noexcept : faces::Ops4Face<>(agentObject), automation::AutomationFace(agentObject, Events()) {}

@@ -1,18 +1,20 @@
-// A script host's whole download of one code through the automation interface (InvTamselAgent2).
+// A script host's whole download of one code through the automation interface (InvTamselAgent3).
 //
 //   cscript //nologo get.js SERVICE_URL CODE FOLDER [/stop:PERCENT]
 //
-// Asks the service for CODE's download, downloads it into FOLDER under the last segment of the
-// download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times), shows
-// a progress line from OnProgress, reports the outcome and prints how many downloads remain.
-// /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
-// 3 cancelled, 4 a download URL that names no usable file name (nothing downloaded or reported),
-// 10-36 one per result code as tamsel.exe gives them. Needs the registered DLL.
+// Asks the service for CODE's download and downloads it into FOLDER under the last segment of the
+// download URL's path, from the download URL and the mirrors the service names (LastSources), in one
+// DownloadFrom call that retries by itself: a break is resumed, a busy server's Retry-After waited out,
+// a failing source left for the next (safe replacement and resume; the file proven by the SHA-256 the
+// service names). Shows a progress line from OnProgress and a line for each retry (the Retrying event,
+// where the script host connects events), then what the download did, reports it (ReportDownloadEx) and
+// prints how many downloads remain. /stop:PERCENT makes the handler cancel at that percentage. Exit
+// codes: 0 done, 2 wrong arguments, 3 cancelled, 4 a download URL that names no usable file name
+// (nothing downloaded or reported), 10-37 one per result code as tamsel.exe gives them. Needs the
+// registered DLL, 1.3.0 or later.
 // Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
 // neither StdErr nor named arguments.
-var FETCH_REPLACE_SAFELY = 1, FETCH_RESUME = 2, RETRIES = 3;
-var E_FAIL = 0x80004005;
-var AGENT_E_BROKEN = 0x80042F06;
+var FETCH_REPLACE_SAFELY = 1, FETCH_RESUME = 2;
 
 // tamsel.exe's exit codes, by result code.
 var EXIT_CODES = {
@@ -34,7 +36,8 @@ var EXIT_CODES = {
     0x80070070: 33,  // the disk is full
     0x80070020: 34,  // the partial file is in use by another download
     0x80042F07: 35,  // AGENT_E_INSECURE_REDIRECT
-    0x80042F09: 36   // AGENT_E_PROXY_AUTH: the proxy wants credentials
+    0x80042F09: 36,  // AGENT_E_PROXY_AUTH: the proxy wants credentials
+    0x80042F08: 37   // AGENT_E_RETRY_LATER: the server asked to be asked again later
 };
 
 // Script errors carry the result code as a signed number.
@@ -100,33 +103,43 @@ if (fileNameOf(url) == "") {
     WScript.Quit(4);
 }
 var target = folder + "\\" + fileNameOf(url);
-WScript.Echo("downloading " + url + " (" + size(agent.LastFileSize) + ")");
+// LastSources is an array of the platform's kind; DownloadFrom takes it as it is, or, as here, as a
+// JScript array.
+var sources = new VBArray(agent.LastSources).toArray();
+WScript.Echo("downloading " + url + " (" + size(agent.LastFileSize) + ") from " + sources.length +
+             (sources.length == 1 ? " source" : " sources"));
+
+// Each retry, heard before its wait. Where the script host connects no events (Wine's), the summary
+// after the download tells what happened.
+function sourceName(index) {
+    return index == 0 ? "the download URL" : "mirror " + index;
+}
+function agent_Retrying(attempt, waitMs, reason, sourceIndex, cancel) {
+    var code = reason < 0 ? reason + 0x100000000 : reason;
+    WScript.Echo("retrying in " + Math.ceil(waitMs / 1000) + " s from " + sourceName(sourceIndex) + " (attempt " +
+                 attempt + "; the last ended with 0x" + code.toString(16).toUpperCase() + ")");
+}
+try {
+    WScript.ConnectObject(agent, "agent_");
+} catch (e) {
+}
 
 var failure = null;
-for (var attempt = 0; ; ++attempt) {
-    failure = null;
-    try {
-        agent.Download(url, target, FETCH_REPLACE_SAFELY | FETCH_RESUME,
+try {
+    agent.DownloadFrom(sources, target, FETCH_REPLACE_SAFELY | FETCH_RESUME,
                        agent.LastFileSize > 0 ? agent.LastFileSize : -1, agent.LastSha256);
-    } catch (e) {
-        failure = e;
-    }
-    // E_FAIL, or AGENT_E_BROKEN when verified: the transfer broke off; what arrived waits beside the
-    // file for the next attempt.
-    if (failure == null || (codeOf(failure) != E_FAIL && codeOf(failure) != AGENT_E_BROKEN) || attempt == RETRIES) break;
-    WScript.Echo("get.js: " + failure.message + "; resuming in " + Math.pow(2, attempt) + " s");
-    try {
-        WScript.Sleep(1000 * Math.pow(2, attempt));
-    } catch (e) {
-        // Wine's script host has no Sleep: there the next attempt starts at once.
-    }
+} catch (e) {
+    failure = e;
 }
+WScript.Echo("attempts " + agent.LastAttempts + ", the last from " + sourceName(agent.LastSourceIndex) +
+             (agent.LastBytesResumed > 0 ? ", going on from " + size(agent.LastBytesResumed) + " kept" : "") +
+             (agent.LastRetryAfter > 0 ? ", the server asked to wait " + agent.LastRetryAfter / 1000 + " s" : ""));
 if (failure == null && agent.LastSha256 != "") WScript.Echo("verified sha256 " + agent.LastSha256);
 if (failure == null) WScript.Echo("saved " + target);
 
 var remaining;
 try {
-    remaining = agent.ReportDownload(serviceUrl, code, failure == null);
+    remaining = agent.ReportDownloadEx(serviceUrl, code, failure == null);
 } catch (e) {
     fail("report", e);
 }

@@ -1,12 +1,14 @@
-# A PowerShell host's whole download of one code through the automation interface (InvTamselAgent2).
+# A PowerShell host's whole download of one code through the automation interface (InvTamselAgent3).
 #
 #   powershell -File get.ps1 SERVICE_URL CODE FOLDER
 #
-# Asks the service for CODE's download, downloads it into FOLDER under the last segment of the
-# download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times), shows
-# progress from OnProgress, reports the outcome and prints how many downloads remain. Exit codes as in
-# get.vbs (4: a download URL that names no usable file name, nothing downloaded or reported). Needs the
-# DLL registered for the PowerShell's width (32-bit DLL for 32-bit PowerShell).
+# Asks the service for CODE's download and downloads it into FOLDER under the last segment of the
+# download URL's path, from the download URL and the mirrors the service names (LastSources), in one
+# DownloadFrom call that retries by itself (safe replacement and resume); shows progress from
+# OnProgress, then what the download did (its attempts and sources), reports it
+# (ReportDownloadEx) and prints how many downloads remain. Exit codes as in get.vbs (4: a download URL
+# that names no usable file name, nothing downloaded or reported). Needs the DLL, 1.3.0 or later,
+# registered for the PowerShell's width (32-bit DLL for 32-bit PowerShell).
 param([Parameter(Mandatory)] [string] $ServiceUrl,
       [Parameter(Mandatory)] [string] $Code,
       [Parameter(Mandatory)] [string] $Folder)
@@ -15,12 +17,10 @@ $FETCH_REPLACE_SAFELY = 1
 $FETCH_RESUME = 2
 # PowerShell reads a hex literal with the top bit set as a negative [int], which is what .NET's HResult
 # holds too: result codes stay [int] on both sides of every comparison and as the table's keys.
-$E_FAIL = 0x80004005
-$AGENT_E_BROKEN = 0x80042F06
 $ExitCodes = @{ 0x80004004 = 3; 0x80042EFF = 10; 0x80042F00 = 11; 0x80042F01 = 12; 0x80042F02 = 13;
                 0x80070057 = 14; 0x80004005 = 15; 0x8007000E = 16; 0x80070003 = 22; 0x80070005 = 26;
                 0x800700AA = 27; 0x80042F03 = 28; 0x80042F04 = 30; 0x80042F05 = 31; 0x80042F06 = 32;
-                0x80070070 = 33; 0x80070020 = 34; 0x80042F07 = 35; 0x80042F09 = 36 }
+                0x80070070 = 33; 0x80070020 = 34; 0x80042F07 = 35; 0x80042F09 = 36; 0x80042F08 = 37 }
 
 # A failing member raises a COMException whose message is the component's own sentence.
 function ResultOf($failure) { $failure.Exception.InnerException.HResult }
@@ -70,16 +70,15 @@ $name = FileNameOf $url
 if (-not $name) { Write-Error "get.ps1: the download URL $url names no usable file name; nothing downloaded"; exit 4 }
 $target = Join-Path $Folder $name
 $expected = if ($agent.LastFileSize -gt 0) { $agent.LastFileSize } else { -1 }
-for ($attempt = 0; ; $attempt++) {
-    $failure = $null
-    try { $agent.Download($url, $target, $FETCH_REPLACE_SAFELY -bor $FETCH_RESUME, $expected, $agent.LastSha256) } catch { $failure = $_ }
-    if ($null -eq $failure -or $attempt -eq 3) { break }
-    # E_FAIL, or AGENT_E_BROKEN when verified: the transfer broke off; a resume goes on.
-    $code = ResultOf $failure
-    if ($code -ne $E_FAIL -and $code -ne $AGENT_E_BROKEN) { break }
-    Start-Sleep -Seconds ([math]::Pow(2, $attempt))
-}
-try { $remaining = $agent.ReportDownload($ServiceUrl, $Code, $null -eq $failure) } catch { Fail "report" $_ }
+$sources = $agent.LastSources
+function SourceName([int] $index) { if ($index -eq 0) { 'the download URL' } else { "mirror $index" } }
+# The retries are not shown as they happen: PowerShell runs an event's action only once the pipeline is
+# idle, after DownloadFrom has returned. The line after it tells what the download did.
+$failure = $null
+try { $agent.DownloadFrom($sources, $target, $FETCH_REPLACE_SAFELY -bor $FETCH_RESUME, $expected, $agent.LastSha256) } catch { $failure = $_ }
+"attempts {0}, the last from {1}, {2} bytes kept from before, the server asked to wait {3} ms" -f `
+    $agent.LastAttempts, (SourceName $agent.LastSourceIndex), $agent.LastBytesResumed, $agent.LastRetryAfter
+try { $remaining = $agent.ReportDownloadEx($ServiceUrl, $Code, $null -eq $failure) } catch { Fail "report" $_ }
 "reported {0}; remaining downloads: {1}" -f $(if ($null -eq $failure) { "success" } else { "failure" }), $remaining
 if ($null -ne $failure) { Fail "download" $failure }
 "saved $target"

@@ -1,21 +1,23 @@
-' A script host's whole download of one code through the automation interface (InvTamselAgent2).
+' A script host's whole download of one code through the automation interface (InvTamselAgent3).
 '
 '   cscript //nologo get.vbs SERVICE_URL CODE FOLDER [/stop:PERCENT]
 '
-' Asks the service for CODE's download, downloads it into FOLDER under the last segment of the
-' download URL's path (safe replacement and resume; a broken transfer is resumed up to 3 times; when
-' the service names the file's SHA-256, only bytes of that digest take the name), shows
-' a progress line from OnProgress, reports the outcome and prints how many downloads remain.
+' Asks the service for CODE's download and downloads it into FOLDER under the last segment of the
+' download URL's path, from the download URL and the mirrors the service names (LastSources), in one
+' DownloadFrom call that retries by itself: a break is resumed, a busy server's Retry-After waited out,
+' a failing source left for the next (safe replacement and resume; when the service names the file's
+' SHA-256, only bytes of that digest take the name). Shows a progress line from OnProgress and a line
+' for each retry (the Retrying event, where the script host connects events), then what the download
+' did, reports it (ReportDownloadEx) and prints how many downloads remain.
 ' /stop:PERCENT makes the handler cancel at that percentage. Exit codes: 0 done, 2 wrong arguments,
 ' 3 cancelled, 4 a download URL that names no usable file name (nothing downloaded or reported),
-' 10-36 one per result code as tamsel.exe gives them. Needs the registered DLL.
+' 10-37 one per result code as tamsel.exe gives them. Needs the registered DLL, 1.3.0 or later.
 ' Everything is written with WScript.Echo and the arguments read by position: Wine's script host has
 ' neither StdErr nor named arguments.
 Option Explicit
 
 Const FETCH_REPLACE_SAFELY = 1
 Const FETCH_RESUME = 2
-Const RETRIES = 3
 
 ' VBScript has no GetRef in every engine: an object whose Progress function the agent calls serves
 ' in all of them (its default member would be called first, when it has one).
@@ -63,6 +65,7 @@ Function ExitCodeOf(number)
         Case &H80070020: ExitCodeOf = 34    ' the partial file is in use by another download
         Case &H80042F07: ExitCodeOf = 35    ' AGENT_E_INSECURE_REDIRECT
         Case &H80042F09: ExitCodeOf = 36    ' AGENT_E_PROXY_AUTH: the proxy wants credentials
+        Case &H80042F08: ExitCodeOf = 37    ' AGENT_E_RETRY_LATER: the server asked to be asked again later
         Case Else: ExitCodeOf = 29
     End Select
 End Function
@@ -99,7 +102,18 @@ Function FileNameOf(url)
     If plain.Test(name) And Not device.Test(name) Then FileNameOf = name
 End Function
 
-Dim args(2), count, index, stopAt, agent, handler, url, target, attempt, number, description, remaining
+Function SourceName(index)
+    If index = 0 Then SourceName = "the download URL" Else SourceName = "mirror " & index
+End Function
+
+' Each retry, heard before its wait. Where the script host connects no events (Wine's), the summary
+' after the download tells what happened.
+Sub agent_Retrying(attempt, waitMs, reason, sourceIndex, cancel)
+    WScript.Echo "retrying in " & ((waitMs + 999) \ 1000) & " s from " & SourceName(sourceIndex) & _
+                 " (attempt " & attempt & "; the last ended with 0x" & Hex(reason) & ")"
+End Sub
+
+Dim args(2), count, index, stopAt, agent, handler, url, sources, target, summary, number, description, remaining
 count = 0
 stopAt = -1
 For index = 0 To WScript.Arguments.Count - 1
@@ -129,29 +143,27 @@ If FileNameOf(url) = "" Then
     WScript.Quit 4
 End If
 target = args(2) & "\" & FileNameOf(url)
-WScript.Echo "downloading " & url & " (" & Size(agent.LastFileSize) & ")"
+sources = agent.LastSources
+WScript.Echo "downloading " & url & " (" & Size(agent.LastFileSize) & ") from " & (UBound(sources) + 1) & _
+             IIf(UBound(sources) = 0, " source", " sources")
 
-For attempt = 0 To RETRIES
-    On Error Resume Next
-    agent.Download url, target, FETCH_REPLACE_SAFELY Or FETCH_RESUME, _
+On Error Resume Next
+WScript.ConnectObject agent, "agent_"
+Err.Clear
+agent.DownloadFrom sources, target, FETCH_REPLACE_SAFELY Or FETCH_RESUME, _
                    IIf(agent.LastFileSize > 0, agent.LastFileSize, -1), agent.LastSha256
-    number = Err.Number
-    description = Err.Description
-    On Error GoTo 0
-    ' E_FAIL, or AGENT_E_BROKEN when verified: the transfer broke off; what arrived waits beside the
-    ' file for the next attempt.
-    If (number <> &H80004005 And number <> &H80042F06) Or attempt = RETRIES Then Exit For
-    WScript.Echo "get.vbs: " & description & "; resuming in " & (2 ^ attempt) & " s"
-    ' Wine's script host has no Sleep: there the next attempt starts at once.
-    On Error Resume Next
-    WScript.Sleep 1000 * 2 ^ attempt
-    On Error GoTo 0
-Next
+number = Err.Number
+description = Err.Description
+On Error GoTo 0
+summary = "attempts " & agent.LastAttempts & ", the last from " & SourceName(agent.LastSourceIndex)
+If agent.LastBytesResumed > 0 Then summary = summary & ", going on from " & Size(agent.LastBytesResumed) & " kept"
+If agent.LastRetryAfter > 0 Then summary = summary & ", the server asked to wait " & (agent.LastRetryAfter / 1000) & " s"
+WScript.Echo summary
 If number = 0 And agent.LastSha256 <> "" Then WScript.Echo "verified sha256 " & agent.LastSha256
 If number = 0 Then WScript.Echo "saved " & target
 
 On Error Resume Next
-remaining = agent.ReportDownload(args(0), args(1), number = 0)
+remaining = agent.ReportDownloadEx(args(0), args(1), number = 0)
 If Err.Number <> 0 Then Fail "report"
 On Error GoTo 0
 WScript.Echo "reported " & IIf(number = 0, "success", "failure") & "; remaining downloads: " & remaining

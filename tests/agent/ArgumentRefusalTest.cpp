@@ -19,6 +19,7 @@ namespace {
 
 using namespace test;
 using namespace std::literals;
+using module::test::Argument;
 using module::test::CreateAutomation;
 using module::test::ErrorText;
 using module::test::Text;
@@ -304,7 +305,7 @@ TEST_F(ArgumentRefusal, TextArgumentHoldingNulIsRefusedBeforeAnythingIsSent) {
     ASSERT_TRUE(loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(300)));
     ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply(
         {{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"filesize", "300"}, {"dltotalcount", "3"}}))));
-    InvTamselAgent2* agent = CreateAutomation();
+    InvTamselAgent3* agent = CreateAutomation<InvTamselAgent3>();
     ASSERT_NE(agent, nullptr);
     const std::wstring folderPath(folder.path.begin(), folder.path.end());
     const PlatformString url = Text(L"http://files.norvik.example/f.bin"sv);
@@ -354,6 +355,15 @@ TEST_F(ArgumentRefusal, TextArgumentHoldingNulIsRefusedBeforeAnythingIsSent) {
         {L"sha256", [&] { return download(url.get(), path.get(), noSize, Text(digest + L"\0x"s).get()); }},
         {L"serviceUrl", [&] { return report(Text(L"http://svc.norvik.example/svc\0x"sv).get(), code.get()); }},
         {L"code", [&] { return report(service.get(), Text(L"\0CODE"sv).get()); }},
+        {L"sources", [&] { return agent->DownloadFrom(Argument(L"http://files.norvik.example/f.bin\0x"sv).value,
+                                                       path.get(), 0, noSize, nullptr); }},
+        {L"path", [&] { return agent->DownloadFrom(Argument(L"http://files.norvik.example/f.bin"sv).value,
+                                                    Text(folderPath + L"\\av" + L"\0.exe"s).get(), 0, noSize, nullptr); }},
+        {L"expectedSize", [&] { return agent->DownloadFrom(Argument(L"http://files.norvik.example/f.bin"sv).value,
+                                                            path.get(), 0, sizeText, nullptr); }},
+        {L"serviceUrl", [&] { return agent->ReportDownloadEx(Text(L"http://svc.norvik.example/svc\0x"sv).get(),
+                                                              code.get(), VARIANT_TRUE, &remaining); }},
+        {L"ProxyUser", [&] { return agent->put_ProxyUser(Text(L"ann\0x"sv).get()); }},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(row.call(), E_INVALIDARG) << row.argument;

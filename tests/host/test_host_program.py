@@ -39,7 +39,8 @@ def host_command(*words, dll=True):
 def wine_environment(proxy=None):
     # A UTF-8 locale: Wine turns the Unix arguments into the program's UTF-16 ones through it.
     environment = dict(os.environ, WINEDEBUG='-all', LC_ALL='C.UTF-8')
-    environment.pop('http_proxy', None)
+    for name in ('http_proxy', 'TAMSEL_PROXY_PASSWORD'):
+        environment.pop(name, None)
     if proxy:
         environment['http_proxy'] = proxy
     return environment
@@ -163,6 +164,10 @@ class Arguments(unittest.TestCase):
             (('fetch', 'http://x/f', 'f', '--retries', '2'), '--retries is not an option of fetch'),
             (('get', SERVICE_URL, 'CODE', 'folder', '--retries', '11'), '--retries needs a count from 0 to 10'),
             (('fetch', 'http://x/f', 'f', '--expect-size', '-5'), '--expect-size needs a size in bytes'),
+            (('report', SERVICE_URL, 'CODE', 'success', '--proxy-user'), '--proxy-user needs a user name'),
+            # No TAMSEL_PROXY_PASSWORD and no console to type it at (input is not one): nothing is sent.
+            (('--proxy-user', 'someone', 'report', SERVICE_URL, 'CODE', 'success'),
+             '--proxy-user needs the password in TAMSEL_PROXY_PASSWORD or typed at a console'),
         ]
         for words, message in cases:
             code, out, err = run_host(*words, dll=False)
@@ -483,8 +488,9 @@ def tree(folder):
 
 
 class ScriptHost(unittest.TestCase):
-    """get.vbs and get.js, as the kit ships them, against the demo service: both engines call the
-    OnProgress handler, read the error text and exit with the host's codes."""
+    """get.vbs and get.js, as the kit ships them, against the demo service: both engines pass the
+    query's sources to DownloadFrom (VBScript's array, JScript's own), call the OnProgress handler, read
+    what the download did, report it, read the error text and exit with the host's codes."""
 
     @classmethod
     def setUpClass(cls):
@@ -512,8 +518,11 @@ class ScriptHost(unittest.TestCase):
                 with open(os.path.join(folder, FLAKY), 'rb') as f:
                     self.assertEqual(self.service.source(FLAKY), f.read())
                 self.assertEqual([FLAKY], os.listdir(folder), 'no partial file left')
-                # The break at 40 % is resumed; the handler saw both attempts and the end.
-                self.assertIn('the download broke off after 7.6 MiB of 19.1 MiB; resuming', out)
+                # The break at 40 % is resumed inside the one call, from the same source; the handler saw
+                # both attempts and the end.
+                self.assertIn('from 3 sources', out, 'the download URL and the two mirrors')
+                self.assertIn('attempts 2, the last from the download URL\n', out)
+                self.assertNotIn('kept', out, 'nothing was kept from an earlier call')
                 digest = hashlib.sha256(self.service.source(FLAKY)).hexdigest()
                 self.assertIn('verified sha256 ' + digest, out, 'the service named the digest: the download proved it')
                 progress = re.findall(r'^progress (\d+)% ', out, re.M)
@@ -522,6 +531,34 @@ class ScriptHost(unittest.TestCase):
                 self.assertIn('39', progress, 'the last report before the break')
                 self.assertEqual(used + 1, self.service.used('DEMO-FLAKY-0005'))
                 self.assertEqual(remaining_count(out), 50 - used - 1)
+
+    def test_a_failing_source_and_a_busy_server_are_got_past_in_one_call_and_reported(self):
+        cases = [
+            # The files host breaks this file off at 30 % every time: once more on the same source (which
+            # breaks at once), then the first mirror goes on from the byte reached, the digest proving the whole.
+            ('DEMO-FAILOVER-0007', 'tamsel-drivers.bin', 'attempts 3, the last from mirror 1\n',
+             'attempts=3 source=1 result=00000000 resumedBytes=0'),
+            # The file server answers 503 with Retry-After: 2 once: waited out, then the same source.
+            ('DEMO-BUSY-0008', 'tamsel-fonts.bin', 'attempts 2, the last from the download URL, the server asked '
+             'to wait 2 s\n', 'attempts=2 source=0 result=00000000 resumedBytes=0'),
+        ]
+        for script in ('get.vbs', 'get.js'):
+            for service_code, name, summary, reported in cases:
+                with self.subTest(script=script, code=service_code):
+                    folder = tempfile.mkdtemp(dir=self.work, prefix='sources.')
+                    used = self.service.used(service_code)
+                    code, out = self.get(script, service_code, folder)
+                    self.assertEqual(0, code, out)
+                    self.assertEqual([name], os.listdir(folder), 'the file alone, no partial file left')
+                    with open(os.path.join(folder, name), 'rb') as f:
+                        self.assertEqual(self.service.source(name), f.read())
+                    self.assertIn(summary, out)
+                    self.assertIn('reported success; remaining downloads: %d' % (50 - used - 1), out)
+                    said = [line for line in self.service.said() if line.startswith('service: report of ' + service_code)]
+                    self.assertTrue(said and reported in said[-1], said)
+                    waited = int(re.search(r'waitedMs=(\d+)', said[-1]).group(1))
+                    if service_code == 'DEMO-BUSY-0008':
+                        self.assertGreaterEqual(waited, 1990, said[-1])
 
     def test_failures_show_their_description_and_exit_code(self):
         cases = [

@@ -1,20 +1,25 @@
 // Careless hosts through the DLL's exports: a progress sink that calls the agent again and lets go of
-// it while its download is still running; an event sink on the automation face that stops a download.
+// it while its download is still running; an event sink on the automation face that stops a download;
+// scripts' downloads from several sources, in each form a script gives them, with their retries heard.
 #include "base/Handle.h"
 #include "hostile/HostileSupport.h"
 #include "support/AgentModule.h"
 #include "support/AutomationHost.h"
+#include "support/ScriptArray.h"
 
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <climits>
 #include <functional>
 #include <string_view>
+#include <tuple>
 
 namespace tamsel::hostile {
 namespace {
 
 using module::test::Agent;
+using module::test::Argument;
 using module::test::CreateAgent;
 using module::test::CreateAutomation;
 using module::test::ErrorText;
@@ -194,6 +199,106 @@ public:
 
     int asked = 0;
 };
+
+// A late-bound client's event sink that hears Retrying: each retry's arguments, and a cancel when told.
+class RetryEventSink final : public IDispatch {
+public:
+    struct Retry {
+        LONG attempt, waitMs, reason, source;
+        ULONGLONG tick;
+    };
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const bool known = riid == __uuidof(IUnknown) || riid == IID_IDispatch || riid == DIID__InvTamselAgentEvents;
+        *out = known ? this : nullptr;
+        if (known) AddRef();
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
+    ULONG STDMETHODCALLTYPE Release() override { return --count; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        if (member == DISPID_TAMSEL_EVENT_PROGRESS) return S_OK;
+        // Retrying(attempt, waitMs, reason, sourceIndex, cancel), in IDispatch's reverse order.
+        const VARIANTARG* a = parameters->rgvarg;
+        const bool shaped = member == DISPID_TAMSEL_EVENT_RETRYING && flags == DISPATCH_METHOD &&
+                            parameters->cArgs == 5 && a[4].vt == VT_I4 && a[3].vt == VT_I4 && a[2].vt == VT_I4 &&
+                            a[1].vt == VT_I4 && a[0].vt == (VT_BOOL | VT_BYREF) && *a[0].pboolVal == VARIANT_FALSE;
+        if (!shaped) return ++misshapen, DISP_E_BADPARAMCOUNT;
+        retries.push_back({a[4].lVal, a[3].lVal, a[2].lVal, a[1].lVal, ::GetTickCount64()});
+        if (cancel) *a[0].pboolVal = VARIANT_TRUE;
+        return S_OK;
+    }
+
+    std::vector<Retry> retries;
+    bool cancel = false;
+    int misshapen = 0;
+    ULONG count = 1;
+};
+
+// A script's OnProgress handler that records what it hears and answers True once it has heard `stopAt`.
+class CountingHandler final : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        const bool known = riid == __uuidof(IUnknown) || riid == IID_IDispatch;
+        *out = known ? this : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override {
+        if (member != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+        received.push_back(parameters->rgvarg[2].dblVal);
+        ticks.push_back(::GetTickCount64());
+        if (result != nullptr) {
+            result->vt = VT_BOOL;
+            result->boolVal = received.size() >= stopAt ? VARIANT_TRUE : VARIANT_FALSE;
+        }
+        return S_OK;
+    }
+
+    std::vector<double> received;
+    std::vector<ULONGLONG> ticks;
+    size_t stopAt = SIZE_MAX;
+};
+
+// The strings of an array a member answered, or "<not an array of strings>".
+std::vector<std::wstring> StringsOf(const VARIANT& array) {
+    if (array.vt != (VT_ARRAY | VT_VARIANT) || ::SafeArrayGetDim(array.parray) != 1) return {L"<not an array>"};
+    LONG lower = 0, upper = -1;
+    ::SafeArrayGetLBound(array.parray, 1, &lower);
+    ::SafeArrayGetUBound(array.parray, 1, &upper);
+    std::vector<std::wstring> texts;
+    for (LONG index = lower; index <= upper; ++index) {
+        VARIANT* item = nullptr;
+        ::SafeArrayPtrOfIndex(array.parray, &index, reinterpret_cast<void**>(&item));
+        texts.push_back(item->vt == VT_BSTR ? std::wstring(item->bstrVal, ::SysStringLen(item->bstrVal))
+                                            : L"<not a string>");
+    }
+    if (lower != 0) texts.push_back(L"<lower bound not 0>");
+    return texts;
+}
+
+// The body of the last POST the server received.
+std::string LastPostBody(testbed::Testbed& server) {
+    std::string body;
+    for (const testbed::RecordedRequest& request : server.Requests()) {
+        if (request.RequestLine().compare(0, 5, "POST ") == 0) body = request.Body();
+    }
+    return body;
+}
+
+// A multipart field as the report's body carries it.
+std::string Field(const std::string& name, const std::string& value) {
+    return "name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
 
 class CarelessHost : public HostileTest {
 protected:
@@ -435,6 +540,395 @@ TEST_F(CarelessHost, HandlerAnswerCancelsOnlyWhenItConvertsToTrue) {
     // The cancelled replies' rest is read off on workers that hold the module until they are done.
     for (int wait = 0; wait < 600 && Agent().DllCanUnloadNow() != S_OK; ++wait) ::Sleep(50);
     EXPECT_EQ(Agent().DllCanUnloadNow(), S_OK);
+}
+
+constexpr char MIRROR_HOST[] = "mirror.norvik.example";
+constexpr uint64_t SOURCES_SIZE = 50000;
+
+// DownloadFrom reads its sources in every form a script gives them, and goes from source to source as the
+// resilient download does: two that refuse (404, not retried on the same source) and the third that serves.
+TEST_F(CarelessHost, DownloadFromTakesSourcesInEveryFormAScriptGivesThem) {
+    InvTamselAgent3* agent = CreateAutomation<InvTamselAgent3>();
+    ASSERT_NE(agent, nullptr);
+    IConnectionPointContainer* container = nullptr;
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(agent->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    ASSERT_EQ(container->FindConnectionPoint(DIID__InvTamselAgentEvents, &point), S_OK);
+    container->Release();
+    RetryEventSink sink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    const std::vector<std::wstring> urls = {L"http://files.norvik.example/missing.bin",
+                                            L"http://mirror.norvik.example/missing.bin",
+                                            L"http://mirror.norvik.example/f.bin"};
+    test::ScriptArray scriptArray(urls);
+    Argument byReferenceTarget = Argument::Array(urls);
+    Argument byReference;
+    byReference.value.vt = VT_BYREF | VT_VARIANT;
+    byReference.value.pvarVal = &byReferenceTarget.value;
+    Argument jscript;
+    jscript.value.vt = VT_DISPATCH;
+    jscript.value.pdispVal = &scriptArray;
+    scriptArray.AddRef();  // the VARIANT's own, given back when it is cleared
+    const ULONG held = scriptArray.references;
+    struct Row {
+        const char* form;
+        const VARIANT* sources;
+    };
+    const Argument lines(urls[0] + L"\r" + urls[1] + L"\r\n" + urls[2] + L"\n");
+    const Argument variants = Argument::Array(urls);
+    const Argument strings = Argument::Array(urls, VT_BSTR);
+    const Row rows[] = {
+        {"one string, its URLs separated by CR, CRLF and a last LF", &lines.value},
+        {"VBScript's Array(): VARIANTs holding strings", &variants.value},
+        {"an array of strings", &strings.value},
+        {"a script's variable by reference, holding an array", &byReference.value},
+        {"a JScript array, through its length and indexed members", &jscript.value},
+    };
+    const PlatformString path = Text(std::wstring(target.begin(), target.end()));
+    VARIANT noSize;
+    noSize.vt = VT_ERROR;
+    noSize.scode = DISP_E_PARAMNOTFOUND;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.form);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route("/missing.bin", FILES_HOST).Status(404));
+        loopback.Add(Route("/missing.bin", MIRROR_HOST).Status(404));
+        loopback.Add(Route(FILE_PATH, MIRROR_HOST).Generated(SOURCES_SIZE));
+        ::DeleteFileA(target.c_str());
+        sink.retries.clear();
+        EXPECT_EQ(agent->DownloadFrom(*row.sources, path.get(), 0, noSize, nullptr), S_OK) << ErrorText();
+        // Each refusal moves to the next source at once: Retrying names it, with no wait.
+        EXPECT_EQ(sink.retries.size(), 2u);
+        for (LONG next = 1; next <= 2 && sink.retries.size() == 2; ++next) {
+            const RetryEventSink::Retry& retry = sink.retries[static_cast<size_t>(next - 1)];
+            EXPECT_EQ(std::make_tuple(retry.attempt, retry.waitMs, retry.reason, retry.source),
+                      std::make_tuple(next + 1, LONG(0), LONG(AGENT_E_HTTP_STATUS), next));
+        }
+        EXPECT_TRUE(HoldsPattern(Contents(target), SOURCES_SIZE));
+        LONG attempts = 0, source = -1, result = -1;
+        EXPECT_EQ(agent->get_LastAttempts(&attempts), S_OK);
+        EXPECT_EQ(agent->get_LastSourceIndex(&source), S_OK);
+        EXPECT_EQ(agent->get_LastAttemptResult(&result), S_OK);
+        EXPECT_EQ(attempts, 3);
+        EXPECT_EQ(source, 2);
+        EXPECT_EQ(result, S_OK);
+        std::vector<std::string> asked;
+        for (const auto& request : loopback.Requests()) {
+            if (request.host != testbed::MAKER_HOST) asked.push_back(request.host + request.target);
+        }
+        EXPECT_EQ(asked, (std::vector<std::string>{"files.norvik.example/missing.bin", "mirror.norvik.example/missing.bin",
+                                                   "mirror.norvik.example/f.bin"}))
+            << "every source in its order, none twice";
+    }
+    EXPECT_GE(scriptArray.gets, 4u) << "the script's array was read through IDispatch";
+    ASSERT_TRUE(loopback.Reset());
+
+    // What is no list of sources, or one with a URL that cannot be sent, is refused before anything is sent.
+    std::vector<std::wstring> ten(10, urls[2]);
+    test::ScriptArray tooLong(ten);
+    Argument tooLongScript;
+    tooLongScript.value.vt = VT_DISPATCH;
+    tooLongScript.value.pdispVal = &tooLong;
+    tooLong.AddRef();
+    Argument number;
+    number.value.vt = VT_I4;
+    number.value.lVal = 42;
+    Argument mixed = Argument::Array({urls[0]});
+    LONG first = 0;
+    VARIANT* element = nullptr;
+    ::SafeArrayPtrOfIndex(mixed.value.parray, &first, reinterpret_cast<void**>(&element));
+    ::VariantClear(element);
+    element->vt = VT_I4;
+    element->lVal = 7;
+    Argument grid;
+    SAFEARRAYBOUND bounds[2] = {{1, 0}, {1, 0}};
+    grid.value.vt = VT_ARRAY | VT_VARIANT;
+    grid.value.parray = ::SafeArrayCreate(VT_VARIANT, 2, bounds);
+    std::wstring tenLines;
+    for (const std::wstring& url : ten) tenLines += url + L"\n";
+    const Argument empty(L""sv), emptyLine(urls[0] + L"\n\n" + urls[2]), manyLines(tenLines);
+    const Argument noElements = Argument::Array({}), withNul = Argument::Array({urls[0] + L"\0x"s});
+    const Argument beyondAscii = Argument::Array({L"http://files.norvik.example/caf\u00E9.bin"});
+    const struct {
+        const char* why;
+        const VARIANT* sources;
+        const wchar_t* sentence;
+    } refusals[] = {
+        {"an empty string", &empty.value, L"the argument sources holds no URL"},
+        {"an empty line between two URLs", &emptyLine.value, L"the argument sources holds an empty URL at position 2"},
+        {"ten lines", &manyLines.value, L"the argument sources holds more than 9 URLs"},
+        {"a JScript array of ten", &tooLongScript.value, L"the argument sources holds more than 9 URLs"},
+        {"an empty array", &noElements.value, L"the argument sources holds no URL"},
+        {"a number among the strings", &mixed.value, L"the argument sources holds an element that is not a string"},
+        {"a NUL inside an element", &withNul.value, L"the argument sources holds a NUL character"},
+        {"a character beyond ASCII", &beyondAscii.value,
+         L"the argument sources holds a character other than printable ASCII"},
+        {"a number", &number.value, L"the argument sources is not a URL"},
+        {"an array of two dimensions", &grid.value, L"the argument sources is not a URL"},
+    };
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(agent->DownloadFrom(*refusal.sources, path.get(), 0, noSize, nullptr), E_INVALIDARG) << refusal.why;
+        const std::wstring error = ErrorText();
+        EXPECT_NE(error.find(refusal.sentence), std::wstring::npos) << refusal.why << ": " << std::string(error.begin(), error.end());
+    }
+    EXPECT_TRUE(loopback.Requests().empty()) << "nothing reached the server, not even the probe";
+    EXPECT_EQ(sink.misshapen, 0);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    point->Release();
+    EXPECT_EQ(agent->Release(), 0u);
+    EXPECT_EQ(scriptArray.references, held) << "the agent keeps no reference to the script's array";
+}
+
+// The policy's properties: their defaults, the value 0 putting the default back, their bounds, a refused
+// value leaving the one set before.
+TEST_F(CarelessHost, PolicyPropertiesHoldTheirRanges) {
+    InvTamselAgent3* agent = CreateAutomation<InvTamselAgent3>();
+    ASSERT_NE(agent, nullptr);
+    using Put = HRESULT (STDMETHODCALLTYPE InvTamselAgent3::*)(LONG);
+    using Get = HRESULT (STDMETHODCALLTYPE InvTamselAgent3::*)(LONG*);
+    const struct {
+        const char* name;
+        Put put;
+        Get get;
+        LONG byDefault, most;
+        const wchar_t* refusal;
+    } rows[] = {
+        {"MaxAttempts", &InvTamselAgent3::put_MaxAttempts, &InvTamselAgent3::get_MaxAttempts, 5, 32,
+         L"the property MaxAttempts takes a number from 0 to 32 (0: 5)"},
+        {"MaxRetryWait", &InvTamselAgent3::put_MaxRetryWait, &InvTamselAgent3::get_MaxRetryWait, 60000, LONG_MAX,
+         L"the property MaxRetryWait takes a number from 0 to 2147483647 (0: 60000)"},
+        {"Deadline", &InvTamselAgent3::put_Deadline, &InvTamselAgent3::get_Deadline, 0, LONG_MAX,
+         L"the property Deadline takes a number from 0 to 2147483647 (0: none)"},
+        {"MaxBytesPerSecond", &InvTamselAgent3::put_MaxBytesPerSecond, &InvTamselAgent3::get_MaxBytesPerSecond, 0,
+         LONG_MAX, L"the property MaxBytesPerSecond takes a number from 0 to 2147483647 (0: none)"},
+        {"Connections", &InvTamselAgent3::put_Connections, &InvTamselAgent3::get_Connections, 1, 4,
+         L"the property Connections takes a number from 0 to 4 (0: 1)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto get = [&] {
+            LONG value = -99;
+            EXPECT_EQ((agent->*row.get)(&value), S_OK);
+            return value;
+        };
+        EXPECT_EQ(get(), row.byDefault);
+        EXPECT_EQ((agent->*row.put)(row.most), S_OK);
+        EXPECT_EQ(get(), row.most);
+        EXPECT_EQ((agent->*row.put)(0), S_OK);
+        EXPECT_EQ(get(), row.byDefault) << "0 puts the default back";
+        EXPECT_EQ((agent->*row.put)(3), S_OK);
+        for (const LONG wrong : {LONG(-1), row.most == LONG_MAX ? LONG_MIN : row.most + 1}) {
+            EXPECT_EQ((agent->*row.put)(wrong), E_INVALIDARG) << wrong;
+            const std::wstring error = ErrorText();
+            EXPECT_NE(error.find(row.refusal), std::wstring::npos) << std::string(error.begin(), error.end());
+            EXPECT_EQ(get(), 3) << "a refused value changes nothing";
+        }
+    }
+    EXPECT_EQ(agent->Release(), 0u);
+}
+
+// LastSources: the download URL and the mirrors a query's reply names, in order; nothing after a failed
+// query.
+TEST_F(CarelessHost, LastSourcesAreTheQuerysDownloadUrlAndMirrors) {
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Times(1).Body(ServiceReply(
+        {{"StatusCode", "1"}, {"downloadURL", FILE_URL}, {"mirrorURL", "http://mirror.norvik.example/f.bin"},
+         {"filesize", "300"}, {"mirrorURL", "ftp://mirror2.norvik.example/pub/f.bin"}}))));
+    ASSERT_TRUE(loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply({{"StatusCode", "3"}}))));
+    InvTamselAgent3* agent = CreateAutomation<InvTamselAgent3>();
+    ASSERT_NE(agent, nullptr);
+    Argument sources;
+    EXPECT_EQ(agent->get_LastSources(&sources.value), S_OK);
+    EXPECT_EQ(StringsOf(sources.value), std::vector<std::wstring>{}) << "an empty array before any query";
+    const PlatformString service = Text(L"http://svc.norvik.example/svc"sv);
+    const PlatformString code = Text(L"CODE"sv);
+    BSTR url = nullptr;
+    ASSERT_EQ(agent->QueryDownload(service.get(), code.get(), &url), S_OK) << ErrorText();
+    ::SysFreeString(url);
+    ::VariantClear(&sources.value);
+    EXPECT_EQ(agent->get_LastSources(&sources.value), S_OK);
+    EXPECT_EQ(StringsOf(sources.value),
+              (std::vector<std::wstring>{L"http://files.norvik.example/f.bin", L"http://mirror.norvik.example/f.bin",
+                                         L"ftp://mirror2.norvik.example/pub/f.bin"}));
+    EXPECT_EQ(agent->QueryDownload(service.get(), code.get(), &url), AGENT_E_SERVICE_STATUS);
+    ::VariantClear(&sources.value);
+    EXPECT_EQ(agent->get_LastSources(&sources.value), S_OK);
+    EXPECT_EQ(StringsOf(sources.value), std::vector<std::wstring>{}) << "a failed query leaves no sources";
+    EXPECT_EQ(agent->Release(), 0u);
+}
+
+// A download that broke off once (RESUME keeps its part), then one that the server asked to wait for:
+// what each left in the Last properties, the Retrying event before the wait, the OnProgress handler heard
+// during it, and the report that tells the service all of it.
+TEST_F(CarelessHost, LastValuesRetryingEventAndReportTellWhatDownloadFromDid) {
+    const std::string etag = "ETag: \"v1\"";
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(SOURCES_SIZE).Header(etag).CloseAfter(SOURCES_SIZE / 2).Times(1));
+    InvTamselAgentOps* ops = CreateAgent();
+    ASSERT_NE(ops, nullptr);
+    InvTamselAgent3* agent = nullptr;
+    IConnectionPointContainer* container = nullptr;
+    ASSERT_EQ(ops->QueryInterface(IID_InvTamselAgent3, reinterpret_cast<void**>(&agent)), S_OK);
+    ASSERT_EQ(ops->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(container->FindConnectionPoint(DIID__InvTamselAgentEvents, &point), S_OK);
+    RetryEventSink sink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    CountingHandler handler;
+    ASSERT_EQ(agent->put_OnProgress(&handler), S_OK);
+    const Argument source(L"http://files.norvik.example/f.bin"sv);
+    const PlatformString path = Text(std::wstring(target.begin(), target.end()));
+    VARIANT noSize;
+    noSize.vt = VT_ERROR;
+    noSize.scode = DISP_E_PARAMNOTFOUND;
+    const PlatformString service = Text(L"http://svc.norvik.example/svc"sv);
+    const PlatformString code = Text(L"CODE"sv);
+    const auto report = [&](VARIANT_BOOL success) {
+        loopback.Add(Route("/svc", SERVICE_HOST).Method("POST").Body(ServiceReply({{"StatusCode", "1"}, {"dltotalcount", "4"}})));
+        LONG remaining = 0;
+        EXPECT_EQ(agent->ReportDownloadEx(service.get(), code.get(), success, &remaining), S_OK) << ErrorText();
+        EXPECT_EQ(remaining, 4);
+        return LastPostBody(loopback);
+    };
+    struct Last {
+        LONG attempts = -1, source = -1, result = -1;
+        double resumed = -1, retryAfter = -1;
+    };
+    const auto last = [&] {
+        Last values;
+        agent->get_LastAttempts(&values.attempts);
+        agent->get_LastSourceIndex(&values.source);
+        agent->get_LastAttemptResult(&values.result);
+        agent->get_LastBytesResumed(&values.resumed);
+        agent->get_LastRetryAfter(&values.retryAfter);
+        return values;
+    };
+
+    ASSERT_EQ(agent->put_MaxAttempts(1), S_OK);
+    EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), TAMSEL_FETCH_RESUME, noSize, nullptr), AGENT_E_BROKEN);
+    Last broken = last();
+    EXPECT_EQ(broken.attempts, 1);
+    EXPECT_EQ(broken.result, AGENT_E_BROKEN);
+    EXPECT_EQ(broken.resumed, 0);
+    EXPECT_TRUE(sink.retries.empty()) << "one attempt allowed: no retry";
+    std::string body = report(VARIANT_FALSE);
+    for (const auto& [name, value] : {std::pair<const char*, const char*>{"success", "false"}, {"attempts", "1"},
+                                      {"source", "0"}, {"result", "80042F06"}, {"resumedBytes", "0"}}) {
+        EXPECT_NE(body.find(Field(name, value)), std::string::npos) << name << " in " << body;
+    }
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Status(503).Header("Retry-After: 1").Times(1));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(SOURCES_SIZE).Header(etag).Ranges());
+    ASSERT_EQ(agent->put_MaxAttempts(3), S_OK);
+    handler.received.clear();
+    handler.ticks.clear();
+    EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), TAMSEL_FETCH_RESUME, noSize, nullptr), S_OK) << ErrorText();
+    EXPECT_TRUE(HoldsPattern(Contents(target), SOURCES_SIZE));
+    Last resumed = last();
+    EXPECT_EQ(resumed.attempts, 2);
+    EXPECT_EQ(resumed.source, 0);
+    EXPECT_EQ(resumed.result, S_OK);
+    EXPECT_EQ(resumed.resumed, SOURCES_SIZE / 2) << "the first call's part was kept";
+    EXPECT_EQ(resumed.retryAfter, 1000);
+    EXPECT_EQ(sink.misshapen, 0);
+    ASSERT_EQ(sink.retries.size(), 1u);
+    EXPECT_EQ(sink.retries[0].attempt, 2);
+    EXPECT_EQ(sink.retries[0].waitMs, 1000);
+    EXPECT_EQ(sink.retries[0].reason, AGENT_E_HTTP_STATUS);
+    EXPECT_EQ(sink.retries[0].source, 0);
+    // The wait of 1 s is told to the handler with the counts unchanged, at least twice a second.
+    size_t duringWait = 0;
+    for (size_t call = 0; call < handler.ticks.size(); ++call) {
+        const bool inWait = handler.ticks[call] >= sink.retries[0].tick && handler.ticks[call] < sink.retries[0].tick + 900;
+        if (inWait) {
+            EXPECT_EQ(handler.received[call], handler.received.front()) << "counts unchanged while waiting";
+        }
+        duringWait += inWait ? 1 : 0;
+    }
+    EXPECT_GE(duringWait, 2u) << "the handler heard the wait";
+    body = report(VARIANT_TRUE);
+    for (const auto& [name, value] : {std::pair<const char*, const char*>{"success", "true"}, {"attempts", "2"},
+                                      {"source", "0"}, {"result", "00000000"}, {"resumedBytes", "25000"}}) {
+        EXPECT_NE(body.find(Field(name, value)), std::string::npos) << name << " in " << body;
+    }
+    const size_t waited = body.find("name=\"waitedMs\"\r\n\r\n");
+    ASSERT_NE(waited, std::string::npos);
+    EXPECT_GE(std::stoul(body.substr(waited + 19)), 990u);
+
+    // A cancel from the Retrying event, and a true answer of the handler during the wait, end the call.
+    for (const bool fromEvent : {true, false}) {
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(Route(FILE_PATH, FILES_HOST).Status(503).Header("Retry-After: 30"));
+        ::DeleteFileA(target.c_str());
+        sink.cancel = fromEvent;
+        handler.received.clear();
+        handler.ticks.clear();
+        handler.stopAt = fromEvent ? SIZE_MAX : 1;
+        ASSERT_EQ(agent->put_MaxRetryWait(60000), S_OK);
+        const ULONGLONG start = ::GetTickCount64();
+        EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), 0, noSize, nullptr), E_ABORT) << fromEvent;
+        EXPECT_LT(::GetTickCount64() - start, 10000u) << "not the 30 s the server asked for";
+        EXPECT_NE(ErrorText().find(L"the download was cancelled"), std::wstring::npos);
+        LONG attempts = 0;
+        EXPECT_EQ(agent->get_LastAttempts(&attempts), S_OK);
+        EXPECT_EQ(attempts, 1) << fromEvent;
+        EXPECT_FALSE(Exists(target));
+    }
+    sink.cancel = false;
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    EXPECT_EQ(agent->put_OnProgress(nullptr), S_OK);
+    point->Release();
+    container->Release();
+    agent->Release();
+    EXPECT_EQ(ops->Release(), 0u);
+}
+
+// ProxyUser and the written-only ProxyPassword, in either order, answer a proxy that asks for credentials;
+// an empty user clears both, and a user Basic cannot carry is refused without being echoed.
+TEST_F(CarelessHost, ProxyUserAndPasswordAnswerTheProxyUntilCleared) {
+    ASSERT_TRUE(loopback.RequireProxyAuth("ann", "s3cret"));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(SOURCES_SIZE));
+    InvTamselAgent3* agent = CreateAutomation<InvTamselAgent3>();
+    ASSERT_NE(agent, nullptr);
+    const Argument source(L"http://files.norvik.example/f.bin"sv);
+    const PlatformString path = Text(std::wstring(target.begin(), target.end()));
+    VARIANT noSize;
+    noSize.vt = VT_ERROR;
+    noSize.scode = DISP_E_PARAMNOTFOUND;
+
+    EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), 0, noSize, nullptr), AGENT_E_PROXY_AUTH);
+    EXPECT_NE(ErrorText().find(L"the proxy asked for credentials"), std::wstring::npos);
+    EXPECT_EQ(agent->put_ProxyPassword(Text(L"s3cret"sv).get()), S_OK) << "the password first, waiting for the user";
+    EXPECT_EQ(agent->put_ProxyUser(Text(L"ann"sv).get()), S_OK);
+    BSTR user = nullptr;
+    EXPECT_EQ(agent->get_ProxyUser(&user), S_OK);
+    EXPECT_EQ(std::wstring(user ? user : L""), L"ann");
+    ::SysFreeString(user);
+    EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), 0, noSize, nullptr), S_OK) << ErrorText();
+    EXPECT_TRUE(HoldsPattern(Contents(target), SOURCES_SIZE));
+    size_t answered = 0;
+    for (const auto& request : loopback.Requests()) {
+        const bool answers = request.raw.find("\r\nProxy-Authorization: Basic YW5uOnMzY3JldA==\r\n") != std::string::npos;
+        answered += answers ? 1 : 0;
+        EXPECT_EQ(request.raw.find("\r\nAuthorization:"), std::string::npos) << "nothing authenticates to a server";
+    }
+    EXPECT_GE(answered, 1u) << "ann:s3cret answered the proxy";
+
+    EXPECT_EQ(agent->put_ProxyUser(Text(L"ann:x"sv).get()), E_INVALIDARG);
+    const std::wstring refusal = ErrorText();
+    EXPECT_NE(refusal.find(L"ProxyUser holds ':'"), std::wstring::npos) << std::string(refusal.begin(), refusal.end());
+    EXPECT_EQ(refusal.find(L"ann:x"), std::wstring::npos) << "the name is not echoed";
+    EXPECT_EQ(agent->put_ProxyPassword(Text(L"s3c\0ret"sv).get()), E_INVALIDARG);
+    EXPECT_NE(ErrorText().find(L"the argument ProxyPassword holds a NUL character"), std::wstring::npos);
+    EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), 0, noSize, nullptr), S_OK) << "refusals kept the credentials";
+
+    EXPECT_EQ(agent->put_ProxyUser(Text(L""sv).get()), S_OK);
+    EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), 0, noSize, nullptr), AGENT_E_PROXY_AUTH);
+    EXPECT_EQ(agent->put_ProxyUser(Text(L"ann"sv).get()), S_OK);
+    EXPECT_EQ(agent->DownloadFrom(source.value, path.get(), 0, noSize, nullptr), AGENT_E_PROXY_AUTH)
+        << "an empty user cleared the password too";
+    EXPECT_EQ(agent->Release(), 0u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ Servers, on a private network where the product's host names are 127.0.0.1:
 Each row's files are its own, so that rows do not depend on each other's order.
 """
 
+import servers  # the testbed's interop servers, on the path run_interop.py sets
 from facts import (Case, Count, Digest, Empty, KEPT, Like, Local, Never, NonEmpty, NoneOf, OneOf, Prefix,
                    RelayCut, Replace, Rest, Run, Saw, Served, SessionCut)
 
@@ -71,8 +72,8 @@ def cut_and_resume(url, name, proxy=None, between=()):
             fetch_verified(url, name, '--resume', proxy=proxy)]
 
 
-def get_demo(proxy=None, **run):
-    return Run('get', SERVICE, 'DEMO-SMALL-0002', Local(), proxy=proxy, **run)
+def get_demo(proxy=None, *options, **run):
+    return Run('get', SERVICE, 'DEMO-SMALL-0002', Local(), *options, proxy=proxy, **run)
 
 
 DEMO_ON_DISK = {DEMO_FILE: Served('demo', DEMO_FILE)}
@@ -190,6 +191,20 @@ CASES = [
          [Saw('squid', dict(port=3129, method='GET', url=PROBE, status=407, result=Prefix('TCP_DENIED'), user='-')),
           Never('squid', dict(status=200)),
           Never('nginx', dict())]),
+
+    Case('squid-auth-proxy-user', 'the host gives the agent the proxy\'s credentials (tamsel --proxy-user, the '
+         'password from TAMSEL_PROXY_PASSWORD) where the system holds none: a wrong password is a proxy '
+         'refusing (AGENT_E_PROXY_AUTH), the right one passes every request; no password is ever printed',
+         [get_demo('auth-anonymous', '--proxy-user', servers.PROXY_USER, exit=EXIT_PROXY_AUTH,
+                   environment={'TAMSEL_PROXY_PASSWORD': 'not it'}, says=('0x80042F09',), never_says=('not it',)),
+          get_demo('auth-anonymous', '--proxy-user', servers.PROXY_USER,
+                   environment={'TAMSEL_PROXY_PASSWORD': servers.PROXY_PASSWORD},
+                   says=('verified sha256', 'reported success'), never_says=(servers.PROXY_PASSWORD,))],
+         DEMO_ON_DISK,
+         [Count('squid', 2, dict(port=3129, method='POST', url=SERVICE, status=200, user=servers.PROXY_USER)),
+          Saw('squid', dict(port=3129, method='GET', url=PROBE, status=200, user=servers.PROXY_USER)),
+          Count('nginx', 2, dict(method='POST', path='/activate', status=200)),
+          *NO_CREDENTIALS_AT_ORIGIN]),
 
     Case('vsftpd-passive', 'FTP from a server that refuses PORT: the download goes passive',
          [Run('fetch', FTP + '/pub/manual.bin', Local('manual.bin'), '--sha256',

@@ -236,16 +236,18 @@ class SessionCut:
 
 class Run:
     """One run of tamsel.exe: its words (Local and Digest are filled in), the exit code it must
-    end with (an int or a Matcher), texts its output must hold, the proxy it is given ('open', 'auth',
+    end with (an int or a Matcher), texts its output must hold and texts it must never hold, the proxy it is given ('open', 'auth',
     'auth-anonymous' in http_proxy; 'registry': the open one in the prefix's Internet Settings; None: the
-    hosts themselves) and the cut made while it runs. A step with a cut
+    hosts themselves), variables added to its environment and the cut made while it runs. A step with a cut
     must leave a partial file of the download behind (partial=NAME), whose size becomes KEPT."""
 
-    def __init__(self, *words, exit=0, says=(), proxy=None, cut=None, partial=None):
+    def __init__(self, *words, exit=0, says=(), never_says=(), proxy=None, environment=None, cut=None, partial=None):
         self.words = words
         self.exit = exit
         self.says = says
+        self.never_says = never_says
         self.proxy = proxy
+        self.environment = environment or {}
         self.cut = cut
         self.partial = partial
 

@@ -189,12 +189,13 @@ class Stage:
 
     # --- running tamsel ---
 
-    def wine(self, program, *words, proxy=None):
+    def wine(self, program, *words, proxy=None, added=None):
         environment = dict(os.environ, WINEDEBUG='-all', LC_ALL='C.UTF-8')
         for name in ('http_proxy', 'https_proxy', 'HTTP_PROXY', 'HTTPS_PROXY', 'no_proxy', 'NO_PROXY'):
             environment.pop(name, None)
         if proxy and PROXIES[proxy]:
             environment['http_proxy'] = PROXIES[proxy]
+        environment.update(added or {})
         return loopback.run_program([self.args.wine_run, self.prefix, program] + list(words), environment,
                                     RUN_SECONDS)
 
@@ -209,10 +210,10 @@ class Stage:
             if code != 0:
                 raise RuntimeError('reg add %s %s failed (exit code %d):\n%s%s' % (name, value, code, out, err))
 
-    def tamsel(self, words, proxy):
+    def tamsel(self, words, proxy, added=None):
         return self.wine(os.path.join(self.build, 'bin', 'tamsel.exe'), '--dll',
                          loopback.windows_path(os.path.join(self.build, 'bin', 'NorvikTamselAgent.dll')),
-                         *words, proxy=proxy)
+                         *words, proxy=proxy, added=added)
 
     def word(self, word, folder):
         if isinstance(word, Local):
@@ -244,7 +245,7 @@ class Stage:
         if step.proxy == 'registry':
             self.set_registry_proxy('127.0.0.1:%d' % servers.SQUID_OPEN_PORT)
         try:
-            code, out, err = self.tamsel(words, step.proxy)
+            code, out, err = self.tamsel(words, step.proxy, step.environment)
         except subprocess.TimeoutExpired:
             raise CaseFailed('step %d: tamsel %s did not end within %d s' % (number, ' '.join(words), RUN_SECONDS))
         finally:
@@ -259,6 +260,9 @@ class Stage:
         missing = [text for text in step.says if text not in said]
         if missing:
             raise CaseFailed('step %d: tamsel %s did not say %r\n%s' % (number, ' '.join(words), missing, indent(said)))
+        leaked = [text for text in step.never_says if text in said]
+        if leaked:
+            raise CaseFailed('step %d: tamsel %s said %r\n%s' % (number, ' '.join(words), leaked, indent(said)))
         if cut_problem:
             raise CaseFailed('step %d: %s' % (number, cut_problem))
         if step.partial:

@@ -41,7 +41,7 @@ std::wstring AgentKeys() {
 }
 
 std::wstring TypeLibraryKey() {
-    return L"TypeLib\\" + RegistryForm(LIBID_NORVIKTAMSELAGENTLib) + L"\\1.2";
+    return L"TypeLib\\" + RegistryForm(LIBID_NORVIKTAMSELAGENTLib) + L"\\1.3";
 }
 
 std::wstring RegisteredTypeLibraryFile() {

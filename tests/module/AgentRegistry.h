@@ -13,7 +13,7 @@ std::wstring ExpectedAgentKeys(const std::wstring& modulePath);
 std::wstring AgentKeys();
 // The class key's name under HKCR: CLSID\{...}.
 std::wstring AgentClassKey();
-// The type library key 1.2 under HKCR, and the file registered for this build's system kind.
+// The type library key 1.3 under HKCR, and the file registered for this build's system kind.
 std::wstring TypeLibraryKey();
 std::wstring RegisteredTypeLibraryFile();
 

@@ -163,7 +163,7 @@ TEST_F(Identity, OtherInterfacesAreRefusedFromEitherFace) {
 // Every interface the object answers, in groups that share one face: an interface and the ones it
 // derives from.
 const std::vector<std::vector<const IID*>> FACES = {
-    {&IID_InvTamselAgent2, &IID_InvTamselAgent, &IID_IDispatch},
+    {&IID_InvTamselAgent3, &IID_InvTamselAgent2, &IID_InvTamselAgent, &IID_IDispatch},
     {&IID_InvTamselAgentOps4, &IID_InvTamselAgentOps3, &IID_InvTamselAgentOps2, &IID_InvTamselAgentOps},
     {&IID_ISupportErrorInfo},
     {&IID_IProvideClassInfo2, &IID_IProvideClassInfo},

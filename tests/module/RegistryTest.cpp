@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <ocidl.h>
 
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -35,7 +36,7 @@ TEST_F(Registered, InprocServerIsTheFullLongPathOfTheModule) {
 }
 
 TEST_F(Registered, TypeLibraryPointsAtTheModule) {
-    EXPECT_EQ(DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey()), L"NorvikTamselAgent 1.2 Type Library");
+    EXPECT_EQ(DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey()), L"NorvikTamselAgent 1.3 Type Library");
     EXPECT_EQ(RegisteredTypeLibraryFile(), AgentModulePath());
     EXPECT_EQ(DefaultValue(HKEY_CLASSES_ROOT, TypeLibraryKey() + L"\\HELPDIR"), ProgramFolder());
 }
@@ -62,7 +63,7 @@ TEST_F(Registered, DispatchFaceAnswersFromTheTypeLibrary) {
     ASSERT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), S_OK);
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-    EXPECT_TRUE(::IsEqualIID(IID_InvTamselAgent2, attributes->guid));
+    EXPECT_TRUE(::IsEqualIID(IID_InvTamselAgent3, attributes->guid)) << "the newest automation interface";
     EXPECT_EQ(attributes->typekind, TKIND_DISPATCH);
     EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FDUAL);
     info->ReleaseTypeAttr(attributes);
@@ -95,9 +96,17 @@ std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
 // the header gives it, and the automation interface's fixed dispatch ids.
 TEST_F(Registered, TypeLibraryDescribesEveryInterfaceInTheHeadersSlots) {
     ITypeLib* library = nullptr;
-    ASSERT_EQ(::LoadRegTypeLib(LIBID_NORVIKTAMSELAGENTLib, 1, 2, LOCALE_NEUTRAL, &library), S_OK);
-    const INVOKEKIND M = INVOKE_FUNC, G = INVOKE_PROPERTYGET;
+    ASSERT_EQ(::LoadRegTypeLib(LIBID_NORVIKTAMSELAGENTLib, 1, 3, LOCALE_NEUTRAL, &library), S_OK);
+    const INVOKEKIND M = INVOKE_FUNC, G = INVOKE_PROPERTYGET, P = INVOKE_PROPERTYPUT;
     const std::vector<Described> table = {
+        // After InvTamselAgent2's 12 slots; ProxyPassword is written only: no getter at all.
+        {&IID_InvTamselAgent3, L"InvTamselAgent3", true, 19,
+         {{L"DownloadFrom", M}, {L"MaxAttempts", G}, {L"MaxAttempts", P}, {L"MaxRetryWait", G},
+          {L"MaxRetryWait", P}, {L"Deadline", G}, {L"Deadline", P}, {L"MaxBytesPerSecond", G},
+          {L"MaxBytesPerSecond", P}, {L"Connections", G}, {L"Connections", P}, {L"LastSources", G},
+          {L"LastAttempts", G}, {L"LastSourceIndex", G}, {L"LastBytesResumed", G}, {L"LastAttemptResult", G},
+          {L"LastRetryAfter", G}, {L"ReportDownloadEx", M}, {L"ProxyUser", G}, {L"ProxyUser", P},
+          {L"ProxyPassword", P}}},
         {&IID_InvTamselAgent2, L"InvTamselAgent2", true, 7,
          {{L"LookupRedirect", M}, {L"QueryDownload", M}, {L"Download", M}, {L"ReportDownload", M},
           {L"LastFileSize", G}, {L"LastSha256", G}, {L"LastHttpStatus", G}, {L"LastServiceStatus", G},
@@ -134,6 +143,9 @@ TEST_F(Registered, TypeLibraryDescribesEveryInterfaceInTheHeadersSlots) {
             info->Release();
             info = side;
         }
+        ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+        EXPECT_EQ(attributes->cFuncs, described.members.size()) << "no member beside the header's";
+        info->ReleaseTypeAttr(attributes);
         for (UINT index = 0; index < described.members.size(); ++index) {
             FUNCDESC* function = nullptr;
             ASSERT_EQ(info->GetFuncDesc(index, &function), S_OK) << index;
@@ -145,27 +157,38 @@ TEST_F(Registered, TypeLibraryDescribesEveryInterfaceInTheHeadersSlots) {
         info->Release();
     }
 
-    // Dispatch ids by name, and the class's default interface and event source.
-    ITypeInfo* automation = nullptr;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(IID_InvTamselAgent2, &automation), S_OK);
+    // Dispatch ids by name, InvTamselAgent2's the same through InvTamselAgent3, and the events'.
     const std::vector<std::pair<const wchar_t*, DISPID>> ids = {
         {L"LookupRedirect", DISPID_TAMSEL_LOOKUPREDIRECT}, {L"Download", DISPID_TAMSEL_DOWNLOAD},
         {L"LastSha256", DISPID_TAMSEL_LASTSHA256}, {L"OnProgress", DISPID_TAMSEL_ONPROGRESS},
         {L"Version", DISPID_TAMSEL_VERSION}};
-    for (const auto& [name, expected] : ids) {
-        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-        MEMBERID id = 0;
-        EXPECT_EQ(automation->GetIDsOfNames(names, 1, &id), S_OK) << name;
-        EXPECT_EQ(id, expected) << name;
+    const std::vector<std::pair<const wchar_t*, DISPID>> ids3 = {
+        {L"DownloadFrom", DISPID_TAMSEL_DOWNLOADFROM}, {L"MaxAttempts", DISPID_TAMSEL_MAXATTEMPTS},
+        {L"MaxRetryWait", DISPID_TAMSEL_MAXRETRYWAIT}, {L"Deadline", DISPID_TAMSEL_DEADLINE},
+        {L"MaxBytesPerSecond", DISPID_TAMSEL_MAXBYTESPERSECOND}, {L"Connections", DISPID_TAMSEL_CONNECTIONS},
+        {L"LastSources", DISPID_TAMSEL_LASTSOURCES}, {L"LastAttempts", DISPID_TAMSEL_LASTATTEMPTS},
+        {L"LastSourceIndex", DISPID_TAMSEL_LASTSOURCEINDEX}, {L"LastBytesResumed", DISPID_TAMSEL_LASTBYTESRESUMED},
+        {L"LastAttemptResult", DISPID_TAMSEL_LASTATTEMPTRESULT}, {L"LastRetryAfter", DISPID_TAMSEL_LASTRETRYAFTER},
+        {L"ReportDownloadEx", DISPID_TAMSEL_REPORTDOWNLOADEX}, {L"ProxyUser", DISPID_TAMSEL_PROXYUSER},
+        {L"ProxyPassword", DISPID_TAMSEL_PROXYPASSWORD}};
+    std::vector<std::pair<const wchar_t*, DISPID>> idsOf3 = ids;
+    idsOf3.insert(idsOf3.end(), ids3.begin(), ids3.end());
+    const std::vector<std::tuple<const IID*, const wchar_t*, std::vector<std::pair<const wchar_t*, DISPID>>>> named = {
+        {&IID_InvTamselAgent2, L"InvTamselAgent2", ids},
+        {&IID_InvTamselAgent3, L"InvTamselAgent3", idsOf3},
+        {&DIID__InvTamselAgentEvents, L"_InvTamselAgentEvents",
+         {{L"Progress", DISPID_TAMSEL_EVENT_PROGRESS}, {L"Retrying", DISPID_TAMSEL_EVENT_RETRYING}}}};
+    for (const auto& [iid, interfaceName, pairs] : named) {
+        ITypeInfo* info = nullptr;
+        ASSERT_EQ(library->GetTypeInfoOfGuid(*iid, &info), S_OK) << interfaceName;
+        for (const auto& [name, expected] : pairs) {
+            LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+            MEMBERID id = 0;
+            EXPECT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK) << interfaceName << "." << name;
+            EXPECT_EQ(id, expected) << interfaceName << "." << name;
+        }
+        info->Release();
     }
-    automation->Release();
-    ITypeInfo* events = nullptr;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(DIID__InvTamselAgentEvents, &events), S_OK);
-    LPOLESTR progress[] = {const_cast<LPOLESTR>(L"Progress")};
-    MEMBERID id = 0;
-    EXPECT_EQ(events->GetIDsOfNames(progress, 1, &id), S_OK);
-    EXPECT_EQ(id, DISPID_TAMSEL_EVENT_PROGRESS);
-    events->Release();
     library->Release();
 }
 
@@ -191,7 +214,8 @@ TEST_F(Registered, ClassInformationNamesTheDefaultInterfaceAndTheEventSource) {
     coclass->ReleaseTypeAttr(attributes);
     coclass->Release();
     const std::vector<std::pair<std::wstring, int>> expected = {
-        {L"InvTamselAgent2", IMPLTYPEFLAG_FDEFAULT}, {L"InvTamselAgent", 0}, {L"InvTamselAgentOps4", 0}, {L"InvTamselAgentOps3", 0},
+        {L"InvTamselAgent3", IMPLTYPEFLAG_FDEFAULT}, {L"InvTamselAgent2", 0}, {L"InvTamselAgent", 0},
+        {L"InvTamselAgentOps4", 0}, {L"InvTamselAgentOps3", 0},
         {L"InvTamselAgentOps2", 0}, {L"InvTamselAgentOps", 0}, {L"_InvTamselAgentEvents", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
     EXPECT_EQ(implemented, expected);
     EXPECT_EQ(provider->Release(), 0u);

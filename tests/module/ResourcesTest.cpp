@@ -55,8 +55,8 @@ TEST(Resources, VersionBlockNamesTheModuleAndMarksItSelfRegistering) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    // 1.2.0.0: MAKELONG takes the low word (minor, build) first.
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(2, 1));
+    // 1.3.0.0: MAKELONG takes the low word (minor, build) first.
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(3, 1));
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, 0));
     EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
     EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
@@ -65,11 +65,11 @@ TEST(Resources, VersionBlockNamesTheModuleAndMarksItSelfRegistering) {
     EXPECT_EQ(fixed->dwFileFlagsMask, 0x3Fu);
 
     EXPECT_EQ(VersionString(block, L"FileDescription"), L"NorvikTamselAgent Module");
-    EXPECT_EQ(VersionString(block, L"FileVersion"), L"1.2.0");
+    EXPECT_EQ(VersionString(block, L"FileVersion"), L"1.3.0");
     EXPECT_EQ(VersionString(block, L"InternalName"), L"NorvikTamselAgent");
     EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"NorvikTamselAgent.DLL");
     EXPECT_EQ(VersionString(block, L"ProductName"), L"NorvikTamselAgent Module");
-    EXPECT_EQ(VersionString(block, L"ProductVersion"), L"1.2.0");
+    EXPECT_EQ(VersionString(block, L"ProductVersion"), L"1.3.0");
     for (const wchar_t* empty : {L"OLESelfRegister", L"Comments", L"CompanyName", L"LegalTrademarks",
                                  L"PrivateBuild", L"SpecialBuild"}) {
         EXPECT_EQ(VersionString(block, empty), L"") << empty;

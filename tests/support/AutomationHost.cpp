@@ -1,5 +1,6 @@
 // A host of the DLL beside the test program, as a script host is one: a new agent from the class
-// factory, its automation face, counted strings that may hold a NUL, and the thread's error record.
+// factory, its automation faces, counted strings that may hold a NUL, arguments as scripts pass them, and
+// the thread's error record.
 #include "support/AutomationHost.h"
 
 #include "support/AgentModule.h"
@@ -18,13 +19,39 @@ InvTamselAgentOps* CreateAgent() {
     return static_cast<InvTamselAgentOps*>(ops);
 }
 
-InvTamselAgent2* CreateAutomation() {
+void* CreateFace(REFIID iid) {
     InvTamselAgentOps* ops = CreateAgent();
     if (ops == nullptr) return nullptr;
-    InvTamselAgent2* agent = nullptr;
-    EXPECT_EQ(ops->QueryInterface(IID_InvTamselAgent2, reinterpret_cast<void**>(&agent)), S_OK);
+    void* face = nullptr;
+    EXPECT_EQ(ops->QueryInterface(iid, &face), S_OK);
     ops->Release();
-    return agent;
+    return face;
+}
+
+Argument::Argument(std::wstring_view text) : Argument() {
+    value.vt = VT_BSTR;
+    value.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+Argument Argument::Array(const std::vector<std::wstring>& texts, VARTYPE type) {
+    Argument argument;
+    SAFEARRAY* array = ::SafeArrayCreateVector(type, 0, static_cast<ULONG>(texts.size()));
+    for (LONG index = 0; index < static_cast<LONG>(texts.size()); ++index) {
+        const std::wstring& text = texts[static_cast<size_t>(index)];
+        BSTR element = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        if (type == VT_BSTR) {
+            ::SafeArrayPutElement(array, &index, element);
+        } else {
+            VARIANT item;
+            item.vt = VT_BSTR;
+            item.bstrVal = element;
+            ::SafeArrayPutElement(array, &index, &item);
+        }
+        ::SysFreeString(element);
+    }
+    argument.value.vt = VT_ARRAY | type;
+    argument.value.parray = array;
+    return argument;
 }
 
 PlatformString Text(std::wstring_view text) {
