@@ -265,17 +265,25 @@ int QuerySources(InvTamselAgentOps4& agent4, const std::string& serviceUrl, cons
         return Fail("query", queried, agent4);
     }
     for (const char* at = list.data(); *at != '\0'; at += std::strlen(at) + 1) {
-        // Passed on, a CR or LF in a URL would add lines to the download's request (the component refuses
-        // it too), and printed, lines to this console. A mirror holding one is left out.
-        if (HasControlCharacter(at) && !sources.empty()) {
-            std::fprintf(stderr, "tamsel: mirror %u, %s, holds control characters; left out\n",
-                         static_cast<unsigned>(sources.size()), ShowControlCharacters(at).c_str());
-            continue;
-        }
         sources.emplace_back(at);
     }
     digest = named;
     return ExitSuccess;
+}
+
+// Passed on, a CR or LF in a source would add lines to the download's request (the component refuses the
+// whole list for it too), and printed, lines to this console. Such a reply is refused whole, rather than
+// the mirror left out: the mirrors keep the numbers the service gave them, in the retry lines too.
+bool SourcesAreClean(const std::vector<std::string>& sources) {
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (HasControlCharacter(sources[i])) {
+            const std::string which = i == 0 ? "the download URL" : "mirror " + std::to_string(i);
+            std::fprintf(stderr, "tamsel: %s %s holds control characters; nothing downloaded\n", which.c_str(),
+                         ShowControlCharacters(sources[i]).c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 void PrintDownloading(const FetchPlan& plan, LONGLONG announced) {
@@ -302,11 +310,7 @@ int RunGet(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settin
     std::string digest;
     const int queried = QuerySources(*agent4.get(), serviceUrl, code, sources, announced, digest);
     if (queried != ExitSuccess) return queried;
-    if (HasControlCharacter(sources[0])) {
-        std::fprintf(stderr, "tamsel: the download URL %s holds control characters; nothing downloaded\n",
-                     ShowControlCharacters(sources[0]).c_str());
-        return ExitLocalProblem;
-    }
+    if (!SourcesAreClean(sources)) return ExitLocalProblem;
     const std::string name = FileNameFromUrl(sources[0]);
     if (name.empty()) {
         std::fprintf(stderr, "tamsel: the download URL %s names no usable file name; nothing downloaded\n",
