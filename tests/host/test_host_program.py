@@ -490,39 +490,44 @@ class AgainstTheDemoService(unittest.TestCase):
 
 
 class SlowService(unittest.TestCase):
-    """Against a service that sends 512 KiB/s: Ctrl+C during a download, and the progress line of a body
-    whose length nobody announced."""
+    """Against a service that sends 512 KiB/s and asks for 30 s when busy: Ctrl+C during a download and
+    during a wait, and the progress line of a body whose length nobody announced."""
 
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix='tamsel-demo.')
-        cls.service = DemoService(cls.work, '--rate-kib', '512')  # the 2 MiB file takes 4 s
+        # The 2 MiB file takes 4 s; the busy code's server asks for a wait long enough to press Ctrl+C in.
+        cls.service = DemoService(cls.work, '--rate-kib', '512', '--busy-retry-after', '30')
 
     @classmethod
     def tearDownClass(cls):
         cls.service.stop()
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def test_cancel_keeps_the_bytes_and_reports_failure(self):
-        folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+    def interrupted(self, words, marker):
+        """Runs the host with words and presses Ctrl+C once its stderr holds marker: (code, out, err)."""
         # The prefix's wineserver must already run: started inside the host's process group below,
         # it would take the Ctrl+C as its own signal to quit.
         run_host('--help', dll=False)
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            host = subprocess.Popen(host_command('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(folder)),
-                                    stdout=out, stderr=err, env=wine_environment(self.service.proxy),
-                                    start_new_session=True)
-            # The first progress report means the transfer runs. Like a terminal, the signal goes to
-            # the whole process group: a 64-bit program runs in a child of the loader started first.
+            host = subprocess.Popen(host_command(*words), stdout=out, stderr=err,
+                                    env=wine_environment(self.service.proxy), start_new_session=True)
+            # Like a terminal, the signal goes to the whole process group: a 64-bit program runs in a
+            # child of the loader started first.
             deadline = time.monotonic() + RUN_TIMEOUT
-            while '%' not in text(err):
-                self.assertIsNone(host.poll(), 'the host ended before any progress')
-                self.assertLess(time.monotonic(), deadline, 'no progress')
+            while marker not in text(err):
+                self.assertIsNone(host.poll(), 'the host ended before %r: %s' % (marker, text(err)))
+                self.assertLess(time.monotonic(), deadline, 'no %r' % marker)
                 time.sleep(0.1)
             os.killpg(host.pid, signal.SIGINT)
             host.wait(RUN_TIMEOUT)
-            out, err = text(out), text(err)
-        self.assertEqual(3, host.returncode, err)
+            return host.returncode, text(out), text(err)
+
+    def test_cancel_keeps_the_bytes_and_reports_failure(self):
+        folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+        # The first progress report means the transfer runs.
+        code, out, err = self.interrupted(('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(folder)), '%')
+        self.assertEqual(3, code, err)
         self.assertIn('cancelled', err)
         self.assertIn('reported failure', out)
         # get downloads beside the final name: the bytes that arrived wait there for the next get.
@@ -534,6 +539,18 @@ class SlowService(unittest.TestCase):
         self.assertLess(len(kept), len(source))
         self.assertEqual(source[:len(kept)], kept)
         self.assertEqual(0, self.service.used('DEMO-BIG-0001'))
+
+    def test_cancel_during_a_wait_ends_it_before_the_next_attempt(self):
+        folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+        # The server's 30 s would be waited out but for the Ctrl+C.
+        code, out, err = self.interrupted(('get', SERVICE_URL, 'DEMO-BUSY-0008', windows_path(folder)),
+                                          'retrying in 30 s from the download URL')
+        self.assertEqual(3, code, err)
+        self.assertIn('cancelled', err)
+        self.assertIn('reported failure', out)
+        self.assertEqual(('false', 1, 0, '80004004', 0), last_report(self.service, 'DEMO-BUSY-0008')[:5],
+                         'one attempt, E_ABORT: the second never started')
+        self.assertEqual([], os.listdir(folder))
 
     def test_fetch_without_a_length_shows_bytes_and_rate(self):
         target = os.path.join(self.work, 'streamed.bin')
