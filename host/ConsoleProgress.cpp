@@ -157,8 +157,4 @@ CtrlCScope::~CtrlCScope() {
     ::SetConsoleCtrlHandler(OnCtrlC, FALSE);
 }
 
-bool CtrlCScope::Pressed() noexcept {
-    return g_interrupted.load();
-}
-
 }  // namespace tamsel::host

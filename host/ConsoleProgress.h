@@ -49,16 +49,14 @@ private:
 };
 
 // Catches Ctrl+C and Ctrl+Break for its lifetime: the first press asks the running download to stop
-// at its next progress report (and a wait between attempts to end); a second press ends the process
-// as usual.
+// at its next progress report (the component reports during its waits between attempts too, so a wait
+// ends as well); a second press ends the process as usual.
 class CtrlCScope {
 public:
     CtrlCScope() noexcept;
     ~CtrlCScope();
     CtrlCScope(const CtrlCScope&) = delete;
     CtrlCScope& operator=(const CtrlCScope&) = delete;
-
-    static bool Pressed() noexcept;
 };
 
 }  // namespace tamsel::host
