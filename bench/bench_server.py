@@ -6,7 +6,11 @@ Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--lat
 
 Answers, for any host:
   GET  /               200, a small page (the connectivity probe)
-  GET  /size/N         200, N bytes of the pattern i % 251, with Content-Length
+  GET  /size/N         200, N bytes of the pattern i % 251, with Content-Length and an ETag; "Range:
+                       bytes=S-" gets a 206 of the rest while If-Range (if any) names that ETag
+  GET  /cuts/N/P1,P2.. /size/N, the connection cut after the byte before the first point Pi past the
+                       part's start: a download resumed from where it was cut runs to the next point
+                       (offsets in the file, ascending; past the last one the body is whole)
   GET  /moved/N        302 to http://files.norvik.example/size/N, no body
   GET  /svc[/N]        200, a small page without Location (the service URL's redirect look)
   POST /svc[/N]        200, a service reply: StatusCode 1, the download URL /size/N (1 MiB without N)
@@ -25,6 +29,7 @@ that a benchmark can count both.
 
 import argparse
 import os
+import re
 import socket
 import socketserver
 import sys
@@ -35,6 +40,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 import loopback  # noqa: E402
 
 BLOCK = memoryview(loopback.pattern(16384))  # about 4 MiB: few sends per body
+HEAD = 'HTTP/1.1 %d %s\r\nContent-Length: %d\r\n%s\r\n'
 PAGE = b'<html><body>bench</body></html>\r\n'
 SERVICE_REPLY = ('<!-- bench -->\r\n<reply>\r\n'
                  '  <field name="StatusCode" value="1"/>\r\n'
@@ -82,20 +88,50 @@ def path_of(target):
     return target
 
 
-def send_pattern(sock, size):
-    # Each piece starts at a multiple of the period, so the pattern runs on unbroken.
+def send_pattern(sock, size, start=0):
+    # The first piece starts where the pattern is at `start`, and ends at the block's end, a multiple of
+    # the period: every later piece starts the pattern afresh, so it runs on unbroken.
+    skip = start % loopback.PATTERN_PERIOD
     while size > 0:
-        piece = min(size, len(BLOCK))
-        sock.sendall(BLOCK[:piece])
+        piece = min(size, len(BLOCK) - skip)
+        sock.sendall(BLOCK[skip:skip + piece])
         size -= piece
+        skip = 0
 
 
-def answer(sock, method, path):
-    head = 'HTTP/1.1 %d %s\r\nContent-Length: %d\r\n%s\r\n'
+class Cut(Exception):
+    """The connection is to be cut here, as a broken link would."""
+
+
+def send_file(sock, size, fields, cuts=()):
+    """N bytes of the pattern, or the rest from a "Range: bytes=S-" under a matching If-Range (206), sent
+    up to the first cut past the start, if any."""
+    etag = '"bench-%d"' % size
+    match = re.fullmatch(r'bytes=(\d+)-', fields.get('range', ''))
+    if_range = fields.get('if-range')
+    start = int(match.group(1)) if match and (if_range is None or if_range == etag) else 0
+    if start >= size:
+        start = 0
+    extra = 'ETag: %s\r\nAccept-Ranges: bytes\r\n' % etag
+    if match and start:
+        extra += 'Content-Range: bytes %d-%d/%d\r\n' % (start, size - 1, size)
+        status = (206, 'Partial Content')
+    else:
+        status = (200, 'OK')
+    sock.sendall((HEAD % (status + (size - start, extra))).encode())
+    stop = min([cut for cut in cuts if cut > start] or [size])
+    send_pattern(sock, stop - start, start)
+    if stop < size:
+        raise Cut()
+
+
+def answer(sock, method, path, fields):
+    head = HEAD
     if path.startswith('/size/'):
-        size = int(path[len('/size/'):])
-        sock.sendall((head % (200, 'OK', size, '')).encode())
-        send_pattern(sock, size)
+        send_file(sock, int(path[len('/size/'):]), fields)
+    elif path.startswith('/cuts/'):
+        size, _, points = path[len('/cuts/'):].partition('/')
+        send_file(sock, int(size), fields, [int(p) for p in points.split(',') if p])
     elif path.startswith('/moved/'):
         location = 'Location: http://files.norvik.example/size/%s\r\n' % path[len('/moved/'):]
         sock.sendall((head % (302, 'Found', 0, location)).encode())
@@ -124,11 +160,11 @@ class Handler(socketserver.BaseRequestHandler):
                     return
                 lines = head.decode('latin-1').split('\r\n')
                 method, target, _ = lines[0].split(' ', 2)
-                length = 0
+                fields = {}
                 for line in lines[1:]:
                     name, _, value = line.partition(':')
-                    if name.strip().lower() == 'content-length':
-                        length = int(value)
+                    fields[name.strip().lower()] = value.strip()
+                length = int(fields.get('content-length', 0))
                 while len(buffer) < length:
                     data = sock.recv(65536)
                     if not data:
@@ -137,7 +173,9 @@ class Handler(socketserver.BaseRequestHandler):
                 del buffer[:length]
                 Link.note('%s %s' % (method, path_of(target)))
                 Link.wait()
-                answer(sock, method, path_of(target))
+                answer(sock, method, path_of(target), fields)
+        except Cut:
+            sock.shutdown(socket.SHUT_RDWR)
         except (OSError, ValueError):
             pass  # the client left, possibly in the middle of a body it did not want
 

@@ -7,6 +7,13 @@
 //   tamsel_bench fetchsafe URL PATH          FetchToFileEx, REPLACE_SAFELY
 //   tamsel_bench fetchverified URL PATH SHA256
 //                                            FetchToFileVerified, no flags (REPLACE_SAFELY is implied)
+//   tamsel_bench resilient URL PATH SHA256|- [MAX_WAIT_MS]
+//                                            FetchToFileResilient over the one URL, no flags, with the digest
+//                                            (- for none), under the default policy, or with 32 attempts and
+//                                            waits of at most MAX_WAIT_MS; also reports attempts and waited_ms
+//   tamsel_bench ratecap URL PATH BYTES_PER_S
+//                                            FetchToFileResilient held to that rate: the rate over each 2 s
+//                                            window between its progress reports, and the longest gap
 //   tamsel_bench hash SIZE [cryptoapi]       the platform's SHA-256 of SIZE pattern bytes in memory (BCrypt,
 //                                            or CryptoAPI, the fallback)
 //   tamsel_bench steps URL PATH              FetchToFile's steps, each timed (probe, Location look, GET)
@@ -50,7 +57,8 @@ namespace {
 int Usage() {
     std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|fetchsafe|steps|cancel|raw64|raw256|raw1024"
                          "|rawftp|urlmon URL PATH | fetchverified URL PATH SHA256 | hash SIZE | look URL"
-                         " | query URL CODE N | rawquery PROBE URL CODE N | queryfetchex URL CODE PATH\n");
+                         " | query URL CODE N | rawquery PROBE URL CODE N | queryfetchex URL CODE PATH"
+                         " | resilient URL PATH SHA256|- [MAX_WAIT_MS] | ratecap URL PATH BYTES_PER_S\n");
     return 2;
 }
 
@@ -144,6 +152,114 @@ int FetchEx(const char* url, const char* path, ULONG flags, const char* sha256 =
     TransferClocks clocks;
     const HRESULT result = Download(agent, url, target, flags, sha256);
     return ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+}
+
+// A list of sources as FetchToFileResilient reads it: each followed by a zero, the list by one more.
+std::string OneSource(const char* url) {
+    return std::string(url) + '\0' + '\0';
+}
+
+// FetchToFileResilient of url into a fresh target, under policy (null: the defaults); info is filled.
+HRESULT DownloadResilient(const char* url, const std::wstring& target, ProgressSink* sink, const char* sha256,
+                          const TAMSEL_DOWNLOAD_POLICY* policy, TAMSEL_DOWNLOAD_INFO& info) {
+    test::FacedAgent agent;
+    info = {};
+    info.cbSize = sizeof(info);
+    const std::string sources = OneSource(url);
+    const HRESULT result =
+        agent.FetchToFileResilient(sources.c_str(), target.c_str(), sink, 0, -1, sha256, policy, &info);
+    if (FAILED(result)) std::fprintf(stderr, "FetchToFileResilient: 0x%08lX\n", static_cast<unsigned long>(result));
+    return result;
+}
+
+// A clean download under the defaults, or one that the server cuts, retried at once (waits of at most
+// maxWaitMs): the script compares the two, less the waits.
+int FetchResilient(const char* url, const char* path, const char* sha256, ULONG maxWaitMs) {
+    const std::wstring target = FreshTarget(path);
+    TAMSEL_DOWNLOAD_POLICY policy = {};
+    policy.cbSize = sizeof(policy);
+    policy.maxAttempts = 32;
+    policy.maxRetryWaitMs = maxWaitMs;
+    TAMSEL_DOWNLOAD_INFO info;
+    TransferClocks clocks;
+    const HRESULT result = DownloadResilient(url, target, nullptr, std::strcmp(sha256, "-") == 0 ? nullptr : sha256,
+                                             maxWaitMs != 0 ? &policy : nullptr, info);
+    const int status = ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+    Report("attempts", static_cast<double>(info.attempts));
+    Report("waited_ms", static_cast<double>(info.waitedMs));
+    return status;
+}
+
+// A ProgressSink2 that notes when each byte count was reported.
+class RateSink final : public ProgressSink2 {
+public:
+    struct Sample {
+        double ms;
+        int64_t bytes;
+    };
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = iid == IID_ProgressSink2 || iid == IID_ProgressSink || iid == IID_IUnknown ? this : nullptr;
+        return *out != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE NotifyCode(LONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE NotifyProgress(LONG, LONG* cancel) override {
+        *cancel = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG, LONG* cancel) override {
+        m_samples.push_back({m_clock.Milliseconds(), received});
+        *cancel = 0;
+        return S_OK;
+    }
+    const std::vector<Sample>& Samples() const { return m_samples; }
+
+private:
+    Stopwatch m_clock;
+    std::vector<Sample> m_samples;
+};
+
+// The rate over each window from a report to the first report at least windowMs after it, in bytes/s.
+std::vector<double> WindowRates(const std::vector<RateSink::Sample>& samples, double windowMs) {
+    std::vector<double> rates;
+    size_t end = 0;
+    for (size_t start = 0; start < samples.size(); ++start) {
+        while (end < samples.size() && samples[end].ms - samples[start].ms < windowMs) ++end;
+        if (end == samples.size()) break;
+        const double ms = samples[end].ms - samples[start].ms;
+        rates.push_back(static_cast<double>(samples[end].bytes - samples[start].bytes) * 1000.0 / ms);
+    }
+    return rates;
+}
+
+// The cap held over any 2 s window: each window's rate against the cap, and how often progress came.
+int RateCap(const char* url, const char* path, ULONG bytesPerSecond) {
+    constexpr double WINDOW_MS = 2000;
+    const std::wstring target = FreshTarget(path);
+    TAMSEL_DOWNLOAD_POLICY policy = {};
+    policy.cbSize = sizeof(policy);
+    policy.maxBytesPerSecond = bytesPerSecond;
+    RateSink sink;
+    TAMSEL_DOWNLOAD_INFO info;
+    TransferClocks clocks;
+    const HRESULT result = DownloadResilient(url, target, &sink, nullptr, &policy, info);
+    const int status = ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+    std::vector<double> rates = WindowRates(sink.Samples(), WINDOW_MS);
+    if (rates.empty()) return 1;
+    std::sort(rates.begin(), rates.end());
+    const double worst = std::max(bytesPerSecond - rates.front(), rates.back() - bytesPerSecond);
+    double gap = 0;
+    const std::vector<RateSink::Sample>& samples = sink.Samples();
+    for (size_t i = 1; i < samples.size(); ++i) gap = std::max(gap, samples[i].ms - samples[i - 1].ms);
+    Report("windows", static_cast<double>(rates.size()));
+    Report("window_min", rates.front());
+    Report("window_median", rates[rates.size() / 2]);
+    Report("window_max", rates.back());
+    Report("worst_deviation_pct", worst * 100.0 / bytesPerSecond);
+    Report("longest_gap_ms", gap);
+    return status;
 }
 
 // A host's whole exchange for one code on one object: the query, then the download it names.
@@ -348,6 +464,10 @@ int Run(int argc, char** argv) {
     if (command == "fetchex") return FetchEx(argv[2], argv[3], TAMSEL_FETCH_REPLACE_SAFELY | TAMSEL_FETCH_RESUME);
     if (command == "fetchsafe") return FetchEx(argv[2], argv[3], TAMSEL_FETCH_REPLACE_SAFELY);
     if (command == "fetchverified" && argc == 5) return FetchEx(argv[2], argv[3], 0, argv[4]);
+    if (command == "resilient" && (argc == 5 || argc == 6)) {
+        return FetchResilient(argv[2], argv[3], argv[4], argc == 6 ? std::strtoul(argv[5], nullptr, 10) : 0);
+    }
+    if (command == "ratecap" && argc == 5) return RateCap(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
     if (command == "urlmon") return UrlMon(argv[2], argv[3]);
     if (const uint32_t readSize = RawReadSize(command)) {
         TransferClocks clocks;

@@ -1,6 +1,7 @@
 // What each subcommand asks the agent, prints on success and answers on failure.
 #include "host/Commands.h"
 
+#include "base/Handle.h"
 #include "host/ConsoleProgress.h"
 #include "host/FileName.h"
 #include "host/ProgressLine.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 namespace tamsel::host {
@@ -59,13 +61,15 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// One download as FetchToFileEx takes it, or FetchToFileVerified when it names a digest; `path` in UTF-8.
+// One download; `path` in UTF-8. `sources` empty: FetchToFileEx, or FetchToFileVerified when it names a
+// digest; else FetchToFileResilient over them (the first is `url`) under the settings' policy.
 struct FetchPlan {
     std::string url;
     std::string path;
     ULONG flags;
     LONGLONG expectedSize;
     std::string sha256;  // empty: no digest to check
+    std::vector<std::string> sources;
 };
 
 ULONG FetchFlags(bool resume, bool strictTls) {
@@ -75,57 +79,78 @@ ULONG FetchFlags(bool resume, bool strictTls) {
 
 struct FetchOutcome {
     HRESULT result;
-    uint64_t received;  // the file's bytes at the last progress report
+    uint64_t received;          // the file's bytes at the last progress report
+    TAMSEL_DOWNLOAD_INFO info;  // what FetchToFileResilient did (all 0 after the other downloads)
 };
 
-// One attempt, with the progress line.
-FetchOutcome FetchOnce(InvTamselAgentOps3& agent, const FetchPlan& plan) {
-    ConsoleProgress progress;
+TAMSEL_DOWNLOAD_POLICY PolicyOf(const Settings& settings) {
+    TAMSEL_DOWNLOAD_POLICY policy = {};
+    policy.cbSize = sizeof(policy);
+    policy.maxAttempts = settings.attempts;
+    policy.maxRetryWaitMs = settings.maxWaitSeconds * 1000;
+    policy.maxBytesPerSecond = settings.rate;
+    return policy;
+}
+
+// The sources as the component reads them: each followed by a zero, the list by one more.
+std::string SourceList(const std::vector<std::string>& sources) {
+    std::string list;
+    for (const std::string& source : sources) list += source + '\0';
+    return list + '\0';
+}
+
+// The download with the progress line and Ctrl+C as its cancel. The component retries by itself: a
+// resilient download tells each retry to the progress sink, which prints it.
+FetchOutcome FetchOnce(InvTamselAgentOps3& agent, InvTamselAgentOps4* agent4, const FetchPlan& plan,
+                       const Settings& settings) {
+    CtrlCScope ctrlC;
+    ConsoleProgress progress(&agent);
     FlushOutput();
     const std::wstring path = Widen(plan.path);
-    const HRESULT result = plan.sha256.empty()
-                               ? agent.FetchToFileEx(plan.url.c_str(), path.c_str(), &progress, plan.flags,
-                                                     plan.expectedSize)
-                               : agent.FetchToFileVerified(plan.url.c_str(), path.c_str(), &progress, plan.flags,
-                                                           plan.expectedSize, plan.sha256.c_str());
+    const char* digest = plan.sha256.empty() ? nullptr : plan.sha256.c_str();
+    FetchOutcome outcome{S_OK, 0, {}};
+    outcome.info.cbSize = sizeof(outcome.info);
+    if (agent4 != nullptr) {
+        const TAMSEL_DOWNLOAD_POLICY policy = PolicyOf(settings);
+        outcome.result = agent4->FetchToFileResilient(SourceList(plan.sources).c_str(), path.c_str(), &progress,
+                                                      plan.flags, plan.expectedSize, digest, &policy, &outcome.info);
+    } else if (digest == nullptr) {
+        outcome.result = agent.FetchToFileEx(plan.url.c_str(), path.c_str(), &progress, plan.flags, plan.expectedSize);
+    } else {
+        outcome.result =
+            agent.FetchToFileVerified(plan.url.c_str(), path.c_str(), &progress, plan.flags, plan.expectedSize, digest);
+    }
     progress.Finish();
     FlushOutput();
-    return {result, progress.Received()};
+    outcome.received = progress.Received();
+    return outcome;
 }
 
-// Sleeps between attempts; false as soon as Ctrl+C is pressed.
-bool WaitBeforeRetry(DWORD milliseconds) {
-    constexpr DWORD STEP_MS = 100;
-    for (DWORD waited = 0; waited < milliseconds && !CtrlCScope::Pressed(); waited += STEP_MS) {
-        ::Sleep(STEP_MS);
+// The fourth interface, which the resilient download, its sources and the detailed report need; null,
+// with the reason printed, when the component is older.
+ComPointer<InvTamselAgentOps4> FourthInterface(InvTamselAgentOps3& agent, const char* command) {
+    ComPointer<InvTamselAgentOps4> agent4;
+    const HRESULT result = agent.QueryInterface(IID_InvTamselAgentOps4, agent4.put_void());
+    if (FAILED(result)) {
+        agent4.release();
+        std::fprintf(stderr, "tamsel: %s needs NorvikTamselAgent 1.3 or later (InvTamselAgentOps4): %s\n", command,
+                     DescribeFailure(result, -1, -1).c_str());
     }
-    return !CtrlCScope::Pressed();
+    return agent4;
 }
 
-// The download with Ctrl+C as its cancel, resumed after a broken transfer up to `retries` times,
-// waiting 1 s, 2 s, 4 s ... (at most 30 s) in between. Retries need TAMSEL_FETCH_RESUME in the plan:
-// each new attempt goes on where the last one stopped.
-FetchOutcome Fetch(InvTamselAgentOps3& agent, const FetchPlan& plan, int retries) {
-    constexpr DWORD FIRST_WAIT_MS = 1000;
-    constexpr DWORD LONGEST_WAIT_MS = 30000;
-    CtrlCScope ctrlC;
-    DWORD wait = FIRST_WAIT_MS;
-    for (int attempt = 0;; ++attempt) {
-        const FetchOutcome outcome = FetchOnce(agent, plan);
-        // A transfer that broke off (E_FAIL also for a failed write, from FetchToFileEx) is worth another
-        // attempt; every other answer would come again.
-        const bool broken = outcome.result == E_FAIL || outcome.result == AGENT_E_BROKEN;
-        if (!broken || attempt == retries) {
-            return outcome;
-        }
-        std::fprintf(stderr, "tamsel: the download stopped at %s: %s\ntamsel: resuming in %lu s (retry %d of %d)\n",
-                     FormatBytes(outcome.received).c_str(), DescribeFailure(outcome.result, -1, -1).c_str(),
-                     static_cast<unsigned long>(wait / 1000), attempt + 1, retries);
-        FlushOutput();
-        if (!WaitBeforeRetry(wait)) {
-            return {E_ABORT, outcome.received};
-        }
-        wait = std::min(wait * 2, LONGEST_WAIT_MS);
+// What a resilient download did on its way, when it did more than one attempt or was told to wait.
+void PrintAttempts(const FetchOutcome& outcome) {
+    const TAMSEL_DOWNLOAD_INFO& info = outcome.info;
+    if (FAILED(outcome.result) && info.retryAfterMs != 0) {
+        std::fprintf(stderr, "tamsel: the server asked to be asked again in %s\n",
+                     FormatSeconds(info.retryAfterMs).c_str());
+    }
+    if (info.attempts > 1) {
+        const std::string source = info.sourceIndex == 0 ? "the download URL"
+                                                         : "mirror " + std::to_string(info.sourceIndex);
+        std::fprintf(SUCCEEDED(outcome.result) ? stdout : stderr, "%lu attempts, the last from %s, %s of waits\n",
+                     static_cast<unsigned long>(info.attempts), source.c_str(), FormatSeconds(info.waitedMs).c_str());
     }
 }
 
@@ -170,8 +195,12 @@ int JudgeFetch(InvTamselAgentOps& agent, const FetchPlan& plan, const FetchOutco
         return ExitCancelled;
     }
     if (FAILED(outcome.result)) {
-        return Fail("fetch", outcome.result, agent);
+        const int exitCode = Fail("fetch", outcome.result, agent);
+        PrintAttempts(outcome);
+        FlushOutput();
+        return exitCode;
     }
+    PrintAttempts(outcome);
     uint64_t size = 0;
     GetFileSize(plan.path, size);
     std::printf("saved %s (%llu bytes)\n", plan.path.c_str(), static_cast<unsigned long long>(size));
@@ -181,17 +210,27 @@ int JudgeFetch(InvTamselAgentOps& agent, const FetchPlan& plan, const FetchOutco
     return ExitSuccess;
 }
 
+// With a policy option, FetchToFileResilient over the one URL (which always goes through a partial file).
 int RunFetch(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settings) {
+    ComPointer<InvTamselAgentOps4> agent4;
+    if (settings.policyGiven && !(agent4 = FourthInterface(agent, "fetch --attempts, --max-wait or --rate"))) {
+        return DescribeResult(E_NOINTERFACE).exitCode;
+    }
     const FetchPlan plan{a[0], a[1], FetchFlags(settings.resume, settings.strictTls), settings.expectedSize,
-                         settings.sha256};
-    return JudgeFetch(agent, plan, Fetch(agent, plan, 0));
+                         settings.sha256, {a[0]}};
+    return JudgeFetch(agent, plan, FetchOnce(agent, agent4.get(), plan, settings));
 }
 
-// Sends the outcome and prints the remaining count; answers the exit code of the report alone.
-int Report(InvTamselAgentOps& agent, const std::string& serviceUrl, const std::string& code, bool success) {
+// Sends the outcome and prints the remaining count; answers the exit code of the report alone. With the
+// fourth interface and a download's info, the service also learns what the download did.
+int Report(InvTamselAgentOps& agent, const std::string& serviceUrl, const std::string& code, bool success,
+           InvTamselAgentOps4* agent4 = nullptr, const TAMSEL_DOWNLOAD_INFO* info = nullptr) {
     FlushOutput();
     LONG remaining = -1;
-    const HRESULT result = agent.ReportDownload(serviceUrl.c_str(), code.c_str(), success ? 1 : 0, &remaining);
+    const HRESULT result =
+        agent4 != nullptr
+            ? agent4->ReportDownloadEx(serviceUrl.c_str(), code.c_str(), success ? 1 : 0, info, &remaining)
+            : agent.ReportDownload(serviceUrl.c_str(), code.c_str(), success ? 1 : 0, &remaining);
     if (FAILED(result)) {
         return Fail("report", result, agent);
     }
@@ -212,6 +251,50 @@ int RunReport(InvTamselAgentOps3& agent, const Arguments& a, const Settings&) {
     return Report(agent, a[0], a[1], a[2] == "success");
 }
 
+// The download URL and the mirrors the service names for code, with the file's size and digest; an exit
+// code other than ExitSuccess when the query failed.
+int QuerySources(InvTamselAgentOps4& agent4, const std::string& serviceUrl, const std::string& code,
+                 std::vector<std::string>& sources, LONGLONG& announced, std::string& digest) {
+    // Room for the download URL and the 8 mirrors a reply may name, each as long as a URL can be.
+    std::vector<char> list(TEXT_BUFFER_SIZE * 9);
+    char named[DIGEST_BUFFER_SIZE];
+    const HRESULT queried = agent4.QueryDownloadSources(list.data(), static_cast<ULONG>(list.size()),
+                                                        serviceUrl.c_str(), code.c_str(), &announced, named,
+                                                        DIGEST_BUFFER_SIZE);
+    if (FAILED(queried)) {
+        return Fail("query", queried, agent4);
+    }
+    for (const char* at = list.data(); *at != '\0'; at += std::strlen(at) + 1) {
+        sources.emplace_back(at);
+    }
+    digest = named;
+    return ExitSuccess;
+}
+
+// Passed on, a CR or LF in a source would add lines to the download's request (the component refuses the
+// whole list for it too), and printed, lines to this console. Such a reply is refused whole, rather than
+// the mirror left out: the mirrors keep the numbers the service gave them, in the retry lines too.
+bool SourcesAreClean(const std::vector<std::string>& sources) {
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (HasControlCharacter(sources[i])) {
+            const std::string which = i == 0 ? "the download URL" : "mirror " + std::to_string(i);
+            std::fprintf(stderr, "tamsel: %s %s holds control characters; nothing downloaded\n", which.c_str(),
+                         ShowControlCharacters(sources[i]).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+void PrintDownloading(const FetchPlan& plan, LONGLONG announced) {
+    std::printf("downloading %s (%s)\n", plan.url.c_str(),
+                FormatBytes(static_cast<uint64_t>(std::max<LONGLONG>(announced, 0))).c_str());
+    for (size_t i = 1; i < plan.sources.size(); ++i) {
+        std::printf("   mirror %u %s\n", static_cast<unsigned>(i), plan.sources[i].c_str());
+    }
+    std::printf("         to %s\n", plan.path.c_str());
+}
+
 int RunGet(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settings) {
     const std::string& serviceUrl = a[0];
     const std::string& code = a[1];
@@ -220,34 +303,28 @@ int RunGet(InvTamselAgentOps3& agent, const Arguments& a, const Settings& settin
         std::fprintf(stderr, "tamsel: the folder %s does not exist\n", folder.c_str());
         return ExitLocalProblem;
     }
-    char url[TEXT_BUFFER_SIZE];
+    const ComPointer<InvTamselAgentOps4> agent4 = FourthInterface(agent, "get");
+    if (!agent4) return DescribeResult(E_NOINTERFACE).exitCode;
+    std::vector<std::string> sources;
     LONGLONG announced = 0;
-    char digest[DIGEST_BUFFER_SIZE];
-    const HRESULT queried = agent.QueryDownloadEx(url, TEXT_BUFFER_SIZE, serviceUrl.c_str(), code.c_str(), &announced,
-                                                  digest, DIGEST_BUFFER_SIZE);
-    if (FAILED(queried)) {
-        return Fail("query", queried, agent);
-    }
-    // Passed on, a CR or LF in it would add lines to the download's request (the component refuses it
-    // too), and printed, lines to this console.
-    if (HasControlCharacter(url)) {
-        std::fprintf(stderr, "tamsel: the download URL %s holds control characters; nothing downloaded\n",
-                     ShowControlCharacters(url).c_str());
-        return ExitLocalProblem;
-    }
-    const std::string name = FileNameFromUrl(url);
+    std::string digest;
+    const int queried = QuerySources(*agent4.get(), serviceUrl, code, sources, announced, digest);
+    if (queried != ExitSuccess) return queried;
+    if (!SourcesAreClean(sources)) return ExitLocalProblem;
+    const std::string name = FileNameFromUrl(sources[0]);
     if (name.empty()) {
-        std::fprintf(stderr, "tamsel: the download URL %s names no usable file name; nothing downloaded\n", url);
+        std::fprintf(stderr, "tamsel: the download URL %s names no usable file name; nothing downloaded\n",
+                     sources[0].c_str());
         return ExitLocalProblem;
     }
     // A size of 0 or less is the service's mistake; the download then runs with no size to check.
     // Whenever the service names the file's digest, only a file with that digest takes the name.
-    const FetchPlan plan{url, JoinPath(folder, name), FetchFlags(true, settings.strictTls),
-                         announced > 0 ? announced : -1, digest};
-    std::printf("downloading %s (%s)\n         to %s\n", url,
-                FormatBytes(static_cast<uint64_t>(std::max<LONGLONG>(announced, 0))).c_str(), plan.path.c_str());
-    const int fetched = JudgeFetch(agent, plan, Fetch(agent, plan, settings.retries));
-    const int reported = Report(agent, serviceUrl, code, fetched == ExitSuccess);
+    const FetchPlan plan{sources[0], JoinPath(folder, name), FetchFlags(true, settings.strictTls),
+                         announced > 0 ? announced : -1, digest, sources};
+    PrintDownloading(plan, announced);
+    const FetchOutcome outcome = FetchOnce(agent, agent4.get(), plan, settings);
+    const int fetched = JudgeFetch(agent, plan, outcome);
+    const int reported = Report(agent, serviceUrl, code, fetched == ExitSuccess, agent4.get(), &outcome.info);
     return fetched != ExitSuccess ? fetched : reported;
 }
 
@@ -260,7 +337,9 @@ const Command COMMANDS[] = {
      "Posts CODE to the download service at SERVICE_URL and prints the download URL and the file size.\n"
      "A code the service does not accept fails with AGENT_E_SERVICE_STATUS and the service's status.",
      0, nullptr, RunQuery},
-    {"fetch", 2, "URL FILE [--resume] [--strict-tls] [--expect-size N] [--sha256 HEX]",
+    {"fetch", 2,
+     "URL FILE [--resume] [--strict-tls] [--expect-size N] [--sha256 HEX] [--attempts N] [--max-wait S]\n"
+     "                                 [--rate BYTES/S]",
      "download a URL into a file, with a progress bar",
      "Downloads URL (http, https or ftp) into FILE, creating or overwriting it, with a progress line on\n"
      "stderr (percent and bytes, or bytes and rate when the server announces no length). An answer\n"
@@ -275,26 +354,40 @@ const Command COMMANDS[] = {
      "  --sha256 HEX      the file's SHA-256 (64 hex digits): the bytes are hashed as they arrive, in a\n"
      "                    partial file as with --resume, and replace FILE only when the digest matches\n"
      "                    (else AGENT_E_DIGEST_MISMATCH, FILE untouched, nothing kept); prints\n"
-     "                    \"verified sha256 HEX\" on success.",
-     OPTION_RESUME | OPTION_STRICT_TLS | OPTION_EXPECT_SIZE | OPTION_SHA256, nullptr, RunFetch},
+     "                    \"verified sha256 HEX\" on success.\n"
+     "  --attempts N, --max-wait S, --rate BYTES/S\n"
+     "                    download as get does, retrying by itself under that policy (see get --help;\n"
+     "                    needs NorvikTamselAgent 1.3): always through a partial file, as with --sha256.",
+     OPTION_RESUME | OPTION_STRICT_TLS | OPTION_EXPECT_SIZE | OPTION_SHA256 | POLICY_OPTIONS, nullptr, RunFetch},
     {"report", 3, "SERVICE_URL CODE success|failure", "tell the service how a download ended",
      "Reports the outcome of CODE's download to the service at SERVICE_URL and prints how many\n"
      "downloads remain.",
      0, CheckOutcome, RunReport},
-    {"get", 3, "SERVICE_URL CODE FOLDER [--retries N] [--strict-tls]",
+    {"get", 3, "SERVICE_URL CODE FOLDER [--attempts N] [--max-wait S] [--rate BYTES/S] [--strict-tls]",
      "the whole flow: query, download into FOLDER, report",
      "Queries CODE, downloads its file into FOLDER (which must exist) under the last segment of the\n"
      "download URL's path, reports the outcome to the service and prints how many downloads remain.\n"
      "The file arrives in a hidden partial file beside its final name and replaces a file of that name\n"
      "only when whole and of the size the service announced, and, when the service names the file's\n"
      "SHA-256, only when its bytes have that digest (\"verified sha256 HEX\" is printed); only then is a\n"
-     "success reported. A transfer that breaks off is resumed where it stopped, after 1 s, 2 s, 4 s ...\n"
-     "  --retries N       how many times to resume (0 to 10, default 3); 0 fails at the first break.\n"
+     "success reported. The component retries by itself, in the same call: a transfer that breaks off\n"
+     "or stalls goes on from where it stopped, a busy server (408, 429, 5xx) is asked again after the\n"
+     "wait it names (Retry-After) or a growing one, and a source that fails twice in a row, or serves\n"
+     "other bytes, gives way to the next of the mirrors the service names. Each retry is printed on\n"
+     "stderr (\"retrying in 2 s from mirror 1: the transfer broke off or stalled\"); the report tells the\n"
+     "service the attempts, the source that delivered, the result, the bytes resumed and the waits.\n"
+     "Needs NorvikTamselAgent 1.3 or later (InvTamselAgentOps4).\n"
+     "  --attempts N      attempts over all sources, 1 to 32 (default 5).\n"
+     "  --retries N       the same as --attempts N+1, for older scripts (0 to 31).\n"
+     "  --max-wait S      the longest single wait in seconds, 1 to 86400 (default 60); a server asking\n"
+     "                    for longer, with no other source left, ends the download with\n"
+     "                    AGENT_E_RETRY_LATER (exit code 37) and the time it asked for.\n"
+     "  --rate BYTES/S    hold the transfer to this many bytes per second on average (default 0: no cap).\n"
      "  --strict-tls      as for fetch.\n"
-     "Ctrl+C stops the download; tamsel reports the failure and exits with 3, and the next get of the\n"
-     "same code resumes what arrived. A download URL that names no file Windows can hold, or that\n"
-     "holds a control character, is refused before anything is downloaded or reported.",
-     OPTION_RETRIES | OPTION_STRICT_TLS, nullptr, RunGet},
+     "Ctrl+C stops the download, during a wait too; tamsel reports the failure and exits with 3, and the\n"
+     "next get of the same code resumes what arrived. A download URL that names no file Windows can\n"
+     "hold, or that holds a control character, is refused before anything is downloaded or reported.",
+     OPTION_RETRIES | OPTION_STRICT_TLS | POLICY_OPTIONS, nullptr, RunGet},
 };
 
 }  // namespace

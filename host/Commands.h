@@ -16,17 +16,27 @@ enum CommandOption : unsigned {
     OPTION_RESUME = 0x1,
     OPTION_STRICT_TLS = 0x2,
     OPTION_EXPECT_SIZE = 0x4,
-    OPTION_RETRIES = 0x8,
+    OPTION_RETRIES = 0x8,  // the old name of --attempts, counting the attempts after the first
     OPTION_SHA256 = 0x10,
+    OPTION_ATTEMPTS = 0x20,
+    OPTION_MAX_WAIT = 0x40,
+    OPTION_RATE = 0x80,
 };
+
+// The options of a download's policy: a fetch given any of them downloads under the fourth interface.
+constexpr unsigned POLICY_OPTIONS = OPTION_ATTEMPTS | OPTION_MAX_WAIT | OPTION_RATE;
 
 // What the command options set; each command reads only the ones it takes.
 struct Settings {
     bool resume = false;
     bool strictTls = false;
     LONGLONG expectedSize = -1;  // -1: not checked
-    int retries = 3;
     std::string sha256;  // empty: no digest to check
+    // The policy of FetchToFileResilient; 0 in each: the component's default.
+    ULONG attempts = 0;        // over all sources
+    ULONG maxWaitSeconds = 0;  // the longest single wait
+    ULONG rate = 0;            // bytes per second; 0: no cap
+    bool policyGiven = false;  // one of POLICY_OPTIONS was named
 };
 
 struct Command {

@@ -1,7 +1,9 @@
-// The progress sink handed to FetchToFileEx, and the Ctrl+C flag it passes on as a cancel.
+// The progress sink handed to the downloads, the retry lines it prints, and the Ctrl+C flag it passes on as
+// a cancel.
 #include "host/ConsoleProgress.h"
 
 #include "host/ProgressLine.h"
+#include "host/ResultCodes.h"
 
 #include <algorithm>
 #include <atomic>
@@ -43,11 +45,11 @@ HRESULT ConsoleProgress::QueryInterface(REFIID iid, void** object) noexcept {
     if (object == nullptr) {
         return E_POINTER;
     }
-    if (iid != IID_IUnknown && iid != IID_ProgressSink && iid != IID_ProgressSink2) {
+    if (iid != IID_IUnknown && iid != IID_ProgressSink && iid != IID_ProgressSink2 && iid != IID_ProgressSink3) {
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    *object = static_cast<ProgressSink2*>(this);
+    *object = static_cast<ProgressSink3*>(this);
     AddRef();
     return S_OK;
 }
@@ -75,18 +77,44 @@ HRESULT ConsoleProgress::NotifyBytes(LONGLONG received, LONGLONG total, LONG* ca
     m_received = received > 0 ? static_cast<uint64_t>(received) : 0;
     m_total = total;
     // The rate counts from the first report, so that the probe, the connection set-up and the bytes a
-    // resumed file held already do not count for it.
-    if (!m_reported) {
+    // resumed file held already do not count for it; after a retry, from the end of its wait (the reports
+    // during a wait repeat the counts), or from the new start when another source starts the file over.
+    if (m_waiting && m_received == m_firstReceived) {
+        m_firstTick = now;
+    } else {
+        m_waiting = false;
+    }
+    if (!m_reported || m_received < m_firstReceived) {
         m_reported = true;
         m_firstReceived = m_received;
         m_firstTick = now;
     }
-    m_behind = true;
-    if (!m_drawn || now - m_drawnTick >= REDRAW_MS) {
+    // A wait before anything arrived (a busy server) has no line to show yet.
+    m_behind = !(m_waiting && m_received == 0);
+    if (m_behind && (!m_drawn || now - m_drawnTick >= REDRAW_MS)) {
         Draw(now);
     }
     PassOnCtrlC(cancel);
     return S_OK;
+}
+
+// The line goes below the progress line, which the next report draws anew. Ctrl+C pressed since the last
+// report cancels here too, before the wait.
+HRESULT ConsoleProgress::NotifyRetry(ULONG, ULONG waitMs, HRESULT reason, ULONG sourceIndex) noexcept {
+    LONG httpStatus = -1;
+    if (reason == AGENT_E_HTTP_STATUS && m_statuses != nullptr) m_statuses->GetLastHttpStatus(&httpStatus);
+    Finish();
+    try {
+        std::fprintf(stderr, "tamsel: %s\n",
+                     FormatRetryLine(waitMs, sourceIndex, DescribeReason(reason, httpStatus)).c_str());
+    } catch (...) {
+        // Out of memory for a line of text: the retry goes on unannounced.
+    }
+    std::fflush(stderr);
+    m_waiting = true;
+    m_firstReceived = m_received;
+    m_firstTick = ::GetTickCount64();
+    return g_interrupted.load() ? E_ABORT : S_OK;
 }
 
 void ConsoleProgress::Draw(uint64_t now) noexcept {
@@ -127,10 +155,6 @@ CtrlCScope::CtrlCScope() noexcept {
 
 CtrlCScope::~CtrlCScope() {
     ::SetConsoleCtrlHandler(OnCtrlC, FALSE);
-}
-
-bool CtrlCScope::Pressed() noexcept {
-    return g_interrupted.load();
 }
 
 }  // namespace tamsel::host

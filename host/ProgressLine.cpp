@@ -1,4 +1,4 @@
-// Formatting of the progress line and of byte counts.
+// Formatting of the progress line, of byte counts and of a retry's line.
 #include "host/ProgressLine.h"
 
 #include <algorithm>
@@ -50,6 +50,24 @@ std::string FormatProgressLine(uint64_t received, int64_t total, double rateByte
         line += ", " + FormatBytes(static_cast<uint64_t>(rateBytesPerSecond)) + "/s";
     }
     return line;
+}
+
+std::string FormatSeconds(uint32_t milliseconds) {
+    const uint64_t tenths = (uint64_t(milliseconds) + 99) / 100;
+    char text[32];
+    if (tenths % 10 == 0 || tenths >= 100) {
+        std::snprintf(text, sizeof(text), "%llu s", static_cast<unsigned long long>((tenths + 9) / 10));
+    } else {
+        std::snprintf(text, sizeof(text), "%llu.%llu s", static_cast<unsigned long long>(tenths / 10),
+                      static_cast<unsigned long long>(tenths % 10));
+    }
+    return text;
+}
+
+std::string FormatRetryLine(uint32_t waitMs, uint32_t sourceIndex, const std::string& reason) {
+    const std::string wait = waitMs == 0 ? "at once" : "in " + FormatSeconds(waitMs);
+    const std::string source = sourceIndex == 0 ? "the download URL" : "mirror " + std::to_string(sourceIndex);
+    return "retrying " + wait + " from " + source + ": " + reason;
 }
 
 }  // namespace tamsel::host

@@ -3,6 +3,9 @@
 
 #include "include/NorvikTamselAgent.h"
 
+#include <wininet.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
@@ -68,6 +71,22 @@ const ResultInfo RESULT_TABLE[] = {
      "the server asked to be asked again later than the download may wait (try again after the time it named)", 37},
 };
 
+struct ReasonWords {
+    HRESULT code;
+    const char* words;
+};
+
+// The platform's codes for an exchange that could not be made, which the component retries and tells the
+// host's sink of before each retry; a call that gives up ends with AGENT_E_HTTP_STATUS instead.
+const ReasonWords NETWORK_REASONS[] = {
+    {HRESULT_FROM_WIN32(ERROR_INTERNET_CANNOT_CONNECT), "no connection could be made to the server"},
+    {HRESULT_FROM_WIN32(ERROR_INTERNET_NAME_NOT_RESOLVED), "the server's name did not resolve"},
+    {HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_RESET), "the connection was reset"},
+    {HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED), "the connection was aborted"},
+    {HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT), "the server did not answer in time"},
+    {HRESULT_FROM_WIN32(ERROR_INTERNET_SERVER_UNREACHABLE), "the server could not be reached"},
+};
+
 // Its code field is not read: callers print the code they have.
 const ResultInfo UNKNOWN_RESULT = {S_OK, "unknown result", "a result code this host does not know", ExitUnknownResult};
 
@@ -94,6 +113,22 @@ std::string DescribeFailure(HRESULT code, LONG httpStatus, LONG serviceStatus) {
         line += " (service status " + std::to_string(serviceStatus) + ")";
     }
     return line;
+}
+
+std::string DescribeReason(HRESULT code, LONG httpStatus) {
+    std::string words;
+    for (const ReasonWords& reason : NETWORK_REASONS) {
+        if (reason.code == code) words = reason.words;
+    }
+    if (words.empty()) {
+        // The explanation up to its advice: "the transfer broke off or stalled (a resume goes on ...)".
+        words = DescribeResult(code).explanation;
+        words = words.substr(0, std::min(words.find(" ("), words.find("; ")));
+    }
+    if (httpStatus > 0) {
+        words += " (HTTP status " + std::to_string(httpStatus) + ")";
+    }
+    return words;
 }
 
 const ResultInfo* ResultTableBegin() noexcept {

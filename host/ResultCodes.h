@@ -32,6 +32,11 @@ const ResultInfo& DescribeResult(HRESULT code) noexcept;
 // statuses that are not -1 (the component's "none").
 std::string DescribeFailure(HRESULT code, LONG httpStatus, LONG serviceStatus);
 
+// Why one attempt of a download failed, in a few words for a line of their own: the table's explanation
+// without its advice, or the platform's words for a connection that could not be made (NotifyRetry passes
+// those on; no call ends with them), and the HTTP status when one is known (neither -1 nor 0).
+std::string DescribeReason(HRESULT code, LONG httpStatus);
+
 // Every listed entry, in exit-code order, for the help text.
 const ResultInfo* ResultTableBegin() noexcept;
 const ResultInfo* ResultTableEnd() noexcept;

@@ -38,19 +38,50 @@ const OptionRule OPTIONS[] = {
     {"--resume", OPTION_RESUME, nullptr},
     {"--strict-tls", OPTION_STRICT_TLS, nullptr},
     {"--expect-size", OPTION_EXPECT_SIZE, "a size in bytes"},
-    {"--retries", OPTION_RETRIES, "a count from 0 to 10"},
+    {"--retries", OPTION_RETRIES, "a count from 0 to 31"},
     {"--sha256", OPTION_SHA256, "64 hexadecimal digits"},
+    {"--attempts", OPTION_ATTEMPTS, "a count from 1 to 32"},
+    {"--max-wait", OPTION_MAX_WAIT, "a number of seconds from 1 to 86400"},
+    {"--rate", OPTION_RATE, "a number of bytes per second (0: no cap)"},
 };
 
-constexpr int MOST_RETRIES = 10;
+// The bounds of the download policy's options (FetchToFileResilient takes 1 to 32 attempts).
+constexpr long long MOST_ATTEMPTS = 32;
+constexpr long long MOST_WAIT_SECONDS = 86400;
+constexpr long long MOST_RATE = 0xFFFFFFFF;
 
-// Only decimal digits, at most `most`.
-bool ReadCount(const std::string& text, long long most, long long& value) {
+// Only decimal digits, from `least` to `most`.
+bool ReadCount(const std::string& text, long long most, long long& value, long long least = 0) {
     if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
     value = std::stoll(text);
-    return value <= most;
+    return value >= least && value <= most;
+}
+
+// The options of the download's policy; --retries N is --attempts N+1.
+bool SetPolicyOption(unsigned bit, const std::string& value, Settings& settings) {
+    long long count = 0;
+    switch (bit) {
+    case OPTION_RETRIES:
+    case OPTION_ATTEMPTS: {
+        const long long least = bit == OPTION_ATTEMPTS ? 1 : 0;
+        const long long most = bit == OPTION_ATTEMPTS ? MOST_ATTEMPTS : MOST_ATTEMPTS - 1;
+        if (!ReadCount(value, most, count, least)) return false;
+        settings.attempts = static_cast<ULONG>(bit == OPTION_ATTEMPTS ? count : count + 1);
+        break;
+    }
+    case OPTION_MAX_WAIT:
+        if (!ReadCount(value, MOST_WAIT_SECONDS, count, 1)) return false;
+        settings.maxWaitSeconds = static_cast<ULONG>(count);
+        break;
+    case OPTION_RATE:
+        if (!ReadCount(value, MOST_RATE, count)) return false;
+        settings.rate = static_cast<ULONG>(count);
+        break;
+    }
+    settings.policyGiven = settings.policyGiven || (bit & POLICY_OPTIONS) != 0;
+    return true;
 }
 
 bool SetOption(const OptionRule& rule, const std::string& value, Options& options) {
@@ -64,8 +95,10 @@ bool SetOption(const OptionRule& rule, const std::string& value, Options& option
         options.settings.expectedSize = count;
         break;
     case OPTION_RETRIES:
-        if (!ReadCount(value, MOST_RETRIES, count)) return false;
-        options.settings.retries = static_cast<int>(count);
+    case OPTION_ATTEMPTS:
+    case OPTION_MAX_WAIT:
+    case OPTION_RATE:
+        if (!SetPolicyOption(rule.bit, value, options.settings)) return false;
         break;
     case OPTION_SHA256:
         if (value.size() != 64 || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;

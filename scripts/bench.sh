@@ -31,7 +31,15 @@
 #      service's (medians of N rounds, with the fastest and slowest). Twice: through the proxy, and
 #      direct, as on a machine without one (scripts/direct-net.sh: a private network where the hosts'
 #      names lead to the source on 127.0.0.1:80; skipped where the machine makes none).
+#   8. the resilient download (FetchToFileResilient over one URL), round after round beside
+#      FetchToFileVerified, with the digest and without: a clean download; one that the source cuts at 5
+#      random points (new ones each round), which the call resumes by itself after waits of at most
+#      100 ms (the policy's maxRetryWaitMs); and, apart, the rate cap: 4 MiB/s over 32 MiB, the rate over
+#      every 2 s window between progress reports against the cap. Medians with the fastest and slowest
+#      round; the ratios are taken round by round (cut against the same round's clean time plus the
+#      cut run's own waits) before their median.
 # --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. --round-trips: only 7.
+# --resilient: only 8.
 # Not part of test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,7 +47,7 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 root="$PWD"
 
-arch=i686 runs=5 quick=0 round_trips_only=0 direct_link=0
+arch=i686 runs=5 quick=0 round_trips_only=0 direct_link=0 resilient_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch="$2"; shift 2 ;;
@@ -47,7 +55,8 @@ while [ $# -gt 0 ]; do
     --quick) quick=1; runs=3; shift ;;
     --round-trips) round_trips_only=1; shift ;;
     --direct-link) direct_link=1; round_trips_only=1; shift ;;  # section 7's direct table (internal)
-    *) echo "usage: bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips]" >&2; exit 2 ;;
+    --resilient) resilient_only=1; shift ;;
+    *) echo "usage: bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips] [--resilient]" >&2; exit 2 ;;
   esac
 done
 
@@ -196,8 +205,91 @@ round_trips_both_links() {
     return "$status"
   fi
 }
+# "median (fastest-slowest)" of a column of numbers, to the given decimals.
+spread_of() {
+  sort -g | awk -v d="${1:-3}" '{ v[NR] = $1 } END { if (NR) printf "%.*f (%.*f-%.*f)", d, v[int((NR + 1) / 2)], d, v[1], d, v[NR]; else print "n/a" }'
+}
+# Section 8, in one function so that --resilient can run it alone. Fills resilient_summary.
+resilient_summary=()
+resilient_downloads() {
+  local size=${sizes[-1]} files=http://files.norvik.example max_wait=100 digest cuts method out round
+  local methods=(verified clean cut plain plain-cut)
+  declare -A label=(
+    [verified]="FetchToFileVerified, digest" [clean]="FetchToFileResilient, digest"
+    [cut]="  the same, cut 5 times" [plain]="FetchToFileResilient, no digest"
+    [plain-cut]="  the same, cut 5 times"
+  )
+  declare -A times=() waits=() tries=()
+  local clean_ratios="" cut_ratios="" plain_cut_ratios=""
+  echo "== 8. the resilient download, $((size / MiB)) MiB (median of $runs rounds, fastest-slowest; cuts at 5 random points, waits of at most $max_wait ms)"
+  digest=$(bench hash "$size" | value sha256)
+  for round in $(seq "$runs"); do
+    cuts=$(shuf -i 1-$((size - 1)) -n 5 | sort -n | paste -sd,)
+    declare -A took=() waited=()
+    for method in "${methods[@]}"; do
+      local args=()
+      case $method in
+        verified) args=(fetchverified "$files/size/$size" "$target_win" "$digest") ;;
+        clean) args=(resilient "$files/size/$size" "$target_win" "$digest") ;;
+        cut) args=(resilient "$files/cuts/$size/$cuts" "$target_win" "$digest" "$max_wait") ;;
+        plain) args=(resilient "$files/size/$size" "$target_win" -) ;;
+        plain-cut) args=(resilient "$files/cuts/$size/$cuts" "$target_win" - "$max_wait") ;;
+      esac
+      rm -f "$target"
+      out=$(bench "${args[@]}") || { echo "$method failed: round $round left out" >&2; continue; }
+      [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$size" ] || { echo "$method: wrong size, round $round left out" >&2; continue; }
+      took[$method]=$(printf '%s\n' "$out" | value seconds)
+      waited[$method]=$(printf '%s\n' "$out" | value waited_ms | awk '{ printf "%.3f", ($1 == "" ? 0 : $1) / 1000 }')
+      times[$method]+="${took[$method]}"$'\n'
+      waits[$method]+="${waited[$method]}"$'\n'
+      tries[$method]+="$(printf '%s\n' "$out" | value attempts)"$'\n'
+    done
+    [ -n "${took[verified]:-}" ] && [ -n "${took[clean]:-}" ] && clean_ratios+="$(ratio "${took[verified]}" "${took[clean]}")"$'\n'
+    [ -n "${took[cut]:-}" ] && [ -n "${took[clean]:-}" ] &&
+      cut_ratios+="$(awk -v c="${took[cut]}" -v b="${took[clean]}" -v w="${waited[cut]}" 'BEGIN { printf "%.3f", c / (b + w) }')"$'\n'
+    [ -n "${took[plain-cut]:-}" ] && [ -n "${took[plain]:-}" ] &&
+      plain_cut_ratios+="$(awk -v c="${took[plain-cut]}" -v b="${took[plain]}" -v w="${waited[plain-cut]}" 'BEGIN { printf "%.3f", c / (b + w) }')"$'\n'
+    unset took waited
+  done
+  printf '   %-36s %24s %9s %20s %9s\n' method seconds MiB/s "waits, s" attempts
+  for method in "${methods[@]}"; do
+    local median
+    median=$(printf '%s' "${times[$method]:-}" | grep . | median)
+    printf '   %-36s %24s %9s %20s %9s\n' "${label[$method]}" "$(printf '%s' "${times[$method]:-}" | grep . | spread_of 3)" \
+           "$(mib_per_s "$size" "${median:-0}")" "$(printf '%s' "${waits[$method]:-}" | grep . | spread_of 3)" \
+           "$(printf '%s' "${tries[$method]:-}" | grep . | median | awk '{ printf "%d", $1 }')"
+  done
+  resilient_summary+=("FetchToFileResilient clean / FetchToFileVerified, $((size / MiB)) MiB: $(printf '%s' "$clean_ratios" | grep . | spread_of 2)x the speed (goal at least 0.97x)"
+                      "cut 5 times, with the digest: $(printf '%s' "$cut_ratios" | grep . | spread_of 2)x the clean time plus its waits (goal at most 1.2x)"
+                      "cut 5 times, without a digest: $(printf '%s' "$plain_cut_ratios" | grep . | spread_of 2)x the clean time plus its waits")
+  printf '   %s\n' "${resilient_summary[@]}"
+
+  local cap=$((4 * MiB)) rate_size=$((32 * MiB)) windows="" medians="" worst="" lowest="" highest="" gaps=""
+  [ $quick -eq 1 ] && rate_size=$((16 * MiB))
+  echo "== 8b. the rate cap: $((cap / MiB)) MiB/s over $((rate_size / MiB)) MiB, the rate over each 2 s window between progress reports ($runs runs)"
+  for round in $(seq "$runs"); do
+    rm -f "$target"
+    out=$(bench ratecap "$files/size/$rate_size" "$target_win" "$cap") || { echo "ratecap failed: run left out" >&2; continue; }
+    [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$rate_size" ] || { echo "ratecap: wrong size, run left out" >&2; continue; }
+    windows+="$(printf '%s\n' "$out" | value windows)"$'\n'
+    medians+="$(printf '%s\n' "$out" | value window_median | awk -v c="$cap" '{ printf "%.3f", $1 * 100 / c }')"$'\n'
+    lowest+="$(printf '%s\n' "$out" | value window_min | awk -v c="$cap" '{ printf "%.3f", $1 * 100 / c }')"$'\n'
+    highest+="$(printf '%s\n' "$out" | value window_max | awk -v c="$cap" '{ printf "%.3f", $1 * 100 / c }')"$'\n'
+    worst+="$(printf '%s\n' "$out" | value worst_deviation_pct)"$'\n'
+    gaps+="$(printf '%s\n' "$out" | value longest_gap_ms)"$'\n'
+  done
+  echo "   windows per run: $(printf '%s' "$windows" | grep . | spread_of 0)"
+  echo "   window rate, % of the cap: median $(printf '%s' "$medians" | grep . | spread_of 2); lowest $(printf '%s' "$lowest" | grep . | spread_of 2); highest $(printf '%s' "$highest" | grep . | spread_of 2)"
+  echo "   worst window's distance from the cap, %: $(printf '%s' "$worst" | grep . | spread_of 2) (goal at most 5)"
+  echo "   longest time between two progress reports, ms: $(printf '%s' "$gaps" | grep . | spread_of 0) (goal at most 500)"
+  resilient_summary+=("rate cap $((cap / MiB)) MiB/s: the worst 2 s window $(printf '%s' "$worst" | grep . | spread_of 2) % from the cap (goal at most 5 %)")
+}
 if [ $direct_link -eq 1 ]; then
   round_trips direct
+  exit 0
+fi
+if [ $resilient_only -eq 1 ]; then
+  resilient_downloads
   exit 0
 fi
 if [ $round_trips_only -eq 1 ]; then
@@ -377,8 +469,9 @@ else
 fi
 
 round_trips_both_links
+resilient_downloads
 
 echo "== summary ($arch, $(uptime | sed 's/.*load/load/'))"
-printf '   %s\n' "${summary[@]}"
+printf '   %s\n' "${summary[@]}" "${resilient_summary[@]}"
 echo "   peak memory: $memory_line"
 printf '   QueryDownload / raw requests: %s\n' "$(ratio "$agent_ms" "$raw_ms")"

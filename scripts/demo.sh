@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs the demo: the 32-bit DLL registered in a Wine prefix of its own, the local demo download service,
 # and the command-line host through a lookup, a big download with its progress bar, a download that
-# breaks and resumes into a folder named in other scripts, a tampered file refused by its digest while
-# the file of that name stays as it was, and a refused code. Every download proves the SHA-256 that the
+# breaks and resumes in the same call into a folder named in other scripts, one whose file server keeps
+# breaking and that finishes from a mirror, a busy server's Retry-After waited out (and, allowed less,
+# exit code 37), a tampered file refused by its digest while the file of that name stays as it was, and
+# a refused code. Every download proves the SHA-256 that the
 # service names. Installs what is missing
 # and builds what is out of date first; stops all it started on any exit. TAMSEL_DEMO_DIR (default
 # build/demo) is where its prefix, service and downloads live.
@@ -75,6 +77,27 @@ tamsel get "$service_url" DEMO-BIG-0001 "$(windows_path "$demo/downloads")"
 step "tamsel get $service_url DEMO-FLAKY-0005 \"$shown/downloads/Загрузки 下载\"   (breaks once at 40 %)"
 said=$(wc -l <"$demo/said.txt")
 tamsel get "$service_url" DEMO-FLAKY-0005 "$(windows_path "$unicode_folder")"
+echo "-- what the service did:"
+tail -n +$((said + 1)) "$demo/said.txt"
+
+step "tamsel get $service_url DEMO-FAILOVER-0007 $shown/downloads   (the files host always breaks at 30 %; two mirrors)"
+said=$(wc -l <"$demo/said.txt")
+tamsel get "$service_url" DEMO-FAILOVER-0007 "$(windows_path "$demo/downloads")"
+echo "-- what the service did:"
+tail -n +$((said + 1)) "$demo/said.txt"
+
+step "tamsel get $service_url DEMO-BUSY-0008 $shown/downloads --max-wait 1   (503, Retry-After: 2)"
+said=$(wc -l <"$demo/said.txt")
+status=0
+tamsel get "$service_url" DEMO-BUSY-0008 "$(windows_path "$demo/downloads")" --max-wait 1 || status=$?
+[ $status -eq 37 ] || fail "expected exit code 37 (AGENT_E_RETRY_LATER), got $status"
+echo "-- what the service did:"
+tail -n +$((said + 1)) "$demo/said.txt"
+echo "exit code 37, as expected: the server asked for longer than --max-wait allows"
+
+step "tamsel get $service_url DEMO-BUSY-0008 $shown/downloads   (503, Retry-After: 2, waited out)"
+said=$(wc -l <"$demo/said.txt")
+tamsel get "$service_url" DEMO-BUSY-0008 "$(windows_path "$demo/downloads")"
 echo "-- what the service did:"
 tail -n +$((said + 1)) "$demo/said.txt"
 

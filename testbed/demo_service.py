@@ -3,6 +3,7 @@
 """A local stand-in for the maker's web site and download service, for the demo and the host's tests.
 
 Usage: demo_service.py --work DIR --port-file FILE [--parent-pid PID] [--big-mib N] [--rate-kib N]
+                       [--busy-retry-after S]
                        [--named-code CODE NAME]...
 
 Wine's WinINet reaches it as its HTTP proxy (http_proxy=http://127.0.0.1:PORT), so requests for any
@@ -24,7 +25,8 @@ the component sends it, in HTTP/1.0) depends on the code:
 - each query of the flaky code makes the next whole download of its file break off at 40 %;
 - the failover code's file breaks off at 30 % on every download from the files host, ranges included
   (one that starts past that point gets its head and no body): only the mirrors serve it whole;
-- each query of the busy code makes the next download of its file answer 503 with "Retry-After: 2";
+- each query of the busy code makes the next download of its file answer 503 with "Retry-After: 2"
+  (--busy-retry-after S names another wait);
 - the tampered code's file is served with other bytes of the same length (one byte changed at 70 %),
   as a stale mirror or a meddling proxy would.
 What the service does with ranges, breaks, waits and tampering it prints on stdout, one "service: ..."
@@ -93,7 +95,7 @@ BUSY_SIZE = 400_009
 TAMPERED_AT = TAMPERED_SIZE * 7 // 10  # the one byte served changed
 TAMPERED_DIR = 'tampered'  # beside the files: what is served for them instead
 FAILOVER_CUT_PERCENT = 30  # where the files host always breaks the failover code's file off
-BUSY_RETRY_AFTER = 2       # seconds the busy code's file server asks a client to wait
+BUSY_RETRY_AFTER = 2       # seconds the busy code's file server asks a client to wait, unless told otherwise
 
 # code, file, scheme, downloads allowed, downloads used
 SEED_CODES = [
@@ -354,9 +356,10 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
         if path is None:
             return
         if not mirror and self.is_download() and self.server.take_busy(name):
+            wait = self.server.busy_retry_after
             self.server.say('answered 503 with Retry-After: %d for %s, once after the query of its busy code'
-                            % (BUSY_RETRY_AFTER, name))
-            self.send_text(503, 'busy, come back later\n', extra=[('Retry-After', str(BUSY_RETRY_AFTER))])
+                            % (wait, name))
+            self.send_text(503, 'busy, come back later\n', extra=[('Retry-After', str(wait))])
             return
         with open(path, 'rb') as source:
             stat = os.fstat(source.fileno())
@@ -458,6 +461,7 @@ class DemoServer(http.server.ThreadingHTTPServer):
         self.ftp_port = 0
         self.breaks = set()  # files whose next whole download breaks off
         self.busy = set()    # files whose next download is answered 503
+        self.busy_retry_after = BUSY_RETRY_AFTER
         self.armed_lock = threading.Lock()
 
     def arm(self, code):
@@ -517,6 +521,8 @@ def main():
     parser.add_argument('--parent-pid', type=int, default=os.getppid(), help='stop when this process ends')
     parser.add_argument('--big-mib', type=int, default=300, help='size of the big demo file in MiB')
     parser.add_argument('--rate-kib', type=int, default=0, help='limit HTTP file transfers to this many KiB/s')
+    parser.add_argument('--busy-retry-after', type=int, default=BUSY_RETRY_AFTER,
+                        help='the Retry-After, in seconds, of the busy code\'s 503')
     parser.add_argument('--named-code', nargs=2, action='append', default=[], metavar=('CODE', 'NAME'),
                         help='a code for the small file under a download URL ending in NAME, unescaped')
     args = parser.parse_args()
@@ -529,6 +535,7 @@ def main():
     book = CodeBook(os.path.join(args.work, 'codes.sqlite3'), args.named_code)
 
     server = DemoServer(book, files_dir, args.rate_kib * 1024, [name for _, name in args.named_code])
+    server.busy_retry_after = args.busy_retry_after
     # pyftpdlib's warnings go to the service's log; the FTP thread ends with the process.
     server.ftp_port = loopback.FtpServer(files_dir, banner='Norvik demo files', log_level=logging.WARNING).port
 

@@ -45,5 +45,28 @@ TEST(FormatProgressLine, TheBarStaysWithinItsEnds) {
     EXPECT_EQ(FormatProgressLine(0, 0, 0), "100% [########################] 0 B of 0 B");
 }
 
+// A wait is never shown shorter than it is: "in 0 s" would read as no wait at all.
+TEST(FormatRetryLine, NamesTheWaitTheSourceAndTheReason) {
+    const struct {
+        uint32_t waitMs;
+        uint32_t source;
+        const char* line;
+    } cases[] = {
+        {2000, 2, "retrying in 2 s from mirror 2: R"},
+        {2000, 0, "retrying in 2 s from the download URL: R"},
+        {0, 1, "retrying at once from mirror 1: R"},
+        {1, 0, "retrying in 0.1 s from the download URL: R"},
+        {437, 0, "retrying in 0.5 s from the download URL: R"},
+        {1950, 0, "retrying in 2 s from the download URL: R"},
+        {9901, 3, "retrying in 10 s from mirror 3: R"},
+        {60000, 1, "retrying in 60 s from mirror 1: R"},
+        {12001, 1, "retrying in 13 s from mirror 1: R"},
+        {4294967295u, 8, "retrying in 4294968 s from mirror 8: R"},  // no wrap in 32 bits
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatRetryLine(c.waitMs, c.source, "R"), c.line) << c.waitMs;
+    }
+}
+
 }  // namespace
 }  // namespace tamsel::host

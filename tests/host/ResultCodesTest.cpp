@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <wininet.h>
+
 #include <cstring>
 #include <set>
 
@@ -102,6 +104,27 @@ TEST(DescribeFailure, AddsOnlyTheStatusesThatWereKept) {
 TEST(DescribeFailure, UnknownCodeStillShowsItsValue) {
     const std::string text = DescribeFailure(static_cast<HRESULT>(0x80041234L), -1, -1);
     EXPECT_NE(text.find("0x80041234"), std::string::npos) << text;
+}
+
+// The words a retry's line ends with: short (no advice), the platform's network codes named, the status kept.
+TEST(DescribeReason, SaysWhyAnAttemptFailedInAFewWords) {
+    const struct {
+        HRESULT code;
+        LONG httpStatus;
+        const char* words;
+    } cases[] = {
+        {AGENT_E_BROKEN, -1, "the transfer broke off or stalled"},
+        {AGENT_E_HTTP_STATUS, 503, "the server answered an HTTP status other than 200 (HTTP status 503)"},
+        {AGENT_E_HTTP_STATUS, 0, "the server answered an HTTP status other than 200"},  // 0: no status came
+        {AGENT_E_INSECURE_REDIRECT, -1, "strict TLS refused a redirect from https to an unencrypted URL"},
+        {AGENT_E_DIGEST_MISMATCH, -1, "the file's bytes are not the ones the service named"},
+        {HRESULT_FROM_WIN32(ERROR_INTERNET_CANNOT_CONNECT), -1, "no connection could be made to the server"},
+        {HRESULT_FROM_WIN32(ERROR_INTERNET_NAME_NOT_RESOLVED), -1, "the server's name did not resolve"},
+        {static_cast<HRESULT>(0x80041234L), -1, "a result code this host does not know"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DescribeReason(c.code, c.httpStatus), c.words) << std::hex << c.code;
+    }
 }
 
 }  // namespace

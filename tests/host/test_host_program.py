@@ -127,6 +127,21 @@ def matches(pattern, lines):
     return [m for m in map(pattern.match, lines) if m]
 
 
+REPORT_LINE = re.compile(r'service: report of (\S+) \(success=(\w+)\): attempts=(\d+) source=(\d+) '
+                         r'result=([0-9A-F]{8}) resumedBytes=(\d+) waitedMs=(\d+)$')
+RETRY_LINE = r'tamsel: retrying in (\d+(?:\.\d)?) s from %s: %s\r?\n'
+BROKE_OFF = 'the transfer broke off or stalled'
+
+
+def last_report(service, code):
+    """What the last report of code told the service:
+    (success, attempts, source, result, resumedBytes, waitedMs)."""
+    reports = [m for m in matches(REPORT_LINE, service.said()) if m.group(1) == code]
+    assert reports, 'no report of %s with the download\'s details: %s' % (code, service.said())
+    m = reports[-1]
+    return (m.group(2), int(m.group(3)), int(m.group(4)), m.group(5), int(m.group(6)), int(m.group(7)))
+
+
 def remaining_count(output):
     match = re.search(r'remaining downloads: (-?\d+)', output)
     return int(match.group(1)) if match else None
@@ -150,7 +165,10 @@ class Arguments(unittest.TestCase):
     def test_command_help_shows_its_usage(self):
         code, out, _ = run_host('get', '--help', dll=False)
         self.assertEqual(0, code)
-        self.assertIn('usage: tamsel [--dll PATH] get SERVICE_URL CODE FOLDER', out)
+        self.assertIn('usage: tamsel [--dll PATH] get SERVICE_URL CODE FOLDER [--attempts N] [--max-wait S]', out)
+        for option in ('--attempts N', '--retries N', '--max-wait S', '--rate BYTES/S',
+                       'AGENT_E_RETRY_LATER (exit code 37)'):
+            self.assertIn(option, out)
 
     def test_usage_errors_exit_with_2(self):
         cases = [
@@ -162,7 +180,15 @@ class Arguments(unittest.TestCase):
             (('--bogus', 'lookup'), 'unknown option --bogus'),
             (('lookup', '--dll'), '--dll needs the path'),
             (('fetch', 'http://x/f', 'f', '--retries', '2'), '--retries is not an option of fetch'),
-            (('get', SERVICE_URL, 'CODE', 'folder', '--retries', '11'), '--retries needs a count from 0 to 10'),
+            (('get', SERVICE_URL, 'CODE', 'folder', '--retries', '32'), '--retries needs a count from 0 to 31'),
+            (('get', SERVICE_URL, 'CODE', 'folder', '--attempts', '0'), '--attempts needs a count from 1 to 32'),
+            (('get', SERVICE_URL, 'CODE', 'folder', '--attempts', '33'), '--attempts needs a count from 1 to 32'),
+            (('get', SERVICE_URL, 'CODE', 'folder', '--max-wait', '0'),
+             '--max-wait needs a number of seconds from 1 to 86400'),
+            (('fetch', 'http://x/f', 'f', '--max-wait', '1.5'), '--max-wait needs a number of seconds from 1 to 86400'),
+            (('get', SERVICE_URL, 'CODE', 'folder', '--rate', '4294967296'),
+             '--rate needs a number of bytes per second (0: no cap)'),
+            (('query', SERVICE_URL, 'CODE', '--attempts', '3'), '--attempts is not an option of query'),
             (('fetch', 'http://x/f', 'f', '--expect-size', '-5'), '--expect-size needs a size in bytes'),
             (('report', SERVICE_URL, 'CODE', 'success', '--proxy-user'), '--proxy-user needs a user name'),
             # No TAMSEL_PROXY_PASSWORD and no console to type it at (input is not one): nothing is sent.
@@ -302,7 +328,15 @@ class AgainstTheDemoService(unittest.TestCase):
         used = self.service.used('DEMO-FLAKY-0005')
         code, out, err = self.host('get', SERVICE_URL, 'DEMO-FLAKY-0005', windows_path(folder))
         self.assertEqual(0, code, err)
-        self.assertIn('resuming in 1 s (retry 1 of 3)', err)
+        # The component retried, in the same call, on the same source: a break is worth a wait there.
+        waits = re.findall(RETRY_LINE % ('the download URL', BROKE_OFF), err)
+        self.assertEqual(1, len(waits), err)
+        self.assertLessEqual(float(waits[0]), 1.0, 'the first backoff is at most 1 s')
+        self.assertIn('2 attempts, the last from the download URL', out)
+        success, attempts, source, result, resumed, waited = last_report(self.service, 'DEMO-FLAKY-0005')
+        self.assertEqual(('true', 2, 0, '00000000', 0), (success, attempts, source, result, resumed),
+                         'a resume within the call keeps no bytes of an earlier call')
+        self.assertLessEqual(waited, 1100)
         # The first download broke off at 40 %; the second asked for the rest and got exactly it.
         said = self.service.said()
         breaks, ranges = matches(BREAK_LINE, said), matches(RANGE_LINE, said)
@@ -325,7 +359,8 @@ class AgainstTheDemoService(unittest.TestCase):
         code, out, err = self.host('get', '--retries', '0', SERVICE_URL, 'DEMO-FLAKY-0005', windows_path(folder))
         self.assertEqual(32, code, err)
         self.assertIn('fetch failed: AGENT_E_BROKEN (0x80042F06)', err)
-        self.assertNotIn('resuming', err)
+        self.assertNotIn('retrying', err, '--retries 0 is a single attempt')
+        self.assertEqual(('false', 1, 0, '80042F06', 0, 0), last_report(self.service, 'DEMO-FLAKY-0005'))
         self.assertIn('reported failure', out)
         self.assertEqual(used, self.service.used('DEMO-FLAKY-0005'))
         # No file under the final name; what arrived waits in the partial file for the next run.
@@ -338,6 +373,8 @@ class AgainstTheDemoService(unittest.TestCase):
         code, out, err = self.host('get', SERVICE_URL, 'DEMO-FLAKY-0005', windows_path(folder))
         self.assertEqual(0, code, err)
         self.assertIn(len(kept), [int(m.group(1)) for m in matches(RANGE_LINE, self.service.said())])
+        self.assertEqual(('true', 1, 0, '00000000', len(kept), 0), last_report(self.service, 'DEMO-FLAKY-0005'),
+                         'the bytes of the first run are the ones resumed')
         self.assertEqual([FLAKY], os.listdir(folder))
         self.assertEqual(used + 1, self.service.used('DEMO-FLAKY-0005'))
 
@@ -350,12 +387,64 @@ class AgainstTheDemoService(unittest.TestCase):
         code, out, err = self.host('get', SERVICE_URL, 'DEMO-TAMPERED-0006', windows_path(folder))
         self.assertEqual(31, code, err)
         self.assertIn('fetch failed: AGENT_E_DIGEST_MISMATCH (0x80042F05)', err)
-        self.assertNotIn('resuming', err, 'wrong bytes are not worth a retry')
+        self.assertNotIn('retrying', err, 'wrong bytes are not worth a retry, and there is no other source')
         self.assertIn('reported failure', out)
         self.assertEqual(used, self.service.used('DEMO-TAMPERED-0006'))
         self.assertEqual(['tamsel-tools.bin'], os.listdir(folder), 'no partial file or record is left')
         with open(kept, 'rb') as f:
             self.assertEqual(b'the version from before', f.read())
+
+    def test_get_finishes_from_a_mirror_in_the_same_call(self):
+        # The files host breaks the file off at 30 % every time, a resume too: after its second failure
+        # the download URL gives way to the first mirror, which goes on from the bytes kept (the digest
+        # proves the whole).
+        folder = self.folder()
+        name = 'tamsel-drivers.bin'
+        code, out, err = self.host('get', SERVICE_URL, 'DEMO-FAILOVER-0007', windows_path(folder))
+        self.assertEqual(0, code, err)
+        self.assertIn('   mirror 1 http://mirror1.norvik.example/files/%s\n' % name, out.replace('\r', ''))
+        self.assertEqual(1, len(re.findall(RETRY_LINE % ('the download URL', BROKE_OFF), err)), err)
+        self.assertEqual(1, len(re.findall(RETRY_LINE % ('mirror 1', BROKE_OFF), err)), err)
+        self.assertNotIn('mirror 2', err)
+        with open(os.path.join(folder, name), 'rb') as f:
+            self.assertEqual(hashlib.sha256(self.service.source(name)).hexdigest(),
+                             hashlib.sha256(f.read()).hexdigest())
+        self.assertIn('verified sha256 ', out)
+        self.assertEqual([name], os.listdir(folder))
+        success, attempts, source, result, resumed, waited = last_report(self.service, 'DEMO-FAILOVER-0007')
+        self.assertEqual(('true', 3, 1, '00000000', 0), (success, attempts, source, result, resumed))
+        self.assertLessEqual(waited, 3100, 'two backoffs, of at most 1 s and 2 s')
+
+    def test_get_waits_as_a_busy_server_asks_or_ends_with_retry_later(self):
+        name = 'tamsel-fonts.bin'
+        # Asked for 2 s with 1 s allowed and no mirror: exit code 37 at once, the time asked for told.
+        folder = self.folder()
+        code, out, err = self.host('get', SERVICE_URL, 'DEMO-BUSY-0008', windows_path(folder), '--max-wait', '1')
+        self.assertEqual(37, code, err)
+        self.assertIn('fetch failed: AGENT_E_RETRY_LATER (0x80042F08)', err)
+        self.assertIn('the server asked to be asked again in 2 s', err)
+        self.assertNotIn('retrying', err)
+        self.assertIn('reported failure', out)
+        self.assertEqual(('false', 1, 0, '80042F08', 0, 0), last_report(self.service, 'DEMO-BUSY-0008'))
+        self.assertEqual([], os.listdir(folder))
+        # The next query arms the 503 again; by default the 2 s are waited out on the same source.
+        code, out, err = self.host('get', SERVICE_URL, 'DEMO-BUSY-0008', windows_path(folder))
+        self.assertEqual(0, code, err)
+        reason = r'the server answered an HTTP status other than 200 \(HTTP status 503\)'
+        self.assertEqual(['2'], re.findall(RETRY_LINE % ('the download URL', reason), err), err)
+        with open(os.path.join(folder, name), 'rb') as f:
+            self.assertEqual(hashlib.sha256(self.service.source(name)).hexdigest(),
+                             hashlib.sha256(f.read()).hexdigest())
+        success, attempts, source, result, resumed, waited = last_report(self.service, 'DEMO-BUSY-0008')
+        self.assertEqual(('true', 2, 0, '00000000', 0), (success, attempts, source, result, resumed))
+        self.assertGreaterEqual(waited, 2000)
+        # fetch given a policy option retries as get does (the query arms the 503 once more).
+        self.assertEqual(0, self.host('query', SERVICE_URL, 'DEMO-BUSY-0008')[0])
+        code, out, err = self.host('fetch', 'http://files.norvik.example/files/' + name,
+                                   windows_path(os.path.join(folder, 'fetched.bin')), '--attempts', '2')
+        self.assertEqual(0, code, err)
+        self.assertEqual(['2'], re.findall(RETRY_LINE % ('the download URL', reason), err), err)
+        self.assertIn('2 attempts, the last from the download URL', out)
 
     def test_fetch_verifies_a_digest_in_either_case(self):
         target = os.path.join(self.folder(), 'update.bin')
@@ -401,39 +490,44 @@ class AgainstTheDemoService(unittest.TestCase):
 
 
 class SlowService(unittest.TestCase):
-    """Against a service that sends 512 KiB/s: Ctrl+C during a download, and the progress line of a body
-    whose length nobody announced."""
+    """Against a service that sends 512 KiB/s and asks for 30 s when busy: Ctrl+C during a download and
+    during a wait, and the progress line of a body whose length nobody announced."""
 
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix='tamsel-demo.')
-        cls.service = DemoService(cls.work, '--rate-kib', '512')  # the 2 MiB file takes 4 s
+        # The 2 MiB file takes 4 s; the busy code's server asks for a wait long enough to press Ctrl+C in.
+        cls.service = DemoService(cls.work, '--rate-kib', '512', '--busy-retry-after', '30')
 
     @classmethod
     def tearDownClass(cls):
         cls.service.stop()
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def test_cancel_keeps_the_bytes_and_reports_failure(self):
-        folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+    def interrupted(self, words, marker):
+        """Runs the host with words and presses Ctrl+C once its stderr holds marker: (code, out, err)."""
         # The prefix's wineserver must already run: started inside the host's process group below,
         # it would take the Ctrl+C as its own signal to quit.
         run_host('--help', dll=False)
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            host = subprocess.Popen(host_command('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(folder)),
-                                    stdout=out, stderr=err, env=wine_environment(self.service.proxy),
-                                    start_new_session=True)
-            # The first progress report means the transfer runs. Like a terminal, the signal goes to
-            # the whole process group: a 64-bit program runs in a child of the loader started first.
+            host = subprocess.Popen(host_command(*words), stdout=out, stderr=err,
+                                    env=wine_environment(self.service.proxy), start_new_session=True)
+            # Like a terminal, the signal goes to the whole process group: a 64-bit program runs in a
+            # child of the loader started first.
             deadline = time.monotonic() + RUN_TIMEOUT
-            while '%' not in text(err):
-                self.assertIsNone(host.poll(), 'the host ended before any progress')
-                self.assertLess(time.monotonic(), deadline, 'no progress')
+            while marker not in text(err):
+                self.assertIsNone(host.poll(), 'the host ended before %r: %s' % (marker, text(err)))
+                self.assertLess(time.monotonic(), deadline, 'no %r' % marker)
                 time.sleep(0.1)
             os.killpg(host.pid, signal.SIGINT)
             host.wait(RUN_TIMEOUT)
-            out, err = text(out), text(err)
-        self.assertEqual(3, host.returncode, err)
+            return host.returncode, text(out), text(err)
+
+    def test_cancel_keeps_the_bytes_and_reports_failure(self):
+        folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+        # The first progress report means the transfer runs.
+        code, out, err = self.interrupted(('get', SERVICE_URL, 'DEMO-BIG-0001', windows_path(folder)), '%')
+        self.assertEqual(3, code, err)
         self.assertIn('cancelled', err)
         self.assertIn('reported failure', out)
         # get downloads beside the final name: the bytes that arrived wait there for the next get.
@@ -445,6 +539,18 @@ class SlowService(unittest.TestCase):
         self.assertLess(len(kept), len(source))
         self.assertEqual(source[:len(kept)], kept)
         self.assertEqual(0, self.service.used('DEMO-BIG-0001'))
+
+    def test_cancel_during_a_wait_ends_it_before_the_next_attempt(self):
+        folder = tempfile.mkdtemp(dir=self.work, prefix='downloads.')
+        # The server's 30 s would be waited out but for the Ctrl+C.
+        code, out, err = self.interrupted(('get', SERVICE_URL, 'DEMO-BUSY-0008', windows_path(folder)),
+                                          'retrying in 30 s from the download URL')
+        self.assertEqual(3, code, err)
+        self.assertIn('cancelled', err)
+        self.assertIn('reported failure', out)
+        self.assertEqual(('false', 1, 0, '80004004', 0), last_report(self.service, 'DEMO-BUSY-0008')[:5],
+                         'one attempt, E_ABORT: the second never started')
+        self.assertEqual([], os.listdir(folder))
 
     def test_fetch_without_a_length_shows_bytes_and_rate(self):
         target = os.path.join(self.work, 'streamed.bin')
