@@ -412,8 +412,14 @@ def answer(bench, sock, route, request):
     if route.raw is not None:
         sock.sendall(route.raw)
         return False
-    sock.sendall(route.head())
     cut = route.stall_after if route.stall_after is not None else route.close_after
+    if route.trickle is None and cut is None and route.generate is None:
+        # A whole fixed reply goes in one write, as a server writes a short one: a client that reads the
+        # head and lets go finds the body already there, and its connection reusable, however the two
+        # threads are scheduled.
+        sock.sendall(route.head() + route.body[:route.body_length()])
+        return route.keeps_connection() and not request.wants_close()
+    sock.sendall(route.head())
     if route.trickle is not None:
         if not trickle_body(bench, sock, route, cut, generation):
             return False
