@@ -99,7 +99,9 @@ DownloadFacts SafeFacts(const web::DownloadResult& transfer, const PartialDownlo
     facts.announcedOtherwise = partial.SizeMismatch();
     facts.ofExpectedSize = expected.Fits(partial.Size());
     facts.ofAnnouncedSize = partial.Size() == partial.Whole().value_or(partial.Size());
-    facts.digestMatches = body.Matches();
+    // The digest is asked only of a transfer that completed (no other reaches it); a broken one's hash
+    // stays unfinished, for the next attempt to go on with.
+    facts.digestMatches = transfer.end == web::TransferEnd::Complete && body.Matches();
     return facts;
 }
 

@@ -131,7 +131,7 @@ private:
     AttemptEnd TryOnce(const std::string& url, AttemptSetup& setup, std::optional<ResumePoint> point,
                        DownloadProgress* progress, AttemptTally& tally, DownloadOutcome& outcome);
     bool SettleTry(const web::DownloadResult& transfer, PartialDownload& partial, HashedBody& hashed,
-                   const AttemptSetup& setup, AttemptEnd& end, DownloadOutcome& outcome);
+                   AttemptSetup& setup, AttemptEnd& end, DownloadOutcome& outcome);
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;

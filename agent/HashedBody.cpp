@@ -104,8 +104,8 @@ private:
     KernelHandle m_thread;
 };
 
-HashedBody::HashedBody(PartialDownload& file, const Digest* expected) noexcept
-    : m_file(file), m_expected(expected) {}
+HashedBody::HashedBody(PartialDownload& file, const Digest* expected, CarriedHash* carried) noexcept
+    : m_file(file), m_expected(expected), m_carried(carried) {}
 
 HashedBody::~HashedBody() = default;
 
@@ -118,16 +118,13 @@ bool HashedBody::Refused(DWORD fallback) noexcept {
 }
 
 bool HashedBody::StartReply(const web::ReplyHead& head) {
-    if (m_expected != nullptr) {
-        m_hash.reset(new (std::nothrow) Sha256());
-        if (!m_hash || !*m_hash) {
-            m_error = ERROR_NOT_SUPPORTED;
-            return false;
-        }
-        // Asked of the partial file before it takes the reply: once it has, it shares the file with no one.
-        if (m_file.Continues(head) && !HashPrefix()) {
-            return Refused(ERROR_READ_FAULT);
-        }
+    // A reply with another status is declined by the file, which stays as it is: what an earlier attempt
+    // left waits for the next reply.
+    const bool bodyOfTheFile = head.status == HTTP_STATUS_OK || head.status == HTTP_STATUS_PARTIAL_CONTENT;
+    if (m_expected != nullptr && bodyOfTheFile && !StartHash(head)) return false;
+    if (m_carried != nullptr && bodyOfTheFile) {
+        *m_carried = CarriedHash();  // the file is the partial file's to open now; what was left is used or void
+        m_carried = nullptr;
     }
     ::SetLastError(0);
     if (!m_file.StartReply(head)) {
@@ -140,6 +137,26 @@ bool HashedBody::StartReply(const web::ReplyHead& head) {
         m_background.reset(new (std::nothrow) BackgroundHash(*m_hash));
         if (m_background && !m_background->Started()) m_background.reset();
     }
+    return true;
+}
+
+// The hash for a reply: the one an earlier attempt left when the reply goes on at the byte it reached,
+// else a new one, over the partial file's bytes when the reply continues them.
+bool HashedBody::StartHash(const web::ReplyHead& head) noexcept {
+    // Asked of the partial file before it takes the reply: once it has, it shares the file with no one.
+    const bool continues = m_file.Continues(head);
+    if (continues && m_carried != nullptr && m_carried->hash && m_carried->bytes == m_file.ResumeOffset()) {
+        m_hash = std::move(m_carried->hash);
+        m_hashed = m_carried->bytes;
+        return true;
+    }
+    m_hash.reset(new (std::nothrow) Sha256());
+    if (!m_hash || !*m_hash) {
+        m_error = ERROR_NOT_SUPPORTED;
+        return false;
+    }
+    if (continues && !HashPrefix()) return Refused(ERROR_READ_FAULT);
+    m_hashed = continues ? m_file.ResumeOffset() : 0;
     return true;
 }
 
@@ -164,7 +181,23 @@ bool HashedBody::Write(const char* data, size_t size) {
     if (!m_file.Write(data, size)) return Refused(ERROR_DISK_FULL);
     if (!m_hash) return true;
     const bool hashed = m_background ? m_background->Add(data, size) : m_hash->Add(data, size);
-    return hashed || Refused(ERROR_INVALID_DATA);
+    if (!hashed) return Refused(ERROR_INVALID_DATA);
+    m_hashed += size;
+    return true;
+}
+
+void HashedBody::Carry(CarriedHash& carried) noexcept {
+    if (!m_hash) return;  // no reply of the file came: what an earlier attempt left still stands
+    carried = CarriedHash();
+    if (m_background && !m_background->Finish()) return;
+    m_background.reset();
+    FileHandle guard(::CreateFileW(m_file.Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    LARGE_INTEGER size = {};
+    if (!guard || !::GetFileSizeEx(guard.get(), &size) || static_cast<uint64_t>(size.QuadPart) != m_hashed) return;
+    carried.hash = std::move(m_hash);
+    carried.bytes = m_hashed;
+    carried.guard = std::move(guard);
 }
 
 bool HashedBody::Matches() noexcept {

@@ -21,6 +21,7 @@ struct AttemptSetup {
     SafePaths paths;
     std::optional<Digest> digest;
     web::DownloadAsk ask;
+    CarriedHash carried;  // what the last attempt's hashing left to the next
 };
 
 // What the attempts of one call left, over all of them and of the last one.
@@ -160,7 +161,7 @@ Reason AgentObject::FetchResilient(const ResilientRequest& request, DownloadProg
     if (target.empty()) return Reason::Refused;
     const std::optional<SafePaths> paths = UsablePathsFor(target);
     if (!paths) return Reason::LocalFile;  // every name beside the target leads elsewhere: nothing is touched
-    AttemptSetup setup{*paths, ParseDigest(download.sha256), {}};
+    AttemptSetup setup{*paths, ParseDigest(download.sha256), {}, {}};
     setup.ask.strictTls = download.strictTls;
     setup.ask.expectedSize = download.expectedSize;
     // Every attempt keeps a record, so that the next one can go on from it.
@@ -206,6 +207,7 @@ Reason AgentObject::Attempts(const ResilientRequest& request, AttemptSetup& setu
         const uint64_t stopAt = setup.ask.pace.stopAt;
         if (step.retry && stopAt != 0 && ::GetTickCount64() >= stopAt) step = {false, 0, 0, end.reason};
         if (!step.retry) {
+            setup.carried = CarriedHash();  // the partial file, held for the next attempt, is let go first
             LeaveNothing(request, setup, tally);
             return step.reason;
         }
@@ -229,7 +231,7 @@ AttemptEnd AgentObject::TryOnce(const std::string& url, AttemptSetup& setup, std
     const ExpectedSize expected(setup.ask.expectedSize);
     for (;;) {
         PartialDownload partial(setup.paths, url, point, expected, true);
-        HashedBody hashed(partial, setup.digest ? &*setup.digest : nullptr);
+        HashedBody hashed(partial, setup.digest ? &*setup.digest : nullptr, &setup.carried);
         ProgressBody body(hashed, progress, outcome.reach);
         AttemptWatch watched(body, setup, tally);
         setup.ask.resumeFrom = point ? point->offset : 0;
@@ -264,7 +266,7 @@ AttemptEnd AgentObject::TryOnce(const std::string& url, AttemptSetup& setup, std
 // How the try ended, once the partial file took the target's place or was left for the next attempt;
 // false when the whole file is to be asked for once more, from its first byte.
 bool AgentObject::SettleTry(const web::DownloadResult& transfer, PartialDownload& partial, HashedBody& hashed,
-                            const AttemptSetup& setup, AttemptEnd& end, DownloadOutcome& outcome) {
+                            AttemptSetup& setup, AttemptEnd& end, DownloadOutcome& outcome) {
     DownloadFacts facts = SafeFacts(transfer, partial, hashed, ExpectedSize(setup.ask.expectedSize));
     end.reason = Judged(facts, setup.paths.target, outcome);
     if (end.reason == Reason::DigestMismatch && partial.MaySplice()) {
@@ -277,6 +279,7 @@ bool AgentObject::SettleTry(const web::DownloadResult& transfer, PartialDownload
     if (end.reason != Reason::Done) {
         // Bytes past the expected size, or bytes whose digest does not match, are no start to go on from.
         partial.Abandon(facts.transfer.end != web::TransferEnd::TooLong && end.reason != Reason::DigestMismatch);
+        hashed.Carry(setup.carried);
         return true;
     }
     if (partial.Replace()) return true;

@@ -3,6 +3,7 @@
 #include "support/FacedAgent.h"
 
 #include "agent/Sha256.h"
+#include "base/Handle.h"
 #include "support/Files.h"
 #include "support/Pattern.h"
 #include "support/RecordingSink.h"
@@ -103,6 +104,12 @@ public:
     }
     HRESULT STDMETHODCALLTYPE NotifyRetry(ULONG attempt, ULONG waitMs, HRESULT reason, ULONG source) override {
         retries.push_back({attempt, waitMs, reason, source});
+        if (!writerProbe.empty()) {
+            // Another program that would write to the partial file while the call waits.
+            const FileHandle writer(::CreateFileA(writerProbe.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+            writerErrors.push_back(writer ? ERROR_SUCCESS : ::GetLastError());
+        }
         return retryAnswer;
     }
 
@@ -114,6 +121,8 @@ public:
     size_t reportsAfterCancel = 0;
     LONGLONG lastReceived = -1;
     std::vector<Retry> retries;
+    std::string writerProbe;          // a file to try opening for writing at each retry
+    std::vector<DWORD> writerErrors;  // what each try met
 };
 
 class ResilientWire : public testbed::TestbedTest {
@@ -267,8 +276,15 @@ TEST_F(ResilientWire, ASwitchOfSourceMidFileContinuesOnlyUnderADigest) {
         loopback.Add(File().Header("ETag: \"a\"").CloseAfter(cut));
         loopback.Add(File(MIRROR_HOST).Header("ETag: \"b\"").Ranges());
         const std::string digest = DigestOfPattern(SIZE);
+        sinkOf.writerProbe = target + ".tamsel-partial";
+        sinkOf.writerErrors.clear();
         ASSERT_EQ(Fetch(Sources({FILE_URL, MIRROR_URL}), withDigest ? digest.c_str() : nullptr), S_OK);
         EXPECT_TRUE(HoldsPattern(Contents(target), SIZE));
+        if (withDigest) {
+            // The bytes hashed so far go on to the next attempt unread, so the partial file is held against
+            // writers from one attempt to the next.
+            EXPECT_EQ(sinkOf.writerErrors, std::vector<DWORD>(2, ERROR_SHARING_VIOLATION));
+        }
         EXPECT_EQ(info.attempts, 3u);
         EXPECT_EQ(info.sourceIndex, 1u);
         EXPECT_EQ(info.bytesReceived, LONGLONG(2 * cut + (withDigest ? SIZE - cut : SIZE)));
