@@ -74,7 +74,22 @@ Reason DownloadRefusal(const DownloadRequest& request) {
     return refused ? Reason::Refused : Reason::Done;
 }
 
-// What a safe download left to judge.
+// A download that retries refuses, beside a download's own refusals: no source or more than it takes, an
+// empty source or one holding a control character, a policy out of its bounds.
+Reason ResilientRefusal(const ResilientRequest& request) {
+    const auto unusable = [](const std::string& source) {
+        return source.empty() || HoldsControlCharacter(source.c_str());
+    };
+    const DownloadPolicy& policy = request.policy;
+    const bool refused = request.sources.empty() || request.sources.size() > ResilientRequest::MAX_SOURCES ||
+                         std::any_of(request.sources.begin(), request.sources.end(), unusable) ||
+                         policy.maxAttempts == 0 || policy.maxAttempts > DownloadPolicy::MAX_ATTEMPTS ||
+                         policy.connections > DownloadPolicy::MAX_CONNECTIONS;
+    return refused ? Reason::Refused : DownloadRefusal(request.download);
+}
+
+}  // namespace
+
 DownloadFacts SafeFacts(const web::DownloadResult& transfer, const PartialDownload& partial, HashedBody& body,
                         const ExpectedSize& expected) {
     DownloadFacts facts;
@@ -87,8 +102,6 @@ DownloadFacts SafeFacts(const web::DownloadResult& transfer, const PartialDownlo
     facts.digestMatches = body.Matches();
     return facts;
 }
-
-}  // namespace
 
 const uint32_t AgentObject::PROBE_WAIT_MS = web::WebSession::PROBE_WAIT_MS;
 
@@ -257,7 +270,15 @@ ReportAnswer AgentObject::ReportDownload(const char* serviceUrl, const char* cod
     ReportAnswer answer;
     // The code is not required: an empty one is sent as an empty "ActivateCode".
     Run(answer, {{serviceUrl, code}, {serviceUrl}}, NothingOwn,
-        [&] { return Tell(serviceUrl, code, success, answer); });
+        [&] { return Tell(ReportForm(code, success), serviceUrl, answer); });
+    return answer;
+}
+
+ReportAnswer AgentObject::ReportDownload(const char* serviceUrl, const char* code, bool success,
+                                         const ReportedDownload& download) noexcept {
+    ReportAnswer answer;
+    Run(answer, {{serviceUrl, code}, {serviceUrl}}, NothingOwn,
+        [&] { return Tell(ReportForm(code, success, download), serviceUrl, answer); });
     return answer;
 }
 
@@ -276,9 +297,9 @@ Reason AgentObject::Ask(const char* serviceUrl, const char* code, NamedDigest di
     return ServiceStatusOf(ReadQueryReply(reply.body, digest, answer));
 }
 
-Reason AgentObject::Tell(const char* serviceUrl, const char* code, bool success, ReportAnswer& answer) {
+Reason AgentObject::Tell(const std::vector<FormField>& form, const char* serviceUrl, ReportAnswer& answer) {
     web::WebReply reply;
-    const Reason posted = PostForm(serviceUrl, ReportForm(code, success), reply);
+    const Reason posted = PostForm(serviceUrl, form, reply);
     if (posted != Reason::Done) return posted;
     return ServiceStatusOf(ReadReportReply(reply.body, answer));
 }
@@ -288,6 +309,13 @@ DownloadOutcome AgentObject::Download(const DownloadRequest& request, DownloadPr
     const bool lookFirst = request.route == DownloadRequest::Route::LookFirst;
     Run(outcome, {{request.url}, {}, lookFirst ? ProbeTiming::BEFORE : ProbeTiming::ALONGSIDE},
         [&] { return DownloadRefusal(request); }, [&] { return Fetch(request, progress, outcome); });
+    return outcome;
+}
+
+ResilientOutcome AgentObject::DownloadResilient(const ResilientRequest& request, DownloadProgress* progress) noexcept {
+    ResilientOutcome outcome;
+    Run(outcome, {{request.download.url}, {}, ProbeTiming::ALONGSIDE}, [&] { return ResilientRefusal(request); },
+        [&] { return FetchResilient(request, progress, outcome); });
     return outcome;
 }
 

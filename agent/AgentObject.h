@@ -19,14 +19,19 @@
 namespace tamsel::web {
 class WebSession;
 struct DownloadAsk;
+struct DownloadResult;
 struct WebReply;
 }
 
 namespace tamsel::agent {
 
 class DownloadProgress;
+class HashedBody;
 class PartialDownload;
+struct AttemptSetup;
+struct AttemptTally;
 struct DownloadFacts;
+struct ResumePoint;
 struct FormField;
 struct ServiceVerdict;
 
@@ -48,9 +53,18 @@ public:
     QueryAnswer QueryDownload(const char* serviceUrl, const char* code, NamedDigest digest) noexcept;
     // Tells the service how the download for code ended; the downloads that remain.
     ReportAnswer ReportDownload(const char* serviceUrl, const char* code, bool success) noexcept;
+    // The same, telling the service also what the download did (ServiceProtocol's ReportForm).
+    ReportAnswer ReportDownload(const char* serviceUrl, const char* code, bool success,
+                                const ReportedDownload& download) noexcept;
     // Downloads request.url into request.path as the request asks, telling progress (null: nobody) how far
     // it has come.
     DownloadOutcome Download(const DownloadRequest& request, DownloadProgress* progress) noexcept;
+    // Downloads into request.download.path from its sources, safely and proving the digest as Download
+    // does, one attempt after another as the retry rules (agent/RetryPlan.h) and the policy allow: each
+    // attempt goes on from the byte the last one reached where its validator or the digest allows it,
+    // waits between them tell progress at least twice a second, and the answer's info says what was done,
+    // whatever the outcome. The probe runs once, beside the first attempt.
+    ResilientOutcome DownloadResilient(const ResilientRequest& request, DownloadProgress* progress) noexcept;
 
     // Credentials that the object's later requests answer a proxy's challenge (407) with, in place of
     // those the platform holds: Basic, and whatever scheme the platform knows. Held in memory only,
@@ -102,7 +116,7 @@ private:
                 std::string& target);
     Reason PostForm(const char* serviceUrl, const std::vector<FormField>& form, web::WebReply& reply);
     Reason Ask(const char* serviceUrl, const char* code, NamedDigest digest, QueryAnswer& answer);
-    Reason Tell(const char* serviceUrl, const char* code, bool success, ReportAnswer& answer);
+    Reason Tell(const std::vector<FormField>& form, const char* serviceUrl, ReportAnswer& answer);
     Reason Fetch(const DownloadRequest& request, DownloadProgress* progress, DownloadOutcome& outcome);
     Reason FetchDirectly(const std::wstring& path, const web::DownloadAsk& ask, DownloadProgress* progress,
                          DownloadOutcome& outcome);
@@ -111,6 +125,13 @@ private:
     std::optional<Reason> SettleAttempt(DownloadFacts& facts, PartialDownload& partial, const std::wstring& target,
                                         DownloadOutcome& outcome);
     Reason Judged(DownloadFacts& facts, const std::wstring& target, DownloadOutcome& outcome) noexcept;
+    Reason FetchResilient(const ResilientRequest& request, DownloadProgress* progress, ResilientOutcome& outcome);
+    Reason Attempts(const ResilientRequest& request, AttemptSetup& setup, DownloadProgress* progress,
+                    ResilientOutcome& outcome);
+    AttemptEnd TryOnce(const std::string& url, AttemptSetup& setup, std::optional<ResumePoint> point,
+                       DownloadProgress* progress, AttemptTally& tally, DownloadOutcome& outcome);
+    bool SettleTry(const web::DownloadResult& transfer, PartialDownload& partial, HashedBody& hashed,
+                   const AttemptSetup& setup, AttemptEnd& end, DownloadOutcome& outcome);
 
     std::atomic<bool> m_busy{false};  // a network operation is running
     std::unique_ptr<web::WebSession> m_session;

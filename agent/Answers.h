@@ -5,7 +5,9 @@
 #include "agent/Sha256.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tamsel::agent {
 
@@ -26,6 +28,8 @@ enum class Reason {
     Certificate,       // the server's certificate was refused: no exchange
     InsecureRedirect,  // strict TLS refused a redirect that leaves https: nothing fetched
     LocalFile,         // the local file failed (localError says why, when the platform did)
+    RetryLater,        // the server asked to be asked again later than the download may wait, and no
+                       // other source remained
     OutOfMemory,       // memory ran out: the operation stopped where it was
     Unexpected,        // a fault of the agent's own: the operation stopped where it was
 };
@@ -49,9 +53,20 @@ enum class DigestState { None, Named, Malformed };
 
 struct QueryAnswer : Answer {
     std::string url;   // Done: the download URL
+    std::vector<std::string> mirrors;  // and the other URLs of the same file the reply names, in its order
     int64_t size = 0;  // and the file's size
     DigestState digestState = DigestState::None;
     Digest digest{};   // when Named
+};
+
+// What a report tells of the download beyond whether it succeeded (each interface's own report sends
+// none of it).
+struct ReportedDownload {
+    uint32_t attempts = 0;
+    uint32_t source = 0;      // the index of the source that delivered the file (0: the download URL)
+    uint32_t result = 0;      // the download call's final result, as its interface answered it
+    uint64_t resumedBytes = 0;
+    uint32_t waitedMs = 0;
 };
 
 struct ReportAnswer : Answer {
@@ -88,6 +103,53 @@ struct Reach {
 struct DownloadOutcome : Answer {
     Reach reach;
     uint32_t localError = 0;  // LocalFile: the platform's error (0: it gave none)
+};
+
+// How far a download that retries may go. Every field is in force as given: the face applies its defaults.
+struct DownloadPolicy {
+    uint32_t maxAttempts = 5;         // over all sources, 1..MAX_ATTEMPTS
+    uint32_t maxRetryWaitMs = 60000;  // the longest single wait, backoff or Retry-After
+    uint32_t deadlineMs = 0;          // the whole call; 0: none
+    uint32_t stallMs = 0;             // the stall bound of its transfers; 0: the process-wide one
+    uint32_t maxBytesPerSecond = 0;   // 0: no cap
+    uint32_t connections = 1;         // asked for; one is used
+
+    static constexpr uint32_t MAX_ATTEMPTS = 32;
+    static constexpr uint32_t MAX_CONNECTIONS = 4;
+};
+
+// A download that retries: the request (its url the first source's) over several sources, under a policy.
+struct ResilientRequest {
+    DownloadRequest download;
+    std::vector<std::string> sources;  // 1..MAX_SOURCES
+    DownloadPolicy policy;
+
+    static constexpr size_t MAX_SOURCES = 32;
+};
+
+// How one attempt of a download that retries ended, finely enough for any face to tell it.
+struct AttemptEnd {
+    Reason reason = Reason::Done;
+    int32_t httpStatus = 0;      // the status its reply came with; 0: none
+    uint32_t localError = 0;     // as DownloadOutcome's
+    // HttpStatus with no status: the platform's error of the exchange that could not be made (0: none given).
+    uint32_t exchangeError = 0;
+};
+
+// What a download that retries did, whatever its outcome.
+struct AttemptInfo {
+    uint32_t attempts = 0;
+    uint32_t sourceIndex = 0;  // of the last attempt
+    uint32_t waitedMs = 0;
+    uint64_t bytesReceived = 0;  // body bytes over all attempts
+    uint64_t bytesResumed = 0;   // of an earlier call's partial file, kept at the start
+    AttemptEnd last;             // of the last attempt
+    uint32_t retryAfterMs = 0;   // what a server last asked to wait
+    uint32_t connections = 0;    // the most at once
+};
+
+struct ResilientOutcome : DownloadOutcome {
+    AttemptInfo info;
 };
 
 }  // namespace tamsel::agent

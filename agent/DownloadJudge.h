@@ -20,6 +20,14 @@ struct DownloadFacts {
     bool digestMatches = true;         // the file's bytes have the digest asked for (or none was)
 };
 
+class ExpectedSize;
+class HashedBody;
+class PartialDownload;
+
+// What a download into a partial file left to judge.
+DownloadFacts SafeFacts(const web::DownloadResult& transfer, const PartialDownload& partial, HashedBody& body,
+                        const ExpectedSize& expected);
+
 // Done, or why not. Nothing but the facts is read: the status to keep for an HttpStatus is the transfer's.
 Reason Judge(const DownloadFacts& facts) noexcept;
 

@@ -25,6 +25,15 @@ public:
     // stops the download at that chunk: the block is written up to it, and Reached told.
     virtual uint64_t NextMark(uint64_t /*received*/, int64_t /*total*/) const noexcept { return NO_MARK; }
     virtual bool AtMark(uint64_t /*received*/, int64_t /*total*/) noexcept { return true; }
+
+    // Before a download that retries starts another attempt: its number (2 for the first retry), the wait
+    // before it (0: none), how the last one ended, the source it will use. False cancels the download.
+    virtual bool Retrying(uint32_t /*attempt*/, uint32_t /*waitMs*/, const AttemptEnd& /*last*/,
+                          uint32_t /*source*/) noexcept {
+        return true;
+    }
+    // During the wait before an attempt, at least twice a second: the counts last told. False cancels.
+    virtual bool Waiting(uint64_t received, int64_t total) noexcept { return Reached(received, total); }
 };
 
 // Passes a download's body on to the file and tells progress (null: nobody) how far it has come, keeping

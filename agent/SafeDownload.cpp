@@ -155,6 +155,15 @@ std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::st
     return point;
 }
 
+std::optional<ResumePoint> DigestResumePoint(const SafePaths& paths, uint64_t whole) {
+    const std::optional<uint64_t> size = PlainFileSize(paths.partial);
+    if (!size || *size == 0 || *size > whole) return std::nullopt;
+    ResumePoint point;
+    point.whole = whole;
+    point.offset = *size == whole ? *size - 1 : *size;
+    return point;
+}
+
 bool NamesFolder(const wchar_t* path) {
     const size_t length = std::wcslen(path);
     if (length > 0 && (path[length - 1] == L'\\' || path[length - 1] == L'/')) return true;
@@ -184,7 +193,7 @@ PartialDownload::~PartialDownload() {
 bool PartialDownload::Continues(const web::ReplyHead& head) const {
     return head.status == HTTP_STATUS_PARTIAL_CONTENT && m_resume && head.rangeFirst &&
            *head.rangeFirst == m_resume->offset && head.rangeWhole == m_resume->whole &&
-           ValidatorOf(head) == m_resume->validator;
+           (m_resume->validator.empty() || ValidatorOf(head) == m_resume->validator);
 }
 
 bool PartialDownload::StartReply(const web::ReplyHead& head) {
@@ -202,7 +211,8 @@ bool PartialDownload::StartReply(const web::ReplyHead& head) {
     if (resumed) {
         m_refused = !m_file.OpenForAppend(m_resume->offset);
         m_opened = !m_refused;
-        m_maySplice = m_opened && head.weakValidator;
+        m_continued = m_opened;
+        m_maySplice = m_opened && (head.weakValidator || m_resume->validator.empty());
         return m_opened;
     }
     m_refused = !m_file.OpenEmptied();

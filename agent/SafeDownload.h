@@ -40,6 +40,12 @@ struct ResumePoint {
 // at its last byte, which proves cheaply that the server still has the same file.
 std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::string& url);
 
+// A resume point with no validator, for a download whose digest proves the whole file (so that bytes
+// from one source may be continued from another, whose validators differ): the partial file's length,
+// when it is a plain file of its own no longer than whole; a whole file resumes at its last byte. A part
+// continued from it may splice two files (MaySplice), which only the digest tells.
+std::optional<ResumePoint> DigestResumePoint(const SafePaths& paths, uint64_t whole);
+
 class PartialDownload final : public web::BodyConsumer {
 public:
     // keepRecord writes the record for a later resume.
@@ -51,7 +57,8 @@ public:
     PartialDownload& operator=(const PartialDownload&) = delete;
 
     // A 200 makes the partial file anew (the server ignored the range, or the file changed); a 206 whose
-    // range starts at the resume point, for the same whole length and validator, goes on there.
+    // range starts at the resume point, for the same whole length and validator (any, for a point
+    // without one), goes on there.
     // Anything else is declined: a 416 or a part that does not fit asks for a start over, a whole
     // length other than the expected one is a size mismatch, a read-only target or a partial file that
     // cannot be opened is refused.
@@ -65,6 +72,9 @@ public:
     const std::wstring& Path() const noexcept { return m_paths.partial; }
 
     bool StartOver() const noexcept { return m_startOver; }
+    // The partial file was made or opened by this download; and whether a 206 continued it.
+    bool Opened() const noexcept { return m_opened; }
+    bool Continued() const noexcept { return m_continued; }
     // The reply went on from an earlier attempt's bytes under a validator that cannot tell two versions
     // of the file apart: the whole may be two files spliced.
     bool MaySplice() const noexcept { return m_maySplice; }
@@ -101,6 +111,7 @@ private:
     bool m_refused = false;
     bool m_settled = false;  // replaced or abandoned
     bool m_opened = false;   // the partial file was made or opened by this download
+    bool m_continued = false;
 };
 
 // A path that names a folder: one that ends in a separator, or an existing directory.

@@ -5,6 +5,8 @@
 #include "agent/Decimal.h"
 #include "markup/ReplyField.h"
 
+#include <cstdio>
+
 namespace tamsel::agent {
 namespace {
 
@@ -35,6 +37,18 @@ std::vector<FormField> ReportForm(const char* code, bool success) {
     return {{"ActivateCode", Text(code)}, {"success", success ? "true" : "false"}, {"act", "2"}};
 }
 
+std::vector<FormField> ReportForm(const char* code, bool success, const ReportedDownload& download) {
+    std::vector<FormField> form = ReportForm(code, success);
+    char result[9];
+    std::snprintf(result, sizeof result, "%08X", static_cast<unsigned>(download.result));
+    form.push_back({"attempts", std::to_string(download.attempts)});
+    form.push_back({"source", std::to_string(download.source)});
+    form.push_back({"result", result});
+    form.push_back({"resumedBytes", std::to_string(download.resumedBytes)});
+    form.push_back({"waitedMs", std::to_string(download.waitedMs)});
+    return form;
+}
+
 ServiceVerdict ReadQueryReply(const std::string& body, NamedDigest digest, QueryAnswer& answer) {
     ServiceVerdict verdict = StatusOf(body, false);
     if (!verdict.accepted) return verdict;
@@ -44,6 +58,9 @@ ServiceVerdict ReadQueryReply(const std::string& body, NamedDigest digest, Query
     if (parsed) answer.digest = *parsed;
     if (answer.digestState == DigestState::Malformed && digest == NamedDigest::Checked) return {false, 0};
     answer.url = markup::GetReplyField(body, "downloadURL");
+    for (std::string& mirror : markup::GetReplyFields(body, "mirrorURL", MAX_MIRRORS)) {
+        if (!mirror.empty()) answer.mirrors.push_back(std::move(mirror));
+    }
     answer.size = ReadDecimal64(markup::GetReplyField(body, "filesize"));
     return verdict;
 }

@@ -2,6 +2,8 @@
 // of a ProgressSink2.
 #include "faces/HostProgress.h"
 
+#include "faces/Ops4Result.h"
+
 #include <algorithm>
 
 namespace tamsel::faces {
@@ -40,6 +42,25 @@ bool HostProgress::AtMark(uint64_t received, int64_t total) noexcept {
     m_percent->NotifyCode(TAMSEL_PROGRESS_CODE);
     LONG cancel = 0;
     m_percent->NotifyProgress(static_cast<LONG>(PercentOf(received, total)), &cancel);
+    return cancel == 0;
+}
+
+bool HostProgress::Retrying(uint32_t attempt, uint32_t waitMs, const agent::AttemptEnd& last,
+                            uint32_t source) noexcept {
+    if (m_percent == nullptr) return true;
+    if (!m_askedForRetries) {
+        m_askedForRetries = true;
+        if (FAILED(m_percent->QueryInterface(IID_ProgressSink3, m_retries.put_void()))) m_retries.release();
+    }
+    return !m_retries || SUCCEEDED(m_retries->NotifyRetry(attempt, waitMs, AttemptResult(last), source));
+}
+
+bool HostProgress::Waiting(uint64_t received, int64_t total) noexcept {
+    if (m_bytes) return Reached(received, total);
+    if (m_percent == nullptr) return true;
+    m_percent->NotifyCode(TAMSEL_PROGRESS_CODE);
+    LONG cancel = 0;
+    m_percent->NotifyProgress(total > 0 ? static_cast<LONG>(PercentOf(received, total)) : 0, &cancel);
     return cancel == 0;
 }
 

@@ -25,10 +25,18 @@ public:
     bool Reached(uint64_t received, int64_t total) noexcept override;
     uint64_t NextMark(uint64_t received, int64_t total) const noexcept override;
     bool AtMark(uint64_t received, int64_t total) noexcept override;
+    // NotifyRetry, for a sink that answers ProgressSink3 (asked for once, by the first retry); a failure
+    // it returns cancels.
+    bool Retrying(uint32_t attempt, uint32_t waitMs, const agent::AttemptEnd& last, uint32_t source) noexcept override;
+    // The unchanged counts: NotifyBytes, or for a sink of percentages alone NotifyProgress of the
+    // percentage reached (0 while no length is known).
+    bool Waiting(uint64_t received, int64_t total) noexcept override;
 
 private:
     ProgressSink* m_percent;
     ComPointer<ProgressSink2> m_bytes;
+    ComPointer<ProgressSink3> m_retries;
+    bool m_askedForRetries = false;
 };
 
 }  // namespace tamsel::faces

@@ -25,7 +25,8 @@ HRESULT OpsResult(const agent::Answer& answer) noexcept {
         case Reason::SizeMismatch:
         case Reason::DigestMismatch:
         case Reason::InsecureRedirect:
-        case Reason::LocalFile: return E_FAIL;
+        case Reason::LocalFile:
+        case Reason::RetryLater: return E_FAIL;  // only the fourth interface's download ends so
     }
     return E_UNEXPECTED;
 }

@@ -64,6 +64,8 @@ const ResultInfo RESULT_TABLE[] = {
      "the proxy asks for credentials that were not given or that it refused (set the proxy's user name and "
      "password for the system)",
      36},
+    {AGENT_E_RETRY_LATER, "AGENT_E_RETRY_LATER",
+     "the server asked to be asked again later than the download may wait (try again after the time it named)", 37},
 };
 
 // Its code field is not read: callers print the code they have.

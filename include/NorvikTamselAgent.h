@@ -59,6 +59,26 @@
 // mismatch); AGENT_E_CERTIFICATE, the server could not prove who it is (do not retry on this network);
 // E_ABORT, the sink cancelled (with RESUME a later call goes on from what arrived).
 
+// Result codes of FetchToFileResilient (InvTamselAgentOps4), beside every code of FetchToFileVerified
+// (each now the end of the whole call: the last attempt's result, once the rules below gave up):
+// The server asked (Retry-After) to be asked again later than the policy lets the call wait
+// (maxRetryWaitMs, or what the deadline leaves), and no other source remained to try. The file is left
+// as a broken download leaves it (with RESUME the partial file stays). TAMSEL_DOWNLOAD_INFO.retryAfterMs
+// says how long the server asked for: schedule the download again no sooner, and report the download's
+// outcome to the service (ReportDownloadEx) in the meantime if the host reports failures.
+#define AGENT_E_RETRY_LATER       ((HRESULT)0x80042F08L)
+// What a host does with the other codes of FetchToFileResilient, once the call has retried what may be
+// retried: AGENT_E_BROKEN, every attempt broke off or stalled (or the deadline ended the transfer):
+// call again later with TAMSEL_FETCH_RESUME; AGENT_E_HTTP_STATUS, the last source answered a status
+// (GetLastHttpStatus: 0 when no connection could be made) after the attempts ran out or every source
+// refused: ask the service again later; AGENT_E_DIGEST_MISMATCH and AGENT_E_SIZE_MISMATCH, every source
+// served other bytes: ask the service again, do not resume; AGENT_E_CERTIFICATE and
+// AGENT_E_INSECURE_REDIRECT, every source was refused for its TLS: report the sources; the platform's
+// local codes (disk full before the first byte or during the transfer, access denied, sharing
+// violation, path not found): never retried, act on them as for FetchToFileVerified; E_ABORT, the
+// sink cancelled (during a transfer or a wait); AGENT_E_NO_SESSION, AGENT_E_PROXY_AUTH, AGENT_E_BUSY
+// and E_INVALIDARG as for FetchToFileVerified.
+
 // Flags of FetchToFileEx; any other bit is refused with E_INVALIDARG before anything is sent.
 #define TAMSEL_FETCH_REPLACE_SAFELY 0x1  // body into a partial file beside the target, replaced only when whole
 #define TAMSEL_FETCH_RESUME         0x2  // continue a partial file of an earlier attempt (implies 0x1)
@@ -82,6 +102,38 @@
 #define DISPID_TAMSEL_VERSION           10
 #define DISPID_TAMSEL_EVENT_PROGRESS    1
 
+// What FetchToFileResilient may do. cbSize is sizeof(TAMSEL_DOWNLOAD_POLICY) of this header; a later
+// version only grows at its end, and a size the agent does not know is E_INVALIDARG. A null policy is
+// every field 0: the defaults.
+typedef struct TAMSEL_DOWNLOAD_POLICY {
+    ULONG cbSize;
+    ULONG maxAttempts;        // attempts over all sources, 1..32; 0: 5 (above 32: E_INVALIDARG)
+    ULONG maxRetryWaitMs;     // the longest single wait (backoff or Retry-After), ms; 0: 60000
+    ULONG deadlineMs;         // the whole call, ms; 0: none. A transfer still running then stops there as
+                              // a stall would (AGENT_E_BROKEN; with RESUME the partial file stays)
+    ULONG stallMs;            // a transfer gaining fewer than 4 KiB in this many ms has stalled; 0: 60000
+    ULONG maxBytesPerSecond;  // the transfer's average rate cap; 0: none
+    ULONG connections;        // at most this many at once, 0..4 (0 and 1: one; more are taken, one is used)
+} TAMSEL_DOWNLOAD_POLICY;
+
+// What FetchToFileResilient did, filled whatever its result (when the pointer is not null and cbSize
+// is known: the caller sets cbSize to sizeof(TAMSEL_DOWNLOAD_INFO) of this header). Later versions only
+// grow at the end; a size the agent does not know is E_INVALIDARG, nothing written.
+typedef struct TAMSEL_DOWNLOAD_INFO {
+    ULONG cbSize;
+    ULONG attempts;               // attempts made, 0..32
+    ULONG sourceIndex;            // the source of the last attempt (0: the first; 0..31)
+    ULONG waitedMs;               // the time spent waiting between attempts, ms
+    LONGLONG bytesReceived;       // body bytes received over all attempts
+    LONGLONG bytesResumed;        // bytes of an earlier call's partial file kept at the start; 0: started fresh
+    HRESULT lastAttemptResult;    // why the last attempt ended (S_OK when it delivered the file); a connection
+                                  // that could not be made is the platform's code for it
+                                  // (HRESULT_FROM_WIN32(ERROR_INTERNET_CANNOT_CONNECT), ...)
+    LONG lastHttpStatus;          // the last attempt's HTTP status; 0: none came
+    ULONG retryAfterMs;           // what the server last asked to wait (Retry-After), ms; 0: never asked
+    ULONG connections;            // the most connections open at once for the file
+} TAMSEL_DOWNLOAD_INFO;
+
 #define NORVIK_TAMSEL_AGENT_PROGID   "NorvikTamselAgent.nvTamselAgent"
 #define NORVIK_TAMSEL_AGENT_PROGID_1 "NorvikTamselAgent.nvTamselAgent.1"
 
@@ -101,6 +153,9 @@
       0x0D, 0x0E, 0x1F)                                                                                       \
     X(ProgressSink, IID_ProgressSink, 0x641C58E6, 0x250F, 0x43C3, 0x87, 0xA5, 0x76, 0x18, 0xED, 0x18, 0x9A, 0x58)     \
     X(ProgressSink2, IID_ProgressSink2, 0xB70EF003, 0x11F2, 0x4CA6, 0xA8, 0x87, 0x8F, 0xE3, 0xA4, 0x8F, 0x87, 0xE1)   \
+    X(InvTamselAgentOps4, IID_InvTamselAgentOps4, 0x1AF71089, 0x17E1, 0x4B2A, 0xBD, 0x43, 0xE3, 0xF1, 0xFE, 0x2B,     \
+      0xCF, 0x3A)                                                                                             \
+    X(ProgressSink3, IID_ProgressSink3, 0x93635F87, 0x7BDD, 0x4C43, 0xB6, 0x00, 0x5A, 0xDB, 0xBF, 0xE6, 0x8F, 0x72)   \
     X(NORVIKTAMSELAGENTLib, LIBID_NORVIKTAMSELAGENTLib, 0xD86D7702, 0x0FB0, 0x4A4C, 0x89, 0x06, 0xD5, 0xC5, 0x08,    \
       0x85, 0x4F, 0x2C)
 
@@ -120,6 +175,17 @@ struct DECLSPEC_UUID("641C58E6-250F-43C3-87A5-7618ED189A58") ProgressSink : publ
 // when none was announced). A non-zero *cancel stops the download at that block.
 struct DECLSPEC_UUID("B70EF003-11F2-4CA6-A887-8FE3A48F87E1") ProgressSink2 : public ProgressSink {
     virtual HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG total, LONG* cancel) = 0;
+};
+
+// A sink that also hears retries: FetchToFileResilient asks the host's sink for it with QueryInterface
+// and calls NotifyRetry before each retry's wait (waitMs 0 when none): attempt is the number of the
+// attempt about to start (2 for the first retry), sourceIndex the source it will use (0: the first),
+// reason why the last attempt failed, as FetchToFileResilient would answer it. A failure returned
+// cancels the download (E_ABORT). During a wait the agent keeps calling NotifyBytes (unchanged counts;
+// for a sink that is no ProgressSink2, NotifyProgress) at least twice a second, so that a cancel set
+// there ends a wait within a second.
+struct DECLSPEC_UUID("93635F87-7BDD-4C43-B600-5ADBBFE68F72") ProgressSink3 : public ProgressSink2 {
+    virtual HRESULT STDMETHODCALLTYPE NotifyRetry(ULONG attempt, ULONG waitMs, HRESULT reason, ULONG sourceIndex) = 0;
 };
 
 // The six operations. Strings are zero-terminated 8-bit text; buffers and outputs belong to the caller
@@ -165,6 +231,34 @@ struct DECLSPEC_UUID("D4CEF1F4-1363-4B61-AACA-2FAC797083A7") InvTamselAgentOps3 
                                                           LONGLONG expectedSize, const char* sha256) = 0;
 };
 
+// The nine operations in their slots, and downloads that finish by themselves: several sources, retries
+// with resume inside one call under a policy, and an outcome the host and the service can read.
+struct DECLSPEC_UUID("1AF71089-17E1-4B2A-BD43-E3F1FE2BCF3A") InvTamselAgentOps4 : public InvTamselAgentOps3 {
+    // QueryDownloadEx whose first output is a list of sources: the download URL and then each mirror the
+    // reply names (up to 8), each ending in a zero, the list in one more zero. When the list or the digest
+    // does not fit its buffer, neither is written: AGENT_E_BUFFER_TOO_SMALL.
+    virtual HRESULT STDMETHODCALLTYPE QueryDownloadSources(char* sources, ULONG sourcesSize, const char* serviceUrl,
+                                                           const char* code, LONGLONG* fileSize, char* sha256,
+                                                           ULONG sha256Size) = 0;
+    // FetchToFileVerified over sources (a list as QueryDownloadSources writes it, 1..32 URLs; one URL with
+    // its two zeros will do), retrying under policy (null: the defaults) as the README's rules say, and
+    // filling info (may be null) whatever the result. Results: see AGENT_E_RETRY_LATER above.
+    virtual HRESULT STDMETHODCALLTYPE FetchToFileResilient(const char* sources, const wchar_t* path,
+                                                           ProgressSink* progress, ULONG flags, LONGLONG expectedSize,
+                                                           const char* sha256, const TAMSEL_DOWNLOAD_POLICY* policy,
+                                                           TAMSEL_DOWNLOAD_INFO* info) = 0;
+    // ReportDownload, telling the service also what info says (null: nothing more than ReportDownload):
+    // attempts, the source that delivered the file, the download call's final result (the one this object
+    // answered for the info it filled last; for an info it did not fill, its lastAttemptResult), the
+    // bytes resumed and the time waited. An info of a size the agent does not know is E_INVALIDARG.
+    virtual HRESULT STDMETHODCALLTYPE ReportDownloadEx(const char* serviceUrl, const char* code, LONG success,
+                                                       const TAMSEL_DOWNLOAD_INFO* info, LONG* remaining) = 0;
+    // Credentials the object's later requests answer a proxy's challenge with (in place of the system's):
+    // held in memory only, wiped when replaced, cleared (a null or empty user) or the object ends, never
+    // sent to an origin server. A user holding ':' is E_INVALIDARG; while a download runs, AGENT_E_BUSY.
+    virtual HRESULT STDMETHODCALLTYPE SetProxyCredentials(const wchar_t* user, const wchar_t* password) = 0;
+};
+
 // The dual dispatch interface of version 1.0; it declares no members of its own.
 struct DECLSPEC_UUID("A2766F83-CCDE-40C1-9612-C1D95C6D9585") InvTamselAgent : public IDispatch {};
 
@@ -206,9 +300,11 @@ TAMSEL_IDENTIFIERS(TAMSEL_UUID_DECL)
 
 typedef struct ProgressSink ProgressSink;
 typedef struct ProgressSink2 ProgressSink2;
+typedef struct ProgressSink3 ProgressSink3;
 typedef struct InvTamselAgentOps InvTamselAgentOps;
 typedef struct InvTamselAgentOps2 InvTamselAgentOps2;
 typedef struct InvTamselAgentOps3 InvTamselAgentOps3;
+typedef struct InvTamselAgentOps4 InvTamselAgentOps4;
 typedef struct InvTamselAgent2 InvTamselAgent2;
 
 // The slots of ProgressSink, which ProgressSink2 repeats before its own.
@@ -236,6 +332,18 @@ typedef struct ProgressSink2Vtbl {
 } ProgressSink2Vtbl;
 struct ProgressSink2 {
     const ProgressSink2Vtbl* lpVtbl;
+};
+
+typedef struct ProgressSink3Vtbl {
+    BEGIN_INTERFACE
+    TAMSEL_SINK_SLOTS(ProgressSink3)
+    HRESULT (STDMETHODCALLTYPE* NotifyBytes)(ProgressSink3* This, LONGLONG received, LONGLONG total, LONG* cancel);
+    HRESULT (STDMETHODCALLTYPE* NotifyRetry)(ProgressSink3* This, ULONG attempt, ULONG waitMs, HRESULT reason,
+                                             ULONG sourceIndex);
+    END_INTERFACE
+} ProgressSink3Vtbl;
+struct ProgressSink3 {
+    const ProgressSink3Vtbl* lpVtbl;
 };
 
 // The slots of InvTamselAgentOps, which InvTamselAgentOps2 repeats before its own.
@@ -279,19 +387,45 @@ struct InvTamselAgentOps2 {
     const InvTamselAgentOps2Vtbl* lpVtbl;
 };
 
+// The slots of InvTamselAgentOps3, which InvTamselAgentOps4 repeats before its own.
+#define TAMSEL_OPS3_SLOTS(Self)                                                                            \
+    TAMSEL_OPS2_SLOTS(Self)                                                                                \
+    HRESULT (STDMETHODCALLTYPE* QueryDownloadEx)(Self * This, char* downloadUrl, ULONG downloadUrlSize,    \
+                                                 const char* serviceUrl, const char* code, LONGLONG* fileSize, \
+                                                 char* sha256, ULONG sha256Size);                          \
+    HRESULT (STDMETHODCALLTYPE* FetchToFileVerified)(Self * This, const char* url, const wchar_t* path,    \
+                                                     ProgressSink* progress, ULONG flags,                  \
+                                                     LONGLONG expectedSize, const char* sha256);
+
 typedef struct InvTamselAgentOps3Vtbl {
     BEGIN_INTERFACE
-    TAMSEL_OPS2_SLOTS(InvTamselAgentOps3)
-    HRESULT (STDMETHODCALLTYPE* QueryDownloadEx)(InvTamselAgentOps3* This, char* downloadUrl, ULONG downloadUrlSize,
-                                                 const char* serviceUrl, const char* code, LONGLONG* fileSize,
-                                                 char* sha256, ULONG sha256Size);
-    HRESULT (STDMETHODCALLTYPE* FetchToFileVerified)(InvTamselAgentOps3* This, const char* url,
-                                                     const wchar_t* path, ProgressSink* progress, ULONG flags,
-                                                     LONGLONG expectedSize, const char* sha256);
+    TAMSEL_OPS3_SLOTS(InvTamselAgentOps3)
     END_INTERFACE
 } InvTamselAgentOps3Vtbl;
 struct InvTamselAgentOps3 {
     const InvTamselAgentOps3Vtbl* lpVtbl;
+};
+
+typedef struct InvTamselAgentOps4Vtbl {
+    BEGIN_INTERFACE
+    TAMSEL_OPS3_SLOTS(InvTamselAgentOps4)
+    HRESULT (STDMETHODCALLTYPE* QueryDownloadSources)(InvTamselAgentOps4* This, char* sources, ULONG sourcesSize,
+                                                      const char* serviceUrl, const char* code, LONGLONG* fileSize,
+                                                      char* sha256, ULONG sha256Size);
+    HRESULT (STDMETHODCALLTYPE* FetchToFileResilient)(InvTamselAgentOps4* This, const char* sources,
+                                                      const wchar_t* path, ProgressSink* progress, ULONG flags,
+                                                      LONGLONG expectedSize, const char* sha256,
+                                                      const TAMSEL_DOWNLOAD_POLICY* policy,
+                                                      TAMSEL_DOWNLOAD_INFO* info);
+    HRESULT (STDMETHODCALLTYPE* ReportDownloadEx)(InvTamselAgentOps4* This, const char* serviceUrl,
+                                                  const char* code, LONG success, const TAMSEL_DOWNLOAD_INFO* info,
+                                                  LONG* remaining);
+    HRESULT (STDMETHODCALLTYPE* SetProxyCredentials)(InvTamselAgentOps4* This, const wchar_t* user,
+                                                     const wchar_t* password);
+    END_INTERFACE
+} InvTamselAgentOps4Vtbl;
+struct InvTamselAgentOps4 {
+    const InvTamselAgentOps4Vtbl* lpVtbl;
 };
 
 typedef struct InvTamselAgent2Vtbl {

@@ -9,7 +9,7 @@
 #include "automation/ErrorInfo.h"
 #include "base/Implements.h"
 #include "base/ModuleLife.h"
-#include "faces/Ops3Face.h"
+#include "faces/Ops4Face.h"
 
 namespace tamsel::module {
 namespace {
@@ -26,19 +26,19 @@ struct AgentCore {
 // automation face with its events, error support and class information. IUnknown's members belong to
 // the form that derives from it.
 class AgentFaces : private AgentCore,
-                   public faces::Ops3Face<>,
+                   public faces::Ops4Face<>,
                    public automation::EventSource,
                    public automation::AutomationFace,
                    public automation::ErrorSupport,
                    public automation::ClassInformation {
 public:
     // What the object answers, each with the interfaces it derives from (InvTamselAgent2 with
-    // InvTamselAgent and IDispatch, InvTamselAgentOps3 with both earlier generations). The first is the
+    // InvTamselAgent and IDispatch, InvTamselAgentOps4 with the three earlier generations). The first is the
     // identity: IUnknown from any face is the dispatch face.
-    using Interfaces = InterfaceList<InvTamselAgent2, InvTamselAgentOps3, ISupportErrorInfo, IProvideClassInfo2,
+    using Interfaces = InterfaceList<InvTamselAgent2, InvTamselAgentOps4, ISupportErrorInfo, IProvideClassInfo2,
                                      IConnectionPointContainer>;
 
-    AgentFaces() noexcept : faces::Ops3Face<>(agentObject), automation::AutomationFace(agentObject, Events()) {}
+    AgentFaces() noexcept : faces::Ops4Face<>(agentObject), automation::AutomationFace(agentObject, Events()) {}
 };
 
 // The plain form: its own identity and count.

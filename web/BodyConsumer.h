@@ -29,6 +29,15 @@ struct ReplyHead {
     // The Location the reply names, as sent, whatever its status: a download whose own request is its
     // Location look goes there instead of taking the body.
     std::string location;
+    // The Retry-After a reply other than 200 and 206 names, as sent (web/RetryAfter.h reads it).
+    std::string retryAfter;
+};
+
+// How a download's body is paced, beyond the transport's own bounds.
+struct BodyPace {
+    uint32_t stallMs = 0;            // the stall bound of this transfer; 0: the process-wide one
+    uint64_t stopAt = 0;             // a GetTickCount64 at which the transfer ends as a stall would; 0: none
+    uint32_t maxBytesPerSecond = 0;  // the average rate the reads keep within; 0: no cap
 };
 
 // The body reaches Write in whole chunks of this many bytes but for its last piece, counted from the

@@ -23,26 +23,64 @@ constexpr DWORD REPLY_READ_SIZE = 64 * 1024;
 constexpr uint64_t STALL_FLOOR = 4096;
 
 // Tells a transfer that moves, however slowly, from one that has stalled: fewer than STALL_FLOOR
-// bytes gained within one bounded wait.
+// bytes gained within one bounded wait (the pace's, or the process-wide one), or its end come.
 class StallWatch {
 public:
+    explicit StallWatch(const BodyPace& pace) noexcept
+        : m_boundMs(pace.stallMs != 0 ? pace.stallMs : ExchangeTimeoutMs()), m_stopAt(pace.stopAt) {}
+
     // False once the transfer, now at total bytes, has stalled.
     bool Moving(uint64_t total) noexcept {
         const ULONGLONG now = ::GetTickCount64();
         if (total - m_markTotal >= STALL_FLOOR) {
             m_markTotal = total;
             m_markTime = now;
-            return true;
         }
         return now < Deadline();
     }
 
     // When the transfer will have stalled unless it gains STALL_FLOOR bytes first: no wait may outlast it.
-    ULONGLONG Deadline() const noexcept { return m_markTime + ExchangeTimeoutMs(); }
+    ULONGLONG Deadline() const noexcept {
+        const ULONGLONG stalled = m_markTime + m_boundMs;
+        return m_stopAt != 0 && m_stopAt < stalled ? m_stopAt : stalled;
+    }
 
 private:
+    uint32_t m_boundMs;
+    ULONGLONG m_stopAt;
     uint64_t m_markTotal = 0;
     ULONGLONG m_markTime = ::GetTickCount64();
+};
+
+// Keeps a body's average rate within a cap: each read may take only what the rate allows by then (no
+// burst at the start, so that any window of the transfer keeps to it), at most a quarter second's worth.
+class RateCap {
+public:
+    explicit RateCap(uint32_t bytesPerSecond) noexcept : m_rate(bytesPerSecond) {}
+
+    // How much a read of at most room bytes may ask for once `taken` bytes came; waits until at least a
+    // chunk (or room, or the quarter second's worth, when smaller) is allowed. 0 when that would come
+    // only after deadline, waited for.
+    DWORD Room(DWORD room, uint64_t taken, ULONGLONG deadline) const noexcept {
+        if (m_rate == 0) return room;
+        const uint64_t quarter = std::max<uint64_t>(m_rate / 4, 1);
+        const uint64_t least = std::min<uint64_t>({room, quarter, CHUNK_SIZE});
+        for (;;) {
+            const ULONGLONG now = ::GetTickCount64();
+            const uint64_t allowed = m_rate * (now - m_start) / 1000;
+            if (allowed >= taken + least) {
+                return static_cast<DWORD>(std::min<uint64_t>({room, quarter, allowed - taken}));
+            }
+            if (now >= deadline) return 0;
+            const uint64_t missing = taken + least - allowed;
+            const ULONGLONG wait = std::min<ULONGLONG>(missing * 1000 / m_rate + 1, deadline - now);
+            ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(wait, 250)));
+        }
+    }
+
+private:
+    uint64_t m_rate;
+    ULONGLONG m_start = ::GetTickCount64();
 };
 
 // How much the next read may ask for: what the block has room for, no more than the announced length
@@ -112,16 +150,19 @@ uint64_t LimitFor(int64_t expectedSize, uint64_t already) noexcept {
     return expected > already ? expected - already : 0;
 }
 
-TransferEnd ReadBody(BodySource& source, BodySize size, BodyConsumer& consumer) {
+TransferEnd ReadBody(BodySource& source, BodySize size, BodyConsumer& consumer, const BodyPace& pace) {
     std::unique_ptr<char[]> own;
     char* const block = ReadBuffer(source, READ_BLOCK_SIZE, own);
-    StallWatch stall;
+    StallWatch stall(pace);
+    const RateCap rate(pace.maxBytesPerSecond);
     uint64_t total = 0;  // handed on to the consumer
     DWORD pending = 0;   // at the block's start, read but not handed on: less than one chunk
     for (;;) {
-        const DWORD room = RoomFor(size, total + pending, pending);
+        const DWORD sized = RoomFor(size, total + pending, pending);
+        const DWORD room = sized == 0 ? 0 : rate.Room(sized, total + pending, stall.Deadline());
         DWORD got = 0;
-        bool readWell = room == 0 || source.Read(block + pending, room, got, stall.Deadline());
+        // A room of 0 from the rate cap: the transfer's end came while it waited for its budget.
+        bool readWell = sized == 0 || (room > 0 && source.Read(block + pending, room, got, stall.Deadline()));
         // The room reaches one byte past the limit at most: that byte is not the body's.
         const bool tooLong = total + pending + got > size.limit;
         got -= tooLong ? 1 : 0;
@@ -145,11 +186,11 @@ TransferEnd ReadBody(BodySource& source, BodySize size, BodyConsumer& consumer) 
 }
 
 TransferEnd ReceiveDownload(UnreadReply reply, Completion& completion, int32_t status, int64_t expectedSize,
-                            BodyConsumer& consumer) {
+                            const BodyPace& pace, BodyConsumer& consumer) {
     const ReplyHead head = ReadHead(status, reply.request.get());
     AsyncRequestBody body(reply.request.get(), completion);
     const TransferEnd end =
-        consumer.StartReply(head) ? ReadBody(body, SizeOf(head, expectedSize), consumer) : TransferEnd::Declined;
+        consumer.StartReply(head) ? ReadBody(body, SizeOf(head, expectedSize), consumer, pace) : TransferEnd::Declined;
     LetGoOf(std::move(reply), head, end);
     return end;
 }

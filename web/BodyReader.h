@@ -65,14 +65,18 @@ uint64_t LimitFor(int64_t expectedSize, uint64_t already) noexcept;
 // answers false ends it (Cancelled when the consumer says so). A transfer that gains fewer than 4 KiB
 // within one bounded wait has stalled and is Broken, as is one that ends short of its size; no wait
 // outlasts that bounded wait. A body that runs past size.limit is TooLong, with exactly the bytes up to
-// the limit delivered.
-TransferEnd ReadBody(BodySource& source, BodySize size, BodyConsumer& consumer);
+// the limit delivered. pace may shorten or lengthen the bounded wait, end the transfer at a time as a
+// stall would (Broken), and cap its average rate: each read then asks for no more than the rate's
+// budget allows by then, and at most a quarter of a second's worth, so that a capped body still reaches
+// the consumer in pieces several times a second (at caps of 16 KiB/s and more: below that the chunk
+// alignment above spaces them further; a cap under 4 KiB per stall bound stalls).
+TransferEnd ReadBody(BodySource& source, BodySize size, BodyConsumer& consumer, const BodyPace& pace = {});
 
 // A download's HTTP reply of this status, its head come: the head read once and offered to consumer,
 // the body, if taken, read within the bounds its head and expectedSize set, and the reply then let go
 // of as the way its transfer ended requires (CloseQueue).
 TransferEnd ReceiveDownload(UnreadReply reply, Completion& completion, int32_t status, int64_t expectedSize,
-                            BodyConsumer& consumer);
+                            const BodyPace& pace, BodyConsumer& consumer);
 
 // The reply of an asynchronous request as text; a zero byte ends the text of the read it arrives in.
 // Nothing when more than 1 MiB arrives or the reply has not arrived whole within one bounded wait of

@@ -36,8 +36,11 @@ RequestShape DownloadShape(const DownloadAsk& ask) {
     get.async = true;
     get.proxy = ask.proxy;
     get.redirects = ask.followRedirects ? MAX_REDIRECTS : 0;
+    get.stopAt = ask.pace.stopAt;
     if (ask.resumeFrom > 0) {
-        get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\nIf-Range: " + ask.ifRange + "\r\n";
+        get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\n";
+        // No validator: a digest of the whole file is what proves the part continues it.
+        if (!ask.ifRange.empty()) get.headers += "If-Range: " + ask.ifRange + "\r\n";
     }
     return get;
 }
@@ -45,10 +48,14 @@ RequestShape DownloadShape(const DownloadAsk& ask) {
 // The download's answer, handed down to be read and let go of; an answer without a status, or a redirect
 // refused, is no download.
 DownloadResult ReceiveHttp(HttpAnswer answer, const DownloadAsk& ask, BodyConsumer& consumer) {
-    if (answer.status == 0) return {0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
+    if (answer.status == 0) {
+        DownloadResult none{0, TransferEnd::NoExchange, IsCertificateError(answer.sendError)};
+        none.exchangeError = answer.sendError;
+        return none;
+    }
     if (answer.insecureRedirect) return {0, TransferEnd::NoExchange, false, true};
     const TransferEnd end = ReceiveDownload(std::move(answer.reply), *answer.completion, answer.status,
-                                            ask.expectedSize, consumer);
+                                            ask.expectedSize, ask.pace, consumer);
     return {answer.status, end};
 }
 

@@ -416,7 +416,7 @@ DownloadResult GetFtp(const HttpRequest& request, const DownloadAsk& ask, BodyCo
         return {head.status, TransferEnd::Declined};
     }
     const BodySize size{listing->size - offset, false, LimitFor(ask.expectedSize, offset)};
-    const TransferEnd end = ReadBody(ftp, size, consumer);
+    const TransferEnd end = ReadBody(ftp, size, consumer, ask.pace);
     ftp.Finish(end == TransferEnd::Complete);
     return {head.status, end};
 }

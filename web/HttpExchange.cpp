@@ -7,15 +7,16 @@
 #include "web/ReplyHead.h"
 #include "web/UrlSplit.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 namespace tamsel::web {
 namespace {
 
-// One send; an asynchronous one is waited for as long as its connect, send and receive may each take.
-// 0, or why it failed.
-DWORD SendOnceWaited(HINTERNET request, std::string& body, Completion* completion) noexcept {
+// One send; an asynchronous one is waited for as long as its connect, send and receive may each take, and
+// no later than stopAt (a GetTickCount64; 0: no such end). 0, or why it failed.
+DWORD SendOnceWaited(HINTERNET request, std::string& body, Completion* completion, uint64_t stopAt) noexcept {
     if (completion != nullptr) completion->Arm();
     if (::HttpSendRequestA(request, nullptr, 0, body.empty() ? nullptr : body.data(),
                            static_cast<DWORD>(body.size()))) {
@@ -23,7 +24,9 @@ DWORD SendOnceWaited(HINTERNET request, std::string& body, Completion* completio
     }
     const DWORD error = ::GetLastError();
     if (completion == nullptr || error != ERROR_IO_PENDING) return error == 0 ? ERROR_INTERNET_INTERNAL_ERROR : error;
-    if (!completion->Wait(3 * ExchangeTimeoutMs() + 1000)) return ERROR_INTERNET_TIMEOUT;
+    DWORD wait = 3 * ExchangeTimeoutMs() + 1000;
+    if (stopAt != 0) wait = std::min<DWORD>(wait, MillisecondsUntil(stopAt));
+    if (!completion->Wait(wait)) return ERROR_INTERNET_TIMEOUT;
     return completion->Error();
 }
 
@@ -32,7 +35,7 @@ DWORD SendOnceWaited(HINTERNET request, std::string& body, Completion* completio
 // the exchange instead of asking again forever. 0, or why the send failed.
 DWORD SendRequest(HINTERNET request, RequestShape& shape, Completion* completion) noexcept {
     for (;;) {
-        const DWORD error = SendOnceWaited(request, shape.body, completion);
+        const DWORD error = SendOnceWaited(request, shape.body, completion, shape.stopAt);
         if (error != ERROR_INTERNET_INVALID_CA || !shape.certificateDialog) {
             return error;
         }

@@ -29,6 +29,8 @@ struct RequestShape {
     // arrived, however much, and a server that trickles cannot hold it (see BodyReader).
     bool async = false;
     int redirects = MAX_REDIRECTS;  // how many redirects to follow at most
+    // An asynchronous send is not waited for past this GetTickCount64 (0: only its own bound): ERROR_INTERNET_TIMEOUT.
+    uint64_t stopAt = 0;
     // What a proxy's challenge (407) is answered with instead of the platform's own credentials; null or
     // empty: the platform's. A request with INTERNET_FLAG_NO_AUTH, which keeps the platform from
     // answering any challenge, answers a proxy's Basic challenge itself, once.

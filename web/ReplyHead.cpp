@@ -104,6 +104,9 @@ ReplyHead ReadHead(int32_t status, HINTERNET request) {
         ReadContentRange(ReadReplyHeader(request, "Content-Range"), head);
     }
     head.location = ReadReplyHeader(request, "Location");
+    if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
+        head.retryAfter = ReadReplyHeader(request, "Retry-After");
+    }
     PlaceBody(head);
     return head;
 }

@@ -34,6 +34,8 @@ struct DownloadAsk {
     // http and https: redirects are followed (up to MAX_REDIRECTS). False: the first reply is the answer,
     // redirect or not, as when the download's own request is also its Location look.
     bool followRedirects = true;
+    // The body's stall bound, end and rate for this download alone.
+    BodyPace pace;
 };
 
 struct WebReply {
@@ -49,6 +51,10 @@ struct DownloadResult {
     bool certificateRefused = false;  // no exchange because the server's certificate was refused
     bool insecureRedirect = false;    // no download because strict TLS refused a redirect that left https
     bool urlRefused = false;          // no download: the Location the first reply named cannot be parsed
+    // NoExchange: the platform's error of the send that failed (ERROR_INTERNET_CANNOT_CONNECT,
+    // ERROR_INTERNET_NAME_NOT_RESOLVED, ERROR_INTERNET_CONNECTION_RESET, ERROR_INTERNET_TIMEOUT, ...);
+    // 0 when none was given (a connection closed without a status line).
+    uint32_t exchangeError = 0;
 };
 
 }  // namespace tamsel::web

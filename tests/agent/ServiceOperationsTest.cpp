@@ -261,6 +261,69 @@ TEST_F(ServiceWire, QueryExWritesNeitherBufferWhenEitherIsTooSmall) {
     EXPECT_EQ(fileSize, 9);
 }
 
+// The list of sources: the download URL and the mirrors in their order, each with its zero and one more,
+// under the one rule for both outputs; the first three interfaces see the download URL alone.
+TEST_F(ServiceWire, QuerySourcesListsTheMirrorsAfterTheDownloadUrlAndWritesBothOrNeither) {
+    const std::string url = "http://dl.norvik.example/f.bin";
+    const std::string list = url + '\0' + "http://m1.norvik.example/f.bin" + '\0' + "http://m2.norvik.example/f.bin" +
+                             '\0' + '\0';
+    const std::string digest(64, 'b');
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"},
+                                      {"downloadURL", url},
+                                      {"mirrorURL", "http://m1.norvik.example/f.bin"},
+                                      {"filesize", "9"},
+                                      {"mirrorURL", "http://m2.norvik.example/f.bin"},
+                                      {"sha256", digest}})));
+    const ULONG size = static_cast<ULONG>(list.size());
+    const std::pair<ULONG, ULONG> tooSmall[] = {{size - 1, 65}, {size, 64}, {0, 65}};
+    for (const auto& [listSize, digestSize] : tooSmall) {
+        SCOPED_TRACE(testing::Message() << listSize << ", " << digestSize);
+        buffer.assign(512, CANARY);
+        std::string named(80, CANARY);
+        EXPECT_EQ(agent.QueryDownloadSources(buffer.data(), listSize, SERVICE_URL, "C", &fileSize, named.data(),
+                                             digestSize),
+                  AGENT_E_BUFFER_TOO_SMALL);
+        EXPECT_EQ(buffer, std::string(512, CANARY));
+        EXPECT_EQ(named, std::string(80, CANARY));
+        EXPECT_EQ(fileSize, 0);
+    }
+    std::string named(80, CANARY);
+    EXPECT_EQ(agent.QueryDownloadSources(buffer.data(), size, SERVICE_URL, "C", &fileSize, named.data(), 65), S_OK);
+    EXPECT_EQ(buffer.substr(0, size + 1), list + CANARY);
+    EXPECT_EQ(named.substr(0, 66), digest + '\0' + CANARY);
+    EXPECT_EQ(fileSize, 9);
+    buffer.assign(512, CANARY);
+    EXPECT_EQ(agent.QueryDownloadEx(buffer.data(), 512, SERVICE_URL, "C", &fileSize, named.data(), 80), S_OK);
+    EXPECT_EQ(buffer.substr(0, url.size() + 2), url + '\0' + CANARY) << "the mirrors are the fourth interface's";
+}
+
+// The long report: the first interface's three fields in their order, then what the download did; with no
+// info, the first interface's report itself. A service that reads only the three answers as always.
+TEST_F(ServiceWire, ReportExPostsTheDownloadsFieldsAfterTheFirstThree) {
+    TAMSEL_DOWNLOAD_INFO info{};
+    info.cbSize = sizeof(info);
+    info.attempts = 4;
+    info.sourceIndex = 2;
+    info.bytesResumed = 5000000000LL;
+    info.waitedMs = 2500;
+    info.lastAttemptResult = AGENT_E_BROKEN;
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}, {"dltotalcount", "3"}, {"dltimes", "1"}})).Times(2));
+    EXPECT_EQ(agent.ReportDownloadEx(SERVICE_URL, "CODE-9", 0, &info, &remaining), S_OK);
+    EXPECT_EQ(remaining, 2);
+    // No download of this object filled the info: its last attempt's result stands for the call's.
+    ExpectOnePostOf(SERVICE_PATH, {{"ActivateCode", "CODE-9"}, {"success", "false"}, {"act", "2"}, {"attempts", "4"},
+                                   {"source", "2"}, {"result", "80042F06"}, {"resumedBytes", "5000000000"},
+                                   {"waitedMs", "2500"}});
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Answer(ServiceReply({{"StatusCode", "1"}})));
+    EXPECT_EQ(agent.ReportDownloadEx(SERVICE_URL, "CODE-9", 1, nullptr, &remaining), S_OK);
+    ExpectOnePostOf(SERVICE_PATH, {{"ActivateCode", "CODE-9"}, {"success", "true"}, {"act", "2"}});
+    info.cbSize = sizeof(info) - 4;
+    remaining = -7;
+    EXPECT_EQ(agent.ReportDownloadEx(SERVICE_URL, "CODE-9", 1, &info, &remaining), E_INVALIDARG);
+    EXPECT_EQ(remaining, -7);
+}
+
 TEST_F(ServiceWire, ServiceStatusAcceptedOrKept) {
     struct Case {
         const char* what;

@@ -27,6 +27,44 @@ TEST(ServiceProtocol, FormsGoInTheServicesOrder) {
     EXPECT_EQ(report[2].value, "2");
 }
 
+TEST(ServiceProtocol, TheLongReportAddsWhatTheDownloadDidAfterTheFirstThreeFields) {
+    ReportedDownload download;
+    download.attempts = 3;
+    download.source = 2;
+    download.result = 0x80042F08u;
+    download.resumedBytes = 5000000000ULL;
+    download.waitedMs = 1500;
+    const std::vector<FormField> report = ReportForm("CODE-1", true, download);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"ActivateCode", "CODE-1"}, {"success", "true"}, {"act", "2"},   {"attempts", "3"},
+        {"source", "2"},            {"result", "80042F08"}, {"resumedBytes", "5000000000"}, {"waitedMs", "1500"}};
+    ASSERT_EQ(report.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(report[i].name, expected[i].first) << i;
+        EXPECT_EQ(report[i].value, expected[i].second) << i;
+    }
+    download.result = 0;
+    EXPECT_EQ(ReportForm("C", false, download)[5].value, "00000000") << "eight digits, always";
+}
+
+TEST(ServiceProtocol, MirrorsAreReadInDocumentOrderUpToEightEmptyOnesPassedOver) {
+    std::vector<std::pair<std::string, std::string>> fields = {
+        {"StatusCode", "1"}, {"downloadURL", "http://f/x.bin"}, {"mirrorURL", "http://m1/x.bin"}, {"mirrorURL", ""},
+        {"filesize", "10"}};
+    for (int i = 2; i <= 9; ++i) fields.push_back({"mirrorURL", "http://m" + std::to_string(i) + "/x.bin"});
+    QueryAnswer answer;
+    ASSERT_TRUE(ReadQueryReply(test::ServiceReply(fields), NamedDigest::Checked, answer).accepted);
+    EXPECT_EQ(answer.url, "http://f/x.bin");
+    // The first eight fields named so, the empty one among them: seven mirrors.
+    ASSERT_EQ(answer.mirrors.size(), 7u);
+    EXPECT_EQ(answer.mirrors.front(), "http://m1/x.bin");
+    EXPECT_EQ(answer.mirrors.back(), "http://m7/x.bin");
+    QueryAnswer none;
+    ASSERT_TRUE(ReadQueryReply(test::ServiceReply({{"StatusCode", "1"}, {"downloadURL", "http://f/x.bin"}}),
+                               NamedDigest::Checked, none).accepted);
+    EXPECT_TRUE(none.mirrors.empty());
+}
+
 TEST(ServiceProtocol, AQueryReplysDigestIsReadAsAskedAndOnlyOnceTheServiceAccepted) {
     const struct {
         const char* why;

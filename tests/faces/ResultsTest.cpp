@@ -1,6 +1,6 @@
 // Each interface generation's result for each way an operation of the agent ends: the README's result
 // tables, column by column, and what the first interface's download keeps for its getter.
-#include "faces/Ops3Result.h"
+#include "faces/Ops4Result.h"
 
 #include <gtest/gtest.h>
 
@@ -81,6 +81,58 @@ TEST(Results, AnUnknownFlagIsARequestTheAgentRefusesAndTheVerifiedDownloadIsAlwa
     EXPECT_TRUE(verified.sha256.empty()) << "a null digest proves nothing";
     EXPECT_TRUE(verified.path.empty()) << "a null path is an empty one";
     EXPECT_EQ(verified.expectedSize, 5);
+}
+
+TEST(Results, TheFourthTellsRetryLaterAndAnAttemptsExchangeByThePlatformsCode) {
+    EXPECT_EQ(Ops4Result(Ended(Reason::RetryLater)), AGENT_E_RETRY_LATER);
+    EXPECT_EQ(Ops3Result(Ended(Reason::RetryLater)), E_FAIL) << "no earlier download ends so";
+    EXPECT_EQ(Ops4Result(Ended(Reason::Broken)), AGENT_E_BROKEN);
+    EXPECT_EQ(Ops4Result(Ended(Reason::LocalFile), ERROR_DISK_FULL), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    const struct {
+        agent::AttemptEnd end;
+        HRESULT result;
+    } attempts[] = {
+        {{Reason::Done, 200, 0, 0}, S_OK},
+        {{Reason::HttpStatus, 0, 0, ERROR_INTERNET_CANNOT_CONNECT}, HRESULT_FROM_WIN32(ERROR_INTERNET_CANNOT_CONNECT)},
+        {{Reason::HttpStatus, 0, 0, 0}, AGENT_E_HTTP_STATUS},
+        {{Reason::HttpStatus, 503, 0, 0}, AGENT_E_HTTP_STATUS},
+        {{Reason::HttpStatus, 407, 0, 0}, AGENT_E_PROXY_AUTH},
+        {{Reason::LocalFile, 200, ERROR_DISK_FULL, 0}, HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+        {{Reason::Cancelled, 200, 0, 0}, E_ABORT},
+    };
+    for (const auto& a : attempts) EXPECT_EQ(AttemptResult(a.end), a.result) << static_cast<int>(a.end.reason);
+}
+
+TEST(Results, TheResilientRequestReadsTheListAndThePolicyAndRefusesWhatItCannotTake) {
+    const agent::ResilientRequest two = ResilientRequestOf("http://a/f\0http://b/f\0", L"p", 0, -1, nullptr, nullptr);
+    ASSERT_EQ(two.sources.size(), 2u);
+    EXPECT_EQ(two.sources[1], "http://b/f");
+    EXPECT_STREQ(two.download.url, "http://a/f");
+    EXPECT_TRUE(two.download.safely);
+    EXPECT_FALSE(two.download.refused);
+    EXPECT_EQ(two.policy.maxAttempts, 5u) << "a null policy is the defaults";
+    EXPECT_EQ(two.policy.maxRetryWaitMs, 60000u);
+
+    TAMSEL_DOWNLOAD_POLICY policy = {sizeof(policy), 0, 250, 9000, 500, 65536, 3};
+    const agent::ResilientRequest given = ResilientRequestOf("http://a/f\0", L"p", 0, -1, nullptr, &policy);
+    EXPECT_EQ(given.policy.maxAttempts, 5u) << "0 is the default";
+    EXPECT_EQ(given.policy.maxRetryWaitMs, 250u);
+    EXPECT_EQ(given.policy.deadlineMs, 9000u);
+    EXPECT_EQ(given.policy.stallMs, 500u);
+    EXPECT_EQ(given.policy.maxBytesPerSecond, 65536u);
+    EXPECT_EQ(given.policy.connections, 3u) << "kept, for the next version to use";
+    EXPECT_FALSE(given.download.refused);
+
+    policy.cbSize = sizeof(policy) + 4;
+    EXPECT_TRUE(ResilientRequestOf("http://a/f\0", L"p", 0, -1, nullptr, &policy).download.refused)
+        << "a policy of a size the agent does not know";
+    EXPECT_TRUE(ResilientRequestOf("http://a/f\0", L"p", 0x8, -1, nullptr, nullptr).download.refused);
+    EXPECT_TRUE(ResilientRequestOf("\0", L"p", 0, -1, nullptr, nullptr).sources.empty());
+    EXPECT_TRUE(ResilientRequestOf(nullptr, L"p", 0, -1, nullptr, nullptr).sources.empty());
+    std::string many;
+    for (int i = 0; i < 40; ++i) many += "http://m/" + std::to_string(i) + '\0';
+    EXPECT_GT(ResilientRequestOf(many.c_str(), L"p", 0, -1, nullptr, nullptr).sources.size(),
+              agent::ResilientRequest::MAX_SOURCES) << "more than the agent takes, for it to refuse";
 }
 
 }  // namespace

@@ -164,7 +164,7 @@ TEST_F(Identity, OtherInterfacesAreRefusedFromEitherFace) {
 // derives from.
 const std::vector<std::vector<const IID*>> FACES = {
     {&IID_InvTamselAgent2, &IID_InvTamselAgent, &IID_IDispatch},
-    {&IID_InvTamselAgentOps3, &IID_InvTamselAgentOps2, &IID_InvTamselAgentOps},
+    {&IID_InvTamselAgentOps4, &IID_InvTamselAgentOps3, &IID_InvTamselAgentOps2, &IID_InvTamselAgentOps},
     {&IID_ISupportErrorInfo},
     {&IID_IProvideClassInfo2, &IID_IProvideClassInfo},
     {&IID_IConnectionPointContainer},

@@ -111,6 +111,10 @@ TEST_F(Registered, TypeLibraryDescribesEveryInterfaceInTheHeadersSlots) {
          {{L"QueryDownloadEx", M}, {L"FetchToFileVerified", M}}},
         {&IID_ProgressSink, L"ProgressSink", false, 3, {{L"NotifyCode", M}, {L"NotifyProgress", M}}},
         {&IID_ProgressSink2, L"ProgressSink2", false, 5, {{L"NotifyBytes", M}}},
+        {&IID_InvTamselAgentOps4, L"InvTamselAgentOps4", false, 12,
+         {{L"QueryDownloadSources", M}, {L"FetchToFileResilient", M}, {L"ReportDownloadEx", M},
+          {L"SetProxyCredentials", M}}},
+        {&IID_ProgressSink3, L"ProgressSink3", false, 6, {{L"NotifyRetry", M}}},
     };
     for (const Described& described : table) {
         SCOPED_TRACE(described.name);
@@ -187,7 +191,7 @@ TEST_F(Registered, ClassInformationNamesTheDefaultInterfaceAndTheEventSource) {
     coclass->ReleaseTypeAttr(attributes);
     coclass->Release();
     const std::vector<std::pair<std::wstring, int>> expected = {
-        {L"InvTamselAgent2", IMPLTYPEFLAG_FDEFAULT}, {L"InvTamselAgent", 0}, {L"InvTamselAgentOps3", 0},
+        {L"InvTamselAgent2", IMPLTYPEFLAG_FDEFAULT}, {L"InvTamselAgent", 0}, {L"InvTamselAgentOps4", 0}, {L"InvTamselAgentOps3", 0},
         {L"InvTamselAgentOps2", 0}, {L"InvTamselAgentOps", 0}, {L"_InvTamselAgentEvents", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}};
     EXPECT_EQ(implemented, expected);
     EXPECT_EQ(provider->Release(), 0u);

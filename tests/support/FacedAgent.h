@@ -3,7 +3,7 @@
 #pragma once
 
 #include "agent/AgentObject.h"
-#include "faces/Ops3Face.h"
+#include "faces/Ops4Face.h"
 
 namespace tamsel::test {
 
@@ -41,16 +41,28 @@ public:
                                 LONGLONG expectedSize, const char* sha256) {
         return m_face.FetchToFileVerified(url, path, progress, flags, expectedSize, sha256);
     }
-    // Not on an interface yet: the newest generation's results for the agent's answer.
+    HRESULT QueryDownloadSources(char* sources, ULONG sourcesSize, const char* serviceUrl, const char* code,
+                                 LONGLONG* fileSize, char* sha256, ULONG sha256Size) {
+        return m_face.QueryDownloadSources(sources, sourcesSize, serviceUrl, code, fileSize, sha256, sha256Size);
+    }
+    HRESULT FetchToFileResilient(const char* sources, const wchar_t* path, ProgressSink* progress, ULONG flags,
+                                 LONGLONG expectedSize, const char* sha256, const TAMSEL_DOWNLOAD_POLICY* policy,
+                                 TAMSEL_DOWNLOAD_INFO* info) {
+        return m_face.FetchToFileResilient(sources, path, progress, flags, expectedSize, sha256, policy, info);
+    }
+    HRESULT ReportDownloadEx(const char* serviceUrl, const char* code, LONG success, const TAMSEL_DOWNLOAD_INFO* info,
+                             LONG* remaining) {
+        return m_face.ReportDownloadEx(serviceUrl, code, success, info, remaining);
+    }
     HRESULT SetProxyCredentials(const wchar_t* user, const wchar_t* password) {
-        return faces::Ops3Result(m_agent.SetProxyCredentials(user, password));
+        return m_face.SetProxyCredentials(user, password);
     }
 
 private:
     // The face's IUnknown: nothing counts it, it lives as long as this object.
-    class Face final : public faces::Ops3Face<> {
+    class Face final : public faces::Ops4Face<> {
     public:
-        explicit Face(agent::AgentObject& agent) noexcept : Ops3Face(agent) {}
+        explicit Face(agent::AgentObject& agent) noexcept : Ops4Face(agent) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) noexcept override {
             *object = nullptr;
             return E_NOINTERFACE;
