@@ -94,13 +94,6 @@ SafePaths HashedPathsFor(const std::wstring& target) {
     return {target, stem + L".partial", stem + L".resume"};
 }
 
-// A strong ETag proves the same bytes; without one, Last-Modified is the weaker proof servers accept
-// in If-Range. A weak ETag proves nothing about bytes.
-std::string ValidatorOf(const web::ReplyHead& head) {
-    if (!head.etag.empty() && head.etag.rfind("W/", 0) != 0) return head.etag;
-    return head.lastModified;
-}
-
 // "url digest\nvalidator\nwhole\n": the URL itself is not kept (it may carry credentials).
 std::string RecordText(const std::string& url, const std::string& validator, uint64_t whole) {
     return Hex(NameDigest(url.data(), url.size())) + "\n" + validator + "\n" + std::to_string(whole) + "\n";
@@ -128,6 +121,13 @@ std::optional<ResumePoint> ReadRecord(const std::wstring& path, const std::strin
 }
 
 }  // namespace
+
+// A strong ETag proves the same bytes; without one, Last-Modified is the weaker proof servers accept
+// in If-Range. A weak ETag proves nothing about bytes.
+std::string ValidatorOf(const web::ReplyHead& head) {
+    if (!head.etag.empty() && head.etag.rfind("W/", 0) != 0) return head.etag;
+    return head.lastModified;
+}
 
 SafePaths SafePathsFor(const std::wstring& target) {
     const size_t slash = target.find_last_of(L'\\');

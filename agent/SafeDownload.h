@@ -12,6 +12,10 @@
 
 namespace tamsel::agent {
 
+// What proves a reply's bytes are of the same file as another's: its strong ETag, else its
+// Last-Modified; empty when it has neither.
+std::string ValidatorOf(const web::ReplyHead& head);
+
 // The target and the two files that stand beside it while a download is under way. Same folder, so
 // that the final rename stays on one volume.
 struct SafePaths {

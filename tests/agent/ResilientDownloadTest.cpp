@@ -378,6 +378,95 @@ TEST_F(ResilientWire, ACancelDuringAWaitEndsItAtThatReport) {
     EXPECT_EQ(Downloads().size(), 1u);
 }
 
+// A file large and slow enough for further connections: after the first second at 8 MiB/s, 16 MiB remain.
+constexpr uint64_t BIG = 24ull << 20;
+constexpr uint64_t PER_CONNECTION = 8ull << 20;
+
+Route Sliceable(const char* validator = "ETag: \"a\"") {
+    Route route = Route(FILE_PATH, FILES_HOST).Generated(BIG).Rate(PER_CONNECTION).Ranges();
+    if (*validator != '\0') route.Header(validator);
+    return route;
+}
+
+// Further connections to one source: when they open (Accept-Ranges, a validator or a digest), what their
+// ranges ask with, and what a range answered otherwise does (that connection closes with no wait, the
+// file still whole in one attempt, no further range asked for).
+TEST_F(ResilientWire, FurtherConnectionsOpenOnlyWhereRangesAreSafe) {
+    const struct {
+        const char* why;
+        Route route;
+        ULONG connections;
+        bool digest;
+        ULONG most;           // info.connections
+        const char* ifRange;  // on every slice's request; null: no slice is asked for
+        size_t refusedSlices;  // 0: every slice answered as asked; else exactly this many slices asked for
+    } cases[] = {
+        {"a strong ETag: slices under If-Range", Sliceable().Header("Accept-Ranges: bytes"), 2, false, 2, "\"a\"", 0},
+        {"four connections", Sliceable().Header("Accept-Ranges: bytes"), 4, true, 4, "\"a\"", 0},
+        {"Last-Modified alone", Sliceable("Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT").Header("Accept-Ranges: bytes"),
+         2, false, 2, "Tue, 01 Dec 2026 10:00:00 GMT", 0},
+        {"no validator, under a digest: ranges without If-Range", Sliceable("").Header("Accept-Ranges: bytes"), 2, true,
+         2, "<none>", 0},
+        {"no validator, no digest: one connection", Sliceable("").Header("Accept-Ranges: bytes"), 2, false, 1, nullptr,
+         0},
+        {"a weak ETag is no validator", Sliceable("ETag: W/\"a\"").Header("Accept-Ranges: bytes"), 2, false, 1, nullptr,
+         0},
+        {"no Accept-Ranges: one connection", Sliceable(), 4, true, 1, nullptr, 0},
+        {"connections 1", Sliceable().Header("Accept-Ranges: bytes"), 1, true, 1, nullptr, 0},
+        {"a slice answered with 200", Sliceable().Header("Accept-Ranges: bytes").Slices("whole"), 2, true, 2, "\"a\"",
+         1},
+        {"a slice under another ETag", Sliceable().Header("Accept-Ranges: bytes").Slices("etag"), 2, false, 2,
+         "\"a\"", 1},
+        {"a slice answered with 429", Sliceable().Header("Accept-Ranges: bytes").Slices("429"), 2, false, 2, "\"a\"",
+         1},
+        {"a slice answered with 503", Sliceable().Header("Accept-Ranges: bytes").Slices("503"), 2, true, 2, "\"a\"",
+         1},
+    };
+    const std::string digest = DigestOfPattern(BIG);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(c.route);
+        policy.connections = c.connections;
+        EXPECT_EQ(Fetch(Sources({FILE_URL}), c.digest ? digest.c_str() : nullptr), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), BIG));
+        EXPECT_EQ(info.attempts, 1u);
+        EXPECT_EQ(info.waitedMs, 0u);
+        EXPECT_EQ(info.connections, c.most);
+        EXPECT_EQ(info.bytesReceived, LONGLONG(BIG)) << "every byte once";
+        const auto gets = Downloads();
+        ASSERT_FALSE(gets.empty());
+        EXPECT_EQ(HeaderOf(gets[0], "Range"), "<none>");
+        size_t slices = 0;
+        for (size_t i = 1; i < gets.size(); ++i) {
+            const std::string range = HeaderOf(gets[i], "Range");
+            ASSERT_EQ(range.compare(0, 6, "bytes="), 0) << range;
+            EXPECT_NE(range.back(), '-') << "a slice names its last byte: " << range;
+            EXPECT_EQ(HeaderOf(gets[i], "If-Range"), c.ifRange != nullptr ? c.ifRange : "");
+            ++slices;
+        }
+        if (c.ifRange == nullptr) {
+            EXPECT_EQ(slices, 0u);
+        } else if (c.refusedSlices == 0) {
+            EXPECT_GE(slices, 2u);
+        } else {
+            EXPECT_EQ(slices, c.refusedSlices) << "no further range after a refusal";
+        }
+        ::DeleteFileA(target.c_str());
+    }
+}
+
+// A slice whose bytes were changed on the way is caught by the digest: the file is not put in place.
+TEST_F(ResilientWire, ATamperedSliceIsCaughtByTheDigest) {
+    loopback.Add(Sliceable().Header("Accept-Ranges: bytes").FlipByte(BIG - 1000));
+    policy.connections = 3;
+    policy.maxAttempts = 1;
+    const std::string digest = DigestOfPattern(BIG);
+    EXPECT_EQ(Fetch(Sources({FILE_URL}), digest.c_str()), AGENT_E_DIGEST_MISMATCH);
+    EXPECT_EQ(info.connections, 3u) << "the byte came on a further connection";
+    EXPECT_FALSE(Exists(target));
+}
+
 // What the report tells the service of two downloads: one from the mirror after a refusal, and one the
 // server asked to come back for later.
 TEST_F(ResilientWire, TheReportTellsTheServiceWhatEachDownloadDid) {

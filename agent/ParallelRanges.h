@@ -1,0 +1,65 @@
+// One download over up to four connections to one source: the first reply read in order, slices of its
+// rest asked for beside it once it has shown that ranges are safe, and every byte handed on in order.
+#pragma once
+
+#include "web/BodyConsumer.h"
+#include "web/WebReply.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace tamsel::web {
+class WebSession;
+}
+
+namespace tamsel::agent {
+
+class SliceBoard;
+
+// What a download allows its further connections.
+struct RangeRules {
+    uint32_t connections = 1;  // at most this many at once; 1: the first alone
+    bool digest = false;       // a digest proves the whole file: ranges may go without a validator
+};
+
+// Further connections open only when the first reply has a Content-Length and Accept-Ranges: bytes, a
+// validator for If-Range (or the rules' digest), after it has run this long, with this much to come.
+inline constexpr uint32_t RANGES_AFTER_MS = 1000;
+inline constexpr uint64_t RANGES_LEAST_LEFT = 8ull << 20;
+// Each slice holds at least this much, at most twice the largest; a quarter of what each connection
+// would get keeps a slow slice from holding the others up for long.
+inline constexpr uint64_t SLICE_LEAST = 4ull << 20;
+inline constexpr uint64_t SLICE_LARGEST = 16ull << 20;
+
+class ParallelRanges {
+public:
+    ParallelRanges(web::WebSession& session, const web::DownloadAsk& ask, RangeRules rules);
+    ~ParallelRanges();
+    ParallelRanges(const ParallelRanges&) = delete;
+    ParallelRanges& operator=(const ParallelRanges&) = delete;
+
+    // The session's Get into body, which hears every byte in order on the calling thread whichever
+    // connection brought it. Once slices were asked for, the result is the first reply's status with
+    // how the whole ended: Complete only when every byte reached body.
+    web::DownloadResult Get(web::BodyConsumer& body);
+
+    // The most connections that were open at once (at least 1 once Get ran).
+    uint32_t MostAtOnce() const noexcept;
+    // A range was answered otherwise than as asked (200, another validator, 429, 503, ...): no further
+    // connection is to open in this call.
+    bool RangeRefused() const noexcept;
+    // Bytes held in memory ahead of the order at most, over the download (for the bound's checks).
+    uint64_t MostHeld() const noexcept;
+
+private:
+    class FirstReply;
+
+    web::DownloadResult AfterFirst(const web::DownloadResult& first, FirstReply& gate, web::BodyConsumer& body);
+
+    web::WebSession& m_session;
+    web::DownloadAsk m_ask;
+    RangeRules m_rules;
+    std::shared_ptr<SliceBoard> m_board;  // once slices were cut
+};
+
+}  // namespace tamsel::agent
