@@ -372,7 +372,7 @@ private:
     }
     void Slice() {
         const uint32_t connections = m_owner.m_rules.connections;
-        const uint64_t size = std::clamp<uint64_t>((m_whole - m_at) / (4 * connections), SLICE_LEAST, SLICE_LARGEST);
+        const uint64_t size = std::clamp<uint64_t>((m_whole - m_at) / (2 * connections), SLICE_LEAST, SLICE_LARGEST);
         m_owner.m_board = std::make_shared<SliceBoard>(m_owner.m_session, m_owner.m_ask, connections, m_whole, m_at,
                                                        size, m_validator);
         m_end = m_owner.m_board->FirstEnd();

@@ -26,8 +26,9 @@ struct RangeRules {
 // validator for If-Range (or the rules' digest), after it has run this long, with this much to come.
 inline constexpr uint32_t RANGES_AFTER_MS = 1000;
 inline constexpr uint64_t RANGES_LEAST_LEFT = 8ull << 20;
-// Each slice holds at least this much, at most twice the largest; a quarter of what each connection
-// would get keeps a slow slice from holding the others up for long.
+// Each slice holds at least this much, at most twice the largest: half of what each connection would
+// get, so that each asks twice (a round trip or two per request is what a slice costs) and a slow slice
+// holds the others up for no longer than half the rest.
 inline constexpr uint64_t SLICE_LEAST = 4ull << 20;
 inline constexpr uint64_t SLICE_LARGEST = 16ull << 20;
 

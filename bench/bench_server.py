@@ -2,11 +2,14 @@
 # The benchmarks' loopback source: a proxy-style HTTP server for large bodies and the service, and FTP.
 """Loopback server for scripts/bench.sh, reached by Wine's WinINet as its HTTP proxy.
 
-Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--latency-ms MS --log FILE] [--port N]
+Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--latency-ms MS --log FILE]
+                       [--rate-per-connection BYTES] [--port N]
 
 Answers, for any host:
   GET  /               200, a small page (the connectivity probe)
   GET  /size/N         200, N bytes of the pattern i % 251, with Content-Length
+  GET  /ranged/N       the same with Accept-Ranges: bytes and an ETag; "Range: bytes=A-B" (or "A-") gets
+                       a 206 of those bytes
   GET  /moved/N        302 to http://files.norvik.example/size/N, no body
   GET  /svc[/N]        200, a small page without Location (the service URL's redirect look)
   POST /svc[/N]        200, a service reply: StatusCode 1, the download URL /size/N (1 MiB without N)
@@ -20,11 +23,13 @@ never the bottleneck: bodies are sent from one precomputed block, with keep-aliv
 --latency-ms plays a link with that round-trip time: a new connection waits one round trip before its
 first request is read (the connection's handshake), and every reply one more (the request's way there
 and back). --log then gets a line for each connection ("connect") and each request ("GET /path"), so
-that a benchmark can count both.
+that a benchmark can count both. --rate-per-connection caps what each connection's bodies send to
+about that many bytes a second, as a host or an ISP caps each connection of a real link.
 """
 
 import argparse
 import os
+import re
 import socket
 import socketserver
 import sys
@@ -46,6 +51,7 @@ SERVICE_REPLY = ('<!-- bench -->\r\n<reply>\r\n'
 class Link:
     """The played link: its round-trip time and the log of what crossed it (both off by default)."""
     latency = 0.0
+    rate = 0  # bytes a second on each connection; 0: no cap
     log = None
     lock = threading.Lock()
 
@@ -82,17 +88,57 @@ def path_of(target):
     return target
 
 
-def send_pattern(sock, size):
-    # Each piece starts at a multiple of the period, so the pattern runs on unbroken.
+def send_pattern(sock, size, first=0):
+    # Each piece starts where the pattern stands at its offset, so the pattern runs on unbroken.
+    paced = Pace()
+    at = first
     while size > 0:
-        piece = min(size, len(BLOCK))
-        sock.sendall(BLOCK[:piece])
+        offset = at % loopback.PATTERN_PERIOD
+        piece = min(size, len(BLOCK) - offset, paced.piece())
+        paced.wait(piece)
+        sock.sendall(BLOCK[offset:offset + piece])
+        at += piece
         size -= piece
 
 
-def answer(sock, method, path):
+class Pace:
+    """One body's sends kept to the link's rate per connection: a twentieth of a second's worth at a
+    time, each sent once its time has come."""
+
+    def __init__(self):
+        self.start, self.sent = time.monotonic(), 0
+
+    def piece(self):
+        return max(1, Link.rate // 20) if Link.rate else len(BLOCK)
+
+    def wait(self, size):
+        if Link.rate:
+            ahead = self.sent / Link.rate - (time.monotonic() - self.start)
+            if ahead > 0:
+                time.sleep(ahead)
+        self.sent += size
+
+
+def answer_ranged(sock, size, range_header):
+    """A file of size bytes that takes ranges: the whole with 200, or the part a Range names with 206."""
+    extra = 'Accept-Ranges: bytes\r\nETag: "p%d"\r\n' % size
+    match = re.fullmatch(r'bytes=(\d+)-(\d*)', range_header or '')
+    if match is None or int(match.group(1)) >= size:
+        sock.sendall(('HTTP/1.1 200 OK\r\nContent-Length: %d\r\n%s\r\n' % (size, extra)).encode())
+        send_pattern(sock, size)
+        return
+    first = int(match.group(1))
+    last = min(int(match.group(2)), size - 1) if match.group(2) else size - 1
+    sock.sendall(('HTTP/1.1 206 Partial Content\r\nContent-Length: %d\r\nContent-Range: bytes %d-%d/%d\r\n%s\r\n'
+                  % (last - first + 1, first, last, size, extra)).encode())
+    send_pattern(sock, last - first + 1, first)
+
+
+def answer(sock, method, path, range_header=None):
     head = 'HTTP/1.1 %d %s\r\nContent-Length: %d\r\n%s\r\n'
-    if path.startswith('/size/'):
+    if path.startswith('/ranged/'):
+        answer_ranged(sock, int(path[len('/ranged/'):]), range_header)
+    elif path.startswith('/size/'):
         size = int(path[len('/size/'):])
         sock.sendall((head % (200, 'OK', size, '')).encode())
         send_pattern(sock, size)
@@ -124,11 +170,13 @@ class Handler(socketserver.BaseRequestHandler):
                     return
                 lines = head.decode('latin-1').split('\r\n')
                 method, target, _ = lines[0].split(' ', 2)
-                length = 0
+                length, range_header = 0, None
                 for line in lines[1:]:
                     name, _, value = line.partition(':')
                     if name.strip().lower() == 'content-length':
                         length = int(value)
+                    elif name.strip().lower() == 'range':
+                        range_header = value.strip()
                 while len(buffer) < length:
                     data = sock.recv(65536)
                     if not data:
@@ -137,7 +185,7 @@ class Handler(socketserver.BaseRequestHandler):
                 del buffer[:length]
                 Link.note('%s %s' % (method, path_of(target)))
                 Link.wait()
-                answer(sock, method, path_of(target))
+                answer(sock, method, path_of(target), range_header)
         except (OSError, ValueError):
             pass  # the client left, possibly in the middle of a body it did not want
 
@@ -155,9 +203,11 @@ def main():
     parser.add_argument('--parent-pid', type=int)
     parser.add_argument('--latency-ms', type=float, default=0)
     parser.add_argument('--log')
+    parser.add_argument('--rate-per-connection', type=int, default=0)
     parser.add_argument('--port', type=int, default=0)
     args = parser.parse_args()
     Link.latency = args.latency_ms / 1000.0
+    Link.rate = args.rate_per_connection
     if args.log:
         Link.log = open(args.log, 'a', encoding='ascii')
     server = Server(('127.0.0.1', args.port), Handler)

@@ -93,7 +93,12 @@ public:
     HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG, LONG* cancel) override {
         ++reports;
         if (cancelled) ++reportsAfterCancel;
+        wentBack = wentBack || received < lastReceived;
         lastReceived = received;
+        if (cancelAtBytes >= 0 && received >= cancelAtBytes) {
+            *cancel = 1;
+            cancelled = true;
+        }
         // A report while waiting comes after a NotifyRetry with nothing new.
         if (cancelInWait && !retries.empty()) {
             *cancel = 1;
@@ -113,6 +118,8 @@ public:
     size_t reports = 0;
     size_t reportsAfterCancel = 0;
     LONGLONG lastReceived = -1;
+    bool wentBack = false;        // a report counted fewer bytes than the one before
+    LONGLONG cancelAtBytes = -1;  // cancels at the first report of this many bytes or more
     std::vector<Retry> retries;
 };
 
@@ -434,6 +441,9 @@ TEST_F(ResilientWire, FurtherConnectionsOpenOnlyWhereRangesAreSafe) {
         EXPECT_EQ(info.waitedMs, 0u);
         EXPECT_EQ(info.connections, c.most);
         EXPECT_EQ(info.bytesReceived, LONGLONG(BIG)) << "every byte once";
+        EXPECT_EQ(sinkOf.lastReceived, LONGLONG(BIG));
+        EXPECT_FALSE(sinkOf.wentBack) << "progress is monotone";
+        sinkOf = RetrySink();
         const auto gets = Downloads();
         ASSERT_FALSE(gets.empty());
         EXPECT_EQ(HeaderOf(gets[0], "Range"), "<none>");
@@ -464,6 +474,21 @@ TEST_F(ResilientWire, ATamperedSliceIsCaughtByTheDigest) {
     const std::string digest = DigestOfPattern(BIG);
     EXPECT_EQ(Fetch(Sources({FILE_URL}), digest.c_str()), AGENT_E_DIGEST_MISMATCH);
     EXPECT_EQ(info.connections, 3u) << "the byte came on a further connection";
+    EXPECT_FALSE(Exists(target));
+}
+
+// A cancel while four connections run ends the call there: the partial file holds exactly the bytes
+// progress last told, in order, and nothing more is told.
+TEST_F(ResilientWire, ACancelEndsEveryConnectionAndKeepsWhatWasToldInOrder) {
+    loopback.Add(Sliceable().Header("Accept-Ranges: bytes"));
+    policy.connections = 4;
+    sinkOf.cancelAtBytes = 14 << 20;
+    EXPECT_EQ(Fetch(Sources({FILE_URL}), nullptr, RESUME), E_ABORT);
+    EXPECT_EQ(info.connections, 4u);
+    EXPECT_EQ(sinkOf.reportsAfterCancel, 0u);
+    const std::string kept = Contents(target + ".tamsel-partial");
+    EXPECT_EQ(LONGLONG(kept.size()), sinkOf.lastReceived);
+    EXPECT_TRUE(HoldsPattern(kept, kept.size()));
     EXPECT_FALSE(Exists(target));
 }
 
