@@ -47,7 +47,72 @@ private:
     SRWLOCK& m_lock;
 };
 
+// [from, to) in pieces of about `size` (at least one), free.
+void Cut(std::vector<Slice>& slices, uint64_t from, uint64_t to, uint64_t size) {
+    const uint64_t count = std::max<uint64_t>(1, (to - from) / size);
+    for (uint64_t i = 0; i < count; ++i) {
+        Slice slice;
+        slice.first = from + (to - from) * i / count;
+        slice.end = from + (to - from) * (i + 1) / count;
+        slices.push_back(std::move(slice));
+    }
+}
+
 }  // namespace
+
+// Whole slices that an earlier attempt kept in the partial file, read back before the file is opened
+// for the reply (which cuts it back to its prefix).
+struct KeptBytes {
+    std::vector<KeptSlice> slices;
+    std::vector<std::unique_ptr<char[]>> bytes;
+
+    bool Read(const std::wstring& path) {
+        FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file) return false;
+        for (const KeptSlice& slice : slices) {
+            std::unique_ptr<char[]> block(new (std::nothrow) char[slice.end - slice.first]);
+            LARGE_INTEGER at = {};
+            at.QuadPart = static_cast<LONGLONG>(slice.first);
+            if (!block || !::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
+                !ReadAll(file.get(), block.get(), slice.end - slice.first)) {
+                return false;
+            }
+            bytes.push_back(std::move(block));
+        }
+        return true;
+    }
+
+    static bool ReadAll(HANDLE file, char* into, uint64_t size) {
+        while (size > 0) {
+            DWORD got = 0;
+            const DWORD want = static_cast<DWORD>(std::min<uint64_t>(size, 1u << 20));
+            if (!::ReadFile(file, into, want, &got, nullptr) || got == 0) return false;
+            into += got;
+            size -= got;
+        }
+        return true;
+    }
+
+    // The rest from `from`: the gaps in pieces of about `size`, the kept slices whole with their bytes.
+    std::vector<Slice> Layout(uint64_t from, uint64_t whole, uint64_t size) {
+        std::vector<Slice> layout;
+        uint64_t at = from;
+        for (size_t i = 0; i < slices.size(); ++i) {
+            if (slices[i].first > at) Cut(layout, at, slices[i].first, size);
+            Slice kept;
+            kept.first = slices[i].first;
+            kept.end = kept.filled = slices[i].end;
+            kept.filled -= kept.first;
+            kept.state = SliceState::Whole;
+            kept.bytes = std::move(bytes[i]);
+            layout.push_back(std::move(kept));
+            at = slices[i].end;
+        }
+        if (whole > at) Cut(layout, at, whole, size);
+        return layout;
+    }
+};
 
 // The slices of a download's rest and the connections that fetch them: each further connection takes the
 // lowest free slice into memory of its own, and the in-order side hands its bytes on once the order
@@ -57,24 +122,20 @@ private:
 class SliceBoard final : public std::enable_shared_from_this<SliceBoard> {
 public:
     SliceBoard(const web::WebSession& session, const web::DownloadAsk& ask, uint32_t connections, uint64_t whole,
-               uint64_t from, uint64_t sliceSize, std::string validator)
+               uint64_t from, std::string validator, std::vector<Slice> slices)
         : m_request(session.Request()),
           m_proxy(session.Proxy()),
           m_ask(ask),
           m_connections(connections),
           m_whole(whole),
+          m_slices(std::move(slices)),
           m_at(from) {
         m_ask.proxy = &m_proxy;
         m_ask.followRedirects = false;  // a slice comes from where the first reply came from, or not at all
         m_ask.ifRange = std::move(validator);
         m_ask.expectedSize = -1;  // the whole length was admitted with the first reply; each slice is announced
-        const uint64_t count = std::max<uint64_t>(1, (whole - from) / sliceSize);
-        for (uint64_t i = 0; i < count; ++i) {
-            Slice slice;
-            slice.first = from + (whole - from) * i / count;
-            slice.end = from + (whole - from) * (i + 1) / count;
-            m_slices.push_back(std::move(slice));
-        }
+        for (const Slice& slice : m_slices) m_held += slice.bytes ? slice.Size() : 0;
+        m_mostHeld = m_held;
         m_slices.front().state = SliceState::First;
     }
     ~SliceBoard() = default;
@@ -132,6 +193,19 @@ public:
         Exclusive hold(m_lock);
         m_stop = true;
         ::WakeAllConditionVariable(&m_changed);
+    }
+
+    // The slices that came whole past `prefix` and wait in memory, with their bytes (valid while the
+    // board lives).
+    std::vector<SliceBytes> WholeAhead(uint64_t prefix) {
+        Exclusive hold(m_lock);
+        std::vector<SliceBytes> ahead;
+        for (const Slice& slice : m_slices) {
+            if (slice.state == SliceState::Whole && slice.bytes && slice.first > prefix) {
+                ahead.push_back({{slice.first, slice.end}, slice.bytes.get()});
+            }
+        }
+        return ahead;
     }
 
     uint32_t Most() const noexcept { return m_most; }
@@ -334,11 +408,20 @@ public:
         m_validator = ValidatorOf(head);
         m_eligible = Eligible(head);
         m_started = ::GetTickCount64();
+        auto& kept = m_owner.m_kept;
+        if (kept && head.status == HTTP_STATUS_PARTIAL_CONTENT && m_at == m_owner.m_keptFrom && m_whole > m_at) {
+            // The part continues the partial file: only the gaps between its kept slices are asked for.
+            m_owner.m_board = std::make_shared<SliceBoard>(m_owner.m_session, m_owner.m_ask,
+                                                           std::max<uint32_t>(1, m_owner.m_rules.connections), m_whole,
+                                                           m_at, m_validator, kept->Layout(m_at, m_whole, SliceSize()));
+            m_end = m_owner.m_board->FirstEnd();
+        }
+        kept.reset();
         return true;
     }
 
     bool Write(const char* data, size_t size) override {
-        if (!m_owner.m_board && m_eligible && TimeToSlice()) Slice();
+        if (m_eligible && !m_further && TimeToSlice()) Slice();
         while (m_owner.m_board && size > 0 && m_at + size > m_end) {
             const size_t mine = static_cast<size_t>(m_end - m_at);
             if (!Pass(data, mine)) return false;
@@ -370,12 +453,21 @@ private:
     bool TimeToSlice() const noexcept {
         return ::GetTickCount64() - m_started >= RANGES_AFTER_MS && m_whole - m_at >= RANGES_LEAST_LEFT;
     }
+    uint64_t SliceSize() const noexcept {
+        const uint64_t connections = std::max<uint32_t>(1, m_owner.m_rules.connections);
+        return std::clamp<uint64_t>((m_whole - m_at) / (2 * connections), SLICE_LEAST, SLICE_LARGEST);
+    }
+    // Cuts the rest into slices (unless a resume's kept slices did) and opens the further connections.
     void Slice() {
+        m_further = true;
         const uint32_t connections = m_owner.m_rules.connections;
-        const uint64_t size = std::clamp<uint64_t>((m_whole - m_at) / (2 * connections), SLICE_LEAST, SLICE_LARGEST);
-        m_owner.m_board = std::make_shared<SliceBoard>(m_owner.m_session, m_owner.m_ask, connections, m_whole, m_at,
-                                                       size, m_validator);
-        m_end = m_owner.m_board->FirstEnd();
+        if (!m_owner.m_board) {
+            std::vector<agent::Slice> slices;
+            Cut(slices, m_at, m_whole, SliceSize());
+            m_owner.m_board = std::make_shared<SliceBoard>(m_owner.m_session, m_owner.m_ask, connections, m_whole,
+                                                           m_at, m_validator, std::move(slices));
+            m_end = m_owner.m_board->FirstEnd();
+        }
         m_owner.m_board->Start(connections - 1);
     }
     bool Pass(const char* data, size_t size) {
@@ -392,18 +484,26 @@ private:
     uint64_t m_end = 0;    // one past the slices it holds, once slices were cut
     std::string m_validator;
     bool m_eligible = false;
+    bool m_further = false;  // further connections were opened
     bool m_reachedEnd = false;
     ULONGLONG m_started = 0;
 };
 
-ParallelRanges::ParallelRanges(web::WebSession& session, const web::DownloadAsk& ask, RangeRules rules)
-    : m_session(session), m_ask(ask), m_rules(rules) {}
+ParallelRanges::ParallelRanges(web::WebSession& session, const web::DownloadAsk& ask, RangeRules rules,
+                               const std::optional<ResumePoint>& point, const std::wstring& partial)
+    : m_session(session), m_ask(ask), m_rules(rules), m_partial(partial) {
+    if (point && !point->kept.empty()) {
+        m_kept.reset(new (std::nothrow) KeptBytes{point->kept, {}});
+        m_keptFrom = point->offset;
+    }
+}
 
 ParallelRanges::~ParallelRanges() {
     if (m_board) m_board->Stop();
 }
 
 web::DownloadResult ParallelRanges::Get(web::BodyConsumer& body) {
+    if (m_kept && !m_kept->Read(m_partial)) m_kept.reset();  // then the partial file goes on from its prefix
     FirstReply first(*this, body);
     const web::DownloadResult result = m_session.Get(m_ask, first);
     return m_board ? AfterFirst(result, first, body) : result;
@@ -430,5 +530,9 @@ web::DownloadResult ParallelRanges::AfterFirst(const web::DownloadResult& first,
 uint32_t ParallelRanges::MostAtOnce() const noexcept { return m_board ? m_board->Most() : 1; }
 bool ParallelRanges::RangeRefused() const noexcept { return m_board && m_board->Refused(); }
 uint64_t ParallelRanges::MostHeld() const noexcept { return m_board ? m_board->MostHeld() : 0; }
+
+std::vector<SliceBytes> ParallelRanges::WholeAhead(uint64_t prefix) const {
+    return m_board ? m_board->WholeAhead(prefix) : std::vector<SliceBytes>();
+}
 
 }  // namespace tamsel::agent

@@ -2,11 +2,15 @@
 // rest asked for beside it once it has shown that ranges are safe, and every byte handed on in order.
 #pragma once
 
+#include "agent/SafeDownload.h"
 #include "web/BodyConsumer.h"
 #include "web/WebReply.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace tamsel::web {
 class WebSession;
@@ -15,6 +19,7 @@ class WebSession;
 namespace tamsel::agent {
 
 class SliceBoard;
+struct KeptBytes;
 
 // What a download allows its further connections.
 struct RangeRules {
@@ -34,7 +39,10 @@ inline constexpr uint64_t SLICE_LARGEST = 16ull << 20;
 
 class ParallelRanges {
 public:
-    ParallelRanges(web::WebSession& session, const web::DownloadAsk& ask, RangeRules rules);
+    // point: where the attempt goes on from; its kept slices are read back from the partial file and
+    // only the gaps between them asked for, when the reply continues the file.
+    ParallelRanges(web::WebSession& session, const web::DownloadAsk& ask, RangeRules rules,
+                   const std::optional<ResumePoint>& point, const std::wstring& partial);
     ~ParallelRanges();
     ParallelRanges(const ParallelRanges&) = delete;
     ParallelRanges& operator=(const ParallelRanges&) = delete;
@@ -51,6 +59,9 @@ public:
     bool RangeRefused() const noexcept;
     // Bytes held in memory ahead of the order at most, over the download (for the bound's checks).
     uint64_t MostHeld() const noexcept;
+    // After a download that did not finish: the slices that came whole past prefix, to be kept
+    // (KeepSlices); their bytes live as long as this object.
+    std::vector<SliceBytes> WholeAhead(uint64_t prefix) const;
 
 private:
     class FirstReply;
@@ -60,6 +71,9 @@ private:
     web::WebSession& m_session;
     web::DownloadAsk m_ask;
     RangeRules m_rules;
+    std::wstring m_partial;
+    std::unique_ptr<KeptBytes> m_kept;  // until the first reply has shown whether it continues the file
+    uint64_t m_keptFrom = 0;
     std::shared_ptr<SliceBoard> m_board;  // once slices were cut
 };
 

@@ -243,7 +243,7 @@ AttemptEnd AgentObject::TryOnce(const std::string& url, AttemptSetup& setup, std
         setup.ask.ifRange = point ? point->validator : std::string();
         RangeRules rules = setup.ranges;
         if (tally.rangesRefused) rules.connections = 1;
-        ParallelRanges ranges(*m_session, setup.ask, rules);
+        ParallelRanges ranges(*m_session, setup.ask, rules, point, setup.paths.partial);
         const web::DownloadResult transfer = ranges.Get(watched);
         tally.rangesRefused = tally.rangesRefused || ranges.RangeRefused();
         tally.mostConnections = std::max(tally.mostConnections, ranges.MostAtOnce());
@@ -268,6 +268,11 @@ AttemptEnd AgentObject::TryOnce(const std::string& url, AttemptSetup& setup, std
         if (!SettleTry(transfer, partial, hashed, setup, end, outcome)) {
             point.reset();
             continue;
+        }
+        // Whole slices that came ahead of the bytes written stay for the next attempt, when the partial
+        // file this attempt wrote does (the record then names them, or no longer names earlier ones).
+        if (end.reason != Reason::Done && partial.Opened()) {
+            KeepSlices(setup.paths, partial.Size(), ranges.WholeAhead(partial.Size()));
         }
         return end;
     }

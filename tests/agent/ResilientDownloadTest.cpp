@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -490,6 +491,57 @@ TEST_F(ResilientWire, ACancelEndsEveryConnectionAndKeepsWhatWasToldInOrder) {
     EXPECT_EQ(LONGLONG(kept.size()), sinkOf.lastReceived);
     EXPECT_TRUE(HoldsPattern(kept, kept.size()));
     EXPECT_FALSE(Exists(target));
+}
+
+// A cancel while the first connection is slow and two slices ahead of it have come whole: the partial
+// file keeps its prefix and both slices, the record names them, and the next call asks only for the
+// gaps, the digest still proven in one pass.
+TEST_F(ResilientWire, ABreakKeepsWholeSlicesAndTheResumeAsksOnlyTheGaps) {
+    constexpr uint64_t MiB = 1 << 20;
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(BIG).Rate(4 * MiB).Ranges().Header("ETag: \"a\"")
+                     .Header("Accept-Ranges: bytes").Times(1));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(BIG).Rate(16 * MiB).Ranges().Header("ETag: \"a\"")
+                     .Header("Accept-Ranges: bytes"));
+    policy.connections = 3;
+    policy.maxAttempts = 1;
+    sinkOf.cancelAtBytes = 6 * MiB;
+    ASSERT_EQ(Fetch(Sources({FILE_URL}), nullptr, RESUME), E_ABORT);
+    const LONGLONG prefix = sinkOf.lastReceived;
+    // "kept P a-b b-c": the prefix, then two slices of about 4 MiB from about 8 MiB on, a gap before them.
+    const std::string record = Contents(target + ".tamsel-resume");
+    const size_t kept = record.find("\nkept " + std::to_string(prefix) + " ");
+    ASSERT_NE(kept, std::string::npos) << record;
+    const std::string slices = record.substr(kept + 7 + std::to_string(prefix).size());
+    const uint64_t keptFirst = std::strtoull(slices.c_str(), nullptr, 10);
+    const uint64_t keptEnd = std::strtoull(slices.c_str() + slices.rfind('-') + 1, nullptr, 10);
+    EXPECT_EQ(std::count(slices.begin(), slices.end(), '-'), 2) << slices;
+    EXPECT_GT(keptFirst, uint64_t(prefix)) << "a gap between the prefix and the slices";
+    EXPECT_GE(keptEnd - keptFirst, 8 * MiB);
+    EXPECT_EQ(SizeOf(target + ".tamsel-partial"), LONGLONG(keptEnd)) << "the prefix, a gap, two whole slices";
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(BIG).Rate(16 * MiB).Ranges().Header("ETag: \"a\"")
+                     .Header("Accept-Ranges: bytes"));
+    sinkOf = RetrySink();
+    const std::string digest = DigestOfPattern(BIG);
+    ASSERT_EQ(Fetch(Sources({FILE_URL}), digest.c_str(), RESUME), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), BIG));
+    EXPECT_EQ(info.bytesResumed, prefix);
+    EXPECT_FALSE(sinkOf.wentBack);
+    const auto gets = Downloads();
+    ASSERT_GE(gets.size(), 2u);
+    EXPECT_EQ(HeaderOf(gets[0], "Range"), "bytes=" + std::to_string(prefix) + "-");
+    EXPECT_EQ(HeaderOf(gets[0], "If-Range"), "\"a\"");
+    uint64_t asked = 0;
+    for (size_t i = 1; i < gets.size(); ++i) {
+        const std::string range = HeaderOf(gets[i], "Range");
+        const uint64_t first = std::strtoull(range.c_str() + 6, nullptr, 10);
+        const uint64_t last = std::strtoull(range.c_str() + range.find('-') + 1, nullptr, 10);
+        EXPECT_GE(first, keptEnd) << "nothing of the kept slices is asked again: " << range;
+        asked += last - first + 1;
+    }
+    EXPECT_EQ(asked, BIG - keptEnd) << "the gap after the kept slices, once";
+    EXPECT_FALSE(Exists(target + ".tamsel-resume"));
 }
 
 // What the report tells the service of two downloads: one from the mirror after a refusal, and one the
