@@ -393,7 +393,7 @@ def ranged(route, request):
     if not route.ranges or not match:
         return route
     if match.group(2) and route.slices != 'part':
-        return sliced_otherwise(route)
+        return sliced_otherwise(route, request)
     if_range = request.header('if-range')
     if if_range is not None and route.ranges != 'any' and if_range not in validators(route):
         return route
@@ -412,7 +412,7 @@ def ranged(route, request):
     return part
 
 
-def sliced_otherwise(route):
+def sliced_otherwise(route, request):
     """The route's answer to a range with a last byte (a slice) when its `slices` say other than `part`:
     `whole` sends the whole body with 200, `etag` the part under another ETag (the file changed), a
     status number that status with a short body and no range."""
@@ -421,8 +421,8 @@ def sliced_otherwise(route):
     if route.slices == 'etag':
         part = copy.copy(route)
         part.headers = [h for h in route.headers if not h.lower().startswith(b'etag:')] + [b'ETag: "changed"']
-        part.slices = 'part'
-        return part
+        part.slices, part.ranges = 'part', 'any'  # the part of a file that changed since If-Range's validator
+        return ranged(part, request)
     return Route(target=route.target, status=int(route.slices), body=b'not now\n', headers=[b'Retry-After: 1'])
 
 
