@@ -134,8 +134,6 @@ public:
         m_ask.followRedirects = false;  // a slice comes from where the first reply came from, or not at all
         m_ask.ifRange = std::move(validator);
         m_ask.expectedSize = -1;  // the whole length was admitted with the first reply; each slice is announced
-        for (const Slice& slice : m_slices) m_held += slice.bytes ? slice.Size() : 0;
-        m_mostHeld = m_held;
         m_slices.front().state = SliceState::First;
     }
     ~SliceBoard() = default;
@@ -210,7 +208,6 @@ public:
 
     uint32_t Most() const noexcept { return m_most; }
     bool Refused() const noexcept { return m_refused; }
-    uint64_t MostHeld() const noexcept { return m_mostHeld; }
 
 private:
     class SliceBody;
@@ -261,8 +258,6 @@ private:
     uint32_t m_most = 1;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_refused{false};
-    uint64_t m_held = 0;  // bytes of memory the slices hold now
-    uint64_t m_mostHeld = 0;
 };
 
 // A slice's reply: taken only when it is the part asked for of the very file, its bytes copied into the
@@ -317,8 +312,6 @@ size_t SliceBoard::Take() noexcept {
             if (!free->bytes) {
                 free->bytes.reset(new (std::nothrow) char[free->Size()]);
                 if (!free->bytes) return SIZE_MAX;
-                m_held += free->Size();
-                m_mostHeld = std::max(m_mostHeld, m_held);
             }
             free->state = SliceState::Fetching;
             return static_cast<size_t>(free - m_slices.begin());
@@ -342,7 +335,6 @@ bool SliceBoard::Fetch(size_t index) noexcept {
     slice.state = whole ? SliceState::Whole : SliceState::Free;
     if (slice.filled == 0) {
         // Nothing came: the memory goes back, and the first reply may take the slice on in order.
-        m_held -= slice.Size();
         slice.bytes.reset();
     }
     if (body.Refused()) m_refused = true;
@@ -372,7 +364,6 @@ void SliceBoard::Passed(uint64_t at) noexcept {
     Exclusive hold(m_lock);
     for (Slice& slice : m_slices) {
         if (slice.end <= at && slice.bytes && slice.state == SliceState::Whole) {
-            m_held -= slice.Size();
             slice.bytes.reset();
             slice.state = SliceState::Written;
         }
@@ -529,7 +520,6 @@ web::DownloadResult ParallelRanges::AfterFirst(const web::DownloadResult& first,
 
 uint32_t ParallelRanges::MostAtOnce() const noexcept { return m_board ? m_board->Most() : 1; }
 bool ParallelRanges::RangeRefused() const noexcept { return m_board && m_board->Refused(); }
-uint64_t ParallelRanges::MostHeld() const noexcept { return m_board ? m_board->MostHeld() : 0; }
 
 std::vector<SliceBytes> ParallelRanges::WholeAhead(uint64_t prefix) const {
     return m_board ? m_board->WholeAhead(prefix) : std::vector<SliceBytes>();

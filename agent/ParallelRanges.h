@@ -57,8 +57,6 @@ public:
     // A range was answered otherwise than as asked (200, another validator, 429, 503, ...): no further
     // connection is to open in this call.
     bool RangeRefused() const noexcept;
-    // Bytes held in memory ahead of the order at most, over the download (for the bound's checks).
-    uint64_t MostHeld() const noexcept;
     // After a download that did not finish: the slices that came whole past prefix, to be kept
     // (KeepSlices); their bytes live as long as this object.
     std::vector<SliceBytes> WholeAhead(uint64_t prefix) const;
