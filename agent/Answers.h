@@ -112,7 +112,7 @@ struct DownloadPolicy {
     uint32_t deadlineMs = 0;          // the whole call; 0: none
     uint32_t stallMs = 0;             // the stall bound of its transfers; 0: the process-wide one
     uint32_t maxBytesPerSecond = 0;   // 0: no cap
-    uint32_t connections = 1;         // asked for; one is used
+    uint32_t connections = 1;         // to one source at once, 1..MAX_CONNECTIONS
 
     static constexpr uint32_t MAX_ATTEMPTS = 32;
     static constexpr uint32_t MAX_CONNECTIONS = 4;

@@ -6,6 +6,7 @@
 #include "agent/DownloadJudge.h"
 #include "agent/DownloadProgress.h"
 #include "agent/HashedBody.h"
+#include "agent/ParallelRanges.h"
 #include "agent/RetryPlan.h"
 #include "agent/SafeDownload.h"
 #include "web/RetryAfter.h"
@@ -22,6 +23,7 @@ struct AttemptSetup {
     std::optional<Digest> digest;
     web::DownloadAsk ask;
     CarriedHash carried;  // what the last attempt's hashing left to the next
+    RangeRules ranges;
 };
 
 // What the attempts of one call left, over all of them and of the last one.
@@ -32,6 +34,8 @@ struct AttemptTally {
     std::optional<uint64_t> whole;  // the file's whole length, as a reply last announced it
     std::string retryAfter;  // the last attempt's Retry-After, as sent
     bool diskShort = false;  // the last attempt's reply was declined for want of room
+    bool rangesRefused = false;  // a range was answered otherwise than asked: one connection from then on
+    uint32_t mostConnections = 1;
 };
 
 namespace {
@@ -161,7 +165,7 @@ Reason AgentObject::FetchResilient(const ResilientRequest& request, DownloadProg
     if (target.empty()) return Reason::Refused;
     const std::optional<SafePaths> paths = UsablePathsFor(target);
     if (!paths) return Reason::LocalFile;  // every name beside the target leads elsewhere: nothing is touched
-    AttemptSetup setup{*paths, ParseDigest(download.sha256), {}, {}};
+    AttemptSetup setup{*paths, ParseDigest(download.sha256), {}, {}, {}};
     setup.ask.strictTls = download.strictTls;
     setup.ask.expectedSize = download.expectedSize;
     // Every attempt keeps a record, so that the next one can go on from it.
@@ -171,6 +175,9 @@ Reason AgentObject::FetchResilient(const ResilientRequest& request, DownloadProg
     setup.ask.pace.stallMs = policy.stallMs;
     setup.ask.pace.stopAt = policy.deadlineMs != 0 ? ::GetTickCount64() + policy.deadlineMs : 0;
     setup.ask.pace.maxBytesPerSecond = policy.maxBytesPerSecond;
+    // A rate cap is the call's as a whole: each connection keeps to it alone, so a capped call keeps one.
+    setup.ranges.connections = policy.maxBytesPerSecond == 0 ? policy.connections : 1;
+    setup.ranges.digest = setup.digest.has_value();
     const Reason reason = Attempts(request, setup, progress, outcome);
     if (reason == Reason::Done) m_lastHttpStatus = -1;  // the failures on the way were got past
     return reason;
@@ -187,8 +194,8 @@ Reason AgentObject::Attempts(const ResilientRequest& request, AttemptSetup& setu
     for (;;) {
         info.attempts = plan.Attempt();
         info.sourceIndex = static_cast<uint32_t>(plan.Source());
-        info.connections = 1;
         const AttemptEnd end = TryOnce(request.sources[plan.Source()], setup, point, progress, tally, outcome);
+        info.connections = tally.mostConnections;
         info.last = end;
         info.bytesReceived = tally.received;
         info.bytesResumed = tally.resumedAtStart;
@@ -236,7 +243,12 @@ AttemptEnd AgentObject::TryOnce(const std::string& url, AttemptSetup& setup, std
         AttemptWatch watched(body, setup, tally);
         setup.ask.resumeFrom = point ? point->offset : 0;
         setup.ask.ifRange = point ? point->validator : std::string();
-        const web::DownloadResult transfer = m_session->Get(setup.ask, watched);
+        RangeRules rules = setup.ranges;
+        if (tally.rangesRefused) rules.connections = 1;
+        ParallelRanges ranges(*m_session, setup.ask, rules, point, setup.paths.partial);
+        const web::DownloadResult transfer = ranges.Get(watched);
+        tally.rangesRefused = tally.rangesRefused || ranges.RangeRefused();
+        tally.mostConnections = std::max(tally.mostConnections, ranges.MostAtOnce());
         if (!tally.opened && partial.Continued()) tally.resumedAtStart = point->offset;
         tally.opened = tally.opened || partial.Opened();
         if (partial.Whole()) tally.whole = partial.Whole();
@@ -259,6 +271,14 @@ AttemptEnd AgentObject::TryOnce(const std::string& url, AttemptSetup& setup, std
             point.reset();
             continue;
         }
+        // Whole slices that came ahead of the bytes written stay for the next attempt, when the partial
+        // file this attempt wrote does (the record then names them, or no longer names earlier ones).
+        if (end.reason != Reason::Done && partial.Opened()) {
+            KeepSlices(setup.paths, partial.Size(), ranges.WholeAhead(partial.Size()));
+        }
+        // Last, once the file holds all it keeps: the hash so far goes on to the next attempt when it
+        // covers the whole file (no slices kept ahead of it).
+        if (end.reason != Reason::Done) hashed.Carry(setup.carried);
         return end;
     }
 }
@@ -279,7 +299,6 @@ bool AgentObject::SettleTry(const web::DownloadResult& transfer, PartialDownload
     if (end.reason != Reason::Done) {
         // Bytes past the expected size, or bytes whose digest does not match, are no start to go on from.
         partial.Abandon(facts.transfer.end != web::TransferEnd::TooLong && end.reason != Reason::DigestMismatch);
-        hashed.Carry(setup.carried);
         return true;
     }
     if (partial.Replace()) return true;

@@ -6,6 +6,7 @@
 
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -94,13 +95,6 @@ SafePaths HashedPathsFor(const std::wstring& target) {
     return {target, stem + L".partial", stem + L".resume"};
 }
 
-// A strong ETag proves the same bytes; without one, Last-Modified is the weaker proof servers accept
-// in If-Range. A weak ETag proves nothing about bytes.
-std::string ValidatorOf(const web::ReplyHead& head) {
-    if (!head.etag.empty() && head.etag.rfind("W/", 0) != 0) return head.etag;
-    return head.lastModified;
-}
-
 // "url digest\nvalidator\nwhole\n": the URL itself is not kept (it may carry credentials).
 std::string RecordText(const std::string& url, const std::string& validator, uint64_t whole) {
     return Hex(NameDigest(url.data(), url.size())) + "\n" + validator + "\n" + std::to_string(whole) + "\n";
@@ -109,7 +103,37 @@ std::string RecordText(const std::string& url, const std::string& validator, uin
 // Control characters would reach the GET as header lines (If-Range carries the validator as it is).
 using web::HasControlCharacter;
 
-// The record's validator and whole length, when it is one written for url and nothing else.
+// A decimal number of at most 19 digits at `at`, which moves past it.
+bool ReadNumber(const std::string& text, size_t& at, uint64_t& value) {
+    const size_t start = at;
+    value = 0;
+    for (; at < text.size() && at - start < 19 && text[at] >= '0' && text[at] <= '9'; ++at) {
+        value = value * 10 + uint64_t(text[at] - '0');
+    }
+    return at > start && (at == text.size() || text[at] < '0' || text[at] > '9');
+}
+
+// "kept P a-b c-d\n": the prefix P (above 0) and the whole slices past it, in order, apart, within whole.
+bool ReadKept(const std::string& line, ResumePoint& point) {
+    size_t at = 5;
+    if (line.compare(0, at, "kept ") != 0 || !ReadNumber(line, at, point.offset) || point.offset == 0) return false;
+    uint64_t reached = point.offset;
+    while (at < line.size() && line[at] == ' ') {
+        KeptSlice slice;
+        ++at;
+        if (!ReadNumber(line, at, slice.first) || at >= line.size() || line[at++] != '-' ||
+            !ReadNumber(line, at, slice.end) || slice.first < reached ||
+            (point.kept.empty() && slice.first == reached) || slice.end <= slice.first ||
+            slice.end > point.whole) {
+            return false;
+        }
+        point.kept.push_back(slice);
+        reached = slice.end;
+    }
+    return !point.kept.empty() && at == line.size() - 1 && line[at] == '\n';
+}
+
+// The record's validator and whole length (and kept slices), when it is one written for url and nothing else.
 std::optional<ResumePoint> ReadRecord(const std::wstring& path, const std::string& url) {
     std::string text;
     if (!ReadWhole(path, text)) return std::nullopt;
@@ -118,16 +142,47 @@ std::optional<ResumePoint> ReadRecord(const std::wstring& path, const std::strin
     if (text.compare(0, digest.size(), digest) != 0 || validatorEnd == std::string::npos) return std::nullopt;
     ResumePoint point;
     point.validator = text.substr(digest.size(), validatorEnd - digest.size());
-    const std::string whole = text.substr(validatorEnd + 1);
+    const size_t wholeEnd = text.find('\n', validatorEnd + 1);
+    const std::string whole = text.substr(validatorEnd + 1, wholeEnd - validatorEnd);
     if (point.validator.empty() || HasControlCharacter(point.validator) || whole.size() < 2 || whole.size() > 21 ||
         whole.back() != '\n' || whole.find_first_not_of("0123456789") != whole.size() - 1) {
         return std::nullopt;
     }
     point.whole = std::strtoull(whole.c_str(), nullptr, 10);
+    const std::string rest = wholeEnd == std::string::npos ? std::string() : text.substr(wholeEnd + 1);
+    if (!rest.empty() && !ReadKept(rest, point)) return std::nullopt;
     return point;
 }
 
+// The record without a kept line: its first three lines.
+std::string RecordHead(const std::string& text) {
+    size_t end = 0;
+    for (int line = 0; line < 3 && end != std::string::npos; ++line) end = text.find('\n', end == 0 ? 0 : end + 1);
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+bool WriteAt(HANDLE file, uint64_t offset, const char* data, uint64_t size) {
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return false;
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<uint64_t>(size, 1u << 20));
+        DWORD written = 0;
+        if (!::WriteFile(file, data, piece, &written, nullptr) || written != piece) return false;
+        data += piece;
+        size -= piece;
+    }
+    return true;
+}
+
 }  // namespace
+
+// A strong ETag proves the same bytes; without one, Last-Modified is the weaker proof servers accept
+// in If-Range. A weak ETag proves nothing about bytes.
+std::string ValidatorOf(const web::ReplyHead& head) {
+    if (!head.etag.empty() && head.etag.rfind("W/", 0) != 0) return head.etag;
+    return head.lastModified;
+}
 
 SafePaths SafePathsFor(const std::wstring& target) {
     const size_t slash = target.find_last_of(L'\\');
@@ -150,9 +205,47 @@ std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::st
     std::optional<ResumePoint> point = ReadRecord(paths.record, url);
     const std::optional<uint64_t> size = point ? PlainFileSize(paths.partial) : std::nullopt;
     if (!size || *size == 0 || *size > point->whole) return std::nullopt;
+    if (!point->kept.empty()) {
+        if (*size != point->kept.back().end) return std::nullopt;
+        return point;  // at its prefix, the record's own
+    }
     // A whole file is proven still current by its last byte, asked for under the same validator.
     point->offset = *size == point->whole ? *size - 1 : *size;
     return point;
+}
+
+bool KeepSlices(const SafePaths& paths, uint64_t prefix, const std::vector<SliceBytes>& slices) {
+    std::string record;
+    if (!ReadWhole(paths.record, record)) return slices.empty();
+    const std::string head = RecordHead(record);
+    if (slices.empty()) {
+        // The kept slices an attempt went on from were cut off with the file: the record forgets them.
+        return head.empty() || head == record || WriteWhole(paths.record, head);
+    }
+    if (head.empty()) return false;
+    record = head;
+    FileHandle file(::CreateFileW(paths.partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !IsPlainFileAt(file.get(), paths.partial) || !::GetFileSizeEx(file.get(), &size) ||
+        static_cast<uint64_t>(size.QuadPart) != prefix) {
+        return false;
+    }
+    std::string line = "kept " + std::to_string(prefix);
+    bool written = true;
+    for (const SliceBytes& kept : slices) {
+        const KeptSlice& slice = kept.slice;
+        written = written && WriteAt(file.get(), slice.first, kept.bytes, slice.end - slice.first);
+        line += " " + std::to_string(slice.first) + "-" + std::to_string(slice.end);
+    }
+    if (written && WriteWhole(paths.record, record + line + "\n")) return true;
+    // Neither half alone: the file back to its prefix, the record to what it said of it.
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(prefix);
+    ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(file.get());
+    WriteWhole(paths.record, record);
+    return false;
 }
 
 std::optional<ResumePoint> DigestResumePoint(const SafePaths& paths, uint64_t whole) {

@@ -9,8 +9,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tamsel::agent {
+
+// What proves a reply's bytes are of the same file as another's: its strong ETag, else its
+// Last-Modified; empty when it has neither.
+std::string ValidatorOf(const web::ReplyHead& head);
 
 // The target and the two files that stand beside it while a download is under way. Same folder, so
 // that the final rename stays on one volume.
@@ -26,17 +31,42 @@ SafePaths SafePathsFor(const std::wstring& target);
 // something else (a link the platform follows, a folder); nothing when neither pair is usable.
 std::optional<SafePaths> UsablePathsFor(const std::wstring& target);
 
+// A slice of the file that had arrived whole ahead of the partial file's end when a download over
+// several connections broke off: kept in the partial file at its offset, and named in the record.
+struct KeptSlice {
+    uint64_t first = 0;
+    uint64_t end = 0;  // one past its last byte
+};
+
 // What an earlier attempt left that a new one may continue: the partial file's length, and the
 // validator and whole length that the server must still answer with.
 struct ResumePoint {
     uint64_t offset = 0;
     std::string validator;
     uint64_t whole = 0;
+    // Whole slices past offset, in order and apart, ending where the partial file ends: only the gaps
+    // between them are still to come.
+    std::vector<KeptSlice> kept;
 };
+
+// A kept slice and its bytes, to be written.
+struct SliceBytes {
+    KeptSlice slice;
+    const char* bytes = nullptr;
+};
+
+// Writes each slice's bytes into the partial file at its offset past the file's end, `prefix`, and names
+// them with prefix in the record ("kept P a-b c-d"), so that a resume asks only for the gaps. False, the
+// partial file cut back to prefix and the record without them, when either could not be done. No
+// slices: the record forgets any it named (the file was cut back to a prefix since).
+bool KeepSlices(const SafePaths& paths, uint64_t prefix, const std::vector<SliceBytes>& slices);
 
 // The resume point of the partial file, when its record was written for the same URL and holds a
 // validator free of control characters and a whole length, and the file is a plain file of its own
-// (one name, no link) no longer than that length; otherwise nothing (start over). A whole file resumes
+// (one name, no link) no longer than that length; otherwise nothing (start over). A record that names
+// kept slices is taken only when they are in order, not overlapping, the first past a prefix above 0
+// (a gap between them), within the whole
+// length, and the file ends where the last one does; the point is then the prefix, with the slices. A whole file resumes
 // at its last byte, which proves cheaply that the server still has the same file.
 std::optional<ResumePoint> FindResumePoint(const SafePaths& paths, const std::string& url);
 

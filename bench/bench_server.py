@@ -2,7 +2,8 @@
 # The benchmarks' loopback source: a proxy-style HTTP server for large bodies and the service, and FTP.
 """Loopback server for scripts/bench.sh, reached by Wine's WinINet as its HTTP proxy.
 
-Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--latency-ms MS --log FILE] [--port N]
+Usage: bench_server.py --port-file FILE --ftp-root DIR [--parent-pid PID] [--latency-ms MS --log FILE]
+                       [--rate-per-connection BYTES] [--port N]
 
 Answers, for any host:
   GET  /               200, a small page (the connectivity probe)
@@ -11,6 +12,8 @@ Answers, for any host:
   GET  /cuts/N/P1,P2.. /size/N, the connection cut after the byte before the first point Pi past the
                        part's start: a download resumed from where it was cut runs to the next point
                        (offsets in the file, ascending; past the last one the body is whole)
+  GET  /ranged/N       N bytes with Accept-Ranges: bytes and an ETag; "Range: bytes=A-B" (or "A-") gets
+                       a 206 of those bytes
   GET  /moved/N        302 to http://files.norvik.example/size/N, no body
   GET  /svc[/N]        200, a small page without Location (the service URL's redirect look)
   POST /svc[/N]        200, a service reply: StatusCode 1, the download URL /size/N (1 MiB without N)
@@ -24,7 +27,8 @@ never the bottleneck: bodies are sent from one precomputed block, with keep-aliv
 --latency-ms plays a link with that round-trip time: a new connection waits one round trip before its
 first request is read (the connection's handshake), and every reply one more (the request's way there
 and back). --log then gets a line for each connection ("connect") and each request ("GET /path"), so
-that a benchmark can count both.
+that a benchmark can count both. --rate-per-connection caps what each connection's bodies send to
+about that many bytes a second, as a host or an ISP caps each connection of a real link.
 """
 
 import argparse
@@ -52,6 +56,7 @@ SERVICE_REPLY = ('<!-- bench -->\r\n<reply>\r\n'
 class Link:
     """The played link: its round-trip time and the log of what crossed it (both off by default)."""
     latency = 0.0
+    rate = 0  # bytes a second on each connection; 0: no cap
     log = None
     lock = threading.Lock()
 
@@ -88,15 +93,17 @@ def path_of(target):
     return target
 
 
-def send_pattern(sock, size, start=0):
-    # The first piece starts where the pattern is at `start`, and ends at the block's end, a multiple of
-    # the period: every later piece starts the pattern afresh, so it runs on unbroken.
-    skip = start % loopback.PATTERN_PERIOD
+def send_pattern(sock, size, first=0):
+    # Each piece starts where the pattern stands at its offset, so the pattern runs on unbroken.
+    paced = Pace()
+    at = first
     while size > 0:
-        piece = min(size, len(BLOCK) - skip)
-        sock.sendall(BLOCK[skip:skip + piece])
+        offset = at % loopback.PATTERN_PERIOD
+        piece = min(size, len(BLOCK) - offset, paced.piece())
+        paced.wait(piece)
+        sock.sendall(BLOCK[offset:offset + piece])
+        at += piece
         size -= piece
-        skip = 0
 
 
 class Cut(Exception):
@@ -125,9 +132,44 @@ def send_file(sock, size, fields, cuts=()):
         raise Cut()
 
 
+class Pace:
+    """One body's sends kept to the link's rate per connection: a twentieth of a second's worth at a
+    time, each sent once its time has come."""
+
+    def __init__(self):
+        self.start, self.sent = time.monotonic(), 0
+
+    def piece(self):
+        return max(1, Link.rate // 20) if Link.rate else len(BLOCK)
+
+    def wait(self, size):
+        if Link.rate:
+            ahead = self.sent / Link.rate - (time.monotonic() - self.start)
+            if ahead > 0:
+                time.sleep(ahead)
+        self.sent += size
+
+
+def answer_ranged(sock, size, range_header):
+    """A file of size bytes that takes ranges: the whole with 200, or the part a Range names with 206."""
+    extra = 'Accept-Ranges: bytes\r\nETag: "p%d"\r\n' % size
+    match = re.fullmatch(r'bytes=(\d+)-(\d*)', range_header or '')
+    if match is None or int(match.group(1)) >= size:
+        sock.sendall(('HTTP/1.1 200 OK\r\nContent-Length: %d\r\n%s\r\n' % (size, extra)).encode())
+        send_pattern(sock, size)
+        return
+    first = int(match.group(1))
+    last = min(int(match.group(2)), size - 1) if match.group(2) else size - 1
+    sock.sendall(('HTTP/1.1 206 Partial Content\r\nContent-Length: %d\r\nContent-Range: bytes %d-%d/%d\r\n%s\r\n'
+                  % (last - first + 1, first, last, size, extra)).encode())
+    send_pattern(sock, last - first + 1, first)
+
+
 def answer(sock, method, path, fields):
     head = HEAD
-    if path.startswith('/size/'):
+    if path.startswith('/ranged/'):
+        answer_ranged(sock, int(path[len('/ranged/'):]), fields.get('range'))
+    elif path.startswith('/size/'):
         send_file(sock, int(path[len('/size/'):]), fields)
     elif path.startswith('/cuts/'):
         size, _, points = path[len('/cuts/'):].partition('/')
@@ -193,9 +235,11 @@ def main():
     parser.add_argument('--parent-pid', type=int)
     parser.add_argument('--latency-ms', type=float, default=0)
     parser.add_argument('--log')
+    parser.add_argument('--rate-per-connection', type=int, default=0)
     parser.add_argument('--port', type=int, default=0)
     args = parser.parse_args()
     Link.latency = args.latency_ms / 1000.0
+    Link.rate = args.rate_per_connection
     if args.log:
         Link.log = open(args.log, 'a', encoding='ascii')
     server = Server(('127.0.0.1', args.port), Handler)

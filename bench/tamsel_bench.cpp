@@ -56,7 +56,8 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr, "usage: tamsel_bench fetch|fetchsink|fetchex|fetchsafe|steps|cancel|raw64|raw256|raw1024"
-                         "|rawftp|urlmon URL PATH | fetchverified URL PATH SHA256 | hash SIZE | look URL"
+                         "|rawftp|urlmon URL PATH | fetchverified URL PATH SHA256 | fetchranges URL PATH CONNECTIONS [--hold]"
+                         " | hash SIZE | look URL"
                          " | query URL CODE N | rawquery PROBE URL CODE N | queryfetchex URL CODE PATH"
                          " | resilient URL PATH SHA256|- [MAX_WAIT_MS] | ratecap URL PATH BYTES_PER_S\n");
     return 2;
@@ -441,6 +442,25 @@ void WaitForRelease() {
     std::fgets(line, sizeof(line), stdin);
 }
 
+// FetchToFileResilient of one source over up to `connections` connections, no digest; with --hold the
+// process waits (for the memory row) until a line comes on its standard input.
+int FetchRanges(const char* url, const char* path, ULONG connections, bool hold) {
+    const std::wstring target = FreshTarget(path);
+    test::FacedAgent agent;
+    TAMSEL_DOWNLOAD_POLICY policy = {sizeof(policy), 0, 0, 0, 0, 0, connections};
+    TAMSEL_DOWNLOAD_INFO info{};
+    info.cbSize = sizeof(info);
+    const std::string sources = std::string(url) + '\0' + '\0';
+    TransferClocks clocks;
+    const HRESULT result =
+        agent.FetchToFileResilient(sources.c_str(), target.c_str(), nullptr, 0, -1, nullptr, &policy, &info);
+    if (FAILED(result)) std::fprintf(stderr, "download: 0x%08lX\n", static_cast<unsigned long>(result));
+    Report("connections", std::to_string(info.connections).c_str());
+    const int status = ReportTransfer(clocks, SUCCEEDED(result) ? FileSize(path) : -1);
+    if (hold) WaitForRelease();
+    return status;
+}
+
 int Run(int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string command = argv[1];
@@ -468,6 +488,10 @@ int Run(int argc, char** argv) {
         return FetchResilient(argv[2], argv[3], argv[4], argc == 6 ? std::strtoul(argv[5], nullptr, 10) : 0);
     }
     if (command == "ratecap" && argc == 5) return RateCap(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10));
+    if (command == "fetchranges" && argc >= 5) {
+        return FetchRanges(argv[2], argv[3], std::strtoul(argv[4], nullptr, 10),
+                           argc > 5 && std::strcmp(argv[5], "--hold") == 0);
+    }
     if (command == "urlmon") return UrlMon(argv[2], argv[3]);
     if (const uint32_t readSize = RawReadSize(command)) {
         TransferClocks clocks;

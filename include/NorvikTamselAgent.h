@@ -131,7 +131,7 @@ typedef struct TAMSEL_DOWNLOAD_POLICY {
                               // a stall would (AGENT_E_BROKEN; with RESUME the partial file stays)
     ULONG stallMs;            // a transfer gaining fewer than 4 KiB in this many ms has stalled; 0: 60000
     ULONG maxBytesPerSecond;  // the transfer's average rate cap; 0: none
-    ULONG connections;        // at most this many at once, 0..4 (0 and 1: one; more are taken, one is used)
+    ULONG connections;        // at most this many at once to one source, 0..4 (0 and 1: one; see the README)
 } TAMSEL_DOWNLOAD_POLICY;
 
 // What FetchToFileResilient did, filled whatever its result but AGENT_E_BUSY, which changes nothing (when

@@ -38,8 +38,12 @@
 #      every 2 s window between progress reports against the cap. Medians with the fastest and slowest
 #      round; the ratios are taken round by round (cut against the same round's clean time plus the
 #      cut run's own waits) before their median.
+#   9. parallel ranges: FetchToFileResilient with connections 4 and 1, interleaved in alternating order,
+#      of 128 MiB over a played link of 50 ms round trip and 4 MiB/s per connection and of 512 MiB over
+#      the plain loopback link (medians of N runs, with the fastest and slowest), and the peak memory of
+#      each on the played link.
 # --quick: 3 runs, smaller files and 10 latency rounds, to try the script out. --round-trips: only 7.
-# --resilient: only 8.
+# --resilient: only 8. --ranges: only 9.
 # Not part of test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,16 +51,17 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 root="$PWD"
 
-arch=i686 runs=5 quick=0 round_trips_only=0 direct_link=0 resilient_only=0
+arch=i686 runs=5 quick=0 round_trips_only=0 direct_link=0 resilient_only=0 ranges_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --arch) arch="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --quick) quick=1; runs=3; shift ;;
     --round-trips) round_trips_only=1; shift ;;
+    --ranges) ranges_only=1; shift ;;
     --direct-link) direct_link=1; round_trips_only=1; shift ;;  # section 7's direct table (internal)
     --resilient) resilient_only=1; shift ;;
-    *) echo "usage: bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips] [--resilient]" >&2; exit 2 ;;
+    *) echo "usage: bench.sh [--arch i686|x86_64] [--runs N] [--quick] [--round-trips] [--resilient] [--ranges]" >&2; exit 2 ;;
   esac
 done
 
@@ -284,6 +289,91 @@ resilient_downloads() {
   echo "   longest time between two progress reports, ms: $(printf '%s' "$gaps" | grep . | spread_of 0) (goal at most 500)"
   resilient_summary+=("rate cap $((cap / MiB)) MiB/s: the worst 2 s window $(printf '%s' "$worst" | grep . | spread_of 2) % from the cap (goal at most 5 %)")
 }
+# Section 9: one file over connections 4 and 1 (FetchToFileResilient), interleaved in the same run, on a
+# played link of 50 ms round trip and 4 MiB/s per connection and on the plain loopback link; then the
+# peak memory of each on the played link, the difference set against the bound (connections x slice).
+ranges_peak_kib() {
+  local nonce="tamsel-bench-$$-$RANDOM" pids pid best=0 hwm line
+  rm -f "$target"
+  coproc HOLD { bench fetchranges "$1" "$target_win" "$2" --hold "$nonce"; }
+  while IFS= read -r line <&"${HOLD[0]}"; do [[ $line == held=1* ]] && break; done
+  pids=$(grep -l -a "$nonce" /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3 || true)
+  for pid in $pids; do
+    hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
+    [ "${hwm:-0}" -gt "$best" ] && best=$hwm
+  done
+  echo >&"${HOLD[1]}"
+  wait "$HOLD_PID" 2>/dev/null || true
+  echo "$best"
+}
+parallel_ranges() {
+  local rate=$((4 * MiB)) link key out took spread size run=0 order
+  # The loopback link is fast enough for 128 MiB to end before a second connection may open; 512 MiB runs
+  # past that second on a quiet machine.
+  declare -A size_of=([played]=$((128 * MiB)) [loopback]=$((512 * MiB)))
+  [ $quick -eq 1 ] && size_of=([played]=$((32 * MiB)) [loopback]=$((64 * MiB)))
+  echo "== 9. parallel ranges: connections 4 against 1, interleaved, in alternating order (median of $runs, fastest-slowest)"
+  /usr/bin/python3 bench/bench_server.py --port-file "$work/ranges-ports" --ftp-root "$data" --parent-pid $$ \
+                   --latency-ms 50 --rate-per-connection "$rate" &
+  link_pid=$!
+  wait_for_port_file "$work/ranges-ports" "$link_pid" 10
+  declare -A proxy=([played]="http://127.0.0.1:$(port_in "$work/ranges-ports" http)" [loopback]="$http_proxy")
+  declare -A times=() most=()
+  for _ in $(seq "$runs"); do
+    run=$((run + 1))
+    order="4 1"
+    [ $((run % 2)) -eq 0 ] && order="1 4"
+    for link in played loopback; do
+      size=${size_of[$link]}
+      for connections in $order; do
+        key="$link-$connections"
+        rm -f "$target"
+        out=$(http_proxy="${proxy[$link]}" bench fetchranges "http://files.norvik.example/ranged/$size" "$target_win" \
+                "$connections") ||
+          { echo "$key failed: run left out" >&2; continue; }
+        [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$size" ] || { echo "$key: wrong size" >&2; continue; }
+        times[$key]+="$(printf '%s\n' "$out" | value seconds)"$'\n'
+        most[$key]=$(printf '%s\n' "$out" | value connections)
+      done
+    done
+  done
+  printf '   %-52s %11s %8s %15s %9s %6s\n' link connections s "fastest-slowest" MiB/s "x one"
+  declare -A median_of=()
+  for link in played loopback; do
+    for connections in 1 4; do
+      key="$link-$connections"
+      median_of[$key]=$(printf '%s' "${times[$key]}" | grep . | median)
+      spread=$(printf '%s' "${times[$key]}" | grep . | sort -g |
+               awk 'NR == 1 { low = $1 } { high = $1 } END { if (NR) printf "%.2f-%.2f", low, high }')
+      took=${median_of[$key]}
+      size=${size_of[$link]}
+      printf '   %-52s %11s %8.2f %15s %9s %6s\n' \
+             "$((size / MiB)) MiB, $([ $link = played ] && echo '50 ms round trip, 4 MiB/s per connection' ||
+                                     echo 'plain loopback')" \
+             "$connections (${most[$key]:-?})" "${took:-0}" "$spread" "$(mib_per_s "$size" "$took")" \
+             "$(ratio "${median_of[$link-1]}" "$took")"
+    done
+    summary+=("connections 4 / 1, $link link: $(ratio "${median_of[$link-1]}" "${median_of[$link-4]}")x")
+  done
+  local one four slice bound url="http://files.norvik.example/ranged/${size_of[played]}"
+  size=${size_of[played]}
+  one=$(http_proxy="${proxy[played]}" ranges_peak_kib "$url" 1)
+  four=$(http_proxy="${proxy[played]}" ranges_peak_kib "$url" 4)
+  # The slices of the rest: an eighth of it for four connections, 4 to 16 MiB.
+  slice=$(( size / 8 < 4 * MiB ? 4 * MiB : (size / 8 > 16 * MiB ? 16 * MiB : size / 8) ))
+  bound=$(( 4 * slice / 1024 ))
+  printf '   peak memory on the played link: connections 1 %d KiB, 4 %d KiB: %d KiB above, bound 4 x %d MiB = %d KiB\n' \
+         "$one" "$four" "$((four - one))" "$((slice / MiB))" "$bound"
+  summary+=("connections 4 memory above 1: $(((four - one) / 1024)) MiB (bound $((bound / 1024)) MiB)")
+  stop_server "$link_pid"
+  link_pid=""
+}
+if [ $ranges_only -eq 1 ]; then
+  summary=()
+  parallel_ranges
+  printf '   %s\n' "${summary[@]}"
+  exit 0
+fi
 if [ $direct_link -eq 1 ]; then
   round_trips direct
   exit 0
@@ -470,6 +560,7 @@ fi
 
 round_trips_both_links
 resilient_downloads
+parallel_ranges
 
 echo "== summary ($arch, $(uptime | sed 's/.*load/load/'))"
 printf '   %s\n' "${summary[@]}" "${resilient_summary[@]}"

@@ -104,6 +104,8 @@ class Route:
         'close': lambda r, v: setattr(r, 'close', v == b'1'),
         'ranges': lambda r, v: setattr(r, 'ranges', {b'1': True, b'any': 'any', b'no-whole': 'no-whole'}.get(v, False)),
         'flip': lambda r, v: setattr(r, 'flip', _int(v)),
+        'slices': lambda r, v: setattr(r, 'slices', v.decode('ascii')),
+        'rate': lambda r, v: setattr(r, 'rate', _int(v)),
     }
 
     def __init__(self, fields=(), **values):
@@ -115,6 +117,7 @@ class Route:
         self.trickle = None
         self.ranges = False
         self.flip = None
+        self.slices, self.rate = 'part', None
         for name, value in fields:
             if name not in self.SETTERS:
                 raise ValueError('unknown route field %r' % name)
@@ -346,6 +349,8 @@ def wait(bench, sock, seconds, generation):
 
 def send_body(sock, route, limit):
     count = route.body_length() if limit is None else min(limit, route.body_length())
+    if route.rate is not None:
+        return send_at_rate(sock, route, count)
     if route.generate is None:
         sock.sendall(route.body[:count])
         return
@@ -353,6 +358,18 @@ def send_body(sock, route, limit):
         piece = min(count, len(PATTERN_CHUNK))
         sock.sendall(PATTERN_CHUNK[:piece])
         count -= piece
+
+
+def send_at_rate(sock, route, count):
+    """The first count bytes of the body at about route.rate bytes a second, a twentieth at a time."""
+    whole = route.generate_bytes() if route.generate is not None else route.body
+    piece = max(1, route.rate // 20)
+    start_time = time.monotonic()
+    for start in range(0, count, piece):
+        ahead = start / route.rate - (time.monotonic() - start_time)
+        if ahead > 0:
+            time.sleep(ahead)
+        sock.sendall(whole[start:min(start + piece, count)])
 
 
 def validators(route):
@@ -372,24 +389,41 @@ def ranged(route, request):
     route whose ranges are 'any' ignores If-Range, as a careless server or proxy does, and one whose
     ranges are 'no-whole' gives its part's Content-Range no whole length ("bytes N-M/*"), as a server
     that does not know it yet does."""
-    match = re.fullmatch(r'bytes=(\d+)-', request.header('range') or '')
+    match = re.fullmatch(r'bytes=(\d+)-(\d*)', request.header('range') or '')
     if not route.ranges or not match:
         return route
+    if match.group(2) and route.slices != 'part':
+        return sliced_otherwise(route, request)
     if_range = request.header('if-range')
     if if_range is not None and route.ranges != 'any' and if_range not in validators(route):
         return route
     whole = route.generate_bytes() if route.generate is not None else route.body
     first = int(match.group(1))
+    last = min(int(match.group(2)), len(whole) - 1) if match.group(2) else len(whole) - 1
     part = copy.copy(route)
     part.generate, part.content_length = None, 'auto'
     if first >= len(whole):
         part.status, part.body = 416, b''
         part.headers = route.headers + [b'Content-Range: bytes */%d' % len(whole)]
     else:
-        part.status, part.body = 206, whole[first:]
+        part.status, part.body = 206, whole[first:last + 1]
         length = b'*' if route.ranges == 'no-whole' else b'%d' % len(whole)
-        part.headers = route.headers + [b'Content-Range: bytes %d-%d/%s' % (first, len(whole) - 1, length)]
+        part.headers = route.headers + [b'Content-Range: bytes %d-%d/%s' % (first, last, length)]
     return part
+
+
+def sliced_otherwise(route, request):
+    """The route's answer to a range with a last byte (a slice) when its `slices` say other than `part`:
+    `whole` sends the whole body with 200, `etag` the part under another ETag (the file changed), a
+    status number that status with a short body and no range."""
+    if route.slices == 'whole':
+        return route
+    if route.slices == 'etag':
+        part = copy.copy(route)
+        part.headers = [h for h in route.headers if not h.lower().startswith(b'etag:')] + [b'ETag: "changed"']
+        part.slices, part.ranges = 'part', 'any'  # the part of a file that changed since If-Range's validator
+        return ranged(part, request)
+    return Route(target=route.target, status=int(route.slices), body=b'not now\n', headers=[b'Retry-After: 1'])
 
 
 def trickle_body(bench, sock, route, limit, generation):
@@ -413,7 +447,7 @@ def answer(bench, sock, route, request):
         sock.sendall(route.raw)
         return False
     cut = route.stall_after if route.stall_after is not None else route.close_after
-    if route.trickle is None and cut is None and route.generate is None:
+    if route.trickle is None and cut is None and route.generate is None and route.rate is None:
         # A whole fixed reply goes in one write, as a server writes a short one: a client that reads the
         # head and lets go finds the body already there, and its connection reusable, however the two
         # threads are scheduled.

@@ -18,6 +18,7 @@ struct ReplyHead {
     std::optional<uint64_t> rangeWhole;
     std::string etag;          // as sent, quotes and all
     std::string lastModified;  // as sent
+    bool acceptsRanges = false;  // Accept-Ranges: bytes
     // The validator cannot tell two versions of the file apart (an FTP listing's size and time): a part
     // continued under it is proven only by a digest of the whole file.
     bool weakValidator = false;

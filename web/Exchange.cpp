@@ -37,8 +37,9 @@ RequestShape DownloadShape(const DownloadAsk& ask) {
     get.proxy = ask.proxy;
     get.redirects = ask.followRedirects ? MAX_REDIRECTS : 0;
     get.stopAt = ask.pace.stopAt;
-    if (ask.resumeFrom > 0) {
-        get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-\r\n";
+    if (ask.resumeFrom > 0 || ask.rangeEnd > ask.resumeFrom) {
+        const std::string last = ask.rangeEnd > ask.resumeFrom ? std::to_string(ask.rangeEnd - 1) : std::string();
+        get.headers = "Range: bytes=" + std::to_string(ask.resumeFrom) + "-" + last + "\r\n";
         // No validator: a digest of the whole file is what proves the part continues it.
         if (!ask.ifRange.empty()) get.headers += "If-Range: " + ask.ifRange + "\r\n";
     }

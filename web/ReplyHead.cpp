@@ -100,6 +100,7 @@ ReplyHead ReadHead(int32_t status, HINTERNET request) {
     head.length = QueryContentLength(request);
     head.etag = ReadReplyHeader(request, "ETag");
     head.lastModified = ReadReplyHeader(request, "Last-Modified");
+    head.acceptsRanges = ::lstrcmpiA(ReadReplyHeader(request, "Accept-Ranges").c_str(), "bytes") == 0;
     if (status == HTTP_STATUS_PARTIAL_CONTENT) {
         ReadContentRange(ReadReplyHeader(request, "Content-Range"), head);
     }

@@ -20,6 +20,8 @@ struct DownloadAsk {
     // Range and If-Range; ftp: REST, when the server still gives that validator).
     uint64_t resumeFrom = 0;
     std::string ifRange;
+    // Above resumeFrom: only the bytes before this offset (a slice: "Range: bytes=first-last"); 0: to the end.
+    uint64_t rangeEnd = 0;
     // ftp: the reply is to carry a validator that a later resume can rely on (SIZE and MDTM, asked of the
     // server); with digestProvesWhole, the listing's size and time do when the server answers no MDTM
     // (its time goes down to the minute at best, so a file replaced within it would pass: only a

@@ -66,6 +66,9 @@ public:
     WebReply Post(BodyEncoding encoding);
 
     const HttpRequest& Request() const noexcept { return m_request; }
+    // What its requests answer a proxy's challenge with: for a further download of the same object on
+    // a thread of its own (SendGet over copies of Request() and these).
+    const ProxyCredentials& Proxy() const noexcept { return m_proxy; }
 
     static constexpr uint32_t PROBE_WAIT_MS = 12000;
 

@@ -143,6 +143,12 @@ TEST_F(FetchToFileExWire, ARecordIsCheckedWhenReadAndKeepsNoUrl) {
         {"a control character in the validator", std::string(record).insert(validator + 4, "\x01")},
         {"the URL in plain text", std::string(FILE_URL) + record.substr(16)},
         {"a whole length that is no number", record.substr(0, record.rfind('\n', record.size() - 2) + 1) + "3e5\n"},
+        // Slices kept past the prefix by a download over several connections.
+        {"kept slices past the whole length", record + "kept 50000 60000-400000\n"},
+        {"kept slices that overlap", record + "kept 50000 60000-80000 70000-100000\n"},
+        {"a partial file longer than its kept slices", record + "kept 50000 60000-90000\n"},
+        {"a kept slice at the prefix: no gap", record + "kept 50000 50000-100000\n"},
+        {"a kept line without slices", record + "kept 100000\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

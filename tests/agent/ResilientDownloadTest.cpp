@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -94,7 +95,12 @@ public:
     HRESULT STDMETHODCALLTYPE NotifyBytes(LONGLONG received, LONGLONG, LONG* cancel) override {
         ++reports;
         if (cancelled) ++reportsAfterCancel;
+        wentBack = wentBack || received < lastReceived;
         lastReceived = received;
+        if (cancelAtBytes >= 0 && received >= cancelAtBytes) {
+            *cancel = 1;
+            cancelled = true;
+        }
         // A report while waiting comes after a NotifyRetry with nothing new.
         if (cancelInWait && !retries.empty()) {
             *cancel = 1;
@@ -120,6 +126,8 @@ public:
     size_t reports = 0;
     size_t reportsAfterCancel = 0;
     LONGLONG lastReceived = -1;
+    bool wentBack = false;        // a report counted fewer bytes than the one before
+    LONGLONG cancelAtBytes = -1;  // cancels at the first report of this many bytes or more
     std::vector<Retry> retries;
     std::string writerProbe;          // a file to try opening for writing at each retry
     std::vector<DWORD> writerErrors;  // what each try met
@@ -392,6 +400,166 @@ TEST_F(ResilientWire, ACancelDuringAWaitEndsItAtThatReport) {
     EXPECT_EQ(percents.Percents(), std::vector<LONG>{0});
     EXPECT_EQ(percents.references, 1);
     EXPECT_EQ(Downloads().size(), 1u);
+}
+
+// A file large and slow enough for further connections: after the first second at 8 MiB/s, 16 MiB remain.
+constexpr uint64_t BIG = 24ull << 20;
+constexpr uint64_t PER_CONNECTION = 8ull << 20;
+
+Route Sliceable(const char* validator = "ETag: \"a\"") {
+    Route route = Route(FILE_PATH, FILES_HOST).Generated(BIG).Rate(PER_CONNECTION).Ranges();
+    if (*validator != '\0') route.Header(validator);
+    return route;
+}
+
+// Further connections to one source: when they open (Accept-Ranges, a validator or a digest), what their
+// ranges ask with, and what a range answered otherwise does (that connection closes with no wait, the
+// file still whole in one attempt, no further range asked for).
+TEST_F(ResilientWire, FurtherConnectionsOpenOnlyWhereRangesAreSafe) {
+    const struct {
+        const char* why;
+        Route route;
+        ULONG connections;
+        bool digest;
+        ULONG most;           // info.connections
+        const char* ifRange;  // on every slice's request; null: no slice is asked for
+        size_t refusedSlices;  // 0: every slice answered as asked; else exactly this many slices asked for
+    } cases[] = {
+        {"a strong ETag: slices under If-Range", Sliceable().Header("Accept-Ranges: bytes"), 2, false, 2, "\"a\"", 0},
+        {"four connections", Sliceable().Header("Accept-Ranges: bytes"), 4, true, 4, "\"a\"", 0},
+        {"Last-Modified alone", Sliceable("Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT").Header("Accept-Ranges: bytes"),
+         2, false, 2, "Tue, 01 Dec 2026 10:00:00 GMT", 0},
+        {"no validator, under a digest: ranges without If-Range", Sliceable("").Header("Accept-Ranges: bytes"), 2, true,
+         2, "<none>", 0},
+        {"no validator, no digest: one connection", Sliceable("").Header("Accept-Ranges: bytes"), 2, false, 1, nullptr,
+         0},
+        {"a weak ETag is no validator", Sliceable("ETag: W/\"a\"").Header("Accept-Ranges: bytes"), 2, false, 1, nullptr,
+         0},
+        {"no Accept-Ranges: one connection", Sliceable(), 4, true, 1, nullptr, 0},
+        {"connections 1", Sliceable().Header("Accept-Ranges: bytes"), 1, true, 1, nullptr, 0},
+        {"a slice answered with 200", Sliceable().Header("Accept-Ranges: bytes").Slices("whole"), 2, true, 2, "\"a\"",
+         1},
+        {"a slice under another ETag", Sliceable().Header("Accept-Ranges: bytes").Slices("etag"), 2, false, 2,
+         "\"a\"", 1},
+        {"a slice answered with 429", Sliceable().Header("Accept-Ranges: bytes").Slices("429"), 2, false, 2, "\"a\"",
+         1},
+        {"a slice answered with 503", Sliceable().Header("Accept-Ranges: bytes").Slices("503"), 2, true, 2, "\"a\"",
+         1},
+    };
+    const std::string digest = DigestOfPattern(BIG);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_TRUE(loopback.Reset());
+        loopback.Add(c.route);
+        policy.connections = c.connections;
+        EXPECT_EQ(Fetch(Sources({FILE_URL}), c.digest ? digest.c_str() : nullptr), S_OK);
+        EXPECT_TRUE(HoldsPattern(Contents(target), BIG));
+        EXPECT_EQ(info.attempts, 1u);
+        EXPECT_EQ(info.waitedMs, 0u);
+        EXPECT_EQ(info.connections, c.most);
+        EXPECT_EQ(info.bytesReceived, LONGLONG(BIG)) << "every byte once";
+        EXPECT_EQ(sinkOf.lastReceived, LONGLONG(BIG));
+        EXPECT_FALSE(sinkOf.wentBack) << "progress is monotone";
+        sinkOf = RetrySink();
+        const auto gets = Downloads();
+        ASSERT_FALSE(gets.empty());
+        EXPECT_EQ(HeaderOf(gets[0], "Range"), "<none>");
+        size_t slices = 0;
+        for (size_t i = 1; i < gets.size(); ++i) {
+            const std::string range = HeaderOf(gets[i], "Range");
+            ASSERT_EQ(range.compare(0, 6, "bytes="), 0) << range;
+            EXPECT_NE(range.back(), '-') << "a slice names its last byte: " << range;
+            EXPECT_EQ(HeaderOf(gets[i], "If-Range"), c.ifRange != nullptr ? c.ifRange : "");
+            ++slices;
+        }
+        if (c.ifRange == nullptr) {
+            EXPECT_EQ(slices, 0u);
+        } else if (c.refusedSlices == 0) {
+            EXPECT_GE(slices, 2u);
+        } else {
+            EXPECT_EQ(slices, c.refusedSlices) << "no further range after a refusal";
+        }
+        ::DeleteFileA(target.c_str());
+    }
+}
+
+// A slice whose bytes were changed on the way is caught by the digest: the file is not put in place.
+TEST_F(ResilientWire, ATamperedSliceIsCaughtByTheDigest) {
+    loopback.Add(Sliceable().Header("Accept-Ranges: bytes").FlipByte(BIG - 1000));
+    policy.connections = 3;
+    policy.maxAttempts = 1;
+    const std::string digest = DigestOfPattern(BIG);
+    EXPECT_EQ(Fetch(Sources({FILE_URL}), digest.c_str()), AGENT_E_DIGEST_MISMATCH);
+    EXPECT_EQ(info.connections, 3u) << "the byte came on a further connection";
+    EXPECT_FALSE(Exists(target));
+}
+
+// A cancel while four connections run ends the call there: the partial file holds exactly the bytes
+// progress last told, in order, and nothing more is told.
+TEST_F(ResilientWire, ACancelEndsEveryConnectionAndKeepsWhatWasToldInOrder) {
+    loopback.Add(Sliceable().Header("Accept-Ranges: bytes"));
+    policy.connections = 4;
+    sinkOf.cancelAtBytes = 14 << 20;
+    EXPECT_EQ(Fetch(Sources({FILE_URL}), nullptr, RESUME), E_ABORT);
+    EXPECT_EQ(info.connections, 4u);
+    EXPECT_EQ(sinkOf.reportsAfterCancel, 0u);
+    const std::string kept = Contents(target + ".tamsel-partial");
+    EXPECT_EQ(LONGLONG(kept.size()), sinkOf.lastReceived);
+    EXPECT_TRUE(HoldsPattern(kept, kept.size()));
+    EXPECT_FALSE(Exists(target));
+}
+
+// A cancel while the first connection is slow and two slices ahead of it have come whole: the partial
+// file keeps its prefix and both slices, the record names them, and the next call asks only for the
+// gaps, the digest still proven in one pass.
+TEST_F(ResilientWire, ABreakKeepsWholeSlicesAndTheResumeAsksOnlyTheGaps) {
+    constexpr uint64_t MiB = 1 << 20;
+    // The first connection at 2 MiB/s, the slices as fast as loopback goes: a second after the slices
+    // were asked for, the first is halfway through its own.
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(BIG).Rate(2 * MiB).Ranges().Header("ETag: \"a\"")
+                     .Header("Accept-Ranges: bytes").Times(1));
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(BIG).Ranges().Header("ETag: \"a\"")
+                     .Header("Accept-Ranges: bytes"));
+    policy.connections = 3;
+    policy.maxAttempts = 1;
+    sinkOf.cancelAtBytes = 4 * MiB;
+    ASSERT_EQ(Fetch(Sources({FILE_URL}), nullptr, RESUME), E_ABORT);
+    const LONGLONG prefix = sinkOf.lastReceived;
+    // "kept P a-b b-c": the prefix, then two slices of at least 4 MiB, a gap before them.
+    const std::string record = Contents(target + ".tamsel-resume");
+    const size_t kept = record.find("\nkept " + std::to_string(prefix) + " ");
+    ASSERT_NE(kept, std::string::npos) << record;
+    const std::string slices = record.substr(kept + 7 + std::to_string(prefix).size());
+    const uint64_t keptFirst = std::strtoull(slices.c_str(), nullptr, 10);
+    const uint64_t keptEnd = std::strtoull(slices.c_str() + slices.rfind('-') + 1, nullptr, 10);
+    EXPECT_EQ(std::count(slices.begin(), slices.end(), '-'), 2) << slices;
+    EXPECT_GT(keptFirst, uint64_t(prefix)) << "a gap between the prefix and the slices";
+    EXPECT_GE(keptEnd - keptFirst, 8 * MiB);
+    EXPECT_EQ(SizeOf(target + ".tamsel-partial"), LONGLONG(keptEnd)) << "the prefix, a gap, two whole slices";
+
+    ASSERT_TRUE(loopback.Reset());
+    loopback.Add(Route(FILE_PATH, FILES_HOST).Generated(BIG).Rate(16 * MiB).Ranges().Header("ETag: \"a\"")
+                     .Header("Accept-Ranges: bytes"));
+    sinkOf = RetrySink();
+    const std::string digest = DigestOfPattern(BIG);
+    ASSERT_EQ(Fetch(Sources({FILE_URL}), digest.c_str(), RESUME), S_OK);
+    EXPECT_TRUE(HoldsPattern(Contents(target), BIG));
+    EXPECT_EQ(info.bytesResumed, prefix);
+    EXPECT_FALSE(sinkOf.wentBack);
+    const auto gets = Downloads();
+    ASSERT_GE(gets.size(), 2u);
+    EXPECT_EQ(HeaderOf(gets[0], "Range"), "bytes=" + std::to_string(prefix) + "-");
+    EXPECT_EQ(HeaderOf(gets[0], "If-Range"), "\"a\"");
+    uint64_t asked = 0;
+    for (size_t i = 1; i < gets.size(); ++i) {
+        const std::string range = HeaderOf(gets[i], "Range");
+        const uint64_t first = std::strtoull(range.c_str() + 6, nullptr, 10);
+        const uint64_t last = std::strtoull(range.c_str() + range.find('-') + 1, nullptr, 10);
+        EXPECT_GE(first, keptEnd) << "nothing of the kept slices is asked again: " << range;
+        asked += last - first + 1;
+    }
+    EXPECT_EQ(asked, BIG - keptEnd) << "the gap after the kept slices, once";
+    EXPECT_FALSE(Exists(target + ".tamsel-resume"));
 }
 
 // What the report tells the service of two downloads: one from the mirror after a refusal, and one the

@@ -148,6 +148,8 @@ Route& Route::Trickle(unsigned bytes, unsigned everyMs) {
     return Add("trickle", std::to_string(bytes) + " " + std::to_string(everyMs));
 }
 Route& Route::FlipByte(uint64_t offset) { return Add("flip", std::to_string(offset)); }
+Route& Route::Rate(uint64_t bytesPerSecond) { return Add("rate", std::to_string(bytesPerSecond)); }
+Route& Route::Slices(const std::string& how) { return Add("slices", how); }
 Route& Route::Raw(const std::string& bytes) { return Add("raw", bytes); }
 Route& Route::CloseWithoutAnswer() { return Add("raw", ""); }
 Route& Route::CloseConnection() { return Add("close", "1"); }

@@ -51,6 +51,10 @@ public:
     Route& RangesIgnoringIfRange();  // as Ranges(), If-Range unheeded: a part of whatever the route has
     Route& RangesOfUnknownWhole();   // as Ranges(), the part's Content-Range without its whole: "bytes N-M/*"
     Route& FlipByte(uint64_t offset);                    // the body's byte at offset inverted, length kept
+    Route& Rate(uint64_t bytesPerSecond);                // each connection's body at about this rate
+    // How a range with a last byte ("bytes=N-M", a slice) is answered: "part" (as Ranges() says), "whole"
+    // (200 and the whole body), "etag" (the part under another ETag), or a status ("429") with Retry-After.
+    Route& Slices(const std::string& how);
     Route& Raw(const std::string& bytes);                // send these bytes instead of a reply, close
     Route& CloseWithoutAnswer();                         // close as soon as the request is read
     Route& CloseConnection();                            // close after a well-framed reply

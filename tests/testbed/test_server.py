@@ -196,6 +196,27 @@ class ServerTest(unittest.TestCase):
                 got_status, head, got_body = read_reply(s)
                 self.assertEqual((got_status, got_body), (status, body), head)
 
+    def test_a_slice_is_its_bytes_or_what_the_route_says_instead(self):
+        b = self.loopback
+        for target, slices in (('/part', 'part'), ('/whole', 'whole'), ('/etag', 'etag'), ('/busy', '429')):
+            b.route(('target', target), ('header', 'ETag: "v1"'), ('generate', '10'), ('ranges', '1'),
+                    ('slices', slices))
+        for target, status, body, etag in (('/part', 206, bytes(range(3, 6)), b'"v1"'),
+                                           ('/whole', 200, bytes(range(10)), b'"v1"'),
+                                           ('/etag', 206, bytes(range(3, 6)), b'"changed"'),
+                                           ('/busy', 429, b'not now\n', None)):
+            with self.subTest(target=target), b.connect() as s:
+                s.sendall(b'GET http://www.norvik.example%s HTTP/1.1\r\nRange: bytes=3-5\r\n'
+                          b'If-Range: "v1"\r\n\r\n' % target.encode())
+                got_status, head, got_body = read_reply(s)
+                self.assertEqual((got_status, got_body), (status, body), head)
+                etags = [line[6:].strip() for line in head.split(b'\r\n') if line.lower().startswith(b'etag:')]
+                self.assertEqual(etags, [etag] if etag else [], head)
+        # An open range is the rest, whatever the slices say.
+        with b.connect() as s:
+            s.sendall(b'GET http://www.norvik.example/busy HTTP/1.1\r\nRange: bytes=7-\r\n\r\n')
+            self.assertEqual(read_reply(s)[::2], (206, bytes(range(7, 10))))
+
     def test_a_range_of_unknown_whole_says_so_and_still_heeds_if_range(self):
         b = self.loopback
         b.route(('target', '/star'), ('header', 'ETag: "v1"'), ('generate', '10'), ('ranges', 'no-whole'))
