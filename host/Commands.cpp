@@ -89,6 +89,7 @@ TAMSEL_DOWNLOAD_POLICY PolicyOf(const Settings& settings) {
     policy.maxAttempts = settings.attempts;
     policy.maxRetryWaitMs = settings.maxWaitSeconds * 1000;
     policy.maxBytesPerSecond = settings.rate;
+    policy.connections = settings.connections;
     return policy;
 }
 
@@ -339,7 +340,7 @@ const Command COMMANDS[] = {
      0, nullptr, RunQuery},
     {"fetch", 2,
      "URL FILE [--resume] [--strict-tls] [--expect-size N] [--sha256 HEX] [--attempts N] [--max-wait S]\n"
-     "                                 [--rate BYTES/S]",
+     "                                 [--rate BYTES/S] [--connections N]",
      "download a URL into a file, with a progress bar",
      "Downloads URL (http, https or ftp) into FILE, creating or overwriting it, with a progress line on\n"
      "stderr (percent and bytes, or bytes and rate when the server announces no length). An answer\n"
@@ -355,7 +356,7 @@ const Command COMMANDS[] = {
      "                    partial file as with --resume, and replace FILE only when the digest matches\n"
      "                    (else AGENT_E_DIGEST_MISMATCH, FILE untouched, nothing kept); prints\n"
      "                    \"verified sha256 HEX\" on success.\n"
-     "  --attempts N, --max-wait S, --rate BYTES/S\n"
+     "  --attempts N, --max-wait S, --rate BYTES/S, --connections N\n"
      "                    download as get does, retrying by itself under that policy (see get --help;\n"
      "                    needs NorvikTamselAgent 1.3): always through a partial file, as with --sha256.",
      OPTION_RESUME | OPTION_STRICT_TLS | OPTION_EXPECT_SIZE | OPTION_SHA256 | POLICY_OPTIONS, nullptr, RunFetch},
@@ -363,7 +364,9 @@ const Command COMMANDS[] = {
      "Reports the outcome of CODE's download to the service at SERVICE_URL and prints how many\n"
      "downloads remain.",
      0, CheckOutcome, RunReport},
-    {"get", 3, "SERVICE_URL CODE FOLDER [--attempts N] [--max-wait S] [--rate BYTES/S] [--strict-tls]",
+    {"get", 3,
+     "SERVICE_URL CODE FOLDER [--attempts N] [--max-wait S] [--rate BYTES/S] [--connections N]\n"
+     "                                 [--strict-tls]",
      "the whole flow: query, download into FOLDER, report",
      "Queries CODE, downloads its file into FOLDER (which must exist) under the last segment of the\n"
      "download URL's path, reports the outcome to the service and prints how many downloads remain.\n"
@@ -383,6 +386,9 @@ const Command COMMANDS[] = {
      "                    for longer, with no other source left, ends the download with\n"
      "                    AGENT_E_RETRY_LATER (exit code 37) and the time it asked for.\n"
      "  --rate BYTES/S    hold the transfer to this many bytes per second on average (default 0: no cap).\n"
+     "  --connections N   up to N connections to one source, 1 to 4 (default 1): a large file whose\n"
+     "                    server takes ranges under a validator (or under the digest) comes in slices\n"
+     "                    over several connections once it has run 1 s; never with --rate.\n"
      "  --strict-tls      as for fetch.\n"
      "Ctrl+C stops the download, during a wait too; tamsel reports the failure and exits with 3, and the\n"
      "next get of the same code resumes what arrived. A download URL that names no file Windows can\n"

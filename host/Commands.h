@@ -21,10 +21,11 @@ enum CommandOption : unsigned {
     OPTION_ATTEMPTS = 0x20,
     OPTION_MAX_WAIT = 0x40,
     OPTION_RATE = 0x80,
+    OPTION_CONNECTIONS = 0x100,
 };
 
 // The options of a download's policy: a fetch given any of them downloads under the fourth interface.
-constexpr unsigned POLICY_OPTIONS = OPTION_ATTEMPTS | OPTION_MAX_WAIT | OPTION_RATE;
+constexpr unsigned POLICY_OPTIONS = OPTION_ATTEMPTS | OPTION_MAX_WAIT | OPTION_RATE | OPTION_CONNECTIONS;
 
 // What the command options set; each command reads only the ones it takes.
 struct Settings {
@@ -36,6 +37,7 @@ struct Settings {
     ULONG attempts = 0;        // over all sources
     ULONG maxWaitSeconds = 0;  // the longest single wait
     ULONG rate = 0;            // bytes per second; 0: no cap
+    ULONG connections = 0;     // to one source at most; 0: one
     bool policyGiven = false;  // one of POLICY_OPTIONS was named
 };
 

@@ -43,12 +43,14 @@ const OptionRule OPTIONS[] = {
     {"--attempts", OPTION_ATTEMPTS, "a count from 1 to 32"},
     {"--max-wait", OPTION_MAX_WAIT, "a number of seconds from 1 to 86400"},
     {"--rate", OPTION_RATE, "a number of bytes per second (0: no cap)"},
+    {"--connections", OPTION_CONNECTIONS, "a count from 1 to 4"},
 };
 
 // The bounds of the download policy's options (FetchToFileResilient takes 1 to 32 attempts).
 constexpr long long MOST_ATTEMPTS = 32;
 constexpr long long MOST_WAIT_SECONDS = 86400;
 constexpr long long MOST_RATE = 0xFFFFFFFF;
+constexpr long long MOST_CONNECTIONS = 4;
 
 // Only decimal digits, from `least` to `most`.
 bool ReadCount(const std::string& text, long long most, long long& value, long long least = 0) {
@@ -79,6 +81,10 @@ bool SetPolicyOption(unsigned bit, const std::string& value, Settings& settings)
         if (!ReadCount(value, MOST_RATE, count)) return false;
         settings.rate = static_cast<ULONG>(count);
         break;
+    case OPTION_CONNECTIONS:
+        if (!ReadCount(value, MOST_CONNECTIONS, count, 1)) return false;
+        settings.connections = static_cast<ULONG>(count);
+        break;
     }
     settings.policyGiven = settings.policyGiven || (bit & POLICY_OPTIONS) != 0;
     return true;
@@ -98,6 +104,7 @@ bool SetOption(const OptionRule& rule, const std::string& value, Options& option
     case OPTION_ATTEMPTS:
     case OPTION_MAX_WAIT:
     case OPTION_RATE:
+    case OPTION_CONNECTIONS:
         if (!SetPolicyOption(rule.bit, value, options.settings)) return false;
         break;
     case OPTION_SHA256:

@@ -186,6 +186,8 @@ class Arguments(unittest.TestCase):
             (('get', SERVICE_URL, 'CODE', 'folder', '--max-wait', '0'),
              '--max-wait needs a number of seconds from 1 to 86400'),
             (('fetch', 'http://x/f', 'f', '--max-wait', '1.5'), '--max-wait needs a number of seconds from 1 to 86400'),
+            (('get', SERVICE_URL, 'CODE', 'folder', '--connections', '5'), '--connections needs a count from 1 to 4'),
+            (('report', SERVICE_URL, 'CODE', 'success', '--connections', '2'), '--connections is not an option of report'),
             (('get', SERVICE_URL, 'CODE', 'folder', '--rate', '4294967296'),
              '--rate needs a number of bytes per second (0: no cap)'),
             (('query', SERVICE_URL, 'CODE', '--attempts', '3'), '--attempts is not an option of query'),
