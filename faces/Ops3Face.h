@@ -20,8 +20,7 @@ public:
                                               const char* code, LONGLONG* fileSize, char* sha256,
                                               ULONG sha256Size) noexcept override {
         const auto alive = this->Hold();
-        const agent::QueryAnswer answer = this->m_agent.QueryDownload(serviceUrl, code, agent::NamedDigest::Checked);
-        if (answer.reason != agent::Reason::Busy) *fileSize = 0;
+        const agent::QueryAnswer answer = this->QueryChecked(serviceUrl, code, fileSize);
         return ComBoundary(
             [&] { return QueryExResult(answer, downloadUrl, downloadUrlSize, fileSize, sha256, sha256Size); });
     }
@@ -40,6 +39,14 @@ public:
 protected:
     using Ops2Face<Interface>::Ops2Face;
     ~Ops3Face() = default;
+
+    // The query of this generation and the later ones: the digest named is checked, and the size output is
+    // cleared first unless another call holds the object.
+    agent::QueryAnswer QueryChecked(const char* serviceUrl, const char* code, LONGLONG* fileSize) {
+        agent::QueryAnswer answer = this->m_agent.QueryDownload(serviceUrl, code, agent::NamedDigest::Checked);
+        if (answer.reason != agent::Reason::Busy) *fileSize = 0;
+        return answer;
+    }
 };
 
 }  // namespace tamsel::faces

@@ -22,8 +22,7 @@ public:
                                                    const char* code, LONGLONG* fileSize, char* sha256,
                                                    ULONG sha256Size) noexcept override {
         const auto alive = this->Hold();
-        const agent::QueryAnswer answer = this->m_agent.QueryDownload(serviceUrl, code, agent::NamedDigest::Checked);
-        if (answer.reason != agent::Reason::Busy) *fileSize = 0;
+        const agent::QueryAnswer answer = this->QueryChecked(serviceUrl, code, fileSize);
         return ComBoundary(
             [&] { return QuerySourcesResult(answer, sources, sourcesSize, fileSize, sha256, sha256Size); });
     }

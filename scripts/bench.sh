@@ -117,6 +117,22 @@ value() { sed -n "s/^$1=//p" | tr -d '\r' | tail -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 mib_per_s() { awk -v bytes="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", bytes / s / 1048576; else print "n/a" }'; }
+# The peak resident memory (VmHWM, KiB) of the Wine process of one bench run (the command and its
+# arguments), held at its end with --hold and found by a nonce on its command line; the target goes first.
+held_peak_kib() {
+  local nonce="tamsel-bench-$$-$RANDOM" pids pid best=0 hwm line
+  rm -f "$target"
+  coproc HOLD { bench "$@" --hold "$nonce"; }
+  while IFS= read -r line <&"${HOLD[0]}"; do [[ $line == held=1* ]] && break; done
+  pids=$(grep -l -a "$nonce" /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3 || true)
+  for pid in $pids; do
+    hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
+    [ "${hwm:-0}" -gt "$best" ] && best=$hwm
+  done
+  echo >&"${HOLD[1]}"
+  wait "$HOLD_PID" 2>/dev/null || true
+  echo "$best"
+}
 
 # FTP serves pattern files made once per build folder.
 mkdir -p "$data"
@@ -292,20 +308,7 @@ resilient_downloads() {
 # Section 9: one file over connections 4 and 1 (FetchToFileResilient), interleaved in the same run, on a
 # played link of 50 ms round trip and 4 MiB/s per connection and on the plain loopback link; then the
 # peak memory of each on the played link, the difference set against the bound (connections x slice).
-ranges_peak_kib() {
-  local nonce="tamsel-bench-$$-$RANDOM" pids pid best=0 hwm line
-  rm -f "$target"
-  coproc HOLD { bench fetchranges "$1" "$target_win" "$2" --hold "$nonce"; }
-  while IFS= read -r line <&"${HOLD[0]}"; do [[ $line == held=1* ]] && break; done
-  pids=$(grep -l -a "$nonce" /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3 || true)
-  for pid in $pids; do
-    hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
-    [ "${hwm:-0}" -gt "$best" ] && best=$hwm
-  done
-  echo >&"${HOLD[1]}"
-  wait "$HOLD_PID" 2>/dev/null || true
-  echo "$best"
-}
+ranges_peak_kib() { held_peak_kib fetchranges "$1" "$target_win" "$2"; }
 parallel_ranges() {
   local rate=$((4 * MiB)) link key out took spread size run=0 order
   # The loopback link is fast enough for 128 MiB to end before a second connection may open; 512 MiB runs
@@ -518,18 +521,8 @@ done
 
 echo "== 4. peak resident memory of the Wine process during FetchToFile (VmHWM; a 302 look first)"
 peak_kib() {
-  local nonce="tamsel-bench-$$-$RANDOM" pids pid best=0 hwm
-  rm -f "$target"
-  coproc HOLD { bench fetch "http://files.norvik.example/moved/$1" "$target_win" --hold "$nonce"; }
-  local line
-  while IFS= read -r line <&"${HOLD[0]}"; do [[ $line == held=1* ]] && break; done
-  pids=$(grep -l -a "$nonce" /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3 || true)
-  for pid in $pids; do
-    hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)
-    [ "${hwm:-0}" -gt "$best" ] && best=$hwm
-  done
-  echo >&"${HOLD[1]}"
-  wait "$HOLD_PID" 2>/dev/null || true
+  local best
+  best=$(held_peak_kib fetch "http://files.norvik.example/moved/$1" "$target_win")
   [ "$(stat -c %s "$target" 2>/dev/null || echo 0)" = "$1" ] || echo "memory run $1: wrong size" >&2
   echo "$best"
 }
